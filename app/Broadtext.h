@@ -1,0 +1,40 @@
+// Start-up: opens the message database, checks the screen, shows the splash and then the main window.
+// Owns the database, the activity log, the engine and the main window; main() and the tests create it.
+#pragma once
+
+#include "delivery/Engine.h"
+#include "store/ActivityLog.h"
+#include "store/Database.h"
+
+#include <QObject>
+#include <QSize>
+#include <memory>
+
+struct AppState;
+class Dialogs;
+class MDI_Frmmanage;
+
+// The screen-size question for screens below 1024 x 768 (both sides); false when the user says No.
+bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs);
+
+class Broadtext : public QObject {
+    Q_OBJECT
+public:
+    explicit Broadtext(AppState& state);
+    ~Broadtext() override;
+
+    // Opens the database and checks the screen. False when the program must end at once.
+    bool Main(const QSize& screenPixels);
+    // The splash, which shows the main window when it closes.
+    void showSplash();
+    void showMainWindow();
+
+    AppState& state;
+    Database db;
+    ActivityLog log;
+    Engine engine;
+    std::unique_ptr<MDI_Frmmanage> mainWindow;
+
+Q_SIGNALS:
+    void mainWindowShown();
+};

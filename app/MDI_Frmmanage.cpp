@@ -1,0 +1,211 @@
+#include "app/MDI_Frmmanage.h"
+
+#include "app/frm_About.h"
+#include "common/AppState.h"
+#include "common/Seams.h"
+#include "delivery/Engine.h"
+#include "store/ActivityLog.h"
+#include "store/Database.h"
+#include "store/SettingsRows.h"
+#include "views/frm_HomePage.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStyle>
+#include <QToolBar>
+
+MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, Engine& engine, QWidget* parent)
+    : QMainWindow(parent), state(state), db(db), log(log), engine(engine)
+{
+    setObjectName(QStringLiteral("MDI_Frmmanage"));
+    setWindowTitle(QStringLiteral("Velmora - Broadtext"));
+    resize(1000, 700);
+
+    QMenuBar* bar = menuBar();
+    auto* settings = bar->addMenu(QStringLiteral("Settings"));
+    settings->setObjectName(QStringLiteral("mnuSetings"));
+    connect(addItem(settings, QStringLiteral("modemsetting"), QStringLiteral("System Settings")), &QAction::triggered,
+            this, &MDI_Frmmanage::openSettings);
+    addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call"));
+    addItem(settings, QStringLiteral("manageSim"), QStringLiteral("Low-Level SIM Access"));
+
+    auto* modem = bar->addMenu(QStringLiteral("Modem Connect / Disconnect"));
+    modem->setObjectName(QStringLiteral("lToModem"));
+    connect(addItem(modem, QStringLiteral("start"), QStringLiteral("Connect")), &QAction::triggered, this,
+            &MDI_Frmmanage::start_Click);
+    connect(addItem(modem, QStringLiteral("mnustop"), QStringLiteral("Disconnect")), &QAction::triggered, this,
+            &MDI_Frmmanage::mnustop_Click);
+
+    auto* messages = bar->addMenu(QStringLiteral("SMS Messages"));
+    messages->setObjectName(QStringLiteral("mnuSMSMessages"));
+    addItem(messages, QStringLiteral("mnuSendIndividualSMS"), QStringLiteral("Send Individual SMS"));
+    addItem(messages, QStringLiteral("mnuSendBroadtext"), QStringLiteral("Send Broadtext"));
+    addItem(messages, QStringLiteral("mnuViewMessageBox"), QStringLiteral("View Message Box"));
+
+    addItem(bar, QStringLiteral("mnuBroadtext"), QStringLiteral("Broadtext"));
+    connect(addItem(bar, QStringLiteral("mnuAbout"), QStringLiteral("About")), &QAction::triggered, this,
+            &MDI_Frmmanage::openAbout);
+    connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
+            &MDI_Frmmanage::Exit_Click);
+
+    Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setMovable(false);
+    struct Button {
+        const char* caption;
+        const char* tip;
+        QStyle::StandardPixmap icon;
+    };
+    const Button buttons[] = {{"Connect", "Connect to Modem.", QStyle::SP_MediaPlay},
+                              {"Send Broadtext", "", QStyle::SP_FileDialogListView},
+                              {"Send Quick SMS", "", QStyle::SP_FileDialogNewFolder},
+                              {"Message Box", "Message Box", QStyle::SP_DirOpenIcon},
+                              {"Exit", "", QStyle::SP_DialogCloseButton}};
+    for (int i = 0; i < 5; ++i) {
+        QAction* a = Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].caption));
+        a->setObjectName(QStringLiteral("Button%1").arg(i + 1));
+        a->setToolTip(QString::fromLatin1(buttons[i].tip));
+        connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i + 1); });
+    }
+
+    mdi = new QMdiArea(this);
+    mdi->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(mdi);
+    home = new frm_HomePage(state, log, db);
+    QMdiSubWindow* sub = mdi->addSubWindow(home);
+    sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    sub->hide();
+
+    engine.openSettings = [this] { openSettings(); };
+    engine.showCounters = [this](const HomeCounters& c) { home->showCounters(c); };
+    connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
+    setButton1(false);
+}
+
+MDI_Frmmanage::~MDI_Frmmanage()
+{
+    engine.openSettings = nullptr;
+    engine.showCounters = nullptr;
+}
+
+QAction* MDI_Frmmanage::addItem(QWidget* menu, const QString& name, const QString& caption)
+{
+    auto* a = new QAction(caption, this);
+    a->setObjectName(name);
+    menu->addAction(a);
+    return a;
+}
+
+QAction* MDI_Frmmanage::menuItem(const QString& name) const
+{
+    return findChild<QAction*>(name);
+}
+
+QAction* MDI_Frmmanage::toolbarButton(int index) const
+{
+    return Toolbar1->findChild<QAction*>(QStringLiteral("Button%1").arg(index));
+}
+
+void MDI_Frmmanage::MDIForm_Load()
+{
+    state.ChildWindowOpen = false;
+    state.MessagePageSize = 100;
+    state.ActivityLogOn = true;
+    home->lblStart_Click(); // the log runs: Start is the inactive link
+    try {
+        LoadRunningSettings(state, db, log);
+        engine.calls.RingCounter = 1;
+        menuItem(QStringLiteral("start"))->setEnabled(true);
+        menuItem(QStringLiteral("mnustop"))->setEnabled(false);
+        home->Form_Load();
+        home->parentWidget()->showMaximized();
+    } catch (const DbError& e) {
+        state.dialogs->message(e.description());
+        return;
+    }
+    start_Click();
+}
+
+void MDI_Frmmanage::start_Click()
+{
+    engine.Connect();
+}
+
+void MDI_Frmmanage::mnustop_Click()
+{
+    engine.Disconnect();
+}
+
+void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
+{
+    switch (index) {
+    case 1:
+        if (state.IsConnected)
+            mnustop_Click();
+        else
+            start_Click();
+        break;
+    case 5:
+        if (state.IsConnected)
+            mnustop_Click();
+        state.endApplication();
+        break;
+    default:
+        break;
+    }
+}
+
+void MDI_Frmmanage::Exit_Click()
+{
+    if (state.IsConnected)
+        engine.modem.CloseComPort();
+    state.endApplication();
+}
+
+void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)
+{
+    engine.calls.IdentifyCallerNumber(number);
+}
+
+void MDI_Frmmanage::setButton1(bool connected)
+{
+    QAction* b = toolbarButton(1);
+    b->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    b->setIcon(style()->standardIcon(connected ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+    b->setProperty("image", connected ? 1 : 2);
+}
+
+void MDI_Frmmanage::updateConnectionState()
+{
+    const bool connected = state.IsConnected;
+    menuItem(QStringLiteral("start"))->setEnabled(!connected);
+    menuItem(QStringLiteral("mnustop"))->setEnabled(connected);
+    setButton1(connected);
+}
+
+void MDI_Frmmanage::openSettings()
+{
+    // The settings window arrives with its own window class; until then nothing opens.
+}
+
+void MDI_Frmmanage::openAbout()
+{
+    if (!about) {
+        about = new frm_About(this);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    about->setWindowModality(Qt::ApplicationModal);
+    about->show();
+    about->raise();
+}
+
+void MDI_Frmmanage::closeEvent(QCloseEvent* event)
+{
+    engine.modem.CloseComPort();
+    event->accept();
+    state.endApplication();
+}

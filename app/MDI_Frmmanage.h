@@ -1,0 +1,55 @@
+// The main window: the frame with the menu bar, the five-button toolbar and the home page. Every other
+// window is opened from here. The serial port, the timers and the background work belong to the Engine.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+struct AppState;
+class ActivityLog;
+class Database;
+class Engine;
+class QAction;
+class QMdiArea;
+class QToolBar;
+class frm_HomePage;
+
+class MDI_Frmmanage : public QMainWindow {
+    Q_OBJECT
+public:
+    MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, Engine& engine, QWidget* parent = nullptr);
+    ~MDI_Frmmanage() override;
+
+    // Reads the running settings, shows the home page and connects.
+    void MDIForm_Load();
+    void start_Click();
+    void mnustop_Click();
+    void Toolbar1_ButtonClick(int index);
+    void Exit_Click();
+    void IdentifyCallerNumber(const QString& number);
+
+    QAction* menuItem(const QString& name) const;
+    QAction* toolbarButton(int index) const;
+    frm_HomePage* homePage() const { return home; }
+
+    // Windows opened from the menus, the toolbar and the home page.
+    void openSettings();
+    void openAbout();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QAction* addItem(QWidget* menu, const QString& name, const QString& caption);
+    void updateConnectionState();
+    void setButton1(bool connected);
+
+    AppState& state;
+    Database& db;
+    ActivityLog& log;
+    Engine& engine;
+    QMdiArea* mdi;
+    QToolBar* Toolbar1;
+    frm_HomePage* home;
+    QPointer<QWidget> about;
+};

@@ -1,0 +1,51 @@
+#include "app/WidgetDialogs.h"
+
+#include "common/AppState.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+QWidget* owner()
+{
+    if (QWidget* w = QApplication::activeModalWidget())
+        return w;
+    return QApplication::activeWindow();
+}
+
+QString shown(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+} // namespace
+
+QString QtFileFilter(const QString& filter)
+{
+    QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList names;
+    for (qsizetype i = 0; i < parts.size(); i += 2)
+        names << parts.at(i);
+    return names.join(QStringLiteral(";;"));
+}
+
+void WidgetDialogs::message(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(ProgramTitle), shown(text), QMessageBox::Ok, owner());
+    box.exec();
+}
+
+bool WidgetDialogs::question(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(ProgramTitle), shown(text),
+                    QMessageBox::Yes | QMessageBox::No, owner());
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString WidgetDialogs::openFileName(const QString& folder, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(owner(), QString::fromLatin1(ProgramTitle), folder, QtFileFilter(filter));
+}

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages Broadtext needs to build and test, only those that are missing.
+set -eu
+packages="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
+libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing

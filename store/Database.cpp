@@ -1,0 +1,293 @@
+#include "store/Database.h"
+
+#include "store/CountryCodes.h"
+
+#include <QAtomicInt>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QAtomicInt connectionCounter;
+
+// Bumped when the schema gains something existing files must get too (tables and indexes are created
+// with IF NOT EXISTS on every open; the default rows go only into a file that had no schema at all).
+constexpr int SchemaVersion = 1;
+
+const char* const Tables[] = {
+    "CREATE TABLE IF NOT EXISTS Message_InBox ("
+    " InBox_Id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " SenderMobileNo TEXT,"
+    " SenderId INTEGER DEFAULT 0,"
+    " Message TEXT,"
+    " InboxDateTime TEXT,"
+    " IsRead INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS Message_OutBox ("
+    " Outbox_Id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " RecepId INTEGER DEFAULT 0,"
+    " RecipientMobileNo TEXT,"
+    " Message TEXT,"
+    " OutBoxDateTime TEXT,"
+    " DeliveryStatus TEXT,"
+    " DeliveryDatetime TEXT)",
+    "CREATE TABLE IF NOT EXISTS MissedCallStatistics ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " callerNumber TEXT,"
+    " callDateTime TEXT,"
+    " IsMissCall INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS ModemSetting ("
+    " CommPortNo INTEGER,"
+    " BitsPerSecond TEXT,"
+    " Parity TEXT,"
+    " DataBits TEXT,"
+    " StopBits TEXT,"
+    " FlowControl TEXT,"
+    " CharacterSet TEXT,"
+    " EnabledCallerId INTEGER NOT NULL DEFAULT 0,"
+    " ModemDelayFactor NUMERIC)",
+    "CREATE TABLE IF NOT EXISTS Timer_setting ("
+    " EnableReceiveTimer INTEGER NOT NULL DEFAULT 0,"
+    " ReceiveAllMessagesTime NUMERIC,"
+    " EnableSendTimer INTEGER NOT NULL DEFAULT 0,"
+    " SendAllMessagesTime NUMERIC,"
+    " SMSDelevaryMode TEXT)",
+    "CREATE TABLE IF NOT EXISTS AutoReply_OnMissedCall ("
+    " Message TEXT,"
+    " IsActive INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS Country ("
+    " CountryId INTEGER,"
+    " CountryCode TEXT)",
+};
+
+// What the counters, the folder lists and the day ranges look up.
+const char* const Indexes[] = {
+    "CREATE INDEX IF NOT EXISTS ix_inbox_unread ON Message_InBox(InBox_Id) WHERE IsRead = 0",
+    "CREATE INDEX IF NOT EXISTS ix_inbox_date ON Message_InBox(InboxDateTime)",
+    "CREATE INDEX IF NOT EXISTS ix_outbox_waiting ON Message_OutBox(OutBoxDateTime) WHERE DeliveryDatetime IS NULL",
+    "CREATE INDEX IF NOT EXISTS ix_outbox_sent ON Message_OutBox(DeliveryDatetime) WHERE DeliveryDatetime IS NOT NULL",
+    "CREATE INDEX IF NOT EXISTS ix_calls_date ON MissedCallStatistics(callDateTime)",
+};
+
+QString errorText(const QSqlError& e)
+{
+    QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
+}
+
+} // namespace
+
+DbError::DbError(const QString& description)
+    : std::runtime_error(description.toStdString()), text(description)
+{
+}
+
+Database::Database() : name(QStringLiteral("broadtext-%1").arg(connectionCounter.fetchAndAddRelaxed(1))) {}
+
+Database::~Database()
+{
+    close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+QSqlDatabase Database::connection() const
+{
+    return QSqlDatabase::database(name, false);
+}
+
+bool Database::isOpen() const
+{
+    return QSqlDatabase::contains(name) && connection().isOpen();
+}
+
+void Database::close()
+{
+    if (QSqlDatabase::contains(name)) {
+        QSqlDatabase db = connection();
+        if (db.isOpen())
+            db.close();
+    }
+}
+
+void Database::open(const QString& filePath)
+{
+    close();
+    path = filePath;
+    if (!QFileInfo::exists(filePath)) {
+        // Create the file ourselves so that it is owner-only from the first byte (the WAL files take the
+        // same mode from it).
+        int fd = ::open(QFile::encodeName(filePath).constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            throw DbError(QStringLiteral("Cannot create %1: %2").arg(filePath, QString::fromLocal8Bit(strerror(errno))));
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QSqlDatabase db = QSqlDatabase::contains(name) ? connection() : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(filePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+    if (!db.open())
+        throw DbError(errorText(db.lastError()));
+    try {
+        // Pragmas are per connection (journal_mode is also kept in the file): set them on every open.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+            throw DbError(errorText(q.lastError()));
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+            throw DbError(errorText(q.lastError()));
+        createSchema();
+    } catch (...) {
+        db.close();
+        throw;
+    }
+}
+
+void Database::createSchema()
+{
+    const qint64 version = scalar(QStringLiteral("PRAGMA user_version")).toLongLong();
+    const bool fresh = scalar(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table'")).toLongLong() == 0;
+    if (version >= SchemaVersion && !fresh) {
+        for (const char* sql : Indexes)
+            execute(QString::fromLatin1(sql));
+        return;
+    }
+    beginTransaction();
+    try {
+        for (const char* sql : Tables)
+            execute(QString::fromLatin1(sql));
+        for (const char* sql : Indexes)
+            execute(QString::fromLatin1(sql));
+        if (fresh) {
+            execute(QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"
+                                   " SendAllMessagesTime, SMSDelevaryMode) VALUES (?, ?, ?, ?, ?)"),
+                    {DbBool(true), 10, DbBool(true), 10, QStringLiteral("DIRECT DELIVER")});
+            execute(QStringLiteral("INSERT INTO AutoReply_OnMissedCall (Message, IsActive) VALUES (?, ?)"),
+                    {QString(), DbBool(false)});
+            QSqlQuery ins(connection());
+            ins.prepare(QStringLiteral("INSERT INTO Country (CountryId, CountryCode) VALUES (?, ?)"));
+            int id = 0;
+            for (const QString& code : CountryCallingCodes()) {
+                ins.addBindValue(++id);
+                ins.addBindValue(code);
+                if (!ins.exec())
+                    throw DbError(errorText(ins.lastError()));
+            }
+        }
+        execute(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+        commit();
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
+QSqlQuery Database::prepare(const QString& sql, const QVariantList& values)
+{
+    QSqlDatabase db = connection();
+    if (!db.isOpen())
+        throw DbError(QStringLiteral("The message database is not open."));
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw DbError(errorText(q.lastError()));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec())
+        throw DbError(errorText(q.lastError()));
+    return q;
+}
+
+int Database::execute(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q = prepare(sql, values);
+    return q.numRowsAffected();
+}
+
+qint64 Database::insert(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q = prepare(sql, values);
+    return q.lastInsertId().toLongLong();
+}
+
+QVariant Database::scalar(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q = prepare(sql, values);
+    if (!q.next())
+        return QVariant();
+    return q.value(0);
+}
+
+qint64 Database::count(const QString& sql, const QVariantList& values)
+{
+    return scalar(sql, values).toLongLong();
+}
+
+void Database::beginTransaction()
+{
+    QSqlDatabase db = connection();
+    if (!db.transaction())
+        throw DbError(errorText(db.lastError()));
+}
+
+void Database::commit()
+{
+    QSqlDatabase db = connection();
+    if (!db.commit())
+        throw DbError(errorText(db.lastError()));
+}
+
+void Database::rollback()
+{
+    QSqlDatabase db = connection();
+    if (db.isOpen())
+        db.rollback();
+}
+
+QString Database::DbTime(const QDateTime& t)
+{
+    return t.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime Database::FromDbTime(const QVariant& v)
+{
+    if (v.isNull())
+        return {};
+    QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+    return t.isValid() ? t.toLocalTime() : t;
+}
+
+std::pair<QString, QString> Database::DayRange(const QDate& from, const QDate& to)
+{
+    return {DbTime(from.startOfDay()), DbTime(to.addDays(1).startOfDay())};
+}
+
+Query::Query(Database& db, const QString& sql, const QVariantList& values) : q(db.prepare(sql, values)) {}
+
+bool Query::next()
+{
+    return q.next();
+}
+
+QVariant Query::value(const QString& column) const
+{
+    return q.value(column);
+}
+
+QVariant Query::value(int index) const
+{
+    return q.value(index);
+}
+
+int Query::columnCount() const
+{
+    return q.record().count();
+}
+
+QString Query::columnName(int index) const
+{
+    return q.record().fieldName(index);
+}

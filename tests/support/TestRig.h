@@ -1,0 +1,41 @@
+// Fresh process-wide state for one test: a temporary data folder (and empty /dev and /sys stand-ins, so
+// no real serial device of the machine is ever seen), scripted dialogs, a clock, a sound recorder, the
+// message database and the activity log.
+#pragma once
+
+#include "common/AppState.h"
+#include "common/Seams.h"
+#include "store/ActivityLog.h"
+#include "store/Connection.h"
+#include "store/Database.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+struct TestRig {
+    QTemporaryDir dir;
+    AppState state;
+    ScriptedDialogs dialogs;
+    ManualClock clock;
+    RecordingSoundPlayer sound;
+    Database db;
+    ActivityLog log{state};
+    int endApplicationCalls = 0;
+
+    explicit TestRig(bool openDatabase = true)
+    {
+        state.dataDir = dir.path() + QStringLiteral("/data");
+        state.devDir = dir.path() + QStringLiteral("/dev");
+        state.sysClassTtyDir = dir.path() + QStringLiteral("/sys");
+        QDir().mkpath(state.devDir);
+        QDir().mkpath(state.sysClassTtyDir);
+        state.dialogs = &dialogs;
+        state.clock = &clock;
+        state.sound = &sound;
+        state.ActivityLogOn = true;
+        state.endApplication = [this] { ++endApplicationCalls; };
+        if (openDatabase)
+            ConnectDatabase(state, db);
+    }
+};

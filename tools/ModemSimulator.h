@@ -1,0 +1,154 @@
+// A GSM modem in text mode on a pseudo-terminal, for tests and for trying Broadtext without a modem.
+//
+// It runs on a thread of its own (the program's exchanges block their thread while they sleep), answers
+// like a real modem (echo until ATE0, V.250 framing, the "> " prompt, +CMGS/+CMGW/+CMSS, text-mode
+// listings, +CLCC), keeps a SIM store, makes events on demand (incoming SMS, ringing calls, send failures,
+// slow network, silence, hang-up, unsolicited lines inside an answer) and records every command received
+// and every message "sent to the network".
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+class ModemSimulator {
+public:
+    enum class SendFailure { None, CmsError, BareOk, Silence };
+
+    struct SimEntry {
+        int index = 0;
+        QString status; // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
+        QString number;
+        QString text;
+        QDateTime received;
+    };
+    struct SentMessage {
+        QString number;
+        QString text;
+        int reference = 0;
+    };
+
+    ModemSimulator();
+    ~ModemSimulator();
+    ModemSimulator(const ModemSimulator&) = delete;
+    ModemSimulator& operator=(const ModemSimulator&) = delete;
+
+    // Creates the pseudo-terminal and starts answering. False with a reason on failure.
+    bool start(QString* error = nullptr);
+    void stop();
+    // The device a serial program opens (/dev/pts/N).
+    QString devicePath() const;
+    // Makes dataDir/ports/COMn a link to the device (replacing an older link).
+    bool linkAs(const QString& dataDir, int comNumber, QString* error = nullptr);
+    // Closes the terminal as an unplugged modem would: the program sees a hang-up.
+    void hangUp();
+
+    // Behaviour (may be changed at any time).
+    void setEcho(bool on);
+    void setSilent(bool on);                    // answers nothing at all
+    void setFloSupported(bool on);              // AT+FLO answered with ERROR unless set
+    void setClipSupported(bool on);             // AT+CLIP=1 answered with ERROR unless set
+    void setIdentity(const QString& manufacturer, const QString& model);
+    void setSimCapacity(int messages);
+    void failSends(SendFailure how, int count = 1); // the next count submissions (AT+CMGS body, AT+CMSS)
+    void setNetworkDelayMs(int ms);             // time before +CMGS / +CMSS
+    void setChunkedAnswers(int pauseMs);        // 0 off; else each answer comes in two halves
+    void setAnswerDelayMs(int ms);              // every answer comes this late (a slow modem)
+    void injectIntoNextAnswer(const QByteArray& unsolicited); // an unsolicited line in the middle of an answer
+
+    // SIM store.
+    int storeMessage(const QString& status, const QString& number, const QString& text);
+    void receiveSms(const QString& number, const QString& text); // stores REC UNREAD and announces +CMTI
+    QList<SimEntry> simMessages() const;
+
+    // Calls: RING (and +CLIP when the program asked for caller id and a number is given) every interval
+    // while AT+CLCC lists the call as incoming; after `rings` rings the caller gives up, with or without
+    // NO CARRIER.
+    void incomingCall(const QString& number, int rings, int ringIntervalMs, bool noCarrierAtEnd);
+    bool callRinging() const;
+
+    // Records.
+    QStringList commands() const;     // each command line received, without its CR
+    QList<SentMessage> sent() const;  // messages the network accepted
+    void clearRecords();
+    // Called on the simulator's thread with each line of its log (for people watching).
+    void setLogger(std::function<void(const QString&)> logger);
+
+private:
+    void run();
+    void handleByte(char c);
+    void handleCommand(const QByteArray& line);
+    void finishBody();
+    void submit(bool fromStore, int storeIndex, const QString& number, const QString& text);
+    void answer(const QByteArray& bytes, int delayMs = 0);
+    void writeNow(const QByteArray& bytes);
+    void tickCall(qint64 nowMs);
+    QByteArray listing(const QString& status);
+    int freeIndex() const;
+    void note(const QString& line);
+    qint64 nowMs() const;
+    void wake();
+    void closeTerminal();
+
+    mutable std::mutex mutex;
+    std::thread thread;
+    std::atomic<bool> running{false};
+    int master = -1;
+    int slave = -1;
+    bool hangupRequested = false;
+    QByteArray ready; // answers due now, written by the thread
+    int wakePipe[2] = {-1, -1};
+    QString slavePath;
+    QString linkPath;
+
+    // Protocol state (under mutex).
+    QByteArray line;
+    bool echo = true;
+    bool silent = false;
+    bool floSupported = false;
+    bool clipSupported = true;
+    bool clipEnabled = false;
+    QString manufacturer = QStringLiteral("Broadtext Simulated Modems");
+    QString model = QStringLiteral("SIM-GSM 900");
+    int capacity = 30;
+    std::deque<SendFailure> failures;
+    int networkDelayMs = 0;
+    int chunkPauseMs = 0;
+    int answerDelayMs = 0;
+    QByteArray pendingInjection;
+    enum class BodyFor { None, Cmgs, Cmgw } bodyFor = BodyFor::None;
+    QString bodyNumber;
+    QByteArray body;
+    std::map<int, SimEntry> sim;
+    int nextReference = 1;
+
+    struct Call {
+        bool active = false;
+        QString number;
+        int ringsLeft = 0;
+        int intervalMs = 0;
+        bool noCarrier = false;
+        qint64 nextRingAt = 0;
+    } call;
+
+    struct Delayed {
+        qint64 at;
+        QByteArray bytes;
+    };
+    std::deque<Delayed> delayed;
+
+    QStringList received;
+    QList<SentMessage> network;
+    std::function<void(const QString&)> logger;
+    QDateTime started;
+};
