@@ -1,0 +1,44 @@
+// A TestRig with the whole background machinery (Engine: port, modem routines, delivery, call handling,
+// timers) and a simulated modem linked as COM3. The once-a-second refresh timer is stopped: tests call its
+// tick themselves.
+#pragma once
+
+#include "TestRig.h"
+#include "delivery/Engine.h"
+#include "store/SettingsRows.h"
+#include "tools/ModemSimulator.h"
+
+struct EngineRig : TestRig {
+    Engine engine{state, db, log};
+    ModemSimulator sim;
+    static constexpr int Com = 3;
+
+    explicit EngineRig(bool openDatabase = true) : TestRig(openDatabase)
+    {
+        engine.timerRefreshHomePage.setEnabled(false);
+        QString error;
+        if (!sim.start(&error) || !sim.linkAs(state.dataDir, Com, &error))
+            qFatal("simulator: %s", qPrintable(error));
+    }
+
+    void saveModemSetting(int com = Com, bool callerId = true, const QString& flow = QStringLiteral("0"))
+    {
+        WriteModemSetting(db, {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                               flow, QStringLiteral("GSM"), Database::DbBool(callerId), QStringLiteral("1")});
+    }
+
+    // Saves settings for the simulator and connects as the Connect command does.
+    bool connectModem(bool callerId = true)
+    {
+        saveModemSetting(Com, callerId);
+        engine.Connect();
+        return state.IsConnected && state.ModemReady;
+    }
+
+    void queue(const QString& number, const QString& message)
+    {
+        db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
+                                  "VALUES (0, ?, ?, ?)"),
+                   {number, message, Database::DbTime(clock.now())});
+    }
+};
