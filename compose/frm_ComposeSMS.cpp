@@ -1,0 +1,115 @@
+#include "compose/frm_ComposeSMS.h"
+
+#include "common/AppState.h"
+#include "common/FunctionsLibrary.h"
+#include "common/LengthCounter.h"
+#include "common/Seams.h"
+#include "delivery/Engine.h"
+#include "store/Database.h"
+#include "views/MessageTextEdit.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QLabel* label(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+} // namespace
+
+QStringList ComposeRecipients(const QString& numbersText)
+{
+    QString text = Trim(numbersText);
+    text.replace(QLatin1Char(';'), QLatin1Char(','));
+    QStringList numbers;
+    for (QString n : text.split(QLatin1Char(','))) {
+        n = Trim(n);
+        n.remove(QLatin1Char('.'));
+        n.remove(QLatin1Char(' '));
+        numbers << n;
+    }
+    return numbers;
+}
+
+frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
+{
+    setObjectName(QStringLiteral("frm_ComposeSMS"));
+    setWindowTitle(QStringLiteral("Compose & Send SMS"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    MobileNumbers = new QLineEdit(this);
+    MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
+    Message = new MessageTextEdit(QStringLiteral("Message"), MaxMessageLength, this);
+    Label5 = label(QStringLiteral("Label5"), QString(), this);
+    Label6 = label(QStringLiteral("Label6"), QString(), this);
+    QPalette red = Label6->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    Label6->setPalette(red);
+    QFont bold = Label6->font();
+    bold.setBold(true);
+    Label6->setFont(bold);
+    Label6->setWordWrap(true);
+    Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setAutoDefault(false);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(label(QStringLiteral("Label1"), QStringLiteral("Enter Mobile Numbers :"), this), 0, 0, 1, 2);
+    grid->addWidget(MobileNumbers, 1, 0, 1, 2);
+    auto* hint = label(QStringLiteral("Label2"),
+                       QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. e.g. 9888812121, "
+                                      "+442123234455, ...)"),
+                       this);
+    hint->setWordWrap(true);
+    grid->addWidget(hint, 2, 0, 1, 2);
+    grid->addWidget(label(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
+    grid->addWidget(label(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1, Qt::AlignRight);
+    grid->addWidget(Message, 4, 0, 1, 2);
+    grid->addWidget(Label5, 5, 0, 1, 2);
+    grid->addWidget(Label6, 6, 0, 1, 2);
+    grid->addWidget(Command1, 7, 1, Qt::AlignRight);
+    resize(480, 400);
+
+    connect(Message, &MessageTextEdit::changed, this, &frm_ComposeSMS::Message_Change);
+    connect(Command1, &QPushButton::clicked, this, &frm_ComposeSMS::Command1_Click);
+}
+
+void frm_ComposeSMS::Message_Change(const QString& text)
+{
+    const LengthCounterCaptions c = LengthCounter(text);
+    Label5->setText(c.count);
+    Label6->setText(c.warning);
+}
+
+void frm_ComposeSMS::Command1_Click()
+{
+    AppState& state = engine.state;
+    const QString message = Message->text();
+    if (Trim(MobileNumbers->text()).isEmpty() || Trim(message).isEmpty()) {
+        state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
+        return;
+    }
+    QString numbers = Trim(MobileNumbers->text());
+    numbers.replace(QLatin1Char(';'), QLatin1Char(','));
+    MobileNumbers->setText(numbers); // the user sees semicolons turned into commas
+
+    for (const QString& number : ComposeRecipients(numbers)) {
+        try {
+            // Each row on its own: rows already queued stay when a later one fails.
+            engine.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
+                                             "OutBoxDateTime) VALUES (0, ?, ?, ?)"),
+                              {number, message, Database::DbTime(state.clock->now())});
+        } catch (const DbError& e) {
+            state.dialogs->message(e.description());
+            return;
+        }
+    }
+    close();
+}
