@@ -46,7 +46,9 @@ void CallHandling::OnComm()
         if (RingCounter == 1)
             CLIPFoundCounter = 0;
         ++RingCounter;
-        if (s2.contains(QLatin1String("+CLIP")) || s2.contains(QLatin1String("+CLCC"))) {
+        // Caller numbers count only when caller identification was asked for: otherwise a number could come
+        // from the call watch's own AT+CLCC answer waiting in the same text.
+        if (modem.callerIdRequested() && (s2.contains(QLatin1String("+CLIP")) || s2.contains(QLatin1String("+CLCC")))) {
             const QString number = ExtractCallerNumber(s2);
             if (!number.isEmpty()) {
                 ++CLIPFoundCounter;

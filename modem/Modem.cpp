@@ -224,6 +224,7 @@ void Modem::CloseComPort()
 void Modem::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId)
 {
     const int d = delay(50);
+    callerId = false;
     auto logResponse = [this](const QString& command, const QString& response) {
         log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + RemoveCrLf(response) +
                              QLatin1Char('\''));
@@ -253,7 +254,7 @@ void Modem::InitializeModem(const QString& flowControl, const QString& character
     }
 
     if (enabledCallerId) {
-        callerIdRequested = true;
+        callerId = true;
         r = ExecuteATCommand(QStringLiteral("AT+CLIP=1") + CR, d, QStringLiteral("OK"), false, true, 5,
                              QStringLiteral("Your modem does not support 'CallerID' feature."));
         logResponse(QStringLiteral("AT+CLIP=1"), r);

@@ -64,6 +64,9 @@ public:
     // Milliseconds spent in the prescribed sleeps since start (benchmarks subtract it).
     qint64 sleptMs = 0;
 
+    // Whether the last initialisation asked the modem for caller identification.
+    bool callerIdRequested() const { return callerId; }
+
     // True while an exchange or response wait runs further up the stack. The periodic work does not start
     // a second exchange inside one (its answers would be taken by the wrong reader).
     bool exchangeInProgress() const { return depth > 0; }
@@ -82,7 +85,7 @@ private:
     AppState& state;
     ActivityLog& log;
     MSComm& comm;
-    bool callerIdRequested = false;
+    bool callerId = false;
     int depth = 0;
     struct Depth {
         int& d;

@@ -1,0 +1,250 @@
+// The Outbox delivery run and reception into the Inbox, end to end: the real database, the real serial
+// code and the simulated modem.
+#include "EngineRig.h"
+#include "delivery/MessageBoxView.h"
+
+namespace {
+
+struct Row {
+    QString number, status;
+    bool delivered;
+};
+
+QList<Row> outbox(Database& db)
+{
+    QList<Row> rows;
+    Query q(db, QStringLiteral("SELECT RecipientMobileNo, DeliveryStatus, DeliveryDatetime FROM Message_OutBox ORDER BY Outbox_Id"));
+    while (q.next())
+        rows.append({q.value(0).toString(), q.value(1).toString(), !q.value(2).isNull()});
+    return rows;
+}
+
+const QString SentLog = QStringLiteral("] : SMS sent successfully. Now removing it from outbox.\r\n");
+
+} // namespace
+
+class DeliveryTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void waitingRowsAreSentAndMoveToSentItems();
+    void failedSendsReturnToWaitingAndAreRetried_data();
+    void failedSendsReturnToWaitingAndAreRetried();
+    void storeAndDeliverLeavesTheSimEmpty();
+    void invalidRecipientsAreNeverSent();
+    void emptyOutboxAndMissingTimerRow();
+    void notConnectedTellsTheUser();
+    void interruptedRunIsResetAtConnect();
+    void receptionImportsReceivedMessagesOnly();
+    void receptionKeepsAMessageItCouldNotStore();
+    void emptySimSaysSo();
+};
+
+void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("  +44 2123-234.455 "), QStringLiteral("  Hello there  "));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("Second"));
+    rig.engine.Timer2_Timer();
+
+    const auto sent = rig.sim.sent();
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[0].number, QStringLiteral("+442123234455"));
+    QCOMPARE(sent[0].text, QStringLiteral("Hello there"));
+    QCOMPARE(sent[1].number, QStringLiteral("9888812121"));
+    const auto rows = outbox(rig.db);
+    QCOMPARE(rows[0].number, QStringLiteral("  +44 2123-234.455 ")); // the stored number is not rewritten
+    for (const Row& r : rows) {
+        QCOMPARE(r.status, QStringLiteral("SENT"));
+        QVERIFY(r.delivered);
+    }
+    const QString log = rig.log.text();
+    const qsizetype checking = log.indexOf(QStringLiteral("] : Checking if there are any SMS to be sent.\r\n"));
+    const qsizetype total = log.indexOf(QStringLiteral("] : Total 2 SMS to be sent.\r\n"));
+    const qsizetype first = log.indexOf(
+        QStringLiteral("] : Sending SMS to +442123234455 using GSM modem and method - DIRECT DELIVERY.\r\n"));
+    const qsizetype second =
+        log.indexOf(QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - DIRECT DELIVERY.\r\n"));
+    // Newest on top: the later line stands higher.
+    QVERIFY(checking > total && total > first && first > second && second >= 0);
+    QCOMPARE(log.count(SentLog), 2);
+    QVERIFY(!rig.state.SendingBusy);
+}
+
+void DeliveryTest::failedSendsReturnToWaitingAndAreRetried_data()
+{
+    QTest::addColumn<int>("failure");
+    QTest::newRow("+CMS ERROR: 500") << int(ModemSimulator::SendFailure::CmsError);
+    QTest::newRow("bare OK") << int(ModemSimulator::SendFailure::BareOk);
+    QTest::newRow("no answer") << int(ModemSimulator::SendFailure::Silence);
+}
+
+void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
+{
+    QFETCH(int, failure);
+    EngineRig rig;
+    rig.engine.modem.finalAnswerTimeoutMs = 1000;
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("try me"));
+    rig.sim.failSends(ModemSimulator::SendFailure(failure));
+    rig.engine.delivery.SendAllOutboxSMS();
+    QVERIFY(rig.sim.sent().isEmpty());
+    QCOMPARE(outbox(rig.db).first().status, QString());
+    QVERIFY(!outbox(rig.db).first().delivered);
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : **ERROR** SMS could not be sent to 9888812121 (Possible Reasons: "
+                                                   "1> Phone out of coverage area   2> No balance credit on your SIM     "
+                                                   "3> Trying to send International SMS (with '+' sign) which may not be "
+                                                   "allowed from your SIM Card.)\r\n")));
+    QVERIFY(!rig.log.text().contains(SentLog));
+
+    rig.engine.delivery.SendAllOutboxSMS();
+    QCOMPARE(rig.sim.sent().size(), 1);
+    QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
+}
+
+void DeliveryTest::storeAndDeliverLeavesTheSimEmpty()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
+    rig.queue(QStringLiteral("9888812121"), QString(200, 'z'));
+    rig.engine.delivery.SendAllOutboxSMS();
+    QCOMPARE(rig.sim.sent().size(), 2);
+    QVERIFY(rig.sim.simMessages().isEmpty());
+    QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
+    QVERIFY(outbox(rig.db).first().delivered);
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
+}
+
+void DeliveryTest::invalidRecipientsAreNeverSent()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("12AB"), QStringLiteral("x"));
+    rig.queue(QStringLiteral("+"), QStringLiteral("x"));
+    rig.queue(QString(), QStringLiteral("x"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("good"));
+    rig.engine.delivery.SendAllOutboxSMS();
+    rig.engine.delivery.SendAllOutboxSMS();
+    QCOMPARE(rig.sim.sent().size(), 1);
+    const auto rows = outbox(rig.db);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(rows[i].status.isEmpty());
+        QVERIFY(!rows[i].delivered);
+    }
+    QVERIFY(!rig.log.text().contains(QLatin1String("12AB")));
+    QVERIFY(rig.log.text().contains(QLatin1String("] : Total 3 SMS to be sent.")));
+}
+
+void DeliveryTest::emptyOutboxAndMissingTimerRow()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.log.clear();
+    rig.engine.delivery.SendAllOutboxSMS();
+    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 1);
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : Total 0 SMS to be sent.\r\n")));
+
+    rig.db.execute(QStringLiteral("DELETE FROM Timer_setting"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
+    rig.log.clear();
+    rig.engine.delivery.SendAllOutboxSMS();
+    QVERIFY(rig.sim.sent().isEmpty());
+    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 1);
+    QVERIFY(outbox(rig.db).first().status.isEmpty());
+}
+
+void DeliveryTest::notConnectedTellsTheUser()
+{
+    EngineRig rig;
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
+    const QString text = QStringLiteral("Computer is not communicating with the modem. Please select the option 'Listen To "
+                                        "Modem' before executing any modem commands.");
+    rig.engine.delivery.SendAllOutboxSMS();
+    QCOMPARE(rig.dialogs.messages(), QStringList{text});
+    QVERIFY(rig.log.text().contains(text));
+    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    QCOMPARE(rig.dialogs.messages(), (QStringList{text, text}));
+    // The timers do nothing while disconnected.
+    rig.log.clear();
+    rig.engine.Timer1_Timer();
+    rig.engine.Timer2_Timer();
+    QVERIFY(rig.log.text().isEmpty());
+    QCOMPARE(rig.dialogs.messages().size(), 2);
+}
+
+void DeliveryTest::interruptedRunIsResetAtConnect()
+{
+    EngineRig rig;
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
+    rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING'"));
+    QVERIFY(rig.connectModem());
+    QCOMPARE(outbox(rig.db).first().status, QString());
+    rig.engine.Timer2_Timer();
+    QCOMPARE(rig.sim.sent().size(), 1);
+}
+
+void DeliveryTest::receptionImportsReceivedMessagesOnly()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("9888812121"), QStringLiteral("It's \"quoted\""));
+    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("mine, sent"));
+    rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("447700900123"), QStringLiteral("eleven+ digits"));
+    rig.sim.storeMessage(QStringLiteral("STO UNSENT"), QStringLiteral("9888812121"), QStringLiteral("mine, unsent"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("09888812121"), QStringLiteral("zero first"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("VODAFONE"), QStringLiteral("alpha sender"));
+    rig.engine.Timer1_Timer();
+
+    QStringList senders, texts;
+    Query q(rig.db, QStringLiteral("SELECT SenderMobileNo, Message, IsRead, SenderId FROM Message_InBox ORDER BY InBox_Id"));
+    while (q.next()) {
+        senders << q.value(0).toString();
+        texts << q.value(1).toString();
+        QCOMPARE(q.value(2).toInt(), 0);
+        QCOMPARE(q.value(3).toInt(), 0);
+    }
+    QCOMPARE(senders, (QStringList{"+9888812121", "+447700900123", "09888812121", "+VODAFONE"}));
+    QCOMPARE(texts.first(), QStringLiteral("It's \"quoted\""));
+    QCOMPARE(rig.sound.played.size(), 4);
+    QVERIFY(rig.sound.played.first().endsWith(QLatin1String("SMSNotify.wav")));
+    const auto left = rig.sim.simMessages();
+    QCOMPARE(left.size(), 2);
+    QCOMPARE(left[0].status, QStringLiteral("STO SENT"));
+    QCOMPARE(left[1].status, QStringLiteral("STO UNSENT"));
+    const QString log = rig.log.text();
+    QVERIFY(log.contains(QStringLiteral("] : Checking for new SMS on SIM card.\r\n")));
+    QVERIFY(log.contains(QStringLiteral("] : Received total 6 new SMS. They have been put in 'Inbox'.\r\n")));
+}
+
+void DeliveryTest::receptionKeepsAMessageItCouldNotStore()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("one"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("two"));
+    rig.db.execute(QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, 'database "
+                                  "or disk is full'); END"));
+    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    QCOMPARE(rig.sim.simMessages().size(), 2);
+    QVERIFY(rig.dialogs.shown.empty());
+    QVERIFY(rig.log.text().contains(QLatin1String("database or disk is full")));
+
+    rig.db.execute(QStringLiteral("DROP TRIGGER full"));
+    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    QVERIFY(rig.sim.simMessages().isEmpty());
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 2);
+}
+
+void DeliveryTest::emptySimSaysSo()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.log.clear();
+    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : No new SMS found on SIM card.\r\n")));
+    QVERIFY(!rig.log.text().contains(QLatin1String("Received total")));
+}
+
+QTEST_GUILESS_MAIN(DeliveryTest)
+#include "tst_delivery.moc"
