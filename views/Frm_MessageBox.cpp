@@ -1,0 +1,569 @@
+#include "views/Frm_MessageBox.h"
+
+#include "common/AppState.h"
+#include "common/FunctionsLibrary.h"
+#include "common/Seams.h"
+#include "delivery/Engine.h"
+#include "store/ActivityLog.h"
+#include "store/Database.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// List columns: the number, the message, the date, the hidden id; the Outbox adds the status.
+constexpr int IdColumn = 3;
+constexpr int StatusColumn = 4;
+constexpr int StatusWidth = 1500 / 15;
+
+const QString NothingSelected = QStringLiteral("Please select message which you want to delete.");
+
+void setRowBold(QTreeWidgetItem* row, bool bold)
+{
+    for (int c = 0; c < row->columnCount(); ++c) {
+        if (bold) {
+            QFont f = row->font(c);
+            f.setBold(true);
+            row->setFont(c, f);
+        } else {
+            row->setData(c, Qt::FontRole, QVariant());
+        }
+    }
+}
+
+void setNodeBold(QTreeWidgetItem* node, bool bold)
+{
+    QFont f = node->font(0);
+    f.setBold(bold);
+    node->setFont(0, f);
+}
+
+} // namespace
+
+Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent, Qt::Window), engine(engine)
+{
+    setObjectName(QStringLiteral("Frm_MessageBox"));
+    setWindowTitle(QStringLiteral("Message Box"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    cmdNext = new QPushButton(QStringLiteral("Next >>"), this);
+    cmdNext->setObjectName(QStringLiteral("cmdNext"));
+    cmdPrevious = new QPushButton(QStringLiteral("<< Previous"), this);
+    cmdPrevious->setObjectName(QStringLiteral("cmdPrevious"));
+    cmdNext->setEnabled(false);
+    cmdPrevious->setEnabled(false);
+
+    Toolbar1 = new QToolBar(this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setIconSize(QSize(32, 32));
+    struct Button {
+        const char* tip;
+        QStyle::StandardPixmap icon;
+    };
+    const Button buttons[] = {{"Receive SMS In InBox", QStyle::SP_ArrowDown},
+                              {"Send SMS From OutBox", QStyle::SP_ArrowUp},
+                              {"Delete Selected SMS", QStyle::SP_TrashIcon}};
+    for (int i = 0; i < 3; ++i) {
+        QAction* a = Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].tip));
+        a->setObjectName(QStringLiteral("Button%1").arg(i + 1));
+        a->setToolTip(QString::fromLatin1(buttons[i].tip));
+        connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i + 1); });
+    }
+
+    txtPages = new QLineEdit(this);
+    txtPages->setObjectName(QStringLiteral("txtPages"));
+    txtPages->setFixedWidth(60);
+
+    TreeView1 = new QTreeWidget(this);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setFixedWidth(180);
+    {
+        // The nodes stay; fillTreeView rewrites their texts and weights with the current counts.
+        auto* root = new QTreeWidgetItem(TreeView1, {QStringLiteral("Message")});
+        root->setData(0, Qt::UserRole, QStringLiteral("parent"));
+        setNodeBold(root, true);
+        new QTreeWidgetItem(root, {QStringLiteral("Inbox")});
+        new QTreeWidgetItem(root, {QStringLiteral("Outbox")});
+        new QTreeWidgetItem(root, {QStringLiteral("Sent Items")});
+        root->setExpanded(true);
+    }
+
+    auto* Label3 = new QLabel(QStringLiteral("Mobile Number :"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    LblNo = new QLabel(this);
+    LblNo->setObjectName(QStringLiteral("LblNo"));
+    LblNo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    txtMessage = new QPlainTextEdit(this);
+    txtMessage->setObjectName(QStringLiteral("txtMessage"));
+    txtMessage->setReadOnly(true);
+    txtMessage->setFixedHeight(120);
+    lblPages = new QLabel(this);
+    lblPages->setObjectName(QStringLiteral("lblPages"));
+
+    ListMessage = new QTreeWidget(this);
+    ListMessage->setObjectName(QStringLiteral("ListMessage"));
+    ListMessage->setRootIsDecorated(false);
+    ListMessage->setUniformRowHeights(true);
+    ListMessage->setAllColumnsShowFocus(true);
+    ListMessage->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListMessage->setSortingEnabled(false); // the database orders; a header click asks it to
+    ListMessage->header()->setSectionsClickable(true);
+    ListMessage->header()->setStretchLastSection(false);
+    ListMessage->setColumnCount(0);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(Toolbar1);
+    auto* body = new QHBoxLayout;
+    body->addWidget(TreeView1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(ListMessage, 1);
+    auto* paging = new QHBoxLayout;
+    paging->addWidget(cmdPrevious);
+    paging->addWidget(txtPages);
+    paging->addWidget(lblPages);
+    paging->addStretch();
+    paging->addWidget(cmdNext);
+    right->addLayout(paging);
+    auto* number = new QHBoxLayout;
+    number->addWidget(Label3);
+    number->addWidget(LblNo, 1);
+    right->addLayout(number);
+    right->addWidget(txtMessage);
+    body->addLayout(right, 1);
+    outer->addLayout(body, 1);
+
+    connect(cmdNext, &QPushButton::clicked, this, &Frm_MessageBox::cmdNext_Click);
+    connect(cmdPrevious, &QPushButton::clicked, this, &Frm_MessageBox::cmdPrevious_Click);
+    connect(txtPages, &QLineEdit::textChanged, this, &Frm_MessageBox::txtPages_Change);
+    connect(txtPages, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtPages_Enter);
+    connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
+    connect(ListMessage, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
+    // A node chosen with the mouse or the keys opens its folder; so does a click on the node already chosen.
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (!selectingNode && current)
+            TreeView1_NodeClick(current->parent() ? current->parent()->indexOfChild(current) + 2 : 1);
+    });
+    connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        if (item && item == currentNodeBeforePress)
+            TreeView1_NodeClick(item->parent() ? item->parent()->indexOfChild(item) + 2 : 1);
+    });
+    TreeView1->viewport()->installEventFilter(this);
+    ListMessage->installEventFilter(this);
+
+    Form_Load();
+}
+
+Frm_MessageBox::~Frm_MessageBox()
+{
+    Form_Unload();
+}
+
+void Frm_MessageBox::Form_Load()
+{
+    engine.state.MessageBoxOpen = true;
+    engine.delivery.messageBox = this;
+    inBoxSelected = outBoxSelected = sentItemsSelected = false;
+    page = 1;
+    resize(13410 / 15, 9075 / 15);
+    inboxOrder = InitialFolderOrder(MessageFolder::Inbox);
+    outboxOrder = InitialFolderOrder(MessageFolder::Outbox);
+    sentOrder = InitialFolderOrder(MessageFolder::SentItems);
+    fillTreeView();
+    if (engine.state.msgType == QLatin1String("I")) {
+        selectNode(2);
+        fillListInbox();
+    } else if (engine.state.msgType == QLatin1String("O")) {
+        selectNode(3);
+        fillListOutbox();
+    }
+    engine.state.msgType.clear();
+}
+
+void Frm_MessageBox::Form_Unload()
+{
+    if (unloaded)
+        return;
+    unloaded = true;
+    engine.state.MessageBoxOpen = false;
+    if (engine.delivery.messageBox == this)
+        engine.delivery.messageBox = nullptr;
+}
+
+void Frm_MessageBox::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+bool Frm_MessageBox::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
+        currentNodeBeforePress = TreeView1->currentItem();
+    } else if (watched == ListMessage) {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+            DeleteSMS();
+            return true;
+        }
+        if (event->type() == QEvent::Resize)
+            setColumnWidths();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QTreeWidgetItem* Frm_MessageBox::node(int number) const
+{
+    QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+    return number <= 1 ? root : root->child(number - 2);
+}
+
+void Frm_MessageBox::selectNode(int number)
+{
+    // Choosing the folder's node from the code must not refill the list as a user's click does.
+    selectingNode = true;
+    TreeView1->setCurrentItem(node(number));
+    selectingNode = false;
+}
+
+bool Frm_MessageBox::currentFolder(MessageFolder* folder) const
+{
+    if (inBoxSelected)
+        *folder = MessageFolder::Inbox;
+    else if (outBoxSelected)
+        *folder = MessageFolder::Outbox;
+    else if (sentItemsSelected)
+        *folder = MessageFolder::SentItems;
+    else
+        return false;
+    return true;
+}
+
+void Frm_MessageBox::fillTreeView()
+{
+    try {
+        const qint64 unread = CountUnreadInbox(engine.db);
+        const qint64 waiting = CountWaitingOutbox(engine.db);
+        QTreeWidgetItem* inbox = node(2);
+        inbox->setText(0, unread == 0 ? QStringLiteral("Inbox") : QStringLiteral("Inbox(%1)").arg(unread));
+        setNodeBold(inbox, unread != 0);
+        QTreeWidgetItem* outbox = node(3);
+        outbox->setText(0, waiting == 0 ? QStringLiteral("Outbox") : QStringLiteral("Outbox(%1)").arg(waiting));
+        setNodeBold(outbox, waiting != 0);
+    } catch (const DbError& e) {
+        engine.state.dialogs->message(e.description());
+    }
+}
+
+void Frm_MessageBox::redraw()
+{
+    ListMessage->viewport()->update();
+    update();
+}
+
+void Frm_MessageBox::addInboxRowAtTop(const QString& number, const QString& message, const QDateTime& received,
+                                      qint64 id)
+{
+    if (!inBoxSelected)
+        return;
+    auto* row = new QTreeWidgetItem({number, message, GeneralDateTime(received), QString::number(id)});
+    setRowBold(row, true);
+    ListMessage->insertTopLevelItem(0, row);
+}
+
+void Frm_MessageBox::fillListInbox()
+{
+    fillList(MessageFolder::Inbox);
+}
+
+void Frm_MessageBox::fillListOutbox()
+{
+    fillList(MessageFolder::Outbox);
+}
+
+void Frm_MessageBox::fillListSent()
+{
+    fillList(MessageFolder::SentItems);
+}
+
+void Frm_MessageBox::setColumnWidths()
+{
+    const int third = ListMessage->viewport()->width() / 3;
+    const int columns = ListMessage->columnCount();
+    for (int c = 0; c < columns && c < IdColumn; ++c)
+        ListMessage->setColumnWidth(c, third);
+    if (columns > StatusColumn)
+        ListMessage->setColumnWidth(StatusColumn, StatusWidth);
+}
+
+void Frm_MessageBox::fillList(MessageFolder folder)
+{
+    try {
+        inBoxSelected = folder == MessageFolder::Inbox;
+        outBoxSelected = folder == MessageFolder::Outbox;
+        sentItemsSelected = folder == MessageFolder::SentItems;
+        LblNo->clear();
+        txtMessage->clear();
+        ListMessage->clear();
+        switch (folder) {
+        case MessageFolder::Inbox:
+            ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
+                                          QStringLiteral("Received On"), QStringLiteral("Id")});
+            break;
+        case MessageFolder::Outbox:
+            ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
+                                          QStringLiteral("Outbox Date"), QStringLiteral("Id"),
+                                          QStringLiteral("Status")});
+            break;
+        case MessageFolder::SentItems:
+            ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
+                                          QStringLiteral("Delivered On"), QStringLiteral("Id")});
+            break;
+        }
+        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? 5 : 4);
+        ListMessage->setColumnHidden(IdColumn, true);
+        setColumnWidths();
+        ListMessage->viewport()->update();
+
+        const qint64 pageSize = engine.state.MessagePageSize > 0 ? engine.state.MessagePageSize : 100;
+        const qint64 total = CountFolder(engine.db, folder);
+        if (total > 0) {
+            pages = (total + pageSize - 1) / pageSize;
+            lblPages->setText(total % pageSize != 0
+                                  ? QStringLiteral("of %1 Pages. Total records: %2").arg(pages).arg(total)
+                                  : QStringLiteral("of %1 Total records: %2").arg(pages).arg(total));
+            // Messages deleted meanwhile can leave the page beyond the end: show the last one instead.
+            page = std::clamp<qint64>(page, 1, pages);
+            const FolderOrder order = folder == MessageFolder::Inbox    ? inboxOrder
+                                      : folder == MessageFolder::Outbox ? outboxOrder
+                                                                        : sentOrder;
+            const auto rows =
+                ReadFolderPage(engine.db, folder, order, (page - 1) * pageSize, static_cast<int>(pageSize), total);
+            QList<QTreeWidgetItem*> items;
+            items.reserve(static_cast<qsizetype>(rows.size()));
+            for (const FolderRow& r : rows) {
+                QStringList texts{r.number, r.message, r.date, QString::number(r.id)};
+                if (folder == MessageFolder::Outbox)
+                    texts << r.status;
+                auto* row = new QTreeWidgetItem(texts);
+                if (r.unread)
+                    setRowBold(row, true);
+                items << row;
+            }
+            ListMessage->addTopLevelItems(items);
+        } else {
+            // An empty folder says so instead of keeping the figures of the folder shown before.
+            pages = 0;
+            lblPages->clear();
+        }
+        cmdNext->setEnabled(pages > page);
+        cmdPrevious->setEnabled(page > 1);
+        ListMessage->clearSelection();
+    } catch (const DbError& e) {
+        engine.state.dialogs->message(e.description());
+    }
+}
+
+void Frm_MessageBox::refillCurrentFolder()
+{
+    MessageFolder folder;
+    if (currentFolder(&folder))
+        fillList(folder);
+}
+
+void Frm_MessageBox::cmdNext_Click()
+{
+    if (page >= pages)
+        return;
+    ++page;
+    refillCurrentFolder();
+}
+
+void Frm_MessageBox::cmdPrevious_Click()
+{
+    if (page <= 1)
+        return;
+    --page;
+    refillCurrentFolder();
+}
+
+void Frm_MessageBox::TreeView1_NodeClick(int number)
+{
+    page = 1;
+    switch (number) {
+    case 2:
+        fillListInbox();
+        break;
+    case 3:
+        fillListOutbox();
+        break;
+    case 4:
+        fillListSent();
+        break;
+    default:
+        break;
+    }
+}
+
+void Frm_MessageBox::ListMessage_ColumnClick(int column)
+{
+    MessageFolder folder;
+    if (!currentFolder(&folder))
+        return;
+    FolderOrder order;
+    if (ClickedFolderOrder(folder, column, &order)) {
+        if (folder == MessageFolder::Inbox)
+            inboxOrder = order;
+        else if (folder == MessageFolder::Outbox)
+            outboxOrder = order;
+        else
+            sentOrder = order;
+    }
+    fillList(folder);
+}
+
+void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
+{
+    MessageFolder folder;
+    if (!row || !currentFolder(&folder))
+        return;
+    try {
+        LblNo->clear();
+        txtMessage->clear();
+        LblNo->setText(row->text(0));
+        const qint64 id = Trim(row->text(IdColumn)).toLongLong();
+        const bool inbox = folder == MessageFolder::Inbox;
+        Query q(engine.db,
+                inbox ? QStringLiteral("SELECT Message FROM Message_InBox WHERE InBox_Id = ?")
+                      : QStringLiteral("SELECT Message FROM Message_OutBox WHERE Outbox_Id = ?"),
+                {id});
+        const bool found = q.next();
+        if (found) {
+            QString text = q.value(0).toString();
+            text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            txtMessage->setPlainText(text);
+        }
+        if (inbox) {
+            if (found) {
+                engine.db.execute(QStringLiteral("UPDATE Message_InBox SET IsRead = ? WHERE InBox_Id = ?"),
+                                  {Database::DbBool(true), id});
+                setRowBold(row, false);
+            }
+            fillTreeView();
+            selectNode(2);
+        } else {
+            selectNode(folder == MessageFolder::Outbox ? 3 : 4);
+        }
+    } catch (const DbError& e) {
+        engine.state.dialogs->message(e.description());
+    }
+}
+
+void Frm_MessageBox::DeleteSMS()
+{
+    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the message(s)?")))
+        return;
+    MessageFolder folder = MessageFolder::Inbox;
+    const bool shown = currentFolder(&folder);
+    const QString sql =
+        folder == MessageFolder::Inbox ? QStringLiteral("DELETE FROM Message_InBox WHERE InBox_Id = ?")
+        : folder == MessageFolder::Outbox
+            ? QStringLiteral("DELETE FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND Outbox_Id = ?")
+            : QStringLiteral("DELETE FROM Message_OutBox WHERE DeliveryDatetime IS NOT NULL AND Outbox_Id = ?");
+    int deleted = 0;
+    bool failed = false;
+    if (shown) {
+        try {
+            for (int i = 0; i < ListMessage->topLevelItemCount();) {
+                QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+                if (!row->isSelected()) {
+                    ++i;
+                    continue;
+                }
+                engine.db.execute(sql, {Trim(row->text(IdColumn)).toLongLong()});
+                delete row; // the next row takes its place
+                ++deleted;
+            }
+        } catch (const DbError& e) {
+            failed = true;
+            engine.state.dialogs->message(e.description());
+        }
+    }
+    if (deleted > 0) {
+        LblNo->clear();
+        txtMessage->clear();
+        fillTreeView();
+    } else if (!failed) {
+        engine.state.dialogs->message(NothingSelected);
+    }
+}
+
+void Frm_MessageBox::Toolbar1_ButtonClick(int index)
+{
+    AppState& state = engine.state;
+    switch (index) {
+    case 1:
+        if (engine.modemFree() && !state.ReceivingBusy) {
+            engine.log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
+            engine.delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
+        }
+        break;
+    case 2:
+        if (engine.modemFree()) {
+            engine.log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
+            engine.delivery.SendAllOutboxSMS();
+        }
+        break;
+    case 3:
+        DeleteSMS();
+        break;
+    default:
+        break;
+    }
+}
+
+void Frm_MessageBox::txtPages_Change()
+{
+    if (settingPages)
+        return;
+    const QString t = Trim(txtPages->text());
+    if (t.isEmpty())
+        return;
+    const bool sign = t.contains(QLatin1Char('+')) || t.contains(QLatin1Char('-')) || t.contains(QLatin1Char('$')) ||
+                      t.contains(QLatin1Char('.'));
+    if (!IsNumeric(t) || sign) {
+        engine.state.dialogs->message(QStringLiteral("Please enter numeric value."));
+        settingPages = true;
+        txtPages->setText(QString::number(page));
+        settingPages = false;
+    }
+}
+
+void Frm_MessageBox::txtPages_Enter()
+{
+    const QString t = Trim(txtPages->text());
+    const double value = IsNumeric(t) ? NumericValue(t) : 0;
+    if (value < 1 || value > static_cast<double>(pages)) {
+        engine.state.dialogs->message(QStringLiteral("This page does not exist."));
+        settingPages = true;
+        txtPages->setText(QString::number(page));
+        settingPages = false;
+        return;
+    }
+    page = static_cast<qint64>(value);
+    refillCurrentFolder();
+}

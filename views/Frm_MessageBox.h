@@ -1,0 +1,91 @@
+// The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
+// chosen folder at a time, reading and deleting messages, and starting reception and delivery by hand.
+// While it is open, reception and the delivery run keep it current through MessageBoxView.
+#pragma once
+
+#include "delivery/MessageBoxView.h"
+#include "views/MessageBoxFolders.h"
+
+#include <QWidget>
+
+class Engine;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class Frm_MessageBox : public QWidget, public MessageBoxView {
+    Q_OBJECT
+public:
+    // Loads at once: the tree, and the folder the home page asked for (state.msgType, cleared here).
+    explicit Frm_MessageBox(Engine& engine, QWidget* parent = nullptr);
+    ~Frm_MessageBox() override;
+
+    // MessageBoxView
+    bool isInBoxSelected() const override { return inBoxSelected; }
+    void fillTreeView() override;
+    void redraw() override;
+    void addInboxRowAtTop(const QString& number, const QString& message, const QDateTime& received, qint64 id) override;
+
+    bool isOutBoxSelected() const { return outBoxSelected; }
+    bool isSentItemsSelected() const { return sentItemsSelected; }
+    qint64 currentPage() const { return page; }
+    qint64 totalPages() const { return pages; }
+
+    void fillListInbox();
+    void fillListOutbox();
+    void fillListSent();
+    void DeleteSMS();
+
+    void cmdNext_Click();
+    void cmdPrevious_Click();
+    void Toolbar1_ButtonClick(int index);
+    // Node numbers as the tree shows them: 1 the root, 2 Inbox, 3 Outbox, 4 Sent Items.
+    void TreeView1_NodeClick(int node);
+    void ListMessage_ColumnClick(int column);
+    void ListMessage_RowClick(QTreeWidgetItem* row);
+    void txtPages_Change();
+    void txtPages_Enter();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void fillList(MessageFolder folder);
+    void refillCurrentFolder();
+    void selectNode(int node);
+    void setColumnWidths();
+    QTreeWidgetItem* node(int number) const;
+    bool currentFolder(MessageFolder* folder) const;
+
+    Engine& engine;
+
+    QPushButton* cmdNext;
+    QPushButton* cmdPrevious;
+    QToolBar* Toolbar1;
+    QLineEdit* txtPages;
+    QTreeWidget* TreeView1;
+    QLabel* LblNo;
+    QPlainTextEdit* txtMessage;
+    QLabel* lblPages;
+    QTreeWidget* ListMessage;
+
+    bool inBoxSelected = false;
+    bool outBoxSelected = false;
+    bool sentItemsSelected = false;
+    qint64 page = 1;
+    qint64 pages = 0;
+    FolderOrder inboxOrder;
+    FolderOrder outboxOrder;
+    FolderOrder sentOrder;
+    bool unloaded = false;
+    bool settingPages = false;
+    bool selectingNode = false;
+    QTreeWidgetItem* currentNodeBeforePress = nullptr;
+};

@@ -1,0 +1,51 @@
+// The three folders of the message box as the database gives them: folder counts and one page of a folder
+// in a chosen order. A page is fetched as a page (count, then LIMIT/OFFSET from whichever end is nearer),
+// so a folder of a million messages is never read whole.
+#pragma once
+
+#include <QString>
+#include <vector>
+
+class Database;
+
+enum class MessageFolder { Inbox, Outbox, SentItems };
+
+// The list column a folder is ordered by. Ties are broken by the message id in the same direction, so
+// every order is total and pages never overlap or miss a row.
+enum class FolderSortColumn { Number, Message, Date };
+
+struct FolderOrder {
+    FolderSortColumn column = FolderSortColumn::Date;
+    bool descending = false;
+};
+
+// One list row as shown: values trimmed, CR LF in the message made one blank, dates in local time.
+struct FolderRow {
+    QString number;
+    QString message;
+    QString date;
+    QString status; // Outbox only: the delivery status when there is one
+    qint64 id = 0;
+    bool unread = false; // Inbox only
+};
+
+// The first order of each folder when the window opens: Inbox newest first, Outbox oldest first, Sent
+// Items by delivery, newest first.
+FolderOrder InitialFolderOrder(MessageFolder folder);
+
+// The order a click on a column header asks for; nothing for columns that only refill. Clicked orders are
+// ascending, except Sent Items by delivery date, which is always newest first.
+bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order);
+
+// Number of messages in a folder. Throws DbError.
+qint64 CountFolder(Database& db, MessageFolder folder);
+qint64 CountUnreadInbox(Database& db);
+qint64 CountWaitingOutbox(Database& db);
+
+// Rows [first, first + rows) of a folder of `total` messages in the given order. Throws DbError.
+std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, FolderOrder order, qint64 first, int rows,
+                                      qint64 total);
+
+// How a stored value is shown in a list cell.
+QString FolderCellText(const QString& stored);
+QString FolderMessageText(const QString& stored);
