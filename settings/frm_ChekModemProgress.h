@@ -1,0 +1,48 @@
+// Modem auto-detection: probes COM1 to COM20 with "AT" through the program's own serial port, asks each
+// modem found for its manufacturer and model, then hands the result to the list of detected modems.
+//
+// The scan starts by itself once the window is first shown and runs on the user-interface thread; Cancel is
+// noticed between ports (the waits inside the exchanges let the click through). The window deletes itself
+// when the scan has ended.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+struct AppState;
+class Engine;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+class frm_ChekModemProgress : public QWidget {
+    Q_OBJECT
+public:
+    frm_ChekModemProgress(Engine& engine, QWidget* parent = nullptr);
+
+    void Command1_Click();
+    // Passed on to the list of detected modems: called with the port text of the modem the user picked.
+    std::function<void(const QString& port)> onPick;
+
+    // Settings for the probe of every port.
+    static QString probeSettings() { return QStringLiteral("115200,N,8,1"); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Activate();
+    void scan();
+
+    Engine& engine;
+    AppState& state;
+    bool cancelled = false;
+    bool started = false;
+    bool scanEnded = false;
+    bool childWindowWasOpen = false;
+
+    QProgressBar* ProgBar;
+    QLabel* Label1;
+    QPushButton* Command1;
+};

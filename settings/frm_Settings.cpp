@@ -1,0 +1,568 @@
+#include "settings/frm_Settings.h"
+
+#include "common/AppState.h"
+#include "common/FunctionsLibrary.h"
+#include "common/Seams.h"
+#include "delivery/Engine.h"
+#include "modem/ComPorts.h"
+#include "settings/frm_ChekModemProgress.h"
+#include "store/Database.h"
+#include "store/SettingsRows.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const QString ConnectedWarning =
+    QStringLiteral("You can not change the modem settings. Because computer is already connected with modem.");
+const QString RestartMessage =
+    QStringLiteral("You have changed the default modem settings, this needs to restart(OFF & ON) your modem as well as "
+                   "restart this application.\r\n\r\nThis software will now close. Please restart the application.");
+const QString DirectDeliver = QStringLiteral("DIRECT DELIVER");
+const QString StoreAndDeliver = QStringLiteral("STORE AND DELIVER");
+const QString ReceiveRange = QStringLiteral("Receive message time should be less than or equal to 65 seconds.");
+const QString SendRange = QStringLiteral("Send Message time should be less than or equal to 65 seconds.");
+
+// List items and the stored codes that go with them.
+const QStringList Speeds = {QStringLiteral("110"),    QStringLiteral("300"),    QStringLiteral("1200"),
+                            QStringLiteral("2400"),   QStringLiteral("4800"),   QStringLiteral("9600"),
+                            QStringLiteral("19200"),  QStringLiteral("38400"),  QStringLiteral("57600"),
+                            QStringLiteral("115200"), QStringLiteral("230400"), QStringLiteral("460800"),
+                            QStringLiteral("921600")};
+const QStringList ParityNames = {QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None"),
+                                 QStringLiteral("Mark"), QStringLiteral("Space")};
+const QStringList ParityLetters = {QStringLiteral("e"), QStringLiteral("o"), QStringLiteral("n"), QStringLiteral("m"),
+                                   QStringLiteral("s")};
+const QStringList FlowNames = {QStringLiteral("None"), QStringLiteral("Xon/Xoff"), QStringLiteral("Hardware")};
+const QStringList FlowCodes = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")};
+
+QString text(const QVariant& v)
+{
+    return v.isNull() ? QString() : v.toString();
+}
+
+QComboBox* dropDownList(QWidget* parent, const char* name, const QStringList& items = {})
+{
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setEditable(false);
+    box->addItems(items);
+    box->setCurrentIndex(-1);
+    return box;
+}
+
+QLabel* label(QWidget* parent, const QString& caption, const char* name = nullptr)
+{
+    auto* l = new QLabel(caption, parent);
+    if (name)
+        l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+// Selects the item showing exactly this text; anything else leaves the list without a selection.
+void selectText(QComboBox* box, const QString& value)
+{
+    box->setCurrentIndex(box->findText(value, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+} // namespace
+
+frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
+    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.state)
+{
+    setObjectName(QStringLiteral("frm_Settings"));
+    setWindowTitle(QStringLiteral("Settings"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    TabStrip1 = new QTabBar(this);
+    TabStrip1->setObjectName(QStringLiteral("TabStrip1"));
+    TabStrip1->addTab(QStringLiteral("Modem Settings"));
+    TabStrip1->addTab(QStringLiteral("SMS Timer Settings"));
+    TabStrip1->setExpanding(false);
+
+    // Modem tab.
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::StyledPanel);
+    QStringList ports;
+    for (int i = 1; i <= 20; ++i)
+        ports << QString::number(i);
+    Combo_comportNo = dropDownList(Frame1, "Combo_comportNo", ports);
+    lblComPortDevice = label(Frame1, QString(), "lblComPortDevice");
+    Combo_BitsPerSec = dropDownList(Frame1, "Combo_BitsPerSec", Speeds);
+    Combo_DataBits = dropDownList(Frame1, "Combo_DataBits");
+    Combo_Parity = dropDownList(Frame1, "Combo_Parity", ParityNames);
+    Combo_stopBit =
+        dropDownList(Frame1, "Combo_stopBit", {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
+    Cmb_FlowControl = dropDownList(Frame1, "Cmb_FlowControl", FlowNames);
+    cmb_CharSet =
+        dropDownList(Frame1, "cmb_CharSet",
+                     {QStringLiteral("ANSI"), QStringLiteral("ASCII"), QStringLiteral("GSM"), QStringLiteral("CDMA")});
+    chkEnbCallID = new QCheckBox(QStringLiteral("Do you want to enable caller Id ?"), Frame1);
+    chkEnbCallID->setObjectName(QStringLiteral("chkEnbCallID"));
+    cmbDelay = dropDownList(Frame1, "cmbDelay");
+    cmdChkModem = new QPushButton(
+        QStringLiteral("Click here to automatically detect the modem connected to this computer"), Frame1);
+    cmdChkModem->setObjectName(QStringLiteral("cmdChkModem"));
+    lblAlertMsg = label(Frame1, QString(), "lblAlertMsg");
+    lblAlertMsg->setWordWrap(true);
+    // The warning must stay readable on the disabled panel.
+    QPalette alert = lblAlertMsg->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        alert.setColor(group, QPalette::WindowText, QColor(192, 0, 0));
+    lblAlertMsg->setPalette(alert);
+
+    auto* modemGrid = new QGridLayout(Frame1);
+    int row = 0;
+    auto addRow = [&](const QString& caption, QWidget* field, QWidget* extra = nullptr) {
+        modemGrid->addWidget(label(Frame1, caption), row, 0);
+        modemGrid->addWidget(field, row, 1);
+        if (extra)
+            modemGrid->addWidget(extra, row, 2);
+        ++row;
+    };
+    addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo, lblComPortDevice);
+    addRow(QStringLiteral("Bits Per Second"), Combo_BitsPerSec);
+    addRow(QStringLiteral("Data Bits"), Combo_DataBits);
+    addRow(QStringLiteral("Parity"), Combo_Parity);
+    addRow(QStringLiteral("Stop Bit"), Combo_stopBit);
+    addRow(QStringLiteral("Flow Control"), Cmb_FlowControl);
+    addRow(QStringLiteral("Character Set"), cmb_CharSet);
+    modemGrid->addWidget(chkEnbCallID, row++, 0, 1, 3);
+    addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay,
+           label(Frame1, QStringLiteral("(1=Faster Modem, 7=Slower Modem )")));
+    modemGrid->addWidget(cmdChkModem, row++, 0, 1, 3);
+    modemGrid->addWidget(lblAlertMsg, row++, 0, 1, 3);
+    modemGrid->setColumnStretch(2, 1);
+    modemGrid->setRowStretch(row, 1);
+
+    // Timer tab.
+    Frame2 = new QFrame(this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setFrameShape(QFrame::StyledPanel);
+    chkEnableReceive = new QCheckBox(QStringLiteral("Enabled auto receive messages."), Frame2);
+    chkEnableReceive->setObjectName(QStringLiteral("chkEnableReceive"));
+    txttime = new QLineEdit(Frame2);
+    txttime->setObjectName(QStringLiteral("txttime"));
+    chkEnableSend = new QCheckBox(QStringLiteral("Enabled auto delivery of messages"), Frame2);
+    chkEnableSend->setObjectName(QStringLiteral("chkEnableSend"));
+    txtSendmsgtime = new QLineEdit(Frame2);
+    txtSendmsgtime->setObjectName(QStringLiteral("txtSendmsgtime"));
+    OptDirctDelevary = new QRadioButton(QStringLiteral("Direct delivery without storing to SIM"), Frame2);
+    OptDirctDelevary->setObjectName(QStringLiteral("OptDirctDelevary"));
+    OptStoreOnSIM = new QRadioButton(QStringLiteral("Store on SIM and deliver"), Frame2);
+    OptStoreOnSIM->setObjectName(QStringLiteral("OptStoreOnSIM"));
+    for (QLineEdit* box : {txttime, txtSendmsgtime}) {
+        box->setFixedWidth(60);
+        box->setEnabled(false); // follows its check box
+    }
+
+    auto* timerGrid = new QGridLayout(Frame2);
+    timerGrid->addWidget(chkEnableReceive, 0, 0, 1, 4);
+    timerGrid->addWidget(label(Frame2, QStringLiteral("Automaticaly receive all messages every")), 1, 0);
+    timerGrid->addWidget(txttime, 1, 1);
+    timerGrid->addWidget(label(Frame2, QStringLiteral(" Seconds.")), 1, 2);
+    timerGrid->addWidget(label(Frame2, QStringLiteral("(Between 3-65)")), 1, 3);
+    timerGrid->addWidget(chkEnableSend, 2, 0, 1, 4);
+    timerGrid->addWidget(label(Frame2, QStringLiteral("Automaticaly send all messages every")), 3, 0);
+    timerGrid->addWidget(txtSendmsgtime, 3, 1);
+    timerGrid->addWidget(label(Frame2, QStringLiteral(" Seconds.")), 3, 2);
+    timerGrid->addWidget(label(Frame2, QStringLiteral("(Between 3-65)")), 3, 3);
+    timerGrid->addWidget(label(Frame2, QStringLiteral("Select SMS Delivery Method :")), 4, 0, 1, 4);
+    timerGrid->addWidget(OptDirctDelevary, 5, 0, 1, 4);
+    timerGrid->addWidget(OptStoreOnSIM, 6, 0, 1, 4);
+    timerGrid->setColumnStretch(3, 1);
+    timerGrid->setRowStretch(7, 1);
+
+    cmdSave1 = new QPushButton(QStringLiteral("&Save"), this);
+    cmdSave1->setObjectName(QStringLiteral("cmdSave1"));
+    cmdExit3 = new QPushButton(QStringLiteral("&Exit"), this);
+    cmdExit3->setObjectName(QStringLiteral("cmdExit3"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdSave1);
+    buttons->addWidget(cmdExit3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(TabStrip1);
+    layout->addWidget(Frame1, 1);
+    layout->addWidget(Frame2, 1);
+    layout->addLayout(buttons);
+    resize(620, 480);
+
+    connect(TabStrip1, &QTabBar::currentChanged, this, &frm_Settings::TabStrip1_Click);
+    connect(Combo_comportNo, &QComboBox::currentIndexChanged, this, &frm_Settings::showComPortDevice);
+    connect(chkEnableReceive, &QCheckBox::toggled, txttime, &QWidget::setEnabled);
+    connect(chkEnableSend, &QCheckBox::toggled, txtSendmsgtime, &QWidget::setEnabled);
+    connect(txttime, &QLineEdit::textChanged, this, [this] { checkTimeBox(txttime, ReceiveRange); });
+    connect(txtSendmsgtime, &QLineEdit::textChanged, this, [this] { checkTimeBox(txtSendmsgtime, SendRange); });
+    connect(cmdSave1, &QPushButton::clicked, this, &frm_Settings::cmdSave1_Click);
+    connect(cmdExit3, &QPushButton::clicked, this, &frm_Settings::cmdExit3_Click);
+    connect(cmdChkModem, &QPushButton::clicked, this, &frm_Settings::cmdChkModem_Click);
+
+    Form_Load();
+}
+
+void frm_Settings::Form_Load()
+{
+    state.ChildWindowOpen = true;
+    if (!state.IsConnected) {
+        lblAlertMsg->clear();
+        lblAlertMsg->hide();
+    } else {
+        // Decided once: a later connect or disconnect does not change it while the window stays open.
+        Frame1->setEnabled(false);
+        for (QWidget* w : std::initializer_list<QWidget*>{Combo_comportNo, Combo_BitsPerSec, Combo_DataBits,
+                                                          Combo_Parity, Combo_stopBit, Cmb_FlowControl, cmb_CharSet,
+                                                          cmdChkModem, chkEnbCallID, cmbDelay})
+            w->setEnabled(false);
+        lblAlertMsg->setText(ConnectedWarning);
+        lblAlertMsg->show();
+    }
+    try {
+        loadModemTab();
+        loadTimerTab();
+    } catch (const DbError& e) {
+        state.dialogs->message(e.description());
+    }
+    TabStrip1->setCurrentIndex(0);
+    TabStrip1_Click();
+}
+
+void frm_Settings::loadModemTab()
+{
+    QString port, delay, stopBits, parity, dataBits, speed, flow, charSet;
+    bool callerId = false;
+    if (const auto row = ReadModemSetting(engine.db)) {
+        port = Trim(text(row->CommPortNo));
+        delay = Trim(text(row->ModemDelayFactor));
+        stopBits = Trim(text(row->StopBits));
+        parity = Trim(text(row->Parity));
+        dataBits = Trim(text(row->DataBits));
+        speed = Trim(text(row->BitsPerSecond));
+        flow = Trim(text(row->FlowControl));
+        charSet = Trim(text(row->CharacterSet));
+        callerId = IsTrue(row->EnabledCallerId);
+    }
+
+    if (!port.isEmpty() && port != QLatin1String("0"))
+        selectText(Combo_comportNo, port);
+    showComPortDevice();
+    if (!stopBits.isEmpty())
+        selectText(Combo_stopBit, stopBits);
+    if (!parity.isEmpty())
+        Combo_Parity->setCurrentIndex(static_cast<int>(ParityLetters.indexOf(parity))); // other letters: none
+    Combo_DataBits->clear();
+    Combo_DataBits->addItems({QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")});
+    Combo_DataBits->setCurrentIndex(-1);
+    cmbDelay->clear();
+    for (int quarter = 4; quarter <= 28; ++quarter)
+        cmbDelay->addItem(QString::number(quarter / 4.0));
+    cmbDelay->setCurrentIndex(-1);
+    if (!delay.isEmpty()) {
+        selectText(cmbDelay, delay);
+        // A factor stored in another spelling of the same number ("3.0", "1.50") is still that factor.
+        if (cmbDelay->currentIndex() < 0 && IsNumeric(delay)) {
+            for (int i = 0; i < cmbDelay->count(); ++i)
+                if (cmbDelay->itemText(i).toDouble() == NumericValue(delay))
+                    cmbDelay->setCurrentIndex(i);
+        }
+    }
+    if (!dataBits.isEmpty())
+        selectText(Combo_DataBits, dataBits);
+    if (!speed.isEmpty())
+        selectText(Combo_BitsPerSec, speed);
+    if (!flow.isEmpty())
+        Cmb_FlowControl->setCurrentIndex(static_cast<int>(FlowCodes.indexOf(flow))); // other codes: none
+    if (!charSet.isEmpty())
+        selectText(cmb_CharSet, charSet);
+    chkEnbCallID->setChecked(callerId);
+}
+
+void frm_Settings::loadTimerTab()
+{
+    const auto row = ReadTimerSetting(engine.db);
+    if (!row)
+        return;
+    // Setting the texts runs the check of each box, as typing would.
+    txttime->setText(Trim(text(row->ReceiveAllMessagesTime)));
+    txtSendmsgtime->setText(Trim(text(row->SendAllMessagesTime)));
+    chkEnableReceive->setChecked(IsTrue(row->EnableReceiveTimer));
+    txttime->setEnabled(chkEnableReceive->isChecked());
+    chkEnableSend->setChecked(IsTrue(row->EnableSendTimer));
+    txtSendmsgtime->setEnabled(chkEnableSend->isChecked());
+    const QString mode = text(row->SMSDelevaryMode);
+    if (mode == DirectDeliver)
+        OptDirctDelevary->setChecked(true);
+    else if (mode == StoreAndDeliver)
+        OptStoreOnSIM->setChecked(true);
+}
+
+void frm_Settings::TabStrip1_Click()
+{
+    const bool modemTab = TabStrip1->currentIndex() == 0;
+    Frame1->setVisible(modemTab);
+    Frame2->setVisible(!modemTab);
+}
+
+void frm_Settings::showComPortDevice()
+{
+    const int index = Combo_comportNo->currentIndex();
+    lblComPortDevice->setText(index < 0 ? QString() : DescribeComPort(state, Combo_comportNo->currentText().toInt()));
+}
+
+bool frm_Settings::checkTimeBox(QLineEdit* box, const QString& rangeMessage)
+{
+    const QString t = Trim(box->text());
+    if (t.isEmpty())
+        return true;
+    QString refusal;
+    if (!IsNumeric(t))
+        refusal = QStringLiteral("Please enter numeric value.");
+    else if (t.contains(QLatin1Char('$')))
+        refusal = QStringLiteral("Doller sign is not allowed in time.");
+    else if (t.contains(QLatin1Char('+')))
+        refusal = QStringLiteral("Pluse sign is not allowed in time.");
+    else if (t.contains(QLatin1Char('-')))
+        refusal = QStringLiteral("Minus sign is not allowed in time.");
+    else if (t.contains(QLatin1Char(',')))
+        refusal = QStringLiteral("Quama is not allowed in time.");
+    else if (NumericValue(t) > 65)
+        refusal = rangeMessage;
+    if (refusal.isEmpty())
+        return true;
+    state.dialogs->message(refusal);
+    box->clear();
+    box->setFocus();
+    return false;
+}
+
+void frm_Settings::refuse(const QString& message, int tab, QWidget* focus)
+{
+    state.dialogs->message(message);
+    TabStrip1->setCurrentIndex(tab);
+    TabStrip1_Click();
+    if (focus && focus->isEnabled())
+        focus->setFocus();
+}
+
+void frm_Settings::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!onTopSet && windowHandle()) {
+        onTopSet = true;
+        SetWindowOnTop(windowHandle(), true);
+    }
+}
+
+void frm_Settings::closeEvent(QCloseEvent* event)
+{
+    state.ChildWindowOpen = false;
+    event->accept();
+}
+
+void frm_Settings::cmdExit3_Click()
+{
+    close();
+}
+
+void frm_Settings::cmdChkModem_Click()
+{
+    // The lock of the modem tab is decided at load; a connect made since then must not lose its port to a scan.
+    if (state.IsConnected || engine.MSComm1.PortOpen()) {
+        state.dialogs->message(ConnectedWarning);
+        return;
+    }
+    auto* detection = new frm_ChekModemProgress(engine, this);
+    QPointer<frm_Settings> self(this);
+    detection->onPick = [self](const QString& port) {
+        if (self)
+            self->selectDetectedModem(port);
+    };
+    detection->setWindowModality(Qt::ApplicationModal);
+    detection->show();
+}
+
+void frm_Settings::selectDetectedModem(const QString& port)
+{
+    selectText(Combo_comportNo, Trim(port));
+    selectText(Combo_BitsPerSec, QStringLiteral("115200"));
+    selectText(cmbDelay, QStringLiteral("3"));
+    TabStrip1->setCurrentIndex(0);
+    TabStrip1_Click();
+    activateWindow();
+    Combo_comportNo->setFocus();
+}
+
+namespace {
+
+struct TimerValues {
+    int enableReceive = 0;
+    QString receiveTime;
+    int enableSend = 0;
+    QString sendTime;
+    std::optional<QString> mode; // none selected: the stored value stays
+};
+
+} // namespace
+
+bool frm_Settings::applyTimerTab()
+{
+    const struct {
+        QLineEdit* box;
+        QString belowThree;
+    } boxes[] = {
+        {txttime, QStringLiteral("Automatically receive all messages time should be greater than or equal to 3.")},
+        {txtSendmsgtime, QStringLiteral("Automatically send all messages time should be greater than or equal to 3.")},
+    };
+    for (const auto& b : boxes) {
+        const QString t = Trim(b.box->text());
+        if (t.isEmpty()) {
+            refuse(QStringLiteral("Please enter time in seconds."), 1, b.box);
+            return false;
+        }
+        if (!IsNumeric(t)) {
+            refuse(QStringLiteral("Please enter numeric value."), 1, b.box);
+            return false;
+        }
+        if (RoundHalfEven(NumericValue(t)) < 3) {
+            refuse(b.belowThree, 1, b.box);
+            b.box->clear();
+            return false;
+        }
+    }
+
+    auto seconds = [](const QLineEdit* box) {
+        return static_cast<qint16>(std::clamp<qint64>(RoundHalfEven(NumericValue(Trim(box->text()))), 0, 32767));
+    };
+    state.ReceiveIntervalSeconds = seconds(txttime);
+    state.SendIntervalSeconds = seconds(txtSendmsgtime);
+    if (chkEnableReceive->isChecked()) {
+        if (state.IsConnected)
+            engine.Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
+    } else {
+        state.ReceiveIntervalSeconds = 0;
+        engine.Timer1.setInterval(0);
+    }
+    if (chkEnableSend->isChecked()) {
+        if (state.IsConnected)
+            engine.Timer2.setInterval(state.SendIntervalSeconds * 1000);
+    } else {
+        state.SendIntervalSeconds = 0;
+        engine.Timer2.setInterval(0);
+    }
+    return true;
+}
+
+bool frm_Settings::validateModemTab()
+{
+    const struct {
+        QComboBox* list;
+        QString message;
+    } lists[] = {
+        {Combo_comportNo, QStringLiteral("Please select Comm port Number.")},
+        {Combo_BitsPerSec, QStringLiteral("Please select Bits Per Second.")},
+        {Combo_DataBits, QStringLiteral("Please select Data Bits.")},
+        {Combo_Parity, QStringLiteral("Please select Parity.")},
+        {Combo_stopBit, QStringLiteral("Please select Stop bits.")},
+        {Cmb_FlowControl, QStringLiteral("Please select Flow Control.")},
+        {cmb_CharSet, QStringLiteral("Please select Character set.")},
+        {cmbDelay, delayFactorRefusal()},
+    };
+    for (const auto& l : lists) {
+        if (Trim(l.list->currentText()).isEmpty()) {
+            refuse(l.message, 0, l.list);
+            return false;
+        }
+    }
+    return true;
+}
+
+void frm_Settings::cmdSave1_Click()
+{
+    // The running intervals change here already; the rows are stored below, together, or not at all.
+    if (!applyTimerTab())
+        return;
+    if (!validateModemTab())
+        return;
+
+    TimerValues timers;
+    timers.enableReceive = Database::DbBool(chkEnableReceive->isChecked());
+    timers.receiveTime = Trim(txttime->text());
+    timers.enableSend = Database::DbBool(chkEnableSend->isChecked());
+    timers.sendTime = Trim(txtSendmsgtime->text());
+    if (OptDirctDelevary->isChecked())
+        timers.mode = DirectDeliver;
+    else if (OptStoreOnSIM->isChecked())
+        timers.mode = StoreAndDeliver;
+
+    const QString delay = cmbDelay->currentText();
+    ModemSettingRow modem;
+    modem.CommPortNo = Trim(Combo_comportNo->currentText()).toInt();
+    modem.BitsPerSecond = Trim(Combo_BitsPerSec->currentText());
+    modem.DataBits = Trim(Combo_DataBits->currentText());
+    modem.Parity = ParityLetters.value(ParityNames.indexOf(Trim(Combo_Parity->currentText())));
+    modem.StopBits = Trim(Combo_stopBit->currentText());
+    modem.FlowControl = FlowCodes.value(FlowNames.indexOf(Trim(Cmb_FlowControl->currentText())));
+    modem.CharacterSet = Trim(cmb_CharSet->currentText());
+    modem.EnabledCallerId = Database::DbBool(chkEnbCallID->isChecked());
+    modem.ModemDelayFactor = delay;
+
+    Database& db = engine.db;
+    double previousDelay = 0;
+    try {
+        db.beginTransaction();
+        try {
+            if (const auto old = ReadModemSetting(db))
+                previousDelay = NumericValue(Trim(text(old->ModemDelayFactor)));
+            WriteModemSetting(db, modem);
+
+            TimerSettingRow row;
+            row.EnableReceiveTimer = timers.enableReceive;
+            row.ReceiveAllMessagesTime = timers.receiveTime;
+            row.EnableSendTimer = timers.enableSend;
+            row.SendAllMessagesTime = timers.sendTime;
+            if (timers.mode) {
+                row.SMSDelevaryMode = *timers.mode;
+            } else if (const auto old = ReadTimerSetting(db)) {
+                row.SMSDelevaryMode = old->SMSDelevaryMode;
+            }
+            WriteTimerSetting(db, row);
+            db.commit();
+        } catch (const DbError&) {
+            db.rollback();
+            throw;
+        }
+    } catch (const DbError& e) {
+        // Nothing was stored; the running delay factor stays what the stored row says.
+        state.dialogs->message(e.description());
+        return;
+    }
+    const double chosenDelay = NumericValue(delay);
+    state.ModemDelayFactor = chosenDelay;
+
+    const bool delayChanged = chosenDelay != previousDelay;
+    if ((delayChanged || state.selectPortFromList) &&
+        (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
+        state.dialogs->message(RestartMessage);
+        engine.modem.CloseComPort();
+        state.endApplication();
+        return;
+    }
+    state.selectPortFromList = false;
+    state.dialogs->message(QStringLiteral("Settings Saved Successfully!!!"));
+}

@@ -1,0 +1,84 @@
+// The settings window: how the modem is attached (COM port, line settings, character set, caller id, delay
+// factor) and the two periodic activities (automatic reception and delivery, their intervals, the delivery
+// method). One Save stores both tabs, applies the running values at once and, when the change needs it,
+// closes the port and ends the program so that modem and program start afresh.
+//
+// Opened modeless; it deletes itself when closed. Its values are read when it is created.
+#pragma once
+
+#include <QWidget>
+
+struct AppState;
+class Engine;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabBar;
+
+class frm_Settings : public QWidget {
+    Q_OBJECT
+public:
+    frm_Settings(Engine& engine, QWidget* parent = nullptr);
+
+    void cmdSave1_Click();
+    void cmdExit3_Click();
+    void cmdChkModem_Click();
+
+    // A modem picked from the detection list: its port, 115200 bits per second and delay factor 3.
+    void selectDetectedModem(const QString& port);
+
+    // The refusal of an empty delay factor.
+    static QString delayFactorRefusal() { return QStringLiteral("Please select Modem Delay Factor."); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void loadModemTab();
+    void loadTimerTab();
+    void TabStrip1_Click();
+    void showComPortDevice();
+    // The check of a time box after every change of its text; false when it refused (and emptied) the text.
+    bool checkTimeBox(QLineEdit* box, const QString& rangeMessage);
+    // Refuses a Save: the message, the tab, the focus.
+    void refuse(const QString& message, int tab, QWidget* focus);
+    // Timer tab part of Save: validates both boxes and applies the running intervals. False when refused.
+    bool applyTimerTab();
+    bool validateModemTab();
+
+    Engine& engine;
+    AppState& state;
+    bool onTopSet = false;
+
+    QTabBar* TabStrip1;
+    QFrame* Frame1;
+    QFrame* Frame2;
+    QComboBox* Combo_comportNo;
+    QLabel* lblComPortDevice;
+    QComboBox* Combo_BitsPerSec;
+    QComboBox* Combo_DataBits;
+    QComboBox* Combo_Parity;
+    QComboBox* Combo_stopBit;
+    QComboBox* Cmb_FlowControl;
+    QComboBox* cmb_CharSet;
+    QCheckBox* chkEnbCallID;
+    QComboBox* cmbDelay;
+    QPushButton* cmdChkModem;
+    QLabel* lblAlertMsg;
+
+    QCheckBox* chkEnableReceive;
+    QLineEdit* txttime;
+    QCheckBox* chkEnableSend;
+    QLineEdit* txtSendmsgtime;
+    QRadioButton* OptDirctDelevary;
+    QRadioButton* OptStoreOnSIM;
+
+    QPushButton* cmdSave1;
+    QPushButton* cmdExit3;
+};
