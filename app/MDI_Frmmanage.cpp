@@ -76,9 +76,11 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     mdi->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(mdi);
     home = new frm_HomePage(state, log, db);
-    QMdiSubWindow* sub = mdi->addSubWindow(home);
-    sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    sub->hide();
+    // The home page fills the frame behind the other windows, without a frame of its own (a maximized
+    // child would also rewrite the main window's title).
+    homeWindow = mdi->addSubWindow(home, Qt::SubWindow | Qt::FramelessWindowHint);
+    homeWindow->hide();
+    mdi->viewport()->installEventFilter(this);
 
     engine.openSettings = [this] { openSettings(); };
     engine.showCounters = [this](const HomeCounters& c) { home->showCounters(c); };
@@ -122,7 +124,8 @@ void MDI_Frmmanage::MDIForm_Load()
         menuItem(QStringLiteral("start"))->setEnabled(true);
         menuItem(QStringLiteral("mnustop"))->setEnabled(false);
         home->Form_Load();
-        home->parentWidget()->showMaximized();
+        homeWindow->setGeometry(mdi->viewport()->rect());
+        homeWindow->show();
     } catch (const DbError& e) {
         state.dialogs->message(e.description());
         return;
@@ -201,6 +204,13 @@ void MDI_Frmmanage::openAbout()
     about->setWindowModality(Qt::ApplicationModal);
     about->show();
     about->raise();
+}
+
+bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == mdi->viewport() && event->type() == QEvent::Resize && homeWindow)
+        homeWindow->setGeometry(mdi->viewport()->rect());
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* event)

@@ -38,6 +38,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QAction* addItem(QWidget* menu, const QString& name, const QString& caption);
@@ -51,5 +52,6 @@ private:
     QMdiArea* mdi;
     QToolBar* Toolbar1;
     frm_HomePage* home;
+    class QMdiSubWindow* homeWindow = nullptr;
     QPointer<QWidget> about;
 };
