@@ -1,0 +1,318 @@
+#include "views/Frm_ManageSIMMsg.h"
+
+#include "common/AppState.h"
+#include "common/Seams.h"
+#include "delivery/Engine.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column { MessageText, Status, MobileNumber, StorageIndex };
+
+// How long a listing for this window waits between reads of the modem's answer.
+constexpr int ListingPollMs = 1500;
+// How often deferred modem work looks again whether the running exchange has finished.
+constexpr int IdleRetryMs = 50;
+
+QCheckBox* box(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QCheckBox(caption, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* label(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    l->setWordWrap(true);
+    return l;
+}
+
+// The busy mouse pointer for as long as the object lives.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
+{
+    setObjectName(QStringLiteral("Frm_ManageSIMMsg"));
+    setWindowTitle(QStringLiteral("Manage Messages"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* readFrame = new QGroupBox(QStringLiteral("Read Messages"), this);
+    readFrame->setObjectName(QStringLiteral("FrameRead"));
+    auto* Label2 = label(QStringLiteral("Label2"),
+                         QStringLiteral("Please select the type of messages you wanted to read"), readFrame);
+    auto* Chkshowall = box(QStringLiteral("Chkshowall"), QStringLiteral("All"), readFrame);
+    auto* Chkshowread = box(QStringLiteral("Chkshowread"), QStringLiteral("Read"), readFrame);
+    auto* Chkshowunread = box(QStringLiteral("Chkshowunread"), QStringLiteral("Un Read"), readFrame);
+    auto* Chkshowsent = box(QStringLiteral("Chkshowsent"), QStringLiteral("Sent"), readFrame);
+    auto* Chkshowunsent = box(QStringLiteral("Chkshowunsent"), QStringLiteral("Un Sent"), readFrame);
+    auto* CmdShow = button(QStringLiteral("CmdShow"), QStringLiteral("&Show"), readFrame);
+    ListMessage = new QTreeWidget(readFrame);
+    ListMessage->setObjectName(QStringLiteral("ListMessage"));
+    ListMessage->setRootIsDecorated(false);
+    ListMessage->setColumnCount(4);
+    ListMessage->setHeaderLabels(
+        {QStringLiteral("Message"), QStringLiteral("Status"), QStringLiteral("Mobile Number"), QString()});
+    ListMessage->header()->setStretchLastSection(false);
+    chkItem = box(QStringLiteral("chkItem"), QStringLiteral("Select All"), readFrame);
+    auto* CmdDelFromList = button(QStringLiteral("CmdDelFromList"), QStringLiteral("Dele&te"), readFrame);
+    auto* Cmdend = button(QStringLiteral("Cmdend"), QStringLiteral("&Exit"), readFrame);
+
+    auto* deleteFrame = new QGroupBox(QStringLiteral("Manage Messages"), this);
+    deleteFrame->setObjectName(QStringLiteral("FrameDelete"));
+    auto* Label1 = label(QStringLiteral("Label1"),
+                         QStringLiteral("Please select which type of messages you want to delete.All the messages of "
+                                        "selected type will be deleted from the SIM card."),
+                         deleteFrame);
+    auto* chkAll = box(QStringLiteral("chkAll"), QStringLiteral("All"), deleteFrame);
+    auto* ChkRead = box(QStringLiteral("ChkRead"), QStringLiteral("Read"), deleteFrame);
+    auto* ChkUnread = box(QStringLiteral("ChkUnread"), QStringLiteral("Un Read"), deleteFrame);
+    auto* ChkSent = box(QStringLiteral("ChkSent"), QStringLiteral("Sent"), deleteFrame);
+    auto* ChkUnsent = box(QStringLiteral("ChkUnsent"), QStringLiteral("Un Sent"), deleteFrame);
+    auto* cmdDelete = button(QStringLiteral("cmdDelete"), QStringLiteral("&Delete"), deleteFrame);
+    auto* CmdExit = button(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), deleteFrame);
+
+    // The order in which the statuses are listed and deleted.
+    categories = {
+        {Chkshowall, chkAll, QStringLiteral("ALL"), QStringLiteral("ALL")},
+        {Chkshowread, ChkRead, QStringLiteral("REC READ"), QStringLiteral("READ")},
+        {Chkshowunread, ChkUnread, QStringLiteral("REC UNREAD"), QStringLiteral("UNREAD")},
+        {Chkshowsent, ChkSent, QStringLiteral("STO SENT"), QStringLiteral("SENT")},
+        {Chkshowunsent, ChkUnsent, QStringLiteral("STO UNSENT"), QStringLiteral("UNSENT")},
+    };
+
+    auto* read = new QGridLayout(readFrame);
+    read->addWidget(Label2, 0, 0, 1, 7);
+    for (int i = 0; i < categories.size(); ++i)
+        read->addWidget(categories[i].read, 1, i);
+    read->addWidget(CmdShow, 1, 6);
+    read->setColumnStretch(5, 1);
+    read->addWidget(ListMessage, 2, 0, 1, 7);
+    auto* readActions = new QHBoxLayout;
+    readActions->addWidget(chkItem);
+    readActions->addStretch();
+    readActions->addWidget(CmdDelFromList);
+    readActions->addWidget(Cmdend);
+    read->addLayout(readActions, 3, 0, 1, 7);
+    read->setRowStretch(2, 1);
+
+    auto* remove = new QGridLayout(deleteFrame);
+    remove->addWidget(Label1, 0, 0, 1, 7);
+    for (int i = 0; i < categories.size(); ++i)
+        remove->addWidget(categories[i].remove, 1, i);
+    remove->setColumnStretch(5, 1);
+    remove->addWidget(cmdDelete, 1, 6);
+    auto* removeActions = new QHBoxLayout;
+    removeActions->addStretch();
+    removeActions->addWidget(CmdExit);
+    remove->addLayout(removeActions, 2, 0, 1, 7);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(readFrame, 1);
+    layout->addWidget(deleteFrame);
+    resize(9600 / 15, 7800 / 15);
+
+    connect(CmdShow, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdShow_Click);
+    connect(chkItem, &QCheckBox::clicked, this, &Frm_ManageSIMMsg::chkItem_Click);
+    connect(CmdDelFromList, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdDelFromList_Click);
+    connect(cmdDelete, &QPushButton::clicked, this, &Frm_ManageSIMMsg::cmdDelete_Click);
+    connect(Cmdend, &QPushButton::clicked, this, &Frm_ManageSIMMsg::Cmdend_Click);
+    connect(CmdExit, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdExit_Click);
+    fitColumns();
+}
+
+void Frm_ManageSIMMsg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    fitColumns();
+}
+
+void Frm_ManageSIMMsg::fitColumns()
+{
+    const int width = ListMessage->viewport()->width();
+    ListMessage->setColumnWidth(MessageText, width / 3);
+    ListMessage->setColumnWidth(Status, width / 3);
+    ListMessage->setColumnWidth(MobileNumber, width / 3);
+    ListMessage->setColumnWidth(StorageIndex, width / 40);
+}
+
+bool Frm_ManageSIMMsg::connected()
+{
+    if (engine.state.IsConnected)
+        return true;
+    engine.state.dialogs->message(
+        QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                       "'Listen To Modem' before executing any modem commands."));
+    return false;
+}
+
+void Frm_ManageSIMMsg::whenModemIdle(std::function<void()> work)
+{
+    if (!engine.modem.exchangeInProgress()) {
+        work();
+        return;
+    }
+    QTimer::singleShot(IdleRetryMs, this, [this, work = std::move(work)] { whenModemIdle(work); });
+}
+
+void Frm_ManageSIMMsg::CmdShow_Click()
+{
+    if (!connected())
+        return;
+    ListMessage->clear();
+    QList<Category> selected;
+    for (const Category& c : categories)
+        if (c.read->isChecked())
+            selected << c;
+    if (selected.isEmpty())
+        return;
+    whenModemIdle([this, selected] { showCategories(selected); });
+}
+
+void Frm_ManageSIMMsg::showCategories(const QList<Category>& selected)
+{
+    if (!connected())
+        return;
+    const BusyCursor busy;
+    // Several Show clicks may have waited for the same exchange: the list shows the last one only.
+    ListMessage->clear();
+    QPointer<Frm_ManageSIMMsg> alive(this);
+    Modem& modem = engine.modem;
+    try {
+        for (const Category& c : selected) {
+            modem.ListSIMMessages(c.status, ListingPollMs);
+            // The listing lets events run; the user may have closed the window meanwhile.
+            if (!alive)
+                return;
+            for (int i = 0; i < modem.SIMMessageCount && i < static_cast<int>(modem.SIMMessageList.size()); ++i) {
+                const SIMMessage& m = modem.SIMMessageList[i];
+                auto* row = new QTreeWidgetItem;
+                // The last record of a listing keeps the line end before the final OK; a list cell shows
+                // the words only.
+                QString text = m.Text;
+                while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+                    text.chop(1);
+                row->setText(MessageText, text);
+                row->setText(Status, c.shown);
+                row->setText(MobileNumber, m.Number);
+                row->setText(StorageIndex, m.Index);
+                row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+                row->setCheckState(MessageText, Qt::Unchecked);
+                ListMessage->addTopLevelItem(row);
+            }
+        }
+    } catch (const std::exception& e) {
+        engine.state.dialogs->message(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::chkItem_Click()
+{
+    const Qt::CheckState state = chkItem->isChecked() ? Qt::Checked : Qt::Unchecked;
+    for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
+        ListMessage->topLevelItem(i)->setCheckState(MessageText, state);
+}
+
+void Frm_ManageSIMMsg::CmdDelFromList_Click()
+{
+    if (!connected())
+        return;
+    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the selected messages?")))
+        return;
+    QList<int> indexes;
+    for (int i = 0; i < ListMessage->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+        bool number = false;
+        const int index = row->text(StorageIndex).trimmed().toInt(&number);
+        // A row without a readable index is left alone rather than deleting whatever sits at 0.
+        if (row->checkState(MessageText) == Qt::Checked && number)
+            indexes << index;
+    }
+    whenModemIdle([this, indexes] { deleteTickedRows(indexes); });
+}
+
+void Frm_ManageSIMMsg::deleteTickedRows(const QList<int>& indexes)
+{
+    const BusyCursor busy;
+    QPointer<Frm_ManageSIMMsg> alive(this);
+    for (int index : indexes) {
+        if (!engine.state.IsConnected)
+            break;
+        engine.modem.DeleteSIMMessage(index);
+        if (!alive)
+            return;
+    }
+    reload();
+}
+
+void Frm_ManageSIMMsg::reload()
+{
+    // The list no longer matches the SIM: a fresh window starts empty.
+    auto* fresh = new Frm_ManageSIMMsg(engine, parentWidget());
+    close();
+    fresh->show();
+    Q_EMIT reloaded(fresh);
+}
+
+void Frm_ManageSIMMsg::cmdDelete_Click()
+{
+    if (!connected())
+        return;
+    QList<Category> selected;
+    for (const Category& c : categories)
+        if (c.remove->isChecked())
+            selected << c;
+    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the Messages?")))
+        return;
+    if (selected.isEmpty())
+        return;
+    whenModemIdle([this, selected] {
+        if (!connected())
+            return;
+        const BusyCursor busy;
+        QPointer<Frm_ManageSIMMsg> alive(this);
+        for (const Category& c : selected) {
+            engine.modem.DeleteSIMMessagesByStatus(c.status);
+            if (!alive || !engine.state.IsConnected)
+                return;
+        }
+    });
+}
+
+void Frm_ManageSIMMsg::Cmdend_Click()
+{
+    close();
+}
+
+void Frm_ManageSIMMsg::CmdExit_Click()
+{
+    close();
+}
