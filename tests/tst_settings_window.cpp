@@ -511,6 +511,15 @@ void SettingsWindowTest::timeBoxIsCheckedAtEveryChange_data()
     QTest::newRow("$5 pasted") << "txttime"
                                << "$5" << true << QStringList{QStringLiteral("Doller sign is not allowed in time.")}
                                << "";
+    QTest::newRow("dollar before minus") << "txttime"
+                                         << "$-5" << true
+                                         << QStringList{QStringLiteral("Doller sign is not allowed in time.")} << "";
+    QTest::newRow("plus before comma") << "txttime"
+                                       << "+1,5" << true
+                                       << QStringList{QStringLiteral("Pluse sign is not allowed in time.")} << "";
+    QTest::newRow("minus before comma") << "txttime"
+                                        << "1,5-" << true
+                                        << QStringList{QStringLiteral("Minus sign is not allowed in time.")} << "";
     QTest::newRow("letter") << "txtSendmsgtime"
                             << "a" << false << QStringList{numeric} << "";
     QTest::newRow("letter after digit") << "txttime"
