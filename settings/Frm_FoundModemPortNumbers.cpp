@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -48,7 +49,7 @@ Frm_FoundModemPortNumbers::Frm_FoundModemPortNumbers(Engine& engine, QWidget* pa
     layout->addWidget(label1);
     layout->addWidget(MshNumbers, 1);
     layout->addWidget(label2);
-    resize(Px(1000 + 2700 + 2700) + 40, 260);
+    resize(Px(1000 + 2700 + 2700) + 80, 260);
 
     connect(MshNumbers, &QTableWidget::cellClicked, this, &Frm_FoundModemPortNumbers::MshNumbers_Click);
 
@@ -66,9 +67,10 @@ void Frm_FoundModemPortNumbers::Form_Load()
     MshNumbers->setColumnCount(static_cast<int>(heads.size()));
     MshNumbers->setHorizontalHeaderLabels(heads);
     MshNumbers->setColumnHidden(0, true);
-    MshNumbers->setColumnWidth(PortColumn, Px(1000));
-    MshNumbers->setColumnWidth(ManufacturerColumn, Px(2700));
-    MshNumbers->setColumnWidth(ModelColumn, Px(2700));
+    // The widths of the design, widened where this desktop's font would cut a heading.
+    const int widths[] = {0, Px(1000), Px(2700), Px(2700)};
+    for (int c = PortColumn; c <= ModelColumn; ++c)
+        MshNumbers->setColumnWidth(c, std::max(widths[c], MshNumbers->horizontalHeader()->sectionSizeHint(c)));
     MshNumbers->setRowCount(1);
 
     const QStringList ports = state.ComPorts.split(QLatin1Char(','));
@@ -90,6 +92,7 @@ void Frm_FoundModemPortNumbers::Form_Load()
         ++r;
         MshNumbers->setRowCount(r + 1);
     }
+    MshNumbers->setCurrentItem(nullptr);
 }
 
 void Frm_FoundModemPortNumbers::MshNumbers_Click(int row, int column)
