@@ -147,6 +147,7 @@ private Q_SLOTS:
     void receptionWhileOpen();
     void toolbarNeedsAFreeModem();
     void sendButtonDeliversAndRefreshesTheTree();
+    void databaseErrorsAreShownAndTheWindowStays();
     void closingUnhooksTheWindow();
 };
 
@@ -582,6 +583,24 @@ void MessageBoxTest::sendButtonDeliversAndRefreshesTheTree()
     QVERIFY(!box.node(3)->font(0).bold());
     box.clickNode(4);
     QCOMPARE(box.column(0), QStringList{"+447700900555"});
+}
+
+void MessageBoxTest::databaseErrorsAreShownAndTheWindowStays()
+{
+    BoxRig rig;
+    addInbox(rig.db, "+111", "shown before the failure", Base);
+    OpenBox box(rig.engine, "I");
+    rig.db.close();
+    const QString error = QStringLiteral("The message database is not open.");
+    box.clickRow(0);
+    QCOMPARE(rig.dialogs.messages(), QStringList{error});
+    box.list()->topLevelItem(0)->setSelected(true);
+    box.toolbar(3); // the failure is shown, not "Please select message ..."
+    QCOMPARE(rig.dialogs.messages(), (QStringList{error, error}));
+    rig.dialogs.clear();
+    box.clickNode(4);
+    QCOMPARE(rig.dialogs.messages(), QStringList{error});
+    QVERIFY(box->isVisible());
 }
 
 void MessageBoxTest::closingUnhooksTheWindow()

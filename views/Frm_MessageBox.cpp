@@ -165,6 +165,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     });
     TreeView1->viewport()->installEventFilter(this);
     ListMessage->installEventFilter(this);
+    ListMessage->viewport()->installEventFilter(this);
 
     Form_Load();
 }
@@ -215,13 +216,12 @@ bool Frm_MessageBox::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
         currentNodeBeforePress = TreeView1->currentItem();
-    } else if (watched == ListMessage) {
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-            DeleteSMS();
-            return true;
-        }
-        if (event->type() == QEvent::Resize)
-            setColumnWidths();
+    } else if (watched == ListMessage && event->type() == QEvent::KeyPress &&
+               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        DeleteSMS();
+        return true;
+    } else if (watched == ListMessage->viewport() && event->type() == QEvent::Resize) {
+        setColumnWidths(); // the columns share the visible width in thirds
     }
     return QWidget::eventFilter(watched, event);
 }
