@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -189,11 +190,18 @@ void SettingsDetectTest::cancelDuringTheScanShowsNoList()
     QVERIFY(progress);
     QString labelAtCancel;
     bool portOpenAtCancel = false;
-    QTimer::singleShot(250, progress, [&] {
+    // Cancel while the scan waits for COM1's answer (the waits let the click through).
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, progress, [&] {
+        if (!rig.engine.MSComm1.PortOpen())
+            return;
+        watch.stop();
         labelAtCancel = named<QLabel>(progress, QStringLiteral("Label1"))->text();
-        portOpenAtCancel = rig.engine.MSComm1.PortOpen() && rig.state.IsConnected;
+        portOpenAtCancel = rig.state.IsConnected;
         QTest::mouseClick(named<QPushButton>(progress, QStringLiteral("Command1")), Qt::LeftButton);
     });
+    watch.start();
     QTRY_VERIFY_WITH_TIMEOUT(!progress, 10000);
     QTest::qWait(100);
     QCOMPARE(labelAtCancel, QStringLiteral("5%"));
