@@ -1,0 +1,318 @@
+#include "compose/Frm_Broadtext_Step5.h"
+
+#include "common/AppState.h"
+#include "common/FunctionsLibrary.h"
+#include "common/LengthCounter.h"
+#include "common/Seams.h"
+#include "compose/BroadtextWizard.h"
+#include "compose/NumberSources.h"
+#include "compose/NumbersListModel.h"
+#include "delivery/Engine.h"
+#include "delivery/MessageBoxView.h"
+#include "store/Database.h"
+#include "views/MessageTextEdit.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int Twips = 15;
+// A batch of inserts is committed after this long, and the window then handles its events.
+constexpr qint64 BatchMs = 40;
+// The progress bar appears once queueing has taken this long.
+constexpr qint64 ProgressAfterMs = 300;
+
+QString sqlErrorText(const QSqlError& e)
+{
+    const QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
+}
+
+} // namespace
+
+Frm_Broadtext_Step5::Source Frm_Broadtext_Step5::SourceOf(const QString& fileName)
+{
+    const qsizetype txt = fileName.lastIndexOf(QLatin1String(".txt"));
+    const qsizetype xls = fileName.lastIndexOf(QLatin1String(".xls"));
+    const qsizetype mdb = fileName.lastIndexOf(QLatin1String(".mdb"));
+    const qsizetype last = std::max({txt, xls, mdb});
+    if (last < 0)
+        return Source::None;
+    if (last == txt)
+        return Source::Text;
+    if (last == xls)
+        return Source::Excel;
+    return Source::Access;
+}
+
+Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard, QWidget* parent)
+    : WizardStep(engine, wizard, 5, parent)
+{
+    setObjectName(QStringLiteral("Frm_Broadtext_Step5"));
+
+    Check1 = new QCheckBox(QStringLiteral("Select All"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    lblSelectedItems = WizardLabel(QStringLiteral("lblSelectedItems"), QString(), this);
+    lblNoItems = WizardLabel(QStringLiteral("lblNoItems"), QString(), this);
+
+    model = new NumbersListModel(this);
+    ListNumbers = new QTreeView(this);
+    ListNumbers->setObjectName(QStringLiteral("ListNumbers"));
+    ListNumbers->setRootIsDecorated(false);
+    ListNumbers->setUniformRowHeights(true);
+    ListNumbers->setItemsExpandable(false);
+    ListNumbers->setAllColumnsShowFocus(true);
+    ListNumbers->setModel(model);
+
+    Frame2 = new QGroupBox(QStringLiteral("Compose Common SMS"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), MaxMessageLength, Frame2);
+    txtMessage->setFixedHeight(72);
+    Label3 = WizardLabel(QStringLiteral("Label3"), QString(), Frame2);
+    Label5 = WizardLabel(QStringLiteral("Label5"), QString(), Frame2, true);
+    Label5->setStyleSheet(QStringLiteral("color: red"));
+    Label5->setWordWrap(true);
+    auto* frameLayout = new QVBoxLayout(Frame2);
+    frameLayout->addWidget(WizardLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
+    frameLayout->addWidget(txtMessage);
+    frameLayout->addWidget(Label3);
+    frameLayout->addWidget(Label5);
+
+    progressSend = new QProgressBar(this);
+    progressSend->setObjectName(QStringLiteral("progressSend"));
+    progressSend->setVisible(false);
+
+    content()->addWidget(WizardLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
+    auto* counts = new QHBoxLayout;
+    counts->addWidget(Check1);
+    counts->addStretch();
+    counts->addWidget(WizardLabel(QStringLiteral("Label4"), QStringLiteral("Selected"), this));
+    counts->addWidget(lblSelectedItems);
+    counts->addWidget(WizardLabel(QStringLiteral("Label6"), QStringLiteral("of"), this));
+    counts->addWidget(lblNoItems);
+    content()->addLayout(counts);
+    content()->addWidget(ListNumbers, 1);
+    content()->addWidget(Frame2);
+    content()->addWidget(progressSend);
+
+    cmdBack = addButton(QStringLiteral("cmdBack"), QStringLiteral("<< &Back"));
+    cmdNext = addButton(QStringLiteral("cmdNext"), QStringLiteral("&Send"));
+    cmdClose = addButton(QStringLiteral("cmdClose"), QStringLiteral("&Close"));
+
+    Form_Load();
+
+    connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
+    connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
+    connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
+        const LengthCounterCaptions c = LengthCounter(text);
+        Label3->setText(c.count);
+        Label5->setText(c.warning);
+    });
+    connect(cmdNext, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdNext_Click);
+    connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdBack_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void Frm_Broadtext_Step5::showCounts()
+{
+    lblSelectedItems->setText(QString::number(model->checkedCount()));
+    lblNoItems->setText(QString::number(model->count()));
+}
+
+void Frm_Broadtext_Step5::Form_Load()
+{
+    Check1->setChecked(true);
+    Check1_Click();
+    ListNumbers->setColumnWidth(0, 2500 / Twips);
+
+    const AppState& state = engine.state;
+    sourceFile = state.Frm_Broadtext_Step2.SelectedfileName;
+    separator = state.Frm_Broadtext_Step2.NoSeperatedBy;
+    kind = SourceOf(sourceFile);
+    if (kind == Source::Access)
+        separate = !Trim(state.Frm_Broadtext_Step3.SMSColumnName).isEmpty();
+    else if (kind == Source::Excel)
+        separate = !Trim(state.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
+    Frame2->setVisible(!separate);
+
+    NumberRows read;
+    switch (kind) {
+    case Source::Text:
+        read = ReadTextFileNumbers(sourceFile, separator);
+        break;
+    case Source::Access:
+        read = ReadAccessTable(Trim(sourceFile), Trim(state.Frm_Broadtext_Step3.tableName),
+                               Trim(state.Frm_Broadtext_Step3.FieldName),
+                               separate ? Trim(state.Frm_Broadtext_Step3.SMSColumnName) : QString());
+        break;
+    case Source::Excel:
+        read = ReadExcelSheet(Trim(sourceFile), Trim(state.Frm_Broadtext_Step4.SheetName),
+                              Trim(state.Frm_Broadtext_Step4.ColumnName),
+                              separate ? Trim(state.Frm_Broadtext_Step4.SMSColumnName) : QString());
+        break;
+    case Source::None:
+        break;
+    }
+    if (separate) {
+        model->setMessageColumn(true);
+        ListNumbers->setColumnWidth(1, 3500 / Twips);
+    }
+    model->append(read.rows);
+    showCounts();
+    if (!read.error.isEmpty())
+        engine.state.dialogs->message(read.error);
+}
+
+void Frm_Broadtext_Step5::Check1_Click()
+{
+    model->setAllChecked(Check1->isChecked());
+    showCounts();
+}
+
+void Frm_Broadtext_Step5::setSending(bool on)
+{
+    sending = on;
+    for (QWidget* w : std::initializer_list<QWidget*>{Check1, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
+        w->setEnabled(!on);
+    if (!on)
+        progressSend->setVisible(false);
+}
+
+void Frm_Broadtext_Step5::queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error)
+{
+    Database& db = engine.db;
+    const Clock& clock = *engine.state.clock;
+    QSqlQuery insert(db.connection());
+    if (!insert.prepare(QStringLiteral(
+            "INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)"))) {
+        *error = sqlErrorText(insert.lastError());
+        return;
+    }
+    progressSend->setRange(0, int(std::min<qint64>(model->count(), INT_MAX)));
+    QElapsedTimer total;
+    total.start();
+    const qint64 n = model->count();
+    qint64 i = 0;
+    std::vector<qint64> batch;
+    while (i < n) {
+        batch.clear();
+        try {
+            db.beginTransaction();
+        } catch (const DbError& e) {
+            *error = e.description();
+            return;
+        }
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QString failure;
+        for (; i < n; ++i) {
+            if ((i & 255) == 0 && !batch.empty() && elapsed.elapsed() >= BatchMs)
+                break;
+            if (!model->isChecked(i))
+                continue;
+            const NumberRow& row = model->row(i);
+            insert.bindValue(0, Trim(row.number));
+            insert.bindValue(1, separate ? Trim(row.message) : commonMessage);
+            insert.bindValue(2, Database::DbTime(clock.now()));
+            if (!insert.exec()) {
+                failure = sqlErrorText(insert.lastError());
+                break;
+            }
+            batch.push_back(i);
+        }
+        // What was saved before a failure stays saved.
+        try {
+            db.commit();
+            committed.insert(committed.end(), batch.begin(), batch.end());
+        } catch (const DbError& e) {
+            db.rollback();
+            if (failure.isEmpty())
+                failure = e.description();
+        }
+        if (!failure.isEmpty()) {
+            *error = failure;
+            return;
+        }
+        if (total.elapsed() >= ProgressAfterMs) {
+            progressSend->setVisible(true);
+            progressSend->setValue(int(std::min<qint64>(i, INT_MAX)));
+        }
+        QCoreApplication::processEvents();
+    }
+}
+
+void Frm_Broadtext_Step5::cmdNext_Click()
+{
+    if (sending)
+        return;
+    auto& dialogs = *engine.state.dialogs;
+    QString commonMessage;
+    if (!separate) {
+        commonMessage = Trim(txtMessage->text());
+        if (commonMessage.isEmpty()) {
+            dialogs.message(QStringLiteral("Please enter message."));
+            return;
+        }
+    }
+    if (model->checkedCount() == 0) {
+        dialogs.message(QStringLiteral("Please select mobile number from list."));
+        return;
+    }
+
+    setSending(true);
+    std::vector<qint64> committed;
+    QString error;
+    queueCheckedRows(commonMessage, committed, &error);
+    setSending(false);
+
+    MessageBoxView* messageBox = engine.delivery.messageBox;
+    const bool refreshMessageBox = engine.state.MessageBoxOpen && messageBox;
+    if (!error.isEmpty()) {
+        // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.
+        for (qint64 r : committed)
+            model->setChecked(r, false);
+        showCounts();
+        dialogs.message(error);
+        if (!committed.empty() && refreshMessageBox)
+            messageBox->fillTreeView();
+        return;
+    }
+    dialogs.message(QStringLiteral("Message has been sent successfully to Out box."));
+    close();
+    if (refreshMessageBox)
+        messageBox->fillTreeView();
+}
+
+void Frm_Broadtext_Step5::cmdBack_Click()
+{
+    int previous = 0;
+    switch (kind) {
+    case Source::Text:
+        previous = 2;
+        break;
+    case Source::Excel:
+        previous = 4;
+        break;
+    case Source::Access:
+        previous = 3;
+        break;
+    case Source::None:
+        break;
+    }
+    // Unloading this step ends the wizard; the step before it then starts afresh.
+    close();
+    if (previous)
+        wizard.showFresh(previous);
+}

@@ -1,0 +1,65 @@
+// Last step of the mass-send wizard: reads the numbers from the chosen source into a check-box list (all
+// checked), takes one common message or uses the messages read from the source, and queues one Outbox
+// row for every checked row. Queueing many rows commits them in short batches and lets the window breathe
+// between batches, with a progress bar when it takes more than a moment.
+#pragma once
+
+#include "compose/WizardStep.h"
+
+class MessageTextEdit;
+class NumbersListModel;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeView;
+
+class Frm_Broadtext_Step5 : public WizardStep {
+    Q_OBJECT
+public:
+    Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard, QWidget* parent = nullptr);
+
+    enum class Source { None, Text, Access, Excel };
+    // The source a file name stands for: the kind whose fragment (".txt", ".xls", ".mdb", case-sensitive)
+    // occurs last in the name, so that a folder name holding another fragment does not decide.
+    static Source SourceOf(const QString& fileName);
+
+    Source source() const { return kind; }
+    bool separateMessages() const { return separate; }
+    NumbersListModel* numbers() const { return model; }
+
+    QCheckBox* Check1;
+    QLabel* lblSelectedItems;
+    QLabel* lblNoItems;
+    QTreeView* ListNumbers;
+    QGroupBox* Frame2;
+    MessageTextEdit* txtMessage;
+    QLabel* Label3;
+    QLabel* Label5;
+    QProgressBar* progressSend;
+    QPushButton* cmdBack;
+    QPushButton* cmdNext;
+    QPushButton* cmdClose;
+
+protected:
+    bool busy() const override { return sending; }
+
+private:
+    void Form_Load();
+    void Check1_Click();
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void setSending(bool on);
+    void showCounts();
+    // Adds an Outbox row for every checked row; returns the rows committed, in order. Throws DbError with
+    // the rows committed before the failure in `committed`.
+    void queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error);
+
+    NumbersListModel* model;
+    QString sourceFile;
+    QString separator;
+    Source kind = Source::None;
+    bool separate = false;
+    bool sending = false;
+};

@@ -1,0 +1,103 @@
+#include "compose/NumbersListModel.h"
+
+NumbersListModel::NumbersListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void NumbersListModel::setMessageColumn(bool on)
+{
+    if (on == messageColumn)
+        return;
+    if (on) {
+        beginInsertColumns({}, 1, 1);
+        messageColumn = true;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns({}, 1, 1);
+        messageColumn = false;
+        endRemoveColumns();
+    }
+}
+
+void NumbersListModel::append(const std::vector<NumberRow>& rows)
+{
+    if (rows.empty())
+        return;
+    const qint64 first = count();
+    beginInsertRows({}, int(first), int(first + qint64(rows.size()) - 1));
+    entries.insert(entries.end(), rows.begin(), rows.end());
+    checks.insert(checks.end(), rows.size(), 1);
+    checkedRows += qint64(rows.size());
+    endInsertRows();
+}
+
+void NumbersListModel::clear()
+{
+    beginResetModel();
+    entries.clear();
+    checks.clear();
+    checkedRows = 0;
+    endResetModel();
+}
+
+void NumbersListModel::setChecked(qint64 i, bool on)
+{
+    if (i < 0 || i >= count() || isChecked(i) == on)
+        return;
+    checks[size_t(i)] = on ? 1 : 0;
+    checkedRows += on ? 1 : -1;
+    const QModelIndex cell = index(int(i), 0);
+    Q_EMIT dataChanged(cell, cell, {Qt::CheckStateRole});
+    Q_EMIT rowCheckChanged(i, on);
+}
+
+void NumbersListModel::setAllChecked(bool on)
+{
+    std::fill(checks.begin(), checks.end(), on ? 1 : 0);
+    checkedRows = on ? count() : 0;
+    if (!entries.empty())
+        Q_EMIT dataChanged(index(0, 0), index(int(count() - 1), 0), {Qt::CheckStateRole});
+}
+
+int NumbersListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(entries.size());
+}
+
+int NumbersListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : (messageColumn ? 2 : 1);
+}
+
+QVariant NumbersListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const NumberRow& r = entries[size_t(index.row())];
+    if (role == Qt::DisplayRole)
+        return index.column() == 0 ? r.number : r.message;
+    if (role == Qt::CheckStateRole && index.column() == 0)
+        return isChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+bool NumbersListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0)
+        return false;
+    setChecked(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags NumbersListModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == 0)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant NumbersListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return section == 0 ? QStringLiteral("Mobile Numbers") : QStringLiteral("Message");
+}

@@ -1,0 +1,45 @@
+// The rows of the wizard's numbers list: a number, in separate-message mode a message, and a check mark
+// per row. Kept as plain vectors so that a list of a hundred thousand numbers fills and scrolls at once.
+#pragma once
+
+#include "compose/NumberSources.h"
+
+#include <QAbstractTableModel>
+#include <vector>
+
+class NumbersListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit NumbersListModel(QObject* parent = nullptr);
+
+    // Adds the "Message" column (separate-message mode).
+    void setMessageColumn(bool on);
+    bool hasMessageColumn() const { return messageColumn; }
+    // Appends rows, all checked.
+    void append(const std::vector<NumberRow>& rows);
+    void clear();
+
+    qint64 count() const { return qint64(entries.size()); }
+    qint64 checkedCount() const { return checkedRows; }
+    const NumberRow& row(qint64 i) const { return entries[size_t(i)]; }
+    bool isChecked(qint64 i) const { return checks[size_t(i)] != 0; }
+    void setChecked(qint64 i, bool on);
+    void setAllChecked(bool on);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+Q_SIGNALS:
+    // One row's mark was changed (by the user or setChecked); on tells which way.
+    void rowCheckChanged(qint64 row, bool on);
+
+private:
+    std::vector<NumberRow> entries;
+    std::vector<char> checks;
+    qint64 checkedRows = 0;
+    bool messageColumn = false;
+};

@@ -1,0 +1,43 @@
+// What the four windows of the mass-send wizard share: the caption, the fixed size, the side picture, the
+// layout of content above a row of buttons, and the unload rule (unloading a step tells the coordinator,
+// which ends the rest of the wizard).
+#pragma once
+
+#include <QWidget>
+
+class BroadtextWizard;
+class Engine;
+class QBoxLayout;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+class WizardStep : public QWidget {
+    Q_OBJECT
+public:
+    WizardStep(Engine& engine, BroadtextWizard& wizard, int step, QWidget* parent);
+
+    int stepNumber() const { return step; }
+
+protected:
+    // Content goes above the buttons, right of the picture.
+    QVBoxLayout* content() const { return contentLayout; }
+    QHBoxLayout* buttons() const { return buttonLayout; }
+    QPushButton* addButton(const QString& name, const QString& caption);
+    // A step that is busy (queueing) refuses to be closed.
+    virtual bool busy() const { return false; }
+
+    void closeEvent(QCloseEvent* event) override;
+
+    Engine& engine;
+    BroadtextWizard& wizard;
+
+private:
+    int step;
+    QVBoxLayout* contentLayout = nullptr;
+    QHBoxLayout* buttonLayout = nullptr;
+};
+
+// A label named and captioned, optionally bold.
+QLabel* WizardLabel(const QString& name, const QString& caption, QWidget* parent, bool bold = false);
