@@ -74,6 +74,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     ListNumbers->setUniformRowHeights(true);
     ListNumbers->setItemsExpandable(false);
     ListNumbers->setAllColumnsShowFocus(true);
+    ListNumbers->header()->setStretchLastSection(false);
     ListNumbers->setModel(model);
 
     Frame2 = new QGroupBox(QStringLiteral("Compose Common SMS"), this);

@@ -52,8 +52,8 @@ private:
     void cmdBack_Click();
     void setSending(bool on);
     void showCounts();
-    // Adds an Outbox row for every checked row; returns the rows committed, in order. Throws DbError with
-    // the rows committed before the failure in `committed`.
+    // Adds an Outbox row for every checked row, committing in short batches; `committed` receives the rows
+    // saved, in order. On a failure the rows saved before it stay saved and `error` describes it.
     void queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error);
 
     NumbersListModel* model;
