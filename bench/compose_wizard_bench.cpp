@@ -1,0 +1,179 @@
+// How fast the mass-send wizard takes big lists, through the real windows.
+//
+// Writes a text file of N numbers (default N = 100 000) and an Excel 97-2003 workbook holding as many
+// numbers as one worksheet can (65 535 under the heading row; made with Perl Spreadsheet::WriteExcel), then
+// for each: the time from Next on the step before the list to the list being filled and drawn, and the time
+// of Send queueing every row into the Outbox, with the longest stretch during queueing in which the window
+// handled no events (a timer asks every millisecond). Usage: compose_wizard_bench [N]
+#include "TestRig.h"
+#include "compose/BroadtextWizard.h"
+#include "compose/Frm_Broadtext_Step2.h"
+#include "compose/Frm_Broadtext_Step4.h"
+#include "compose/Frm_Broadtext_Step5.h"
+#include "compose/NumberSources.h"
+#include "compose/NumbersListModel.h"
+#include "delivery/Engine.h"
+#include "views/MessageTextEdit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+constexpr int SheetRows = 65535; // a worksheet of this format holds 65 536 rows, one of them the heading
+
+QString number(int i)
+{
+    return QStringLiteral("98%1").arg(i, 8, 10, QLatin1Char('0'));
+}
+
+bool writeText(const QString& path, int n)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray all;
+    for (int i = 0; i < n; ++i)
+        all += number(i).toLatin1() + "\r\n";
+    return f.write(all) == all.size();
+}
+
+bool writeWorkbook(const QString& path, int n)
+{
+    const QString script = QStringLiteral(
+        "use Spreadsheet::WriteExcel; my $b = Spreadsheet::WriteExcel->new($ARGV[0]) or die;"
+        "my $s = $b->add_worksheet('Numbers'); $s->write_string(0, 0, 'Mobile'); $s->write_string(0, 1, 'SMS');"
+        "for my $i (1 .. $ARGV[1]) { $s->write_number($i, 0, 9800000000 + $i - 1);"
+        " $s->write_string($i, 1, \"Message $i\"); } $b->close();");
+    QProcess perl;
+    perl.start(QStringLiteral("perl"), {QStringLiteral("-e"), script, path, QString::number(n)});
+    return perl.waitForFinished(300000) && perl.exitStatus() == QProcess::NormalExit && perl.exitCode() == 0;
+}
+
+struct Figures {
+    double fillMs = 0;
+    double queueMs = 0;
+    double longestPauseMs = 0;
+    qint64 rows = 0;
+    qint64 queued = 0;
+};
+
+// Presses the button that opens step 5, then Send; step 5 must come up with the whole list.
+Figures measure(TestRig& rig, BroadtextWizard& wizard, QPushButton* next)
+{
+    Figures f;
+    QElapsedTimer t;
+    t.start();
+    next->click();
+    Frm_Broadtext_Step5* s5 = wizard.step5();
+    if (!s5)
+        return f;
+    s5->grab(); // lay out and draw the list once, as the screen would
+    f.fillMs = t.nsecsElapsed() / 1e6;
+    f.rows = s5->numbers()->count();
+    if (!s5->separateMessages())
+        s5->txtMessage->setText(QStringLiteral("Our shop opens at nine tomorrow."));
+
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        f.longestPauseMs = std::max(f.longestPauseMs, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+    ticker.start(1);
+    sinceTick.restart();
+    t.restart();
+    s5->cmdNext->click();
+    f.queueMs = t.nsecsElapsed() / 1e6;
+    ticker.stop();
+    f.queued = rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox"));
+    return f;
+}
+
+void print(const char* what, const Figures& f)
+{
+    std::printf("  %-34s %7lld rows   list filled in %8.1f ms   queued %7lld in %8.1f ms"
+                "   longest pause while queueing %6.1f ms\n",
+                what, static_cast<long long>(f.rows), f.fillMs, static_cast<long long>(f.queued), f.queueMs,
+                f.longestPauseMs);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 100000;
+    std::printf("Mass-send wizard (%d numbers from a text file, %d from an Excel worksheet)\n", n, SheetRows);
+
+    {
+        TestRig rig;
+        Engine engine(rig.state, rig.db, rig.log);
+        BroadtextWizard wizard(engine, nullptr);
+        const QString file = rig.dir.path() + QStringLiteral("/numbers.txt");
+        if (!writeText(file, n)) {
+            std::printf("  cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        wizard.show();
+        Frm_Broadtext_Step2* s2 = wizard.step2();
+        s2->OptNoOnNewLine->click();
+        s2->txtFileName->setText(file);
+        const Figures f = measure(rig, wizard, s2->cmdNext);
+        print("text file, one number per line", f);
+        if (!rig.dialogs.messages().isEmpty())
+            std::printf("  messages: %s\n", qPrintable(rig.dialogs.messages().join(QStringLiteral(" | "))));
+    }
+
+    for (const bool separate : {false, true}) {
+        TestRig rig;
+        Engine engine(rig.state, rig.db, rig.log);
+        BroadtextWizard wizard(engine, nullptr);
+        const QString file = rig.dir.path() + QStringLiteral("/numbers.xls");
+        QElapsedTimer made;
+        made.start();
+        if (!writeWorkbook(file, SheetRows)) {
+            std::printf("  cannot write the workbook (perl with Spreadsheet::WriteExcel is needed)\n");
+            return 1;
+        }
+        if (!separate)
+            std::printf("  (workbook of %d rows written in %.0f ms, %lld bytes)\n", SheetRows,
+                        made.nsecsElapsed() / 1e6, static_cast<long long>(QFile(file).size()));
+        wizard.show();
+        Frm_Broadtext_Step2* s2 = wizard.step2();
+        s2->OptExcel->click();
+        s2->txtFileName->setText(file);
+        s2->cmdNext->click();
+        Frm_Broadtext_Step4* s4 = wizard.step4();
+        QElapsedTimer t;
+        t.start();
+        s4->CmbSheetName->setCurrentIndex(0);
+        const double columnsMs = t.nsecsElapsed() / 1e6;
+        t.restart();
+        s4->cmbColumnName->setCurrentIndex(0);
+        const double previewMs = t.nsecsElapsed() / 1e6;
+        if (separate) {
+            s4->optSeparateSMS->click();
+            s4->cmbSMSField->setCurrentIndex(1);
+        } else {
+            std::printf("  Excel sheet: columns listed in %.1f ms, four-record preview in %.1f ms\n", columnsMs,
+                        previewMs);
+        }
+        const Figures f = measure(rig, wizard, s4->cmdNext);
+        print(separate ? "Excel sheet, message per number" : "Excel sheet, common message", f);
+        if (!rig.dialogs.messages().isEmpty())
+            std::printf("  messages: %s\n", qPrintable(rig.dialogs.messages().join(QStringLiteral(" | "))));
+    }
+    return 0;
+}
