@@ -7,6 +7,10 @@ MessageTextEdit::MessageTextEdit(const QString& name, int maxLength, QWidget* pa
 {
     setObjectName(name);
     setTabChangesFocus(true);
+    connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
+        lastPosition = position;
+        lastAdded = added;
+    });
     connect(this, &QPlainTextEdit::textChanged, this, &MessageTextEdit::enforce);
 }
 
@@ -28,17 +32,26 @@ void MessageTextEdit::enforce()
 {
     if (cutting)
         return;
-    QString t = text();
-    if (t.size() > limit) {
-        // Cut at the limit; a CR LF pair that would be split goes as a whole.
-        t.truncate(limit);
-        if (t.endsWith(QLatin1Char('\r')))
-            t.chop(1);
+    qsizetype excess = text().size() - limit;
+    if (excess > 0) {
+        // Refuse what does not fit of the text just typed or pasted, from its end; what was there stays.
+        const QString plain = toPlainText();
+        const int start = qBound(0, lastPosition, int(plain.size()));
+        const int end = qBound(start, lastPosition + lastAdded, int(plain.size()));
+        int cut = end;
+        while (excess > 0 && cut > start) {
+            --cut;
+            excess -= plain.at(cut) == QLatin1Char('\n') ? 2 : 1;
+        }
+        while (excess > 0 && cut > 0) { // the change was not an insertion: cut from the end of the text
+            --cut;
+            excess -= plain.at(cut) == QLatin1Char('\n') ? 2 : 1;
+        }
         cutting = true;
-        const int cursorAt = textCursor().position();
-        setText(t);
-        QTextCursor c = textCursor();
-        c.setPosition(qMin(cursorAt, toPlainText().size()));
+        QTextCursor c(document());
+        c.setPosition(cut);
+        c.setPosition(end > cut ? end : int(plain.size()), QTextCursor::KeepAnchor);
+        c.removeSelectedText();
         setTextCursor(c);
         cutting = false;
     }

@@ -22,4 +22,6 @@ private:
     void enforce();
     int limit;
     bool cutting = false;
+    int lastPosition = 0; // where the last change happened, and how much it added
+    int lastAdded = 0;
 };
