@@ -85,6 +85,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Label5 = WizardLabel(QStringLiteral("Label5"), QString(), Frame2, true);
     Label5->setStyleSheet(QStringLiteral("color: red"));
     Label5->setWordWrap(true);
+    // Room for the two lines of the warning, which appears while typing.
+    Label5->setMinimumHeight(2 * Label5->fontMetrics().lineSpacing() + 2);
     auto* frameLayout = new QVBoxLayout(Frame2);
     frameLayout->addWidget(WizardLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
     frameLayout->addWidget(txtMessage);

@@ -12,6 +12,7 @@
 #include <glib.h>
 
 #include <freexl.h>
+#include <iconv.h>
 #include <mdbtools.h>
 
 namespace {
@@ -47,6 +48,21 @@ ReaderLimits accessLimits(const QString& path)
     ReaderLimits l;
     l.maxRows = QFileInfo(path).size() + 1000;
     return l;
+}
+
+// libmdb converts texts with iconv, which loads its converters on first use. Loading them here, in this
+// process, spares the reader process a library load right after fork.
+void loadTextConverters()
+{
+    static const bool loaded = [] {
+        for (const char* from : {"UCS-2LE", "CP1252"}) {
+            const iconv_t cd = iconv_open("UTF-8", from);
+            if (cd != iconv_t(-1))
+                iconv_close(cd);
+        }
+        return true;
+    }();
+    Q_UNUSED(loaded);
 }
 
 struct AccessFile {
@@ -268,7 +284,7 @@ QStringList headerNames(const void* h, unsigned int rows, unsigned short cols)
         return names;
     for (unsigned short c = 0; c < cols; ++c) {
         const SourceValue v = cellValue(h, 0, c);
-        names << (v && !v->isEmpty() ? *v : QStringLiteral("F%1").arg(c + 1));
+        names << (v && !v->isEmpty() ? *v : QStringLiteral("F") + QString::number(c + 1));
     }
     return names;
 }
@@ -370,6 +386,7 @@ NameList AccessTables(const QString& path)
         out.error = notAccess(path);
         return out;
     }
+    loadTextConverters();
     const ReaderOutput r = RunReader(
         [&](ReaderSink& sink) {
             AccessFile file(path);
@@ -400,6 +417,7 @@ NameList AccessColumns(const QString& path, const QString& table)
         out.error = notAccess(path);
         return out;
     }
+    loadTextConverters();
     const ReaderOutput r = RunReader(
         [&](ReaderSink& sink) {
             AccessFile file(path);
@@ -425,6 +443,7 @@ NumberRows ReadAccessTable(const QString& path, const QString& table, const QStr
         out.error = notAccess(path);
         return out;
     }
+    loadTextConverters();
     const bool separate = !messageColumn.isEmpty();
     QStringList wanted{numbersColumn};
     if (separate)

@@ -1,5 +1,6 @@
 // The wizard's readers without windows: text files, Access tables and Excel worksheets from the fixture
 // files in tests/data/wizard, and damaged or mislabelled files that must give a description, never a crash.
+#include "compose/Frm_Broadtext_Step5.h"
 #include "compose/NumberSources.h"
 #include "compose/ReaderProcess.h"
 
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void generalNumberForm_data();
     void generalNumberForm();
     void columnsAreFoundByExactThenTrimmedName();
+    void sourceKindIsTheLastFragmentOfTheName_data();
+    void sourceKindIsTheLastFragmentOfTheName();
 
     void readerCrashKeepsRowsSentBefore();
     void silentReaderIsEnded();
@@ -360,6 +363,28 @@ void WizardSourcesTest::columnsAreFoundByExactThenTrimmedName()
     QCOMPARE(FindColumn(cols, QStringLiteral("Mobile ")), 0);
     QCOMPARE(FindColumn(cols, QStringLiteral(" SMS ")), 2);
     QCOMPARE(FindColumn(cols, QStringLiteral("sms")), -1);
+}
+
+void WizardSourcesTest::sourceKindIsTheLastFragmentOfTheName_data()
+{
+    using Source = Frm_Broadtext_Step5::Source;
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("text") << "/home/u/list.txt" << int(Source::Text);
+    QTest::newRow("workbook") << "/home/u/list.xls" << int(Source::Excel);
+    QTest::newRow("newer workbook") << "/home/u/list.xlsx" << int(Source::Excel);
+    QTest::newRow("database") << "/home/u/list.mdb" << int(Source::Access);
+    QTest::newRow("database in a folder named like text") << "/home/u/old.txt.d/list.mdb" << int(Source::Access);
+    QTest::newRow("text in a folder named like a workbook") << "/home/u/a.xls/list.txt" << int(Source::Text);
+    QTest::newRow("upper case is no kind") << "/home/u/LIST.TXT" << int(Source::None);
+    QTest::newRow("empty") << "" << int(Source::None);
+}
+
+void WizardSourcesTest::sourceKindIsTheLastFragmentOfTheName()
+{
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    QCOMPARE(int(Frm_Broadtext_Step5::SourceOf(name)), kind);
 }
 
 void WizardSourcesTest::readerCrashKeepsRowsSentBefore()
