@@ -39,29 +39,18 @@ class WizardSourcesTest : public QObject {
 private Q_SLOTS:
     void textContentGivesEntries_data();
     void textContentGivesEntries();
-    void textFilesAreReadFromDisk_data();
-    void textFilesAreReadFromDisk();
     void missingTextFileIsReported();
     void nonUtf8TextIsReadAsWindowsText();
 
-    void accessListsOnlyUserTablesInOrder();
-    void accessListsColumnsOfTablesWithBlanksAndAccents_data();
-    void accessListsColumnsOfTablesWithBlanksAndAccents();
-    void accessCommonReadSkipsEmptyNumbers();
-    void accessSeparateReadKeepsEmptyMessages();
-    void accessReadsLargeTables();
     void accessDoubleColumnReadsAsWholeNumber();
     void accessUnknownTableOrColumnIsReported();
     void damagedAccessFilesGiveADescription_data();
     void damagedAccessFilesGiveADescription();
     void accessCrashWhileReadingKeepsTheProgramAlive();
 
-    void excelListsSheetsInWorkbookOrder();
     void excelColumnsAreTheHeaderRow();
     void excelPreviewLooksAtFirstFourRecords();
     void excelNumericCellsReadAsWholeNumbers();
-    void excelCommonReadKeepsBlankCellsAndSkipsEmptyOnes();
-    void excelSeparateReadTakesMessages();
     void unreadableWorkbooksGiveADescription_data();
     void unreadableWorkbooksGiveADescription();
 
@@ -106,27 +95,6 @@ void WizardSourcesTest::textContentGivesEntries()
     QCOMPARE(ExtractNumbers(content, separator), expected);
 }
 
-void WizardSourcesTest::textFilesAreReadFromDisk_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("separator");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("three lines") << "three-lines.txt" << QString() << QStringList{"123", "456"};
-    QTest::newRow("separated") << "separated.txt" << QStringLiteral(",") << QStringList{"111", "222", "333"};
-    QTest::newRow("semicolons as one line") << "semicolon-line.txt" << QString() << QStringList{"111;222"};
-    QTest::newRow("empty") << "empty.txt" << QString() << QStringList{};
-}
-
-void WizardSourcesTest::textFilesAreReadFromDisk()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, separator);
-    QFETCH(QStringList, expected);
-    const NumberRows r = ReadTextFileNumbers(QStringLiteral("  ") + fixture(file) + QStringLiteral(" "), separator);
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(numbers(r), expected);
-}
-
 void WizardSourcesTest::missingTextFileIsReported()
 {
     const NumberRows r = ReadTextFileNumbers(fixture(QStringLiteral("no-such.txt")), QString());
@@ -138,67 +106,6 @@ void WizardSourcesTest::nonUtf8TextIsReadAsWindowsText()
 {
     QCOMPARE(ExtractNumbers(QByteArray("M\xfcller 123\n"), QString()), QStringList{QStringLiteral("M\u00fcller 123")});
     QCOMPARE(ExtractNumbers(QByteArray("M\xc3\xbcller\n"), QString()), QStringList{QStringLiteral("M\u00fcller")});
-}
-
-void WizardSourcesTest::accessListsOnlyUserTablesInOrder()
-{
-    const NameList t = AccessTables(fixture(QStringLiteral("wizard.mdb")));
-    QVERIFY2(t.error.isEmpty(), qPrintable(t.error));
-    QCOMPARE(t.names, (QStringList{"Contacts", "My Contacts", QStringLiteral("Kunden \u00dcbersicht"), "Bulk"}));
-}
-
-void WizardSourcesTest::accessListsColumnsOfTablesWithBlanksAndAccents_data()
-{
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<QStringList>("columns");
-    QTest::newRow("plain") << "Contacts" << QStringList{"Mobile", "SMS", "Id", "Num"};
-    QTest::newRow("blank in names") << "My Contacts" << QStringList{"Mobile No", "Message Text"};
-    QTest::newRow("non-ASCII name") << QStringLiteral("Kunden \u00dcbersicht") << QStringList{"Telefon"};
-    QTest::newRow("outer blanks of the chosen name") << " Bulk " << QStringList{"Phone", "Note"};
-}
-
-void WizardSourcesTest::accessListsColumnsOfTablesWithBlanksAndAccents()
-{
-    QFETCH(QString, table);
-    QFETCH(QStringList, columns);
-    const NameList c = AccessColumns(fixture(QStringLiteral("wizard.mdb")), table);
-    QVERIFY2(c.error.isEmpty(), qPrintable(c.error));
-    QCOMPARE(c.names, columns);
-}
-
-void WizardSourcesTest::accessCommonReadSkipsEmptyNumbers()
-{
-    const NumberRows r = ReadAccessTable(fixture(QStringLiteral("wizard.mdb")), QStringLiteral("Contacts"),
-                                         QStringLiteral("Mobile"), QString());
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(numbers(r), (QStringList{"9888812121", "+442123234455", "09812345678", "9888812121"}));
-    QCOMPARE(messages(r), (QStringList{"", "", "", ""}));
-}
-
-void WizardSourcesTest::accessSeparateReadKeepsEmptyMessages()
-{
-    NumberRows r = ReadAccessTable(fixture(QStringLiteral("wizard.mdb")), QStringLiteral("Contacts"),
-                                   QStringLiteral("Mobile"), QStringLiteral("SMS"));
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(numbers(r), (QStringList{"9888812121", "+442123234455", "09812345678", "9888812121"}));
-    QCOMPARE(messages(r), (QStringList{"Hello Asha", "Hi there", "", ""}));
-
-    r = ReadAccessTable(fixture(QStringLiteral("wizard.mdb")), QStringLiteral("My Contacts"),
-                        QStringLiteral("Mobile No"), QStringLiteral("Message Text"));
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(numbers(r), (QStringList{"+91 98123 45678", "9888812121"}));
-    QCOMPARE(messages(r), (QStringList{"Hi", "Second"}));
-}
-
-void WizardSourcesTest::accessReadsLargeTables()
-{
-    const NumberRows r = ReadAccessTable(fixture(QStringLiteral("wizard.mdb")), QStringLiteral("Bulk"),
-                                         QStringLiteral("Phone"), QStringLiteral("Note"));
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(r.rows.size(), size_t(320));
-    QCOMPARE(r.rows.front().number, QStringLiteral("9888800000"));
-    QCOMPARE(r.rows.back().number, QStringLiteral("9888800319"));
-    QCOMPARE(r.rows.back().message, QStringLiteral("note 319"));
 }
 
 void WizardSourcesTest::accessDoubleColumnReadsAsWholeNumber()
@@ -261,13 +168,6 @@ void WizardSourcesTest::accessCrashWhileReadingKeepsTheProgramAlive()
     QVERIFY(r.error.contains(QLatin1String("crash-on-read.mdb")));
 }
 
-void WizardSourcesTest::excelListsSheetsInWorkbookOrder()
-{
-    const NameList s = ExcelSheets(fixture(QStringLiteral("wizard.xls")));
-    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
-    QCOMPARE(s.names, (QStringList{"Contacts", "Second"}));
-}
-
 void WizardSourcesTest::excelColumnsAreTheHeaderRow()
 {
     NameList c = ExcelColumns(fixture(QStringLiteral("wizard.xls")), QStringLiteral("Contacts"));
@@ -300,22 +200,6 @@ void WizardSourcesTest::excelNumericCellsReadAsWholeNumbers()
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(numbers(r), (QStringList{"111", "12.5"}));
     QCOMPARE(messages(r), (QStringList{"first", "second"}));
-}
-
-void WizardSourcesTest::excelCommonReadKeepsBlankCellsAndSkipsEmptyOnes()
-{
-    const NumberRows r = ReadExcelSheet(fixture(QStringLiteral("wizard.xls")), QStringLiteral("Contacts"),
-                                        QStringLiteral("Mobile"), QString());
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(numbers(r), (QStringList{"9888812121", "09812345678", "", "+442123234455", "7777777777"}));
-}
-
-void WizardSourcesTest::excelSeparateReadTakesMessages()
-{
-    const NumberRows r = ReadExcelSheet(fixture(QStringLiteral("wizard.xls")), QStringLiteral("Contacts"),
-                                        QStringLiteral("Mobile"), QStringLiteral("SMS"));
-    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    QCOMPARE(messages(r), (QStringList{"Hello Asha", "Hi", "blank number", "", "late one"}));
 }
 
 void WizardSourcesTest::unreadableWorkbooksGiveADescription_data()
