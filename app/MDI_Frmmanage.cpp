@@ -1,6 +1,13 @@
 #include "app/MDI_Frmmanage.h"
 
 #include "app/frm_About.h"
+#include "compose/BroadtextWizard.h"
+#include "compose/frm_ComposeSMS.h"
+#include "settings/frm_Settings.h"
+#include "views/Frm_AutoReplyOnMissedCall.h"
+#include "views/Frm_ManageSIMMsg.h"
+#include "views/Frm_MessageBox.h"
+#include "views/Frm_MissedCallsList.h"
 #include "common/AppState.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
@@ -29,8 +36,10 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     settings->setObjectName(QStringLiteral("mnuSetings"));
     connect(addItem(settings, QStringLiteral("modemsetting"), QStringLiteral("System Settings")), &QAction::triggered,
             this, &MDI_Frmmanage::openSettings);
-    addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call"));
-    addItem(settings, QStringLiteral("manageSim"), QStringLiteral("Low-Level SIM Access"));
+    connect(addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call")),
+            &QAction::triggered, this, &MDI_Frmmanage::openAutoReply);
+    connect(addItem(settings, QStringLiteral("manageSim"), QStringLiteral("Low-Level SIM Access")), &QAction::triggered,
+            this, &MDI_Frmmanage::openSIMManager);
 
     auto* modem = bar->addMenu(QStringLiteral("Modem Connect / Disconnect"));
     modem->setObjectName(QStringLiteral("lToModem"));
@@ -41,11 +50,15 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
 
     auto* messages = bar->addMenu(QStringLiteral("SMS Messages"));
     messages->setObjectName(QStringLiteral("mnuSMSMessages"));
-    addItem(messages, QStringLiteral("mnuSendIndividualSMS"), QStringLiteral("Send Individual SMS"));
-    addItem(messages, QStringLiteral("mnuSendBroadtext"), QStringLiteral("Send Broadtext"));
-    addItem(messages, QStringLiteral("mnuViewMessageBox"), QStringLiteral("View Message Box"));
+    connect(addItem(messages, QStringLiteral("mnuSendIndividualSMS"), QStringLiteral("Send Individual SMS")),
+            &QAction::triggered, this, &MDI_Frmmanage::openCompose);
+    connect(addItem(messages, QStringLiteral("mnuSendBroadtext"), QStringLiteral("Send Broadtext")), &QAction::triggered,
+            this, [this] { broadtextWizard->show(); });
+    connect(addItem(messages, QStringLiteral("mnuViewMessageBox"), QStringLiteral("View Message Box")),
+            &QAction::triggered, this, &MDI_Frmmanage::openMessageBox);
 
-    addItem(bar, QStringLiteral("mnuBroadtext"), QStringLiteral("Broadtext"));
+    connect(addItem(bar, QStringLiteral("mnuBroadtext"), QStringLiteral("Broadtext")), &QAction::triggered, this,
+            [this] { broadtextWizard->reload(); });
     connect(addItem(bar, QStringLiteral("mnuAbout"), QStringLiteral("About")), &QAction::triggered, this,
             &MDI_Frmmanage::openAbout);
     connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
@@ -82,6 +95,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     homeWindow->hide();
     mdi->viewport()->installEventFilter(this);
 
+    home->openMessageBox = [this] { openMessageBox(); };
+    home->openMissedCalls = [this] { openMissedCalls(); };
+    broadtextWizard = new BroadtextWizard(engine, this);
     engine.openSettings = [this] { openSettings(); };
     engine.showCounters = [this](const HomeCounters& c) { home->showCounters(c); };
     connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
@@ -152,6 +168,15 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
         else
             start_Click();
         break;
+    case 2:
+        broadtextWizard->show();
+        break;
+    case 3:
+        openCompose();
+        break;
+    case 4:
+        openMessageBox();
+        break;
     case 5:
         if (state.IsConnected)
             mnustop_Click();
@@ -190,9 +215,32 @@ void MDI_Frmmanage::updateConnectionState()
     setButton1(connected);
 }
 
+namespace {
+
+// Child windows are shown modal without a nested event loop: the timers and the modem keep working, and
+// the caller goes on.
+void showModal(QWidget* window)
+{
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void showModeless(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 void MDI_Frmmanage::openSettings()
 {
-    // The settings window arrives with its own window class; until then nothing opens.
+    if (!settingsWindow || !settingsWindow->isVisible()) // a closed one is on its way out
+        settingsWindow = new frm_Settings(engine, this);
+    showModeless(settingsWindow);
 }
 
 void MDI_Frmmanage::openAbout()
@@ -201,9 +249,48 @@ void MDI_Frmmanage::openAbout()
         about = new frm_About(this);
         about->setAttribute(Qt::WA_DeleteOnClose);
     }
-    about->setWindowModality(Qt::ApplicationModal);
-    about->show();
-    about->raise();
+    showModal(about);
+}
+
+void MDI_Frmmanage::openMessageBox()
+{
+    if (!messageBox || !messageBox->isVisible())
+        messageBox = new Frm_MessageBox(engine, this);
+    showModal(messageBox);
+}
+
+void MDI_Frmmanage::openCompose()
+{
+    frm_ComposeSMS* compose = nullptr;
+    for (auto* w : findChildren<frm_ComposeSMS*>())
+        if (w->isVisible())
+            compose = w;
+    showModal(compose ? compose : new frm_ComposeSMS(engine, this));
+}
+
+void MDI_Frmmanage::openAutoReply()
+{
+    Frm_AutoReplyOnMissedCall* reply = nullptr;
+    for (auto* w : findChildren<Frm_AutoReplyOnMissedCall*>())
+        if (w->isVisible())
+            reply = w;
+    showModal(reply ? reply : new Frm_AutoReplyOnMissedCall(engine, this));
+}
+
+void MDI_Frmmanage::openSIMManager()
+{
+    // Always freshly loaded: any earlier one (also a reloaded one) goes first.
+    for (Frm_ManageSIMMsg* old : findChildren<Frm_ManageSIMMsg*>())
+        if (old->isVisible())
+            old->close(); // it deletes itself once its handlers have returned
+    showModal(new Frm_ManageSIMMsg(engine, this));
+}
+
+void MDI_Frmmanage::openMissedCalls()
+{
+    if (!missedCalls || !missedCalls->isVisible())
+        missedCalls = new Frm_MissedCallsList(engine, this);
+    showModeless(missedCalls);
 }
 
 bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 struct AppState;
 class ActivityLog;
@@ -13,6 +14,10 @@ class QAction;
 class QMdiArea;
 class QToolBar;
 class frm_HomePage;
+class frm_Settings;
+class Frm_MessageBox;
+class Frm_MissedCallsList;
+class BroadtextWizard;
 
 class MDI_Frmmanage : public QMainWindow {
     Q_OBJECT
@@ -35,6 +40,12 @@ public:
     // Windows opened from the menus, the toolbar and the home page.
     void openSettings();
     void openAbout();
+    void openMessageBox();
+    void openCompose();
+    void openAutoReply();
+    void openSIMManager();
+    void openMissedCalls();
+    BroadtextWizard& wizard() { return *broadtextWizard; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,4 +65,8 @@ private:
     frm_HomePage* home;
     class QMdiSubWindow* homeWindow = nullptr;
     QPointer<QWidget> about;
+    QPointer<frm_Settings> settingsWindow;
+    QPointer<Frm_MessageBox> messageBox;
+    QPointer<Frm_MissedCallsList> missedCalls;
+    BroadtextWizard* broadtextWizard;
 };
