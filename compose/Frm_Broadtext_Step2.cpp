@@ -62,7 +62,7 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
     cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
     cmdBrowse->setAutoDefault(false);
 
-    content()->addWidget(WizardLabel(QStringLiteral("Label1"), QStringLiteral("Select Source File"), this, true));
+    content()->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Select Source File"), this, true));
     content()->addSpacing(12);
     content()->addWidget(OptTxt);
     auto* textLayout = new QGridLayout;
@@ -75,7 +75,7 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
     content()->addWidget(OptExcel);
     content()->addSpacing(16);
     auto* fileLayout = new QHBoxLayout;
-    fileLayout->addWidget(WizardLabel(QStringLiteral("Label2"), QStringLiteral("File :"), this));
+    fileLayout->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("File :"), this));
     fileLayout->addWidget(txtFileName, 1);
     fileLayout->addWidget(cmdBrowse);
     content()->addLayout(fileLayout);

@@ -43,21 +43,21 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
     delivery->addButton(optCommonSMS);
     delivery->addButton(optSeparateSMS);
     optCommonSMS->setChecked(true);
-    Label5 = WizardLabel(QStringLiteral("Label5"),
+    Label5 = NamedLabel(QStringLiteral("Label5"),
                          QStringLiteral("Select the field where SMS is stored for each number:"), this);
     Label5->setVisible(false);
     cmbSMSField->setVisible(false);
 
     content()->addWidget(
-        WizardLabel(QStringLiteral("Label1"), QStringLiteral("Select Table And Field Name"), this, true));
+        NamedLabel(QStringLiteral("Label1"), QStringLiteral("Select Table And Field Name"), this, true));
     content()->addSpacing(12);
     auto* form = new QFormLayout;
-    form->addRow(WizardLabel(QStringLiteral("Label2"), QStringLiteral("Table Name:"), this), cmbTableName);
-    form->addRow(WizardLabel(QStringLiteral("Label3"), QStringLiteral("Mobile Numbers Field Name :"), this),
+    form->addRow(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Table Name:"), this), cmbTableName);
+    form->addRow(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Mobile Numbers Field Name :"), this),
                  CmbFieldName);
     content()->addLayout(form);
     content()->addSpacing(12);
-    content()->addWidget(WizardLabel(QStringLiteral("Label4"), QStringLiteral("SMS Delivery :"), this));
+    content()->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("SMS Delivery :"), this));
     content()->addWidget(optCommonSMS);
     content()->addWidget(optSeparateSMS);
     content()->addSpacing(8);

@@ -57,23 +57,23 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
     delivery->addButton(optCommonSMS);
     delivery->addButton(optSeparateSMS);
     optCommonSMS->setChecked(true);
-    Label6 = WizardLabel(QStringLiteral("Label6"),
+    Label6 = NamedLabel(QStringLiteral("Label6"),
                          QStringLiteral("Select the field where SMS is stored for each number:"), this);
     Label6->setVisible(false);
     cmbSMSField->setVisible(false);
 
     content()->addWidget(
-        WizardLabel(QStringLiteral("Label1"), QStringLiteral("Select sheet and column's names"), this, true));
+        NamedLabel(QStringLiteral("Label1"), QStringLiteral("Select sheet and column's names"), this, true));
     content()->addSpacing(8);
     auto* form = new QFormLayout;
-    form->addRow(WizardLabel(QStringLiteral("Label3"), QStringLiteral("Sheet Name :"), this), CmbSheetName);
-    form->addRow(WizardLabel(QStringLiteral("Label2"), QStringLiteral("Mobile Numbers Columns Name :"), this),
+    form->addRow(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Sheet Name :"), this), CmbSheetName);
+    form->addRow(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Mobile Numbers Columns Name :"), this),
                  cmbColumnName);
     content()->addLayout(form);
-    content()->addWidget(WizardLabel(QStringLiteral("Label4"),
+    content()->addWidget(NamedLabel(QStringLiteral("Label4"),
                                      QStringLiteral("First four records of selected sheet and column :"), this));
     content()->addWidget(MshRecords);
-    content()->addWidget(WizardLabel(QStringLiteral("Label5"), QStringLiteral("SMS Delivery :"), this));
+    content()->addWidget(NamedLabel(QStringLiteral("Label5"), QStringLiteral("SMS Delivery :"), this));
     content()->addWidget(optCommonSMS);
     content()->addWidget(optSeparateSMS);
     content()->addWidget(Label6);

@@ -64,8 +64,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
 
     Check1 = new QCheckBox(QStringLiteral("Select All"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
-    lblSelectedItems = WizardLabel(QStringLiteral("lblSelectedItems"), QString(), this);
-    lblNoItems = WizardLabel(QStringLiteral("lblNoItems"), QString(), this);
+    lblSelectedItems = NamedLabel(QStringLiteral("lblSelectedItems"), QString(), this);
+    lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
 
     model = new NumbersListModel(this);
     ListNumbers = new QTreeView(this);
@@ -81,14 +81,14 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Frame2->setObjectName(QStringLiteral("Frame2"));
     txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), MaxMessageLength, Frame2);
     txtMessage->setFixedHeight(72);
-    Label3 = WizardLabel(QStringLiteral("Label3"), QString(), Frame2);
-    Label5 = WizardLabel(QStringLiteral("Label5"), QString(), Frame2, true);
+    Label3 = NamedLabel(QStringLiteral("Label3"), QString(), Frame2);
+    Label5 = NamedLabel(QStringLiteral("Label5"), QString(), Frame2, true);
     Label5->setStyleSheet(QStringLiteral("color: red"));
     Label5->setWordWrap(true);
     // Room for the two lines of the warning, which appears while typing.
     Label5->setMinimumHeight(2 * Label5->fontMetrics().lineSpacing() + 2);
     auto* frameLayout = new QVBoxLayout(Frame2);
-    frameLayout->addWidget(WizardLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
+    frameLayout->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
     frameLayout->addWidget(txtMessage);
     frameLayout->addWidget(Label3);
     frameLayout->addWidget(Label5);
@@ -97,13 +97,13 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     progressSend->setObjectName(QStringLiteral("progressSend"));
     progressSend->setVisible(false);
 
-    content()->addWidget(WizardLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
+    content()->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
     auto* counts = new QHBoxLayout;
     counts->addWidget(Check1);
     counts->addStretch();
-    counts->addWidget(WizardLabel(QStringLiteral("Label4"), QStringLiteral("Selected"), this));
+    counts->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("Selected"), this));
     counts->addWidget(lblSelectedItems);
-    counts->addWidget(WizardLabel(QStringLiteral("Label6"), QStringLiteral("of"), this));
+    counts->addWidget(NamedLabel(QStringLiteral("Label6"), QStringLiteral("of"), this));
     counts->addWidget(lblNoItems);
     content()->addLayout(counts);
     content()->addWidget(ListNumbers, 1);

@@ -42,18 +42,6 @@ QPixmap sidePicture()
 
 } // namespace
 
-QLabel* WizardLabel(const QString& name, const QString& caption, QWidget* parent, bool bold)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    if (bold) {
-        QFont f = l->font();
-        f.setBold(true);
-        l->setFont(f);
-    }
-    return l;
-}
-
 WizardStep::WizardStep(Engine& engine, BroadtextWizard& wizard, int step, QWidget* parent)
     : QWidget(parent, Qt::Dialog), engine(engine), wizard(wizard), step(step)
 {

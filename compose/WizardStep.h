@@ -3,6 +3,8 @@
 // which ends the rest of the wizard).
 #pragma once
 
+#include "views/NamedLabel.h"
+
 #include <QWidget>
 
 class BroadtextWizard;
@@ -40,4 +42,3 @@ private:
 };
 
 // A label named and captioned, optionally bold.
-QLabel* WizardLabel(const QString& name, const QString& caption, QWidget* parent, bool bold = false);

@@ -7,22 +7,12 @@
 #include "delivery/Engine.h"
 #include "store/Database.h"
 #include "views/MessageTextEdit.h"
+#include "views/NamedLabel.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-namespace {
-
-QLabel* label(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-} // namespace
 
 QStringList ComposeRecipients(const QString& numbersText)
 {
@@ -47,8 +37,8 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     MobileNumbers = new QLineEdit(this);
     MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
     Message = new MessageTextEdit(QStringLiteral("Message"), MaxMessageLength, this);
-    Label5 = label(QStringLiteral("Label5"), QString(), this);
-    Label6 = label(QStringLiteral("Label6"), QString(), this);
+    Label5 = NamedLabel(QStringLiteral("Label5"), QString(), this);
+    Label6 = NamedLabel(QStringLiteral("Label6"), QString(), this);
     QPalette red = Label6->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     Label6->setPalette(red);
@@ -61,16 +51,16 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     Command1->setAutoDefault(false);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(label(QStringLiteral("Label1"), QStringLiteral("Enter Mobile Numbers :"), this), 0, 0, 1, 2);
+    grid->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Enter Mobile Numbers :"), this), 0, 0, 1, 2);
     grid->addWidget(MobileNumbers, 1, 0, 1, 2);
-    auto* hint = label(QStringLiteral("Label2"),
+    auto* hint = NamedLabel(QStringLiteral("Label2"),
                        QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. e.g. 9888812121, "
                                       "+442123234455, ...)"),
                        this);
     hint->setWordWrap(true);
     grid->addWidget(hint, 2, 0, 1, 2);
-    grid->addWidget(label(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
-    grid->addWidget(label(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1, Qt::AlignRight);
+    grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
+    grid->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1, Qt::AlignRight);
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
     grid->addWidget(Label6, 6, 0, 1, 2);

@@ -8,6 +8,7 @@
 #include "store/Database.h"
 #include "store/SettingsRows.h"
 #include "views/MessageTextEdit.h"
+#include "views/NamedLabel.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -16,13 +17,6 @@
 #include <QPushButton>
 
 namespace {
-
-QLabel* label(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
 
 void makeRed(QLabel* l, bool bold)
 {
@@ -44,7 +38,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     setWindowTitle(QStringLiteral("AutoReply SMS on Missed Call"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* Label1 = label(QStringLiteral("Label1"),
+    auto* Label1 = NamedLabel(QStringLiteral("Label1"),
                          QStringLiteral("If some one calls you on your SIM card mobile number connected with this "
                                         "software, it can automatically send the caller following SMS if this option "
                                         "is enabled."),
@@ -52,12 +46,12 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     Label1->setWordWrap(true);
     chkSetMsg = new QCheckBox(QStringLiteral("Enable Autoreply SMS on Missed Calls"), this);
     chkSetMsg->setObjectName(QStringLiteral("chkSetMsg"));
-    auto* Label2 = label(QStringLiteral("Label2"), QStringLiteral("Message (Max.Length 480 Characters) :"), this);
-    auto* Label5 = label(QStringLiteral("Label5"), QStringLiteral("*"), this);
+    auto* Label2 = NamedLabel(QStringLiteral("Label2"), QStringLiteral("Message (Max.Length 480 Characters) :"), this);
+    auto* Label5 = NamedLabel(QStringLiteral("Label5"), QStringLiteral("*"), this);
     makeRed(Label5, false);
     Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), MaxMessageLength, this);
-    Label3 = label(QStringLiteral("Label3"), QString(), this);
-    Label4 = label(QStringLiteral("Label4"), QString(), this);
+    Label3 = NamedLabel(QStringLiteral("Label3"), QString(), this);
+    Label4 = NamedLabel(QStringLiteral("Label4"), QString(), this);
     Label4->setWordWrap(true);
     makeRed(Label4, true);
     Cmdsend = new QPushButton(QStringLiteral("&Save"), this);

@@ -3,6 +3,7 @@
 #include "common/AppState.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
+#include "views/NamedLabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,8 +44,7 @@ QPushButton* button(const QString& name, const QString& caption, QWidget* parent
 
 QLabel* label(const QString& name, const QString& caption, QWidget* parent)
 {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
+    QLabel* l = NamedLabel(name, caption, parent);
     l->setWordWrap(true);
     return l;
 }

@@ -6,6 +6,7 @@
 #include "store/Database.h"
 #include "store/SettingsRows.h"
 #include "views/LinkLabel.h"
+#include "views/NamedLabel.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,32 +16,16 @@
 #include <QScrollBar>
 #include <QStyle>
 
-namespace {
-
-QLabel* label(const QString& name, const QString& caption, QWidget* parent, bool bold = false)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    if (bold) {
-        QFont f = l->font();
-        f.setBold(true);
-        l->setFont(f);
-    }
-    return l;
-}
-
-} // namespace
-
 frm_HomePage::frm_HomePage(AppState& state, ActivityLog& log, Database& db, QWidget* parent)
     : QWidget(parent), state(state), log(log), db(db)
 {
     setObjectName(QStringLiteral("frm_HomePage"));
     setWindowTitle(QStringLiteral("Home"));
 
-    auto* image = label(QStringLiteral("Image1"), QString(), this);
+    auto* image = NamedLabel(QStringLiteral("Image1"), QString(), this);
     image->setPixmap(style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(64, 64));
 
-    lblToday = label(QStringLiteral("lblToday"), QString(), this, true);
+    lblToday = NamedLabel(QStringLiteral("lblToday"), QString(), this, true);
     lblInBox = new LinkLabel(QStringLiteral("lblInBox"), QStringLiteral("Inbox"), true, this);
     lblOutBox = new LinkLabel(QStringLiteral("lblOutBox"), QStringLiteral("Outbox"), true, this);
     LblMissCall = new LinkLabel(QStringLiteral("LblMissCall"), QStringLiteral("Missed Calls"), true, this);
@@ -55,21 +40,21 @@ frm_HomePage::frm_HomePage(AppState& state, ActivityLog& log, Database& db, QWid
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(image, 0, 0, 3, 1, Qt::AlignTop);
-    grid->addWidget(label(QStringLiteral("Label3"), QStringLiteral("Today:"), this, true), 0, 1);
+    grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Today:"), this, true), 0, 1);
     grid->addWidget(lblToday, 0, 2);
-    grid->addWidget(label(QStringLiteral("Label2"), QStringLiteral("Message Box :"), this, true), 1, 1);
+    grid->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Message Box :"), this, true), 1, 1);
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(lblInBox);
     boxes->addSpacing(24);
     boxes->addWidget(lblOutBox);
     boxes->addStretch();
     grid->addLayout(boxes, 1, 2);
-    grid->addWidget(label(QStringLiteral("Label1"), QStringLiteral("Today's Call Report :"), this, true), 2, 1);
+    grid->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Today's Call Report :"), this, true), 2, 1);
     grid->addWidget(LblMissCall, 2, 2);
     auto* logHeader = new QHBoxLayout;
-    logHeader->addWidget(label(QStringLiteral("Label5"), QStringLiteral("Activity Log:"), this, true));
+    logHeader->addWidget(NamedLabel(QStringLiteral("Label5"), QStringLiteral("Activity Log:"), this, true));
     logHeader->addStretch();
-    auto* bracket = label(QStringLiteral("Label6"), QStringLiteral("(                             )"), this);
+    auto* bracket = NamedLabel(QStringLiteral("Label6"), QStringLiteral("(                             )"), this);
     logHeader->addWidget(bracket);
     // The three links stand inside the decorative bracket.
     auto* links = new QHBoxLayout(bracket);

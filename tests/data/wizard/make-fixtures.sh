@@ -38,10 +38,10 @@ cat > wizard-tables.json <<'JSON'
 JSON
 python3 - <<'PY'
 import json
-spec = json.load(open("wizard-tables.json", encoding="utf-8"))
-bulk = [t for t in spec["tables"] if t["name"] == "Bulk"][0]
+layout = json.load(open("wizard-tables.json", encoding="utf-8"))
+bulk = [t for t in layout["tables"] if t["name"] == "Bulk"][0]
 bulk["rows"] = [["98888%05d" % i, "note %d" % i] for i in range(320)]
-json.dump(spec, open("wizard-tables.json", "w", encoding="utf-8"), ensure_ascii=False, indent=1)
+json.dump(layout, open("wizard-tables.json", "w", encoding="utf-8"), ensure_ascii=False, indent=1)
 PY
 python3 mkmdb.py wizard.mdb wizard-tables.json
 
