@@ -28,8 +28,6 @@ private Q_SLOTS:
     void deleteByStatusDeletesExactlyTheListed();
     void directSubmissionParts_data();
     void directSubmissionParts();
-    void directSubmissionFailures_data();
-    void directSubmissionFailures();
     void slowNetworkStillConfirms();
     void storeAndSendUsesEachPartsOwnIndex();
     void storeAndSendFailures();
@@ -191,30 +189,6 @@ void ModemRoutinesTest::directSubmissionParts()
     QCOMPARE(got, sent);
     QVERIFY(!rig.state.SendingBusy);
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+CMGS=\"+919888812121\" is '>'\r\n")));
-}
-
-void ModemRoutinesTest::directSubmissionFailures_data()
-{
-    QTest::addColumn<int>("failure");
-    QTest::newRow("+CMS ERROR: 500") << int(ModemSimulator::SendFailure::CmsError);
-    QTest::newRow("bare OK") << int(ModemSimulator::SendFailure::BareOk);
-    QTest::newRow("no answer") << int(ModemSimulator::SendFailure::Silence);
-}
-
-void ModemRoutinesTest::directSubmissionFailures()
-{
-    QFETCH(int, failure);
-    ModemRig rig;
-    rig.modem.finalAnswerTimeoutMs = 1000;
-    QVERIFY(rig.connectModem());
-    rig.sim.failSends(ModemSimulator::SendFailure(failure));
-    const QString r = rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("hello"));
-    QVERIFY2(r.contains(QLatin1String("ERROR")), qPrintable(r));
-    QVERIFY(rig.sim.sent().isEmpty());
-    QVERIFY(!rig.state.SendingBusy);
-    // The next one goes through.
-    QVERIFY(!rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("again")).contains(QLatin1String("ERROR")));
-    QCOMPARE(rig.sim.sent().size(), 1);
 }
 
 void ModemRoutinesTest::slowNetworkStillConfirms()

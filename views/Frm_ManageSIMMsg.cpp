@@ -77,6 +77,7 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(pa
     auto* CmdShow = button(QStringLiteral("CmdShow"), QStringLiteral("&Show"), readFrame);
     ListMessage = new QTreeWidget(readFrame);
     ListMessage->setObjectName(QStringLiteral("ListMessage"));
+    ListMessage->viewport()->installEventFilter(this);
     ListMessage->setRootIsDecorated(false);
     ListMessage->setColumnCount(4);
     ListMessage->setHeaderLabels(
@@ -149,10 +150,12 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(pa
     fitColumns();
 }
 
-void Frm_ManageSIMMsg::resizeEvent(QResizeEvent* event)
+bool Frm_ManageSIMMsg::eventFilter(QObject* watched, QEvent* event)
 {
-    QDialog::resizeEvent(event);
-    fitColumns();
+    // The list's own size, once its layout has given it one, sets the column widths.
+    if (watched == ListMessage->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
+    return QDialog::eventFilter(watched, event);
 }
 
 void Frm_ManageSIMMsg::fitColumns()

@@ -28,7 +28,7 @@ Q_SIGNALS:
     void reloaded(Frm_ManageSIMMsg* fresh);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Category {
