@@ -7,6 +7,8 @@
 #include "store/Connection.h"
 #include "store/Database.h"
 
+#include <QTimer>
+
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
     : QObject(parent), state(state), db(db), log(log), MSComm1(state, this), modem(state, log, MSComm1, this),
       Timer1(QStringLiteral("Timer1"), this), Timer2(QStringLiteral("Timer2"), this),
@@ -76,24 +78,69 @@ void Engine::Disconnect()
     Q_EMIT connectionChanged();
 }
 
+// Both timers start together at connect and, with equal periods, keep ticking together: the second tick
+// always arrives while the first one's exchange waits for its answer. Skipping it would starve that work
+// for good (the Outbox would never be delivered), so a busy tick is run once the modem is free instead.
 void Engine::Timer1_Timer()
 {
-    if (state.IsConnected && state.ModemReady)
-        Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
-    if (modemFree() && !state.ReceivingBusy) {
-        log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
-        delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
-    }
+    if (!state.IsConnected || !state.ModemReady)
+        return;
+    Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
+    if (modemFree() && !state.ReceivingBusy)
+        runReception();
+    else
+        defer(receptionPending);
 }
 
 void Engine::Timer2_Timer()
 {
-    if (state.IsConnected && state.ModemReady)
-        Timer2.setInterval(state.SendIntervalSeconds * 1000);
-    if (modemFree()) {
-        log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
-        delivery.SendAllOutboxSMS();
+    if (!state.IsConnected || !state.ModemReady)
+        return;
+    Timer2.setInterval(state.SendIntervalSeconds * 1000);
+    if (modemFree())
+        runDelivery();
+    else
+        defer(deliveryPending);
+}
+
+void Engine::runReception()
+{
+    receptionPending = false;
+    log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
+    delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
+}
+
+void Engine::runDelivery()
+{
+    deliveryPending = false;
+    log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
+    delivery.SendAllOutboxSMS();
+}
+
+void Engine::defer(bool& pending)
+{
+    pending = true;
+    if (!retryArmed) {
+        retryArmed = true;
+        QTimer::singleShot(250, this, &Engine::runPending);
     }
+}
+
+void Engine::runPending()
+{
+    retryArmed = false;
+    if (!state.IsConnected || !state.ModemReady) {
+        receptionPending = deliveryPending = false;
+        return;
+    }
+    if (receptionPending && modemFree() && !state.ReceivingBusy)
+        runReception();
+    if (deliveryPending && modemFree())
+        runDelivery();
+    if (receptionPending)
+        defer(receptionPending);
+    if (deliveryPending)
+        defer(deliveryPending);
 }
 
 void Engine::timerRefreshHomePage_Timer()

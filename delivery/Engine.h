@@ -55,5 +55,14 @@ Q_SIGNALS:
     void connectionChanged();
 
 private:
+    void runReception();
+    void runDelivery();
+    // A tick that finds the modem busy is run once the modem is free (at most one run waits per timer).
+    void defer(bool& pending);
+    void runPending();
+
     QString lastTickError;
+    bool receptionPending = false;
+    bool deliveryPending = false;
+    bool retryArmed = false;
 };

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void receptionImportsReceivedMessagesOnly();
     void receptionKeepsAMessageItCouldNotStore();
     void emptySimSaysSo();
+    void timersWithEqualPeriodsBothGetTheirTurn();
 };
 
 void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
@@ -244,6 +245,22 @@ void DeliveryTest::emptySimSaysSo()
     rig.engine.delivery.ReceiveAllSIMMessages(50);
     QVERIFY(rig.log.text().contains(QStringLiteral("] : No new SMS found on SIM card.\r\n")));
     QVERIFY(!rig.log.text().contains(QLatin1String("Received total")));
+}
+
+void DeliveryTest::timersWithEqualPeriodsBothGetTheirTurn()
+{
+    // Started together with the same period, the delivery tick always lands inside the reception's
+    // exchange. It must still run, once the modem is free.
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
+    rig.state.ReceiveIntervalSeconds = 1;
+    rig.state.SendIntervalSeconds = 1;
+    rig.engine.applyTimerPeriods();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sim.sent().size(), 1, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 1, 6000);
+    rig.engine.Disconnect();
 }
 
 QTEST_GUILESS_MAIN(DeliveryTest)
