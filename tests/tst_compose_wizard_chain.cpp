@@ -1,99 +1,108 @@
-// The wizard's first step and the chain between its windows: what step 2 offers and refuses, the text-file
-// source read into step 5, Back and Close on every step, and ChildWindowOpen while any step is loaded.
+// The wizard's windows and the chain between them: what each step shows, what step 2 offers and refuses,
+// text files read into step 5, Next, Back and Close on every step, and ChildWindowOpen while any step is
+// loaded.
 #include "tst_compose_wizard_rig.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-namespace {
-
-void processDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-} // namespace
 
 class WizardChainTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void firstStepStartsWithTextSourceAndSeparator();
-    void sourceOptionsClearThePathAndSetTheTextLayout();
+    void stepsShowTheirCaptionsAndCloseEndsTheWizard_data();
+    void stepsShowTheirCaptionsAndCloseEndsTheWizard();
+    void sourceOptionsSetTheLayoutAndWhatBrowseOffers();
     void nextRefusesWhatItCannotUse_data();
     void nextRefusesWhatItCannotUse();
-    void browseOffersTheSourcesFilesFromTheHomeFolder_data();
-    void browseOffersTheSourcesFilesFromTheHomeFolder();
-    void cancelledBrowseLeavesThePath();
     void textFilesAreListedOnTheLastStep_data();
     void textFilesAreListedOnTheLastStep();
-    void folderNamedLikeATextFilePassesForAnyFile();
-    void textNextHidesFirstStepAndShowsLastFresh();
-    void backOnLastStepOfTextSourceEndsWizardAndOpensFreshFirstStep();
-    void backOnAccessStepShowsFirstStepAsLeft();
-    void closingAnyStepEndsTheWholeWizard_data();
-    void closingAnyStepEndsTheWholeWizard();
+    void backFollowsTheChain_data();
+    void backFollowsTheChain();
     void showReusesLoadedFirstStepAndReloadStartsAfresh();
 };
 
-void WizardChainTest::firstStepStartsWithTextSourceAndSeparator()
+void WizardChainTest::stepsShowTheirCaptionsAndCloseEndsTheWizard_data()
 {
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("captions"); // control=caption|control=caption...
+    QTest::newRow("source") << 2
+                            << "Label1=Select Source File|OptTxt=From Text File|OptAccess=From MS Access File|"
+                               "OptExcel=From MS Excel File|OptNoOnNewLine=Each number is on new line|"
+                               "OptNoSeperatedBy=Numbers are seperated by:|Label2=File :|cmdBrowse=Browse|"
+                               "cmdNext=&Next >>";
+    QTest::newRow("table") << 3
+                           << "Label1=Select Table And Field Name|Label2=Table Name:|"
+                              "Label3=Mobile Numbers Field Name :|Label4=SMS Delivery :|"
+                              "Label5=Select the field where SMS is stored for each number:|"
+                              "optCommonSMS=Common SMS To All Numbers|optSeparateSMS=Separate SMS To Each Number|"
+                              "cmdNext=&Next >>";
+    QTest::newRow("sheet") << 4
+                           << "Label1=Select sheet and column's names|Label3=Sheet Name :|"
+                              "Label2=Mobile Numbers Columns Name :|"
+                              "Label4=First four records of selected sheet and column :|Label5=SMS Delivery :|"
+                              "Label6=Select the field where SMS is stored for each number:|cmdNext=&Next >>";
+    QTest::newRow("numbers") << 5
+                             << "Label1=Found Numbers|Check1=Select All|Label4=Selected|Label6=of|"
+                                "Frame2=Compose Common SMS|Label2=Max 480 Characters :|cmdNext=&Send";
+}
+
+void WizardChainTest::stepsShowTheirCaptionsAndCloseEndsTheWizard()
+{
+    QFETCH(int, step);
+    QFETCH(QString, captions);
     WizardRig rig;
-    QVERIFY(!rig.state.ChildWindowOpen);
-    rig.wizard.show();
-    Frm_Broadtext_Step2* s = rig.wizard.step2();
-    QVERIFY(s);
-    QVERIFY(s->isVisible());
+    WizardStep* s = rig.openStep(step);
+    QVERIFY(s && s->isVisible());
     QCOMPARE(s->windowModality(), Qt::ApplicationModal);
     QCOMPARE(s->windowTitle(), QStringLiteral("Broadtext Wizard"));
     QCOMPARE(s->size(), QSize(615, 532));
     QVERIFY(rig.state.ChildWindowOpen);
-    QVERIFY(rig.wizard.anyStepLoaded());
-    QCOMPARE(WizardRig::text(s, "Label1"), QStringLiteral("Select Source File"));
-    QVERIFY(WizardRig::child<QLabel>(s, "Label1")->font().bold());
-    QCOMPARE(s->OptTxt->text(), QStringLiteral("From Text File"));
-    QCOMPARE(s->OptAccess->text(), QStringLiteral("From MS Access File"));
-    QCOMPARE(s->OptExcel->text(), QStringLiteral("From MS Excel File"));
-    QCOMPARE(s->OptNoOnNewLine->text(), QStringLiteral("Each number is on new line"));
-    QCOMPARE(s->OptNoSeperatedBy->text(), QStringLiteral("Numbers are seperated by:"));
-    QCOMPARE(s->cmdNext->text(), QStringLiteral("&Next >>"));
-    QCOMPARE(s->cmdClose->text(), QStringLiteral("&Close"));
-    QCOMPARE(s->cmdBrowse->text(), QStringLiteral("Browse"));
-    QCOMPARE(WizardRig::text(s, "Label2"), QStringLiteral("File :"));
-    QVERIFY(s->OptTxt->isChecked());
-    QVERIFY(s->OptNoSeperatedBy->isChecked());
-    QVERIFY(s->cmbNoSeperatedBy->isEnabled());
-    QCOMPARE(s->cmbNoSeperatedBy->currentIndex(), -1);
-    QStringList items;
-    for (int i = 0; i < s->cmbNoSeperatedBy->count(); ++i)
-        items << s->cmbNoSeperatedBy->itemText(i);
-    QCOMPARE(items, (QStringList{",", ";", "~", "^", ":"}));
-    QVERIFY(!s->cmbNoSeperatedBy->isEditable());
-    QVERIFY(s->txtFileName->text().isEmpty());
-    QVERIFY(!WizardRig::child<QLabel>(s, "Image1")->pixmap().isNull());
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    QVERIFY(WizardRig::child<QLabel>(s, QStringLiteral("Label1"))->font().bold());
+    QVERIFY(!WizardRig::child<QLabel>(s, QStringLiteral("Image1"))->pixmap().isNull());
+    captions += step > 2 ? QStringLiteral("|cmdClose=&Close|cmdBack=<< &Back") : QStringLiteral("|cmdClose=&Close");
+    for (const QString& c : captions.split(QLatin1Char('|'))) {
+        const qsizetype eq = c.indexOf(QLatin1Char('='));
+        QWidget* w = WizardRig::child<QWidget>(s, c.left(eq));
+        QCOMPARE(w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString(), c.mid(eq + 1));
+    }
+    // Close on any step ends the whole wizard.
+    WizardRig::click(s, QStringLiteral("cmdClose"));
+    QVERIFY(!rig.wizard.anyStepLoaded());
+    QVERIFY(!rig.state.ChildWindowOpen);
+    QCOMPARE(WizardRig::visibleWindows(), 0);
 }
 
-void WizardChainTest::sourceOptionsClearThePathAndSetTheTextLayout()
+void WizardChainTest::sourceOptionsSetTheLayoutAndWhatBrowseOffers()
 {
     WizardRig rig;
-    Frm_Broadtext_Step2* s = rig.step2With("OptTxt", QStringLiteral("/some/where.txt"));
-    s->OptAccess->click();
-    QVERIFY(s->txtFileName->text().isEmpty());
-    QVERIFY(!s->OptNoOnNewLine->isEnabled());
-    QVERIFY(!s->OptNoSeperatedBy->isEnabled());
-    QVERIFY(!s->cmbNoSeperatedBy->isEnabled());
-    QVERIFY(s->OptNoSeperatedBy->isChecked()); // the selection stays
+    rig.wizard.show();
+    Frm_Broadtext_Step2* s = rig.wizard.step2();
+    QVERIFY(s->OptTxt->isChecked() && s->OptNoSeperatedBy->isChecked() && !s->cmbNoSeperatedBy->isEditable());
+    QCOMPARE(WizardRig::items(s->cmbNoSeperatedBy), (QStringList{",", ";", "~", "^", ":"}));
+    QCOMPARE(s->cmbNoSeperatedBy->currentIndex(), -1);
 
-    s->txtFileName->setText(QStringLiteral("/some/where.mdb"));
-    s->OptExcel->click();
-    QVERIFY(s->txtFileName->text().isEmpty());
-
-    s->txtFileName->setText(QStringLiteral("/some/where.xls"));
-    s->OptTxt->click();
-    QVERIFY(s->txtFileName->text().isEmpty());
-    QVERIFY(s->OptNoOnNewLine->isEnabled());
-    QVERIFY(s->OptNoSeperatedBy->isEnabled());
-    QVERIFY(s->cmbNoSeperatedBy->isEnabled());
+    const std::pair<QRadioButton*, const char*> options[] = {{s->OptAccess, "MDB Files (*.mdb)|*.mdb"},
+                                                             {s->OptExcel, "XLS Files (*.xls)|*.xls"},
+                                                             {s->OptTxt, "TXT Files (*.txt)|*.txt"}};
+    for (const auto& [option, filter] : options) {
+        // A source option clears the path; the text layout is offered for text files only and stays chosen.
+        s->txtFileName->setText(QStringLiteral("/some/where"));
+        option->click();
+        QVERIFY(s->txtFileName->text().isEmpty());
+        const bool text = option == s->OptTxt;
+        QVERIFY(s->OptNoOnNewLine->isEnabled() == text && s->OptNoSeperatedBy->isEnabled() == text);
+        QCOMPARE(s->cmbNoSeperatedBy->isEnabled(), text);
+        QVERIFY(s->OptNoSeperatedBy->isChecked());
+        // Browse offers the source's files from the home folder; the chosen name is shown trimmed.
+        rig.dialogs.fileNames.push_back(QStringLiteral("/home/user/list file "));
+        QTest::mouseClick(s->cmdBrowse, Qt::LeftButton);
+        QCOMPARE(rig.dialogs.lastFilter, QString::fromLatin1(filter));
+        QCOMPARE(rig.dialogs.lastFolder, QDir::homePath());
+        QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
+        QCOMPARE(s->txtFileName->text(), QStringLiteral("/home/user/list file"));
+    }
+    QTest::mouseClick(s->cmdBrowse, Qt::LeftButton); // cancelled: the path stays
+    QCOMPARE(s->txtFileName->text(), QStringLiteral("/home/user/list file"));
 
     s->OptNoOnNewLine->click();
     QVERIFY(!s->cmbNoSeperatedBy->isEnabled());
@@ -111,30 +120,19 @@ void WizardChainTest::nextRefusesWhatItCannotUse_data()
     QTest::addColumn<QString>("separator"); // "" = one number per line, "?" = separated, none chosen
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("blank path") << "OptTxt"
-                                << "   "
-                                << ","
-                                << "Please select file."
-                                << "cmdBrowse";
-    QTest::newRow("separator before the file check") << "OptTxt"
-                                                     << "/no/such/file.txt"
-                                                     << "?"
-                                                     << "Plese select 'Numbers are seperated by' from combo box."
-                                                     << "";
-    QTest::newRow("missing file") << "OptTxt"
-                                  << "/no/such/file.txt"
-                                  << ","
-                                  << "This file does not exist!!!"
-                                  << "txtFileName";
-    QTest::newRow("upper-case extension") << "OptTxt" << WizardRig::fixture("NUMBERS.TXT") << ""
-                                          << "Please enter or select Text file only."
-                                          << "txtFileName";
-    QTest::newRow("workbook as Access") << "OptAccess" << WizardRig::fixture("wizard.xls") << ""
-                                        << "Please enter or select Access file only."
-                                        << "txtFileName";
-    QTest::newRow("database as Excel") << "OptExcel" << WizardRig::fixture("wizard.mdb") << ""
-                                       << "Please enter or select Excel file only."
-                                       << "txtFileName";
+    const auto row = [](const char* name, const char* option, const QString& file, const char* separator,
+                        const char* message,
+                        const char* focus) { QTest::newRow(name) << option << file << separator << message << focus; };
+    row("blank path", "OptTxt", "   ", ",", "Please select file.", "cmdBrowse");
+    row("separator before the file check", "OptTxt", "/no/such/file.txt", "?",
+        "Plese select 'Numbers are seperated by' from combo box.", "");
+    row("missing file", "OptTxt", "/no/such/file.txt", ",", "This file does not exist!!!", "txtFileName");
+    row("upper-case extension", "OptTxt", WizardRig::fixture("NUMBERS.TXT"), "",
+        "Please enter or select Text file only.", "txtFileName");
+    row("workbook as Access", "OptAccess", WizardRig::fixture("wizard.xls"), "",
+        "Please enter or select Access file only.", "txtFileName");
+    row("database as Excel", "OptExcel", WizardRig::fixture("wizard.mdb"), "",
+        "Please enter or select Excel file only.", "txtFileName");
 }
 
 void WizardChainTest::nextRefusesWhatItCannotUse()
@@ -149,48 +147,14 @@ void WizardChainTest::nextRefusesWhatItCannotUse()
     if (separator.isEmpty())
         s->OptNoOnNewLine->click();
     else if (separator != QLatin1String("?"))
-        s->cmbNoSeperatedBy->setCurrentIndex(s->cmbNoSeperatedBy->findText(separator));
+        WizardRig::choose(s, QStringLiteral("cmbNoSeperatedBy"), separator);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{message});
     QVERIFY(s->isVisible());
     QVERIFY(!rig.wizard.step3() && !rig.wizard.step4() && !rig.wizard.step5());
     QCOMPARE(s->txtFileName->text(), file);
     if (!focus.isEmpty())
-        QCOMPARE(s->focusWidget() ? s->focusWidget()->objectName() : QString(), focus);
-}
-
-void WizardChainTest::browseOffersTheSourcesFilesFromTheHomeFolder_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("filter");
-    QTest::newRow("text") << "OptTxt"
-                          << "TXT Files (*.txt)|*.txt";
-    QTest::newRow("Access") << "OptAccess"
-                            << "MDB Files (*.mdb)|*.mdb";
-    QTest::newRow("Excel") << "OptExcel"
-                           << "XLS Files (*.xls)|*.xls";
-}
-
-void WizardChainTest::browseOffersTheSourcesFilesFromTheHomeFolder()
-{
-    QFETCH(QString, option);
-    QFETCH(QString, filter);
-    WizardRig rig;
-    Frm_Broadtext_Step2* s = rig.step2With(option.toLatin1().constData(), QString());
-    rig.dialogs.fileNames.push_back(QStringLiteral("/home/user/list file "));
-    QTest::mouseClick(s->cmdBrowse, Qt::LeftButton);
-    QCOMPARE(rig.dialogs.lastFilter, filter);
-    QCOMPARE(rig.dialogs.lastFolder, QDir::homePath());
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
-    QCOMPARE(s->txtFileName->text(), QStringLiteral("/home/user/list file"));
-}
-
-void WizardChainTest::cancelledBrowseLeavesThePath()
-{
-    WizardRig rig;
-    Frm_Broadtext_Step2* s = rig.step2With("OptTxt", QStringLiteral("/typed/path.txt"));
-    QTest::mouseClick(s->cmdBrowse, Qt::LeftButton);
-    QCOMPARE(s->txtFileName->text(), QStringLiteral("/typed/path.txt"));
+        QCOMPARE(WizardRig::focused(s), focus);
 }
 
 void WizardChainTest::textFilesAreListedOnTheLastStep_data()
@@ -198,16 +162,13 @@ void WizardChainTest::textFilesAreListedOnTheLastStep_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("three lines, one blank") << "three-lines.txt"
-                                            << "" << QStringList{"123", "456"};
-    QTest::newRow("separated by commas") << "separated.txt"
-                                         << "," << QStringList{"111", "222", "333"};
-    QTest::newRow("semicolons read per line") << "semicolon-line.txt"
-                                              << "" << QStringList{"111;222"};
-    QTest::newRow("empty file") << "empty.txt"
-                                << "" << QStringList{};
-    QTest::newRow("duplicates kept") << "duplicates.txt"
-                                     << "" << QStringList{"9888812121", "+442123234455", "9888812121"};
+    const auto row = [](const char* name, const char* file, const char* separator, const QStringList& expected) {
+        QTest::newRow(name) << file << separator << expected;
+    };
+    row("three lines, one blank", "three-lines.txt", "", {"123", "456"});
+    row("separated by commas", "separated.txt", ",", {"111", "222", "333"});
+    row("semicolons read per line", "semicolon-line.txt", "", {"111;222"});
+    row("empty file", "empty.txt", "", {});
 }
 
 void WizardChainTest::textFilesAreListedOnTheLastStep()
@@ -218,138 +179,80 @@ void WizardChainTest::textFilesAreListedOnTheLastStep()
     WizardRig rig;
     Frm_Broadtext_Step5* s5 =
         rig.textStep5(QStringLiteral("  ") + WizardRig::fixture(file) + QStringLiteral(" "), separator);
-    QVERIFY(s5);
+    QVERIFY(s5 && s5->isVisible());
+    QVERIFY(!rig.wizard.step2()->isVisible());
     QCOMPARE(rig.dialogs.messages(), QStringList{});
     QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(file));
     QCOMPARE(rig.state.Frm_Broadtext_Step2.NoSeperatedBy, separator);
     QCOMPARE(WizardRig::listed(s5), expected);
     QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(expected.size()));
     QCOMPARE(WizardRig::text(s5, "lblSelectedItems"), QString::number(expected.size()));
-    QVERIFY(s5->Check1->isChecked());
-    QVERIFY(s5->Frame2->isVisible());
-    QCOMPARE(s5->numbers()->columnCount(), 1);
-    QCOMPARE(s5->numbers()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("Mobile Numbers"));
+    QVERIFY(s5->Check1->isChecked() && s5->Frame2->isVisible());
+    QCOMPARE(s5->ListNumbers->model()->columnCount(), 1);
+    QCOMPARE(s5->ListNumbers->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Mobile Numbers"));
 }
 
-void WizardChainTest::folderNamedLikeATextFilePassesForAnyFile()
+void WizardChainTest::backFollowsTheChain_data()
 {
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("lists.txt.d")));
-    const QString file = dir.path() + QStringLiteral("/lists.txt.d/numbers.dat");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("555\n666\n");
-    f.close();
+    QTest::addColumn<int>("before"); // the step before step 5
+    QTest::newRow("text file") << 2;
+    QTest::newRow("Access table") << 3;
+    QTest::newRow("Excel sheet") << 4;
+}
+
+void WizardChainTest::backFollowsTheChain()
+{
+    QFETCH(int, before);
     WizardRig rig;
-    Frm_Broadtext_Step5* s5 = rig.textStep5(file);
+    if (before > 2) {
+        // Back on step 3 or 4 shows step 2 as the user left it; Next again loads that step afresh.
+        QPointer<WizardStep> s = rig.openStep(before);
+        Frm_Broadtext_Step2* s2 = rig.wizard.step2();
+        const QString file = s2->txtFileName->text();
+        QVERIFY(s && s->isVisible() && !s2->isVisible());
+        WizardRig::click(s, QStringLiteral("cmdBack"));
+        QVERIFY(s2 == rig.wizard.step2() && s2->isVisible() && !s->isVisible());
+        QVERIFY((before == 3 ? s2->OptAccess : s2->OptExcel)->isChecked());
+        QCOMPARE(s2->txtFileName->text(), file);
+        QVERIFY(rig.state.ChildWindowOpen);
+        QTest::mouseClick(s2->cmdNext, Qt::LeftButton);
+        WizardRig::processDeletes();
+        QVERIFY(s.isNull() && rig.step(before) && rig.step(before)->isVisible());
+        QCOMPARE(rig.wizard.step2(), s2);
+    }
+    Frm_Broadtext_Step5* s5 = before == 2 ? rig.textStep5(WizardRig::fixture(QStringLiteral("separated.txt")), ",")
+                                          : rig.tableStep5(before == 3, before == 3 ? "Bulk" : "Second", "Phone");
     QVERIFY(s5);
-    QCOMPARE(WizardRig::listed(s5), (QStringList{"555", "666"}));
-}
+    const QString file = rig.state.Frm_Broadtext_Step2.SelectedfileName;
 
-void WizardChainTest::textNextHidesFirstStepAndShowsLastFresh()
-{
-    WizardRig rig;
-    Frm_Broadtext_Step5* s5 = rig.textStep5(WizardRig::fixture(QStringLiteral("three-lines.txt")));
-    Frm_Broadtext_Step2* s2 = rig.wizard.step2();
-    QVERIFY(s2 && s5);
-    QVERIFY(!s2->isVisible());
-    QVERIFY(s5->isVisible());
-    QCOMPARE(s5->windowModality(), Qt::ApplicationModal);
-    QCOMPARE(s5->windowTitle(), QStringLiteral("Broadtext Wizard"));
-    QCOMPARE(s5->size(), QSize(615, 532));
-    QVERIFY(rig.state.ChildWindowOpen);
-}
-
-void WizardChainTest::backOnLastStepOfTextSourceEndsWizardAndOpensFreshFirstStep()
-{
-    WizardRig rig;
-    Frm_Broadtext_Step5* s5 = rig.textStep5(WizardRig::fixture(QStringLiteral("separated.txt")), QStringLiteral(","));
-    QPointer<Frm_Broadtext_Step2> oldStep2 = rig.wizard.step2();
-    QPointer<Frm_Broadtext_Step5> oldStep5 = s5;
+    // Back on step 5 ends the wizard and shows the step before it freshly loaded, with nothing chosen.
+    QPointer<WizardStep> old2 = rig.wizard.step2(), oldBefore = rig.step(before);
     QTest::mouseClick(s5->cmdBack, Qt::LeftButton);
-    processDeletes();
-    QVERIFY(oldStep2.isNull());
-    QVERIFY(oldStep5.isNull());
-    QVERIFY(!rig.wizard.step5());
-    Frm_Broadtext_Step2* fresh = rig.wizard.step2();
-    QVERIFY(fresh);
-    QVERIFY(fresh->isVisible());
-    QVERIFY(fresh->txtFileName->text().isEmpty());
-    QCOMPARE(fresh->cmbNoSeperatedBy->currentIndex(), -1);
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(QStringLiteral("separated.txt")));
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.NoSeperatedBy, QStringLiteral(","));
+    WizardRig::processDeletes();
+    QVERIFY(!rig.wizard.step5() && old2.isNull() && oldBefore.isNull());
+    WizardStep* fresh = rig.step(before);
+    QVERIFY(fresh && fresh->isVisible());
     QVERIFY(rig.state.ChildWindowOpen);
-}
-
-void WizardChainTest::backOnAccessStepShowsFirstStepAsLeft()
-{
-    WizardRig rig;
-    const QString file = WizardRig::fixture(QStringLiteral("wizard.mdb"));
-    Frm_Broadtext_Step2* s2 = rig.step2With("OptAccess", file);
-    QTest::mouseClick(s2->cmdNext, Qt::LeftButton);
-    QPointer<Frm_Broadtext_Step3> s3 = rig.wizard.step3();
-    QVERIFY(s3 && s3->isVisible() && !s2->isVisible());
-    QTest::mouseClick(s3->cmdBack, Qt::LeftButton);
-    QCOMPARE(rig.wizard.step2(), s2);
-    QVERIFY(s2->isVisible());
-    QVERIFY(s2->OptAccess->isChecked());
-    QCOMPARE(s2->txtFileName->text(), file);
-    QVERIFY(s3 && !s3->isVisible());
-    QVERIFY(rig.state.ChildWindowOpen);
-
-    // Next again replaces the hidden step 3 with a fresh one and keeps step 2 underneath.
-    QTest::mouseClick(s2->cmdNext, Qt::LeftButton);
-    processDeletes();
-    QVERIFY(s3.isNull());
-    QVERIFY(rig.wizard.step3() && rig.wizard.step3()->isVisible());
-    QCOMPARE(rig.wizard.step2(), s2);
-    QVERIFY(rig.state.ChildWindowOpen);
+    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, file); // what later steps read is kept
+    if (before > 2) {
+        auto* tables = WizardRig::child<QComboBox>(fresh, before == 3 ? "cmbTableName" : "CmbSheetName");
+        QCOMPARE(tables->count(), before == 3 ? 4 : 2);
+        QCOMPARE(tables->currentIndex(), -1);
+        QCOMPARE(WizardRig::child<QComboBox>(fresh, before == 3 ? "CmbFieldName" : "cmbColumnName")->count(), 0);
+        QVERIFY(WizardRig::child<QRadioButton>(fresh, QStringLiteral("optCommonSMS"))->isChecked());
+        // Back on it finds no step 2 underneath: a new one opens.
+        WizardRig::click(fresh, QStringLiteral("cmdBack"));
+    }
+    QVERIFY(rig.wizard.step2() && rig.wizard.step2()->isVisible());
+    QVERIFY(rig.wizard.step2()->txtFileName->text().isEmpty());
+    QCOMPARE(rig.wizard.step2()->cmbNoSeperatedBy->currentIndex(), -1);
     QVERIFY(rig.dialogs.messages().isEmpty());
-}
 
-void WizardChainTest::closingAnyStepEndsTheWholeWizard_data()
-{
-    QTest::addColumn<int>("step");
-    QTest::addColumn<bool>("closeBox"); // the window's close box instead of the Close button
-    for (int step : {2, 3, 4, 5}) {
-        QTest::addRow("step %d, Close", step) << step << false;
-        QTest::addRow("step %d, close box", step) << step << true;
-    }
-}
-
-void WizardChainTest::closingAnyStepEndsTheWholeWizard()
-{
-    QFETCH(int, step);
-    QFETCH(bool, closeBox);
-    WizardRig rig;
-    WizardStep* current = nullptr;
-    if (step == 2) {
-        rig.wizard.show();
-        current = rig.wizard.step2();
-    } else if (step == 3) {
-        QTest::mouseClick(rig.step2With("OptAccess", WizardRig::fixture(QStringLiteral("wizard.mdb")))->cmdNext,
-                          Qt::LeftButton);
-        current = rig.wizard.step3();
-    } else if (step == 4) {
-        QTest::mouseClick(rig.step2With("OptExcel", WizardRig::fixture(QStringLiteral("wizard.xls")))->cmdNext,
-                          Qt::LeftButton);
-        current = rig.wizard.step4();
-    } else {
-        current = rig.textStep5(WizardRig::fixture(QStringLiteral("three-lines.txt")));
-    }
-    QVERIFY(current && current->isVisible());
-    QVERIFY(rig.state.ChildWindowOpen);
-    if (closeBox)
-        current->close();
-    else
-        WizardRig::click(current, "cmdClose");
+    // The close box of the step in front ends the wizard, hidden steps included.
+    rig.wizard.step2()->close();
     QVERIFY(!rig.wizard.anyStepLoaded());
-    QVERIFY(!rig.wizard.step2() && !rig.wizard.step3() && !rig.wizard.step4() && !rig.wizard.step5());
     QVERIFY(!rig.state.ChildWindowOpen);
-    processDeletes();
-    for (QWidget* w : QApplication::topLevelWidgets())
-        QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+    QCOMPARE(WizardRig::visibleWindows(), 0);
 }
 
 void WizardChainTest::showReusesLoadedFirstStepAndReloadStartsAfresh()
@@ -362,10 +265,9 @@ void WizardChainTest::showReusesLoadedFirstStepAndReloadStartsAfresh()
 
     QPointer<Frm_Broadtext_Step2> old = s2;
     rig.wizard.reload();
-    processDeletes();
+    WizardRig::processDeletes();
     QVERIFY(old.isNull());
-    QVERIFY(rig.wizard.step2());
-    QVERIFY(rig.wizard.step2()->isVisible());
+    QVERIFY(rig.wizard.step2() && rig.wizard.step2()->isVisible());
     QVERIFY(rig.wizard.step2()->txtFileName->text().isEmpty());
     QVERIFY(rig.state.ChildWindowOpen);
 }

@@ -1,5 +1,5 @@
 // What the wizard's window tests share: fresh state, the message database, the background engine (no
-// modem), the wizard itself, the fixture files and a look into the Outbox.
+// modem), the wizard itself, the fixture files, ways to reach each step and a look into the Outbox.
 #pragma once
 
 #include "TestRig.h"
@@ -8,7 +8,6 @@
 #include "compose/Frm_Broadtext_Step3.h"
 #include "compose/Frm_Broadtext_Step4.h"
 #include "compose/Frm_Broadtext_Step5.h"
-#include "compose/NumbersListModel.h"
 #include "delivery/Engine.h"
 #include "delivery/MessageBoxView.h"
 #include "views/MessageTextEdit.h"
@@ -18,19 +17,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTreeView>
-
-struct OutboxRow {
-    QString number;
-    QString message;
-    QVariant recepId;
-    QVariant delivered;
-    QString queuedAt;
-};
 
 // A message box that only counts the refreshes of its folder tree.
 class FakeMessageBoxView : public MessageBoxView {
@@ -50,117 +40,129 @@ struct WizardRig : TestRig {
 
     static QString fixture(const QString& name) { return QStringLiteral(BROADTEXT_TEST_DATA "/wizard/") + name; }
 
-    template <typename T> static T* child(QWidget* w, const char* name)
+    template <typename T> static T* child(QWidget* w, const QString& name)
     {
-        T* c = w->findChild<T*>(QString::fromLatin1(name));
+        T* c = w->findChild<T*>(name);
         if (!c)
-            qFatal("no control %s", name);
+            qFatal("no control %s", qPrintable(name));
         return c;
     }
-
-    static void click(QWidget* w, const char* name) { child<QAbstractButton>(w, name)->click(); }
-    static void choose(QWidget* w, const char* name, const QString& text)
+    static void click(QWidget* w, const QString& name) { child<QAbstractButton>(w, name)->click(); }
+    static void choose(QWidget* w, const QString& name, const QString& text)
     {
         auto* c = child<QComboBox>(w, name);
         const int i = c->findText(text);
         if (i < 0)
-            qFatal("no item %s in %s", qPrintable(text), name);
+            qFatal("no item %s in %s", qPrintable(text), qPrintable(name));
         c->setCurrentIndex(i);
     }
-    static QString text(QWidget* w, const char* name) { return child<QLabel>(w, name)->text(); }
+    static QString text(QWidget* w, const char* name) { return child<QLabel>(w, QString::fromLatin1(name))->text(); }
+    static QStringList items(QComboBox* c)
+    {
+        QStringList out;
+        for (int i = 0; i < c->count(); ++i)
+            out << c->itemText(i);
+        return out;
+    }
+    static QString focused(QWidget* w) { return w->focusWidget() ? w->focusWidget()->objectName() : QString(); }
+    static void processDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static int visibleWindows()
+    {
+        processDeletes();
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += w->isVisible() ? 1 : 0;
+        return n;
+    }
 
     // Opens step 2 and chooses a source and a file (typed into the field).
     Frm_Broadtext_Step2* step2With(const char* option, const QString& file)
     {
         wizard.show();
         Frm_Broadtext_Step2* s = wizard.step2();
-        click(s, option);
+        click(s, QString::fromLatin1(option));
         s->txtFileName->setText(file);
         return s;
     }
 
-    // A text file read one number per line, up to step 5.
+    // A text file up to step 5: one number per line, or separated by `separator`.
     Frm_Broadtext_Step5* textStep5(const QString& file, const QString& separator = {})
     {
         Frm_Broadtext_Step2* s = step2With("OptTxt", file);
-        if (separator.isEmpty()) {
-            click(s, "OptNoOnNewLine");
-        } else {
-            s->cmbNoSeperatedBy->setCurrentIndex(s->cmbNoSeperatedBy->findText(separator));
-        }
-        click(s, "cmdNext");
+        if (separator.isEmpty())
+            s->OptNoOnNewLine->click();
+        else
+            choose(s, QStringLiteral("cmbNoSeperatedBy"), separator);
+        s->cmdNext->click();
         return wizard.step5();
     }
 
-    Frm_Broadtext_Step5* accessStep5(const QString& table, const QString& numbers, const QString& messages = {})
+    // Step 3 for an Access file or step 4 for a workbook, from the fixture with the test tables unless told.
+    WizardStep* tableStep(bool access, const QString& file = {})
     {
-        Frm_Broadtext_Step2* s = step2With("OptAccess", fixture(QStringLiteral("wizard.mdb")));
-        click(s, "cmdNext");
-        Frm_Broadtext_Step3* s3 = wizard.step3();
-        choose(s3, "cmbTableName", table);
-        choose(s3, "CmbFieldName", numbers);
-        if (!messages.isEmpty()) {
-            click(s3, "optSeparateSMS");
-            choose(s3, "cmbSMSField", messages);
-        }
-        click(s3, "cmdNext");
-        return wizard.step5();
+        const QString name = file.isEmpty() ? QString::fromLatin1(access ? "wizard.mdb" : "wizard.xls") : file;
+        step2With(access ? "OptAccess" : "OptExcel", fixture(name))->cmdNext->click();
+        return step(access ? 3 : 4);
     }
 
-    Frm_Broadtext_Step5* excelStep5(const QString& sheet, const QString& numbers, const QString& messages = {})
+    // Step 5 from an Access table or a worksheet: the numbers column and, when given, the messages column.
+    Frm_Broadtext_Step5* tableStep5(bool access, const QString& table, const QString& numbers,
+                                    const QString& messages = {})
     {
-        Frm_Broadtext_Step2* s = step2With("OptExcel", fixture(QStringLiteral("wizard.xls")));
-        click(s, "cmdNext");
-        Frm_Broadtext_Step4* s4 = wizard.step4();
-        choose(s4, "CmbSheetName", sheet);
-        choose(s4, "cmbColumnName", numbers);
+        WizardStep* s = tableStep(access);
+        choose(s, access ? QStringLiteral("cmbTableName") : QStringLiteral("CmbSheetName"), table);
+        choose(s, access ? QStringLiteral("CmbFieldName") : QStringLiteral("cmbColumnName"), numbers);
         if (!messages.isEmpty()) {
-            click(s4, "optSeparateSMS");
-            choose(s4, "cmbSMSField", messages);
+            click(s, QStringLiteral("optSeparateSMS"));
+            choose(s, QStringLiteral("cmbSMSField"), messages);
         }
-        click(s4, "cmdNext");
+        click(s, QStringLiteral("cmdNext"));
         return wizard.step5();
     }
 
+    // The loaded step n.
+    WizardStep* step(int n) const
+    {
+        WizardStep* steps[] = {wizard.step2(), wizard.step3(), wizard.step4(), wizard.step5()};
+        return steps[n - 2];
+    }
+
+    // Step n reached the usual way: 3 from wizard.mdb, 4 from wizard.xls, 5 from three-lines.txt.
+    WizardStep* openStep(int n)
+    {
+        if (n == 2)
+            wizard.show();
+        else if (n < 5)
+            tableStep(n == 3);
+        else
+            textStep5(fixture(QStringLiteral("three-lines.txt")));
+        return step(n);
+    }
+
+    // What the numbers list shows in a column, and a row's mark set as a click on its box would.
     static QStringList listed(Frm_Broadtext_Step5* s, int column = 0)
     {
-        auto* view = child<QTreeView>(s, "ListNumbers");
+        QAbstractItemModel* m = s->ListNumbers->model();
         QStringList out;
-        for (int r = 0; r < view->model()->rowCount(); ++r)
-            out << view->model()->index(r, column).data().toString();
+        for (int r = 0; r < m->rowCount(); ++r)
+            out << m->index(r, column).data().toString();
         return out;
     }
-
     static void setRowChecked(Frm_Broadtext_Step5* s, int row, bool on)
     {
-        auto* view = child<QTreeView>(s, "ListNumbers");
-        view->model()->setData(view->model()->index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+        QAbstractItemModel* m = s->ListNumbers->model();
+        m->setData(m->index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
     }
 
-    std::vector<OutboxRow> outbox()
+    // One column of the Outbox, in the order the rows were queued.
+    QStringList outbox(const char* column)
     {
-        std::vector<OutboxRow> rows;
-        Query q(db, QStringLiteral("SELECT RecipientMobileNo, Message, RecepId, DeliveryDatetime, OutBoxDateTime "
-                                   "FROM Message_OutBox ORDER BY Outbox_Id"));
+        QStringList out;
+        Query q(db, QStringLiteral("SELECT %1 FROM Message_OutBox ORDER BY Outbox_Id").arg(QLatin1String(column)));
         while (q.next())
-            rows.push_back(
-                {q.value(0).toString(), q.value(1).toString(), q.value(2), q.value(3), q.value(4).toString()});
-        return rows;
-    }
-
-    QStringList outboxNumbers()
-    {
-        QStringList out;
-        for (const OutboxRow& r : outbox())
-            out << r.number;
+            out << q.value(0).toString();
         return out;
     }
-
-    QStringList outboxMessages()
-    {
-        QStringList out;
-        for (const OutboxRow& r : outbox())
-            out << r.message;
-        return out;
-    }
+    QStringList outboxNumbers() { return outbox("RecipientMobileNo"); }
+    QStringList outboxMessages() { return outbox("Message"); }
 };

@@ -1,0 +1,287 @@
+// The wizard with an Access database file (step 3) or an Excel workbook (step 4): the table or sheet and
+// column choices, the worksheet preview, what step 5 lists and queues from them, and files that cannot be
+// read.
+#include "tst_compose_wizard_rig.h"
+
+namespace {
+
+const QString Sent = QStringLiteral("Message has been sent successfully to Out box.");
+
+// The names of the controls that differ between the two steps.
+struct Names {
+    QString tables, numbers, smsLabel;
+};
+
+Names namesFor(bool access)
+{
+    if (access)
+        return {QStringLiteral("cmbTableName"), QStringLiteral("CmbFieldName"), QStringLiteral("Label5")};
+    return {QStringLiteral("CmbSheetName"), QStringLiteral("cmbColumnName"), QStringLiteral("Label6")};
+}
+
+QStringList gridColumn(QTableWidget* grid, int column)
+{
+    QStringList out;
+    for (int r = 0; r < grid->rowCount(); ++r)
+        out << (grid->item(r, column) ? grid->item(r, column)->text() : QString());
+    return out;
+}
+
+} // namespace
+
+class WizardTablesTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void choicesOfferTablesAndTheirColumns_data();
+    void choicesOfferTablesAndTheirColumns();
+    void nextRefusesMissingChoices_data();
+    void nextRefusesMissingChoices();
+    void rowsAreListedAndQueued_data();
+    void rowsAreListedAndQueued();
+    void sheetPreviewShowsTheFirstFourRecords();
+    void unreadableFilesGiveTheStepsMessage_data();
+    void unreadableFilesGiveTheStepsMessage();
+    void accessFileThatCrashesWhileReadingRowsIsReported();
+};
+
+void WizardTablesTest::choicesOfferTablesAndTheirColumns_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QStringList>("tables");
+    QTest::addColumn<QStringList>("columns"); // of Contacts
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<QStringList>("otherColumns");
+    QTest::newRow("Access: user tables only")
+        << true << QStringList{"Contacts", "My Contacts", QStringLiteral("Kunden \u00dcbersicht"), "Bulk"}
+        << QStringList{"Mobile", "SMS", "Id", "Num"} << "Bulk" << QStringList{"Phone", "Note"};
+    QTest::newRow("Excel: worksheets, columns from the heading row")
+        << false << QStringList{"Contacts", "Second"} << QStringList{"Mobile", "SMS", "Name"} << "Second"
+        << QStringList{"Phone", "Text"};
+}
+
+void WizardTablesTest::choicesOfferTablesAndTheirColumns()
+{
+    QFETCH(bool, access);
+    QFETCH(QStringList, tables);
+    QFETCH(QStringList, columns);
+    QFETCH(QString, other);
+    QFETCH(QStringList, otherColumns);
+    const Names n = namesFor(access);
+    WizardRig rig;
+    WizardStep* s = rig.tableStep(access);
+    auto* tableList = WizardRig::child<QComboBox>(s, n.tables);
+    auto* numbers = WizardRig::child<QComboBox>(s, n.numbers);
+    auto* sms = WizardRig::child<QComboBox>(s, QStringLiteral("cmbSMSField"));
+    auto* smsLabel = WizardRig::child<QLabel>(s, n.smsLabel);
+    QCOMPARE(WizardRig::items(tableList), tables);
+    QCOMPARE(tableList->currentIndex(), -1);
+    QVERIFY(numbers->count() == 0 && sms->count() == 0);
+    QVERIFY(WizardRig::child<QRadioButton>(s, QStringLiteral("optCommonSMS"))->isChecked());
+    QVERIFY(smsLabel->isHidden() && sms->isHidden());
+
+    // Both column lists follow the table; another table replaces them with nothing chosen.
+    WizardRig::choose(s, n.tables, QStringLiteral("Contacts"));
+    QCOMPARE(WizardRig::items(numbers), columns);
+    QCOMPARE(WizardRig::items(sms), columns);
+    WizardRig::choose(s, n.numbers, QStringLiteral("Mobile"));
+    WizardRig::choose(s, n.tables, other);
+    QCOMPARE(WizardRig::items(numbers), otherColumns);
+    QCOMPARE(numbers->currentIndex(), -1);
+
+    // The message column is offered for separate messages only; picked and then given up, it is not used.
+    WizardRig::choose(s, n.tables, QStringLiteral("Contacts"));
+    WizardRig::choose(s, n.numbers, QStringLiteral("Mobile"));
+    WizardRig::click(s, QStringLiteral("optSeparateSMS"));
+    QVERIFY(!smsLabel->isHidden() && !sms->isHidden());
+    WizardRig::choose(s, QStringLiteral("cmbSMSField"), QStringLiteral("SMS"));
+    WizardRig::click(s, QStringLiteral("optCommonSMS"));
+    QVERIFY(smsLabel->isHidden() && sms->isHidden());
+    WizardRig::click(s, QStringLiteral("cmdNext"));
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    Frm_Broadtext_Step5* s5 = rig.wizard.step5();
+    QVERIFY(s5 && s5->isVisible() && !s->isVisible());
+    QVERIFY(!s5->separateMessages() && s5->Frame2->isVisible());
+}
+
+void WizardTablesTest::nextRefusesMissingChoices_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("numbers");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus");
+    const auto row = [](const char* name, bool access, const char* table, const char* numbers, const char* message,
+                        const char* focus) { QTest::newRow(name) << access << table << numbers << message << focus; };
+    row("Access, no table", true, "", "", "Please select Table Name.", "cmbTableName");
+    row("Access, no numbers column", true, "Contacts", "", "Please select Field Name.", "CmbFieldName");
+    row("Access, no message column", true, "Contacts", "Mobile", "Please select SMS Field Name.", "cmbSMSField");
+    row("Excel, no sheet", false, "", "", "Please select Sheet Name.", "CmbSheetName");
+    row("Excel, no numbers column", false, "Contacts", "", "Please select Column Name.", "cmbColumnName");
+    row("Excel, no message column", false, "Contacts", "Mobile", "Please select SMS Column Name.", "cmbSMSField");
+}
+
+void WizardTablesTest::nextRefusesMissingChoices()
+{
+    QFETCH(bool, access);
+    QFETCH(QString, table);
+    QFETCH(QString, numbers);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    const Names n = namesFor(access);
+    WizardRig rig;
+    WizardStep* s = rig.tableStep(access);
+    if (!table.isEmpty())
+        WizardRig::choose(s, n.tables, table);
+    if (!numbers.isEmpty()) {
+        WizardRig::choose(s, n.numbers, numbers);
+        WizardRig::click(s, QStringLiteral("optSeparateSMS"));
+    }
+    QTest::mouseClick(WizardRig::child<QPushButton>(s, QStringLiteral("cmdNext")), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages(), QStringList{message});
+    QVERIFY(s->isVisible() && !rig.wizard.step5());
+    QCOMPARE(WizardRig::focused(s), focus);
+}
+
+void WizardTablesTest::rowsAreListedAndQueued_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("numbersColumn");
+    QTest::addColumn<QString>("messagesColumn"); // empty: one common message
+    QTest::addColumn<QStringList>("numbers");
+    QTest::addColumn<QStringList>("messages");
+    const auto row = [](const char* name, bool access, const QString& table, const char* numbersColumn,
+                        const char* messagesColumn, const QStringList& numbers, const QStringList& messages) {
+        QTest::newRow(name) << access << table << numbersColumn << messagesColumn << numbers << messages;
+    };
+    const QStringList accessNumbers{"9888812121", "+442123234455", "09812345678", "9888812121"};
+    const QStringList excelNumbers{"9888812121", "09812345678", "", "+442123234455", "7777777777"};
+    QStringList bulk;
+    for (int i = 0; i < 320; ++i)
+        bulk << QStringLiteral("98888%1").arg(i, 5, 10, QLatin1Char('0'));
+    row("Access: null, empty and blank numbers skipped", true, "Contacts", "Mobile", "", accessNumbers, {});
+    row("Access: empty and null messages queued empty", true, "Contacts", "Mobile", "SMS", accessNumbers,
+        {"Hello Asha", "Hi there", "", ""});
+    row("Access: names with blanks", true, "My Contacts", "Mobile No", "Message Text",
+        {"+91 98123 45678", "9888812121"}, {"Hi", "Second"});
+    row("Access: non-ASCII names", true, QStringLiteral("Kunden \u00dcbersicht"), "Telefon", "", {"+4915112345678"},
+        {});
+    row("Access: 320 rows", true, "Bulk", "Phone", "", bulk, {});
+    // 9888812121 is a number cell; the cell of blanks gives a row with an empty number, the empty cell none.
+    row("Excel: number cell as written, blank cell gives a row", false, "Contacts", "Mobile", "", excelNumbers, {});
+    row("Excel: separate messages", false, "Contacts", "Mobile", "SMS", excelNumbers,
+        {"Hello Asha", "Hi", "blank number", "", "late one"});
+    row("Excel: number cells in general form", false, "Second", "Phone", "Text", {"111", "12.5"}, {"first", "second"});
+}
+
+void WizardTablesTest::rowsAreListedAndQueued()
+{
+    QFETCH(bool, access);
+    QFETCH(QString, table);
+    QFETCH(QString, numbersColumn);
+    QFETCH(QString, messagesColumn);
+    QFETCH(QStringList, numbers);
+    QFETCH(QStringList, messages);
+    WizardRig rig;
+    Frm_Broadtext_Step5* s5 = rig.tableStep5(access, table, numbersColumn, messagesColumn);
+    QVERIFY(s5 && s5->isVisible());
+    QCOMPARE(rig.dialogs.messages(), QStringList{});
+    QCOMPARE(WizardRig::listed(s5), numbers);
+    QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(numbers.size()));
+    QAbstractItemModel* list = s5->ListNumbers->model();
+    if (messagesColumn.isEmpty()) {
+        QVERIFY(s5->Frame2->isVisible());
+        QCOMPARE(list->columnCount(), 1);
+        s5->txtMessage->setText(QStringLiteral("Sale today"));
+        for (int i = 0; i < numbers.size(); ++i)
+            messages << QStringLiteral("Sale today");
+    } else {
+        QVERIFY(s5->Frame2->isHidden());
+        QCOMPARE(list->columnCount(), 2);
+        QCOMPARE(list->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Message"));
+        QCOMPARE(WizardRig::listed(s5, 1), messages);
+    }
+    QTest::mouseClick(s5->cmdNext, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
+    QCOMPARE(rig.outboxNumbers(), numbers);
+    QCOMPARE(rig.outboxMessages(), messages);
+    QVERIFY(!rig.wizard.anyStepLoaded());
+    QVERIFY(!rig.state.ChildWindowOpen);
+}
+
+void WizardTablesTest::sheetPreviewShowsTheFirstFourRecords()
+{
+    WizardRig rig;
+    auto* s = static_cast<Frm_Broadtext_Step4*>(rig.tableStep(false));
+    QTableWidget* grid = s->MshRecords;
+    QCOMPARE(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Records found"));
+    QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    WizardRig::choose(s, QStringLiteral("CmbSheetName"), QStringLiteral("Contacts"));
+    s->optSeparateSMS->click();
+    WizardRig::choose(s, QStringLiteral("cmbSMSField"), QStringLiteral("SMS"));
+    QCOMPARE(rig.dialogs.messages(), QStringList{"First select the mobile numbers column"});
+    QCOMPARE(s->cmbSMSField->currentIndex(), -1);
+    QCOMPARE(gridColumn(grid, 1), (QStringList{"", "", "", ""}));
+
+    // Records 3 and 4 are empty and blank; records 5 and 6 are not looked at.
+    WizardRig::choose(s, QStringLiteral("cmbColumnName"), QStringLiteral("Mobile"));
+    QCOMPARE(gridColumn(grid, 0), (QStringList{"9888812121", "09812345678", "", ""}));
+    WizardRig::choose(s, QStringLiteral("cmbSMSField"), QStringLiteral("SMS"));
+    QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Messages"));
+    QCOMPARE(gridColumn(grid, 1), (QStringList{"Hello Asha", "Hi", "no number", "blank number"}));
+    QCOMPARE(gridColumn(grid, 0), (QStringList{"9888812121", "09812345678", "", ""}));
+
+    // Choosing the numbers column again starts the preview over.
+    WizardRig::choose(s, QStringLiteral("cmbColumnName"), QStringLiteral("Name"));
+    QCOMPARE(gridColumn(grid, 0), (QStringList{"Asha", "Ravi", "Nobody", ""}));
+    QCOMPARE(gridColumn(grid, 1), (QStringList{"", "", "", ""}));
+    QCOMPARE(rig.dialogs.messages().size(), 1);
+}
+
+void WizardTablesTest::unreadableFilesGiveTheStepsMessage_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QString>("file");
+    for (const char* f : {"garbage.mdb", "empty.mdb", "text.mdb", "truncated.mdb", "broken-catalog.mdb",
+                          "broken-pages.mdb", "workbook.mdb"})
+        QTest::newRow(f) << true << QString::fromLatin1(f);
+    for (const char* f : {"newer.xlsx", "random.xls", "truncated.xls", "text.xls"})
+        QTest::newRow(f) << false << QString::fromLatin1(f);
+}
+
+void WizardTablesTest::unreadableFilesGiveTheStepsMessage()
+{
+    QFETCH(bool, access);
+    QFETCH(QString, file);
+    WizardRig rig;
+    WizardStep* s = rig.tableStep(access, file);
+    QVERIFY(s && s->isVisible());
+    const QStringList shown = rig.dialogs.messages();
+    QCOMPARE(shown.size(), 1);
+    if (access)
+        QVERIFY2(shown.first().contains(file), qPrintable(shown.first()));
+    else
+        QCOMPARE(shown.first(), QStringLiteral("Version of MS Excel on your computer is not match with this "
+                                               "software. Please install Excel of version 8.0"));
+    QCOMPARE(WizardRig::child<QComboBox>(s, namesFor(access).tables)->count(), 0);
+    WizardRig::click(s, QStringLiteral("cmdNext"));
+    QCOMPARE(rig.dialogs.messages().last(),
+             access ? QStringLiteral("Please select Table Name.") : QStringLiteral("Please select Sheet Name."));
+}
+
+void WizardTablesTest::accessFileThatCrashesWhileReadingRowsIsReported()
+{
+    WizardRig rig;
+    WizardStep* s = rig.tableStep(true, QStringLiteral("crash-on-read.mdb"));
+    WizardRig::choose(s, QStringLiteral("cmbTableName"), QStringLiteral("Contacts"));
+    WizardRig::choose(s, QStringLiteral("CmbFieldName"), QStringLiteral("Mobile"));
+    WizardRig::click(s, QStringLiteral("cmdNext"));
+    Frm_Broadtext_Step5* s5 = rig.wizard.step5();
+    QVERIFY(s5 && s5->isVisible());
+    QCOMPARE(rig.dialogs.messages().size(), 1);
+    QVERIFY(rig.dialogs.messages().first().contains(QLatin1String("crash-on-read.mdb")));
+    QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(s5->ListNumbers->model()->rowCount()));
+}
+
+QTEST_MAIN(WizardTablesTest)
+#include "tst_compose_wizard_tables.moc"
