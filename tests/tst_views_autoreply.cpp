@@ -13,6 +13,11 @@ namespace {
 
 const QString Caller = QStringLiteral("+919812345678");
 
+template <class T> T* in(QWidget* window, const char* name)
+{
+    return window->findChild<T*>(QLatin1String(name));
+}
+
 QPointer<Frm_AutoReplyOnMissedCall> openWindow(Engine& engine)
 {
     auto* w = new Frm_AutoReplyOnMissedCall(engine);
@@ -21,39 +26,29 @@ QPointer<Frm_AutoReplyOnMissedCall> openWindow(Engine& engine)
     return w;
 }
 
-void typeAndSave(Frm_AutoReplyOnMissedCall* w, const QString& text, bool active)
+void typeAndPress(Frm_AutoReplyOnMissedCall* w, const QString& text, bool active, const char* button = "Cmdsend")
 {
-    auto* edit = w->findChild<MessageTextEdit*>(QStringLiteral("Text_Message"));
+    auto* edit = in<MessageTextEdit>(w, "Text_Message");
     edit->clear();
     QTest::keyClicks(edit, text);
-    w->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->setChecked(active);
-    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Cmdsend")), Qt::LeftButton);
+    in<QCheckBox>(w, "chkSetMsg")->setChecked(active);
+    QTest::mouseClick(in<QPushButton>(w, button), Qt::LeftButton);
 }
 
-struct StoredReply {
-    qint64 rows = 0;
-    QString message;
-    int active = 0;
-};
-
-StoredReply stored(Database& db)
+// The stored rows as "message/IsActive".
+QStringList stored(Database& db)
 {
-    StoredReply r;
-    r.rows = db.count(QStringLiteral("SELECT count(*) FROM AutoReply_OnMissedCall"));
-    Query q(db, QStringLiteral("SELECT Message, IsActive FROM AutoReply_OnMissedCall ORDER BY rowid LIMIT 1"));
-    if (q.next()) {
-        r.message = q.value(0).toString();
-        r.active = q.value(1).toInt();
-    }
-    return r;
+    QStringList out;
+    for (Query q(db, "SELECT Message, IsActive FROM AutoReply_OnMissedCall ORDER BY rowid"); q.next();)
+        out << q.value(0).toString() + "/" + q.value(1).toString();
+    return out;
 }
 
 QStringList outboxReplies(Database& db)
 {
     QStringList out;
-    Query q(db, QStringLiteral("SELECT RecipientMobileNo, Message FROM Message_OutBox ORDER BY Outbox_Id"));
-    while (q.next())
-        out << q.value(0).toString() + QStringLiteral(": ") + q.value(1).toString();
+    for (Query q(db, "SELECT RecipientMobileNo, Message FROM Message_OutBox ORDER BY Outbox_Id"); q.next();)
+        out << q.value(0).toString() + ": " + q.value(1).toString();
     return out;
 }
 
@@ -74,140 +69,94 @@ void missedCall(EngineRig& rig, const QString& number)
 class ViewsAutoReplyTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void firstSaveInsertsTheRowTrimmed();
-    void reopeningShowsTheStoredReply();
-    void exitStoresNothing();
-    void lengthCounterUnderTheText_data();
-    void lengthCounterUnderTheText();
-    void untickingStopsRepliesAtOnce();
-    void tickingWithANewTextRepliesWithoutRestart();
+    void saveStoresTheTrimmedReplyAndReopeningShowsIt();
+    void lengthCounterCountsTheTrimmedText_data();
+    void lengthCounterCountsTheTrimmedText();
+    void savedChangesReachCallHandlingAtOnce();
 };
 
-void ViewsAutoReplyTest::firstSaveInsertsTheRowTrimmed()
+void ViewsAutoReplyTest::saveStoresTheTrimmedReplyAndReopeningShowsIt()
 {
     EngineRig rig;
     rig.db.execute(QStringLiteral("DELETE FROM AutoReply_OnMissedCall"));
     QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    QVERIFY(w->findChild<MessageTextEdit*>(QStringLiteral("Text_Message"))->text().isEmpty());
-    QVERIFY(!w->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->isChecked());
+    QVERIFY(in<MessageTextEdit>(w, "Text_Message")->text().isEmpty());
+    QVERIFY(!in<QCheckBox>(w, "chkSetMsg")->isChecked());
+    QVERIFY(in<QLabel>(w, "Label3")->text().isEmpty());
 
-    typeAndSave(w, QStringLiteral("   Sorry, I missed your call.  "), true);
-
-    const StoredReply r = stored(rig.db);
-    QCOMPARE(r.rows, 1);
-    QCOMPARE(r.message, QStringLiteral("Sorry, I missed your call."));
-    QCOMPARE(r.active, -1);
+    // The first Save inserts the row, trimmed, and closes the window.
+    typeAndPress(w, QStringLiteral("   Call you back soon  "), true);
+    QCOMPARE(stored(rig.db), QStringList{"Call you back soon/-1"});
     QVERIFY(rig.state.AutoReplyActive);
-    QCOMPARE(rig.state.AutoReplyText, QStringLiteral("Sorry, I missed your call."));
-    QTRY_VERIFY(w.isNull()); // Save closes the window
-    QVERIFY(rig.dialogs.shown.empty());
-}
-
-void ViewsAutoReplyTest::reopeningShowsTheStoredReply()
-{
-    EngineRig rig;
-    QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    // Fresh database: the row exists, empty and off; the labels stay blank until the text changes.
-    QVERIFY(w->findChild<QLabel*>(QStringLiteral("Label3"))->text().isEmpty());
-    typeAndSave(w, QStringLiteral("  Call you back soon "), true);
-    QCOMPARE(stored(rig.db).rows, 1);
-
-    QPointer<Frm_AutoReplyOnMissedCall> again = openWindow(rig.engine);
-    QCOMPARE(again->findChild<MessageTextEdit*>(QStringLiteral("Text_Message"))->text(),
-             QStringLiteral("Call you back soon"));
-    QVERIFY(again->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->isChecked());
-    QCOMPARE(again->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("Typed: 18/480 characters."));
-    QVERIFY(again->findChild<QLabel*>(QStringLiteral("Label4"))->text().isEmpty());
-    again->close();
-}
-
-void ViewsAutoReplyTest::exitStoresNothing()
-{
-    EngineRig rig;
-    rig.db.execute(QStringLiteral("UPDATE AutoReply_OnMissedCall SET Message = ?, IsActive = ?"),
-                   {QStringLiteral("Kept"), -1});
-    QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    auto* edit = w->findChild<MessageTextEdit*>(QStringLiteral("Text_Message"));
-    edit->clear();
-    QTest::keyClicks(edit, QStringLiteral("Changed"));
-    w->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->setChecked(false);
-    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("CmdExit")), Qt::LeftButton);
+    QCOMPARE(rig.state.AutoReplyText, QStringLiteral("Call you back soon"));
     QTRY_VERIFY(w.isNull());
-    const StoredReply r = stored(rig.db);
-    QCOMPARE(r.message, QStringLiteral("Kept"));
-    QCOMPARE(r.active, -1);
+    QVERIFY(rig.dialogs.shown.empty());
+
+    // Opened again it shows what was stored, with its count.
+    w = openWindow(rig.engine);
+    QCOMPARE(in<MessageTextEdit>(w, "Text_Message")->text(), QStringLiteral("Call you back soon"));
+    QVERIFY(in<QCheckBox>(w, "chkSetMsg")->isChecked());
+    QCOMPARE(in<QLabel>(w, "Label3")->text(), QStringLiteral("Typed: 18/480 characters."));
+    QVERIFY(in<QLabel>(w, "Label4")->text().isEmpty());
+
+    // Exit stores nothing of what was changed.
+    typeAndPress(w, QStringLiteral("Changed"), false, "CmdExit");
+    QTRY_VERIFY(w.isNull());
+    QCOMPARE(stored(rig.db), QStringList{"Call you back soon/-1"});
+    QVERIFY(rig.state.AutoReplyActive);
+
+    // A later Save updates the one row.
+    w = openWindow(rig.engine);
+    typeAndPress(w, QStringLiteral("Later"), false);
+    QCOMPARE(stored(rig.db), QStringList{"Later/0"});
 }
 
-void ViewsAutoReplyTest::lengthCounterUnderTheText_data()
+void ViewsAutoReplyTest::lengthCounterCountsTheTrimmedText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("count");
     QTest::addColumn<QString>("warning");
-    const QString warning =
-        QStringLiteral("** This message is longer than 160 characters. Message will be sent as %1 SMS "
-                       "messages.");
-    QTest::newRow("160") << QString(160, QLatin1Char('a')) << QStringLiteral("Typed: 160/480 characters.") << QString();
     QTest::newRow("161") << QString(161, QLatin1Char('a')) << QStringLiteral("Typed: 161/480 characters.")
-                         << warning.arg(2);
-    QTest::newRow("blanks around 161") << QStringLiteral("  ") + QString(161, QLatin1Char('b')) + QStringLiteral(" ")
-                                       << QStringLiteral("Typed: 161/480 characters.") << warning.arg(2);
-    QTest::newRow("beyond the limit") << QString(500, QLatin1Char('c')) << QStringLiteral("Typed: 480/480 characters.")
-                                      << warning.arg(3);
+                         << QStringLiteral("** This message is longer than 160 characters. Message will be sent as 2 "
+                                           "SMS messages.");
+    QTest::newRow("blanks around 160") << QStringLiteral("  ") + QString(160, QLatin1Char('b')) + QStringLiteral(" ")
+                                       << QStringLiteral("Typed: 160/480 characters.") << QString();
 }
 
-void ViewsAutoReplyTest::lengthCounterUnderTheText()
+void ViewsAutoReplyTest::lengthCounterCountsTheTrimmedText()
 {
     QFETCH(QString, text);
     QFETCH(QString, count);
     QFETCH(QString, warning);
     EngineRig rig;
     QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    auto* edit = w->findChild<MessageTextEdit*>(QStringLiteral("Text_Message"));
-    edit->setText(text);
-    QCOMPARE(w->findChild<QLabel*>(QStringLiteral("Label3"))->text(), count);
-    QCOMPARE(w->findChild<QLabel*>(QStringLiteral("Label4"))->text(), warning);
+    in<MessageTextEdit>(w, "Text_Message")->setText(text);
+    QCOMPARE(in<QLabel>(w, "Label3")->text(), count);
+    QCOMPARE(in<QLabel>(w, "Label4")->text(), warning);
     w->close();
 }
 
-void ViewsAutoReplyTest::untickingStopsRepliesAtOnce()
-{
-    EngineRig rig;
-    // As start-up leaves it with an active reply.
-    rig.db.execute(QStringLiteral("UPDATE AutoReply_OnMissedCall SET Message = ?, IsActive = ?"),
-                   {QStringLiteral("Busy now"), -1});
-    rig.state.AutoReplyActive = true;
-    rig.state.AutoReplyText = QStringLiteral("Busy now");
-    QVERIFY(rig.connectModem());
-
-    missedCall(rig, Caller);
-    QCOMPARE(outboxReplies(rig.db), QStringList{Caller + QStringLiteral(": Busy now")});
-
-    QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    QVERIFY(w->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->isChecked());
-    w->findChild<QCheckBox*>(QStringLiteral("chkSetMsg"))->setChecked(false);
-    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Cmdsend")), Qt::LeftButton);
-    QVERIFY(!rig.state.AutoReplyActive);
-    QCOMPARE(stored(rig.db).active, 0);
-
-    missedCall(rig, Caller);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 2);
-    QCOMPARE(outboxReplies(rig.db).size(), 1);
-}
-
-void ViewsAutoReplyTest::tickingWithANewTextRepliesWithoutRestart()
+void ViewsAutoReplyTest::savedChangesReachCallHandlingAtOnce()
 {
     EngineRig rig;
     // Start-up found the reply switched off and no text.
     QVERIFY(!rig.state.AutoReplyActive);
-    QVERIFY(rig.state.AutoReplyText.isEmpty());
     QVERIFY(rig.connectModem());
 
+    // Ticking with a new text: the next missed call gets that text, without a restart.
     QPointer<Frm_AutoReplyOnMissedCall> w = openWindow(rig.engine);
-    typeAndSave(w, QStringLiteral(" I'll ring you back "), true);
+    typeAndPress(w, QStringLiteral(" I'll ring you back "), true);
     QTRY_VERIFY(w.isNull());
-
     missedCall(rig, Caller);
     QCOMPARE(outboxReplies(rig.db), QStringList{Caller + QStringLiteral(": I'll ring you back")});
+
+    // Unticking stops the replies at once.
+    w = openWindow(rig.engine);
+    typeAndPress(w, QStringLiteral("I'll ring you back"), false);
+    QVERIFY(!rig.state.AutoReplyActive);
+    QCOMPARE(stored(rig.db), QStringList{"I'll ring you back/0"});
+    missedCall(rig, Caller); // recorded, but not answered
+    QCOMPARE(outboxReplies(rig.db).size(), 1);
 }
 
 QTEST_MAIN(ViewsAutoReplyTest)
