@@ -10,13 +10,14 @@ bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
 {
     if (!(pixels.width() < 1024 && pixels.height() < 768))
         return true;
-    const QString text = QStringLiteral("Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: %1 x %2\r\n\r\n"
-                                        "This application requires 1024 x 768 screen resolution. Application may not be "
-                                        "displyed properly on your screen.\r\n\r\n It is highly recommanded that you should "
-                                        "increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to continue any "
-                                        "way?")
-                             .arg(pixels.width())
-                             .arg(pixels.height());
+    const QString text =
+        QStringLiteral("Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: %1 x %2\r\n\r\n"
+                       "This application requires 1024 x 768 screen resolution. Application may not be "
+                       "displyed properly on your screen.\r\n\r\n It is highly recommanded that you should "
+                       "increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to continue any "
+                       "way?")
+            .arg(pixels.width())
+            .arg(pixels.height());
     return dialogs.question(text);
 }
 

@@ -1,19 +1,19 @@
 #include "app/MDI_Frmmanage.h"
 
 #include "app/frm_About.h"
+#include "common/AppState.h"
+#include "common/Seams.h"
 #include "compose/BroadtextWizard.h"
 #include "compose/frm_ComposeSMS.h"
+#include "delivery/Engine.h"
 #include "settings/frm_Settings.h"
+#include "store/ActivityLog.h"
+#include "store/Database.h"
+#include "store/SettingsRows.h"
 #include "views/Frm_AutoReplyOnMissedCall.h"
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
-#include "common/AppState.h"
-#include "common/Seams.h"
-#include "delivery/Engine.h"
-#include "store/ActivityLog.h"
-#include "store/Database.h"
-#include "store/SettingsRows.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
@@ -36,8 +36,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     settings->setObjectName(QStringLiteral("mnuSetings"));
     connect(addItem(settings, QStringLiteral("modemsetting"), QStringLiteral("System Settings")), &QAction::triggered,
             this, &MDI_Frmmanage::openSettings);
-    connect(addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call")),
-            &QAction::triggered, this, &MDI_Frmmanage::openAutoReply);
+    connect(
+        addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call")),
+        &QAction::triggered, this, &MDI_Frmmanage::openAutoReply);
     connect(addItem(settings, QStringLiteral("manageSim"), QStringLiteral("Low-Level SIM Access")), &QAction::triggered,
             this, &MDI_Frmmanage::openSIMManager);
 
@@ -52,8 +53,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     messages->setObjectName(QStringLiteral("mnuSMSMessages"));
     connect(addItem(messages, QStringLiteral("mnuSendIndividualSMS"), QStringLiteral("Send Individual SMS")),
             &QAction::triggered, this, &MDI_Frmmanage::openCompose);
-    connect(addItem(messages, QStringLiteral("mnuSendBroadtext"), QStringLiteral("Send Broadtext")), &QAction::triggered,
-            this, [this] { broadtextWizard->show(); });
+    connect(addItem(messages, QStringLiteral("mnuSendBroadtext"), QStringLiteral("Send Broadtext")),
+            &QAction::triggered, this, [this] { broadtextWizard->show(); });
     connect(addItem(messages, QStringLiteral("mnuViewMessageBox"), QStringLiteral("View Message Box")),
             &QAction::triggered, this, &MDI_Frmmanage::openMessageBox);
 
@@ -79,7 +80,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
                               {"Message Box", "Message Box", QStyle::SP_DirOpenIcon},
                               {"Exit", "", QStyle::SP_DialogCloseButton}};
     for (int i = 0; i < 5; ++i) {
-        QAction* a = Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].caption));
+        QAction* a =
+            Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].caption));
         a->setObjectName(QStringLiteral("Button%1").arg(i + 1));
         a->setToolTip(QString::fromLatin1(buttons[i].tip));
         connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i + 1); });

@@ -7,7 +7,10 @@
 
 QString VersionText()
 {
-    return QStringLiteral("Version %1.%2.%3").arg(BROADTEXT_VERSION_MAJOR).arg(BROADTEXT_VERSION_MINOR).arg(BROADTEXT_VERSION_PATCH);
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(BROADTEXT_VERSION_MAJOR)
+        .arg(BROADTEXT_VERSION_MINOR)
+        .arg(BROADTEXT_VERSION_PATCH);
 }
 
 frmSplash::frmSplash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)

@@ -27,7 +27,8 @@ int main(int argc, char** argv)
         rig.engine.delivery.SendAllOutboxSMS();
         const double total = t.nsecsElapsed() / 1e6;
         const double prescribed = double(rig.engine.modem.sleptMs - slept + rig.engine.delivery.pausedMs);
-        const qint64 sent = rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
+        const qint64 sent =
+            rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
         std::printf("delivery of %d one-part messages: %lld sent in %.1f s; prescribed sleeps and pauses %.1f s; the "
                     "program's own time %.2f s = %.2f%% of the total (%.2f ms per message)\n",
                     messages, sent, total / 1000, prescribed / 1000, (total - prescribed) / 1000,
@@ -41,8 +42,9 @@ int main(int argc, char** argv)
             return 1;
         const int messages = 255;
         for (int i = 0; i < messages; ++i)
-            rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+9198888%1").arg(10000 + i),
-                                 QStringLiteral("Incoming message number %1, with some words in it to be realistic.").arg(i));
+            rig.sim.storeMessage(
+                QStringLiteral("REC UNREAD"), QStringLiteral("+9198888%1").arg(10000 + i),
+                QStringLiteral("Incoming message number %1, with some words in it to be realistic.").arg(i));
         const qint64 slept = rig.engine.modem.sleptMs;
         QElapsedTimer t;
         t.start();

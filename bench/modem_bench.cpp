@@ -35,7 +35,8 @@ int main(int argc, char** argv)
             QElapsedTimer t;
             t.start();
             for (int i = 0; i < commands; ++i)
-                rig.engine.modem.ExecuteATCommand(QStringLiteral("AT\r"), delay, QStringLiteral("OK"), false, true, 5, {});
+                rig.engine.modem.ExecuteATCommand(QStringLiteral("AT\r"), delay, QStringLiteral("OK"), false, true, 5,
+                                                  {});
             const double total = t.nsecsElapsed() / 1e6;
             const double beyond = total - double(rig.engine.modem.sleptMs - slept);
             std::printf("exchange with a %d ms poll delay: %.3f ms per command beyond the prescribed sleeps "

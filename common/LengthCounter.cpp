@@ -9,8 +9,9 @@ LengthCounterCaptions LengthCounter(const QString& text)
     c.count = QStringLiteral("Typed: %1/480 characters.").arg(n);
     if (n > 160) {
         const qint32 parts = RoundUp(static_cast<double>(n) / 160.0);
-        c.warning = QStringLiteral("** This message is longer than 160 characters. Message will be sent as %1 SMS messages.")
-                        .arg(parts);
+        c.warning =
+            QStringLiteral("** This message is longer than 160 characters. Message will be sent as %1 SMS messages.")
+                .arg(parts);
     }
     return c;
 }

@@ -33,7 +33,8 @@ bool EnsureDataDirectory(const QString& dir, QString* error)
     }
     if (::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
         if (error)
-            *error = QStringLiteral("Cannot create the folder %1: %2.").arg(dir, QString::fromLocal8Bit(strerror(errno)));
+            *error =
+                QStringLiteral("Cannot create the folder %1: %2.").arg(dir, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     return true;

@@ -44,7 +44,7 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
     delivery->addButton(optSeparateSMS);
     optCommonSMS->setChecked(true);
     Label5 = NamedLabel(QStringLiteral("Label5"),
-                         QStringLiteral("Select the field where SMS is stored for each number:"), this);
+                        QStringLiteral("Select the field where SMS is stored for each number:"), this);
     Label5->setVisible(false);
     cmbSMSField->setVisible(false);
 

@@ -58,7 +58,7 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
     delivery->addButton(optSeparateSMS);
     optCommonSMS->setChecked(true);
     Label6 = NamedLabel(QStringLiteral("Label6"),
-                         QStringLiteral("Select the field where SMS is stored for each number:"), this);
+                        QStringLiteral("Select the field where SMS is stored for each number:"), this);
     Label6->setVisible(false);
     cmbSMSField->setVisible(false);
 
@@ -71,7 +71,7 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
                  cmbColumnName);
     content()->addLayout(form);
     content()->addWidget(NamedLabel(QStringLiteral("Label4"),
-                                     QStringLiteral("First four records of selected sheet and column :"), this));
+                                    QStringLiteral("First four records of selected sheet and column :"), this));
     content()->addWidget(MshRecords);
     content()->addWidget(NamedLabel(QStringLiteral("Label5"), QStringLiteral("SMS Delivery :"), this));
     content()->addWidget(optCommonSMS);

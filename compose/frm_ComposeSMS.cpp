@@ -54,13 +54,14 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     grid->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Enter Mobile Numbers :"), this), 0, 0, 1, 2);
     grid->addWidget(MobileNumbers, 1, 0, 1, 2);
     auto* hint = NamedLabel(QStringLiteral("Label2"),
-                       QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. e.g. 9888812121, "
-                                      "+442123234455, ...)"),
-                       this);
+                            QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. e.g. 9888812121, "
+                                           "+442123234455, ...)"),
+                            this);
     hint->setWordWrap(true);
     grid->addWidget(hint, 2, 0, 1, 2);
     grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
-    grid->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1, Qt::AlignRight);
+    grid->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1,
+                    Qt::AlignRight);
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
     grid->addWidget(Label6, 6, 0, 1, 2);

@@ -30,8 +30,7 @@ void removeRingLines(QString& buffer)
 CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, Modem& modem, Delivery& delivery,
                            PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer)
     : state(state), db(db), log(log), modem(modem), delivery(delivery), Timer1(receiveTimer), Timer2(sendTimer)
-{
-}
+{}
 
 void CallHandling::OnComm()
 {
@@ -151,7 +150,8 @@ void CallHandling::AutoReplyToMissedCall()
     if (!state.AutoReplyActive)
         return;
     auto ringing = [](const QString& s) {
-        return s.contains(QLatin1String("CLCC")) || s.contains(QLatin1String("CLIP")) || s.contains(QLatin1String("RING"));
+        return s.contains(QLatin1String("CLCC")) || s.contains(QLatin1String("CLIP")) ||
+               s.contains(QLatin1String("RING"));
     };
     QString s = modem.WaitForResponse(QStringLiteral("RING"), true);
     if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() < 10 || ringing(s) ||

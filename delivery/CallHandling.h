@@ -26,10 +26,10 @@ public:
     // Step 4 of the refresh tick: queue the reply to a missed call.
     void AutoReplyToMissedCall();
 
-    int RingCounter = 1;        // rings of the current sequence plus 1; 1 when idle
+    int RingCounter = 1;         // rings of the current sequence plus 1; 1 when idle
     qint16 CLIPFoundCounter = 0; // caller numbers seen in the current sequence
     bool RingDetected = false;
-    QString LastCallStatus;      // "RINGING" after the first caller number of a call
+    QString LastCallStatus; // "RINGING" after the first caller number of a call
     QString LastCallerNumber;
     bool IsLastCallerNumberMobile = false;
     QString MobileNumber;

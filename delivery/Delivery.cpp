@@ -13,12 +13,12 @@
 
 namespace {
 
-const QString NotCommunicating = QStringLiteral("Computer is not communicating with the modem. Please select the option "
-                                                "'Listen To Modem' before executing any modem commands.");
+const QString NotCommunicating =
+    QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                   "'Listen To Modem' before executing any modem commands.");
 
 // Rows waiting to be sent.
-const QString Eligible =
-    QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')");
+const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')");
 
 } // namespace
 
@@ -52,8 +52,7 @@ QString NormaliseSenderNumber(const QString& listed)
 
 Delivery::Delivery(AppState& state, Database& db, ActivityLog& log, Modem& modem)
     : state(state), db(db), log(log), modem(modem)
-{
-}
+{}
 
 void Delivery::pause(int ms)
 {
@@ -95,7 +94,8 @@ void Delivery::SendAllOutboxSMS()
             {
                 Query row(db,
                           QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, Message FROM Message_OutBox WHERE ") +
-                              Eligible + QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1"),
+                              Eligible +
+                              QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1"),
                           {afterId, lastId});
                 if (!row.next())
                     break;
@@ -122,7 +122,8 @@ void Delivery::SendAllOutboxSMS()
             }
             const bool storeFirst = mode.toString() == QLatin1String("STORE AND DELIVER");
 
-            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING' WHERE Outbox_Id = ?"), {id});
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING' WHERE Outbox_Id = ?"),
+                       {id});
             QString response;
             if (!storeFirst) {
                 log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
@@ -136,10 +137,11 @@ void Delivery::SendAllOutboxSMS()
 
             if (response.contains(QLatin1String("ERROR"))) {
                 if (!storeFirst)
-                    log.WriteActivityLog(QStringLiteral("**ERROR** SMS could not be sent to ") + number +
-                                         QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
-                                                        "credit on your SIM     3> Trying to send International SMS (with "
-                                                        "'+' sign) which may not be allowed from your SIM Card.)"));
+                    log.WriteActivityLog(
+                        QStringLiteral("**ERROR** SMS could not be sent to ") + number +
+                        QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
+                                       "credit on your SIM     3> Trying to send International SMS (with "
+                                       "'+' sign) which may not be allowed from your SIM Card.)"));
                 db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE Outbox_Id = ?"), {id});
                 lastSent = false;
             } else {
@@ -188,14 +190,16 @@ void Delivery::ReceiveAllSIMMessages(qint16 listWait)
         const QDateTime now = state.clock->now();
         qint64 id = 0;
         try {
-            id = db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime) "
-                                          "VALUES (?, 0, ?, ?)"),
-                           {number, m.Text, Database::DbTime(now)});
+            id =
+                db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime) "
+                                         "VALUES (?, 0, ?, ?)"),
+                          {number, m.Text, Database::DbTime(now)});
         } catch (const DbError& e) {
             // The message stays on the SIM and is imported by the next run; deleting it would lose it.
-            log.WriteActivityLog(QStringLiteral("**ERROR** The SMS from %1 could not be put in the Inbox (%2). It stays on "
-                                                "the SIM card until the next check.")
-                                     .arg(number, e.description()));
+            log.WriteActivityLog(
+                QStringLiteral("**ERROR** The SMS from %1 could not be put in the Inbox (%2). It stays on "
+                               "the SIM card until the next check.")
+                    .arg(number, e.description()));
             break;
         }
         if (state.MessageBoxOpen && messageBox && messageBox->isInBoxSelected()) {
@@ -216,7 +220,8 @@ void Delivery::ReceiveAllSIMMessages(qint16 listWait)
 void Delivery::RecordCallStatistics(const QString& callerNumber)
 {
     try {
-        db.execute(QStringLiteral("INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall) VALUES (?, ?, ?)"),
+        db.execute(QStringLiteral(
+                       "INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall) VALUES (?, ?, ?)"),
                    {callerNumber.isEmpty() ? QVariant(QString()) : QVariant(callerNumber),
                     Database::DbTime(state.clock->now()), Database::DbBool(true)});
     } catch (const DbError& e) {

@@ -53,8 +53,8 @@ void Engine::Connect()
         const QString flowControl = text(row->FlowControl);
         const QString characterSet = text(row->CharacterSet);
         const bool callerId = IsTrue(row->EnabledCallerId);
-        const QString settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) + QLatin1Char(',') +
-                                      text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
+        const QString settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) +
+                                      QLatin1Char(',') + text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
         const int port = row->CommPortNo.toInt();
 
         log.WriteActivityLog(QStringLiteral("Initializing the modem on COM Port: %1").arg(text(row->CommPortNo)));

@@ -89,7 +89,8 @@ MSComm::Error MSComm::setPortOpen(bool open)
         return {InvalidPropertyValue, QStringLiteral("Invalid property value (port settings \"%1\")").arg(settings)};
     const QString device = ResolveComPort(state, commPort);
     if (device.isEmpty())
-        return {InvalidPortNumber, QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(commPort)};
+        return {InvalidPortNumber,
+                QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(commPort)};
 
     serial.setPortName(device);
     serial.clearError();
@@ -103,7 +104,8 @@ MSComm::Error MSComm::setPortOpen(bool open)
         case QSerialPort::PermissionError:
         case QSerialPort::OpenError:
             return {PortAlreadyOpen,
-                    QStringLiteral("Port already open (%1 is in use by another program or not accessible: %2)").arg(device, why)};
+                    QStringLiteral("Port already open (%1 is in use by another program or not accessible: %2)")
+                        .arg(device, why)};
         default:
             return {HardwareNotAvailable, QStringLiteral("The hardware is not available (%1: %2)").arg(device, why)};
         }
@@ -117,8 +119,10 @@ MSComm::Error MSComm::setPortOpen(bool open)
         const QString why = serial.errorString();
         serial.close();
         serial.clearError();
-        return {CouldNotSetCommState,
-                QStringLiteral("Could not set comm state, there may be one or more invalid communication parameters (%1)").arg(why)};
+        return {
+            CouldNotSetCommState,
+            QStringLiteral("Could not set comm state, there may be one or more invalid communication parameters (%1)")
+                .arg(why)};
     }
     // DTR and RTS: devices that cannot (pseudo-terminals) refuse, which is not an error.
     serial.setDataTerminalReady(dtrEnable);

@@ -49,14 +49,14 @@ public:
     Error setPortOpen(bool open);
 
     void Output(const QByteArray& bytes);
-    QByteArray Input();             // everything received since the last read (may be empty)
-    void setInBufferCount(int n);   // 0 discards unread input
+    QByteArray Input();           // everything received since the last read (may be empty)
+    void setInBufferCount(int n); // 0 discards unread input
     int CommEvent() const { return commEvent; }
     QString device() const { return serial.portName(); }
 
 Q_SIGNALS:
-    void OnComm();  // characters arrived while the event loop ran
-    void hungUp();  // the device went away; the port is closed (or closing)
+    void OnComm(); // characters arrived while the event loop ran
+    void hungUp(); // the device went away; the port is closed (or closing)
 
 private:
     void readyRead();
@@ -71,8 +71,8 @@ private:
     bool dtrEnable = false;
     int inputLen = 0, rThreshold = 0, sThreshold = 0, inputMode = 0;
     int commEvent = 0;
-    bool pulling = false;   // Input() is pulling data in: readyRead must not become OnComm
-    bool inOnComm = false;  // an OnComm handler runs: its own reads must not raise it again
+    bool pulling = false;  // Input() is pulling data in: readyRead must not become OnComm
+    bool inOnComm = false; // an OnComm handler runs: its own reads must not raise it again
     bool hangingUp = false;
 };
 

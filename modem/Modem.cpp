@@ -168,7 +168,8 @@ QString Modem::WaitForResponse(const QString& expected, bool convert)
 void Modem::ConfigureComPort(int portNumber, const QString& settings)
 {
     if (comm.PortOpen()) {
-        state.dialogs->message(QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(portNumber));
+        state.dialogs->message(
+            QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(portNumber));
         return;
     }
     comm.setCommPort(portNumber);
@@ -226,14 +227,15 @@ void Modem::InitializeModem(const QString& flowControl, const QString& character
     const int d = delay(50);
     callerId = false;
     auto logResponse = [this](const QString& command, const QString& response) {
-        log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + RemoveCrLf(response) +
-                             QLatin1Char('\''));
+        log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") +
+                             RemoveCrLf(response) + QLatin1Char('\''));
     };
 
     if (IsNumeric(flowControl) && RoundHalfEven(NumericValue(flowControl)) != 0) {
         const QString command = QStringLiteral("AT+FLO=") + flowControl;
         const QString r = ExecuteATCommand(command + CR, d, QStringLiteral("OK"), false, true, 5, QString());
-        log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + r + QLatin1Char('\''));
+        log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + r +
+                             QLatin1Char('\''));
     }
 
     QString r = ExecuteATCommand(QStringLiteral("ATE0") + CR, d, QStringLiteral("OK"), false, true, 5,
@@ -276,12 +278,14 @@ void Modem::InitializeModem(const QString& flowControl, const QString& character
 
 QString Modem::GetManufacturerId()
 {
-    return IdentityLine(ExecuteATCommand(QStringLiteral("AT+CGMI") + CR, delay(50), QStringLiteral("OK"), false, true, 5, {}));
+    return IdentityLine(
+        ExecuteATCommand(QStringLiteral("AT+CGMI") + CR, delay(50), QStringLiteral("OK"), false, true, 5, {}));
 }
 
 QString Modem::GetModelId()
 {
-    return IdentityLine(ExecuteATCommand(QStringLiteral("AT+CGMM") + CR, delay(50), QStringLiteral("OK"), false, true, 5, {}));
+    return IdentityLine(
+        ExecuteATCommand(QStringLiteral("AT+CGMM") + CR, delay(50), QStringLiteral("OK"), false, true, 5, {}));
 }
 
 QString Modem::GetCallStatus()
@@ -305,7 +309,8 @@ void Modem::ListSIMMessages(QString status, int pollDelayMs)
         return;
     }
     const QString command = QStringLiteral("AT+CMGL=") + Quote + status + Quote;
-    const QString r = ExecuteATCommand(command + QStringLiteral("\r\n"), pollDelayMs, QStringLiteral("OK"), false, true, 5, {});
+    const QString r =
+        ExecuteATCommand(command + QStringLiteral("\r\n"), pollDelayMs, QStringLiteral("OK"), false, true, 5, {});
     log.WriteActivityLog(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + r + QLatin1Char('\''));
     if (r.isEmpty() || !state.LastCommandOK) {
         SIMMessageCount = 0;
@@ -319,8 +324,8 @@ void Modem::ListSIMMessages(QString status, int pollDelayMs)
 
 QString Modem::DeleteSIMMessage(int index)
 {
-    return ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index) + CR, delay(150), QStringLiteral("OK"), false, true, 5,
-                            QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
+    return ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index) + CR, delay(150), QStringLiteral("OK"), false, true,
+                            5, QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
 }
 
 void Modem::DeleteSIMMessagesByStatus(QString status)
@@ -405,8 +410,8 @@ QString Modem::WriteSMSToSIM(const QString& number, const QString& partText)
 
 QString Modem::SendStoredSMS(int index)
 {
-    return ExecuteATCommand(QStringLiteral("AT+CMSS=%1").arg(index) + CR, delay(1000), QStringLiteral("OK"), false, true, 5,
-                            QStringLiteral("Error occured while executing this command: AT+CMSS"));
+    return ExecuteATCommand(QStringLiteral("AT+CMSS=%1").arg(index) + CR, delay(1000), QStringLiteral("OK"), false,
+                            true, 5, QStringLiteral("Error occured while executing this command: AT+CMSS"));
 }
 
 QString Modem::StoreAndSendSMS(const QString& number, const QString& text)

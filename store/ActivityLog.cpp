@@ -19,7 +19,8 @@ void ActivityLog::WriteActivityLog(const QString& message)
     log = stamp() + message + QStringLiteral("\r\n") + log;
     if (log.size() > TrimAbove) {
         // The cut may fall inside an entry; that partial oldest entry stays.
-        log = stamp() + QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") + log.left(KeepOnTrim);
+        log = stamp() + QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") +
+              log.left(KeepOnTrim);
     }
     Q_EMIT changed();
 }

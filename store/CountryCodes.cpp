@@ -6,6 +6,7 @@ namespace {
 
 // Assigned country codes (ITU-T E.164 list), with the North American Numbering Plan's country area codes
 // written as four-digit codes of their own.
+// clang-format off
 const char* const Codes[] = {
     // Zone 1: North American Numbering Plan
     "1", "1242", "1246", "1264", "1268", "1284", "1340", "1345", "1441", "1473", "1649", "1658", "1664", "1670",
@@ -35,6 +36,7 @@ const char* const Codes[] = {
     "90", "91", "92", "93", "94", "95", "960", "961", "962", "963", "964", "965", "966", "967", "968", "970", "971",
     "972", "973", "974", "975", "976", "977", "979", "98", "991", "992", "993", "994", "995", "996", "998",
 };
+// clang-format on
 
 } // namespace
 

@@ -87,10 +87,7 @@ QString errorText(const QSqlError& e)
 
 } // namespace
 
-DbError::DbError(const QString& description)
-    : std::runtime_error(description.toStdString()), text(description)
-{
-}
+DbError::DbError(const QString& description) : std::runtime_error(description.toStdString()), text(description) {}
 
 Database::Database() : name(QStringLiteral("broadtext-%1").arg(connectionCounter.fetchAndAddRelaxed(1))) {}
 
@@ -128,11 +125,13 @@ void Database::open(const QString& filePath)
         // same mode from it).
         int fd = ::open(QFile::encodeName(filePath).constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
-            throw DbError(QStringLiteral("Cannot create %1: %2").arg(filePath, QString::fromLocal8Bit(strerror(errno))));
+            throw DbError(
+                QStringLiteral("Cannot create %1: %2").arg(filePath, QString::fromLocal8Bit(strerror(errno))));
         if (fd >= 0)
             ::close(fd);
     }
-    QSqlDatabase db = QSqlDatabase::contains(name) ? connection() : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    QSqlDatabase db =
+        QSqlDatabase::contains(name) ? connection() : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(filePath);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
     if (!db.open())
@@ -154,7 +153,8 @@ void Database::open(const QString& filePath)
 void Database::createSchema()
 {
     const qint64 version = scalar(QStringLiteral("PRAGMA user_version")).toLongLong();
-    const bool fresh = scalar(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table'")).toLongLong() == 0;
+    const bool fresh =
+        scalar(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table'")).toLongLong() == 0;
     if (version >= SchemaVersion && !fresh) {
         for (const char* sql : Indexes)
             execute(QString::fromLatin1(sql));
@@ -167,9 +167,10 @@ void Database::createSchema()
         for (const char* sql : Indexes)
             execute(QString::fromLatin1(sql));
         if (fresh) {
-            execute(QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"
-                                   " SendAllMessagesTime, SMSDelevaryMode) VALUES (?, ?, ?, ?, ?)"),
-                    {DbBool(true), 10, DbBool(true), 10, QStringLiteral("DIRECT DELIVER")});
+            execute(
+                QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"
+                               " SendAllMessagesTime, SMSDelevaryMode) VALUES (?, ?, ?, ?, ?)"),
+                {DbBool(true), 10, DbBool(true), 10, QStringLiteral("DIRECT DELIVER")});
             execute(QStringLiteral("INSERT INTO AutoReply_OnMissedCall (Message, IsActive) VALUES (?, ?)"),
                     {QString(), DbBool(false)});
             QSqlQuery ins(connection());

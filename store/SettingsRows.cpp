@@ -33,8 +33,9 @@ bool IsTrue(const QVariant& v)
 
 std::optional<ModemSettingRow> ReadModemSetting(Database& db)
 {
-    Query q(db, QStringLiteral("SELECT CommPortNo, BitsPerSecond, Parity, DataBits, StopBits, FlowControl, CharacterSet,"
-                               " EnabledCallerId, ModemDelayFactor FROM ModemSetting ORDER BY rowid LIMIT 1"));
+    Query q(db,
+            QStringLiteral("SELECT CommPortNo, BitsPerSecond, Parity, DataBits, StopBits, FlowControl, CharacterSet,"
+                           " EnabledCallerId, ModemDelayFactor FROM ModemSetting ORDER BY rowid LIMIT 1"));
     if (!q.next())
         return std::nullopt;
     return ModemSettingRow{q.value(0), q.value(1), q.value(2), q.value(3), q.value(4),
@@ -43,8 +44,9 @@ std::optional<ModemSettingRow> ReadModemSetting(Database& db)
 
 std::optional<TimerSettingRow> ReadTimerSetting(Database& db)
 {
-    Query q(db, QStringLiteral("SELECT EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer, SendAllMessagesTime,"
-                               " SMSDelevaryMode FROM Timer_setting ORDER BY rowid LIMIT 1"));
+    Query q(db,
+            QStringLiteral("SELECT EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer, SendAllMessagesTime,"
+                           " SMSDelevaryMode FROM Timer_setting ORDER BY rowid LIMIT 1"));
     if (!q.next())
         return std::nullopt;
     return TimerSettingRow{q.value(0), q.value(1), q.value(2), q.value(3), q.value(4)};
@@ -52,9 +54,10 @@ std::optional<TimerSettingRow> ReadTimerSetting(Database& db)
 
 std::optional<AutoReplyRow> ReadAutoReply(Database& db, bool activeOnly)
 {
-    Query q(db, activeOnly ? QStringLiteral("SELECT Message, IsActive FROM AutoReply_OnMissedCall WHERE IsActive <> 0"
-                                            " ORDER BY rowid LIMIT 1")
-                           : QStringLiteral("SELECT Message, IsActive FROM AutoReply_OnMissedCall ORDER BY rowid LIMIT 1"));
+    Query q(db, activeOnly
+                    ? QStringLiteral("SELECT Message, IsActive FROM AutoReply_OnMissedCall WHERE IsActive <> 0"
+                                     " ORDER BY rowid LIMIT 1")
+                    : QStringLiteral("SELECT Message, IsActive FROM AutoReply_OnMissedCall ORDER BY rowid LIMIT 1"));
     if (!q.next())
         return std::nullopt;
     return AutoReplyRow{q.value(0), q.value(1)};
@@ -62,8 +65,8 @@ std::optional<AutoReplyRow> ReadAutoReply(Database& db, bool activeOnly)
 
 void WriteModemSetting(Database& db, const ModemSettingRow& r)
 {
-    const QVariantList values = {r.CommPortNo, r.BitsPerSecond, r.Parity,       r.DataBits,        r.StopBits,
-                                 r.FlowControl, r.CharacterSet, r.EnabledCallerId, r.ModemDelayFactor};
+    const QVariantList values = {r.CommPortNo,  r.BitsPerSecond, r.Parity,          r.DataBits,        r.StopBits,
+                                 r.FlowControl, r.CharacterSet,  r.EnabledCallerId, r.ModemDelayFactor};
     if (db.count(QStringLiteral("SELECT count(*) FROM ModemSetting")) == 0) {
         db.execute(QStringLiteral("INSERT INTO ModemSetting (CommPortNo, BitsPerSecond, Parity, DataBits, StopBits,"
                                   " FlowControl, CharacterSet, EnabledCallerId, ModemDelayFactor)"
@@ -83,9 +86,10 @@ void WriteTimerSetting(Database& db, const TimerSettingRow& r)
     const QVariantList values = {r.EnableReceiveTimer, r.ReceiveAllMessagesTime, r.EnableSendTimer,
                                  r.SendAllMessagesTime, r.SMSDelevaryMode};
     if (db.count(QStringLiteral("SELECT count(*) FROM Timer_setting")) == 0) {
-        db.execute(QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"
-                                  " SendAllMessagesTime, SMSDelevaryMode) VALUES (?, ?, ?, ?, ?)"),
-                   values);
+        db.execute(
+            QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"
+                           " SendAllMessagesTime, SMSDelevaryMode) VALUES (?, ?, ?, ?, ?)"),
+            values);
     } else {
         db.execute(QStringLiteral("UPDATE Timer_setting SET EnableReceiveTimer = ?, ReceiveAllMessagesTime = ?,"
                                   " EnableSendTimer = ?, SendAllMessagesTime = ?, SMSDelevaryMode = ?") +

@@ -19,8 +19,8 @@ void ActivityLogTest::entriesGoOnTopInTheirFormat()
     QVERIFY(stamp.contains(QLatin1String("2026")));
     rig.log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
     rig.log.WriteActivityLog(QString());
-    QCOMPARE(rig.log.text(), stamp + QStringLiteral("\r\n") + stamp +
-                                 QStringLiteral("Checking if there are any SMS to be sent.\r\n"));
+    QCOMPARE(rig.log.text(),
+             stamp + QStringLiteral("\r\n") + stamp + QStringLiteral("Checking if there are any SMS to be sent.\r\n"));
 }
 
 void ActivityLogTest::stopLeavesTheLogUnchangedUntilStart()
@@ -49,7 +49,8 @@ void ActivityLogTest::trimsOnlyAbove12000Characters()
         if (total == 12000) {
             QCOMPARE(rig.log.text(), whole);
         } else {
-            QCOMPARE(rig.log.text(), stamp + QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") +
+            QCOMPARE(rig.log.text(), stamp +
+                                         QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") +
                                          whole.left(2000));
         }
     }

@@ -23,16 +23,17 @@ struct AppRig : TestRig {
     QString label(const char* name) { return main()->homePage()->findChild<QLabel*>(QLatin1String(name))->text(); }
     void saveModemSetting(int com)
     {
-        WriteModemSetting(program.db, {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"),
-                                       QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("GSM"), -1,
-                                       QStringLiteral("1")});
+        WriteModemSetting(program.db,
+                          {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                           QStringLiteral("0"), QStringLiteral("GSM"), -1, QStringLiteral("1")});
     }
 };
 
 const QString Question800 = QStringLiteral(
     "Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: 800 x 600\r\n\r\nThis application requires "
     "1024 x 768 screen resolution. Application may not be displyed properly on your screen.\r\n\r\n It is highly "
-    "recommanded that you should increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to continue any way?");
+    "recommanded that you should increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to continue any "
+    "way?");
 
 } // namespace
 
@@ -61,7 +62,8 @@ void StartupTest::firstStartCreatesTheDatabaseAndAsksForSettings()
     rig.program.showMainWindow();
     QVERIFY(rig.main()->isVisible());
     QCOMPARE(rig.main()->windowTitle(), QStringLiteral("Velmora - Broadtext"));
-    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Please set all the settings before connecting with modem.")});
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{QStringLiteral("Please set all the settings before connecting with modem.")});
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(rig.state.ActivityLogOn);
     QCOMPARE(rig.state.MessagePageSize, 100);
@@ -107,7 +109,8 @@ void StartupTest::unusableDatabaseStillShowsTheWindows()
     QVERIFY(!rig.state.DatabaseConnected);
     QVERIFY(rig.dialogs.questions().isEmpty()); // no screen check without a database
     QCOMPARE(rig.dialogs.messages().size(), 1);
-    QVERIFY(rig.dialogs.messages().first().startsWith(QLatin1String("Following error occur while connecting with database")));
+    QVERIFY(rig.dialogs.messages().first().startsWith(
+        QLatin1String("Following error occur while connecting with database")));
     rig.program.showMainWindow();
     QVERIFY(rig.main()->isVisible());
     QCOMPARE(rig.dialogs.messages().size(), 2); // the load's error handler
@@ -122,19 +125,19 @@ void StartupTest::menusAndToolbar()
     QStringList top;
     for (QAction* a : rig.main()->menuBar()->actions())
         top << a->text();
-    QCOMPARE(top, (QStringList{"Settings", "Modem Connect / Disconnect", "SMS Messages", "Broadtext", "About", "Exit"}));
-    const std::pair<const char*, const char*> items[] = {
-        {"modemsetting", "System Settings"},
-        {"mnuAutoreplyOnMissedCall", "AutoReply SMS on Missed Call"},
-        {"manageSim", "Low-Level SIM Access"},
-        {"start", "Connect"},
-        {"mnustop", "Disconnect"},
-        {"mnuSendIndividualSMS", "Send Individual SMS"},
-        {"mnuSendBroadtext", "Send Broadtext"},
-        {"mnuViewMessageBox", "View Message Box"},
-        {"mnuBroadtext", "Broadtext"},
-        {"mnuAbout", "About"},
-        {"Exit", "Exit"}};
+    QCOMPARE(top,
+             (QStringList{"Settings", "Modem Connect / Disconnect", "SMS Messages", "Broadtext", "About", "Exit"}));
+    const std::pair<const char*, const char*> items[] = {{"modemsetting", "System Settings"},
+                                                         {"mnuAutoreplyOnMissedCall", "AutoReply SMS on Missed Call"},
+                                                         {"manageSim", "Low-Level SIM Access"},
+                                                         {"start", "Connect"},
+                                                         {"mnustop", "Disconnect"},
+                                                         {"mnuSendIndividualSMS", "Send Individual SMS"},
+                                                         {"mnuSendBroadtext", "Send Broadtext"},
+                                                         {"mnuViewMessageBox", "View Message Box"},
+                                                         {"mnuBroadtext", "Broadtext"},
+                                                         {"mnuAbout", "About"},
+                                                         {"Exit", "Exit"}};
     for (const auto& [name, caption] : items) {
         QAction* a = rig.main()->menuItem(QLatin1String(name));
         QVERIFY2(a, name);
@@ -168,10 +171,13 @@ void StartupTest::homePageCountsAtLoadAndOnEachTick()
     AppRig rig;
     QVERIFY(rig.program.Main(QSize(1280, 800)));
     for (int i = 0; i < 3; ++i)
-        rig.program.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"));
-    rig.program.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', -1)"));
+        rig.program.db.execute(
+            QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"));
+    rig.program.db.execute(
+        QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', -1)"));
     for (int i = 0; i < 2; ++i)
-        rig.program.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message) VALUES ('1', 'm')"));
+        rig.program.db.execute(
+            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message) VALUES ('1', 'm')"));
     rig.program.showMainWindow();
     QCOMPARE(rig.label("lblInBox"), QStringLiteral("Inbox (3)"));
     QCOMPARE(rig.label("lblOutBox"), QStringLiteral("Outbox (2)"));
@@ -239,8 +245,9 @@ void StartupTest::comNumberWithoutDeviceStaysDisconnected()
     rig.saveModemSetting(20);
     rig.dialogs.answers = {false};
     rig.program.showMainWindow();
-    QCOMPARE(rig.dialogs.questions(), QStringList{QStringLiteral("No modem found on COM Port 20\r\nDo you wish to enter the "
-                                                                 "correct COM port settings for the attached modem?")});
+    QCOMPARE(rig.dialogs.questions(),
+             QStringList{QStringLiteral("No modem found on COM Port 20\r\nDo you wish to enter the "
+                                        "correct COM port settings for the attached modem?")});
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(rig.main()->menuItem(QStringLiteral("start"))->isEnabled());
     QCOMPARE(rig.main()->toolbarButton(1)->text(), QStringLiteral("Connect"));

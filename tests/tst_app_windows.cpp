@@ -60,7 +60,8 @@ void WindowsTest::settingsOpenModelessFromMenuAndConnect()
 {
     AppRig rig;
     rig.program.showMainWindow(); // no modem settings yet: Connect asks for them
-    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Please set all the settings before connecting with modem.")});
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{QStringLiteral("Please set all the settings before connecting with modem.")});
     auto* settings = rig.visible<frm_Settings>();
     QVERIFY(settings);
     QCOMPARE(settings->windowModality(), Qt::NonModal);
@@ -70,9 +71,9 @@ void WindowsTest::settingsOpenModelessFromMenuAndConnect()
     QTRY_VERIFY(!rig.visible<frm_Settings>());
 
     // A COM number with no device: the question's Yes opens the settings.
-    WriteModemSetting(rig.program.db, {20, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"),
-                                       QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("GSM"), 0,
-                                       QStringLiteral("1")});
+    WriteModemSetting(rig.program.db,
+                      {20, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                       QStringLiteral("0"), QStringLiteral("GSM"), 0, QStringLiteral("1")});
     rig.dialogs.answers = {true};
     rig.main()->start_Click();
     QCOMPARE(rig.dialogs.questions().size(), 1);

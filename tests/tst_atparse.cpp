@@ -47,19 +47,22 @@ void AtParseTest::listing_data()
                                    msg("2", "STO SENT", "9888812121", QStringLiteral("Out")),
                                    msg("5", "REC READ", "+919812345678", QStringLiteral("Last one\r\n"))};
     QTest::newRow("body with a line break")
-        << QStringLiteral("\r\n+CMGL: 3,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:01-20\"\r\nline one\r\nline two\r\n"
-                          "+CMGL: 4,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:02-20\"\r\nx\r\n\r\nOK\r\n")
+        << QStringLiteral(
+               "\r\n+CMGL: 3,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:01-20\"\r\nline one\r\nline two\r\n"
+               "+CMGL: 4,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:02-20\"\r\nx\r\n\r\nOK\r\n")
         << std::vector<SIMMessage>{msg("3", "REC UNREAD", "+15551234567", QStringLiteral("line one\r\nline two")),
                                    msg("4", "REC UNREAD", "+15551234567", QStringLiteral("x\r\n"))};
     QTest::newRow("alpha field and four-digit year (SIMCom style)")
-        << QStringLiteral("AT+CMGL=\"ALL\"\r\r\n+CMGL: 12,\"REC READ\",\"+8613918186089\",\"Mum\",\"2026/12/06 08:00:01+32\"\r\n"
-                          "Call me\r\n\r\nOK\r\n")
+        << QStringLiteral(
+               "AT+CMGL=\"ALL\"\r\r\n+CMGL: 12,\"REC READ\",\"+8613918186089\",\"Mum\",\"2026/12/06 08:00:01+32\"\r\n"
+               "Call me\r\n\r\nOK\r\n")
         << std::vector<SIMMessage>{msg("12", "REC READ", "+8613918186089", QStringLiteral("Call me\r\n"))};
-    QTest::newRow("numeric statuses")
-        << QStringLiteral("\r\n+CMGL: 1,0,\"+4915112345678\",,\"26/12/06,08:00:01+04\"\r\nA\r\n"
-                          "+CMGL: 2,3,\"+4915112345678\",,\r\nB\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("1", "REC UNREAD", "+4915112345678", QStringLiteral("A")),
-                                   msg("2", "STO SENT", "+4915112345678", QStringLiteral("B\r\n"))};
+    QTest::newRow("numeric statuses") << QStringLiteral(
+                                             "\r\n+CMGL: 1,0,\"+4915112345678\",,\"26/12/06,08:00:01+04\"\r\nA\r\n"
+                                             "+CMGL: 2,3,\"+4915112345678\",,\r\nB\r\n\r\nOK\r\n")
+                                      << std::vector<SIMMessage>{
+                                             msg("1", "REC UNREAD", "+4915112345678", QStringLiteral("A")),
+                                             msg("2", "STO SENT", "+4915112345678", QStringLiteral("B\r\n"))};
     QTest::newRow("apostrophes and quotes in the text")
         << QStringLiteral("\r\n+CMGL: 7,\"REC UNREAD\",\"+919000000001\",,\"26/12/06,08:00:01+22\"\r\n"
                           "It's \"fine\" -- ok\r\n\r\nOK\r\n")
@@ -85,7 +88,8 @@ void AtParseTest::identityLine_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("expected");
     QTest::newRow("no echo") << QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n") << QStringLiteral("SIMCOM_Ltd");
-    QTest::newRow("echo") << QStringLiteral("AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n") << QStringLiteral("SIMCOM_SIM800L");
+    QTest::newRow("echo") << QStringLiteral("AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n")
+                          << QStringLiteral("SIMCOM_SIM800L");
     QTest::newRow("blanks trimmed") << QStringLiteral("\r\n  Quectel  \r\n\r\nOK\r\n") << QStringLiteral("Quectel");
     QTest::newRow("single line") << QStringLiteral("OK") << QString();
 }
@@ -105,15 +109,17 @@ void AtParseTest::callStatus_data()
     QTest::newRow("incoming") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
                               << QStringLiteral("Incoming");
     QTest::newRow("two calls: the first counts")
-        << QStringLiteral("\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
+        << QStringLiteral(
+               "\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
         << QStringLiteral("Active");
     QTest::newRow("rejected") << QStringLiteral("\r\nERROR\r\n") << QStringLiteral("ERROR");
     QTest::newRow("ring lines in the same answer")
-        << QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n"
-                          "\r\nOK\r\n")
+        << QStringLiteral(
+               "\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n"
+               "\r\nOK\r\n")
         << QStringLiteral("Incoming");
-    QTest::newRow("new-message line, no call") << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n")
-                                               << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n");
+    QTest::newRow("new-message line, no call")
+        << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n") << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n");
     QTest::newRow("silence") << QString() << QString();
     QTest::newRow("unknown state") << QStringLiteral("\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n") << QString();
 }
@@ -147,7 +153,8 @@ void AtParseTest::callerNumber_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("+CLIP") << QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n")
                            << QStringLiteral("+919888812121");
-    QTest::newRow("+CLCC") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n") << QStringLiteral("09888812121");
+    QTest::newRow("+CLCC") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n")
+                           << QStringLiteral("09888812121");
     QTest::newRow("+CLCC with blanks") << QStringLiteral("+CLCC: 1, 1, 4, 0, 0, \"+4412345678\", 145\r\n")
                                        << QStringLiteral("+4412345678");
     QTest::newRow("withheld") << QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"\",128\r\n") << QString();
@@ -165,7 +172,8 @@ void AtParseTest::parts()
 {
     QCOMPARE(SplitIntoParts(QString()).size(), 0);
     QCOMPARE(SplitIntoParts(QString(160, 'a')), QStringList{QString(160, 'a')});
-    QCOMPARE(SplitIntoParts(QString(160, 'a') + QLatin1Char('b')), (QStringList{QString(160, 'a'), QStringLiteral("b")}));
+    QCOMPARE(SplitIntoParts(QString(160, 'a') + QLatin1Char('b')),
+             (QStringList{QString(160, 'a'), QStringLiteral("b")}));
     QCOMPARE(SplitIntoParts(QString(480, 'a')).size(), 3);
     QCOMPARE(RemoveCrLf(QStringLiteral("\r\nOK\r\n")), QStringLiteral("OK"));
 }

@@ -34,7 +34,8 @@ QStringList outboxRecipients(Database& db)
     QStringList out;
     Query q(db, QStringLiteral("SELECT RecipientMobileNo, Message, RecepId FROM Message_OutBox ORDER BY Outbox_Id"));
     while (q.next())
-        out << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() + QLatin1Char('|') + q.value(2).toString();
+        out << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() + QLatin1Char('|') +
+                   q.value(2).toString();
     return out;
 }
 
@@ -87,7 +88,8 @@ void CallsTest::missedCallFromAMobileGetsOneReply()
     QCOMPARE(rig.engine.calls.MobileNumber, QStringLiteral("9812345678"));
     QCOMPARE(outboxRecipients(rig.db),
              QStringList{QStringLiteral("+919812345678|Sorry I missed you, I'll call back|0")});
-    QVERIFY(rig.log.text().contains(QStringLiteral("] : ALERT : Incoming call detected from the number '+919812345678'")));
+    QVERIFY(
+        rig.log.text().contains(QStringLiteral("] : ALERT : Incoming call detected from the number '+919812345678'")));
     QVERIFY(!rig.state.CommandBusy);
 
     // One reply per call, and it is delivered like any Outbox row.
@@ -145,12 +147,18 @@ void CallsTest::identifyCallerNumber_data()
     QTest::addColumn<QString>("countryCode");
     QTest::addColumn<bool>("mobile");
     QTest::addColumn<QString>("mobileNumber");
-    QTest::newRow("+91 mobile") << "+919812345678" << "91" << true << "9812345678";
-    QTest::newRow("00 91, national part 1") << "00911234567890" << "91" << false << "0";
-    QTest::newRow("Bahamas before 1") << "+12425551234" << "1242" << false << "0";
-    QTest::newRow("no prefix, leading 0 dropped") << "09812345678" << "0" << true << "9812345678";
-    QTest::newRow("UK with trunk 0") << "+4407911123456" << "44" << false << "0";
-    QTest::newRow("UAE 971 not 97") << "+971912345678" << "971" << true << "912345678";
+    QTest::newRow("+91 mobile") << "+919812345678"
+                                << "91" << true << "9812345678";
+    QTest::newRow("00 91, national part 1") << "00911234567890"
+                                            << "91" << false << "0";
+    QTest::newRow("Bahamas before 1") << "+12425551234"
+                                      << "1242" << false << "0";
+    QTest::newRow("no prefix, leading 0 dropped") << "09812345678"
+                                                  << "0" << true << "9812345678";
+    QTest::newRow("UK with trunk 0") << "+4407911123456"
+                                     << "44" << false << "0";
+    QTest::newRow("UAE 971 not 97") << "+971912345678"
+                                    << "971" << true << "912345678";
 }
 
 void CallsTest::identifyCallerNumber()

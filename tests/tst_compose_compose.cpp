@@ -67,10 +67,11 @@ void ComposeWindowTest::counterFollowsTheText()
     rig.message()->setText(QStringLiteral("x"));
     rig.message()->setText(QString(length, 'm'));
     QCOMPARE(rig.label("Label5"), QStringLiteral("Typed: %1/480 characters.").arg(length));
-    QCOMPARE(rig.label("Label6"), parts ? QStringLiteral("** This message is longer than 160 characters. Message will be "
-                                                         "sent as %1 SMS messages.")
-                                              .arg(parts)
-                                        : QString());
+    QCOMPARE(rig.label("Label6"), parts
+                                      ? QStringLiteral("** This message is longer than 160 characters. Message will be "
+                                                       "sent as %1 SMS messages.")
+                                            .arg(parts)
+                                      : QString());
 }
 
 void ComposeWindowTest::textIsCutAt480Characters()
@@ -98,9 +99,12 @@ void ComposeWindowTest::blanksAreRefused_data()
 {
     QTest::addColumn<QString>("numbers");
     QTest::addColumn<QString>("message");
-    QTest::newRow("blank message") << "9888812121" << "     ";
-    QTest::newRow("blank numbers") << "   " << "hello";
-    QTest::newRow("both empty") << "" << "";
+    QTest::newRow("blank message") << "9888812121"
+                                   << "     ";
+    QTest::newRow("blank numbers") << "   "
+                                   << "hello";
+    QTest::newRow("both empty") << ""
+                                << "";
 }
 
 void ComposeWindowTest::blanksAreRefused()
@@ -146,8 +150,9 @@ void ComposeWindowTest::messageIsStoredAsTyped()
 void ComposeWindowTest::failedInsertKeepsTheWindowOpen()
 {
     ComposeRig rig;
-    rig.db.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Message_OutBox WHEN NEW.RecipientMobileNo = '2' "
-                                  "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END"));
+    rig.db.execute(
+        QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Message_OutBox WHEN NEW.RecipientMobileNo = '2' "
+                       "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END"));
     rig.numbers()->setText(QStringLiteral("1, 2, 3"));
     rig.message()->setText(QStringLiteral("x"));
     rig.send();

@@ -13,7 +13,9 @@ struct Row {
 QList<Row> outbox(Database& db)
 {
     QList<Row> rows;
-    Query q(db, QStringLiteral("SELECT RecipientMobileNo, DeliveryStatus, DeliveryDatetime FROM Message_OutBox ORDER BY Outbox_Id"));
+    Query q(db,
+            QStringLiteral(
+                "SELECT RecipientMobileNo, DeliveryStatus, DeliveryDatetime FROM Message_OutBox ORDER BY Outbox_Id"));
     while (q.next())
         rows.append({q.value(0).toString(), q.value(1).toString(), !q.value(2).isNull()});
     return rows;
@@ -92,10 +94,11 @@ void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
     QVERIFY(rig.sim.sent().isEmpty());
     QCOMPARE(outbox(rig.db).first().status, QString());
     QVERIFY(!outbox(rig.db).first().delivered);
-    QVERIFY(rig.log.text().contains(QStringLiteral("] : **ERROR** SMS could not be sent to 9888812121 (Possible Reasons: "
-                                                   "1> Phone out of coverage area   2> No balance credit on your SIM     "
-                                                   "3> Trying to send International SMS (with '+' sign) which may not be "
-                                                   "allowed from your SIM Card.)\r\n")));
+    QVERIFY(
+        rig.log.text().contains(QStringLiteral("] : **ERROR** SMS could not be sent to 9888812121 (Possible Reasons: "
+                                               "1> Phone out of coverage area   2> No balance credit on your SIM     "
+                                               "3> Trying to send International SMS (with '+' sign) which may not be "
+                                               "allowed from your SIM Card.)\r\n")));
     QVERIFY(!rig.log.text().contains(SentLog));
 
     rig.engine.delivery.SendAllOutboxSMS();
@@ -114,7 +117,8 @@ void DeliveryTest::storeAndDeliverLeavesTheSimEmpty()
     QVERIFY(rig.sim.simMessages().isEmpty());
     QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
     QVERIFY(outbox(rig.db).first().delivered);
-    QVERIFY(rig.log.text().contains(QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
+    QVERIFY(rig.log.text().contains(
+        QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
 }
 
 void DeliveryTest::invalidRecipientsAreNeverSent()
@@ -159,8 +163,9 @@ void DeliveryTest::notConnectedTellsTheUser()
 {
     EngineRig rig;
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
-    const QString text = QStringLiteral("Computer is not communicating with the modem. Please select the option 'Listen To "
-                                        "Modem' before executing any modem commands.");
+    const QString text =
+        QStringLiteral("Computer is not communicating with the modem. Please select the option 'Listen To "
+                       "Modem' before executing any modem commands.");
     rig.engine.delivery.SendAllOutboxSMS();
     QCOMPARE(rig.dialogs.messages(), QStringList{text});
     QVERIFY(rig.log.text().contains(text));
@@ -198,7 +203,8 @@ void DeliveryTest::receptionImportsReceivedMessagesOnly()
     rig.engine.Timer1_Timer();
 
     QStringList senders, texts;
-    Query q(rig.db, QStringLiteral("SELECT SenderMobileNo, Message, IsRead, SenderId FROM Message_InBox ORDER BY InBox_Id"));
+    Query q(rig.db,
+            QStringLiteral("SELECT SenderMobileNo, Message, IsRead, SenderId FROM Message_InBox ORDER BY InBox_Id"));
     while (q.next()) {
         senders << q.value(0).toString();
         texts << q.value(1).toString();
@@ -224,8 +230,9 @@ void DeliveryTest::receptionKeepsAMessageItCouldNotStore()
     QVERIFY(rig.connectModem());
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("one"));
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("two"));
-    rig.db.execute(QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, 'database "
-                                  "or disk is full'); END"));
+    rig.db.execute(
+        QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, 'database "
+                       "or disk is full'); END"));
     rig.engine.delivery.ReceiveAllSIMMessages(50);
     QCOMPARE(rig.sim.simMessages().size(), 2);
     QVERIFY(rig.dialogs.shown.empty());

@@ -78,8 +78,10 @@ void FunctionsTest::lengthCounter_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("count");
     QTest::addColumn<QString>("warning");
-    const QString two = QStringLiteral("** This message is longer than 160 characters. Message will be sent as 2 SMS messages.");
-    const QString three = QStringLiteral("** This message is longer than 160 characters. Message will be sent as 3 SMS messages.");
+    const QString two =
+        QStringLiteral("** This message is longer than 160 characters. Message will be sent as 2 SMS messages.");
+    const QString three =
+        QStringLiteral("** This message is longer than 160 characters. Message will be sent as 3 SMS messages.");
     QTest::newRow("0") << QString() << "Typed: 0/480 characters." << QString();
     QTest::newRow("blanks only") << QStringLiteral("     ") << "Typed: 0/480 characters." << QString();
     QTest::newRow("160") << QString(160, 'a') << "Typed: 160/480 characters." << QString();

@@ -43,11 +43,13 @@ void ModemExchangeTest::threeErrorAnswersShowTheErrorTextOnceAndFail()
 {
     ModemRig rig;
     QVERIFY(rig.openPort());
-    const QString r = rig.modem.ExecuteATCommand(QStringLiteral("AT+NOSUCH\r"), 20, QStringLiteral("OK"), false, true, 5,
-                                                 QStringLiteral("Error occured while executing this command: AT+NOSUCH"));
+    const QString r =
+        rig.modem.ExecuteATCommand(QStringLiteral("AT+NOSUCH\r"), 20, QStringLiteral("OK"), false, true, 5,
+                                   QStringLiteral("Error occured while executing this command: AT+NOSUCH"));
     QVERIFY(r.contains(QLatin1String("ERROR")));
     QVERIFY(!rig.state.LastCommandOK);
-    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Error occured while executing this command: AT+NOSUCH")});
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{QStringLiteral("Error occured while executing this command: AT+NOSUCH")});
     QCOMPARE(rig.modem.sleptMs, 4 * 20); // the first read, then three further polls
     QCOMPARE(rig.sim.commands().size(), 1);
 }
@@ -73,7 +75,8 @@ void ModemExchangeTest::answerSplitAcrossReadsIsCollected()
     rig.sim.setEcho(false);
     rig.sim.setChunkedAnswers(70);
     QVERIFY(rig.openPort());
-    const QString r = rig.modem.ExecuteATCommand(QStringLiteral("AT+CGMI\r"), 50, QStringLiteral("OK"), false, true, 5, {});
+    const QString r =
+        rig.modem.ExecuteATCommand(QStringLiteral("AT+CGMI\r"), 50, QStringLiteral("OK"), false, true, 5, {});
     QVERIFY(rig.state.LastCommandOK);
     QCOMPARE(r, QStringLiteral("\r\nBroadtext Simulated Modems\r\n\r\nOK\r\n"));
     QVERIFY(rig.modem.sleptMs > 50); // the first read found only half
@@ -111,9 +114,10 @@ void ModemExchangeTest::closedPortAsksToConnect()
     QVERIFY(r.isEmpty());
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(!rig.state.CommandBusy);
-    QCOMPARE(rig.dialogs.messages(),
-             QStringList{QStringLiteral("Modem is currently not connected to the application. Please click on 'Connect' "
-                                        "button before executing any commands.")});
+    QCOMPARE(
+        rig.dialogs.messages(),
+        QStringList{QStringLiteral("Modem is currently not connected to the application. Please click on 'Connect' "
+                                   "button before executing any commands.")});
     QVERIFY(rig.sim.commands().isEmpty());
 }
 
@@ -126,10 +130,12 @@ void ModemExchangeTest::comNumberWithoutDeviceAsksForSettings()
     rig.modem.ConfigureComPort(7, QStringLiteral("115200,N,8,1"));
     rig.modem.OpenComPort();
     QVERIFY(!rig.state.IsConnected);
-    QCOMPARE(rig.dialogs.questions(), QStringList{QStringLiteral("No modem found on COM Port 7\r\nDo you wish to enter the "
-                                                                 "correct COM port settings for the attached modem?")});
+    QCOMPARE(rig.dialogs.questions(),
+             QStringList{QStringLiteral("No modem found on COM Port 7\r\nDo you wish to enter the "
+                                        "correct COM port settings for the attached modem?")});
     QCOMPARE(settingsOpened, 1);
-    QVERIFY(rig.log.text().contains(QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: 8002")));
+    QVERIFY(rig.log.text().contains(
+        QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: 8002")));
 }
 
 void ModemExchangeTest::portAlreadyOpenIsReported()

@@ -40,8 +40,8 @@ void ModemRoutinesTest::initialisationSequence_data()
     QTest::addColumn<QStringList>("commands");
     QTest::newRow("flow 0, caller id") << "0" << true
                                        << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"};
-    QTest::newRow("flow 1 (refused, goes on)") << "1" << true
-                                               << QStringList{"AT+FLO=1", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"};
+    QTest::newRow("flow 1 (refused, goes on)")
+        << "1" << true << QStringList{"AT+FLO=1", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"};
     QTest::newRow("no caller id") << "0" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1"};
 }
 
@@ -114,7 +114,8 @@ void ModemRoutinesTest::listing()
     QCOMPARE(rig.modem.SIMMessageCount, qint16(0));
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+CMGL=\"ALL\" is '\r\nOK\r\n'\r\n")));
 
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("first\r\nline two"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"),
+                         QStringLiteral("first\r\nline two"));
     rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("sent one"));
     rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+447700900123"), QStringLiteral("It's \"last\""));
     rig.modem.ListSIMMessages(QStringLiteral("ALL"), 50);
@@ -168,8 +169,8 @@ void ModemRoutinesTest::directSubmissionParts_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("sent");
     QTest::newRow("160 characters: one part") << QString(160, 'a') << QStringList{QString(160, 'a')};
-    QTest::newRow("161 characters: two parts") << QString(160, 'a') + QLatin1Char('b')
-                                               << QStringList{QString(160, 'a'), QStringLiteral("b")};
+    QTest::newRow("161 characters: two parts")
+        << QString(160, 'a') + QLatin1Char('b') << QStringList{QString(160, 'a'), QStringLiteral("b")};
     QTest::newRow("CR LF becomes LF") << QStringLiteral("line one\r\nline two") << QStringList{"line one\nline two"};
 }
 
@@ -225,13 +226,15 @@ void ModemRoutinesTest::storeAndSendFailures()
     QVERIFY(rig.connectModem());
     // A full SIM refuses the store: nothing is sent.
     rig.sim.setSimCapacity(0);
-    QVERIFY(rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
+    QVERIFY(
+        rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
     QVERIFY(startingWith(rig.sim.commands(), QStringLiteral("AT+CMSS")).isEmpty());
     QVERIFY(rig.sim.sent().isEmpty());
     // The send from the SIM fails: the stored copy is removed so that retries do not fill the SIM.
     rig.sim.setSimCapacity(30);
     rig.sim.failSends(ModemSimulator::SendFailure::CmsError);
-    QVERIFY(rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
+    QVERIFY(
+        rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
     QVERIFY(rig.sim.simMessages().isEmpty());
     QVERIFY(rig.sim.sent().isEmpty());
     QVERIFY(!rig.state.SendingBusy);

@@ -52,8 +52,8 @@ void StoreTest::freshDatabaseHasEveryTableAndTheDefaultRows()
     QCOMPARE(columns(rig.db, QStringLiteral("MissedCallStatistics")),
              (QStringList{"id", "callerNumber", "callDateTime", "IsMissCall"}));
     QCOMPARE(columns(rig.db, QStringLiteral("ModemSetting")),
-             (QStringList{"CommPortNo", "BitsPerSecond", "Parity", "DataBits", "StopBits", "FlowControl", "CharacterSet",
-                          "EnabledCallerId", "ModemDelayFactor"}));
+             (QStringList{"CommPortNo", "BitsPerSecond", "Parity", "DataBits", "StopBits", "FlowControl",
+                          "CharacterSet", "EnabledCallerId", "ModemDelayFactor"}));
     QCOMPARE(columns(rig.db, QStringLiteral("Timer_setting")),
              (QStringList{"EnableReceiveTimer", "ReceiveAllMessagesTime", "EnableSendTimer", "SendAllMessagesTime",
                           "SMSDelevaryMode"}));
@@ -156,8 +156,10 @@ void StoreTest::connectionFailureShowsTheErrorBox()
     QVERIFY(!rig.state.DatabaseConnected);
     QCOMPARE(rig.dialogs.messages().size(), 1);
     const QString text = rig.dialogs.messages().first();
-    QVERIFY2(text.startsWith(QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ")), qPrintable(text));
-    QVERIFY(text.endsWith(QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.")));
+    QVERIFY2(text.startsWith(QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ")),
+             qPrintable(text));
+    QVERIFY(text.endsWith(
+        QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.")));
     QVERIFY(text.size() > 140); // the engine's own description stands in the middle
 }
 
@@ -244,8 +246,9 @@ void StoreTest::countersCountUnreadWaitingAndMissed()
 {
     TestRig rig;
     for (int i = 0; i < 4; ++i)
-        rig.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', ?)"),
-                       {Database::DbBool(i == 3)});
+        rig.db.execute(
+            QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', ?)"),
+            {Database::DbBool(i == 3)});
     for (int i = 0; i < 3; ++i)
         rig.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, DeliveryStatus, "
                                       "DeliveryDatetime) VALUES ('1', 'm', ?, ?)"),
@@ -260,7 +263,8 @@ void StoreTest::countersCountUnreadWaitingAndMissed()
 void StoreTest::resetSendingStatusReturnsInterruptedRows()
 {
     TestRig rig;
-    rig.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, DeliveryStatus) VALUES ('1', 'SENDING')"));
+    rig.db.execute(
+        QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, DeliveryStatus) VALUES ('1', 'SENDING')"));
     rig.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, DeliveryStatus, DeliveryDatetime) "
                                   "VALUES ('2', 'SENT', ?)"),
                    {Database::DbTime(rig.clock.now())});

@@ -298,10 +298,12 @@ void ModemSimulator::handleCommand(const QByteArray& raw)
     } else if (upper == QLatin1String("AT+CLCC")) {
         QByteArray a;
         if (call.active)
-            a = CrLf + "+CLCC: 1,1,4,0,0," + quoted(call.number) + (call.number.startsWith('+') ? ",145" : ",129") + CrLf;
+            a = CrLf + "+CLCC: 1,1,4,0,0," + quoted(call.number) + (call.number.startsWith('+') ? ",145" : ",129") +
+                CrLf;
         answer(a + Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGL"))) {
-        QString status = upper.startsWith(QLatin1String("AT+CMGL=")) ? unquoted(arg("AT+CMGL=")) : QStringLiteral("REC UNREAD");
+        QString status =
+            upper.startsWith(QLatin1String("AT+CMGL=")) ? unquoted(arg("AT+CMGL=")) : QStringLiteral("REC UNREAD");
         answer(listing(status.toUpper()));
     } else if (upper.startsWith(QLatin1String("AT+CMGD="))) {
         const int index = arg("AT+CMGD=").section(QLatin1Char(','), 0, 0).trimmed().toInt();

@@ -55,15 +55,15 @@ public:
 
     // Behaviour (may be changed at any time).
     void setEcho(bool on);
-    void setSilent(bool on);                    // answers nothing at all
-    void setFloSupported(bool on);              // AT+FLO answered with ERROR unless set
-    void setClipSupported(bool on);             // AT+CLIP=1 answered with ERROR unless set
+    void setSilent(bool on);        // answers nothing at all
+    void setFloSupported(bool on);  // AT+FLO answered with ERROR unless set
+    void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
     void setSimCapacity(int messages);
-    void failSends(SendFailure how, int count = 1); // the next count submissions (AT+CMGS body, AT+CMSS)
-    void setNetworkDelayMs(int ms);             // time before +CMGS / +CMSS
-    void setChunkedAnswers(int pauseMs);        // 0 off; else each answer comes in two halves
-    void setAnswerDelayMs(int ms);              // every answer comes this late (a slow modem)
+    void failSends(SendFailure how, int count = 1);           // the next count submissions (AT+CMGS body, AT+CMSS)
+    void setNetworkDelayMs(int ms);                           // time before +CMGS / +CMSS
+    void setChunkedAnswers(int pauseMs);                      // 0 off; else each answer comes in two halves
+    void setAnswerDelayMs(int ms);                            // every answer comes this late (a slow modem)
     void injectIntoNextAnswer(const QByteArray& unsolicited); // an unsolicited line in the middle of an answer
 
     // SIM store.
@@ -78,8 +78,8 @@ public:
     bool callRinging() const;
 
     // Records.
-    QStringList commands() const;     // each command line received, without its CR
-    QList<SentMessage> sent() const;  // messages the network accepted
+    QStringList commands() const;    // each command line received, without its CR
+    QList<SentMessage> sent() const; // messages the network accepted
     void clearRecords();
     // Called on the simulator's thread with each line of its log (for people watching).
     void setLogger(std::function<void(const QString&)> logger);

@@ -95,8 +95,9 @@ int main(int argc, char** argv)
             say(QStringLiteral("The modem is unplugged. Bye."));
             break;
         } else {
-            say(QStringLiteral("Commands: sms <number> <text> | call <number> [rings] [quiet] | fail cms|ok|silence [count]"
-                               " | delay <ms> | sim | sent | hangup | quit"));
+            say(QStringLiteral(
+                "Commands: sms <number> <text> | call <number> [rings] [quiet] | fail cms|ok|silence [count]"
+                " | delay <ms> | sim | sent | hangup | quit"));
         }
     }
     modem.stop();

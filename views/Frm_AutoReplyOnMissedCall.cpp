@@ -38,11 +38,12 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     setWindowTitle(QStringLiteral("AutoReply SMS on Missed Call"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* Label1 = NamedLabel(QStringLiteral("Label1"),
-                         QStringLiteral("If some one calls you on your SIM card mobile number connected with this "
-                                        "software, it can automatically send the caller following SMS if this option "
-                                        "is enabled."),
-                         this);
+    auto* Label1 =
+        NamedLabel(QStringLiteral("Label1"),
+                   QStringLiteral("If some one calls you on your SIM card mobile number connected with this "
+                                  "software, it can automatically send the caller following SMS if this option "
+                                  "is enabled."),
+                   this);
     Label1->setWordWrap(true);
     chkSetMsg = new QCheckBox(QStringLiteral("Enable Autoreply SMS on Missed Calls"), this);
     chkSetMsg->setObjectName(QStringLiteral("chkSetMsg"));

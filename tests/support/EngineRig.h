@@ -23,8 +23,9 @@ struct EngineRig : TestRig {
 
     void saveModemSetting(int com = Com, bool callerId = true, const QString& flow = QStringLiteral("0"))
     {
-        WriteModemSetting(db, {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
-                               flow, QStringLiteral("GSM"), Database::DbBool(callerId), QStringLiteral("1")});
+        WriteModemSetting(db,
+                          {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                           flow, QStringLiteral("GSM"), Database::DbBool(callerId), QStringLiteral("1")});
     }
 
     // Saves settings for the simulator and connects as the Connect command does.
