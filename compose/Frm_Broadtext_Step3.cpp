@@ -35,19 +35,6 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
     cmbTableName = list(QStringLiteral("cmbTableName"), this);
     CmbFieldName = list(QStringLiteral("CmbFieldName"), this);
     cmbSMSField = list(QStringLiteral("cmbSMSField"), this);
-    optCommonSMS = new QRadioButton(QStringLiteral("Common SMS To All Numbers"), this);
-    optCommonSMS->setObjectName(QStringLiteral("optCommonSMS"));
-    optSeparateSMS = new QRadioButton(QStringLiteral("Separate SMS To Each Number"), this);
-    optSeparateSMS->setObjectName(QStringLiteral("optSeparateSMS"));
-    auto* delivery = new QButtonGroup(this);
-    delivery->addButton(optCommonSMS);
-    delivery->addButton(optSeparateSMS);
-    optCommonSMS->setChecked(true);
-    Label5 = NamedLabel(QStringLiteral("Label5"),
-                        QStringLiteral("Select the field where SMS is stored for each number:"), this);
-    Label5->setVisible(false);
-    cmbSMSField->setVisible(false);
-
     content()->addWidget(
         NamedLabel(QStringLiteral("Label1"), QStringLiteral("Select Table And Field Name"), this, true));
     content()->addSpacing(12);
@@ -57,12 +44,11 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
                  CmbFieldName);
     content()->addLayout(form);
     content()->addSpacing(12);
-    content()->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("SMS Delivery :"), this));
-    content()->addWidget(optCommonSMS);
-    content()->addWidget(optSeparateSMS);
-    content()->addSpacing(8);
-    content()->addWidget(Label5);
-    content()->addWidget(cmbSMSField, 0, Qt::AlignLeft);
+    const SmsDeliveryChoice delivery =
+        addSmsDeliveryChoice(QStringLiteral("Label4"), QStringLiteral("Label5"), cmbSMSField);
+    optCommonSMS = delivery.common;
+    optSeparateSMS = delivery.separate;
+    Label5 = delivery.fieldLabel;
     content()->addStretch();
 
     cmdBack = addButton(QStringLiteral("cmdBack"), QStringLiteral("<< &Back"));
@@ -74,10 +60,6 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
     connect(cmbTableName, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (i >= 0)
             cmbTableName_Click();
-    });
-    connect(optCommonSMS, &QRadioButton::toggled, this, [this](bool on) {
-        Label5->setVisible(!on);
-        cmbSMSField->setVisible(!on);
     });
     connect(cmdNext, &QPushButton::clicked, this, &Frm_Broadtext_Step3::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step3::cmdBack_Click);

@@ -49,19 +49,6 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
     MshRecords->setFixedHeight(MshRecords->horizontalHeader()->sizeHint().height() +
                                PreviewRecords * MshRecords->verticalHeader()->defaultSectionSize() + 4);
 
-    optCommonSMS = new QRadioButton(QStringLiteral("Common SMS To All Numbers"), this);
-    optCommonSMS->setObjectName(QStringLiteral("optCommonSMS"));
-    optSeparateSMS = new QRadioButton(QStringLiteral("Separate SMS To Each Number"), this);
-    optSeparateSMS->setObjectName(QStringLiteral("optSeparateSMS"));
-    auto* delivery = new QButtonGroup(this);
-    delivery->addButton(optCommonSMS);
-    delivery->addButton(optSeparateSMS);
-    optCommonSMS->setChecked(true);
-    Label6 = NamedLabel(QStringLiteral("Label6"),
-                        QStringLiteral("Select the field where SMS is stored for each number:"), this);
-    Label6->setVisible(false);
-    cmbSMSField->setVisible(false);
-
     content()->addWidget(
         NamedLabel(QStringLiteral("Label1"), QStringLiteral("Select sheet and column's names"), this, true));
     content()->addSpacing(8);
@@ -73,11 +60,11 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
     content()->addWidget(NamedLabel(QStringLiteral("Label4"),
                                     QStringLiteral("First four records of selected sheet and column :"), this));
     content()->addWidget(MshRecords);
-    content()->addWidget(NamedLabel(QStringLiteral("Label5"), QStringLiteral("SMS Delivery :"), this));
-    content()->addWidget(optCommonSMS);
-    content()->addWidget(optSeparateSMS);
-    content()->addWidget(Label6);
-    content()->addWidget(cmbSMSField, 0, Qt::AlignLeft);
+    const SmsDeliveryChoice delivery =
+        addSmsDeliveryChoice(QStringLiteral("Label5"), QStringLiteral("Label6"), cmbSMSField);
+    optCommonSMS = delivery.common;
+    optSeparateSMS = delivery.separate;
+    Label6 = delivery.fieldLabel;
     content()->addStretch();
 
     cmdBack = addButton(QStringLiteral("cmdBack"), QStringLiteral("<< &Back"));
@@ -95,10 +82,6 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
             cmbColumnName_Click();
     });
     connect(cmbSMSField, &QComboBox::currentIndexChanged, this, [this](int) { cmbSMSField_Click(); });
-    connect(optCommonSMS, &QRadioButton::toggled, this, [this](bool on) {
-        Label6->setVisible(!on);
-        cmbSMSField->setVisible(!on);
-    });
     connect(cmdNext, &QPushButton::clicked, this, &Frm_Broadtext_Step4::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step4::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);

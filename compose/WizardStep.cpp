@@ -4,13 +4,16 @@
 #include "compose/BroadtextWizard.h"
 #include "delivery/Engine.h"
 
+#include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -72,6 +75,35 @@ WizardStep::WizardStep(Engine& engine, BroadtextWizard& wizard, int step, QWidge
     outer->addLayout(upper, 1);
     outer->addWidget(line);
     outer->addLayout(buttonLayout);
+}
+
+WizardStep::SmsDeliveryChoice WizardStep::addSmsDeliveryChoice(const QString& headingName,
+                                                               const QString& fieldLabelName, QComboBox* smsField)
+{
+    SmsDeliveryChoice c;
+    c.common = new QRadioButton(QStringLiteral("Common SMS To All Numbers"), this);
+    c.common->setObjectName(QStringLiteral("optCommonSMS"));
+    c.separate = new QRadioButton(QStringLiteral("Separate SMS To Each Number"), this);
+    c.separate->setObjectName(QStringLiteral("optSeparateSMS"));
+    auto* group = new QButtonGroup(this);
+    group->addButton(c.common);
+    group->addButton(c.separate);
+    c.common->setChecked(true);
+    c.fieldLabel =
+        NamedLabel(fieldLabelName, QStringLiteral("Select the field where SMS is stored for each number:"), this);
+    c.fieldLabel->setVisible(false);
+    smsField->setVisible(false);
+
+    content()->addWidget(NamedLabel(headingName, QStringLiteral("SMS Delivery :"), this));
+    content()->addWidget(c.common);
+    content()->addWidget(c.separate);
+    content()->addWidget(c.fieldLabel);
+    content()->addWidget(smsField, 0, Qt::AlignLeft);
+    connect(c.common, &QRadioButton::toggled, this, [label = c.fieldLabel, smsField](bool common) {
+        label->setVisible(!common); // the hidden choice keeps its selection
+        smsField->setVisible(!common);
+    });
+    return c;
 }
 
 QPushButton* WizardStep::addButton(const QString& name, const QString& caption)

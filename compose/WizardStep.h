@@ -8,6 +8,9 @@
 #include <QWidget>
 
 class BroadtextWizard;
+class QComboBox;
+class QLabel;
+class QRadioButton;
 class Engine;
 class QBoxLayout;
 class QHBoxLayout;
@@ -27,6 +30,16 @@ protected:
     QVBoxLayout* content() const { return contentLayout; }
     QHBoxLayout* buttons() const { return buttonLayout; }
     QPushButton* addButton(const QString& name, const QString& caption);
+
+    // The "SMS Delivery :" choice of the table and sheet steps, added to the content: one common message, or
+    // one per number from a column; the column list and its label show only for the second.
+    struct SmsDeliveryChoice {
+        QRadioButton* common;
+        QRadioButton* separate;
+        QLabel* fieldLabel;
+    };
+    SmsDeliveryChoice addSmsDeliveryChoice(const QString& headingName, const QString& fieldLabelName,
+                                           QComboBox* smsField);
     // A step that is busy (queueing) refuses to be closed.
     virtual bool busy() const { return false; }
 
