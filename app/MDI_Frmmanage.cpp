@@ -229,6 +229,15 @@ void showModal(QWidget* window)
     window->activateWindow();
 }
 
+// The open window of a kind among the main window's children (a closed one may still wait for deletion).
+template <class Window> Window* openChild(const QObject* parent)
+{
+    for (Window* w : parent->findChildren<Window*>())
+        if (w->isVisible())
+            return w;
+    return nullptr;
+}
+
 void showModeless(QWidget* window)
 {
     window->show();
@@ -263,28 +272,21 @@ void MDI_Frmmanage::openMessageBox()
 
 void MDI_Frmmanage::openCompose()
 {
-    frm_ComposeSMS* compose = nullptr;
-    for (auto* w : findChildren<frm_ComposeSMS*>())
-        if (w->isVisible())
-            compose = w;
+    auto* compose = openChild<frm_ComposeSMS>(this);
     showModal(compose ? compose : new frm_ComposeSMS(engine, this));
 }
 
 void MDI_Frmmanage::openAutoReply()
 {
-    Frm_AutoReplyOnMissedCall* reply = nullptr;
-    for (auto* w : findChildren<Frm_AutoReplyOnMissedCall*>())
-        if (w->isVisible())
-            reply = w;
+    auto* reply = openChild<Frm_AutoReplyOnMissedCall>(this);
     showModal(reply ? reply : new Frm_AutoReplyOnMissedCall(engine, this));
 }
 
 void MDI_Frmmanage::openSIMManager()
 {
     // Always freshly loaded: any earlier one (also a reloaded one) goes first.
-    for (Frm_ManageSIMMsg* old : findChildren<Frm_ManageSIMMsg*>())
-        if (old->isVisible())
-            old->close(); // it deletes itself once its handlers have returned
+    while (auto* old = openChild<Frm_ManageSIMMsg>(this))
+        old->close(); // it deletes itself once its handlers have returned
     showModal(new Frm_ManageSIMMsg(engine, this));
 }
 

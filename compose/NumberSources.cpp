@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 // glib first: mdbtools.h wraps its own glib include in extern "C", which glib's C++ parts refuse.
 #include <glib.h>
@@ -377,79 +378,61 @@ NumberRows ReadTextFileNumbers(const QString& path, const QString& separator)
 
 // ---- Access database files
 
-NameList AccessTables(const QString& path)
+// Runs an Access reader in the child process after the checks every Access read shares.
+ReaderOutput readAccess(const QString& path, const std::function<void(ReaderSink&)>& work)
 {
-    NameList out;
-    if (!checkedFile(path, &out.error))
-        return out;
+    ReaderOutput refused;
+    if (!checkedFile(path, &refused.error))
+        return refused;
     if (!looksLikeAccess(path)) {
-        out.error = notAccess(path);
-        return out;
+        refused.error = notAccess(path);
+        return refused;
     }
     loadTextConverters();
-    const ReaderOutput r = RunReader(
-        [&](ReaderSink& sink) {
-            AccessFile file(path);
-            if (!file.mdb) {
-                sink.error(notAccess(path));
-                return;
-            }
-            std::vector<MdbCatalogEntry*> tables;
-            if (!userTables(file.mdb, tables)) {
-                sink.error(notAccess(path));
-                return;
-            }
-            for (MdbCatalogEntry* e : tables)
-                sink.name(QString::fromUtf8(e->object_name));
-        },
-        notAccess(path), accessLimits(path));
-    out.names = r.names;
-    out.error = r.error;
-    return out;
+    return RunReader(work, notAccess(path), accessLimits(path));
+}
+
+NameList AccessTables(const QString& path)
+{
+    const ReaderOutput r = readAccess(path, [&](ReaderSink& sink) {
+        AccessFile file(path);
+        if (!file.mdb) {
+            sink.error(notAccess(path));
+            return;
+        }
+        std::vector<MdbCatalogEntry*> tables;
+        if (!userTables(file.mdb, tables)) {
+            sink.error(notAccess(path));
+            return;
+        }
+        for (MdbCatalogEntry* e : tables)
+            sink.name(QString::fromUtf8(e->object_name));
+    });
+    return {r.names, r.error};
 }
 
 NameList AccessColumns(const QString& path, const QString& table)
 {
-    NameList out;
-    if (!checkedFile(path, &out.error))
-        return out;
-    if (!looksLikeAccess(path)) {
-        out.error = notAccess(path);
-        return out;
-    }
-    loadTextConverters();
-    const ReaderOutput r = RunReader(
-        [&](ReaderSink& sink) {
-            AccessFile file(path);
-            AccessTable t;
-            if (!openTable(sink, file, path, table, t))
-                return;
-            for (const QString& n : columnNames(t.def))
-                sink.name(n);
-        },
-        notAccess(path), accessLimits(path));
-    out.names = r.names;
-    out.error = r.error;
-    return out;
+    const ReaderOutput r = readAccess(path, [&](ReaderSink& sink) {
+        AccessFile file(path);
+        AccessTable t;
+        if (!openTable(sink, file, path, table, t))
+            return;
+        for (const QString& n : columnNames(t.def))
+            sink.name(n);
+    });
+    return {r.names, r.error};
 }
 
 NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
                            const QString& messageColumn)
 {
     NumberRows out;
-    if (!checkedFile(path, &out.error))
-        return out;
-    if (!looksLikeAccess(path)) {
-        out.error = notAccess(path);
-        return out;
-    }
-    loadTextConverters();
     const bool separate = !messageColumn.isEmpty();
     QStringList wanted{numbersColumn};
     if (separate)
         wanted << messageColumn;
-    const ReaderOutput r = RunReader([&](ReaderSink& sink) { readAccessRows(sink, path, table, wanted); },
-                                     notAccess(path), accessLimits(path));
+    const ReaderOutput r = readAccess(path, [&](ReaderSink& sink) { readAccessRows(sink, path, table, wanted); });
     out.rows.reserve(r.rows.size());
     for (const auto& row : r.rows) {
         const QString number = row.empty() ? QString() : Trim(row[0].value_or(QString()));

@@ -14,12 +14,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+QString ComposeNumbersText(const QString& typed)
+{
+    QString text = Trim(typed);
+    text.replace(QLatin1Char(';'), QLatin1Char(','));
+    return text;
+}
+
 QStringList ComposeRecipients(const QString& numbersText)
 {
-    QString text = Trim(numbersText);
-    text.replace(QLatin1Char(';'), QLatin1Char(','));
     QStringList numbers;
-    for (QString n : text.split(QLatin1Char(','))) {
+    for (QString n : numbersText.split(QLatin1Char(','))) {
         n = Trim(n);
         n.remove(QLatin1Char('.'));
         n.remove(QLatin1Char(' '));
@@ -87,8 +92,7 @@ void frm_ComposeSMS::Command1_Click()
         state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
         return;
     }
-    QString numbers = Trim(MobileNumbers->text());
-    numbers.replace(QLatin1Char(';'), QLatin1Char(','));
+    const QString numbers = ComposeNumbersText(MobileNumbers->text());
     MobileNumbers->setText(numbers); // the user sees semicolons turned into commas
 
     for (const QString& number : ComposeRecipients(numbers)) {

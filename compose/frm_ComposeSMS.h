@@ -27,6 +27,8 @@ private:
     QPushButton* Command1;
 };
 
-// The numbers of the numbers field: ";" read as ",", split at every "," (empty elements kept), each with
-// outer blanks, every "." and every blank removed.
+// The numbers field as it is used (and shown back): outer blanks trimmed, every ";" turned into ",".
+QString ComposeNumbersText(const QString& typed);
+// The numbers of that text: split at every "," (empty elements kept), each with outer blanks, every "." and
+// every blank removed.
 QStringList ComposeRecipients(const QString& numbersText);

@@ -39,7 +39,6 @@ void Modem::sleep(int ms)
 
 void Modem::portHungUp()
 {
-    const bool wasReady = state.ModemReady;
     state.IsConnected = false;
     state.ModemReady = false;
     state.CommandBusy = false;
@@ -49,7 +48,6 @@ void Modem::portHungUp()
                                         "disconnected. The port has been closed.")
                              .arg(comm.CommPort())
                              .arg(comm.device()));
-    Q_UNUSED(wasReady);
     Q_EMIT connectionLost();
 }
 
