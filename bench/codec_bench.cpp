@@ -47,7 +47,7 @@ int main()
     };
     const Case cases[] = {
         {Charset::Set::Gsm, u"Price $5 @ café_1 ok, {see} [list] ~ €20 | Grüße ¡Hola! ΔΦΓ\n"_s},
-        {Charset::Set::Ira, u"Meeting moved to 10:30, room #4 (bring {notes}) ~ ok?\r\n"_s},
+        {Charset::Set::Ira, u"Meeting moved to 10:30, room 4B (bring {notes}) ~ ok?\r\n"_s},
         {Charset::Set::Latin1, u"Grüße aus Köln, à bientôt, ¿qué tal? £5 ÿ\n"_s},
         {Charset::Set::Ucs2, u"Grüße ✓ 😀 € Привет 你好 مرحبا שלום 👍🏽 ok\n"_s},
     };
