@@ -138,7 +138,6 @@ void MDI_Frmmanage::MDIForm_Load()
     home->lblStart_Click(); // the log runs: Start is the inactive link
     try {
         LoadRunningSettings(state, db, log);
-        engine.calls.RingCounter = 1;
         menuItem(QStringLiteral("start"))->setEnabled(true);
         menuItem(QStringLiteral("mnustop"))->setEnabled(false);
         home->Form_Load();
@@ -192,13 +191,13 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
 void MDI_Frmmanage::Exit_Click()
 {
     if (state.IsConnected)
-        engine.modem.CloseComPort();
+        engine.Disconnect();
     state.endApplication();
 }
 
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)
 {
-    engine.calls.IdentifyCallerNumber(number);
+    engine.IdentifyCallerNumber(number);
 }
 
 void MDI_Frmmanage::setButton1(bool connected)
@@ -306,7 +305,7 @@ bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* event)
 {
-    engine.modem.CloseComPort();
+    engine.Disconnect();
     event->accept();
     state.endApplication();
 }

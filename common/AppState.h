@@ -15,14 +15,10 @@ struct AppState {
     // Message store
     bool DatabaseConnected = false;
 
-    // Modem link
-    bool IsConnected = false;   // the COM port is open
-    bool ModemReady = false;    // initialisation succeeded
-    bool CommandBusy = false;   // an exchange or response wait runs, or a call is in progress
-    bool SendingBusy = false;   // an SMS submission runs
-    bool ReceivingBusy = false; // a SIM listing runs
-    bool LastCommandOK = false; // outcome of the last exchange
-    QString ReceiveBuffer;      // everything read since the current command was written
+    // Modem link, as the user-interface thread knows it (set only by the Engine from the link's results;
+    // whether the modem is busy is known by the link alone).
+    bool IsConnected = false; // the COM port is open
+    bool ModemReady = false;  // initialisation succeeded
     double ModemDelayFactor = 1.0;
 
     // Timers, auto-reply, views

@@ -280,7 +280,7 @@ void Frm_Broadtext_Step5::cmdNext_Click()
     queueCheckedRows(commonMessage, committed, &error);
     setSending(false);
 
-    MessageBoxView* messageBox = engine.delivery.messageBox;
+    MessageBoxView* messageBox = engine.messageBox();
     const bool refreshMessageBox = engine.state.MessageBoxOpen && messageBox;
     if (!error.isEmpty()) {
         // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.

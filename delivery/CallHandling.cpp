@@ -6,74 +6,56 @@
 #include "common/PeriodicTimer.h"
 #include "common/Seams.h"
 #include "delivery/Delivery.h"
-#include "modem/AtParse.h"
-#include "modem/MSComm.h"
-#include "modem/Modem.h"
+#include "modem/ModemLink.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
 
-#include <QRegularExpression>
-#include <QThread>
-
-namespace {
-
-// Takes the ringing lines (RING, +CLIP) out of the collected text. The receive event can run inside
-// another exchange's wait; clearing the whole text would throw away that exchange's answer.
-void removeRingLines(QString& buffer)
-{
-    static const QRegularExpression ringLines(QStringLiteral("(\\r\\n)?(RING|\\+CLIP:[^\\r\\n]*)\\r\\n"));
-    buffer.remove(ringLines);
-}
-
-} // namespace
-
-CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, Modem& modem, Delivery& delivery,
+CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery,
                            PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer)
-    : state(state), db(db), log(log), modem(modem), delivery(delivery), Timer1(receiveTimer), Timer2(sendTimer)
+    : state(state), db(db), log(log), link(link), delivery(delivery), Timer1(receiveTimer), Timer2(sendTimer)
 {}
 
-void CallHandling::OnComm()
+void CallHandling::OnComm(const Unsolicited& u)
 {
-    if (modem.port().CommEvent() != MSComm::comEvReceive)
-        return;
-    const QString s = modem.WaitForResponse(QStringLiteral("RING"), true);
-    if (s.contains(QLatin1String("RING"))) {
+    switch (u.kind) {
+    case Unsolicited::Ring:
         RingDetected = true;
-        QThread::msleep(100); // give the caller-id line time to follow the RING
-        const QString s2 = modem.WaitForResponse(QStringLiteral("CLIP"), true);
+        ringSinceWatch = true;
         state.sound->PlayWaveFile(ProgramFile(QStringLiteral("ringing.wav")), true);
         if (RingCounter == 1)
             CLIPFoundCounter = 0;
         ++RingCounter;
-        // Caller numbers count only when caller identification was asked for: otherwise a number could come
-        // from the call watch's own AT+CLCC answer waiting in the same text.
-        if (modem.callerIdRequested() && (s2.contains(QLatin1String("+CLIP")) || s2.contains(QLatin1String("+CLCC")))) {
-            const QString number = ExtractCallerNumber(s2);
-            if (!number.isEmpty()) {
-                ++CLIPFoundCounter;
-                LastCallerNumber = number;
-                log.WriteActivityLog(QStringLiteral("ALERT : Incoming call detected from the number '") + number +
-                                     QLatin1Char('\''));
-                if (CLIPFoundCounter == 1) {
-                    delivery.RecordCallStatistics(number);
-                    LastCallStatus = QStringLiteral("RINGING");
-                }
-                if (!state.ChildWindowOpen)
-                    IdentifyCallerNumber(number);
-                else if (RingCounter > 1)
-                    state.dialogs->message(
-                        QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
-            }
+        break;
+    case Unsolicited::CallerId: {
+        ringSinceWatch = true;
+        // Caller numbers count only when caller identification was asked for.
+        if (!link.callerIdRequested() || u.number.isEmpty())
+            break;
+        ++CLIPFoundCounter;
+        LastCallerNumber = u.number;
+        log.WriteActivityLog(QStringLiteral("ALERT : Incoming call detected from the number '") + u.number +
+                             QLatin1Char('\''));
+        if (CLIPFoundCounter == 1) {
+            delivery.RecordCallStatistics(u.number);
+            LastCallStatus = QStringLiteral("RINGING");
         }
-        removeRingLines(state.ReceiveBuffer);
+        if (!state.ChildWindowOpen)
+            IdentifyCallerNumber(u.number);
+        else if (RingCounter > 1)
+            state.dialogs->message(
+                QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
+        break;
     }
-    if (s.contains(QLatin1String("NO CARRIER"))) {
+    case Unsolicited::NoCarrier:
         // The call ended. LastCallStatus stays, so a call that rang and ended still gets its reply.
         RingCounter = 1;
         RingDetected = false;
-        state.CommandBusy = false;
+        inCall = false;
         Timer1.setEnabled(true);
         Timer2.setEnabled(true);
+        break;
+    default:
+        break;
     }
 }
 
@@ -116,56 +98,47 @@ void CallHandling::IdentifyCallerNumber(const QString& callerNumber)
     }
 }
 
-void CallHandling::CallWatch()
+void CallHandling::CallWatched(const CallStatusResult& r)
 {
-    if (state.IsConnected && state.ModemReady && !state.SendingBusy && !state.ReceivingBusy) {
-        const QString st = Trim(RemoveCrLf(modem.GetCallStatus())).toUpper();
-        if (st == QLatin1String("ACTIVE") || st == QLatin1String("INCOMING") || st == QLatin1String("DIALING") ||
-            st == QLatin1String("ALERTING")) {
-            state.CommandBusy = true;
-            Timer1.setEnabled(false);
-            Timer2.setEnabled(false);
-        } else {
-            state.CommandBusy = false;
-            state.SendingBusy = false;
-            if (st.contains(QLatin1String("OK"))) {
-                if (RingDetected) {
-                    RingCounter = 1;
-                    RingDetected = false;
-                }
-                Timer1.setEnabled(true);
-                Timer2.setEnabled(true);
+    if (r.aborted || r.portClosed)
+        return;
+    if (r.callInProgress) {
+        inCall = true;
+        Timer1.setEnabled(false);
+        Timer2.setEnabled(false);
+    } else {
+        inCall = false;
+        const QString st = Trim(RemoveCrLf(r.status)).toUpper();
+        if (st.contains(QLatin1String("OK"))) {
+            if (RingDetected) {
+                RingCounter = 1;
+                RingDetected = false;
             }
-        }
-    } else if (state.IsConnected && state.ModemReady) {
-        if (state.SendingBusy)
-            Timer2.setEnabled(true);
-        else if (state.ReceivingBusy)
             Timer1.setEnabled(true);
+            Timer2.setEnabled(true);
+        }
     }
+    AutoReplyToMissedCall(r);
 }
 
-void CallHandling::AutoReplyToMissedCall()
+void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
 {
     if (!state.AutoReplyActive)
         return;
-    auto ringing = [](const QString& s) {
-        return s.contains(QLatin1String("CLCC")) || s.contains(QLatin1String("CLIP")) ||
-               s.contains(QLatin1String("RING"));
-    };
-    QString s = modem.WaitForResponse(QStringLiteral("RING"), true);
-    if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() < 10 || ringing(s) ||
-        !IsLastCallerNumberMobile)
+    // Missed: the first caller number was seen, and now the modem lists no voice call and no ring came
+    // since the question was asked.
+    if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() < 10 ||
+        !IsLastCallerNumberMobile || !r.noCall || ringSinceWatch || state.AutoReplyText.isEmpty())
         return;
-    s = modem.WaitForResponse(QStringLiteral("RING"), true);
-    if (LastCallStatus != QLatin1String("RINGING") || ringing(s) || !s.contains(QLatin1String("OK")) ||
-        state.AutoReplyText.isEmpty())
+    try {
+        db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
+                                  "VALUES (0, ?, ?, ?)"),
+                   {Trim(LastCallerNumber), state.AutoReplyText, Database::DbTime(state.clock->now())});
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
         return;
-    db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
-                              "VALUES (0, ?, ?, ?)"),
-               {Trim(LastCallerNumber), state.AutoReplyText, Database::DbTime(state.clock->now())});
+    }
     LastCallStatus.clear();
     LastCallerNumber.clear();
     IsLastCallerNumberMobile = false;
-    state.CommandBusy = false;
 }

@@ -1,30 +1,34 @@
-// Incoming voice calls: the serial receive event spots RING and caller-id lines, plays the ring sound,
-// records the call and classifies the caller's number; the once-a-second call watch polls AT+CLCC, pauses
-// delivery and reception during a call, and queues the auto-reply SMS once a call from a mobile number
-// has stopped ringing unanswered.
+// Incoming voice calls: ring and caller-id lines from the modem play the ring sound, record the call and
+// classify the caller's number; the once-a-second call watch (AT+CLCC) pauses delivery and reception
+// during a call, and queues the auto-reply SMS once a call from a mobile number has stopped ringing
+// unanswered.
 #pragma once
 
 #include <QString>
 
 struct AppState;
+struct CallStatusResult;
+struct Unsolicited;
 class ActivityLog;
 class Database;
 class Delivery;
-class Modem;
+class ModemLink;
 class PeriodicTimer;
 
 class CallHandling {
 public:
-    CallHandling(AppState& state, Database& db, ActivityLog& log, Modem& modem, Delivery& delivery,
+    CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery,
                  PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer);
 
-    // The serial receive event (characters arrived).
-    void OnComm();
+    // An unsolicited line from the modem (the serial receive event of old).
+    void OnComm(const Unsolicited& u);
     void IdentifyCallerNumber(const QString& number);
-    // Step 1 and 2 of the refresh tick: call state, timers paused during a call.
-    void CallWatch();
-    // Step 4 of the refresh tick: queue the reply to a missed call.
-    void AutoReplyToMissedCall();
+    // The call watch's answer: timers paused during a call, resumed after; then the reply to a missed call.
+    void CallWatched(const CallStatusResult& r);
+    // Called when the call watch is asked for: rings heard from now on mean the call still rings.
+    void watchStarted() { ringSinceWatch = false; }
+
+    bool callInProgress() const { return inCall; }
 
     int RingCounter = 1;         // rings of the current sequence plus 1; 1 when idle
     qint16 CLIPFoundCounter = 0; // caller numbers seen in the current sequence
@@ -40,11 +44,15 @@ public:
     int identifications = 0; // how often IdentifyCallerNumber ran (shown in tests and the log)
 
 private:
+    void AutoReplyToMissedCall(const CallStatusResult& r);
+
     AppState& state;
     Database& db;
     ActivityLog& log;
-    Modem& modem;
+    ModemLink& link;
     Delivery& delivery;
     PeriodicTimer& Timer1;
     PeriodicTimer& Timer2;
+    bool inCall = false;
+    bool ringSinceWatch = false;
 };

@@ -5,11 +5,9 @@
 #include "common/Paths.h"
 #include "common/Seams.h"
 #include "delivery/MessageBoxView.h"
-#include "modem/Modem.h"
+#include "modem/ModemLink.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
-
-#include <QThread>
 
 namespace {
 
@@ -50,17 +48,25 @@ QString NormaliseSenderNumber(const QString& listed)
     return QLatin1Char('+') + t;
 }
 
-Delivery::Delivery(AppState& state, Database& db, ActivityLog& log, Modem& modem)
-    : state(state), db(db), log(log), modem(modem)
+struct Delivery::Run {
+    qint64 lastId = 0;  // the run ends at the highest id waiting when it started
+    qint64 afterId = 0; // rows are taken one at a time in queueing order
+    bool lastSent = false;
+    int pauseBeforeNextMs = 0; // the pause after a delivered message, kept before the next one
+    std::function<void()> finished;
+};
+
+struct Delivery::Reception {
+    int deletionsLeft = 0;
+    bool listingDone = false;
+    std::function<void()> finished;
+};
+
+Delivery::Delivery(AppState& state, Database& db, ActivityLog& log, ModemLink& link)
+    : state(state), db(db), log(log), link(link)
 {}
 
-void Delivery::pause(int ms)
-{
-    if (ms <= 0)
-        return;
-    QThread::msleep(static_cast<unsigned long>(ms)); // no events between rows
-    pausedMs += ms;
-}
+Delivery::~Delivery() = default;
 
 void Delivery::RefreshMessageBox()
 {
@@ -70,24 +76,45 @@ void Delivery::RefreshMessageBox()
     }
 }
 
-void Delivery::SendAllOutboxSMS()
+bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
 {
+    if (run)
+        return false;
     try {
-        // The selection is taken now: rows queued during the run wait for the next one. Rows are fetched
-        // one at a time in queueing order, so a row deleted meanwhile is simply not sent.
+        // The selection is taken now: rows queued during the run wait for the next one.
         const qint64 total = db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible);
         log.WriteActivityLog(QStringLiteral("Total %1 SMS to be sent.").arg(total));
-        if (total == 0)
-            return;
+        if (total == 0) {
+            if (finished)
+                finished();
+            return true;
+        }
         if (!state.IsConnected) {
             log.WriteActivityLog(NotCommunicating);
             state.dialogs->message(NotCommunicating);
-            return;
+            if (finished)
+                finished();
+            return true;
         }
-        const qint64 lastId =
+        run = std::make_unique<Run>();
+        run->finished = std::move(finished);
+        run->lastId =
             db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible).toLongLong();
-        qint64 afterId = 0;
-        bool lastSent = false;
+    } catch (const DbError& e) {
+        state.dialogs->message(e.description());
+        if (run)
+            endRun();
+        else if (finished)
+            finished();
+        return true;
+    }
+    nextRow();
+    return true;
+}
+
+void Delivery::nextRow()
+{
+    try {
         while (state.IsConnected) {
             qint64 id = 0;
             QString recipient, message;
@@ -96,93 +123,131 @@ void Delivery::SendAllOutboxSMS()
                           QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, Message FROM Message_OutBox WHERE ") +
                               Eligible +
                               QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1"),
-                          {afterId, lastId});
+                          {run->afterId, run->lastId});
                 if (!row.next())
                     break;
                 id = row.value(0).toLongLong();
                 recipient = row.value(1).toString();
                 message = row.value(2).toString();
             }
-            afterId = id;
+            run->afterId = id;
 
             const QString number = CleanRecipientNumber(recipient);
-            state.SendingBusy = true;
-            if (!IsValidRecipientNumber(number)) {
-                state.SendingBusy = false;
+            if (!IsValidRecipientNumber(number))
                 continue; // stays in the Outbox, silently
-            }
             const QString text = Trim(message);
             const QVariant mode = [&] {
                 Query q(db, QStringLiteral("SELECT SMSDelevaryMode FROM Timer_setting ORDER BY rowid LIMIT 1"));
                 return q.next() ? QVariant(q.value(0).toString()) : QVariant();
             }();
-            if (!mode.isValid()) {
-                state.SendingBusy = false;
+            if (!mode.isValid())
                 continue;
-            }
             const bool storeFirst = mode.toString() == QLatin1String("STORE AND DELIVER");
 
             db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING' WHERE Outbox_Id = ?"),
                        {id});
-            QString response;
-            if (!storeFirst) {
-                log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
-                                     QStringLiteral(" using GSM modem and method - DIRECT DELIVERY."));
-                response = modem.SendSMSDirect(number, text);
-            } else {
-                log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
-                                     QStringLiteral(" using GSM modem and method - STORE & DELIVER."));
-                response = modem.StoreAndSendSMS(number, text);
-            }
-
-            if (response.contains(QLatin1String("ERROR"))) {
-                if (!storeFirst)
-                    log.WriteActivityLog(
-                        QStringLiteral("**ERROR** SMS could not be sent to ") + number +
-                        QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
-                                       "credit on your SIM     3> Trying to send International SMS (with "
-                                       "'+' sign) which may not be allowed from your SIM Card.)"));
-                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE Outbox_Id = ?"), {id});
-                lastSent = false;
-            } else {
-                lastSent = true;
-                if (!storeFirst)
-                    log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
-                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ? "
-                                          "WHERE Outbox_Id = ?"),
-                           {Database::DbTime(state.clock->now()), id});
-                RefreshMessageBox();
-                pause(storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75));
-            }
-            state.SendingBusy = false;
+            log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
+                                 (storeFirst ? QStringLiteral(" using GSM modem and method - STORE & DELIVER.")
+                                             : QStringLiteral(" using GSM modem and method - DIRECT DELIVERY.")));
+            const int pause = run->pauseBeforeNextMs;
+            run->pauseBeforeNextMs = 0;
+            link.request<SubmitResult>(
+                ModemLink::Work::Submission,
+                [number, text, storeFirst, pause](ModemRoutines& modem) {
+                    modem.pause(pause);
+                    return storeFirst ? modem.StoreAndSendSMS(number, text) : modem.SendSMSDirect(number, text);
+                },
+                nullptr, [this, id, number, storeFirst](const SubmitResult& r) { rowDone(id, number, storeFirst, r); });
+            return;
         }
-        if (state.MessageBoxOpen && lastSent)
-            RefreshMessageBox();
     } catch (const DbError& e) {
+        // The current row may stay 'SENDING' until the next connect returns it to waiting.
         state.dialogs->message(e.description());
     }
+    endRun();
 }
 
-void Delivery::ReceiveAllSIMMessages(qint16 listWait)
+void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, const SubmitResult& r)
 {
-    if (!state.IsConnected) {
-        state.dialogs->message(NotCommunicating);
+    if (!run)
+        return;
+    try {
+        if (!r.sent) {
+            if (!storeFirst)
+                log.WriteActivityLog(QStringLiteral("**ERROR** SMS could not be sent to ") + number +
+                                     QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
+                                                    "credit on your SIM     3> Trying to send International SMS (with "
+                                                    "'+' sign) which may not be allowed from your SIM Card.)"));
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE Outbox_Id = ?"), {id});
+            run->lastSent = false;
+        } else {
+            run->lastSent = true;
+            if (!storeFirst)
+                log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ? "
+                                      "WHERE Outbox_Id = ?"),
+                       {Database::DbTime(state.clock->now()), id});
+            RefreshMessageBox();
+            run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
+        }
+    } catch (const DbError& e) {
+        state.dialogs->message(e.description());
+        endRun();
         return;
     }
-    state.ReceivingBusy = true;
-    modem.ListSIMMessages(QStringLiteral("ALL"), listWait);
-    state.ReceivingBusy = false;
-    const int count = modem.SIMMessageCount;
+    nextRow();
+}
+
+void Delivery::endRun()
+{
+    if (!run)
+        return;
+    const bool lastSent = run->lastSent;
+    auto finished = std::move(run->finished);
+    run.reset();
+    if (state.MessageBoxOpen && lastSent)
+        RefreshMessageBox();
+    if (finished)
+        finished();
+}
+
+bool Delivery::ReceiveAllSIMMessages(qint16 listWait, std::function<void()> finished)
+{
+    if (reception)
+        return false;
+    if (!state.IsConnected) {
+        state.dialogs->message(NotCommunicating);
+        if (finished)
+            finished();
+        return true;
+    }
+    reception = std::make_unique<Reception>();
+    reception->finished = std::move(finished);
+    link.request<ListResult>(
+        ModemLink::Work::Listing, [listWait](ModemRoutines& modem) { return modem.ListSIMMessages(QStringLiteral("ALL"), listWait); },
+        nullptr, [this](const ListResult& r) { listed(r); });
+    return true;
+}
+
+void Delivery::listed(const ListResult& r)
+{
+    if (!reception)
+        return;
+    reception->listingDone = true;
+    if (r.aborted || r.portClosed) {
+        endReception(); // disconnected meanwhile: nothing was listed
+        return;
+    }
+    const int count = int(r.records.size());
     if (count < 1) {
         log.WriteActivityLog(QStringLiteral("No new SMS found on SIM card."));
+        endReception();
         return;
     }
     log.WriteActivityLog(QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
 
-    // The listing is copied: the deletions below run exchanges during which another listing could run.
-    const std::vector<SIMMessage> listed(modem.SIMMessageList.begin(), modem.SIMMessageList.begin() + count);
     bool anyReceived = false;
-    for (const SIMMessage& m : listed) {
+    for (const SIMMessage& m : r.records) {
         if (m.Status != QLatin1String("REC READ") && m.Status != QLatin1String("REC UNREAD"))
             continue; // stored outgoing messages stay on the SIM
         anyReceived = true;
@@ -209,12 +274,32 @@ void Delivery::ReceiveAllSIMMessages(qint16 listWait)
             messageBox->redraw();
         }
         state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
-        modem.DeleteSIMMessage(Trim(m.Index).toInt());
+        // Deleted from the SIM only now that its row is stored.
+        ++reception->deletionsLeft;
+        const int index = Trim(m.Index).toInt();
+        link.request<CommandResult>(
+            ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, nullptr,
+            [this](const CommandResult&) {
+                if (reception && --reception->deletionsLeft == 0)
+                    endReception();
+            });
     }
     if (anyReceived && state.MessageBoxOpen && messageBox) {
         messageBox->fillTreeView();
         messageBox->redraw();
     }
+    if (reception->deletionsLeft == 0)
+        endReception();
+}
+
+void Delivery::endReception()
+{
+    if (!reception)
+        return;
+    auto finished = std::move(reception->finished);
+    reception.reset();
+    if (finished)
+        finished();
 }
 
 void Delivery::RecordCallStatistics(const QString& callerNumber)

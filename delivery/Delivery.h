@@ -1,38 +1,57 @@
 // Moving messages between the database and the modem: the Outbox delivery run, reception from the SIM
 // into the Inbox, and the record of incoming calls.
+//
+// Both runs are driven from the user-interface thread, where the database lives: each step asks the modem
+// link for one piece of work and goes on when its result comes back, so the window never waits for the
+// modem. A run is either idle or running; a second start while it runs is refused (the timers coalesce).
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
 
 struct AppState;
+struct ListResult;
+struct SubmitResult;
 class ActivityLog;
 class Database;
 class MessageBoxView;
-class Modem;
+class ModemLink;
 
 class Delivery {
 public:
-    Delivery(AppState& state, Database& db, ActivityLog& log, Modem& modem);
+    Delivery(AppState& state, Database& db, ActivityLog& log, ModemLink& link);
+    ~Delivery();
 
-    void SendAllOutboxSMS();
-    void ReceiveAllSIMMessages(qint16 listWait);
+    // Starts a delivery run (false when one already runs); finished is called when it has ended.
+    bool SendAllOutboxSMS(std::function<void()> finished = {});
+    // Starts a reception (false when one already runs); finished is called when its deletions are done.
+    bool ReceiveAllSIMMessages(qint16 listWait, std::function<void()> finished = {});
     void RecordCallStatistics(const QString& callerNumber);
     // When the message box is open: redraw it and refresh the counts of its folder tree.
     void RefreshMessageBox();
 
+    bool sending() const { return run != nullptr; }
+    bool receiving() const { return reception != nullptr; }
+
     // The open message box, or null (set by the message box on load and unload).
     MessageBoxView* messageBox = nullptr;
 
-    // Milliseconds spent in the pauses after each delivered message (benchmarks subtract it).
-    qint64 pausedMs = 0;
-
 private:
-    void pause(int ms);
+    struct Run;
+    struct Reception;
+    void nextRow();
+    void rowDone(qint64 id, const QString& number, bool storeFirst, const SubmitResult& r);
+    void endRun();
+    void listed(const ListResult& r);
+    void endReception();
 
     AppState& state;
     Database& db;
     ActivityLog& log;
-    Modem& modem;
+    ModemLink& link;
+    std::unique_ptr<Run> run;
+    std::unique_ptr<Reception> reception;
 };
 
 // The recipient as the delivery run uses it: outer blanks trimmed, then every blank, "-" and "." removed.

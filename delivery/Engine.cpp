@@ -3,33 +3,48 @@
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
+#include "modem/ComPorts.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
 #include "store/Database.h"
 
-#include <QTimer>
+#include <QFileInfo>
+
+namespace {
+
+// How often an unplugged modem's device is looked for.
+constexpr int ReconnectPollMs = 2000;
+
+} // namespace
 
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
-    : QObject(parent), state(state), db(db), log(log), MSComm1(state, this), modem(state, log, MSComm1, this),
-      Timer1(QStringLiteral("Timer1"), this), Timer2(QStringLiteral("Timer2"), this),
-      timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this), delivery(state, db, log, modem),
-      calls(state, db, log, modem, delivery, Timer1, Timer2)
+    : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
+      Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
+      link(state, this), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
 {
-    modem.openSettings = [this] {
-        if (openSettings)
-            openSettings();
-    };
-    connect(&MSComm1, &MSComm::OnComm, this, [this] { calls.OnComm(); });
-    connect(&modem, &Modem::connectionLost, this, &Engine::connectionChanged);
+    link.writeLog = [this](const QString& line) { this->log.WriteActivityLog(line); };
+    link.showMessage = [this](const QString& text) { this->state.dialogs->message(text); };
+    connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) { calls.OnComm(u); });
+    connect(&link, &ModemLink::portLost, this, &Engine::portLost);
     connect(&Timer1, &PeriodicTimer::Timer, this, &Engine::Timer1_Timer);
     connect(&Timer2, &PeriodicTimer::Timer, this, &Engine::Timer2_Timer);
     connect(&timerRefreshHomePage, &PeriodicTimer::Timer, this, &Engine::timerRefreshHomePage_Timer);
     timerRefreshHomePage.setInterval(1000);
+    reconnectWatch.setInterval(ReconnectPollMs);
+    connect(&reconnectWatch, &QTimer::timeout, this, &Engine::lookForReturningModem);
+}
+
+Engine::~Engine()
+{
+    // Work given up now still reports back, while everything it reports to exists.
+    state.IsConnected = false;
+    state.ModemReady = false;
+    link.cancelAll();
 }
 
 bool Engine::modemFree() const
 {
-    return state.IsConnected && state.ModemReady && !state.CommandBusy && !modem.exchangeInProgress();
+    return state.IsConnected && state.ModemReady && !link.busy() && !delivery.sending() && !delivery.receiving();
 }
 
 void Engine::applyTimerPeriods()
@@ -40,6 +55,13 @@ void Engine::applyTimerPeriods()
 
 void Engine::Connect()
 {
+    connectWith(false);
+}
+
+void Engine::connectWith(bool silent)
+{
+    if (link.waiting(ModemLink::Work::Connect))
+        return;
     try {
         ResetSendingStatus(db);
         const auto row = ReadModemSetting(db);
@@ -50,46 +72,110 @@ void Engine::Connect()
             return;
         }
         auto text = [](const QVariant& v) { return v.isNull() ? QString() : v.toString(); };
-        const QString flowControl = text(row->FlowControl);
-        const QString characterSet = text(row->CharacterSet);
-        const bool callerId = IsTrue(row->EnabledCallerId);
-        const QString settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) +
-                                      QLatin1Char(',') + text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
-        const int port = row->CommPortNo.toInt();
+        ConnectRequest request;
+        request.flowControl = Trim(text(row->FlowControl));
+        request.characterSet = Trim(text(row->CharacterSet));
+        request.callerId = IsTrue(row->EnabledCallerId);
+        request.settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) + QLatin1Char(',') +
+                                text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
+        request.port = row->CommPortNo.toInt();
 
         log.WriteActivityLog(QStringLiteral("Initializing the modem on COM Port: %1").arg(text(row->CommPortNo)));
-        modem.ConfigureComPort(port, settings);
-        modem.OpenComPort();
-        if (state.IsConnected) {
-            log.WriteActivityLog(QStringLiteral("Setting the communication parameters for the modem."));
-            modem.InitializeModem(Trim(flowControl), Trim(characterSet), callerId);
-        }
-        if (state.IsConnected)
-            applyTimerPeriods();
+        link.ModemDelayFactor = state.ModemDelayFactor;
+        link.request<ConnectResult>(
+            ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
+            [this, request, silent](const ConnectResult& r) {
+                portOpen = r.opened && !r.portClosed && r.ready;
+                state.IsConnected = portOpen;
+                state.ModemReady = portOpen;
+                if (r.openError && !silent) {
+                    if (r.openError.number == MSComm::InvalidPortNumber) {
+                        if (state.dialogs->question(QStringLiteral("No modem found on COM Port %1\r\nDo you wish to "
+                                                                   "enter the correct COM port settings for the "
+                                                                   "attached modem?")
+                                                        .arg(request.port)) &&
+                            openSettings)
+                            openSettings();
+                    } else {
+                        state.dialogs->message(r.openError.description);
+                    }
+                }
+                if (portOpen) {
+                    connectedPort = request.port;
+                    reconnectWatch.stop();
+                    applyTimerPeriods();
+                }
+                Q_EMIT connectionChanged();
+            });
     } catch (const DbError& e) {
         state.dialogs->message(e.description());
     }
-    Q_EMIT connectionChanged();
 }
 
 void Engine::Disconnect()
 {
-    modem.CloseComPort();
+    reconnectWatch.stop();
+    state.IsConnected = false;
+    state.ModemReady = false;
+    portOpen = false;
+    link.cancelAll();
+    link.request<CommandResult>(
+        ModemLink::Work::Query,
+        [](ModemRoutines& modem) {
+            modem.CloseComPort();
+            return CommandResult{};
+        },
+        nullptr, {});
     Q_EMIT connectionChanged();
 }
 
-// Both timers start together at connect and, with equal periods, keep ticking together: the second tick
-// always arrives while the first one's exchange waits for its answer. Skipping it would starve that work
-// for good (the Outbox would never be delivered), so a busy tick is run once the modem is free instead.
+void Engine::portLost()
+{
+    if (!portOpen && !state.IsConnected)
+        return;
+    log.WriteActivityLog(QStringLiteral("**ERROR** The modem on COM Port %1 (%2) stopped answering: the device was "
+                                        "disconnected. The port has been closed.")
+                             .arg(connectedPort)
+                             .arg(ResolveComPort(state, connectedPort)));
+    state.IsConnected = false;
+    state.ModemReady = false;
+    portOpen = false;
+    link.cancelAll();
+    link.request<CommandResult>(
+        ModemLink::Work::Query,
+        [](ModemRoutines& modem) {
+            modem.CloseComPort();
+            return CommandResult{};
+        },
+        nullptr, {});
+    reconnectWatch.start();
+    Q_EMIT connectionChanged();
+}
+
+void Engine::lookForReturningModem()
+{
+    if (state.IsConnected || link.waiting(ModemLink::Work::Connect)) {
+        reconnectWatch.stop();
+        return;
+    }
+    const QString device = ResolveComPort(state, connectedPort);
+    if (device.isEmpty() || !QFileInfo::exists(device))
+        return;
+    log.WriteActivityLog(QStringLiteral("The modem on COM Port %1 (%2) is back: connecting again.")
+                             .arg(connectedPort)
+                             .arg(device));
+    connectWith(true);
+}
+
+// A tick while the same work runs or waits is dropped: at most one reception and one delivery are ever
+// queued, and a tick that finds the modem busy with other work waits its turn in the queue.
 void Engine::Timer1_Timer()
 {
     if (!state.IsConnected || !state.ModemReady)
         return;
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
-    if (modemFree() && !state.ReceivingBusy)
-        runReception();
-    else
-        defer(receptionPending);
+    if (!delivery.receiving())
+        startReception();
 }
 
 void Engine::Timer2_Timer()
@@ -97,62 +183,66 @@ void Engine::Timer2_Timer()
     if (!state.IsConnected || !state.ModemReady)
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
-    if (modemFree())
-        runDelivery();
-    else
-        defer(deliveryPending);
+    if (!delivery.sending())
+        startDelivery();
 }
 
-void Engine::runReception()
+void Engine::startReception()
 {
-    receptionPending = false;
     log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
+    link.ModemDelayFactor = state.ModemDelayFactor;
     delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
 }
 
-void Engine::runDelivery()
+void Engine::startDelivery()
 {
-    deliveryPending = false;
     log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
+    link.ModemDelayFactor = state.ModemDelayFactor;
     delivery.SendAllOutboxSMS();
 }
 
-void Engine::defer(bool& pending)
+bool Engine::ReceiveNow()
 {
-    pending = true;
-    if (!retryArmed) {
-        retryArmed = true;
-        QTimer::singleShot(250, this, &Engine::runPending);
-    }
+    if (!state.IsConnected || !state.ModemReady || delivery.receiving())
+        return false;
+    startReception();
+    return true;
 }
 
-void Engine::runPending()
+bool Engine::SendNow()
 {
-    retryArmed = false;
-    if (!state.IsConnected || !state.ModemReady) {
-        receptionPending = deliveryPending = false;
-        return;
-    }
-    if (receptionPending && modemFree() && !state.ReceivingBusy)
-        runReception();
-    if (deliveryPending && modemFree())
-        runDelivery();
-    if (receptionPending)
-        defer(receptionPending);
-    if (deliveryPending)
-        defer(deliveryPending);
+    if (!state.IsConnected || !state.ModemReady || delivery.sending())
+        return false;
+    startDelivery();
+    return true;
 }
 
 void Engine::timerRefreshHomePage_Timer()
 {
+    // The call watch asks only when the modem has nothing else to do, so at any delay factor it never
+    // holds up reception or delivery; a reception or delivery in progress keeps its timer running.
+    if (state.IsConnected && state.ModemReady) {
+        if (!link.busy() && !delivery.sending() && !delivery.receiving()) {
+            calls.watchStarted();
+            link.ModemDelayFactor = state.ModemDelayFactor;
+            link.request<CallStatusResult>(
+                ModemLink::Work::CallWatch, [](ModemRoutines& modem) { return modem.GetCallStatus(); }, this,
+                [this](const CallStatusResult& r) {
+                    try {
+                        calls.CallWatched(r);
+                    } catch (const DbError& e) {
+                        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+                    }
+                });
+        } else if (delivery.sending()) {
+            Timer2.setEnabled(true);
+        } else if (delivery.receiving()) {
+            Timer1.setEnabled(true);
+        }
+    }
     try {
-        const bool modemWork = !modem.exchangeInProgress();
-        if (modemWork)
-            calls.CallWatch();
         if (state.DatabaseConnected && showCounters)
             showCounters(CountHomePage(db, state.clock->now().date()));
-        if (modemWork)
-            calls.AutoReplyToMissedCall();
         lastTickError.clear();
     } catch (const DbError& e) {
         // This runs every second: say it once in the log, not in a box every second.
@@ -160,4 +250,61 @@ void Engine::timerRefreshHomePage_Timer()
             log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
         lastTickError = e.description();
     }
+}
+
+void Engine::ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,
+                             std::function<void(const ListResult&)> done)
+{
+    link.ModemDelayFactor = state.ModemDelayFactor;
+    link.request<ListResult>(
+        ModemLink::Work::Listing, [status, pollDelayMs](ModemRoutines& modem) { return modem.ListSIMMessages(status, pollDelayMs); },
+        context, std::move(done));
+}
+
+void Engine::DeleteSIMMessage(int index, QObject* context, std::function<void()> done)
+{
+    link.ModemDelayFactor = state.ModemDelayFactor;
+    link.request<CommandResult>(
+        ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, context,
+        [done](const CommandResult&) {
+            if (done)
+                done();
+        });
+}
+
+void Engine::DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done)
+{
+    link.ModemDelayFactor = state.ModemDelayFactor;
+    link.request<CommandResult>(
+        ModemLink::Work::Deletion,
+        [status](ModemRoutines& modem) {
+            modem.DeleteSIMMessagesByStatus(status);
+            return CommandResult{};
+        },
+        context, [done](const CommandResult&) {
+            if (done)
+                done();
+        });
+}
+
+void Engine::ProbeComPorts(int first, int last, const QString& settings, QObject* context,
+                           std::function<void(int)> progress, std::function<void(const ProbeResult&)> done)
+{
+    link.ModemDelayFactor = state.ModemDelayFactor;
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    if (progress)
+        *connection = connect(&link, &ModemLink::probeProgress, context ? context : this, progress);
+    link.request<ProbeResult>(
+        ModemLink::Work::Probe, [first, last, settings](ModemRoutines& modem) { return modem.ProbeComPorts(first, last, settings); },
+        context, [connection, done](const ProbeResult& r) {
+            QObject::disconnect(*connection);
+            if (done)
+                done(r);
+        });
+}
+
+void Engine::cancelProbe()
+{
+    if (link.waiting(ModemLink::Work::Probe))
+        link.cancelAll();
 }

@@ -1,49 +1,80 @@
-// The program's background machinery, without any window: the serial port MSComm1, the modem routines,
-// the delivery run and reception, call handling, and the three timers of the main window (Timer1
-// reception, Timer2 delivery, timerRefreshHomePage call watch and counters). Connect and Disconnect live
-// here; the main window wires its menus and the home page to it.
+// The program's background machinery, without any window: the modem link (the serial port MSComm1 and
+// every exchange, on the modem thread), the delivery run and reception, call handling, and the three timers
+// of the main window (Timer1 reception, Timer2 delivery, timerRefreshHomePage call watch and counters).
+// Connect and Disconnect live here. Windows use the small API below; the collaborators stay private.
 #pragma once
 
 #include "common/PeriodicTimer.h"
 #include "delivery/CallHandling.h"
 #include "delivery/Delivery.h"
-#include "modem/MSComm.h"
-#include "modem/Modem.h"
+#include "modem/ModemLink.h"
 #include "store/SettingsRows.h"
 
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 struct AppState;
 class ActivityLog;
 class Database;
+class MessageBoxView;
 
 class Engine : public QObject {
     Q_OBJECT
 public:
     Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent = nullptr);
+    ~Engine() override;
 
     AppState& state;
     Database& db;
     ActivityLog& log;
-    MSComm MSComm1;
-    Modem modem;
     PeriodicTimer Timer1;
     PeriodicTimer Timer2;
     PeriodicTimer timerRefreshHomePage;
-    Delivery delivery;
-    CallHandling calls;
 
     void Connect();    // start_Click's work
     void Disconnect(); // mnustop_Click's work
     void Timer1_Timer();
     void Timer2_Timer();
     void timerRefreshHomePage_Timer();
-
     // Timer1 and Timer2 periods from the running intervals.
     void applyTimerPeriods();
-    // Whether a manual or periodic modem job may start now (connected, ready, no exchange running).
+
+    // The message box's "Receive SMS In InBox" and "Send SMS From OutBox": false when that work already
+    // runs or waits (nothing is started twice) or the modem is not ready.
+    bool ReceiveNow();
+    bool SendNow();
+    bool receiving() const { return delivery.receiving(); }
+    bool sending() const { return delivery.sending(); }
+    // The modem is connected and ready and has nothing to do.
     bool modemFree() const;
+
+    // The SIM manager's work; done runs on this thread with the result.
+    void ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,
+                         std::function<void(const ListResult&)> done);
+    void DeleteSIMMessage(int index, QObject* context, std::function<void()> done);
+    void DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done);
+
+    // Modem auto-detection: probes COM first to last with "AT" and asks the answering ones who they are.
+    void ProbeComPorts(int first, int last, const QString& settings, QObject* context,
+                       std::function<void(int)> progress, std::function<void(const ProbeResult&)> done);
+    void cancelProbe();
+    // The serial port is open (connected, connecting or probing).
+    bool portInUse() const { return portOpen || link.waiting(ModemLink::Work::Connect) || link.waiting(ModemLink::Work::Probe); }
+
+    // Incoming calls.
+    void IdentifyCallerNumber(const QString& number) { calls.IdentifyCallerNumber(number); }
+    const CallHandling& callState() const { return calls; }
+
+    // The open message box, told about new and sent messages.
+    void setMessageBox(MessageBoxView* view) { delivery.messageBox = view; }
+    MessageBoxView* messageBox() const { return delivery.messageBox; }
+    void RefreshMessageBox() { delivery.RefreshMessageBox(); }
+
+    // How long a submission waits for the network's final answer (tests shorten it).
+    void setFinalAnswerTimeout(int ms) { link.finalAnswerTimeoutMs = ms; }
+    // Milliseconds of prescribed pacing spent on the modem thread (benchmarks subtract it).
+    qint64 pacedMs() const { return link.pacedMs(); }
 
     // Opens the settings window (Connect without settings; the "No modem found" question).
     std::function<void()> openSettings;
@@ -55,14 +86,17 @@ Q_SIGNALS:
     void connectionChanged();
 
 private:
-    void runReception();
-    void runDelivery();
-    // A tick that finds the modem busy is run once the modem is free (at most one run waits per timer).
-    void defer(bool& pending);
-    void runPending();
+    void connectWith(bool silent);
+    void startReception();
+    void startDelivery();
+    void portLost();
+    void lookForReturningModem();
 
+    ModemLink link;
+    Delivery delivery;
+    CallHandling calls;
+    bool portOpen = false;
+    int connectedPort = 0;
     QString lastTickError;
-    bool receptionPending = false;
-    bool deliveryPending = false;
-    bool retryArmed = false;
+    QTimer reconnectWatch; // after an unplug: waits for the device to come back
 };

@@ -8,22 +8,318 @@ namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 
-QString withoutQuotes(QString s)
+bool startsWith(const QByteArray& s, const char* prefix)
 {
-    return s.remove(QLatin1Char('"'));
+    return s.startsWith(prefix);
 }
 
 // Some modems report the status of a text-mode listing as its number.
-QString statusName(const QString& status)
+QString statusName(const QByteArray& field)
 {
     static const char* const Names[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL"};
-    const QString t = Trim(status);
-    if (t.size() == 1 && t.at(0) >= QLatin1Char('0') && t.at(0) <= QLatin1Char('4'))
-        return QString::fromLatin1(Names[t.at(0).unicode() - '0']);
-    return status;
+    if (field.size() == 1 && field.at(0) >= '0' && field.at(0) <= '4')
+        return QString::fromLatin1(Names[field.at(0) - '0']);
+    return QString::fromLatin1(field);
+}
+
+// The fields of a header after its colon: split at commas outside quotes, blanks around each removed.
+// quoted[i] tells whether field i stood between quotes. False when a quote is not closed.
+bool splitFields(const QByteArray& s, QList<QByteArray>* fields, QList<bool>* quoted)
+{
+    QByteArray current;
+    bool inQuotes = false, wasQuoted = false;
+    for (char c : s) {
+        if (c == '"') {
+            if (!inQuotes && !current.trimmed().isEmpty())
+                return false; // text before an opening quote
+            inQuotes = !inQuotes;
+            wasQuoted = true;
+            if (inQuotes)
+                current.clear();
+            continue;
+        }
+        if (c == ',' && !inQuotes) {
+            fields->append(wasQuoted ? current : current.trimmed());
+            quoted->append(wasQuoted);
+            current.clear();
+            wasQuoted = false;
+            continue;
+        }
+        if (wasQuoted && !inQuotes) {
+            if (c != ' ')
+                return false; // text after a closing quote
+            continue;
+        }
+        current += c;
+    }
+    if (inQuotes)
+        return false;
+    fields->append(wasQuoted ? current : current.trimmed());
+    quoted->append(wasQuoted);
+    return true;
+}
+
+bool isNumber(const QByteArray& s)
+{
+    if (s.isEmpty())
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// "26/12/06,08:00:01+22", "2026/12/06 08:00:01+32", "26/12/06,08:00:01": digits with / and : in them.
+bool looksLikeTimestamp(const QByteArray& s)
+{
+    static const QRegularExpression re(QStringLiteral("^\\d{2,4}/\\d{1,2}/\\d{1,2}[, ]\\d{1,2}:\\d{2}(:\\d{2})?([+-]\\d{1,2})?$"));
+    return re.match(QString::fromLatin1(s)).hasMatch();
+}
+
+bool isListingStatus(const QByteArray& s, bool quoted)
+{
+    if (!quoted)
+        return s.size() == 1 && s.at(0) >= '0' && s.at(0) <= '3';
+    return s == "REC UNREAD" || s == "REC READ" || s == "STO UNSENT" || s == "STO SENT";
+}
+
+struct Line {
+    QByteArray content;
+    qsizetype end = -1; // position after the LF
+};
+
+// The line that starts at pos, or nothing when its LF has not arrived.
+std::optional<Line> lineAt(const QByteArray& data, qsizetype pos)
+{
+    const qsizetype lf = data.indexOf('\n', pos);
+    if (lf < 0)
+        return std::nullopt;
+    return Line{LineContent(data.mid(pos, lf + 1 - pos)), lf + 1};
+}
+
+bool isEcho(const QByteArray& content)
+{
+    return content.size() >= 2 && (content.at(0) == 'A' || content.at(0) == 'a') &&
+           (content.at(1) == 'T' || content.at(1) == 't');
 }
 
 } // namespace
+
+QByteArray LineContent(const QByteArray& line)
+{
+    qsizetype n = line.size();
+    while (n > 0 && (line.at(n - 1) == '\n' || line.at(n - 1) == '\r'))
+        --n;
+    qsizetype start = 0;
+    while (start < n && line.at(start) == '\r')
+        ++start;
+    return line.mid(start, n - start);
+}
+
+FinalCode FinalResultOf(const QByteArray& raw, int* errorNumber)
+{
+    const QByteArray line = raw.trimmed();
+    if (errorNumber)
+        *errorNumber = -1;
+    if (line == "OK")
+        return FinalCode::Ok;
+    if (line == "ERROR")
+        return FinalCode::Error;
+    if (line == "NO CARRIER")
+        return FinalCode::NoCarrier;
+    if (line == "BUSY")
+        return FinalCode::Busy;
+    if (line == "NO ANSWER")
+        return FinalCode::NoAnswer;
+    if (line == "NO DIALTONE" || line == "NO DIAL TONE")
+        return FinalCode::NoDialtone;
+    for (const auto& [prefix, code] : {std::pair{"+CMS ERROR:", FinalCode::CmsError},
+                                       std::pair{"+CME ERROR:", FinalCode::CmeError}}) {
+        if (line.startsWith(prefix)) {
+            bool ok = false;
+            const int n = line.mid(qsizetype(strlen(prefix))).trimmed().toInt(&ok);
+            if (errorNumber)
+                *errorNumber = ok ? n : -1;
+            return code;
+        }
+    }
+    return FinalCode::None;
+}
+
+bool UnsolicitedHasBody(const QByteArray& raw)
+{
+    const QByteArray line = raw.trimmed();
+    // +CMT: [<alpha>],<length> and +CDS: <length> in PDU mode; in text mode +CDS is one line.
+    if (line.startsWith("+CMT:") || line.startsWith("+CBM:"))
+        return true;
+    if (line.startsWith("+CDS:"))
+        return isNumber(line.mid(5).trimmed());
+    return false;
+}
+
+Unsolicited ParseUnsolicited(const QByteArray& raw)
+{
+    Unsolicited u;
+    const QByteArray line = raw.trimmed();
+    u.line = line;
+    if (line == "RING") {
+        u.kind = Unsolicited::Ring;
+    } else if (line.startsWith("+CRING:")) {
+        u.kind = line.mid(7).trimmed() == "VOICE" ? Unsolicited::Ring : Unsolicited::OtherRing;
+    } else if (line.startsWith("+CLIP:")) {
+        u.kind = Unsolicited::CallerId;
+        u.number = ExtractCallerNumber(QString::fromLatin1(line));
+    } else if (line == "NO CARRIER") {
+        u.kind = Unsolicited::NoCarrier;
+    } else if (line.startsWith("+CMTI:") || line.startsWith("+CDSI:")) {
+        u.kind = line.startsWith("+CMTI:") ? Unsolicited::NewMessage : Unsolicited::StatusReportStored;
+        bool ok = false;
+        const int index = line.mid(line.lastIndexOf(',') + 1).trimmed().toInt(&ok);
+        u.index = ok ? index : -1;
+    } else if (line.startsWith("+CDS:")) {
+        u.kind = Unsolicited::StatusReport;
+    } else if (line.startsWith("+CMT:") || line.startsWith("+CBM:")) {
+        u.kind = Unsolicited::Delivered;
+    } else {
+        static const char* const Others[] = {"+CREG:",  "+CGREG:",  "+CEREG:",  "+CUSD:",   "+CIEV:", "+CCWA:",
+                                             "+CSSI:",  "+CSSU:",   "+QIND",    "+WIND",    "+STIN",  "+PACSP",
+                                             "+QUSIM",  "+CPIN:",   "+CFUN:",   "+CTZV:",   "+CTZE:", "*PSUTTZ",
+                                             "DST:",    "^",        "+ZPAS",    "+SIMREADY", "+KSUP", "+CGEV:",
+                                             "+CMGRMI", "+MBMEM",   "+ECSQ",    "+CSQN"};
+        for (const char* p : Others)
+            if (startsWith(line, p)) {
+                u.kind = Unsolicited::Other;
+                break;
+            }
+        if (line == "SMS Ready" || line == "Call Ready" || line == "RDY" || line == "START" || line == "+PBREADY")
+            u.kind = Unsolicited::Other;
+    }
+    return u;
+}
+
+std::optional<SIMMessage> ParseListingHeader(const QByteArray& raw)
+{
+    const QByteArray line = LineContent(raw);
+    if (!line.startsWith("+CMGL:"))
+        return std::nullopt;
+    QList<QByteArray> f;
+    QList<bool> quoted;
+    if (!splitFields(line.mid(6), &f, &quoted) || f.size() < 3)
+        return std::nullopt;
+    SIMMessage m;
+    if (!isNumber(f[0]) || quoted[0] || !isListingStatus(f[1], quoted[1]) || !quoted[2])
+        return std::nullopt;
+    m.Index = QString::fromLatin1(f[0]);
+    m.Status = statusName(f[1]);
+    m.Number = QString::fromLatin1(f[2]);
+    // What follows: [alpha], [time stamp], then the number type and the text length (both or neither).
+    qsizetype i = 3;
+    if (i < f.size() && (quoted[i] || f[i].isEmpty()) && !looksLikeTimestamp(f[i])) {
+        m.Alpha = QString::fromLatin1(f[i]);
+        ++i;
+    }
+    if (i < f.size() && ((quoted[i] && looksLikeTimestamp(f[i])) || (!quoted[i] && f[i].isEmpty()))) {
+        m.Timestamp = QString::fromLatin1(f[i]);
+        ++i;
+    }
+    const qsizetype rest = f.size() - i;
+    if (rest == 2) {
+        if (quoted[i] || quoted[i + 1] || !isNumber(f[i]) || !isNumber(f[i + 1]))
+            return std::nullopt;
+        m.Length = f[i + 1].toInt();
+    } else if (rest != 0) {
+        return std::nullopt;
+    }
+    return m;
+}
+
+ListingParse ParseListing(const QByteArray& answer)
+{
+    ListingParse out;
+    qsizetype pos = 0;
+    bool any = false;
+    auto addRecord = [&](SIMMessage m, const QByteArray& body) {
+        m.Text = QString::fromLatin1(body);
+        out.records.push_back(m);
+        out.bodies.push_back(body);
+    };
+    while (pos < answer.size()) {
+        const auto line = lineAt(answer, pos);
+        if (!line)
+            return out; // the rest of this line has not arrived
+        if (line->content.isEmpty() || (!any && isEcho(line->content))) {
+            pos = line->end;
+            continue;
+        }
+        int number = -1;
+        const FinalCode final = FinalResultOf(line->content, &number);
+        if (final != FinalCode::None && final != FinalCode::NoCarrier) {
+            out.complete = true;
+            out.final = final;
+            out.errorNumber = number;
+            out.end = line->end;
+            return out;
+        }
+        const auto header = ParseListingHeader(line->content);
+        if (!header) {
+            // Between records only unsolicited lines may stand; anything else is skipped.
+            if (ParseUnsolicited(line->content).kind != Unsolicited::None)
+                out.unsolicited << line->content;
+            pos = line->end;
+            continue;
+        }
+        any = true;
+        const qsizetype bodyStart = line->end;
+        if (header->Length >= 0) {
+            // The body is at least as long as announced (hex bodies are twice as long); it ends at the first
+            // line end at or after that point.
+            const qsizetype end = answer.indexOf("\r\n", bodyStart + header->Length);
+            if (end < 0) {
+                out.announcedBytesOutstanding = std::max<qint64>(0, bodyStart + header->Length - answer.size());
+                return out;
+            }
+            addRecord(*header, answer.mid(bodyStart, end - bodyStart));
+            pos = end + 2;
+            continue;
+        }
+        // No length: the body runs to the line end before the next header line, or before the blank line and
+        // final result that close the answer.
+        out.lengthsKnown = false;
+        qsizetype scan = bodyStart;
+        qsizetype bodyEnd = -1;
+        bool beforeFinal = false;
+        while (scan < answer.size()) {
+            const auto next = lineAt(answer, scan);
+            if (!next)
+                return out;
+            if (ParseListingHeader(next->content)) {
+                bodyEnd = scan;
+                break;
+            }
+            if (FinalResultOf(next->content) != FinalCode::None && next->end == answer.size()) {
+                bodyEnd = scan;
+                beforeFinal = true;
+                break;
+            }
+            scan = next->end;
+        }
+        if (bodyEnd < 0)
+            return out;
+        auto dropLineEnd = [&](qsizetype at) {
+            if (at - bodyStart >= 2 && answer.at(at - 2) == '\r' && answer.at(at - 1) == '\n')
+                return at - 2;
+            if (at > bodyStart && (answer.at(at - 1) == '\n' || answer.at(at - 1) == '\r'))
+                return at - 1;
+            return at;
+        };
+        qsizetype textEnd = dropLineEnd(bodyEnd);
+        if (beforeFinal)
+            textEnd = dropLineEnd(textEnd);
+        addRecord(*header, answer.mid(bodyStart, textEnd - bodyStart));
+        pos = bodyEnd;
+    }
+    return out;
+}
 
 QString RemoveCrLf(const QString& s)
 {
@@ -40,67 +336,75 @@ QStringList SplitIntoParts(const QString& text, int partLength)
     return parts;
 }
 
-std::vector<SIMMessage> ParseMessageListing(const QString& response)
-{
-    const QStringList segments = response.split(QStringLiteral("+CMGL: "));
-    std::vector<SIMMessage> records;
-    for (qsizetype k = 1; k < segments.size(); ++k) {
-        const QString& seg = segments.at(k);
-        const bool last = k == segments.size() - 1;
-        const qsizetype p = seg.indexOf(CrLf);
-        QString header = p > 0 ? seg.left(p) : QString();
-        if (header.isEmpty())
-            header = QStringLiteral(" , , ,");
-        const QString body = p >= 0 ? seg.mid(p + 2) : seg.mid(1);
-
-        SIMMessage m;
-        const QStringList fields = header.split(QLatin1Char(','));
-        if (fields.size() > 0)
-            m.Index = fields.at(0);
-        if (fields.size() > 1)
-            m.Status = statusName(withoutQuotes(fields.at(1)));
-        if (fields.size() > 2)
-            m.Number = withoutQuotes(fields.at(2));
-        const QString endMark = last ? QStringLiteral("\r\nOK\r\n") : CrLf;
-        const qsizetype end = body.lastIndexOf(endMark);
-        m.Text = end >= 0 ? body.left(end) : QString();
-        records.push_back(m);
-    }
-    return records;
-}
-
 QString IdentityLine(const QString& response)
 {
-    const QStringList lines = response.split(CrLf);
-    return lines.size() > 1 ? Trim(lines.at(1)) : QString();
+    const QStringList lines = response.split(QLatin1Char('\n'));
+    bool first = true;
+    for (QString l : lines) {
+        while (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+        const QByteArray bytes = l.toLatin1();
+        if (first && isEcho(bytes.trimmed())) {
+            first = false;
+            continue;
+        }
+        first = false;
+        if (Trim(l).isEmpty() || FinalResultOf(bytes) != FinalCode::None)
+            continue;
+        return Trim(l);
+    }
+    return {};
+}
+
+std::vector<CallEntry> ParseCallList(const QString& response)
+{
+    std::vector<CallEntry> calls;
+    for (const QString& raw : response.split(QLatin1Char('\n'))) {
+        const QByteArray line = LineContent(raw.toLatin1());
+        if (!line.startsWith("+CLCC:"))
+            continue;
+        QList<QByteArray> f;
+        QList<bool> quoted;
+        if (!splitFields(line.mid(6), &f, &quoted) || f.size() < 4)
+            continue;
+        CallEntry c;
+        bool ok[4] = {};
+        c.id = f[0].toInt(&ok[0]);
+        c.direction = f[1].toInt(&ok[1]);
+        c.state = f[2].toInt(&ok[2]);
+        c.mode = f[3].toInt(&ok[3]);
+        if (!(ok[0] && ok[1] && ok[2] && ok[3]))
+            continue;
+        if (f.size() > 5)
+            c.number = QString::fromLatin1(f[5]);
+        calls.push_back(c);
+    }
+    return calls;
 }
 
 QString CallStatusFromResponse(const QString& response)
 {
-    // Take the first +CLCC line itself: an unsolicited line (RING, +CLIP) may stand in the same answer.
-    const qsizetype at = response.indexOf(QStringLiteral("+CLCC:"));
-    if (at >= 0) {
-        qsizetype eol = response.indexOf(QLatin1Char('\r'), at);
-        const QString line = response.mid(at, eol < 0 ? -1 : eol - at);
-        const QStringList f = line.split(QLatin1Char(','));
-        if (f.size() < 3)
-            return {};
-        static const char* const States[] = {"Active", "Held", "Dialing", "Alerting", "Incoming", "Waiting"};
-        const QString state = f.at(2);
-        if (state.size() == 1 && state.at(0) >= QLatin1Char('0') && state.at(0) <= QLatin1Char('5'))
-            return QString::fromLatin1(States[state.at(0).unicode() - '0']);
-        return {};
+    static const char* const States[] = {"Active", "Held", "Dialing", "Alerting", "Incoming", "Waiting"};
+    for (const CallEntry& c : ParseCallList(response)) {
+        if (c.mode != 0)
+            continue; // a data or fax connection is no voice call
+        return c.state >= 0 && c.state <= 5 ? QString::fromLatin1(States[c.state]) : QString();
     }
     if (response.contains(QLatin1String("ERROR")))
         return QStringLiteral("ERROR");
     return response;
 }
 
+QString ParseResultNumber(const QString& response, const char* prefix)
+{
+    const QRegularExpression re(QStringLiteral("(^|\\n)\\s*\\%1\\s*(\\d+)").arg(QString::fromLatin1(prefix)));
+    const auto m = re.match(response);
+    return m.hasMatch() ? m.captured(2) : QString();
+}
+
 QString ParseCmgwIndex(const QString& response)
 {
-    static const QRegularExpression re(QStringLiteral("\\+CMGW:\\s*(\\d+)"));
-    const auto m = re.match(response);
-    return m.hasMatch() ? m.captured(1) : QString();
+    return ParseResultNumber(response, "+CMGW:");
 }
 
 QString ExtractCallerNumber(const QString& text)
@@ -108,9 +412,13 @@ QString ExtractCallerNumber(const QString& text)
     // +CLIP: "<number>",<type>,...   and   +CLCC: <id>,<dir>,<stat>,<mode>,<mpty>,"<number>",<type>
     // (some phones put a blank after each comma of +CLCC). The number is what stands between the quotes.
     qsizetype start = -1;
-    const qsizetype clip = text.indexOf(QStringLiteral("+CLIP: \""));
+    const qsizetype clip = text.indexOf(QStringLiteral("+CLIP:"));
     if (clip >= 0) {
-        start = clip + 8;
+        const qsizetype quote = text.indexOf(QLatin1Char('"'), clip);
+        const qsizetype eol = text.indexOf(QLatin1Char('\r'), clip);
+        if (quote < 0 || (eol >= 0 && quote > eol))
+            return {};
+        start = quote + 1;
     } else {
         const qsizetype clcc = text.indexOf(QStringLiteral("+CLCC: "));
         if (clcc < 0)

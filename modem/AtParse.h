@@ -1,18 +1,88 @@
-// Pure functions that turn modem answers into values. No I/O here; each is tested with tables of
-// realistic answers.
+// Pure functions that turn modem output into values. No I/O here; each is tested with tables of answers
+// as real modems give them.
+//
+// Modem output is taken line by line: a line ends at LF, and the CRs before it belong to the line ending
+// ("\r\n", "\r\r\n" after an echoed command). Only whole lines are ever compared with result codes, so an
+// "OK" inside a word or a message text never ends an answer.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 // One message of a SIM listing.
 struct SIMMessage {
     QString Index;
-    QString Status;
+    QString Status; // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
     QString Number;
     QString Text;
+    QString Alpha;     // phone book name, usually empty
+    QString Timestamp; // service-centre time stamp as listed ("yy/MM/dd,hh:mm:ss+zz"), empty for stored ones
+    int Length = -1;   // text length announced by the header, -1 when the header has none
 };
+
+// Final result codes of an answer.
+enum class FinalCode { None, Ok, Error, CmsError, CmeError, NoCarrier, Busy, NoAnswer, NoDialtone };
+
+// The final result code a line is, with the error number of +CMS ERROR / +CME ERROR (-1 when the modem
+// gave a text instead of a number). FinalCode::None for any other line.
+FinalCode FinalResultOf(const QByteArray& line, int* errorNumber = nullptr);
+
+// Unsolicited lines: what the modem says of its own accord, between or inside answers.
+struct Unsolicited {
+    enum Kind {
+        None,
+        Ring,      // RING, or +CRING: VOICE
+        OtherRing, // +CRING: of a data or fax call
+        CallerId,  // +CLIP: "number",type,...
+        NoCarrier, // a call ended
+        NewMessage, // +CMTI: "SM",index
+        StatusReportStored, // +CDSI: "SM",index
+        StatusReport, // +CDS: (followed by a PDU line in PDU mode)
+        Delivered,  // +CMT: (followed by the message line)
+        Other       // network registration, signal, vendor status lines
+    } kind = None;
+    QString number; // CallerId
+    int index = -1; // NewMessage, StatusReportStored
+    QByteArray line;
+    QByteArray body; // the line that follows +CMT / +CDS in PDU mode
+};
+
+// What a whole line says when it comes unasked. Lines that answer the command being run (its own prefix,
+// such as "+CLCC:" for AT+CLCC) are not taken for unsolicited ones by the caller.
+Unsolicited ParseUnsolicited(const QByteArray& line);
+// Whether an unsolicited line of this kind is followed by a line that belongs to it (+CMT, +CDS in PDU mode).
+bool UnsolicitedHasBody(const QByteArray& line);
+
+// The content of a line without its line ending (trailing CRs and LF removed).
+QByteArray LineContent(const QByteArray& line);
+
+// The header of a text-mode listing record (+CMGL: index,status,number,[alpha],[time][,type,length]),
+// with or without blanks after the colon and the commas, with the alpha field present, empty or left out,
+// and with the status as a word or a number. Nothing when the line is not such a header as a whole.
+std::optional<SIMMessage> ParseListingHeader(const QByteArray& line);
+
+// An AT+CMGL answer read so far.
+struct ListingParse {
+    std::vector<SIMMessage> records; // complete records only; Text holds the body bytes as Latin-1 here
+    std::vector<QByteArray> bodies;  // the raw body bytes of each record
+    bool complete = false;           // the final result line has been read
+    FinalCode final = FinalCode::None;
+    int errorNumber = -1;
+    bool lengthsKnown = true;              // every header announced its text length
+    QList<QByteArray> unsolicited;         // unsolicited lines found between records, in order
+    qint64 announcedBytesOutstanding = 0;  // body bytes announced by a header but not yet received
+    qsizetype end = -1;                    // where the final result line ends, once complete
+};
+
+// Parses a text-mode listing answer (the bytes read since the command was written, echo included).
+// Records end where their announced length says, so a text holding "OK", "RING" or a "+CMGL:" line of
+// its own is never taken apart; without lengths a record's text ends before the next header line or before
+// the final result line that closes the answer. A record whose end has not arrived is not returned.
+ListingParse ParseListing(const QByteArray& answer);
 
 // The text without any CR LF pair.
 QString RemoveCrLf(const QString& s);
@@ -20,20 +90,28 @@ QString RemoveCrLf(const QString& s);
 // Parts of 160 characters (the last one shorter); an empty text has no part.
 QStringList SplitIntoParts(const QString& text, int partLength = 160);
 
-// The records of an AT+CMGL answer in text mode. Each record: Index (first header field), Status (second,
-// without quotes; numeric statuses 0-4 are named), Number (third, without quotes) and Text (the body up to
-// the CR LF before the next record, or up to the final CR LF OK CR LF for the last one).
-std::vector<SIMMessage> ParseMessageListing(const QString& response);
-
-// The identity line of an AT+CGMI / AT+CGMM answer: the second CR LF separated line, blanks trimmed.
+// The identity line of an AT+CGMI / AT+CGMM answer: the first line that is neither the echo, nor empty,
+// nor the final result, blanks trimmed.
 QString IdentityLine(const QString& response);
 
-// The state of the first call listed in an AT+CLCC answer ("Active", "Held", "Dialing", "Alerting",
-// "Incoming", "Waiting", or empty for another value); without a call: "ERROR" when the answer holds ERROR,
+// One call of an AT+CLCC answer: +CLCC: id,dir,stat,mode,mpty[,"number",type].
+struct CallEntry {
+    int id = 0;
+    int direction = 0; // 0 outgoing, 1 incoming
+    int state = 0;     // 0 active, 1 held, 2 dialing, 3 alerting, 4 incoming, 5 waiting
+    int mode = 0;      // 0 voice, 1 data, 2 fax, ...
+    QString number;
+};
+std::vector<CallEntry> ParseCallList(const QString& response);
+
+// The state of the first voice call listed in an AT+CLCC answer ("Active", "Held", "Dialing", "Alerting",
+// "Incoming", "Waiting", or empty for another value); data connections (mode 1, listed by LTE modules for
+// their packet-data link) are no calls. Without a voice call: "ERROR" when the answer holds ERROR,
 // otherwise the answer itself.
 QString CallStatusFromResponse(const QString& response);
 
-// The storage index of an AT+CMGW answer ("+CMGW: 12"), empty when there is none.
+// The number of a "+CMGS: n", "+CMSS: n" or "+CMGW: n" line of an answer, empty when there is none.
+QString ParseResultNumber(const QString& response, const char* prefix);
 QString ParseCmgwIndex(const QString& response);
 
 // The caller's number of the first +CLIP or +CLCC line in a text, empty when there is none.

@@ -53,7 +53,17 @@ QStringList SerialDevices(const QString& devDir, const QString& sysClassTtyDir)
     return devices;
 }
 
+PortPaths PortPathsOf(const AppState& state)
+{
+    return {state.dataDir, state.devDir, state.sysClassTtyDir};
+}
+
 QString ResolveComPort(const AppState& state, int comNumber)
+{
+    return ResolveComPort(PortPathsOf(state), comNumber);
+}
+
+QString ResolveComPort(const PortPaths& state, int comNumber)
 {
     if (comNumber < 1)
         return {};

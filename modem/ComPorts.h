@@ -11,10 +11,19 @@
 
 struct AppState;
 
+// The folders COM numbers are looked up in (a copy travels with each request to the modem thread).
+struct PortPaths {
+    QString dataDir;
+    QString devDir = QStringLiteral("/dev");
+    QString sysClassTtyDir = QStringLiteral("/sys/class/tty");
+};
+PortPaths PortPathsOf(const AppState& state);
+
 // Serial devices present, in COM order (links not included).
 QStringList SerialDevices(const QString& devDir, const QString& sysClassTtyDir);
 
 // The device COMn opens, or an empty text when nothing answers to that number.
+QString ResolveComPort(const PortPaths& paths, int comNumber);
 QString ResolveComPort(const AppState& state, int comNumber);
 
 // One line for people: which device COMn means and why ("COM 3 = /dev/ttyUSB0", "COM 3: no device").

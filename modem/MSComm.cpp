@@ -1,8 +1,7 @@
 #include "modem/MSComm.h"
 
-#include "common/AppState.h"
-#include "modem/ComPorts.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 
 bool ParseCommSettings(const QString& text, LineSettings* out)
@@ -46,8 +45,10 @@ bool ParseCommSettings(const QString& text, LineSettings* out)
     return true;
 }
 
-MSComm::MSComm(const AppState& state, QObject* parent) : QObject(parent), state(state)
+MSComm::MSComm(QObject* parent) : QObject(parent)
 {
+    serial.setParent(this); // moves to the modem thread with this object
+
     setObjectName(QStringLiteral("MSComm1"));
     connect(&serial, &QSerialPort::readyRead, this, &MSComm::readyRead);
     connect(&serial, &QSerialPort::errorOccurred, this, &MSComm::portError);
@@ -73,7 +74,7 @@ bool MSComm::PortOpen() const
     return serial.isOpen() && !hangingUp;
 }
 
-MSComm::Error MSComm::setPortOpen(bool open)
+MSComm::Error MSComm::setPortOpen(bool open, const PortPaths& paths)
 {
     if (!open) {
         if (serial.isOpen())
@@ -87,7 +88,7 @@ MSComm::Error MSComm::setPortOpen(bool open)
     LineSettings line;
     if (!ParseCommSettings(settings, &line))
         return {InvalidPropertyValue, QStringLiteral("Invalid property value (port settings \"%1\")").arg(settings)};
-    const QString device = ResolveComPort(state, commPort);
+    const QString device = ResolveComPort(paths, commPort);
     if (device.isEmpty())
         return {InvalidPortNumber,
                 QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(commPort)};
@@ -127,6 +128,7 @@ MSComm::Error MSComm::setPortOpen(bool open)
     // DTR and RTS: devices that cannot (pseudo-terminals) refuse, which is not an error.
     serial.setDataTerminalReady(dtrEnable);
     serial.clearError();
+    baud = line.baud;
     hangingUp = false;
     return {};
 }
@@ -135,38 +137,31 @@ void MSComm::Output(const QByteArray& bytes)
 {
     if (!PortOpen())
         return;
-    pulling = true;
     serial.write(bytes);
-    // write() only queues: push it out now, before the caller sleeps.
+    // write() only queues: push it out now, so that pacing is measured from when the bytes left.
     while (serial.isOpen() && !hangingUp && serial.bytesToWrite() > 0)
         if (!serial.waitForBytesWritten(1000))
             break;
-    pulling = false;
 }
 
 QByteArray MSComm::Input()
 {
     if (!PortOpen())
         return {};
-    pulling = true;
-    // After a blocking sleep the data is still in the kernel: pull it in (a call takes a few KiB at most).
-    while (serial.isOpen() && !hangingUp && serial.waitForReadyRead(0)) {
-    }
-    pulling = false;
-    if (!serial.isOpen())
-        return {};
     return serial.readAll();
 }
 
-void MSComm::setInBufferCount(int n)
+bool MSComm::waitForInput(int ms)
 {
-    if (n == 0)
-        Input();
+    if (!PortOpen())
+        return false;
+    return serial.waitForReadyRead(ms); // emits readyRead, hence OnComm, before it returns
 }
 
 void MSComm::readyRead()
 {
-    if (pulling || inOnComm || hangingUp)
+    readErrorsInARow = 0;
+    if (inOnComm || hangingUp)
         return;
     commEvent = comEvReceive;
     inOnComm = true;
@@ -180,6 +175,12 @@ void MSComm::portError(QSerialPort::SerialPortError error)
         return;
     if (!serial.isOpen() || hangingUp)
         return;
+    if (error != QSerialPort::ResourceError && QFileInfo::exists(serial.portName()) && ++readErrorsInARow < 50) {
+        // A read that found nothing after all (the descriptor was reported readable, then the bytes had
+        // been taken by a wait) is reported as a read error too; only a device that keeps failing is gone.
+        serial.clearError();
+        return;
+    }
     // The device is gone. Closing from inside the port's own signal is not safe: close on the next turn of
     // the event loop, and behave as closed from now on.
     hangingUp = true;

@@ -1,9 +1,10 @@
 // The serial port control: the one port all modem traffic passes through, with the operations the modem
 // routines use (port number, settings text, open and close, output, input, receive event).
 //
-// It only moves bytes. Reads happen when asked (Input) or, while the event loop runs, as the receive event
-// OnComm. A device that vanishes while open (a USB modem unplugged, the simulator hung up) closes the port
-// once and reports hungUp; it never floods the event loop with errors.
+// It only moves bytes, and it lives on the modem thread with the routines that use it. Bytes arrive as the
+// receive event OnComm, both while that thread's event loop runs and inside waitForInput(). A device that
+// vanishes while open (a USB modem unplugged, the simulator hung up) closes the port once and reports
+// hungUp; it never floods the event loop with errors.
 #pragma once
 
 #include <QByteArray>
@@ -11,7 +12,7 @@
 #include <QSerialPort>
 #include <QString>
 
-struct AppState;
+#include "modem/ComPorts.h"
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -30,7 +31,7 @@ public:
         explicit operator bool() const { return number != 0; }
     };
 
-    explicit MSComm(const AppState& state, QObject* parent = nullptr);
+    explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
 
     void setCommPort(int n) { commPort = n; }
@@ -46,11 +47,14 @@ public:
     int InputMode() const { return inputMode; }
 
     bool PortOpen() const;
-    Error setPortOpen(bool open);
+    // Opening looks the COM number up in paths.
+    Error setPortOpen(bool open, const PortPaths& paths = {});
 
     void Output(const QByteArray& bytes);
-    QByteArray Input();           // everything received since the last read (may be empty)
-    void setInBufferCount(int n); // 0 discards unread input
+    QByteArray Input(); // everything received since the last read (may be empty)
+    // Waits up to ms for bytes; those that arrive are announced through OnComm before it returns.
+    bool waitForInput(int ms);
+    qint32 baudRate() const { return baud; }
     int CommEvent() const { return commEvent; }
     QString device() const { return serial.portName(); }
 
@@ -63,17 +67,17 @@ private:
     void portError(QSerialPort::SerialPortError error);
     void finishHangUp();
 
-    const AppState& state;
     QSerialPort serial;
+    qint32 baud = 9600;
     int commPort = 1;
     QString settings = QStringLiteral("9600,N,8,1");
     int handshaking = 0;
     bool dtrEnable = false;
     int inputLen = 0, rThreshold = 0, sThreshold = 0, inputMode = 0;
     int commEvent = 0;
-    bool pulling = false;  // Input() is pulling data in: readyRead must not become OnComm
     bool inOnComm = false; // an OnComm handler runs: its own reads must not raise it again
     bool hangingUp = false;
+    int readErrorsInARow = 0;
 };
 
 // Line settings of a settings text such as "115200,N,8,1". False when the text is not valid.

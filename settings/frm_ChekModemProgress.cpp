@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -82,92 +81,54 @@ void frm_ChekModemProgress::Form_Activate()
 void frm_ChekModemProgress::Command1_Click()
 {
     cancelled = true;
+    engine.cancelProbe();
     close();
 }
 
 void frm_ChekModemProgress::closeEvent(QCloseEvent* event)
 {
     // Closed by the user while the scan runs: the same as Cancel.
-    if (!scanEnded)
+    if (!scanEnded) {
         cancelled = true;
+        engine.cancelProbe();
+    }
     state.ChildWindowOpen = childWindowWasOpen;
     event->accept();
 }
 
 void frm_ChekModemProgress::scan()
 {
-    QPointer<frm_ChekModemProgress> self(this);
-    Modem& modem = engine.modem;
-    MSComm& port = engine.MSComm1;
-    AppState& st = state;
-    // The window went away under the scan (its owner was deleted): leave the port as the scan found it.
-    auto abandon = [&] {
-        modem.CloseComPort();
-        st.IsConnected = false;
-    };
     state.ChildWindowOpen = true;
-
-    QList<int> found;
     if (ProgBar->value() == 100)
         ProgBar->setValue(0);
-    int p = 1;
-    if (!cancelled) {
-        do {
-            ProgBar->setValue(ProgBar->value() + 5);
-            Label1->setText(QString::number(ProgBar->value()) + QLatin1Char('%'));
-            ProgBar->repaint();
-            Label1->repaint();
-
-            // A port that does not exist or is busy fails here, silently, and costs no wait.
-            modem.ConfigureComPort(p, probeSettings());
-            const bool opened = !port.setPortOpen(true);
-            state.IsConnected = opened;
-
-            QString response;
-            if (opened)
-                response = modem.ExecuteATCommand(QStringLiteral("AT\r"), ScaledDelay(state.ModemDelayFactor, 100),
-                                                  QStringLiteral("OK"), false, true, 2, QString());
-            if (!self)
-                return abandon();
-            ++p;
-            if (!response.isEmpty()) {
-                found << p - 1;
-            } else if (p > LastPort && found.isEmpty()) {
-                state.dialogs->message(QStringLiteral("Searched COM ports from 1 - 20 but did not find a modem."));
-                break;
-            }
-            port.setPortOpen(false);
-            state.IsConnected = false;
-        } while (!cancelled && p <= LastPort);
-        modem.CloseComPort();
-        state.IsConnected = false;
+    if (cancelled) {
+        scanned({});
+        return;
     }
+    engine.ProbeComPorts(
+        1, LastPort, probeSettings(), this,
+        [this](int) {
+            ProgBar->setValue(std::min(100, ProgBar->value() + 5));
+            Label1->setText(QString::number(ProgBar->value()) + QLatin1Char('%'));
+        },
+        [this](const ProbeResult& r) { scanned(r); });
+}
 
-    if (!cancelled) {
+void frm_ChekModemProgress::scanned(const ProbeResult& result)
+{
+    scanEnded = true;
+    const bool showList = !cancelled && !result.aborted;
+    if (showList) {
         ProgBar->setValue(100);
         Label1->setText(QStringLiteral("100%"));
-        for (int f : found) {
-            if (cancelled)
-                break;
-            state.ComPorts += QString::number(f) + QStringLiteral(", ");
-            modem.ConfigureComPort(f, probeSettings());
-            modem.OpenComPort();
-            const QString manufacturer = modem.GetManufacturerId();
-            if (!self)
-                return abandon();
-            state.ManufacturerId += listEntry(manufacturer) + QLatin1Char(',');
-            const QString model = modem.GetModelId();
-            if (!self)
-                return abandon();
-            state.ModelId += listEntry(model) + QStringLiteral(", ");
-            modem.CloseComPort();
+        if (result.found.empty())
+            state.dialogs->message(QStringLiteral("Searched COM ports from 1 - 20 but did not find a modem."));
+        for (const ProbeResult::Found& f : result.found) {
+            state.ComPorts += QString::number(f.port) + QStringLiteral(", ");
+            state.ManufacturerId += listEntry(f.manufacturer) + QLatin1Char(',');
+            state.ModelId += listEntry(f.model) + QStringLiteral(", ");
         }
     }
-    modem.CloseComPort();
-    state.IsConnected = false;
-
-    scanEnded = true;
-    const bool showList = !cancelled;
     close();
     deleteLater();
     if (showList) {

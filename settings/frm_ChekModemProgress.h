@@ -1,9 +1,8 @@
 // Modem auto-detection: probes COM1 to COM20 with "AT" through the program's own serial port, asks each
 // modem found for its manufacturer and model, then hands the result to the list of detected modems.
 //
-// The scan starts by itself once the window is first shown and runs on the user-interface thread; Cancel is
-// noticed between ports (the waits inside the exchanges let the click through). The window deletes itself
-// when the scan has ended.
+// The scan starts by itself once the window is first shown and runs on the modem thread, reporting each
+// port as it goes; Cancel stops it at the next port. The window deletes itself when the scan has ended.
 #pragma once
 
 #include <QWidget>
@@ -34,6 +33,7 @@ protected:
 private:
     void Form_Activate();
     void scan();
+    void scanned(const struct ProbeResult& result);
 
     Engine& engine;
     AppState& state;

@@ -383,7 +383,7 @@ void frm_Settings::cmdExit3_Click()
 void frm_Settings::cmdChkModem_Click()
 {
     // The lock of the modem tab is decided at load; a connect made since then must not lose its port to a scan.
-    if (state.IsConnected || engine.MSComm1.PortOpen()) {
+    if (state.IsConnected || engine.portInUse()) {
         state.dialogs->message(ConnectedWarning);
         return;
     }
@@ -559,7 +559,7 @@ void frm_Settings::cmdSave1_Click()
     if ((delayChanged || state.selectPortFromList) &&
         (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
         state.dialogs->message(RestartMessage);
-        engine.modem.CloseComPort();
+        engine.Disconnect();
         state.endApplication();
         return;
     }

@@ -147,6 +147,12 @@ bool ModemSimulator::linkAs(const QString& dataDir, int comNumber, QString* erro
     return true;
 }
 
+qint64 ModemSimulator::nowUs() const
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void ModemSimulator::run()
 {
     QByteArray outgoing;
@@ -154,6 +160,7 @@ void ModemSimulator::run()
     while (running) {
         int timeout = 50;
         bool hangup = false;
+        int bytesPerSecond = 0;
         {
             std::lock_guard lock(mutex);
             hangup = hangupRequested;
@@ -169,6 +176,7 @@ void ModemSimulator::run()
                 timeout = int(std::clamp<qint64>(delayed.front().at - now, 0, 50));
             if (call.active)
                 timeout = int(std::clamp<qint64>(call.nextRingAt - now, 0, timeout));
+            bytesPerSecond = baud / 10;
         }
         if (hangup) {
             closeTerminal();
@@ -176,7 +184,19 @@ void ModemSimulator::run()
             note(QStringLiteral("hung up"));
             break;
         }
-        pollfd fds[2] = {{master, short(POLLIN | (outgoing.isEmpty() ? 0 : POLLOUT)), 0}, {wakePipe[0], POLLIN, 0}};
+        // A slow line sends a slice of about 10 ms at a time, and nothing before the previous one is out.
+        qsizetype slice = outgoing.size();
+        bool lineBusy = false;
+        if (bytesPerSecond > 0 && !outgoing.isEmpty()) {
+            const qint64 wait = lineFreeAtUs - nowUs();
+            if (wait > 0) {
+                lineBusy = true;
+                timeout = std::min<int>(timeout, int((wait + 999) / 1000));
+            }
+            slice = std::min<qsizetype>(outgoing.size(), std::max(1, bytesPerSecond / 100));
+        }
+        const bool wantWrite = !outgoing.isEmpty() && !lineBusy;
+        pollfd fds[2] = {{master, short(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {wakePipe[0], POLLIN, 0}};
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN)
@@ -186,14 +206,18 @@ void ModemSimulator::run()
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n > 0) {
                 std::lock_guard lock(mutex);
+                raw.append(buffer, n);
                 for (ssize_t i = 0; i < n; ++i)
                     handleByte(buffer[i]);
             }
         }
-        if (!outgoing.isEmpty() && (fds[0].revents & POLLOUT)) {
-            const ssize_t n = ::write(master, outgoing.constData(), size_t(outgoing.size()));
-            if (n > 0)
+        if (wantWrite && (fds[0].revents & POLLOUT)) {
+            const ssize_t n = ::write(master, outgoing.constData(), size_t(slice));
+            if (n > 0) {
                 outgoing.remove(0, n);
+                if (bytesPerSecond > 0)
+                    lineFreeAtUs = std::max(lineFreeAtUs, nowUs()) + n * 1000000 / bytesPerSecond;
+            }
         }
     }
 }
@@ -225,13 +249,18 @@ void ModemSimulator::answer(const QByteArray& raw, int delayMs)
         else
             delayed.push_back({at, b});
     };
-    const qint64 at = nowMs() + delayMs + answerDelayMs;
+    qint64 at = nowMs() + delayMs + answerDelayMs;
     if (chunkPauseMs > 0 && bytes.size() > 1) {
-        const qsizetype half = bytes.size() / 2;
-        schedule(at, bytes.left(half));
-        schedule(at + chunkPauseMs, bytes.mid(half));
+        const qsizetype piece = chunkBytes > 0 ? chunkBytes : (bytes.size() + 1) / 2;
+        for (qsizetype i = 0; i < bytes.size(); i += piece, at += chunkPauseMs)
+            schedule(at, bytes.mid(i, piece));
+        at -= chunkPauseMs;
     } else {
         schedule(at, bytes);
+    }
+    if (!pendingAfter.isEmpty()) {
+        schedule(at + pendingAfterDelayMs, pendingAfter);
+        pendingAfter.clear();
     }
 }
 
@@ -262,8 +291,11 @@ void ModemSimulator::handleByte(char c)
     line += c;
 }
 
-void ModemSimulator::handleCommand(const QByteArray& raw)
+void ModemSimulator::handleCommand(const QByteArray& line)
 {
+    // As V.250 says, everything before "AT" on a command line is ignored (a stray escape, say).
+    const qsizetype at = line.toUpper().indexOf("AT");
+    const QByteArray raw = at > 0 ? line.mid(at) : line;
     const QString command = QString::fromLatin1(raw).trimmed();
     if (command.isEmpty())
         return;
@@ -272,7 +304,9 @@ void ModemSimulator::handleCommand(const QByteArray& raw)
     const QString upper = command.toUpper();
     auto arg = [&](const char* prefix) { return command.mid(qsizetype(strlen(prefix))); };
 
-    if (upper == QLatin1String("AT")) {
+    if (errorToEverything) {
+        answer(Error);
+    } else if (upper == QLatin1String("AT")) {
         answer(Ok);
     } else if (upper == QLatin1String("ATE0")) {
         echo = false;
@@ -284,6 +318,13 @@ void ModemSimulator::handleCommand(const QByteArray& raw)
         answer(floSupported ? Ok : Error);
     } else if (upper.startsWith(QLatin1String("AT+CSCS")) || upper.startsWith(QLatin1String("AT+CMGF"))) {
         answer(Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CSDH="))) {
+        if (!csdhSupported) {
+            answer(Error);
+        } else {
+            csdh = arg("AT+CSDH=").trimmed() == QLatin1String("1");
+            answer(Ok);
+        }
     } else if (upper.startsWith(QLatin1String("AT+CLIP="))) {
         if (!clipSupported) {
             answer(Error);
@@ -297,13 +338,22 @@ void ModemSimulator::handleCommand(const QByteArray& raw)
         answer(CrLf + model.toLatin1() + CrLf + Ok);
     } else if (upper == QLatin1String("AT+CLCC")) {
         QByteArray a;
+        if (dataCall)
+            a = CrLf + "+CLCC: 1,0,0,1,0,\"\",128" + CrLf;
         if (call.active)
-            a = CrLf + "+CLCC: 1,1,4,0,0," + quoted(call.number) + (call.number.startsWith('+') ? ",145" : ",129") +
+            a += CrLf + (dataCall ? "+CLCC: 2,1,4,0,0," : "+CLCC: 1,1,4,0,0,") + quoted(call.number) + (call.number.startsWith('+') ? ",145" : ",129") +
                 CrLf;
         answer(a + Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGL"))) {
+        static const QStringList ByNumber = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                             QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"),
+                                             QStringLiteral("ALL")};
         QString status =
             upper.startsWith(QLatin1String("AT+CMGL=")) ? unquoted(arg("AT+CMGL=")) : QStringLiteral("REC UNREAD");
+        bool numeric = false;
+        const int n = status.toInt(&numeric);
+        if (numeric && n >= 0 && n < ByNumber.size())
+            status = ByNumber.at(n);
         answer(listing(status.toUpper()));
     } else if (upper.startsWith(QLatin1String("AT+CMGD="))) {
         const int index = arg("AT+CMGD=").section(QLatin1Char(','), 0, 0).trimmed().toInt();
@@ -380,16 +430,37 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& numbe
     }
 }
 
+QByteArray ModemSimulator::header(int index, const SimEntry& m) const
+{
+    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT")};
+    const bool received = m.status.startsWith(QLatin1String("REC"));
+    QByteArrayList fields;
+    fields << QByteArray::number(index);
+    fields << (headerStyle == HeaderStyle::NumericStatus ? QByteArray::number(Statuses.indexOf(m.status))
+                                                         : quoted(m.status));
+    fields << quoted(m.number);
+    if (headerStyle != HeaderStyle::NoAlphaField)
+        fields << QByteArray(); // no phonebook name
+    if (received || headerStyle != HeaderStyle::NoAlphaField)
+        fields << (received ? quoted(m.received.toString(QStringLiteral("yy/MM/dd,hh:mm:ss")) + QStringLiteral("+22"))
+                            : QByteArray());
+    if (csdh) {
+        fields << (m.number.startsWith(QLatin1Char('+')) ? "145" : "129");
+        fields << QByteArray::number(m.text.toLatin1().size());
+    }
+    const QByteArray separator = headerStyle == HeaderStyle::BlanksAfterCommas ? ", " : ",";
+    const QByteArray prefix = headerStyle == HeaderStyle::NoBlankAfterColon ? "+CMGL:" : "+CMGL: ";
+    return prefix + fields.join(separator);
+}
+
 QByteArray ModemSimulator::listing(const QString& status)
 {
     QByteArray out;
     for (auto& [index, m] : sim) {
         if (status != QLatin1String("ALL") && m.status != status)
             continue;
-        out += "+CMGL: " + QByteArray::number(index) + ',' + quoted(m.status) + ',' + quoted(m.number) + ",,";
-        if (m.status.startsWith(QLatin1String("REC")))
-            out += quoted(m.received.toString(QStringLiteral("yy/MM/dd,hh:mm:ss")) + QStringLiteral("+22"));
-        out += CrLf + m.text.toLatin1() + CrLf;
+        out += header(index, m) + CrLf + m.text.toLatin1() + CrLf;
         if (m.status == QLatin1String("REC UNREAD"))
             m.status = QStringLiteral("REC READ"); // listing marks received messages read, as on a real SIM
     }
@@ -482,10 +553,65 @@ void ModemSimulator::setNetworkDelayMs(int ms)
     networkDelayMs = ms;
 }
 
-void ModemSimulator::setChunkedAnswers(int pauseMs)
+void ModemSimulator::setChunkedAnswers(int pauseMs, int bytes)
 {
     std::lock_guard lock(mutex);
     chunkPauseMs = pauseMs;
+    chunkBytes = bytes;
+}
+
+void ModemSimulator::setBaudRate(int b)
+{
+    std::lock_guard lock(mutex);
+    baud = b;
+}
+
+void ModemSimulator::injectAfterNextAnswer(const QByteArray& unsolicited, int delayMs)
+{
+    std::lock_guard lock(mutex);
+    pendingAfter = unsolicited;
+    pendingAfterDelayMs = delayMs;
+}
+
+void ModemSimulator::sendUnsolicited(const QByteArray& bytes)
+{
+    {
+        std::lock_guard lock(mutex);
+        writeNow(bytes);
+    }
+    wake();
+}
+
+void ModemSimulator::setHeaderStyle(HeaderStyle style)
+{
+    std::lock_guard lock(mutex);
+    headerStyle = style;
+}
+
+void ModemSimulator::setCsdhSupported(bool on)
+{
+    std::lock_guard lock(mutex);
+    csdhSupported = on;
+}
+
+void ModemSimulator::setDataCallListed(bool on)
+{
+    std::lock_guard lock(mutex);
+    dataCall = on;
+}
+
+void ModemSimulator::setErrorToEverything(bool on)
+{
+    std::lock_guard lock(mutex);
+    errorToEverything = on;
+}
+
+void ModemSimulator::enterTextEntry(const QString& number)
+{
+    std::lock_guard lock(mutex);
+    bodyFor = BodyFor::Cmgs;
+    bodyNumber = number;
+    body.clear();
 }
 
 void ModemSimulator::setAnswerDelayMs(int ms)
@@ -552,6 +678,12 @@ QStringList ModemSimulator::commands() const
     return received;
 }
 
+QByteArray ModemSimulator::rawInput() const
+{
+    std::lock_guard lock(mutex);
+    return raw;
+}
+
 QList<ModemSimulator::SentMessage> ModemSimulator::sent() const
 {
     std::lock_guard lock(mutex);
@@ -563,6 +695,7 @@ void ModemSimulator::clearRecords()
     std::lock_guard lock(mutex);
     received.clear();
     network.clear();
+    raw.clear();
 }
 
 void ModemSimulator::setLogger(std::function<void(const QString&)> l)

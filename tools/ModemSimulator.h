@@ -1,10 +1,12 @@
 // A GSM modem in text mode on a pseudo-terminal, for tests and for trying Broadtext without a modem.
 //
-// It runs on a thread of its own (the program's exchanges block their thread while they sleep), answers
-// like a real modem (echo until ATE0, V.250 framing, the "> " prompt, +CMGS/+CMGW/+CMSS, text-mode
-// listings, +CLCC), keeps a SIM store, makes events on demand (incoming SMS, ringing calls, send failures,
-// slow network, silence, hang-up, unsolicited lines inside an answer) and records every command received
-// and every message "sent to the network".
+// It runs on a thread of its own and answers like a real modem (echo until ATE0, V.250 framing, the "> "
+// prompt, +CMGS/+CMGW/+CMSS, text-mode listings with or without the text-mode parameters, +CLCC), keeps a
+// SIM store, and makes on demand what real modems and lines do to a program: incoming SMS, ringing calls,
+// send failures, a slow network, silence, hang-up, a slow serial line, answers in pieces, unsolicited lines
+// inside or right after an answer, the header variants of different makers, the packet-data "call" of LTE
+// modules, text entry still pending from an earlier session, and ERROR to everything. It records every
+// command and every raw byte received and every message "sent to the network".
 #pragma once
 
 #include <QByteArray>
@@ -24,6 +26,8 @@
 class ModemSimulator {
 public:
     enum class SendFailure { None, CmsError, BareOk, Silence };
+    // How listing headers are written: as the standard shows them, or as some makers do.
+    enum class HeaderStyle { Standard, NoBlankAfterColon, BlanksAfterCommas, NoAlphaField, NumericStatus };
 
     struct SimEntry {
         int index = 0;
@@ -62,9 +66,19 @@ public:
     void setSimCapacity(int messages);
     void failSends(SendFailure how, int count = 1);           // the next count submissions (AT+CMGS body, AT+CMSS)
     void setNetworkDelayMs(int ms);                           // time before +CMGS / +CMSS
-    void setChunkedAnswers(int pauseMs);                      // 0 off; else each answer comes in two halves
+    // 0 off; else answers come in pieces with this pause between them: two halves, or pieces of chunkBytes.
+    void setChunkedAnswers(int pauseMs, int chunkBytes = 0);
     void setAnswerDelayMs(int ms);                            // every answer comes this late (a slow modem)
+    void setBaudRate(int baud);                               // 0: no limit; else 10 bits per byte sent
     void injectIntoNextAnswer(const QByteArray& unsolicited); // an unsolicited line in the middle of an answer
+    void injectAfterNextAnswer(const QByteArray& unsolicited, int delayMs); // ... or just after it
+    void sendUnsolicited(const QByteArray& bytes);            // written now, between answers
+    void setHeaderStyle(HeaderStyle style);
+    void setCsdhSupported(bool on);                           // AT+CSDH=1 answered with ERROR unless set
+    void setDataCallListed(bool on);                          // AT+CLCC always lists an LTE data connection
+    void setErrorToEverything(bool on);                       // every command is answered ERROR
+    // Text entry left pending, as after "AT+CMGS=..." and "> " when the program then went away.
+    void enterTextEntry(const QString& number);
 
     // SIM store.
     int storeMessage(const QString& status, const QString& number, const QString& text);
@@ -79,6 +93,7 @@ public:
 
     // Records.
     QStringList commands() const;    // each command line received, without its CR
+    QByteArray rawInput() const;     // every byte received, in order
     QList<SentMessage> sent() const; // messages the network accepted
     void clearRecords();
     // Called on the simulator's thread with each line of its log (for people watching).
@@ -92,6 +107,8 @@ private:
     void submit(bool fromStore, int storeIndex, const QString& number, const QString& text);
     void answer(const QByteArray& bytes, int delayMs = 0);
     void writeNow(const QByteArray& bytes);
+    QByteArray header(int index, const SimEntry& m) const;
+    qint64 nowUs() const;
     void tickCall(qint64 nowMs);
     QByteArray listing(const QString& status);
     int freeIndex() const;
@@ -124,8 +141,19 @@ private:
     std::deque<SendFailure> failures;
     int networkDelayMs = 0;
     int chunkPauseMs = 0;
+    int chunkBytes = 0;
     int answerDelayMs = 0;
+    int baud = 0;
+    qint64 lineFreeAtUs = 0; // when the slow line has sent everything written so far
     QByteArray pendingInjection;
+    QByteArray pendingAfter;
+    int pendingAfterDelayMs = 0;
+    HeaderStyle headerStyle = HeaderStyle::Standard;
+    bool csdhSupported = true;
+    bool csdh = false;
+    bool dataCall = false;
+    bool errorToEverything = false;
+    QByteArray raw;
     enum class BodyFor { None, Cmgs, Cmgw } bodyFor = BodyFor::None;
     QString bodyNumber;
     QByteArray body;

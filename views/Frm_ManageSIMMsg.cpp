@@ -5,16 +5,14 @@
 #include "delivery/Engine.h"
 #include "views/NamedLabel.h"
 
-#include <QApplication>
 #include <QCheckBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -22,10 +20,8 @@ namespace {
 
 enum Column { MessageText, Status, MobileNumber, StorageIndex };
 
-// How long a listing for this window waits between reads of the modem's answer.
+// The pacing of a listing for this window.
 constexpr int ListingPollMs = 1500;
-// How often deferred modem work looks again whether the running exchange has finished.
-constexpr int IdleRetryMs = 50;
 
 QCheckBox* box(const QString& name, const QString& caption, QWidget* parent)
 {
@@ -48,14 +44,6 @@ QLabel* label(const QString& name, const QString& caption, QWidget* parent)
     l->setWordWrap(true);
     return l;
 }
-
-// The busy mouse pointer for as long as the object lives.
-struct BusyCursor {
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 } // namespace
 
@@ -177,13 +165,16 @@ bool Frm_ManageSIMMsg::connected()
     return false;
 }
 
-void Frm_ManageSIMMsg::whenModemIdle(std::function<void()> work)
+void Frm_ManageSIMMsg::workStarted()
 {
-    if (!engine.modem.exchangeInProgress()) {
-        work();
-        return;
-    }
-    QTimer::singleShot(IdleRetryMs, this, [this, work = std::move(work)] { whenModemIdle(work); });
+    if (workWaiting++ == 0)
+        setCursor(Qt::WaitCursor);
+}
+
+void Frm_ManageSIMMsg::workEnded()
+{
+    if (--workWaiting == 0)
+        unsetCursor();
 }
 
 void Frm_ManageSIMMsg::CmdShow_Click()
@@ -191,49 +182,30 @@ void Frm_ManageSIMMsg::CmdShow_Click()
     if (!connected())
         return;
     ListMessage->clear();
-    QList<Category> selected;
-    for (const Category& c : categories)
-        if (c.read->isChecked())
-            selected << c;
-    if (selected.isEmpty())
-        return;
-    whenModemIdle([this, selected] { showCategories(selected); });
+    const int round = ++showRound;
+    for (const Category& c : categories) {
+        if (!c.read->isChecked())
+            continue;
+        workStarted();
+        engine.ListSIMMessages(c.status, ListingPollMs, this, [this, c, round](const ListResult& listed) {
+            workEnded();
+            if (round == showRound)
+                addRows(c, listed);
+        });
+    }
 }
 
-void Frm_ManageSIMMsg::showCategories(const QList<Category>& selected)
+void Frm_ManageSIMMsg::addRows(const Category& c, const ListResult& listed)
 {
-    if (!connected())
-        return;
-    const BusyCursor busy;
-    // Several Show clicks may have waited for the same exchange: the list shows the last one only.
-    ListMessage->clear();
-    QPointer<Frm_ManageSIMMsg> alive(this);
-    Modem& modem = engine.modem;
-    try {
-        for (const Category& c : selected) {
-            modem.ListSIMMessages(c.status, ListingPollMs);
-            // The listing lets events run; the user may have closed the window meanwhile.
-            if (!alive)
-                return;
-            for (int i = 0; i < modem.SIMMessageCount && i < static_cast<int>(modem.SIMMessageList.size()); ++i) {
-                const SIMMessage& m = modem.SIMMessageList[i];
-                auto* row = new QTreeWidgetItem;
-                // The last record of a listing keeps the line end before the final OK; a list cell shows
-                // the words only.
-                QString text = m.Text;
-                while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-                    text.chop(1);
-                row->setText(MessageText, text);
-                row->setText(Status, c.shown);
-                row->setText(MobileNumber, m.Number);
-                row->setText(StorageIndex, m.Index);
-                row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-                row->setCheckState(MessageText, Qt::Unchecked);
-                ListMessage->addTopLevelItem(row);
-            }
-        }
-    } catch (const std::exception& e) {
-        engine.state.dialogs->message(QString::fromStdString(e.what()));
+    for (const SIMMessage& m : listed.records) {
+        auto* row = new QTreeWidgetItem;
+        row->setText(MessageText, m.Text);
+        row->setText(Status, c.shown);
+        row->setText(MobileNumber, m.Number);
+        row->setText(StorageIndex, m.Index);
+        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+        row->setCheckState(MessageText, Qt::Unchecked);
+        ListMessage->addTopLevelItem(row);
     }
 }
 
@@ -259,21 +231,19 @@ void Frm_ManageSIMMsg::CmdDelFromList_Click()
         if (row->checkState(MessageText) == Qt::Checked && number)
             indexes << index;
     }
-    whenModemIdle([this, indexes] { deleteTickedRows(indexes); });
-}
-
-void Frm_ManageSIMMsg::deleteTickedRows(const QList<int>& indexes)
-{
-    const BusyCursor busy;
-    QPointer<Frm_ManageSIMMsg> alive(this);
-    for (int index : indexes) {
-        if (!engine.state.IsConnected)
-            break;
-        engine.modem.DeleteSIMMessage(index);
-        if (!alive)
-            return;
+    if (indexes.isEmpty()) {
+        reload();
+        return;
     }
-    reload();
+    auto left = std::make_shared<int>(int(indexes.size()));
+    workStarted();
+    for (int index : indexes)
+        engine.DeleteSIMMessage(index, this, [this, left] {
+            if (--*left == 0) {
+                workEnded();
+                reload();
+            }
+        });
 }
 
 void Frm_ManageSIMMsg::reload()
@@ -295,19 +265,10 @@ void Frm_ManageSIMMsg::cmdDelete_Click()
             selected << c;
     if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the Messages?")))
         return;
-    if (selected.isEmpty())
-        return;
-    whenModemIdle([this, selected] {
-        if (!connected())
-            return;
-        const BusyCursor busy;
-        QPointer<Frm_ManageSIMMsg> alive(this);
-        for (const Category& c : selected) {
-            engine.modem.DeleteSIMMessagesByStatus(c.status);
-            if (!alive || !engine.state.IsConnected)
-                return;
-        }
-    });
+    for (const Category& c : selected) {
+        workStarted();
+        engine.DeleteSIMMessagesByStatus(c.status, this, [this] { workEnded(); });
+    }
 }
 
 void Frm_ManageSIMMsg::Cmdend_Click()

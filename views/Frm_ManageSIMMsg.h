@@ -1,6 +1,6 @@
 // Low-level access to the messages stored on the SIM card: lists them by status, deletes the ticked ones
-// by storage index, or deletes every message of the chosen statuses. Works on the main serial port and
-// never touches the message database.
+// by storage index, or deletes every message of the chosen statuses. Its work goes to the modem link like
+// any other (it waits its turn there, the window never waits), and it never touches the message database.
 #pragma once
 
 #include <QDialog>
@@ -39,15 +39,16 @@ private:
     };
 
     bool connected();
-    // Runs modem work once no other exchange is waiting for its answer: a click handled inside another
-    // exchange's response wait would otherwise take that exchange's answer away.
-    void whenModemIdle(std::function<void()> work);
-    void showCategories(const QList<Category>& selected);
-    void deleteTickedRows(const QList<int>& indexes);
+    void addRows(const Category& c, const struct ListResult& listed);
     void reload();
     void fitColumns();
+    // The busy pointer over this window while its modem work waits or runs.
+    void workStarted();
+    void workEnded();
 
     Engine& engine;
+    int showRound = 0; // a later Show click makes the answers of an earlier one stale
+    int workWaiting = 0;
     QList<Category> categories;
     QTreeWidget* ListMessage;
     QCheckBox* chkItem;

@@ -178,7 +178,7 @@ Frm_MessageBox::~Frm_MessageBox()
 void Frm_MessageBox::Form_Load()
 {
     engine.state.MessageBoxOpen = true;
-    engine.delivery.messageBox = this;
+    engine.setMessageBox(this);
     inBoxSelected = outBoxSelected = sentItemsSelected = false;
     page = 1;
     resize(13410 / 15, 9075 / 15);
@@ -202,8 +202,8 @@ void Frm_MessageBox::Form_Unload()
         return;
     unloaded = true;
     engine.state.MessageBoxOpen = false;
-    if (engine.delivery.messageBox == this)
-        engine.delivery.messageBox = nullptr;
+    if (engine.messageBox() == this)
+        engine.setMessageBox(nullptr);
 }
 
 void Frm_MessageBox::closeEvent(QCloseEvent* event)
@@ -514,19 +514,12 @@ void Frm_MessageBox::DeleteSMS()
 
 void Frm_MessageBox::Toolbar1_ButtonClick(int index)
 {
-    AppState& state = engine.state;
     switch (index) {
     case 1:
-        if (engine.modemFree() && !state.ReceivingBusy) {
-            engine.log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
-            engine.delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
-        }
+        engine.ReceiveNow();
         break;
     case 2:
-        if (engine.modemFree()) {
-            engine.log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
-            engine.delivery.SendAllOutboxSMS();
-        }
+        engine.SendNow();
         break;
     case 3:
         DeleteSMS();

@@ -8,6 +8,8 @@
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 
+#include <QSignalSpy>
+
 struct EngineRig : TestRig {
     Engine engine{state, db, log};
     ModemSimulator sim;
@@ -28,11 +30,18 @@ struct EngineRig : TestRig {
                            flow, QStringLiteral("GSM"), Database::DbBool(callerId), QStringLiteral("1")});
     }
 
-    // Saves settings for the simulator and connects as the Connect command does.
+    // Saves settings for the simulator and connects as the Connect command does, waiting for the outcome.
     bool connectModem(bool callerId = true)
     {
         saveModemSetting(Com, callerId);
+        return connectAndWait();
+    }
+    bool connectAndWait()
+    {
+        QSignalSpy changed(&engine, &Engine::connectionChanged);
         engine.Connect();
+        if (changed.isEmpty())
+            changed.wait(15000);
         return state.IsConnected && state.ModemReady;
     }
 

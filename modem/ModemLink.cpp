@@ -1,0 +1,81 @@
+#include "modem/ModemLink.h"
+
+#include "common/AppState.h"
+
+#include <QMetaObject>
+
+ModemLink::ModemLink(AppState& state, QObject* parent) : QObject(parent), state(state)
+{
+    thread.setObjectName(QStringLiteral("modem"));
+    routines = new ModemRoutines(abort);
+    routines->moveToThread(&thread);
+    connect(&thread, &QThread::finished, routines, &QObject::deleteLater);
+    // The routines speak from the modem thread; what they say is handed over in order.
+    routines->log = [this](const QString& line) {
+        here([this, line] {
+            if (writeLog)
+                writeLog(line);
+        });
+    };
+    routines->message = [this](const QString& text) {
+        here([this, text] {
+            if (showMessage)
+                showMessage(text);
+        });
+    };
+    routines->unsolicited = [this](const Unsolicited& u) { here([this, u] { Q_EMIT unsolicited(u); }); };
+    routines->portLost = [this] { here([this] { Q_EMIT portLost(); }); };
+    routines->probeProgress = [this](int port) { here([this, port] { Q_EMIT probeProgress(port); }); };
+    thread.start();
+}
+
+ModemLink::~ModemLink()
+{
+    cancelAll();
+    thread.quit();
+    thread.wait();
+}
+
+void ModemLink::onModemThread(std::function<void()> f)
+{
+    QMetaObject::invokeMethod(routines, std::move(f), Qt::QueuedConnection);
+}
+
+void ModemLink::here(std::function<void()> f)
+{
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+bool ModemLink::waiting(Work kind) const
+{
+    if (running(kind))
+        return true;
+    for (const auto& j : queue)
+        if (j->kind == kind)
+            return true;
+    return false;
+}
+
+void ModemLink::pump()
+{
+    if (current)
+        return;
+    if (queue.empty()) {
+        Q_EMIT idle();
+        return;
+    }
+    current = queue.front();
+    queue.pop_front();
+    abort = false;
+    onModemThread(current->run);
+}
+
+void ModemLink::cancelAll()
+{
+    if (current)
+        abort = true;
+    std::deque<std::shared_ptr<Job>> given;
+    given.swap(queue);
+    for (const auto& j : given)
+        j->cancel();
+}

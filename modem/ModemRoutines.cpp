@@ -1,0 +1,468 @@
+#include "modem/ModemRoutines.h"
+
+#include "common/FunctionsLibrary.h"
+
+namespace {
+
+const QByteArray CR = "\r";
+const char CtrlZ = 26;
+const char Escape = 27;
+
+// A silent modem fails an exchange after the prescribed number of empty polls, but never sooner than this:
+// giving up costs nothing to wait for, while giving up too early makes a slow modem fail.
+constexpr int MinimumSilenceMs = 1000;
+
+QByteArray quoted(const QString& s)
+{
+    return '"' + s.toLatin1() + '"';
+}
+
+QString shownAnswer(const AtResult& r)
+{
+    return Trim(r.text());
+}
+
+} // namespace
+
+ModemRoutines::ModemRoutines(std::atomic<bool>& abort, QObject* parent)
+    : QObject(parent), abort(abort), comm(this), channel(comm, abort, this)
+{
+    channel.onUnsolicited = [this](const Unsolicited& u) {
+        if (unsolicited)
+            unsolicited(u);
+    };
+    connect(&comm, &MSComm::hungUp, this, &ModemRoutines::hungUp);
+}
+
+ModemRoutines::~ModemRoutines()
+{
+    comm.setPortOpen(false);
+}
+
+int ModemRoutines::delay(double ms) const
+{
+    return ScaledDelay(ModemDelayFactor, ms);
+}
+
+void ModemRoutines::hungUp()
+{
+    if (portLost)
+        portLost();
+}
+
+bool ModemRoutines::portOpen() const
+{
+    return comm.PortOpen();
+}
+
+void ModemRoutines::pause(int ms)
+{
+    if (ms <= 0)
+        return;
+    channel.sleep(ms);
+    pausedMs += ms;
+}
+
+void ModemRoutines::logResponse(const QString& command, const AtResult& r)
+{
+    log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + RemoveCrLf(shownAnswer(r)) +
+        QLatin1Char('\''));
+}
+
+AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDelayMs, const QString& expected,
+                                         int maxEmptyPolls, const QString& errorText)
+{
+    AtCommand c;
+    c.bytes = command;
+    c.expect = Trim(expected) == QLatin1String(">") ? AtCommand::Prompt : AtCommand::Final;
+    c.minMs = pollDelayMs;
+    c.silenceMs = std::max(pollDelayMs * (maxEmptyPolls + 2), MinimumSilenceMs);
+    if (command.startsWith("AT+CLCC"))
+        c.answerPrefix = "+CLCC:";
+    const AtResult r = channel.exchange(c);
+    if (r.isError()) {
+        if (!Trim(errorText).isEmpty())
+            message(errorText);
+    } else if (r.final == FinalCode::NoCarrier) {
+        message(QStringLiteral("Your modem probably does not support the dialing feature."));
+    } else if (c.expect == AtCommand::Prompt && !r.prompt && r.final != FinalCode::None) {
+        log(QStringLiteral("Modem gives non expected response\r\nCommand: ") + QString::fromLatin1(command) +
+            QStringLiteral("\r\nExpected response: ") + Trim(expected) + QStringLiteral("\r\nReturned response: ") +
+            r.text());
+    }
+    return r;
+}
+
+ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
+{
+    ConnectResult result;
+    if (comm.PortOpen()) {
+        message(QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(request.port));
+        result.opened = true;
+    } else {
+        comm.setCommPort(request.port);
+        comm.setInputLen(0);
+        comm.setDTREnable(true);
+        comm.setHandshaking(2);
+        comm.setRThreshold(1);
+        comm.setSThreshold(1);
+        comm.setSettings(request.settings);
+        comm.setDTREnable(true);
+        log(QStringLiteral("Opening COM Port"));
+        result.openError = comm.setPortOpen(true, paths);
+        if (result.openError) {
+            log(QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: %1 Description: %2")
+                    .arg(result.openError.number)
+                    .arg(result.openError.description));
+            return result;
+        }
+        result.opened = true;
+    }
+    result.device = comm.device();
+    log(QStringLiteral("COM Port opened successfully."));
+    log(QStringLiteral("Setting the communication parameters for the modem."));
+    result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId);
+    result.aborted = abort.load();
+    result.portClosed = !comm.PortOpen();
+    return result;
+}
+
+bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId)
+{
+    const int d = delay(50);
+    callerId = false;
+
+    // A session that ended while the modem waited for a message text ("> ") left it waiting: without the
+    // escape it would take the next commands for that text and answer none of them.
+    cancelTextEntry();
+
+    if (IsNumeric(flowControl) && RoundHalfEven(NumericValue(flowControl)) != 0) {
+        const QString command = QStringLiteral("AT+FLO=") + flowControl;
+        const AtResult r = ExecuteATCommand(command.toLatin1() + CR, d, QStringLiteral("OK"), 5, QString());
+        log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) + QLatin1Char('\''));
+    }
+
+    AtResult r = ExecuteATCommand("ATE0" + CR, d, QStringLiteral("OK"), 5,
+                                  QStringLiteral("Error occured while executing this command: ATE0"));
+    logResponse(QStringLiteral("ATE0"), r);
+    if (!r.ok()) {
+        CloseComPort();
+        return false;
+    }
+
+    const QString cscs = QStringLiteral("AT+CSCS=") + QString::fromLatin1(quoted(characterSet));
+    r = ExecuteATCommand(cscs.toLatin1() + CR, d, QStringLiteral("OK"), 5,
+                         QStringLiteral("Error occured while executing this command: AT+CSCS"));
+    logResponse(cscs, r);
+    if (!r.ok()) {
+        CloseComPort();
+        return false;
+    }
+
+    if (enabledCallerId) {
+        callerId = true;
+        r = ExecuteATCommand("AT+CLIP=1" + CR, d, QStringLiteral("OK"), 5,
+                             QStringLiteral("Your modem does not support 'CallerID' feature."));
+        logResponse(QStringLiteral("AT+CLIP=1"), r);
+        if (!r.ok()) {
+            CloseComPort();
+            return false;
+        }
+    }
+
+    r = ExecuteATCommand("AT+CMGF=1" + CR, d, QStringLiteral("OK"), 5,
+                         QStringLiteral("Error occured while executing this command: AT+CMGF=1"));
+    logResponse(QStringLiteral("AT+CMGF=1"), r);
+    if (!r.ok()) {
+        CloseComPort();
+        return false;
+    }
+
+    // Listing headers then announce each text's length, so that a text is cut where it ends, whatever
+    // lines it holds. A modem that does not know the command lists without lengths.
+    if (!csdhRefused) {
+        r = ExecuteATCommand("AT+CSDH=1" + CR, d, QStringLiteral("OK"), 5, QString());
+        logResponse(QStringLiteral("AT+CSDH=1"), r);
+        if (r.isError())
+            csdhRefused = true;
+    }
+    return comm.PortOpen();
+}
+
+void ModemRoutines::cancelTextEntry()
+{
+    if (!comm.PortOpen())
+        return;
+    channel.write(QByteArray(1, Escape));
+    channel.sleep(std::max(delay(50), 100));
+    channel.discardInput();
+}
+
+void ModemRoutines::CloseComPort()
+{
+    comm.setPortOpen(false);
+    channel.setRinging(false);
+}
+
+QString ModemRoutines::GetManufacturerId()
+{
+    return IdentityLine(ExecuteATCommand("AT+CGMI" + CR, delay(50), QStringLiteral("OK"), 5, {}).text());
+}
+
+QString ModemRoutines::GetModelId()
+{
+    return IdentityLine(ExecuteATCommand("AT+CGMM" + CR, delay(50), QStringLiteral("OK"), 5, {}).text());
+}
+
+CallStatusResult ModemRoutines::GetCallStatus()
+{
+    CallStatusResult result;
+    const AtResult r = ExecuteATCommand("AT+CLCC" + CR, delay(120), QStringLiteral("OK"), 4, {});
+    result.aborted = r.aborted;
+    result.portClosed = r.portClosed;
+    result.status = CallStatusFromResponse(r.text());
+    const QString st = Trim(RemoveCrLf(result.status)).toUpper();
+    result.callInProgress = st == QLatin1String("ACTIVE") || st == QLatin1String("INCOMING") ||
+                            st == QLatin1String("DIALING") || st == QLatin1String("ALERTING");
+    bool voice = false;
+    for (const CallEntry& c : ParseCallList(r.text()))
+        voice = voice || c.mode == 0;
+    result.noCall = r.ok() && !voice;
+    if (result.noCall)
+        channel.setRinging(false);
+    return result;
+}
+
+ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDelayMs)
+{
+    ListResult result;
+    const QString status = statusText.toUpper();
+    const QString call = Trim(RemoveCrLf(GetCallStatus().status)).toUpper();
+    // A call in progress (or no answer at all): nothing is listed.
+    if (!call.contains(QLatin1String("ERROR")) && !call.contains(QLatin1String("OK"))) {
+        result.callInProgress = true;
+        result.portClosed = !comm.PortOpen();
+        result.aborted = abort.load();
+        return result;
+    }
+    const QString command = QStringLiteral("AT+CMGL=") + QString::fromLatin1(quoted(status));
+    AtCommand c;
+    c.bytes = command.toLatin1() + "\r\n";
+    c.expect = AtCommand::Listing;
+    c.minMs = pollDelayMs;
+    c.silenceMs = std::max(pollDelayMs * 7, MinimumSilenceMs * 3);
+    c.overallMs = 20000;
+    const AtResult r = channel.exchange(c);
+    result.aborted = r.aborted;
+    result.portClosed = r.portClosed;
+    log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) + QLatin1Char('\''));
+    if (!r.ok() || !r.listing.complete)
+        return result;
+    result.listed = true;
+    result.records = r.listing.records;
+    return result;
+}
+
+CommandResult ModemRoutines::DeleteSIMMessage(int index)
+{
+    CommandResult result;
+    result.at = ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index).toLatin1() + CR, delay(150),
+                                 QStringLiteral("OK"), 5,
+                                 QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
+    result.ok = result.at.ok();
+    result.aborted = result.at.aborted;
+    result.portClosed = result.at.portClosed;
+    return result;
+}
+
+void ModemRoutines::DeleteSIMMessagesByStatus(const QString& status)
+{
+    const ListResult listed = ListSIMMessages(status.toUpper(), delay(200));
+    for (const SIMMessage& m : listed.records) {
+        if (abort.load() || !comm.PortOpen())
+            return;
+        ExecuteATCommand(QStringLiteral("AT+CMGD=").toLatin1() + m.Index.toLatin1() + CR, delay(100),
+                         QStringLiteral("OK"), 5, QStringLiteral("Error occured while executing this command: AT+CMGD=") + m.Index);
+    }
+}
+
+AtResult ModemRoutines::messageBody(const QByteArray& body, int pollDelayMs)
+{
+    // After the text the network decides: its answer may take many seconds and no byte comes meanwhile.
+    AtCommand c;
+    c.bytes = body;
+    c.minMs = pollDelayMs;
+    c.silenceMs = finalAnswerTimeoutMs;
+    c.overallMs = finalAnswerTimeoutMs;
+    return channel.exchange(c);
+}
+
+SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text)
+{
+    SubmitResult result;
+    QString message = text;
+    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QStringList parts = SplitIntoParts(message);
+    for (const QString& part : parts) {
+        if (abort.load() || !comm.PortOpen()) {
+            result.aborted = abort.load();
+            result.portClosed = !comm.PortOpen();
+            result.response = QStringLiteral("ERROR");
+            result.reason = QStringLiteral("the modem is not connected");
+            return result;
+        }
+        const QString header = QStringLiteral("AT+CMGS=") + QString::fromLatin1(quoted(number));
+        const AtResult prompt = ExecuteATCommand(header.toLatin1() + CR, delay(20), QStringLiteral("> "), 10, {});
+        logResponse(header, prompt);
+        if (!prompt.prompt) {
+            // No prompt: the modem refused or did not answer. Ctrl-Z would submit whatever it collected, so
+            // nothing more is written; an escape ends a text entry the modem may have opened after all.
+            cancelTextEntry();
+            result.final = prompt.final;
+            result.errorNumber = prompt.errorNumber;
+            result.response = prompt.isError() ? shownAnswer(prompt) : QStringLiteral("ERROR: no prompt for the message text");
+            result.reason = prompt.timedOut ? QStringLiteral("no answer") : QStringLiteral("no prompt for the text");
+            result.aborted = prompt.aborted;
+            result.portClosed = prompt.portClosed;
+            return result;
+        }
+        const AtResult r = messageBody(part.toLatin1() + CtrlZ, delay(250));
+        result.final = r.final;
+        result.errorNumber = r.errorNumber;
+        result.aborted = r.aborted;
+        result.portClosed = r.portClosed;
+        // Only +CMGS: <reference> says the network took the message; silence or a bare OK does not.
+        if (!r.ok() || ParseResultNumber(r.text(), "+CMGS:").isEmpty()) {
+            result.response = r.isError() ? shownAnswer(r)
+                                           : QStringLiteral("ERROR: the modem did not confirm the message (") +
+                                                 Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
+            result.reason = r.timedOut ? QStringLiteral("no answer") : r.ok() ? QStringLiteral("bare OK") : shownAnswer(r);
+            return result;
+        }
+        result.response = shownAnswer(r);
+        ++result.partsSent;
+    }
+    result.sent = true;
+    return result;
+}
+
+QString ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partText)
+{
+    QString part = partText;
+    part.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // The text is written once the modem asks for it: modems drop what comes before the prompt.
+    const QByteArray header = "AT+CMGW=" + quoted(number) + CR;
+    const AtResult prompt = ExecuteATCommand(header, delay(75), QStringLiteral("> "), 5,
+                                             QStringLiteral("Error occured while executing this command: AT+CMGW"));
+    if (!prompt.prompt) {
+        cancelTextEntry();
+        return {};
+    }
+    const AtResult r = messageBody(part.toLatin1() + CtrlZ, delay(75));
+    if (r.isError()) {
+        message(QStringLiteral("Error occured while executing this command: AT+CMGW"));
+        return {};
+    }
+    if (!r.ok())
+        return {};
+    return ParseCmgwIndex(r.text());
+}
+
+AtResult ModemRoutines::SendStoredSMS(int index)
+{
+    AtCommand c;
+    c.bytes = QStringLiteral("AT+CMSS=%1").arg(index).toLatin1() + CR;
+    c.minMs = delay(1000);
+    c.silenceMs = finalAnswerTimeoutMs;
+    c.overallMs = finalAnswerTimeoutMs;
+    const AtResult r = channel.exchange(c);
+    if (r.isError())
+        message(QStringLiteral("Error occured while executing this command: AT+CMSS"));
+    return r;
+}
+
+SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text)
+{
+    SubmitResult result;
+    for (const QString& part : SplitIntoParts(text)) {
+        if (abort.load() || !comm.PortOpen()) {
+            result.aborted = abort.load();
+            result.portClosed = !comm.PortOpen();
+            result.response = QStringLiteral("ERROR");
+            result.reason = QStringLiteral("the modem is not connected");
+            return result;
+        }
+        const QString index = Trim(WriteSMSToSIM(number, part));
+        if (index.isEmpty()) {
+            result.response = QStringLiteral("ERROR");
+            result.reason = QStringLiteral("the message could not be stored on the SIM card");
+            result.aborted = abort.load();
+            result.portClosed = !comm.PortOpen();
+            return result;
+        }
+        const AtResult r = SendStoredSMS(index.toInt());
+        result.final = r.final;
+        result.errorNumber = r.errorNumber;
+        if (!r.ok() || ParseResultNumber(r.text(), "+CMSS:").isEmpty()) {
+            // Not sent: remove the stored copy so that retries do not fill the SIM.
+            DeleteSIMMessage(index.toInt());
+            result.response = QStringLiteral("ERROR: the modem did not send the stored message (") +
+                              Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
+            result.reason = r.timedOut ? QStringLiteral("no answer") : r.ok() ? QStringLiteral("bare OK") : shownAnswer(r);
+            result.aborted = r.aborted;
+            result.portClosed = r.portClosed;
+            return result;
+        }
+        // The part has left; a failed clean-up must not make it count as unsent (it would be sent again).
+        const CommandResult deleted = DeleteSIMMessage(index.toInt());
+        if (!deleted.ok)
+            log(QStringLiteral("Could not delete the sent message %1 from the SIM card: '%2'")
+                    .arg(index, RemoveCrLf(shownAnswer(deleted.at))));
+        ++result.partsSent;
+    }
+    result.response = QStringLiteral("OK");
+    result.sent = true;
+    return result;
+}
+
+ProbeResult ModemRoutines::ProbeComPorts(int first, int last, const QString& settings)
+{
+    ProbeResult result;
+    QList<int> answering;
+    for (int p = first; p <= last; ++p) {
+        if (abort.load()) {
+            result.cancelled = true;
+            return result;
+        }
+        if (probeProgress)
+            probeProgress(p);
+        comm.setCommPort(p);
+        comm.setSettings(settings);
+        comm.setHandshaking(2);
+        // A port that does not exist or is busy fails here, silently, and costs no wait.
+        if (comm.setPortOpen(true, paths))
+            continue;
+        AtCommand c;
+        c.bytes = "AT" + CR;
+        c.minMs = delay(100);
+        c.silenceMs = delay(100) * 4;
+        const AtResult r = channel.exchange(c);
+        if (!r.empty())
+            answering << p;
+        comm.setPortOpen(false);
+    }
+    for (int p : answering) {
+        if (abort.load()) {
+            result.cancelled = true;
+            return result;
+        }
+        comm.setCommPort(p);
+        comm.setSettings(settings);
+        if (comm.setPortOpen(true, paths))
+            continue;
+        ProbeResult::Found f{p, GetManufacturerId(), GetModelId()};
+        result.found.push_back(f);
+        comm.setPortOpen(false);
+    }
+    return result;
+}

@@ -1,0 +1,143 @@
+// The AT command routines, run one at a time on the modem thread: port opening and closing, modem
+// initialisation, identity and call-state queries, SIM listing and deletion, SMS submission, and the probe
+// of COM ports for auto-detection.
+//
+// Each routine returns a typed result. What the user must see (a message box, an activity-log line) goes
+// out through the message and log callbacks, which the link delivers on the user-interface thread in the
+// order they were made. Each command's delay (times the delay factor) is the least time its exchange takes:
+// the pacing slow modems need; answers themselves are recognised by whole lines.
+#pragma once
+
+#include "modem/AtChannel.h"
+#include "modem/ComPorts.h"
+#include "modem/MSComm.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <vector>
+
+// What every result carries: whether the link had to give the work up.
+struct LinkOutcome {
+    bool aborted = false;   // Disconnect, or the link was shut down
+    bool portClosed = false; // the port was not open or the device went away
+};
+
+struct ConnectRequest {
+    int port = 0;
+    QString settings; // "115200,N,8,1"
+    QString flowControl;
+    QString characterSet;
+    bool callerId = false;
+};
+struct ConnectResult : LinkOutcome {
+    MSComm::Error openError; // number 0 when the port opened
+    bool opened = false;
+    bool ready = false; // initialisation succeeded
+    QString device;
+};
+
+struct CommandResult : LinkOutcome {
+    AtResult at;
+    bool ok = false;
+};
+
+struct CallStatusResult : LinkOutcome {
+    QString status;           // as GetCallStatus gives it: "Incoming", ..., the answer text, "ERROR"
+    bool callInProgress = false; // a voice call is active, incoming, dialing or alerting
+    bool noCall = false;         // the modem answered OK and listed no voice call
+};
+
+struct ListResult : LinkOutcome {
+    bool callInProgress = false; // a call rang: nothing was listed
+    bool listed = false;         // the listing was read to its end
+    std::vector<SIMMessage> records;
+};
+
+struct SubmitResult : LinkOutcome {
+    bool sent = false; // the network took every part
+    QString response;  // the modem's last answer (for the log and the tests)
+    QString reason;    // why not, in words
+    FinalCode final = FinalCode::None;
+    int errorNumber = -1;
+    int partsSent = 0;
+};
+
+struct ProbeResult : LinkOutcome {
+    struct Found {
+        int port;
+        QString manufacturer;
+        QString model;
+    };
+    std::vector<Found> found;
+    bool cancelled = false;
+};
+
+class ModemRoutines : public QObject {
+    Q_OBJECT
+public:
+    explicit ModemRoutines(std::atomic<bool>& abort, QObject* parent = nullptr);
+    ~ModemRoutines() override;
+
+    // Set by the link before each request.
+    double ModemDelayFactor = 1.0;
+    PortPaths paths;
+    int finalAnswerTimeoutMs = 60000; // the network's own limit for a submission is about a minute
+
+    std::function<void(const QString&)> message;      // a message box
+    std::function<void(const QString&)> log;          // an activity-log line
+    std::function<void(const Unsolicited&)> unsolicited;
+    std::function<void()> portLost;                    // the device went away while open
+    std::function<void(int)> probeProgress;           // the port being probed
+
+    // The exchange: command with its pacing, expected answer ("OK" or "> "), empty polls allowed and the
+    // error text shown when the modem answers with an error.
+    AtResult ExecuteATCommand(const QByteArray& command, int pollDelayMs, const QString& expected, int maxEmptyPolls,
+                              const QString& errorText);
+
+    ConnectResult Connect(const ConnectRequest& request);
+    void CloseComPort();
+    bool portOpen() const;
+    int commPort() const { return comm.CommPort(); }
+    QString device() const { return comm.device(); }
+
+    QString GetManufacturerId();
+    QString GetModelId();
+    CallStatusResult GetCallStatus();
+
+    ListResult ListSIMMessages(const QString& status, int pollDelayMs);
+    CommandResult DeleteSIMMessage(int index);
+    void DeleteSIMMessagesByStatus(const QString& status);
+
+    SubmitResult SendSMSDirect(const QString& number, const QString& text);
+    QString WriteSMSToSIM(const QString& number, const QString& part);
+    AtResult SendStoredSMS(int index);
+    SubmitResult StoreAndSendSMS(const QString& number, const QString& text);
+
+    ProbeResult ProbeComPorts(int first, int last, const QString& settings);
+
+    // Whether the last initialisation asked for caller identification.
+    bool callerIdRequested() const { return callerId; }
+
+    // Milliseconds of prescribed pacing so far (benchmarks subtract it).
+    qint64 pacedMs() const { return channel.pacedMs + pausedMs; }
+    // Pause that keeps the prescribed rhythm between submissions, still hearing unsolicited lines.
+    void pause(int ms);
+
+private:
+    int delay(double ms) const;
+    void logResponse(const QString& command, const AtResult& r);
+    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId);
+    AtResult messageBody(const QByteArray& body, int pollDelayMs);
+    // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
+    void cancelTextEntry();
+    void hungUp();
+
+    std::atomic<bool>& abort;
+    MSComm comm;
+    AtChannel channel;
+    bool callerId = false;
+    bool csdhRefused = false; // the modem refused AT+CSDH=1 once: it is not asked again
+    qint64 pausedMs = 0;
+};

@@ -1,0 +1,290 @@
+// The modem conversation as real modems and lines make it: slow lines, answers in pieces, message texts
+// that look like modem lines, the header variants of different makers, the packet-data "call" of LTE
+// modules, slow modems, a message box left open, text entry left pending by an earlier session, and a
+// modem unplugged and plugged in again. End to end: the timers, the real serial code, the simulator and the
+// database.
+#include "EngineRig.h"
+
+namespace {
+
+QStringList inboxTexts(Database& db)
+{
+    QStringList out;
+    Query q(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+qint64 inboxCount(Database& db)
+{
+    return db.count(QStringLiteral("SELECT count(*) FROM Message_InBox"));
+}
+
+qint64 sentItems(Database& db)
+{
+    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
+}
+
+// Runs reception and delivery every second and the call watch as the main window does.
+void runTimers(EngineRig& rig, bool callWatch = true)
+{
+    rig.state.ReceiveIntervalSeconds = 1;
+    rig.state.SendIntervalSeconds = 1;
+    rig.engine.applyTimerPeriods();
+    rig.engine.timerRefreshHomePage.setEnabled(callWatch);
+}
+
+// A user who leaves a message box open: the box runs its own event loop until it is closed.
+class LingeringDialogs : public ScriptedDialogs {
+public:
+    int openForMs = 0;
+    std::function<void()> whileOpen;
+    void message(const QString& text) override
+    {
+        ScriptedDialogs::message(text);
+        QEventLoop loop;
+        QTimer::singleShot(openForMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (whileOpen)
+            whileOpen();
+    }
+};
+
+} // namespace
+
+class ModemConversationTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void listingOnASlowLineWithOkInTextsLosesNothing();
+    void textsThatLookLikeModemLinesAreStoredAsSent();
+    void headerVariantsOfRealModems_data();
+    void headerVariantsOfRealModems();
+    void dataConnectionOfLteModulesIsNoCall();
+    void everyDelayFactorDeliversAndReceives_data();
+    void everyDelayFactorDeliversAndReceives();
+    void messageBoxLeftOpenStopsNothing();
+    void textEntryPendingFromAnEarlierSessionIsCancelled();
+    void ringsDuringADeliveryRunAreAllHeard();
+    void fullSimOnASlowLineIsImportedExactly();
+};
+
+void ModemConversationTest::listingOnASlowLineWithOkInTextsLosesNothing()
+{
+    EngineRig rig;
+    rig.sim.setBaudRate(9600);
+    rig.sim.setChunkedAnswers(5, 64);
+    QStringList sent;
+    for (int i = 0; i < 30; ++i) {
+        const QString text = i % 3 == 0   ? QStringLiteral("OK see you at %1").arg(i)
+                             : i % 3 == 1 ? QStringLiteral("Your BOOK no. %1 is ready\r\nOK?").arg(i)
+                                          : QStringLiteral("TOKEN %1\r\nOK\r\nthanks").arg(i);
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+9198765432%1").arg(i % 10), text);
+        sent << text;
+    }
+    QVERIFY(rig.connectModem());
+    runTimers(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 60000);
+    QTRY_COMPARE(inboxCount(rig.db), 30);
+    QStringList stored = inboxTexts(rig.db);
+    stored.sort();
+    sent.sort();
+    QCOMPARE(stored, sent);
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
+{
+    EngineRig rig;
+    const QString forged = QStringLiteral("Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\""
+                                          "\r\nYou have won. Call now");
+    const QStringList texts = {QStringLiteral("CALL ME DURING LUNCH"), QStringLiteral("BRING\r\nRING\r\nTHE BOOK"),
+                               QStringLiteral("NO CARRIER\r\nERROR\r\nstill here"), forged,
+                               QStringLiteral("Hi there")};
+    for (const QString& t : texts)
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), t);
+    // The slot the forged header names holds the user's own stored message, which must stay.
+    while (rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("+1"), QStringLiteral("mine")) < 7) {
+    }
+    QVERIFY(rig.connectModem());
+    runTimers(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 5, 20000);
+    QTRY_COMPARE(rig.sim.simMessages().size(), 2);
+    QTest::qWait(1500); // another reception finds nothing more
+    QCOMPARE(inboxTexts(rig.db), texts);
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE SenderMobileNo = '+15550001'")), 0);
+    for (const auto& m : rig.sim.simMessages())
+        QCOMPARE(m.status, QStringLiteral("STO SENT"));
+    QVERIFY(!rig.sound.played.join(QLatin1Char(' ')).contains(QLatin1String("ringing")));
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 0);
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::headerVariantsOfRealModems_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<bool>("lengths");
+    QTest::newRow("no blank after +CMGL:") << int(ModemSimulator::HeaderStyle::NoBlankAfterColon) << true;
+    QTest::newRow("blanks after the commas") << int(ModemSimulator::HeaderStyle::BlanksAfterCommas) << true;
+    QTest::newRow("alpha field omitted") << int(ModemSimulator::HeaderStyle::NoAlphaField) << true;
+    QTest::newRow("numeric status") << int(ModemSimulator::HeaderStyle::NumericStatus) << true;
+    QTest::newRow("no text lengths (AT+CSDH refused)") << int(ModemSimulator::HeaderStyle::Standard) << false;
+}
+
+void ModemConversationTest::headerVariantsOfRealModems()
+{
+    QFETCH(int, style);
+    QFETCH(bool, lengths);
+    EngineRig rig;
+    rig.sim.setHeaderStyle(ModemSimulator::HeaderStyle(style));
+    rig.sim.setCsdhSupported(lengths);
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("first, one"));
+    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9812345678"), QStringLiteral("mine"));
+    rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("447700900123"), QStringLiteral("two\r\nlines"));
+    QVERIFY(rig.connectModem());
+    runTimers(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 2, 15000);
+    QTRY_COMPARE(rig.sim.simMessages().size(), 1);
+    QCOMPARE(inboxTexts(rig.db), (QStringList{"first, one", "two\r\nlines"}));
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT SenderMobileNo FROM Message_InBox ORDER BY InBox_Id DESC")).toString(),
+             QStringLiteral("+447700900123"));
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::dataConnectionOfLteModulesIsNoCall()
+{
+    EngineRig rig;
+    rig.sim.setDataCallListed(true);
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
+    runTimers(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sim.sent().size(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 1, 15000);
+    QVERIFY(rig.engine.Timer1.isEnabled() && rig.engine.Timer2.isEnabled());
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::everyDelayFactorDeliversAndReceives_data()
+{
+    QTest::addColumn<double>("factor");
+    QTest::newRow("1") << 1.0;
+    QTest::newRow("3") << 3.0;
+    QTest::newRow("7 (slower modem)") << 7.0;
+}
+
+void ModemConversationTest::everyDelayFactorDeliversAndReceives()
+{
+    QFETCH(double, factor);
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.state.ModemDelayFactor = factor;
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
+    runTimers(rig);
+    // The window answers at once all the while: the user-interface thread never waits for the modem.
+    QElapsedTimer sinceLastTurn;
+    qint64 longestStall = 0;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceLastTurn.restart());
+    });
+    sinceLastTurn.start();
+    turn.start(20);
+    QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), 1, 40000);
+    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 1, 40000);
+    QVERIFY2(longestStall < 400, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestStall)));
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::messageBoxLeftOpenStopsNothing()
+{
+    EngineRig rig;
+    LingeringDialogs dialogs;
+    rig.state.dialogs = &dialogs;
+    SystemClock clock;
+    rig.state.clock = &clock;
+    rig.sim.setBaudRate(9600);
+    for (int i = 0; i < 15; ++i)
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QString(60, QLatin1Char('x')));
+    QVERIFY(rig.connectModem());
+    for (int i = 0; i < 3; ++i)
+        rig.queue(QStringLiteral("9888812121"), QStringLiteral("out %1").arg(i));
+    runTimers(rig);
+
+    // A click while the modem is busy opens a box that stays open for 8 s; a call rings meanwhile.
+    dialogs.openForMs = 8000;
+    qint64 sentBefore = -1, inboxBefore = -1, callsBefore = -1;
+    QDateTime opened;
+    dialogs.whileOpen = [&] {
+        // Checked as the box closes: work went on while it was open.
+        QVERIFY(sentItems(rig.db) > sentBefore);
+        QVERIFY(inboxCount(rig.db) > inboxBefore);
+        QVERIFY(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")) > callsBefore);
+        const QDateTime recorded = Database::FromDbTime(
+            rig.db.scalar(QStringLiteral("SELECT callDateTime FROM MissedCallStatistics ORDER BY id LIMIT 1")));
+        QVERIFY(recorded < opened.addSecs(6));
+    };
+    QTimer::singleShot(1500, [&] {
+        sentBefore = sentItems(rig.db);
+        inboxBefore = inboxCount(rig.db);
+        callsBefore = rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics"));
+        opened = QDateTime::currentDateTime();
+        rig.sim.incomingCall(QStringLiteral("+919812345678"), 1, 500, true);
+        dialogs.message(QStringLiteral("Please enter numeric value."));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.shown.empty() && opened.isValid() && opened.secsTo(QDateTime::currentDateTime()) > 9,
+                             30000);
+    QCOMPARE(sentItems(rig.db), 3);
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::textEntryPendingFromAnEarlierSessionIsCancelled()
+{
+    EngineRig rig;
+    rig.sim.enterTextEntry(QStringLiteral("9888812121"));
+    QVERIFY(rig.connectModem());
+    QVERIFY(rig.dialogs.shown.empty());
+    QVERIFY(rig.sim.sent().isEmpty()); // the pending entry was cancelled, not sent with commands as its text
+    QVERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGF=1")));
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::ringsDuringADeliveryRunAreAllHeard()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    for (int i = 0; i < 8; ++i)
+        rig.queue(QStringLiteral("9888812121"), QStringLiteral("out %1").arg(i));
+    rig.sim.setNetworkDelayMs(150);
+    rig.sim.incomingCall(QStringLiteral("+919812345678"), 6, 300, false);
+    rig.engine.Timer2_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), 8, 20000);
+    QTRY_VERIFY(!rig.sim.callRinging());
+    QTest::qWait(200);
+    QCOMPARE(rig.sound.played.size(), 6);
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
+{
+    EngineRig rig;
+    rig.sim.setSimCapacity(255);
+    rig.sim.setBaudRate(9600);
+    QStringList sent;
+    for (int i = 0; i < 255; ++i) {
+        sent << QStringLiteral("Message %1 OK").arg(i, 3, 10, QLatin1Char('0'));
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), sent.last());
+    }
+    QVERIFY(rig.connectModem());
+    runTimers(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 240000);
+    QTRY_COMPARE(inboxCount(rig.db), 255);
+    QStringList stored = inboxTexts(rig.db);
+    stored.sort();
+    QCOMPARE(stored, sent);
+    rig.engine.Disconnect();
+}
+
+QTEST_GUILESS_MAIN(ModemConversationTest)
+#include "tst_modem_conversation.moc"
