@@ -3,10 +3,25 @@
 #include <QLocale>
 #include <QWindow>
 #include <cmath>
+#include <limits>
 
-qint32 RoundUp(double x)
+namespace {
+
+// A whole-valued double as Int, or nothing outside Int's range. The bounds are -2^(n-1), exact as a double,
+// and 2^(n-1), the first whole number past the top (Int's maximum itself is not exact as a double).
+template <typename Int> std::optional<Int> toInteger(double whole)
 {
-    return static_cast<qint32>(-std::floor(-x));
+    constexpr double lowest = static_cast<double>(std::numeric_limits<Int>::min());
+    if (!(whole >= lowest && whole < -lowest)) // also refuses NaN
+        return std::nullopt;
+    return static_cast<Int>(whole);
+}
+
+} // namespace
+
+std::optional<qint32> RoundUp(double x)
+{
+    return toInteger<qint32>(-std::floor(-x));
 }
 
 QString Trim(const QString& s)
@@ -103,9 +118,9 @@ double NumericValue(const QString& s)
     return parseNumber(s, &v) ? v : 0.0;
 }
 
-qint64 RoundHalfEven(double x)
+std::optional<qint64> RoundHalfEven(double x)
 {
-    return static_cast<qint64>(std::nearbyint(x)); // default rounding mode: to nearest, ties to even
+    return toInteger<qint64>(std::nearbyint(x)); // default rounding mode: to nearest, ties to even
 }
 
 void SetWindowOnTop(QWindow* window, bool onTop)
@@ -128,5 +143,8 @@ QString GeneralDateTime(const QDateTime& t)
 
 int ScaledDelay(double factor, double delayMs)
 {
-    return static_cast<int>(std::nearbyint(factor * delayMs)); // halves to even, as every rounding here
+    // Halves to even, as every rounding here.
+    if (const auto ms = toInteger<int>(std::nearbyint(factor * delayMs)))
+        return *ms;
+    return toInteger<int>(std::nearbyint(delayMs)).value_or(0);
 }

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs the Debian packages Broadtext needs to build and test, only those that are missing.
+# Installs the Debian packages Broadtext needs to build and test, only those that are missing; packages
+# named as arguments are added to the list (scripts/package.sh asks for its packaging tools that way).
 set -eu
 packages="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev"
+libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev clang-format $*"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

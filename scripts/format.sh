@@ -1,5 +1,10 @@
 #!/bin/sh
-# Formats every C++ file of the project with the repository's .clang-format.
+# Formats every tracked C++ file with the repository's .clang-format; with --check it changes nothing and
+# fails, naming each file and line, when a file is not formatted.
 set -eu
 cd "$(dirname "$0")/.."
-git ls-files '*.cpp' '*.h' | xargs clang-format -i
+if [ "${1:-}" = "--check" ]; then
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+else
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+fi

@@ -1,8 +1,10 @@
 #!/bin/sh
-# Installs what is missing, builds everything and runs the whole test suite (headless).
+# Installs what is missing, checks the formatting, builds everything with warnings as errors and runs the
+# whole test suite (headless). CI runs exactly this, so an unformatted file or a new warning fails it.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+scripts/format.sh --check
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBROADTEXT_WERROR=ON >/dev/null
 cmake --build build
 cd build && ctest --output-on-failure --timeout 300 "$@"

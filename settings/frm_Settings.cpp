@@ -422,35 +422,37 @@ struct TimerValues {
 
 bool frm_Settings::applyTimerTab()
 {
-    const struct {
+    struct {
         QLineEdit* box;
         QString belowThree;
+        qint64 seconds = 0;
     } boxes[] = {
         {txttime, QStringLiteral("Automatically receive all messages time should be greater than or equal to 3.")},
         {txtSendmsgtime, QStringLiteral("Automatically send all messages time should be greater than or equal to 3.")},
     };
-    for (const auto& b : boxes) {
+    for (auto& b : boxes) {
         const QString t = Trim(b.box->text());
         if (t.isEmpty()) {
             refuse(QStringLiteral("Please enter time in seconds."), 1, b.box);
             return false;
         }
-        if (!IsNumeric(t)) {
+        // A number with no whole value ("1e300") is no more usable than a word.
+        const auto whole = IsNumeric(t) ? RoundHalfEven(NumericValue(t)) : std::nullopt;
+        if (!whole) {
             refuse(QStringLiteral("Please enter numeric value."), 1, b.box);
             return false;
         }
-        if (RoundHalfEven(NumericValue(t)) < 3) {
+        if (*whole < 3) {
             refuse(b.belowThree, 1, b.box);
             b.box->clear();
             return false;
         }
+        b.seconds = *whole;
     }
 
-    auto seconds = [](const QLineEdit* box) {
-        return static_cast<qint16>(std::clamp<qint64>(RoundHalfEven(NumericValue(Trim(box->text()))), 0, 32767));
-    };
-    state.ReceiveIntervalSeconds = seconds(txttime);
-    state.SendIntervalSeconds = seconds(txtSendmsgtime);
+    auto seconds = [](qint64 whole) { return static_cast<qint16>(std::clamp<qint64>(whole, 0, 32767)); };
+    state.ReceiveIntervalSeconds = seconds(boxes[0].seconds);
+    state.SendIntervalSeconds = seconds(boxes[1].seconds);
     if (chkEnableReceive->isChecked()) {
         if (state.IsConnected)
             engine.Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);

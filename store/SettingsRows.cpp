@@ -133,7 +133,8 @@ void LoadRunningSettings(AppState& state, Database& db, ActivityLog& log)
             if (!IsTrue(enabled))
                 return 0;
             const QString t = Trim(text(time));
-            return IsNumeric(t) ? static_cast<qint16>(std::clamp<qint64>(RoundHalfEven(NumericValue(t)), 0, 32767)) : 0;
+            const auto whole = IsNumeric(t) ? RoundHalfEven(NumericValue(t)) : std::nullopt;
+            return whole ? static_cast<qint16>(std::clamp<qint64>(*whole, 0, 32767)) : 0;
         };
         state.ReceiveIntervalSeconds = seconds(timers->EnableReceiveTimer, timers->ReceiveAllMessagesTime);
         state.SendIntervalSeconds = seconds(timers->EnableSendTimer, timers->SendAllMessagesTime);

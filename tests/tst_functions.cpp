@@ -1,37 +1,88 @@
-// Shared routines: rounding, blank trimming, the number notation and the message length rule.
+// Shared routines: rounding, blank trimming, the number notation and the message length rule; and stored
+// settings whose numbers cannot be rounded, which must fall back to their defaults.
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
+#include "store/SettingsRows.h"
+
+#include "TestRig.h"
 
 #include <QtTest>
+#include <limits>
 
 class FunctionsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void roundUp_data();
     void roundUp();
+    void roundHalfEven_data();
+    void roundHalfEven();
     void trimRemovesSpacesOnly();
     void isNumeric_data();
     void isNumeric();
     void lengthCounter_data();
     void lengthCounter();
+    void scaledDelay_data();
+    void scaledDelay();
+    void storedSettingsBeyondRange_data();
+    void storedSettingsBeyondRange();
 };
 
+// An empty "expected" means the helper must give nothing: the value has no whole number in the result type.
 void FunctionsTest::roundUp_data()
 {
     QTest::addColumn<double>("x");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("1.00625") << 1.00625 << 2;
-    QTest::newRow("2.0") << 2.0 << 2;
-    QTest::newRow("3 parts") << 321.0 / 160.0 << 3;
-    QTest::newRow("zero") << 0.0 << 0;
-    QTest::newRow("negative") << -1.5 << -1;
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("1.00625") << 1.00625 << QVariant(2);
+    QTest::newRow("2.0") << 2.0 << QVariant(2);
+    QTest::newRow("3 parts") << 321.0 / 160.0 << QVariant(3);
+    QTest::newRow("zero") << 0.0 << QVariant(0);
+    QTest::newRow("negative") << -1.5 << QVariant(-1);
+    QTest::newRow("up to the largest") << 2147483646.5 << QVariant(2147483647);
+    QTest::newRow("up past the largest") << 2147483647.5 << QVariant();
+    QTest::newRow("smallest") << -2147483648.0 << QVariant(-2147483647 - 1);
+    QTest::newRow("below the smallest") << -2147483649.0 << QVariant();
+    QTest::newRow("1e300") << 1e300 << QVariant();
+    QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << QVariant();
 }
 
 void FunctionsTest::roundUp()
 {
     QFETCH(double, x);
-    QFETCH(int, expected);
-    QCOMPARE(RoundUp(x), expected);
+    QFETCH(QVariant, expected);
+    const std::optional<qint32> r = RoundUp(x);
+    QCOMPARE(r.has_value(), expected.isValid());
+    if (r)
+        QCOMPARE(*r, expected.toInt());
+}
+
+void FunctionsTest::roundHalfEven_data()
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::addColumn<double>("x");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("2.5 to even below") << 2.5 << QVariant(qint64(2));
+    QTest::newRow("3.5 to even above") << 3.5 << QVariant(qint64(4));
+    QTest::newRow("-2.5") << -2.5 << QVariant(qint64(-2));
+    QTest::newRow("2.51") << 2.51 << QVariant(qint64(3));
+    QTest::newRow("largest below 2^63") << 9223372036854774784.0 << QVariant(qint64(9223372036854774784));
+    QTest::newRow("2^63") << 9223372036854775808.0 << QVariant();
+    QTest::newRow("-2^63") << -9223372036854775808.0 << QVariant(std::numeric_limits<qint64>::min());
+    QTest::newRow("below -2^63") << -9223372036854777856.0 << QVariant();
+    QTest::newRow("1e300") << 1e300 << QVariant();
+    QTest::newRow("-1e300") << -1e300 << QVariant();
+    QTest::newRow("infinity") << inf << QVariant();
+    QTest::newRow("-infinity") << -inf << QVariant();
+    QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << QVariant();
+}
+
+void FunctionsTest::roundHalfEven()
+{
+    QFETCH(double, x);
+    QFETCH(QVariant, expected);
+    const std::optional<qint64> r = RoundHalfEven(x);
+    QCOMPARE(r.has_value(), expected.isValid());
+    if (r)
+        QCOMPARE(*r, expected.toLongLong());
 }
 
 void FunctionsTest::trimRemovesSpacesOnly()
@@ -101,6 +152,67 @@ void FunctionsTest::lengthCounter()
     const LengthCounterCaptions c = LengthCounter(text);
     QCOMPARE(c.count, count);
     QCOMPARE(c.warning, warning);
+}
+
+void FunctionsTest::scaledDelay_data()
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<double>("delayMs");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("fastest listing") << 1.0 << 400.0 << 400;
+    QTest::newRow("slowest listing") << 7.0 << 400.0 << 2800;
+    QTest::newRow("half to even down") << 1.25 << 50.0 << 62;
+    QTest::newRow("half to even up") << 1.75 << 50.0 << 88;
+    QTest::newRow("1e300: factor 1") << 1e300 << 75.0 << 75;
+    QTest::newRow("past int: factor 1") << 3e7 << 75.0 << 75;
+    QTest::newRow("-1e300: factor 1") << -1e300 << 100.0 << 100;
+    QTest::newRow("infinity: factor 1") << inf << 50.0 << 50;
+    QTest::newRow("NaN: factor 1") << std::numeric_limits<double>::quiet_NaN() << 120.0 << 120;
+}
+
+void FunctionsTest::scaledDelay()
+{
+    QFETCH(double, factor);
+    QFETCH(double, delayMs);
+    QFETCH(int, expected);
+    QCOMPARE(ScaledDelay(factor, delayMs), expected);
+}
+
+void FunctionsTest::storedSettingsBeyondRange_data()
+{
+    QTest::addColumn<QString>("delayFactor");
+    QTest::addColumn<QString>("receiveTime");
+    QTest::addColumn<int>("listingWaitMs");
+    QTest::addColumn<int>("receiveSeconds");
+    QTest::newRow("in range") << "2.5"
+                              << "12.5" << 1000 << 12;
+    QTest::newRow("1e300") << "1e300"
+                           << "1e300" << 400 << 0;
+    QTest::newRow("-1e300") << "-1e300"
+                            << "-1e300" << 400 << 0;
+    QTest::newRow("just past 2^63") << "2.5"
+                                    << "9223372036854775808" << 1000 << 0;
+    QTest::newRow("large but whole") << "2.5"
+                                     << "9e18" << 1000 << 32767;
+}
+
+// A stored interval that cannot be rounded is "off" (0), as a text that is not numeric; a delay factor that
+// cannot scale a wait leaves the wait as the default factor 1.0 has it.
+void FunctionsTest::storedSettingsBeyondRange()
+{
+    QFETCH(QString, delayFactor);
+    QFETCH(QString, receiveTime);
+    QFETCH(int, listingWaitMs);
+    QFETCH(int, receiveSeconds);
+    TestRig rig;
+    WriteModemSetting(rig.db, {1, QStringLiteral("9600"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                               QStringLiteral("0"), QStringLiteral("GSM"), 0, delayFactor});
+    WriteTimerSetting(rig.db, {-1, receiveTime, -1, QStringLiteral("10"), QStringLiteral("DIRECT DELIVER")});
+    LoadRunningSettings(rig.state, rig.db, rig.log);
+    QCOMPARE(ScaledDelay(rig.state.ModemDelayFactor, 400), listingWaitMs);
+    QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(receiveSeconds));
+    QCOMPARE(rig.state.SendIntervalSeconds, qint16(10));
 }
 
 QTEST_GUILESS_MAIN(FunctionsTest)
