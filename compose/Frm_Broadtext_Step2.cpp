@@ -136,13 +136,13 @@ void Frm_Broadtext_Step2::cmdBrowse_Click()
     // A cancelled dialog leaves the field as it was.
     if (chosen.isEmpty())
         return;
-    engine.state.Frm_Broadtext_Step2.SelectedfileName = chosen;
+    wizard.choices().Frm_Broadtext_Step2.SelectedfileName = chosen;
     txtFileName->setText(Trim(chosen));
 }
 
 void Frm_Broadtext_Step2::cmdNext_Click()
 {
-    auto& fields = engine.state.Frm_Broadtext_Step2;
+    auto& fields = wizard.choices().Frm_Broadtext_Step2;
     auto& dialogs = *engine.state.dialogs;
     const QString file = Trim(txtFileName->text());
     if (file.isEmpty()) {

@@ -140,14 +140,14 @@ void Frm_Broadtext_Step5::Form_Load()
     Check1_Click();
     ListNumbers->setColumnWidth(0, 2500 / Twips);
 
-    const AppState& state = engine.state;
-    sourceFile = state.Frm_Broadtext_Step2.SelectedfileName;
-    separator = state.Frm_Broadtext_Step2.NoSeperatedBy;
+    const WizardChoices& chosen = wizard.choices();
+    sourceFile = chosen.Frm_Broadtext_Step2.SelectedfileName;
+    separator = chosen.Frm_Broadtext_Step2.NoSeperatedBy;
     kind = SourceOf(sourceFile);
     if (kind == Source::Access)
-        separate = !Trim(state.Frm_Broadtext_Step3.SMSColumnName).isEmpty();
+        separate = !Trim(chosen.Frm_Broadtext_Step3.SMSColumnName).isEmpty();
     else if (kind == Source::Excel)
-        separate = !Trim(state.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
+        separate = !Trim(chosen.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
     Frame2->setVisible(!separate);
 
     NumberRows read;
@@ -156,14 +156,14 @@ void Frm_Broadtext_Step5::Form_Load()
         read = ReadTextFileNumbers(sourceFile, separator);
         break;
     case Source::Access:
-        read = ReadAccessTable(Trim(sourceFile), Trim(state.Frm_Broadtext_Step3.tableName),
-                               Trim(state.Frm_Broadtext_Step3.FieldName),
-                               separate ? Trim(state.Frm_Broadtext_Step3.SMSColumnName) : QString());
+        read = ReadAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
+                               Trim(chosen.Frm_Broadtext_Step3.FieldName),
+                               separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString());
         break;
     case Source::Excel:
-        read = ReadExcelSheet(Trim(sourceFile), Trim(state.Frm_Broadtext_Step4.SheetName),
-                              Trim(state.Frm_Broadtext_Step4.ColumnName),
-                              separate ? Trim(state.Frm_Broadtext_Step4.SMSColumnName) : QString());
+        read = ReadExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
+                              Trim(chosen.Frm_Broadtext_Step4.ColumnName),
+                              separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString());
         break;
     case Source::None:
         break;

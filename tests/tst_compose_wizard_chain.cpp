@@ -98,7 +98,7 @@ void WizardChainTest::sourceOptionsSetTheLayoutAndWhatBrowseOffers()
         QTest::mouseClick(s->cmdBrowse, Qt::LeftButton);
         QCOMPARE(rig.dialogs.lastFilter, QString::fromLatin1(filter));
         QCOMPARE(rig.dialogs.lastFolder, QDir::homePath());
-        QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
+        QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
         QCOMPARE(s->txtFileName->text(), QStringLiteral("/home/user/list file"));
     }
     QTest::mouseClick(s->cmdBrowse, Qt::LeftButton); // cancelled: the path stays
@@ -182,8 +182,8 @@ void WizardChainTest::textFilesAreListedOnTheLastStep()
     QVERIFY(s5 && s5->isVisible());
     QVERIFY(!rig.wizard.step2()->isVisible());
     QCOMPARE(rig.dialogs.messages(), QStringList{});
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(file));
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.NoSeperatedBy, separator);
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(file));
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.NoSeperatedBy, separator);
     QCOMPARE(WizardRig::listed(s5), expected);
     QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(expected.size()));
     QCOMPARE(WizardRig::text(s5, "lblSelectedItems"), QString::number(expected.size()));
@@ -223,7 +223,7 @@ void WizardChainTest::backFollowsTheChain()
     Frm_Broadtext_Step5* s5 = before == 2 ? rig.textStep5(WizardRig::fixture(QStringLiteral("separated.txt")), ",")
                                           : rig.tableStep5(before == 3, before == 3 ? "Bulk" : "Second", "Phone");
     QVERIFY(s5);
-    const QString file = rig.state.Frm_Broadtext_Step2.SelectedfileName;
+    const QString file = rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName;
 
     // Back on step 5 ends the wizard and shows the step before it freshly loaded, with nothing chosen.
     QPointer<WizardStep> old2 = rig.wizard.step2(), oldBefore = rig.step(before);
@@ -233,7 +233,7 @@ void WizardChainTest::backFollowsTheChain()
     WizardStep* fresh = rig.step(before);
     QVERIFY(fresh && fresh->isVisible());
     QVERIFY(rig.state.ChildWindowOpen);
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, file); // what later steps read is kept
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, file); // what later steps read is kept
     if (before > 2) {
         auto* tables = WizardRig::child<QComboBox>(fresh, before == 3 ? "cmbTableName" : "CmbSheetName");
         QCOMPARE(tables->count(), before == 3 ? 4 : 2);
