@@ -2,7 +2,7 @@
 # Installs the Debian packages Broadtext needs to build and test, only those that are missing.
 set -eu
 packages="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev"
+libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

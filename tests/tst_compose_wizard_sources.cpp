@@ -5,9 +5,8 @@
 #include "compose/NumberSources.h"
 #include "compose/ReaderProcess.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
-#include <unistd.h>
 
 class WizardSourcesTest : public QObject {
     Q_OBJECT
@@ -83,16 +82,23 @@ void WizardSourcesTest::columnNamesAndSourceKinds()
 
 void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
 {
-    // A reader that crashes: the rows it flushed before are kept, null and empty values apart.
-    ReaderOutput r = RunReader(
-        [](ReaderSink& sink) {
-            sink.name(QStringLiteral("first"));
-            sink.row({QStringLiteral("1"), std::nullopt});
-            sink.row({QStringLiteral("2"), QString()});
-            sink.flush();
-            ::raise(SIGSEGV);
-        },
-        QStringLiteral("it broke"));
+    // Records as a reader sends them, replayed by a shell that then crashes, falls silent or repeats them.
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    {
+        QFile f(records);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        ReaderSink sink(f.handle());
+        sink.name(QStringLiteral("first"));
+        sink.row({QStringLiteral("1"), std::nullopt});
+        sink.row({QStringLiteral("2"), QString()});
+        sink.flush();
+    }
+    const auto replay = [&](const char* script, const QString& failure, const ReaderLimits& limits = {}) {
+        return RunReaderProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QLatin1String(script), records},
+                                failure, limits);
+    };
+    ReaderOutput r = replay("cat \"$0\"; kill -SEGV $$", QStringLiteral("it broke"));
     QCOMPARE(r.error, QStringLiteral("it broke"));
     QCOMPARE(r.names, QStringList{"first"});
     QCOMPARE(r.rows.size(), size_t(2));
@@ -105,19 +111,18 @@ void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
     limits.idleSeconds = 1;
     QElapsedTimer t;
     t.start();
-    r = RunReader([](ReaderSink&) { ::pause(); }, QStringLiteral("no answer"), limits);
+    r = replay("cat \"$0\"; exec sleep 60", QStringLiteral("no answer"), limits);
     QCOMPARE(r.error, QStringLiteral("no answer"));
+    QCOMPARE(r.rows.size(), size_t(2));
     QVERIFY(t.elapsed() < 10000);
     limits = {};
     limits.maxRows = 1000;
-    r = RunReader(
-        [](ReaderSink& sink) {
-            for (;;)
-                sink.row({QStringLiteral("again")});
-        },
-        QStringLiteral("looping"), limits);
+    r = replay("while cat \"$0\"; do :; done", QStringLiteral("looping"), limits);
     QCOMPARE(r.error, QStringLiteral("looping"));
     QCOMPARE(r.rows.size(), size_t(1000));
+
+    r = RunReaderProgram(dir.filePath(QStringLiteral("missing")), {}, QStringLiteral("unused"));
+    QVERIFY2(r.error.contains(QLatin1String("could not be started")), qPrintable(r.error));
 }
 
 QTEST_GUILESS_MAIN(WizardSourcesTest)
