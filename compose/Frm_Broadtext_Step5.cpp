@@ -44,15 +44,18 @@ QString sqlErrorText(const QSqlError& e)
 
 Frm_Broadtext_Step5::Source Frm_Broadtext_Step5::SourceOf(const QString& fileName)
 {
-    const qsizetype txt = fileName.lastIndexOf(QLatin1String(".txt"));
-    const qsizetype xls = fileName.lastIndexOf(QLatin1String(".xls"));
-    const qsizetype mdb = fileName.lastIndexOf(QLatin1String(".mdb"));
-    const qsizetype last = std::max({txt, xls, mdb});
+    const auto at = [&](const char* fragment) {
+        return fileName.lastIndexOf(QLatin1String(fragment), -1, Qt::CaseInsensitive);
+    };
+    const qsizetype txt = at(".txt");
+    const qsizetype sheet = std::max(at(".xls"), at(".csv"));
+    const qsizetype mdb = at(".mdb");
+    const qsizetype last = std::max({txt, sheet, mdb});
     if (last < 0)
         return Source::None;
     if (last == txt)
         return Source::Text;
-    if (last == xls)
+    if (last == sheet)
         return Source::Excel;
     return Source::Access;
 }

@@ -21,8 +21,9 @@ public:
     Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard, QWidget* parent = nullptr);
 
     enum class Source { None, Text, Access, Excel };
-    // The source a file name stands for: the kind whose fragment (".txt", ".xls", ".mdb", case-sensitive)
-    // occurs last in the name, so that a folder name holding another fragment does not decide.
+    // The source a file name stands for: the kind whose fragment (".txt", ".mdb", or ".xls" and ".csv" for a
+    // sheet, in any case) occurs last in the name, so that a folder name holding another fragment does not
+    // decide.
     static Source SourceOf(const QString& fileName);
 
     Source source() const { return kind; }

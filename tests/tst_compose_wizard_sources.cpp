@@ -75,7 +75,9 @@ void WizardSourcesTest::columnNamesAndSourceKinds()
                                                     {"/home/u/list.xlsx", Source::Excel},
                                                     {"/home/u/old.txt.d/list.mdb", Source::Access},
                                                     {"/home/u/a.xls/list.txt", Source::Text},
-                                                    {"/home/u/LIST.TXT", Source::None}};
+                                                    {"/home/u/LIST.TXT", Source::Text},
+                                                    {"/home/u/Contacts.CSV", Source::Excel},
+                                                    {"/home/u/list", Source::None}};
     for (const auto& [name, kind] : kinds)
         QCOMPARE(int(Frm_Broadtext_Step5::SourceOf(QString::fromLatin1(name))), int(kind));
 }
