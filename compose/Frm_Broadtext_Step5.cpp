@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
+#include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "delivery/MessageBoxView.h"
 #include "store/Database.h"
@@ -69,6 +70,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Check1->setObjectName(QStringLiteral("Check1"));
     lblSelectedItems = NamedLabel(QStringLiteral("lblSelectedItems"), QString(), this);
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
+    cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
+    cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
+    cmdRemoveDuplicates->setAutoDefault(false);
 
     model = new NumbersListModel(this);
     ListNumbers = new QTreeView(this);
@@ -103,6 +107,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     content()->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
     auto* counts = new QHBoxLayout;
     counts->addWidget(Check1);
+    counts->addSpacing(12);
+    counts->addWidget(cmdRemoveDuplicates);
     counts->addStretch();
     counts->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("Selected"), this));
     counts->addWidget(lblSelectedItems);
@@ -120,6 +126,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Form_Load();
 
     connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
+    connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
     connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
         const LengthCounterCaptions c = LengthCounter(text);
@@ -187,10 +194,18 @@ void Frm_Broadtext_Step5::Check1_Click()
     showCounts();
 }
 
+void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
+{
+    // Numbers that the modem would be given alike are one recipient (the Outbox sends them cleaned).
+    model->removeDuplicates(CleanRecipientNumber);
+    showCounts();
+}
+
 void Frm_Broadtext_Step5::setSending(bool on)
 {
     sending = on;
-    for (QWidget* w : std::initializer_list<QWidget*>{Check1, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
         w->setEnabled(!on);
     if (!on)
         progressSend->setVisible(false);

@@ -44,7 +44,8 @@ void WizardChainTest::stepsShowTheirCaptionsAndCloseEndsTheWizard_data()
                               "Label4=First four records of selected sheet and column :|Label5=SMS Delivery :|"
                               "Label6=Select the field where SMS is stored for each number:|cmdNext=&Next >>";
     QTest::newRow("numbers") << 5
-                             << "Label1=Found Numbers|Check1=Select All|Label4=Selected|Label6=of|"
+                             << "Label1=Found Numbers|Check1=Select All|cmdRemoveDuplicates=Remove &Duplicates|"
+                                "Label4=Selected|Label6=of|"
                                 "Frame2=Compose Common SMS|Label2=Max 480 Characters :|cmdNext=&Send";
 }
 

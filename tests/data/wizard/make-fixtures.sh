@@ -137,8 +137,8 @@ def xlsx(path, sheets, shared, parts=None):
         files["xl/worksheets/sheet%d.xml" % (i + 1)] = xml
     files.update(parts or {})
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in files.items():
-            z.writestr(name, data)
+        for name, data in files.items():  # a fixed date keeps the files the same from run to run
+            z.writestr(zipfile.ZipInfo(name, (2024, 2, 29, 12, 0, 0)), data, zipfile.ZIP_DEFLATED)
 
 # Contacts and Second as in wizard.xls, written the ways Excel and other programs write cells: shared
 # strings (one of them in rich text runs), inline strings, numbers, formulas with their stored results,
@@ -181,6 +181,9 @@ xlsx("bad-sheet.xlsx", [("Contacts", contacts[:contacts.index('<row r="7">')] + 
 # A sheet that would inflate to 40 MB of blanks from a few kilobytes.
 xlsx("bomb.xlsx", [("Contacts", sheet("A1:C7", ['<row r="1"><c r="A1" t="s"><v>0</v></c></row>', " " * (40 << 20)]))],
      shared)
+# Numbers written in several ways, each message with its number.
+open("duplicates.csv", "w").write("Mobile,SMS\n98888 12121,first\n+44 21 23,kept\n9888812121,second\n"
+                                  "988.88-12121,third\n+442123,gone\n 9888812121 ,\n")
 open("binary.csv", "wb").write(bytes(rnd.randrange(256) for _ in range(4096)))
 PY
 echo "fixtures written"
