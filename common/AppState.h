@@ -32,22 +32,6 @@ struct AppState {
     bool MessageBoxOpen = false;
     QString msgType; // folder the message box opens on: "I" Inbox, "O" Outbox
 
-    // Choices of the mass-send wizard, passed from step to step (public fields of the steps).
-    struct {
-        QString SelectedfileName;
-        QString NoSeperatedBy;
-    } Frm_Broadtext_Step2;
-    struct {
-        QString tableName;
-        QString FieldName;
-        QString SMSColumnName;
-    } Frm_Broadtext_Step3;
-    struct {
-        QString SheetName;
-        QString ColumnName;
-        QString SMSColumnName;
-    } Frm_Broadtext_Step4;
-
     // Modem auto-detection results and the pick made from them.
     QString ComPorts;
     QString ManufacturerId;

@@ -2,11 +2,12 @@
 // chain between them. Next hides the current step and shows the next one freshly loaded; Back on step 3 or
 // 4 shows step 2 again as the user left it; Back on step 5 ends the wizard and shows the step before it
 // freshly loaded. Unloading any step (its Close button, its close box, a successful send) ends the whole
-// wizard. ChildWindowOpen is true while any step is loaded.
+// wizard. ChildWindowOpen is true while any step is loaded. The choices the steps pass on live here too.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 class Engine;
 class QWidget;
@@ -15,6 +16,25 @@ class Frm_Broadtext_Step2;
 class Frm_Broadtext_Step3;
 class Frm_Broadtext_Step4;
 class Frm_Broadtext_Step5;
+
+// What the steps hand on to the later ones, grouped by the step that makes the choice. The choices outlive
+// the steps: a step loaded again (Back on step 5) and step 5 itself read them as they were last set.
+struct WizardChoices {
+    struct {
+        QString SelectedfileName;
+        QString NoSeperatedBy;
+    } Frm_Broadtext_Step2;
+    struct {
+        QString tableName;
+        QString FieldName;
+        QString SMSColumnName;
+    } Frm_Broadtext_Step3;
+    struct {
+        QString SheetName;
+        QString ColumnName;
+        QString SMSColumnName;
+    } Frm_Broadtext_Step4;
+};
 
 class BroadtextWizard : public QObject {
     Q_OBJECT
@@ -32,6 +52,9 @@ public:
     Frm_Broadtext_Step3* step3() const;
     Frm_Broadtext_Step4* step4() const;
     Frm_Broadtext_Step5* step5() const;
+
+    WizardChoices& choices() { return chosen; }
+    const WizardChoices& choices() const { return chosen; }
 
     // ---- For the steps
 
@@ -52,6 +75,7 @@ private:
     Engine& engine;
     QWidget* windowParent;
     QPointer<WizardStep> steps[4];
+    WizardChoices chosen;
     bool replacing = false; // the unloading step is being replaced, not closed by the user
     bool ending = false;    // the wizard is being ended: unloads only forget their step
 };

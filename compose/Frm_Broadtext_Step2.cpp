@@ -4,6 +4,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "compose/BroadtextWizard.h"
+#include "compose/NumberSources.h"
 #include "delivery/Engine.h"
 
 #include <QButtonGroup>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -52,8 +54,7 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
 
     cmbNoSeperatedBy = new QComboBox(this);
     cmbNoSeperatedBy->setObjectName(QStringLiteral("cmbNoSeperatedBy"));
-    cmbNoSeperatedBy->addItems(
-        {QStringLiteral(","), QStringLiteral(";"), QStringLiteral("~"), QStringLiteral("^"), QStringLiteral(":")});
+    cmbNoSeperatedBy->addItems(TextSeparators());
     cmbNoSeperatedBy->setCurrentIndex(-1);
 
     txtFileName = new QLineEdit(this);
@@ -131,18 +132,19 @@ void Frm_Broadtext_Step2::cmdBrowse_Click()
     if (OptAccess->isChecked())
         filter = QStringLiteral("MDB Files (*.mdb)|*.mdb");
     else if (OptExcel->isChecked())
-        filter = QStringLiteral("XLS Files (*.xls)|*.xls");
+        filter = QStringLiteral("Excel Files (*.xls *.xlsx *.csv)|*.xls;*.xlsx;*.csv|XLS Files (*.xls)|*.xls|"
+                                "XLSX Files (*.xlsx)|*.xlsx|CSV Files (*.csv)|*.csv");
     const QString chosen = engine.state.dialogs->openFileName(QDir::homePath(), filter);
     // A cancelled dialog leaves the field as it was.
     if (chosen.isEmpty())
         return;
-    engine.state.Frm_Broadtext_Step2.SelectedfileName = chosen;
+    wizard.choices().Frm_Broadtext_Step2.SelectedfileName = chosen;
     txtFileName->setText(Trim(chosen));
 }
 
 void Frm_Broadtext_Step2::cmdNext_Click()
 {
-    auto& fields = engine.state.Frm_Broadtext_Step2;
+    auto& fields = wizard.choices().Frm_Broadtext_Step2;
     auto& dialogs = *engine.state.dialogs;
     const QString file = Trim(txtFileName->text());
     if (file.isEmpty()) {
@@ -150,18 +152,16 @@ void Frm_Broadtext_Step2::cmdNext_Click()
         cmdBrowse->setFocus();
         return;
     }
-    if (OptTxt->isChecked()) {
-        if (OptNoSeperatedBy->isChecked()) {
-            if (cmbNoSeperatedBy->currentIndex() < 0) {
-                dialogs.message(QStringLiteral("Plese select 'Numbers are seperated by' from combo box."));
-                return;
-            }
+    fields.NoSeperatedBy.clear();
+    if (OptTxt->isChecked() && OptNoSeperatedBy->isChecked()) {
+        // "Numbers are seperated by:" is chosen at start: a file of one number per line needs no separator,
+        // whatever this option says.
+        if (cmbNoSeperatedBy->currentIndex() >= 0) {
             fields.NoSeperatedBy = cmbNoSeperatedBy->currentText();
-        } else {
-            fields.NoSeperatedBy.clear();
+        } else if (!HoldsOneNumberPerLine(file)) {
+            dialogs.message(QStringLiteral("Plese select 'Numbers are seperated by' from combo box."));
+            return;
         }
-    } else {
-        fields.NoSeperatedBy.clear();
     }
     if (!QFileInfo(file).isFile()) {
         dialogs.message(QStringLiteral("This file does not exist!!!"));
@@ -170,21 +170,25 @@ void Frm_Broadtext_Step2::cmdNext_Click()
     }
     fields.SelectedfileName = file;
 
+    // The kind is told by a fragment anywhere in the path, whatever its case: the file dialog offers
+    // NUMBERS.TXT as readily as numbers.txt.
     struct Kind {
         QRadioButton* option;
-        const char* fragment;
+        QStringList fragments;
         const char* refusal;
         int step;
     };
     const Kind kinds[] = {
-        {OptTxt, ".txt", "Please enter or select Text file only.", 5},
-        {OptAccess, ".mdb", "Please enter or select Access file only.", 3},
-        {OptExcel, ".xls", "Please enter or select Excel file only.", 4},
+        {OptTxt, {QStringLiteral(".txt")}, "Please enter or select Text file only.", 5},
+        {OptAccess, {QStringLiteral(".mdb")}, "Please enter or select Access file only.", 3},
+        {OptExcel, {QStringLiteral(".xls"), QStringLiteral(".csv")}, "Please enter or select Excel file only.", 4},
     };
     for (const Kind& k : kinds) {
         if (!k.option->isChecked())
             continue;
-        if (!file.contains(QLatin1String(k.fragment), Qt::CaseSensitive)) {
+        const bool fits = std::any_of(k.fragments.begin(), k.fragments.end(),
+                                      [&](const QString& f) { return file.contains(f, Qt::CaseInsensitive); });
+        if (!fits) {
             dialogs.message(QString::fromLatin1(k.refusal));
             txtFileName->setFocus();
             return;

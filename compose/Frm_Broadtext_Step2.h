@@ -1,5 +1,5 @@
-// First step of the mass-send wizard: the source (a text file, an Access database file or an Excel
-// workbook) and the file. Next checks the choice, records the file name and the separator for the later
+// First step of the mass-send wizard: the source (a text file, an Access database file, or an Excel
+// workbook or CSV file) and the file. Next checks the choice, records the file name and the separator for the later
 // steps, and moves on to step 5 (text), 3 (Access) or 4 (Excel).
 #pragma once
 

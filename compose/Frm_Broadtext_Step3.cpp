@@ -68,7 +68,7 @@ Frm_Broadtext_Step3::Frm_Broadtext_Step3(Engine& engine, BroadtextWizard& wizard
 
 QString Frm_Broadtext_Step3::fileName() const
 {
-    return Trim(engine.state.Frm_Broadtext_Step2.SelectedfileName);
+    return Trim(wizard.choices().Frm_Broadtext_Step2.SelectedfileName);
 }
 
 void Frm_Broadtext_Step3::Form_Load()
@@ -114,7 +114,7 @@ void Frm_Broadtext_Step3::cmdNext_Click()
         cmbSMSField->setFocus();
         return;
     }
-    auto& fields = engine.state.Frm_Broadtext_Step3;
+    auto& fields = wizard.choices().Frm_Broadtext_Step3;
     fields.tableName = cmbTableName->currentText();
     fields.FieldName = CmbFieldName->currentText();
     // A message column picked before switching back to a common message is not used.

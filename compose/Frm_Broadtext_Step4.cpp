@@ -89,7 +89,7 @@ Frm_Broadtext_Step4::Frm_Broadtext_Step4(Engine& engine, BroadtextWizard& wizard
 
 QString Frm_Broadtext_Step4::fileName() const
 {
-    return Trim(engine.state.Frm_Broadtext_Step2.SelectedfileName);
+    return Trim(wizard.choices().Frm_Broadtext_Step2.SelectedfileName);
 }
 
 void Frm_Broadtext_Step4::setGridWidths(int first, int second)
@@ -184,7 +184,7 @@ void Frm_Broadtext_Step4::cmdNext_Click()
         cmbSMSField->setFocus();
         return;
     }
-    auto& fields = engine.state.Frm_Broadtext_Step4;
+    auto& fields = wizard.choices().Frm_Broadtext_Step4;
     fields.SheetName = sheet;
     fields.ColumnName = column;
     // A message column picked before switching back to a common message is not used.

@@ -1,6 +1,7 @@
-// Wizard step for an Excel 97-2003 workbook: the worksheet, the column that holds the mobile numbers and,
-// for a separate message per number, the column that holds the messages, with a preview of the chosen
-// columns in the first four records. Next records the choices for step 5, which reads the worksheet.
+// Wizard step for an Excel workbook (.xls or .xlsx) or a CSV file: the worksheet, the column that holds the
+// mobile numbers and, for a separate message per number, the column that holds the messages, with a
+// preview of the chosen columns in the first four records. Next records the choices for step 5, which
+// reads the worksheet.
 #pragma once
 
 #include "compose/WizardStep.h"

@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
+#include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "delivery/MessageBoxView.h"
 #include "store/Database.h"
@@ -44,15 +45,18 @@ QString sqlErrorText(const QSqlError& e)
 
 Frm_Broadtext_Step5::Source Frm_Broadtext_Step5::SourceOf(const QString& fileName)
 {
-    const qsizetype txt = fileName.lastIndexOf(QLatin1String(".txt"));
-    const qsizetype xls = fileName.lastIndexOf(QLatin1String(".xls"));
-    const qsizetype mdb = fileName.lastIndexOf(QLatin1String(".mdb"));
-    const qsizetype last = std::max({txt, xls, mdb});
+    const auto at = [&](const char* fragment) {
+        return fileName.lastIndexOf(QLatin1String(fragment), -1, Qt::CaseInsensitive);
+    };
+    const qsizetype txt = at(".txt");
+    const qsizetype sheet = std::max(at(".xls"), at(".csv"));
+    const qsizetype mdb = at(".mdb");
+    const qsizetype last = std::max({txt, sheet, mdb});
     if (last < 0)
         return Source::None;
     if (last == txt)
         return Source::Text;
-    if (last == xls)
+    if (last == sheet)
         return Source::Excel;
     return Source::Access;
 }
@@ -66,6 +70,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Check1->setObjectName(QStringLiteral("Check1"));
     lblSelectedItems = NamedLabel(QStringLiteral("lblSelectedItems"), QString(), this);
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
+    cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
+    cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
+    cmdRemoveDuplicates->setAutoDefault(false);
 
     model = new NumbersListModel(this);
     ListNumbers = new QTreeView(this);
@@ -100,6 +107,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     content()->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
     auto* counts = new QHBoxLayout;
     counts->addWidget(Check1);
+    counts->addSpacing(12);
+    counts->addWidget(cmdRemoveDuplicates);
     counts->addStretch();
     counts->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("Selected"), this));
     counts->addWidget(lblSelectedItems);
@@ -117,6 +126,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Form_Load();
 
     connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
+    connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
     connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
         const LengthCounterCaptions c = LengthCounter(text);
@@ -140,14 +150,14 @@ void Frm_Broadtext_Step5::Form_Load()
     Check1_Click();
     ListNumbers->setColumnWidth(0, 2500 / Twips);
 
-    const AppState& state = engine.state;
-    sourceFile = state.Frm_Broadtext_Step2.SelectedfileName;
-    separator = state.Frm_Broadtext_Step2.NoSeperatedBy;
+    const WizardChoices& chosen = wizard.choices();
+    sourceFile = chosen.Frm_Broadtext_Step2.SelectedfileName;
+    separator = chosen.Frm_Broadtext_Step2.NoSeperatedBy;
     kind = SourceOf(sourceFile);
     if (kind == Source::Access)
-        separate = !Trim(state.Frm_Broadtext_Step3.SMSColumnName).isEmpty();
+        separate = !Trim(chosen.Frm_Broadtext_Step3.SMSColumnName).isEmpty();
     else if (kind == Source::Excel)
-        separate = !Trim(state.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
+        separate = !Trim(chosen.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
     Frame2->setVisible(!separate);
 
     NumberRows read;
@@ -156,14 +166,14 @@ void Frm_Broadtext_Step5::Form_Load()
         read = ReadTextFileNumbers(sourceFile, separator);
         break;
     case Source::Access:
-        read = ReadAccessTable(Trim(sourceFile), Trim(state.Frm_Broadtext_Step3.tableName),
-                               Trim(state.Frm_Broadtext_Step3.FieldName),
-                               separate ? Trim(state.Frm_Broadtext_Step3.SMSColumnName) : QString());
+        read = ReadAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
+                               Trim(chosen.Frm_Broadtext_Step3.FieldName),
+                               separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString());
         break;
     case Source::Excel:
-        read = ReadExcelSheet(Trim(sourceFile), Trim(state.Frm_Broadtext_Step4.SheetName),
-                              Trim(state.Frm_Broadtext_Step4.ColumnName),
-                              separate ? Trim(state.Frm_Broadtext_Step4.SMSColumnName) : QString());
+        read = ReadExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
+                              Trim(chosen.Frm_Broadtext_Step4.ColumnName),
+                              separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString());
         break;
     case Source::None:
         break;
@@ -184,10 +194,18 @@ void Frm_Broadtext_Step5::Check1_Click()
     showCounts();
 }
 
+void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
+{
+    // Numbers that the modem would be given alike are one recipient (the Outbox sends them cleaned).
+    model->removeDuplicates(CleanRecipientNumber);
+    showCounts();
+}
+
 void Frm_Broadtext_Step5::setSending(bool on)
 {
     sending = on;
-    for (QWidget* w : std::initializer_list<QWidget*>{Check1, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
         w->setEnabled(!on);
     if (!on)
         progressSend->setVisible(false);

@@ -1,7 +1,7 @@
 // Last step of the mass-send wizard: reads the numbers from the chosen source into a check-box list (all
-// checked), takes one common message or uses the messages read from the source, and queues one Outbox
-// row for every checked row. Queueing many rows commits them in short batches and lets the window breathe
-// between batches, with a progress bar when it takes more than a moment.
+// checked), can drop repeated numbers from it, takes one common message or uses the messages read from
+// the source, and queues one Outbox row for every checked row. Queueing many rows commits them in short batches and
+// lets the window breathe between batches, with a progress bar when it takes more than a moment.
 #pragma once
 
 #include "compose/WizardStep.h"
@@ -21,8 +21,9 @@ public:
     Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard, QWidget* parent = nullptr);
 
     enum class Source { None, Text, Access, Excel };
-    // The source a file name stands for: the kind whose fragment (".txt", ".xls", ".mdb", case-sensitive)
-    // occurs last in the name, so that a folder name holding another fragment does not decide.
+    // The source a file name stands for: the kind whose fragment (".txt", ".mdb", or ".xls" and ".csv" for a
+    // sheet, in any case) occurs last in the name, so that a folder name holding another fragment does not
+    // decide.
     static Source SourceOf(const QString& fileName);
 
     Source source() const { return kind; }
@@ -30,6 +31,7 @@ public:
     NumbersListModel* numbers() const { return model; }
 
     QCheckBox* Check1;
+    QPushButton* cmdRemoveDuplicates;
     QLabel* lblSelectedItems;
     QLabel* lblNoItems;
     QTreeView* ListNumbers;
@@ -48,6 +50,7 @@ protected:
 private:
     void Form_Load();
     void Check1_Click();
+    void cmdRemoveDuplicates_Click();
     void cmdNext_Click();
     void cmdBack_Click();
     void setSending(bool on);

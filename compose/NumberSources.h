@@ -1,13 +1,14 @@
 // Where the mass-send wizard finds its numbers: a text file (one number per line, or numbers separated by
-// one character), a table of an Access database file, or a worksheet of an Excel 97-2003 workbook whose
-// first row names the columns. No windows here: every reader returns what it found plus, when something
-// went wrong, a description for the user; rows read before a failure are kept.
+// one character), a table of an Access database file, or a worksheet of an Excel workbook (.xls, .xlsx) or
+// a CSV file whose first row names the columns. No windows here: every reader returns what it found plus,
+// when something went wrong, a description for the user; rows read before a failure are kept.
 //
-// Access files are read with libmdb and workbooks with FreeXL, each inside a child process (ReaderProcess),
-// because neither library survives every damaged file.
+// Text files are read here. Access files, workbooks and CSV files are read by the reader program
+// (ReaderProcess), because the libraries that read them do not survive every damaged file.
 #pragma once
 
-#include "compose/ReaderProcess.h"
+#include "compose/ReaderRecords.h"
+#include "compose/SourceFormats.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,8 @@ struct NameList {
 
 // ---- Text files
 
+// The separators a text file's numbers may be separated by, as the wizard offers them.
+QStringList TextSeparators();
 // The entries of a text file's content: lines end at LF (a CR before it is dropped); with an empty
 // separator each line with outer blanks removed is one entry, otherwise each line is cut at every
 // separator and every part with outer blanks removed is one; empty entries are left out. The bytes are
@@ -38,6 +41,9 @@ struct NameList {
 QStringList ExtractNumbers(const QByteArray& content, const QString& separator);
 // The same for a file; the separator is used with outer blanks removed.
 NumberRows ReadTextFileNumbers(const QString& path, const QString& separator);
+// True when the file can be read and none of its lines holds one of the TextSeparators, so that it is
+// read the same whatever the separator.
+bool HoldsOneNumberPerLine(const QString& path);
 
 // ---- Access database files
 
@@ -50,12 +56,12 @@ NameList AccessColumns(const QString& path, const QString& table);
 NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
                            const QString& messageColumn);
 
-// ---- Excel workbooks
+// ---- Excel workbooks and CSV files
 
-// The worksheets in workbook order, each name with every "$" and the outer blanks removed.
+// The worksheets in workbook order, each name with every "$" and the outer blanks removed; a CSV file
+// has one, named after the file.
 NameList ExcelSheets(const QString& path);
-// The column names of a worksheet: the texts of its first row (an empty heading is called F1, F2, ...
-// after its position).
+// The column names of a worksheet (HeadingNames of its first row).
 NameList ExcelColumns(const QString& path, const QString& sheet);
 
 struct SheetRecords {
@@ -69,11 +75,3 @@ SheetRecords ExcelRecords(const QString& path, const QString& sheet, const QStri
 // of blanks gives a row with an empty number); the message is read when messageColumn is not empty.
 NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
                           const QString& messageColumn);
-
-// ---- Shared rules
-
-// A number as text in general form: whole values below 1e15 without decimals or exponent
-// (9888812121 -> "9888812121"), others with up to 15 significant digits.
-QString GeneralNumber(double value);
-// Index of a column by name: the exact name first, then the name with outer blanks removed; -1 if none.
-int FindColumn(const QStringList& columns, const QString& name);

@@ -1,5 +1,7 @@
 #include "compose/NumbersListModel.h"
 
+#include <QSet>
+
 NumbersListModel::NumbersListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void NumbersListModel::setMessageColumn(bool on)
@@ -55,6 +57,34 @@ void NumbersListModel::setAllChecked(bool on)
     checkedRows = on ? count() : 0;
     if (!entries.empty())
         Q_EMIT dataChanged(index(0, 0), index(int(count() - 1), 0), {Qt::CheckStateRole});
+}
+
+qint64 NumbersListModel::removeDuplicates(const std::function<QString(const QString&)>& key)
+{
+    QSet<QString> seen;
+    seen.reserve(qsizetype(entries.size()));
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const qsizetype before = seen.size();
+        seen.insert(key(entries[i].number));
+        if (seen.size() == before) {
+            checkedRows -= checks[i];
+            continue;
+        }
+        if (kept != i) {
+            entries[kept] = std::move(entries[i]);
+            checks[kept] = checks[i];
+        }
+        ++kept;
+    }
+    const qint64 removed = qint64(entries.size() - kept);
+    if (removed == 0)
+        return 0;
+    beginResetModel();
+    entries.resize(kept);
+    checks.resize(kept);
+    endResetModel();
+    return removed;
 }
 
 int NumbersListModel::rowCount(const QModelIndex& parent) const

@@ -5,6 +5,7 @@
 #include "compose/NumberSources.h"
 
 #include <QAbstractTableModel>
+#include <functional>
 #include <vector>
 
 class NumbersListModel : public QAbstractTableModel {
@@ -25,6 +26,9 @@ public:
     bool isChecked(qint64 i) const { return checks[size_t(i)] != 0; }
     void setChecked(qint64 i, bool on);
     void setAllChecked(bool on);
+    // Removes every row whose key (of its number) an earlier row already has; the rows kept keep their
+    // messages and marks. Returns how many rows went.
+    qint64 removeDuplicates(const std::function<QString(const QString&)>& key);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

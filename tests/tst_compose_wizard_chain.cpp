@@ -4,6 +4,7 @@
 #include "tst_compose_wizard_rig.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 
 class WizardChainTest : public QObject {
     Q_OBJECT
@@ -13,6 +14,8 @@ private Q_SLOTS:
     void sourceOptionsSetTheLayoutAndWhatBrowseOffers();
     void nextRefusesWhatItCannotUse_data();
     void nextRefusesWhatItCannotUse();
+    void extensionsCountWhateverTheirCase_data();
+    void extensionsCountWhateverTheirCase();
     void textFilesAreListedOnTheLastStep_data();
     void textFilesAreListedOnTheLastStep();
     void backFollowsTheChain_data();
@@ -41,7 +44,8 @@ void WizardChainTest::stepsShowTheirCaptionsAndCloseEndsTheWizard_data()
                               "Label4=First four records of selected sheet and column :|Label5=SMS Delivery :|"
                               "Label6=Select the field where SMS is stored for each number:|cmdNext=&Next >>";
     QTest::newRow("numbers") << 5
-                             << "Label1=Found Numbers|Check1=Select All|Label4=Selected|Label6=of|"
+                             << "Label1=Found Numbers|Check1=Select All|cmdRemoveDuplicates=Remove &Duplicates|"
+                                "Label4=Selected|Label6=of|"
                                 "Frame2=Compose Common SMS|Label2=Max 480 Characters :|cmdNext=&Send";
 }
 
@@ -81,9 +85,11 @@ void WizardChainTest::sourceOptionsSetTheLayoutAndWhatBrowseOffers()
     QCOMPARE(WizardRig::items(s->cmbNoSeperatedBy), (QStringList{",", ";", "~", "^", ":"}));
     QCOMPARE(s->cmbNoSeperatedBy->currentIndex(), -1);
 
-    const std::pair<QRadioButton*, const char*> options[] = {{s->OptAccess, "MDB Files (*.mdb)|*.mdb"},
-                                                             {s->OptExcel, "XLS Files (*.xls)|*.xls"},
-                                                             {s->OptTxt, "TXT Files (*.txt)|*.txt"}};
+    const std::pair<QRadioButton*, const char*> options[] = {
+        {s->OptAccess, "MDB Files (*.mdb)|*.mdb"},
+        {s->OptExcel, "Excel Files (*.xls *.xlsx *.csv)|*.xls;*.xlsx;*.csv|XLS Files (*.xls)|*.xls|XLSX Files "
+                      "(*.xlsx)|*.xlsx|CSV Files (*.csv)|*.csv"},
+        {s->OptTxt, "TXT Files (*.txt)|*.txt"}};
     for (const auto& [option, filter] : options) {
         // A source option clears the path; the text layout is offered for text files only and stays chosen.
         s->txtFileName->setText(QStringLiteral("/some/where"));
@@ -98,7 +104,7 @@ void WizardChainTest::sourceOptionsSetTheLayoutAndWhatBrowseOffers()
         QTest::mouseClick(s->cmdBrowse, Qt::LeftButton);
         QCOMPARE(rig.dialogs.lastFilter, QString::fromLatin1(filter));
         QCOMPARE(rig.dialogs.lastFolder, QDir::homePath());
-        QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
+        QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, QStringLiteral("/home/user/list file "));
         QCOMPARE(s->txtFileName->text(), QStringLiteral("/home/user/list file"));
     }
     QTest::mouseClick(s->cmdBrowse, Qt::LeftButton); // cancelled: the path stays
@@ -127,8 +133,8 @@ void WizardChainTest::nextRefusesWhatItCannotUse_data()
     row("separator before the file check", "OptTxt", "/no/such/file.txt", "?",
         "Plese select 'Numbers are seperated by' from combo box.", "");
     row("missing file", "OptTxt", "/no/such/file.txt", ",", "This file does not exist!!!", "txtFileName");
-    row("upper-case extension", "OptTxt", WizardRig::fixture("NUMBERS.TXT"), "",
-        "Please enter or select Text file only.", "txtFileName");
+    row("several numbers a line, no separator chosen", "OptTxt", WizardRig::fixture("separated.txt"), "?",
+        "Plese select 'Numbers are seperated by' from combo box.", "");
     row("workbook as Access", "OptAccess", WizardRig::fixture("wizard.xls"), "",
         "Please enter or select Access file only.", "txtFileName");
     row("database as Excel", "OptExcel", WizardRig::fixture("wizard.mdb"), "",
@@ -157,6 +163,50 @@ void WizardChainTest::nextRefusesWhatItCannotUse()
         QCOMPARE(WizardRig::focused(s), focus);
 }
 
+void WizardChainTest::extensionsCountWhateverTheirCase_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QString>("name"); // the fixture's copy
+    QTest::addColumn<int>("step");
+    QTest::newRow("NUMBERS.TXT") << "OptTxt"
+                                 << "NUMBERS.TXT"
+                                 << "NUMBERS.TXT" << 5;
+    QTest::newRow(".MDB") << "OptAccess"
+                          << "wizard.mdb"
+                          << "WIZARD.MDB" << 3;
+    QTest::newRow(".Xls") << "OptExcel"
+                          << "wizard.xls"
+                          << "Wizard.Xls" << 4;
+    QTest::newRow(".XLSX") << "OptExcel"
+                           << "wizard.xlsx"
+                           << "WIZARD.XLSX" << 4;
+    QTest::newRow(".CSV") << "OptExcel"
+                          << "Contacts.csv"
+                          << "CONTACTS.CSV" << 4;
+}
+
+void WizardChainTest::extensionsCountWhateverTheirCase()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, fixture);
+    QFETCH(QString, name);
+    QFETCH(int, step);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(name);
+    QVERIFY(QFile::copy(WizardRig::fixture(fixture), file));
+    WizardRig rig;
+    Frm_Broadtext_Step2* s = rig.step2With(option.toLatin1().constData(), file);
+    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages(), QStringList{});
+    WizardStep* next = rig.step(step);
+    QVERIFY(next && next->isVisible());
+    if (step == 5)
+        QCOMPARE(WizardRig::listed(rig.wizard.step5()), QStringList{"9888812121"});
+    else
+        QVERIFY(WizardRig::child<QComboBox>(next, step == 3 ? "cmbTableName" : "CmbSheetName")->count() > 0);
+}
+
 void WizardChainTest::textFilesAreListedOnTheLastStep_data()
 {
     QTest::addColumn<QString>("file");
@@ -166,6 +216,7 @@ void WizardChainTest::textFilesAreListedOnTheLastStep_data()
         QTest::newRow(name) << file << separator << expected;
     };
     row("three lines, one blank", "three-lines.txt", "", {"123", "456"});
+    row("one number a line, no separator chosen", "three-lines.txt", "?", {"123", "456"});
     row("separated by commas", "separated.txt", ",", {"111", "222", "333"});
     row("semicolons read per line", "semicolon-line.txt", "", {"111;222"});
     row("empty file", "empty.txt", "", {});
@@ -182,8 +233,8 @@ void WizardChainTest::textFilesAreListedOnTheLastStep()
     QVERIFY(s5 && s5->isVisible());
     QVERIFY(!rig.wizard.step2()->isVisible());
     QCOMPARE(rig.dialogs.messages(), QStringList{});
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(file));
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.NoSeperatedBy, separator);
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, WizardRig::fixture(file));
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.NoSeperatedBy, separator == "?" ? QString() : separator);
     QCOMPARE(WizardRig::listed(s5), expected);
     QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(expected.size()));
     QCOMPARE(WizardRig::text(s5, "lblSelectedItems"), QString::number(expected.size()));
@@ -221,9 +272,10 @@ void WizardChainTest::backFollowsTheChain()
         QCOMPARE(rig.wizard.step2(), s2);
     }
     Frm_Broadtext_Step5* s5 = before == 2 ? rig.textStep5(WizardRig::fixture(QStringLiteral("separated.txt")), ",")
-                                          : rig.tableStep5(before == 3, before == 3 ? "Bulk" : "Second", "Phone");
+                                          : rig.tableStep5(before == 3 ? "wizard.mdb" : "wizard.xls",
+                                                           before == 3 ? "Bulk" : "Second", "Phone");
     QVERIFY(s5);
-    const QString file = rig.state.Frm_Broadtext_Step2.SelectedfileName;
+    const QString file = rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName;
 
     // Back on step 5 ends the wizard and shows the step before it freshly loaded, with nothing chosen.
     QPointer<WizardStep> old2 = rig.wizard.step2(), oldBefore = rig.step(before);
@@ -233,7 +285,7 @@ void WizardChainTest::backFollowsTheChain()
     WizardStep* fresh = rig.step(before);
     QVERIFY(fresh && fresh->isVisible());
     QVERIFY(rig.state.ChildWindowOpen);
-    QCOMPARE(rig.state.Frm_Broadtext_Step2.SelectedfileName, file); // what later steps read is kept
+    QCOMPARE(rig.wizard.choices().Frm_Broadtext_Step2.SelectedfileName, file); // what later steps read is kept
     if (before > 2) {
         auto* tables = WizardRig::child<QComboBox>(fresh, before == 3 ? "cmbTableName" : "CmbSheetName");
         QCOMPARE(tables->count(), before == 3 ? 4 : 2);

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void sendRefuses_data();
     void sendRefuses();
     void rowMarksDecideWhatIsQueued();
+    void duplicatesGoWithOneButton();
     void failurePartWayKeepsWhatWasQueued();
     void manyRowsAreQueuedWithTheWindowResponsive();
 };
@@ -122,6 +123,26 @@ void WizardQueueTest::rowMarksDecideWhatIsQueued()
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "9888812121"}));
     QCOMPARE(view.treeFills, 1); // the open message box shows the new Outbox count
+}
+
+void WizardQueueTest::duplicatesGoWithOneButton()
+{
+    WizardRig rig;
+    Frm_Broadtext_Step5* s = rig.tableStep5(QStringLiteral("duplicates.csv"), QStringLiteral("duplicates"),
+                                            QStringLiteral("Mobile"), QStringLiteral("SMS"));
+    QVERIFY(s);
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), QStringLiteral("6"));
+    WizardRig::setRowChecked(s, 1, false);
+    // Numbers are compared without blanks, "-" and "."; the first of each keeps its message and mark.
+    QTest::mouseClick(WizardRig::child<QPushButton>(s, QStringLiteral("cmdRemoveDuplicates")), Qt::LeftButton);
+    QCOMPARE(WizardRig::listed(s), (QStringList{"98888 12121", "+44 21 23"}));
+    QCOMPARE(WizardRig::listed(s, 1), (QStringList{"first", "kept"}));
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), QStringLiteral("2"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("1"));
+    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
+    QCOMPARE(rig.outboxNumbers(), QStringList{"98888 12121"});
+    QCOMPARE(rig.outboxMessages(), QStringList{"first"});
 }
 
 void WizardQueueTest::failurePartWayKeepsWhatWasQueued()

@@ -85,31 +85,34 @@ struct WizardRig : TestRig {
         return s;
     }
 
-    // A text file up to step 5: one number per line, or separated by `separator`.
+    // A text file up to step 5: one number per line (""), separated by `separator`, or with the layout as
+    // the step starts ("?": separated, no separator chosen).
     Frm_Broadtext_Step5* textStep5(const QString& file, const QString& separator = {})
     {
         Frm_Broadtext_Step2* s = step2With("OptTxt", file);
         if (separator.isEmpty())
             s->OptNoOnNewLine->click();
-        else
+        else if (separator != QLatin1String("?"))
             choose(s, QStringLiteral("cmbNoSeperatedBy"), separator);
         s->cmdNext->click();
         return wizard.step5();
     }
 
-    // Step 3 for an Access file or step 4 for a workbook, from the fixture with the test tables unless told.
-    WizardStep* tableStep(bool access, const QString& file = {})
+    // Step 3 for an Access file (a fixture ending in .mdb) or step 4 for a workbook or CSV file.
+    static bool isAccess(const QString& file) { return file.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive); }
+    WizardStep* tableStep(const QString& file)
     {
-        const QString name = file.isEmpty() ? QString::fromLatin1(access ? "wizard.mdb" : "wizard.xls") : file;
-        step2With(access ? "OptAccess" : "OptExcel", fixture(name))->cmdNext->click();
+        const bool access = isAccess(file);
+        step2With(access ? "OptAccess" : "OptExcel", fixture(file))->cmdNext->click();
         return step(access ? 3 : 4);
     }
 
-    // Step 5 from an Access table or a worksheet: the numbers column and, when given, the messages column.
-    Frm_Broadtext_Step5* tableStep5(bool access, const QString& table, const QString& numbers,
+    // Step 5 from a table or a worksheet: the numbers column and, when given, the messages column.
+    Frm_Broadtext_Step5* tableStep5(const QString& file, const QString& table, const QString& numbers,
                                     const QString& messages = {})
     {
-        WizardStep* s = tableStep(access);
+        const bool access = isAccess(file);
+        WizardStep* s = tableStep(file);
         choose(s, access ? QStringLiteral("cmbTableName") : QStringLiteral("CmbSheetName"), table);
         choose(s, access ? QStringLiteral("CmbFieldName") : QStringLiteral("cmbColumnName"), numbers);
         if (!messages.isEmpty()) {
@@ -133,7 +136,7 @@ struct WizardRig : TestRig {
         if (n == 2)
             wizard.show();
         else if (n < 5)
-            tableStep(n == 3);
+            tableStep(QString::fromLatin1(n == 3 ? "wizard.mdb" : "wizard.xls"));
         else
             textStep5(fixture(QStringLiteral("three-lines.txt")));
         return step(n);

@@ -1,19 +1,23 @@
-// The wizard's readers without windows: the text rules the window tests do not reach, Access number
-// columns in general number form, column and source-kind rules, and the reader process that keeps what a
-// crashing, silent or looping reader sent before it failed. Files through the windows: the other wizard tests.
+// The wizard's readers without windows: the text and CSV rules and the .xlsx cells the window tests do not
+// reach, Access number columns in general number form, column and source-kind rules, and the reader process
+// that keeps what a crashing, silent or looping reader sent before it failed. Files through the windows: the
+// other wizard tests.
 #include "compose/Frm_Broadtext_Step5.h"
 #include "compose/NumberSources.h"
 #include "compose/ReaderProcess.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
-#include <unistd.h>
 
 class WizardSourcesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void textContentGivesEntries_data();
     void textContentGivesEntries();
+    void csvTextGivesRecords_data();
+    void csvTextGivesRecords();
+    void worksheetXmlGivesRows_data();
+    void worksheetXmlGivesRows();
     void accessValuesAndUnknownNames();
     void columnNamesAndSourceKinds();
     void failedReadersKeepWhatTheySentBefore();
@@ -41,6 +45,104 @@ void WizardSourcesTest::textContentGivesEntries()
     QFETCH(QString, separator);
     QFETCH(QStringList, expected);
     QCOMPARE(ExtractNumbers(content, separator), expected);
+}
+
+namespace {
+
+// Records or rows as one text each: values joined by "|", a null written "~".
+QString joined(const std::vector<SourceValue>& values)
+{
+    QStringList parts;
+    for (const SourceValue& v : values)
+        parts << v.value_or(QStringLiteral("~"));
+    return parts.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+void WizardSourcesTest::csvTextGivesRecords_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("records");
+    QTest::newRow("quoted delimiter, doubled quote, line end inside quotes")
+        << QByteArray("Mobile,SMS\r\n9888812121,\"Hi, \"\"Asha\"\"\r\nsee you\"\r\n")
+        << QStringList{"Mobile|SMS", "9888812121|Hi, \"Asha\"\r\nsee you"};
+    QTest::newRow("semicolons with a byte-order mark; commas in a message stay")
+        << QByteArray("\xef\xbb\xbfMobile;SMS\n111;a,b\n222;c,d") << QStringList{"Mobile|SMS", "111|a,b", "222|c,d"};
+    QTest::newRow("tabs") << QByteArray("Mobile\tSMS\n111\tHi\n") << QStringList{"Mobile|SMS", "111|Hi"};
+    QTest::newRow("bars, CR line ends") << QByteArray("Mobile|SMS\r111|Hi\r") << QStringList{"Mobile|SMS", "111|Hi"};
+    QTest::newRow("the heading decides: semicolons only in messages")
+        << QByteArray("Mobile,SMS\n111,Hi; there\n222,Fine; thanks\n")
+        << QStringList{"Mobile|SMS", "111|Hi; there", "222|Fine; thanks"};
+    QTest::newRow("one column") << QByteArray("Mobile\n111\nHello, you") << QStringList{"Mobile", "111", "Hello, you"};
+    QTest::newRow("empty fields null, blank line an empty record")
+        << QByteArray("a,b\n,x\n\n\"\",\n") << QStringList{"a|b", "~|x", "~", "~|~"};
+    QTest::newRow("Windows-1252") << QByteArray("Name;SMS\nM\xfcller;Gr\xfc\xdf\x80\n")
+                                  << QStringList{"Name|SMS", QStringLiteral("M\u00fcller|Gr\u00fc\u00df\u20ac")};
+    QTest::newRow("UTF-16 with a byte-order mark") << QByteArray("\xff\xfeM\0,\0x\0", 8) << QStringList{"M|x"};
+}
+
+void WizardSourcesTest::csvTextGivesRecords()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, records);
+    const QString text = DecodeText(content);
+    QStringList got;
+    for (const auto& r : ParseCsv(text, DetectCsvDelimiter(text)))
+        got << joined(r);
+    QCOMPARE(got, records);
+}
+
+void WizardSourcesTest::worksheetXmlGivesRows_data()
+{
+    QTest::addColumn<QString>("sheetData");
+    QTest::addColumn<QStringList>("rows"); // "row: values", or "damaged" last when the part is
+    QTest::addColumn<int>("declaredColumns");
+    const auto row = [](const char* name, const char* xml, const QStringList& rows, int declared = 0) {
+        QTest::newRow(name) << QString::fromUtf8(xml) << rows << declared;
+    };
+    row("cell kinds",
+        "<row r='1'><c r='A1' t='s'><v>1</v></c><c r='B1'><v>9888812121</v></c><c r='C1'><v>12.50</v></c>"
+        "<c r='D1'><v>1E+20</v></c><c r='E1' t='b'><v>0</v></c><c r='F1' t='e'><v>#N/A</v></c>"
+        "<c r='G1' t='inlineStr'><is><r><t>Ha</t></r><r><t xml:space='preserve'>llo </t></r>"
+        "<rPh><t>x</t></rPh></is></c><c r='H1' t='str'><f>A1</f><v>a_x000D_b</v></c><c r='I1'><f>1+1</f></c></row>",
+        {"0: Mobile|9888812121|12.5|1E+20|FALSE|~|Hallo |a\rb|~"});
+    row("cells by reference, rows and cells without one follow the one before",
+        "<row r='2'><c r='C2' t='s'><v>0</v></c><c t='s'><v>1</v></c></row><row><c r='B3'><v>7</v></c></row>",
+        {"1: ~|~|Name|Mobile", "2: ~|7"});
+    row("width from the dimension", "", {}, 3);
+    row("shared string that does not exist", "<row r='1'><c t='s'><v>2</v></c></row>", {"damaged"});
+    row("rows going back", "<row r='2'/><row r='1'/>", {"1: ", "damaged"});
+    row("broken off", "<row r='1'><c><v>1</v></c></row><row r='2'><c>", {"0: 1", "damaged"});
+}
+
+void WizardSourcesTest::worksheetXmlGivesRows()
+{
+    QFETCH(QString, sheetData);
+    QFETCH(QStringList, rows);
+    QFETCH(int, declaredColumns);
+    QByteArray xml = "<?xml version='1.0'?><worksheet xmlns='http://schemas.openxmlformats.org/spreadsheetml/"
+                     "2006/main'><dimension ref='A1:" +
+                     QByteArray(declaredColumns ? "C9" : "A1") + "'/><sheetData>" + sheetData.toUtf8();
+    if (!sheetData.endsWith(QLatin1String("<c>")))
+        xml += "</sheetData></worksheet>";
+    // The part arrives in pieces of a few bytes, as from the zip, cut anywhere.
+    qsizetype at = 0;
+    const PartPieces pieces = [&](QByteArray& piece) {
+        piece = xml.mid(at, 5);
+        at += piece.size();
+        return true;
+    };
+    QStringList got;
+    int declared = -1;
+    const bool read = ReadXlsxWorksheet(pieces, {"Name", "Mobile"}, &declared, [&](qint64 r, const auto& values) {
+        got << QString::number(r) + QStringLiteral(": ") + joined(values);
+        return true;
+    });
+    if (!read)
+        got << QStringLiteral("damaged");
+    QCOMPARE(got, rows);
+    QCOMPARE(declared, declaredColumns ? declaredColumns : 1);
 }
 
 void WizardSourcesTest::accessValuesAndUnknownNames()
@@ -76,23 +178,32 @@ void WizardSourcesTest::columnNamesAndSourceKinds()
                                                     {"/home/u/list.xlsx", Source::Excel},
                                                     {"/home/u/old.txt.d/list.mdb", Source::Access},
                                                     {"/home/u/a.xls/list.txt", Source::Text},
-                                                    {"/home/u/LIST.TXT", Source::None}};
+                                                    {"/home/u/LIST.TXT", Source::Text},
+                                                    {"/home/u/Contacts.CSV", Source::Excel},
+                                                    {"/home/u/list", Source::None}};
     for (const auto& [name, kind] : kinds)
         QCOMPARE(int(Frm_Broadtext_Step5::SourceOf(QString::fromLatin1(name))), int(kind));
 }
 
 void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
 {
-    // A reader that crashes: the rows it flushed before are kept, null and empty values apart.
-    ReaderOutput r = RunReader(
-        [](ReaderSink& sink) {
-            sink.name(QStringLiteral("first"));
-            sink.row({QStringLiteral("1"), std::nullopt});
-            sink.row({QStringLiteral("2"), QString()});
-            sink.flush();
-            ::raise(SIGSEGV);
-        },
-        QStringLiteral("it broke"));
+    // Records as a reader sends them, replayed by a shell that then crashes, falls silent or repeats them.
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    {
+        QFile f(records);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        ReaderSink sink(f.handle());
+        sink.name(QStringLiteral("first"));
+        sink.row({QStringLiteral("1"), std::nullopt});
+        sink.row({QStringLiteral("2"), QString()});
+        sink.flush();
+    }
+    const auto replay = [&](const char* script, const QString& failure, const ReaderLimits& limits = {}) {
+        return RunReaderProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QLatin1String(script), records},
+                                failure, limits);
+    };
+    ReaderOutput r = replay("cat \"$0\"; kill -SEGV $$", QStringLiteral("it broke"));
     QCOMPARE(r.error, QStringLiteral("it broke"));
     QCOMPARE(r.names, QStringList{"first"});
     QCOMPARE(r.rows.size(), size_t(2));
@@ -105,19 +216,24 @@ void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
     limits.idleSeconds = 1;
     QElapsedTimer t;
     t.start();
-    r = RunReader([](ReaderSink&) { ::pause(); }, QStringLiteral("no answer"), limits);
+    r = replay("cat \"$0\"; exec sleep 60", QStringLiteral("no answer"), limits);
     QCOMPARE(r.error, QStringLiteral("no answer"));
+    QCOMPARE(r.rows.size(), size_t(2));
     QVERIFY(t.elapsed() < 10000);
     limits = {};
     limits.maxRows = 1000;
-    r = RunReader(
-        [](ReaderSink& sink) {
-            for (;;)
-                sink.row({QStringLiteral("again")});
-        },
-        QStringLiteral("looping"), limits);
+    r = replay("while cat \"$0\"; do :; done", QStringLiteral("looping"), limits);
     QCOMPARE(r.error, QStringLiteral("looping"));
     QCOMPARE(r.rows.size(), size_t(1000));
+
+    // The damaged Access file of the window tests really crashes libmdb in the reader program.
+    const QString crashing = QStringLiteral(BROADTEXT_TEST_DATA "/wizard/crash-on-read.mdb");
+    r = RunReader({QStringLiteral("access-rows"), crashing, QStringLiteral("Contacts"), QStringLiteral("Mobile")},
+                  QStringLiteral("crashed"));
+    QCOMPARE(r.error, QStringLiteral("crashed"));
+
+    r = RunReaderProgram(dir.filePath(QStringLiteral("missing")), {}, QStringLiteral("unused"));
+    QVERIFY2(r.error.contains(QLatin1String("could not be started")), qPrintable(r.error));
 }
 
 QTEST_GUILESS_MAIN(WizardSourcesTest)
