@@ -1,7 +1,7 @@
-// Delivery and reception through the simulator answering at once: the program's own time beyond the
-// prescribed sleeps and pauses.
+// Delivery and reception end to end (timers' work, modem thread, simulator): the program's own time beyond
+// the prescribed pacing in a delivery run, and a full SIM read over a 9600 baud line against the time its
+// bytes need on the line.
 #include "EngineRig.h"
-#include "common/FunctionsLibrary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,22 +15,23 @@ int main(int argc, char** argv)
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
-        const int messages = 1000;
+        const int messages = 500;
         rig.db.beginTransaction();
         for (int i = 0; i < messages; ++i)
             rig.queue(QStringLiteral("98888%1").arg(10000 + i), QStringLiteral("Message number %1").arg(i));
         rig.db.commit();
-        rig.state.ActivityLogOn = true;
-        const qint64 slept = rig.engine.modem.sleptMs;
+        const qint64 paced = rig.engine.pacedMs();
         QElapsedTimer t;
         t.start();
-        rig.engine.delivery.SendAllOutboxSMS();
+        rig.engine.SendNow();
+        while (rig.engine.sending())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         const double total = t.nsecsElapsed() / 1e6;
-        const double prescribed = double(rig.engine.modem.sleptMs - slept + rig.engine.delivery.pausedMs);
+        const double prescribed = double(rig.engine.pacedMs() - paced);
         const qint64 sent =
             rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
-        std::printf("delivery of %d one-part messages: %lld sent in %.1f s; prescribed sleeps and pauses %.1f s; the "
-                    "program's own time %.2f s = %.2f%% of the total (%.2f ms per message)\n",
+        std::printf("delivery of %d one-part messages: %lld sent in %.1f s; prescribed pacing %.1f s; the program's "
+                    "own time %.2f s = %.2f%% of the run (%.2f ms per message)\n",
                     messages, sent, total / 1000, prescribed / 1000, (total - prescribed) / 1000,
                     100.0 * (total - prescribed) / total, (total - prescribed) / messages);
     }
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
         EngineRig rig;
         rig.sim.setEcho(false);
         rig.sim.setSimCapacity(255);
+        rig.sim.setBaudRate(9600);
         if (!rig.connectModem())
             return 1;
         const int messages = 255;
@@ -45,16 +47,24 @@ int main(int argc, char** argv)
             rig.sim.storeMessage(
                 QStringLiteral("REC UNREAD"), QStringLiteral("+9198888%1").arg(10000 + i),
                 QStringLiteral("Incoming message number %1, with some words in it to be realistic.").arg(i));
-        const qint64 slept = rig.engine.modem.sleptMs;
+        const qint64 before = rig.sim.bytesSent();
         QElapsedTimer t;
         t.start();
-        rig.engine.delivery.ReceiveAllSIMMessages(qint16(ScaledDelay(1.0, 400)));
-        const double total = t.nsecsElapsed() / 1e6;
-        const double prescribed = double(rig.engine.modem.sleptMs - slept);
-        std::printf("reception of %d SIM messages: %lld in the Inbox, %d left on the SIM, in %.1f s; prescribed sleeps "
-                    "%.1f s; beyond them %.3f s\n",
-                    messages, rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")),
-                    int(rig.sim.simMessages().size()), total / 1000, prescribed / 1000, (total - prescribed) / 1000);
+        rig.engine.ReceiveNow();
+        auto inbox = [&] { return rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")); };
+        while (inbox() < messages && t.elapsed() < 600000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        const double imported = t.nsecsElapsed() / 1e6;
+        const qint64 listingBytes = rig.sim.bytesSent() - before;
+        while (rig.engine.receiving())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const double emptied = t.nsecsElapsed() / 1e6;
+        const double lineMs = listingBytes * 10 * 1000.0 / 9600;
+        std::printf("reception of %d SIM messages at 9600 baud: %lld in the Inbox after %.1f s; the %lld bytes of the "
+                    "listing need %.1f s on the line: %.2f times that; SIM emptied (%d left) after %.1f s, its %d "
+                    "deletions paced at %d ms each\n",
+                    messages, inbox(), imported / 1000, listingBytes, lineMs / 1000, imported / lineMs,
+                    int(rig.sim.simMessages().size()), emptied / 1000, messages, 150);
     }
     return 0;
 }

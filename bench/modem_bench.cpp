@@ -1,12 +1,14 @@
-// The modem link against the simulator answering at once: what an exchange costs beyond its prescribed
-// sleeps, and the processor time the program uses while connected and idle (the once-a-second call watch
-// and the reception and delivery timers running).
+// The modem link against the simulator: what an exchange costs beyond its prescribed pacing, how long the
+// window waits for its events while the modem works hard (a delivery at delay factor 7 on a network that
+// takes 3 s per message), and the processor time used while connected and idle.
 #include "EngineRig.h"
+#include "ModemRig.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -25,34 +27,52 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     {
-        EngineRig rig;
+        ModemRig rig;
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
         for (const int delay : {20, 50}) {
             const int commands = 200;
-            const qint64 slept = rig.engine.modem.sleptMs;
+            const qint64 paced = rig.modem.pacedMs();
             QElapsedTimer t;
             t.start();
             for (int i = 0; i < commands; ++i)
-                rig.engine.modem.ExecuteATCommand(QStringLiteral("AT\r"), delay, QStringLiteral("OK"), false, true, 5,
-                                                  {});
+                rig.modem.ExecuteATCommand("AT\r", delay, QStringLiteral("OK"), 5, {});
             const double total = t.nsecsElapsed() / 1e6;
-            const double beyond = total - double(rig.engine.modem.sleptMs - slept);
-            std::printf("exchange with a %d ms poll delay: %.3f ms per command beyond the prescribed sleeps "
-                        "(%d commands, %.0f ms in all)\n",
+            const double beyond = total - double(rig.modem.pacedMs() - paced);
+            std::printf("exchange with a %d ms pacing: %.3f ms per command beyond it (%d commands, %.0f ms in all)\n",
                         delay, beyond / commands, commands, total);
         }
-        const int listings = 50;
+    }
+    {
+        EngineRig rig;
+        rig.sim.setEcho(false);
+        if (!rig.connectModem())
+            return 1;
+        rig.state.ModemDelayFactor = 7;
+        rig.sim.setNetworkDelayMs(3000);
         for (int i = 0; i < 20; ++i)
-            rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+919888812121"), QString(160, 'x'));
-        const qint64 slept = rig.engine.modem.sleptMs;
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < listings; ++i)
-            rig.engine.modem.ListSIMMessages(QStringLiteral("ALL"), 20);
-        std::printf("listing 20 SIM messages (with its call-state query): %.3f ms beyond the sleeps per listing\n",
-                    (t.nsecsElapsed() / 1e6 - double(rig.engine.modem.sleptMs - slept)) / listings);
+            rig.queue(QStringLiteral("9888812121"), QStringLiteral("Message %1").arg(i));
+        rig.engine.timerRefreshHomePage.setEnabled(true);
+        std::vector<double> waits;
+        QTimer poster;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&poster, &QTimer::timeout, [&] {
+            const qint64 posted = clock.nsecsElapsed();
+            QMetaObject::invokeMethod(
+                &poster, [&, posted] { waits.push_back((clock.nsecsElapsed() - posted) / 1e6); }, Qt::QueuedConnection);
+        });
+        poster.start(5);
+        rig.engine.SendNow();
+        while (rig.engine.sending())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        poster.stop();
+        std::sort(waits.begin(), waits.end());
+        const auto at = [&](double q) { return waits[std::min(waits.size() - 1, size_t(q * waits.size()))]; };
+        std::printf("window while delivering 20 messages at delay factor 7, network 3 s per message (%.0f s): "
+                    "%zu posted events waited median %.2f ms, p99 %.2f ms, longest %.2f ms\n",
+                    clock.elapsed() / 1000.0, waits.size(), at(0.5), at(0.99), waits.back());
     }
     {
         EngineRig rig;

@@ -47,7 +47,7 @@ Figures detect(const QList<int>& silentPorts, const QList<int>& answeringPorts, 
     auto* settings = new frm_Settings(engine);
     settings->show();
     QElapsedTimer clock;
-    const qint64 sleptBefore = engine.modem.sleptMs;
+    const qint64 sleptBefore = engine.pacedMs();
     clock.start();
     settings->findChild<QPushButton*>(QStringLiteral("cmdChkModem"))->click();
     Frm_FoundModemPortNumbers* list = nullptr;
@@ -57,7 +57,7 @@ Figures detect(const QList<int>& silentPorts, const QList<int>& answeringPorts, 
             if (w->isVisible())
                 list = w;
     }
-    Figures f{clock.elapsed(), engine.modem.sleptMs - sleptBefore, rig.dialogs.messages().size()};
+    Figures f{clock.elapsed(), engine.pacedMs() - sleptBefore, rig.dialogs.messages().size()};
     list->close();
     delete settings;
     QCoreApplication::processEvents();

@@ -224,8 +224,9 @@ bool Delivery::ReceiveAllSIMMessages(qint16 listWait, std::function<void()> fini
     reception = std::make_unique<Reception>();
     reception->finished = std::move(finished);
     link.request<ListResult>(
-        ModemLink::Work::Listing, [listWait](ModemRoutines& modem) { return modem.ListSIMMessages(QStringLiteral("ALL"), listWait); },
-        nullptr, [this](const ListResult& r) { listed(r); });
+        ModemLink::Work::Listing,
+        [listWait](ModemRoutines& modem) { return modem.ListSIMMessages(QStringLiteral("ALL"), listWait); }, nullptr,
+        [this](const ListResult& r) { listed(r); });
     return true;
 }
 

@@ -119,13 +119,12 @@ void Engine::Disconnect()
     state.ModemReady = false;
     portOpen = false;
     link.cancelAll();
-    link.request<CommandResult>(
-        ModemLink::Work::Query,
-        [](ModemRoutines& modem) {
-            modem.CloseComPort();
-            return CommandResult{};
-        },
-        nullptr, {});
+    link.request<CommandResult>(ModemLink::Work::Query,
+                                [](ModemRoutines& modem) {
+                                    modem.CloseComPort();
+                                    return CommandResult{};
+                                },
+                                nullptr, {});
     Q_EMIT connectionChanged();
 }
 
@@ -141,13 +140,12 @@ void Engine::portLost()
     state.ModemReady = false;
     portOpen = false;
     link.cancelAll();
-    link.request<CommandResult>(
-        ModemLink::Work::Query,
-        [](ModemRoutines& modem) {
-            modem.CloseComPort();
-            return CommandResult{};
-        },
-        nullptr, {});
+    link.request<CommandResult>(ModemLink::Work::Query,
+                                [](ModemRoutines& modem) {
+                                    modem.CloseComPort();
+                                    return CommandResult{};
+                                },
+                                nullptr, {});
     reconnectWatch.start();
     Q_EMIT connectionChanged();
 }
@@ -161,9 +159,8 @@ void Engine::lookForReturningModem()
     const QString device = ResolveComPort(state, connectedPort);
     if (device.isEmpty() || !QFileInfo::exists(device))
         return;
-    log.WriteActivityLog(QStringLiteral("The modem on COM Port %1 (%2) is back: connecting again.")
-                             .arg(connectedPort)
-                             .arg(device));
+    log.WriteActivityLog(
+        QStringLiteral("The modem on COM Port %1 (%2) is back: connecting again.").arg(connectedPort).arg(device));
     connectWith(true);
 }
 
@@ -257,8 +254,9 @@ void Engine::ListSIMMessages(const QString& status, int pollDelayMs, QObject* co
 {
     link.ModemDelayFactor = state.ModemDelayFactor;
     link.request<ListResult>(
-        ModemLink::Work::Listing, [status, pollDelayMs](ModemRoutines& modem) { return modem.ListSIMMessages(status, pollDelayMs); },
-        context, std::move(done));
+        ModemLink::Work::Listing,
+        [status, pollDelayMs](ModemRoutines& modem) { return modem.ListSIMMessages(status, pollDelayMs); }, context,
+        std::move(done));
 }
 
 void Engine::DeleteSIMMessage(int index, QObject* context, std::function<void()> done)
@@ -281,7 +279,8 @@ void Engine::DeleteSIMMessagesByStatus(const QString& status, QObject* context, 
             modem.DeleteSIMMessagesByStatus(status);
             return CommandResult{};
         },
-        context, [done](const CommandResult&) {
+        context,
+        [done](const CommandResult&) {
             if (done)
                 done();
         });
@@ -295,8 +294,9 @@ void Engine::ProbeComPorts(int first, int last, const QString& settings, QObject
     if (progress)
         *connection = connect(&link, &ModemLink::probeProgress, context ? context : this, progress);
     link.request<ProbeResult>(
-        ModemLink::Work::Probe, [first, last, settings](ModemRoutines& modem) { return modem.ProbeComPorts(first, last, settings); },
-        context, [connection, done](const ProbeResult& r) {
+        ModemLink::Work::Probe,
+        [first, last, settings](ModemRoutines& modem) { return modem.ProbeComPorts(first, last, settings); }, context,
+        [connection, done](const ProbeResult& r) {
             QObject::disconnect(*connection);
             if (done)
                 done(r);

@@ -60,7 +60,10 @@ public:
                        std::function<void(int)> progress, std::function<void(const ProbeResult&)> done);
     void cancelProbe();
     // The serial port is open (connected, connecting or probing).
-    bool portInUse() const { return portOpen || link.waiting(ModemLink::Work::Connect) || link.waiting(ModemLink::Work::Probe); }
+    bool portInUse() const
+    {
+        return portOpen || link.waiting(ModemLink::Work::Connect) || link.waiting(ModemLink::Work::Probe);
+    }
 
     // Incoming calls.
     void IdentifyCallerNumber(const QString& number) { calls.IdentifyCallerNumber(number); }

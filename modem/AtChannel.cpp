@@ -67,7 +67,8 @@ void AtChannel::process()
         const qsizetype lf = pending.indexOf('\n');
         if (lf < 0) {
             if (current && !done && current->expect == AtCommand::Prompt && isPrompt(pending)) {
-                result->raw += pending;
+                result->raw += blankLines + pending;
+                blankLines.clear();
                 pending.clear();
                 result->prompt = true;
                 done = true;
@@ -96,13 +97,20 @@ void AtChannel::process()
         }
         if (current->expect == AtCommand::Prompt && isPrompt(content)) {
             // The prompt, followed at once by an unsolicited line that gave it a line end.
-            result->raw += line;
+            result->raw += blankLines + line;
+            blankLines.clear();
             result->prompt = true;
             done = true;
             continue;
         }
-        if (content.isEmpty() || (!current->answerPrefix.isEmpty() && content.startsWith(current->answerPrefix))) {
-            result->raw += line;
+        if (content.isEmpty()) {
+            // Held back: the empty line that opens an unsolicited line goes out of the answer with it.
+            blankLines += line;
+            continue;
+        }
+        if (!current->answerPrefix.isEmpty() && content.startsWith(current->answerPrefix)) {
+            result->raw += blankLines + line;
+            blankLines.clear();
             continue;
         }
         int number = -1;
@@ -112,20 +120,23 @@ void AtChannel::process()
             continue;
         }
         if (final != FinalCode::None) {
-            result->raw += line;
+            result->raw += blankLines + line;
+            blankLines.clear();
             result->final = final;
             result->errorNumber = number;
             done = true;
             continue; // what follows is read as between answers
         }
         if (ParseUnsolicited(content).kind != Unsolicited::None) {
+            blankLines.clear();
             if (UnsolicitedHasBody(content))
                 urcWaitingForBody = content;
             else
                 route(content);
             continue;
         }
-        result->raw += line;
+        result->raw += blankLines + line;
+        blankLines.clear();
     }
 }
 
@@ -150,10 +161,14 @@ bool AtChannel::listingDone()
     return true;
 }
 
-void AtChannel::discardInput()
+void AtChannel::discardInput(bool partialLineToo)
 {
     port.waitForInput(0); // whole lines read meanwhile are taken as between answers
     process();
+    if (partialLineToo) {
+        pending.clear();
+        return;
+    }
     // A line still arriving is kept when it can be the start of an unsolicited line, and dropped when it
     // can be a late result of an earlier command, which the next command must not take for its own.
     const QByteArray partial = LineContent(pending);
@@ -210,6 +225,7 @@ AtResult AtChannel::exchange(const AtCommand& command)
     current = &command;
     result = &r;
     done = false;
+    blankLines.clear();
     routedListingLines = 0;
     lastParse = {};
     QElapsedTimer clock;
@@ -227,6 +243,8 @@ AtResult AtChannel::exchange(const AtCommand& command)
         if (!done && command.expect == AtCommand::Listing && bytesRead == before && lastParse.complete)
             listingDone();
     }
+    r.raw += blankLines;
+    blankLines.clear();
     current = nullptr;
     result = nullptr;
     if (command.expect == AtCommand::Listing && r.listing.complete && r.listing.end >= 0) {
@@ -242,6 +260,7 @@ AtResult AtChannel::exchange(const AtCommand& command)
         const int rest = int(command.minMs - r.elapsedMs);
         sleep(rest);
         pacedMs += rest;
+        r.elapsedMs = clock.elapsed();
     }
     return r;
 }

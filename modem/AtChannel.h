@@ -22,7 +22,7 @@ class MSComm;
 
 struct AtCommand {
     enum Expect { Final, Prompt, Listing };
-    QByteArray bytes;        // what is written, line end included
+    QByteArray bytes; // what is written, line end included
     Expect expect = Final;
     int minMs = 0;           // the exchange lasts at least this long: the modem's prescribed pacing
     int silenceMs = 1000;    // it fails when nothing arrives for this long
@@ -60,8 +60,9 @@ public:
     void write(const QByteArray& bytes);
     // Waits without a command, still hearing unsolicited lines.
     void sleep(int ms);
-    // Hands on the unsolicited lines read so far and drops everything else.
-    void discardInput();
+    // Hands on the unsolicited lines read so far and drops everything else; a line still arriving is kept
+    // when it may be the start of an unsolicited line, unless partialLineToo.
+    void discardInput(bool partialLineToo = false);
 
     // A call is ringing: a NO CARRIER line then ends the call instead of the answer being read.
     void setRinging(bool on) { ringing = on; }
@@ -80,8 +81,9 @@ private:
 
     MSComm& port;
     std::atomic<bool>& abort;
-    QByteArray pending;          // bytes read and not yet taken
+    QByteArray pending;           // bytes read and not yet taken
     QByteArray urcWaitingForBody; // +CMT / +CDS header whose second line has not come yet
+    QByteArray blankLines;        // empty lines of an answer not yet known to belong to it
     const AtCommand* current = nullptr;
     AtResult* result = nullptr;
     bool done = false;

@@ -72,7 +72,8 @@ bool isNumber(const QByteArray& s)
 // "26/12/06,08:00:01+22", "2026/12/06 08:00:01+32", "26/12/06,08:00:01": digits with / and : in them.
 bool looksLikeTimestamp(const QByteArray& s)
 {
-    static const QRegularExpression re(QStringLiteral("^\\d{2,4}/\\d{1,2}/\\d{1,2}[, ]\\d{1,2}:\\d{2}(:\\d{2})?([+-]\\d{1,2})?$"));
+    static const QRegularExpression re(
+        QStringLiteral("^\\d{2,4}/\\d{1,2}/\\d{1,2}[, ]\\d{1,2}:\\d{2}(:\\d{2})?([+-]\\d{1,2})?$"));
     return re.match(QString::fromLatin1(s)).hasMatch();
 }
 
@@ -133,8 +134,8 @@ FinalCode FinalResultOf(const QByteArray& raw, int* errorNumber)
         return FinalCode::NoAnswer;
     if (line == "NO DIALTONE" || line == "NO DIAL TONE")
         return FinalCode::NoDialtone;
-    for (const auto& [prefix, code] : {std::pair{"+CMS ERROR:", FinalCode::CmsError},
-                                       std::pair{"+CME ERROR:", FinalCode::CmeError}}) {
+    for (const auto& [prefix, code] :
+         {std::pair{"+CMS ERROR:", FinalCode::CmsError}, std::pair{"+CME ERROR:", FinalCode::CmeError}}) {
         if (line.startsWith(prefix)) {
             bool ok = false;
             const int n = line.mid(qsizetype(strlen(prefix))).trimmed().toInt(&ok);
@@ -181,11 +182,10 @@ Unsolicited ParseUnsolicited(const QByteArray& raw)
     } else if (line.startsWith("+CMT:") || line.startsWith("+CBM:")) {
         u.kind = Unsolicited::Delivered;
     } else {
-        static const char* const Others[] = {"+CREG:",  "+CGREG:",  "+CEREG:",  "+CUSD:",   "+CIEV:", "+CCWA:",
-                                             "+CSSI:",  "+CSSU:",   "+QIND",    "+WIND",    "+STIN",  "+PACSP",
-                                             "+QUSIM",  "+CPIN:",   "+CFUN:",   "+CTZV:",   "+CTZE:", "*PSUTTZ",
-                                             "DST:",    "^",        "+ZPAS",    "+SIMREADY", "+KSUP", "+CGEV:",
-                                             "+CMGRMI", "+MBMEM",   "+ECSQ",    "+CSQN"};
+        static const char* const Others[] = {
+            "+CREG:", "+CGREG:",   "+CEREG:", "+CUSD:", "+CIEV:",  "+CCWA:", "+CSSI:", "+CSSU:",  "+QIND", "+WIND",
+            "+STIN",  "+PACSP",    "+QUSIM",  "+CPIN:", "+CFUN:",  "+CTZV:", "+CTZE:", "*PSUTTZ", "DST:",  "^",
+            "+ZPAS",  "+SIMREADY", "+KSUP",   "+CGEV:", "+CMGRMI", "+MBMEM", "+ECSQ",  "+CSQN"};
         for (const char* p : Others)
             if (startsWith(line, p)) {
                 u.kind = Unsolicited::Other;

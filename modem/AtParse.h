@@ -35,15 +35,15 @@ FinalCode FinalResultOf(const QByteArray& line, int* errorNumber = nullptr);
 struct Unsolicited {
     enum Kind {
         None,
-        Ring,      // RING, or +CRING: VOICE
-        OtherRing, // +CRING: of a data or fax call
-        CallerId,  // +CLIP: "number",type,...
-        NoCarrier, // a call ended
-        NewMessage, // +CMTI: "SM",index
+        Ring,               // RING, or +CRING: VOICE
+        OtherRing,          // +CRING: of a data or fax call
+        CallerId,           // +CLIP: "number",type,...
+        NoCarrier,          // a call ended
+        NewMessage,         // +CMTI: "SM",index
         StatusReportStored, // +CDSI: "SM",index
-        StatusReport, // +CDS: (followed by a PDU line in PDU mode)
-        Delivered,  // +CMT: (followed by the message line)
-        Other       // network registration, signal, vendor status lines
+        StatusReport,       // +CDS: (followed by a PDU line in PDU mode)
+        Delivered,          // +CMT: (followed by the message line)
+        Other               // network registration, signal, vendor status lines
     } kind = None;
     QString number; // CallerId
     int index = -1; // NewMessage, StatusReportStored
@@ -72,10 +72,10 @@ struct ListingParse {
     bool complete = false;           // the final result line has been read
     FinalCode final = FinalCode::None;
     int errorNumber = -1;
-    bool lengthsKnown = true;              // every header announced its text length
-    QList<QByteArray> unsolicited;         // unsolicited lines found between records, in order
-    qint64 announcedBytesOutstanding = 0;  // body bytes announced by a header but not yet received
-    qsizetype end = -1;                    // where the final result line ends, once complete
+    bool lengthsKnown = true;             // every header announced its text length
+    QList<QByteArray> unsolicited;        // unsolicited lines found between records, in order
+    qint64 announcedBytesOutstanding = 0; // body bytes announced by a header but not yet received
+    qsizetype end = -1;                   // where the final result line ends, once complete
 };
 
 // Parses a text-mode listing answer (the bytes read since the command was written, echo included).

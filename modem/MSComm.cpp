@@ -1,8 +1,9 @@
 #include "modem/MSComm.h"
 
-
 #include <QFileInfo>
 #include <QMetaObject>
+
+#include <poll.h>
 
 bool ParseCommSettings(const QString& text, LineSettings* out)
 {
@@ -94,6 +95,7 @@ MSComm::Error MSComm::setPortOpen(bool open, const PortPaths& paths)
                 QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(commPort)};
 
     serial.setPortName(device);
+    devicePath = device;
     serial.clearError();
     if (!serial.open(QIODevice::ReadWrite)) {
         const auto e = serial.error();
@@ -155,7 +157,14 @@ bool MSComm::waitForInput(int ms)
 {
     if (!PortOpen())
         return false;
-    return serial.waitForReadyRead(ms); // emits readyRead, hence OnComm, before it returns
+    if (serial.waitForReadyRead(ms)) // emits readyRead, hence OnComm, before it returns
+        return true;
+    // The wait does not tell a device that went away (an unplugged modem, a closed pseudo-terminal) from
+    // silence; the descriptor does.
+    pollfd fd{int(serial.handle()), POLLIN, 0};
+    if (fd.fd >= 0 && ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        goneAway();
+    return false;
 }
 
 void MSComm::readyRead()
@@ -175,14 +184,21 @@ void MSComm::portError(QSerialPort::SerialPortError error)
         return;
     if (!serial.isOpen() || hangingUp)
         return;
-    if (error != QSerialPort::ResourceError && QFileInfo::exists(serial.portName()) && ++readErrorsInARow < 50) {
+    if (error != QSerialPort::ResourceError && QFileInfo::exists(devicePath) && ++readErrorsInARow < 50) {
         // A read that found nothing after all (the descriptor was reported readable, then the bytes had
         // been taken by a wait) is reported as a read error too; only a device that keeps failing is gone.
         serial.clearError();
         return;
     }
-    // The device is gone. Closing from inside the port's own signal is not safe: close on the next turn of
-    // the event loop, and behave as closed from now on.
+    goneAway();
+}
+
+void MSComm::goneAway()
+{
+    if (hangingUp || !serial.isOpen())
+        return;
+    // Closing from inside the port's own signal is not safe: close on the next turn of the event loop, and
+    // behave as closed from now on.
     hangingUp = true;
     serial.clearError();
     QMetaObject::invokeMethod(this, &MSComm::finishHangUp, Qt::QueuedConnection);

@@ -56,7 +56,7 @@ public:
     bool waitForInput(int ms);
     qint32 baudRate() const { return baud; }
     int CommEvent() const { return commEvent; }
-    QString device() const { return serial.portName(); }
+    QString device() const { return devicePath; }
 
 Q_SIGNALS:
     void OnComm(); // characters arrived while the event loop ran
@@ -66,8 +66,10 @@ private:
     void readyRead();
     void portError(QSerialPort::SerialPortError error);
     void finishHangUp();
+    void goneAway(); // the device went away: closes once and says so
 
     QSerialPort serial;
+    QString devicePath; // what the COM number stood for when the port was opened
     qint32 baud = 9600;
     int commPort = 1;
     QString settings = QStringLiteral("9600,N,8,1");

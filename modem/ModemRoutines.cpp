@@ -17,9 +17,10 @@ QByteArray quoted(const QString& s)
     return '"' + s.toLatin1() + '"';
 }
 
+// The answer as the log and the results show it: a plain error is "ERROR", whatever came before it.
 QString shownAnswer(const AtResult& r)
 {
-    return Trim(r.text());
+    return r.final == FinalCode::Error ? QStringLiteral("ERROR") : Trim(r.text());
 }
 
 } // namespace
@@ -93,33 +94,40 @@ AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDela
     return r;
 }
 
+MSComm::Error ModemRoutines::OpenComPort(int port, const QString& settings)
+{
+    if (comm.PortOpen()) {
+        message(QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(port));
+        return {};
+    }
+    comm.setCommPort(port);
+    comm.setInputLen(0);
+    comm.setDTREnable(true);
+    comm.setHandshaking(2);
+    comm.setRThreshold(1);
+    comm.setSThreshold(1);
+    comm.setSettings(settings);
+    comm.setDTREnable(true);
+    log(QStringLiteral("Opening COM Port"));
+    const MSComm::Error e = comm.setPortOpen(true, paths);
+    if (e) {
+        log(QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: %1 Description: %2")
+                .arg(e.number)
+                .arg(e.description));
+        return e;
+    }
+    log(QStringLiteral("COM Port opened successfully."));
+    return {};
+}
+
 ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
 {
     ConnectResult result;
-    if (comm.PortOpen()) {
-        message(QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(request.port));
-        result.opened = true;
-    } else {
-        comm.setCommPort(request.port);
-        comm.setInputLen(0);
-        comm.setDTREnable(true);
-        comm.setHandshaking(2);
-        comm.setRThreshold(1);
-        comm.setSThreshold(1);
-        comm.setSettings(request.settings);
-        comm.setDTREnable(true);
-        log(QStringLiteral("Opening COM Port"));
-        result.openError = comm.setPortOpen(true, paths);
-        if (result.openError) {
-            log(QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: %1 Description: %2")
-                    .arg(result.openError.number)
-                    .arg(result.openError.description));
-            return result;
-        }
-        result.opened = true;
-    }
+    result.openError = OpenComPort(request.port, request.settings);
+    if (result.openError)
+        return result;
+    result.opened = true;
     result.device = comm.device();
-    log(QStringLiteral("COM Port opened successfully."));
     log(QStringLiteral("Setting the communication parameters for the modem."));
     result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId);
     result.aborted = abort.load();
@@ -136,7 +144,8 @@ bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& c
     // escape it would take the next commands for that text and answer none of them.
     cancelTextEntry();
 
-    if (IsNumeric(flowControl) && RoundHalfEven(NumericValue(flowControl)) != 0) {
+    const auto flow = IsNumeric(flowControl) ? RoundHalfEven(NumericValue(flowControl)) : std::nullopt;
+    if (flow && *flow != 0) {
         const QString command = QStringLiteral("AT+FLO=") + flowControl;
         const AtResult r = ExecuteATCommand(command.toLatin1() + CR, d, QStringLiteral("OK"), 5, QString());
         log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) + QLatin1Char('\''));
@@ -195,7 +204,7 @@ void ModemRoutines::cancelTextEntry()
         return;
     channel.write(QByteArray(1, Escape));
     channel.sleep(std::max(delay(50), 100));
-    channel.discardInput();
+    channel.discardInput(true); // its echo, or the OK of the cancelled entry
 }
 
 void ModemRoutines::CloseComPort()
@@ -266,9 +275,9 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
 CommandResult ModemRoutines::DeleteSIMMessage(int index)
 {
     CommandResult result;
-    result.at = ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index).toLatin1() + CR, delay(150),
-                                 QStringLiteral("OK"), 5,
-                                 QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
+    result.at =
+        ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index).toLatin1() + CR, delay(150), QStringLiteral("OK"), 5,
+                         QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
     result.ok = result.at.ok();
     result.aborted = result.at.aborted;
     result.portClosed = result.at.portClosed;
@@ -282,7 +291,8 @@ void ModemRoutines::DeleteSIMMessagesByStatus(const QString& status)
         if (abort.load() || !comm.PortOpen())
             return;
         ExecuteATCommand(QStringLiteral("AT+CMGD=").toLatin1() + m.Index.toLatin1() + CR, delay(100),
-                         QStringLiteral("OK"), 5, QStringLiteral("Error occured while executing this command: AT+CMGD=") + m.Index);
+                         QStringLiteral("OK"), 5,
+                         QStringLiteral("Error occured while executing this command: AT+CMGD=") + m.Index);
     }
 }
 
@@ -320,7 +330,8 @@ SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& 
             cancelTextEntry();
             result.final = prompt.final;
             result.errorNumber = prompt.errorNumber;
-            result.response = prompt.isError() ? shownAnswer(prompt) : QStringLiteral("ERROR: no prompt for the message text");
+            result.response =
+                prompt.isError() ? shownAnswer(prompt) : QStringLiteral("ERROR: no prompt for the message text");
             result.reason = prompt.timedOut ? QStringLiteral("no answer") : QStringLiteral("no prompt for the text");
             result.aborted = prompt.aborted;
             result.portClosed = prompt.portClosed;
@@ -334,9 +345,11 @@ SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& 
         // Only +CMGS: <reference> says the network took the message; silence or a bare OK does not.
         if (!r.ok() || ParseResultNumber(r.text(), "+CMGS:").isEmpty()) {
             result.response = r.isError() ? shownAnswer(r)
-                                           : QStringLiteral("ERROR: the modem did not confirm the message (") +
-                                                 Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
-            result.reason = r.timedOut ? QStringLiteral("no answer") : r.ok() ? QStringLiteral("bare OK") : shownAnswer(r);
+                                          : QStringLiteral("ERROR: the modem did not confirm the message (") +
+                                                Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
+            result.reason = r.timedOut ? QStringLiteral("no answer")
+                            : r.ok()   ? QStringLiteral("bare OK")
+                                       : shownAnswer(r);
             return result;
         }
         result.response = shownAnswer(r);
@@ -408,7 +421,9 @@ SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString
             DeleteSIMMessage(index.toInt());
             result.response = QStringLiteral("ERROR: the modem did not send the stored message (") +
                               Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
-            result.reason = r.timedOut ? QStringLiteral("no answer") : r.ok() ? QStringLiteral("bare OK") : shownAnswer(r);
+            result.reason = r.timedOut ? QStringLiteral("no answer")
+                            : r.ok()   ? QStringLiteral("bare OK")
+                                       : shownAnswer(r);
             result.aborted = r.aborted;
             result.portClosed = r.portClosed;
             return result;

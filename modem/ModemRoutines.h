@@ -20,7 +20,7 @@
 
 // What every result carries: whether the link had to give the work up.
 struct LinkOutcome {
-    bool aborted = false;   // Disconnect, or the link was shut down
+    bool aborted = false;    // Disconnect, or the link was shut down
     bool portClosed = false; // the port was not open or the device went away
 };
 
@@ -44,7 +44,7 @@ struct CommandResult : LinkOutcome {
 };
 
 struct CallStatusResult : LinkOutcome {
-    QString status;           // as GetCallStatus gives it: "Incoming", ..., the answer text, "ERROR"
+    QString status;              // as GetCallStatus gives it: "Incoming", ..., the answer text, "ERROR"
     bool callInProgress = false; // a voice call is active, incoming, dialing or alerting
     bool noCall = false;         // the modem answered OK and listed no voice call
 };
@@ -85,17 +85,22 @@ public:
     PortPaths paths;
     int finalAnswerTimeoutMs = 60000; // the network's own limit for a submission is about a minute
 
-    std::function<void(const QString&)> message;      // a message box
-    std::function<void(const QString&)> log;          // an activity-log line
+    std::function<void(const QString&)> message; // a message box
+    std::function<void(const QString&)> log;     // an activity-log line
     std::function<void(const Unsolicited&)> unsolicited;
-    std::function<void()> portLost;                    // the device went away while open
-    std::function<void(int)> probeProgress;           // the port being probed
+    std::function<void()> portLost;         // the device went away while open
+    std::function<void(int)> probeProgress; // the port being probed
 
     // The exchange: command with its pacing, expected answer ("OK" or "> "), empty polls allowed and the
     // error text shown when the modem answers with an error.
     AtResult ExecuteATCommand(const QByteArray& command, int pollDelayMs, const QString& expected, int maxEmptyPolls,
                               const QString& errorText);
 
+    // ConfigureComPort and OpenComPort: no error when the port opened.
+    MSComm::Error OpenComPort(int port, const QString& settings);
+    // Initialises the modem; true when it is ready. A failure closes the port.
+    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId);
+    // Opens the port and initialises the modem.
     ConnectResult Connect(const ConnectRequest& request);
     void CloseComPort();
     bool portOpen() const;
@@ -128,7 +133,6 @@ public:
 private:
     int delay(double ms) const;
     void logResponse(const QString& command, const AtResult& r);
-    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId);
     AtResult messageBody(const QByteArray& body, int pollDelayMs);
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();

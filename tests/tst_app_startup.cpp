@@ -201,7 +201,7 @@ void StartupTest::connectDisconnectAndButtonOne()
     rig.saveModemSetting(3);
     rig.program.showMainWindow(); // connects by itself
     auto* main = rig.main();
-    QVERIFY(rig.state.IsConnected && rig.state.ModemReady);
+    QTRY_VERIFY(rig.state.IsConnected && rig.state.ModemReady);
     QVERIFY(rig.dialogs.shown.empty());
     QVERIFY(!main->menuItem(QStringLiteral("start"))->isEnabled());
     QVERIFY(main->menuItem(QStringLiteral("mnustop"))->isEnabled());
@@ -224,12 +224,12 @@ void StartupTest::connectDisconnectAndButtonOne()
     QCOMPARE(rig.program.engine.Timer1.interval(), 10000); // periods stay; ticks do nothing while disconnected
 
     main->toolbarButton(1)->trigger();
-    QVERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.state.IsConnected);
     QCOMPARE(main->toolbarButton(1)->text(), QStringLiteral("Disconnect"));
     main->menuItem(QStringLiteral("mnustop"))->trigger();
     QVERIFY(!rig.state.IsConnected);
     main->menuItem(QStringLiteral("start"))->trigger();
-    QVERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.state.IsConnected);
 
     // The modem is unplugged: the program notices, closes the port and offers Connect again.
     sim.hangUp();
@@ -245,9 +245,9 @@ void StartupTest::comNumberWithoutDeviceStaysDisconnected()
     rig.saveModemSetting(20);
     rig.dialogs.answers = {false};
     rig.program.showMainWindow();
-    QCOMPARE(rig.dialogs.questions(),
-             QStringList{QStringLiteral("No modem found on COM Port 20\r\nDo you wish to enter the "
-                                        "correct COM port settings for the attached modem?")});
+    QTRY_COMPARE(rig.dialogs.questions(),
+                 QStringList{QStringLiteral("No modem found on COM Port 20\r\nDo you wish to enter the "
+                                            "correct COM port settings for the attached modem?")});
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(rig.main()->menuItem(QStringLiteral("start"))->isEnabled());
     QCOMPARE(rig.main()->toolbarButton(1)->text(), QStringLiteral("Connect"));
@@ -267,11 +267,11 @@ void StartupTest::exitButtonEndsTheProgram()
     QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
     rig.saveModemSetting(3);
     rig.main()->start_Click();
-    QVERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.state.IsConnected);
     rig.main()->menuItem(QStringLiteral("Exit"))->trigger();
     QCOMPARE(rig.endApplicationCalls, 2);
     QVERIFY(!rig.state.IsConnected);
-    QVERIFY(!rig.program.engine.MSComm1.PortOpen());
+    QVERIFY(!rig.program.engine.portInUse());
 }
 
 void StartupTest::splashClosesOnClickOrAfterThreeSeconds()

@@ -76,7 +76,7 @@ void WindowsTest::settingsOpenModelessFromMenuAndConnect()
                        QStringLiteral("0"), QStringLiteral("GSM"), 0, QStringLiteral("1")});
     rig.dialogs.answers = {true};
     rig.main()->start_Click();
-    QCOMPARE(rig.dialogs.questions().size(), 1);
+    QTRY_COMPARE(rig.dialogs.questions().size(), 1);
     QVERIFY(rig.visible<frm_Settings>());
 }
 

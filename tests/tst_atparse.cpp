@@ -3,8 +3,6 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(std::vector<SIMMessage>)
-
 namespace {
 
 SIMMessage msg(const char* index, const char* status, const char* number, const QString& text)
@@ -14,11 +12,19 @@ SIMMessage msg(const char* index, const char* status, const char* number, const 
 
 } // namespace
 
+struct Listing {
+    std::vector<SIMMessage> records;
+    bool complete;
+};
+
 class AtParseTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void listing_data();
     void listing();
+    void listingHeader_data();
+    void listingHeader();
+    void resultCodesAndUnsolicitedLines();
     void identityLine_data();
     void identityLine();
     void callStatus_data();
@@ -30,57 +36,142 @@ private Q_SLOTS:
     void parts();
 };
 
+Q_DECLARE_METATYPE(Listing)
+
 void AtParseTest::listing_data()
 {
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<std::vector<SIMMessage>>("expected");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<Listing>("expected");
+    const auto hdr = [](const char* fields, int length = -1) {
+        QByteArray h = QByteArray("+CMGL: ") + fields;
+        if (length >= 0)
+            h += ",145," + QByteArray::number(length);
+        return h + "\r\n";
+    };
 
-    QTest::newRow("empty SIM") << QStringLiteral("\r\nOK\r\n") << std::vector<SIMMessage>{};
-    QTest::newRow("one record, keeps the CR LF before the blank line")
-        << QStringLiteral("\r\n+CMGL: 1,\"REC READ\",\"+919888812121\",,\"26/12/04,20:15:02+22\"\r\nHi\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("1", "REC READ", "+919888812121", QStringLiteral("Hi\r\n"))};
-    QTest::newRow("several records")
-        << QStringLiteral("\r\n+CMGL: 1,\"REC UNREAD\",\"+447700900123\",,\"26/12/06,08:00:01+00\"\r\nHello\r\n"
-                          "+CMGL: 2,\"STO SENT\",\"9888812121\",,\r\nOut\r\n"
-                          "+CMGL: 5,\"REC READ\",\"+919812345678\",,\"26/12/06,08:01:00+22\"\r\nLast one\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("1", "REC UNREAD", "+447700900123", QStringLiteral("Hello")),
-                                   msg("2", "STO SENT", "9888812121", QStringLiteral("Out")),
-                                   msg("5", "REC READ", "+919812345678", QStringLiteral("Last one\r\n"))};
-    QTest::newRow("body with a line break")
-        << QStringLiteral(
-               "\r\n+CMGL: 3,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:01-20\"\r\nline one\r\nline two\r\n"
-               "+CMGL: 4,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:02-20\"\r\nx\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("3", "REC UNREAD", "+15551234567", QStringLiteral("line one\r\nline two")),
-                                   msg("4", "REC UNREAD", "+15551234567", QStringLiteral("x\r\n"))};
-    QTest::newRow("alpha field and four-digit year (SIMCom style)")
-        << QStringLiteral(
-               "AT+CMGL=\"ALL\"\r\r\n+CMGL: 12,\"REC READ\",\"+8613918186089\",\"Mum\",\"2026/12/06 08:00:01+32\"\r\n"
-               "Call me\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("12", "REC READ", "+8613918186089", QStringLiteral("Call me\r\n"))};
-    QTest::newRow("numeric statuses") << QStringLiteral(
-                                             "\r\n+CMGL: 1,0,\"+4915112345678\",,\"26/12/06,08:00:01+04\"\r\nA\r\n"
-                                             "+CMGL: 2,3,\"+4915112345678\",,\r\nB\r\n\r\nOK\r\n")
-                                      << std::vector<SIMMessage>{
-                                             msg("1", "REC UNREAD", "+4915112345678", QStringLiteral("A")),
-                                             msg("2", "STO SENT", "+4915112345678", QStringLiteral("B\r\n"))};
-    QTest::newRow("apostrophes and quotes in the text")
-        << QStringLiteral("\r\n+CMGL: 7,\"REC UNREAD\",\"+919000000001\",,\"26/12/06,08:00:01+22\"\r\n"
-                          "It's \"fine\" -- ok\r\n\r\nOK\r\n")
-        << std::vector<SIMMessage>{msg("7", "REC UNREAD", "+919000000001", QStringLiteral("It's \"fine\" -- ok\r\n"))};
+    QTest::newRow("empty SIM") << QByteArray("\r\nOK\r\n") << Listing{{}, true};
+    QTest::newRow("one record: the text ends before the blank line and OK")
+        << "\r\n" + hdr("1,\"REC READ\",\"+919888812121\",,\"26/12/04,20:15:02+22\"") + "Hi\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC READ", "+919888812121", QStringLiteral("Hi"))}, true};
+    QTest::newRow("several records, a text of two lines, no lengths")
+        << "\r\n" + hdr("3,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:01-20\"") + "line one\r\nline two\r\n" +
+               hdr("2,\"STO SENT\",\"9888812121\",,") + "Out\r\n\r\nOK\r\n"
+        << Listing{{msg("3", "REC UNREAD", "+15551234567", QStringLiteral("line one\r\nline two")),
+                    msg("2", "STO SENT", "9888812121", QStringLiteral("Out"))},
+                   true};
+    QTest::newRow("echo, alpha field and four-digit year (SIMCom style)")
+        << QByteArray("AT+CMGL=\"ALL\"\r\r\n") +
+               hdr("12,\"REC READ\",\"+8613918186089\",\"Mum\",\"2026/12/06 08:00:01+32\"") + "Call me\r\n\r\nOK\r\n"
+        << Listing{{msg("12", "REC READ", "+8613918186089", QStringLiteral("Call me"))}, true};
+    QTest::newRow("numeric statuses") << "\r\n" + hdr("1,0,\"+4915112345678\",,\"26/12/06,08:00:01+04\"") + "A\r\n" +
+                                             hdr("2,3,\"+4915112345678\",,") + "B\r\n\r\nOK\r\n"
+                                      << Listing{{msg("1", "REC UNREAD", "+4915112345678", QStringLiteral("A")),
+                                                  msg("2", "STO SENT", "+4915112345678", QStringLiteral("B"))},
+                                                 true};
+    const QByteArray forged = "Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\"\r\nWon";
+    QTest::newRow("lengths: texts holding OK, RING and a header line of their own")
+        << "\r\n" + hdr("1,\"REC UNREAD\",\"+919812345678\",,\"26/12/06,10:00:00+22\"", 12) + "OK\r\nRING\r\nBOOK\r\n" +
+               hdr("2,\"REC UNREAD\",\"+919812345678\",,\"26/12/06,10:00:01+22\"", int(forged.size())) + forged +
+               "\r\n" + hdr("3,\"REC READ\",\"+919812345678\",,\"26/12/06,10:00:02+22\"", 8) + "Hi there\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC UNREAD", "+919812345678", QStringLiteral("OK\r\nRING\r\nBOOK")),
+                    msg("2", "REC UNREAD", "+919812345678", QString::fromLatin1(forged)),
+                    msg("3", "REC READ", "+919812345678", QStringLiteral("Hi there"))},
+                   true};
+    QTest::newRow("header variants of real modems")
+        << QByteArray("\r\n+CMGL:4,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\",145,1\r\na\r\n"
+                      "+CMGL: 5, \"REC READ\", \"+1555\", , \"26/12/06,10:00:00+22\", 145, 1\r\nb\r\n"
+                      "+CMGL: 6,\"REC READ\",\"+1555\",\"26/12/06,10:00:00+22\",145,1\r\nc\r\n\r\nOK\r\n")
+        << Listing{{msg("4", "REC READ", "+1555", QStringLiteral("a")),
+                    msg("5", "REC READ", "+1555", QStringLiteral("b")),
+                    msg("6", "REC READ", "+1555", QStringLiteral("c"))},
+                   true};
+    QTest::newRow("an unsolicited line between records")
+        << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 1) + "a\r\n\r\nRING\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("a"))}, true};
+    QTest::newRow("cut short: the record whose end has not come is not given")
+        << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 2) + "ab\r\n" +
+               hdr("2,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 20) + "OK\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("ab"))}, false};
+    QTest::newRow("cut short, no lengths")
+        << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "half a te" << Listing{{}, false};
+    QTest::newRow("refused") << QByteArray("\r\n+CMS ERROR: 321\r\n") << Listing{{}, true};
 }
 
 void AtParseTest::listing()
 {
-    QFETCH(QString, answer);
-    QFETCH(std::vector<SIMMessage>, expected);
-    const std::vector<SIMMessage> got = ParseMessageListing(answer);
-    QCOMPARE(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-        QCOMPARE(got[i].Index, expected[i].Index);
-        QCOMPARE(got[i].Status, expected[i].Status);
-        QCOMPARE(got[i].Number, expected[i].Number);
-        QCOMPARE(got[i].Text, expected[i].Text);
+    QFETCH(QByteArray, answer);
+    QFETCH(Listing, expected);
+    const ListingParse got = ParseListing(answer);
+    QCOMPARE(got.complete, expected.complete);
+    QCOMPARE(got.records.size(), expected.records.size());
+    for (size_t i = 0; i < got.records.size(); ++i) {
+        QCOMPARE(got.records[i].Index, expected.records[i].Index);
+        QCOMPARE(got.records[i].Status, expected.records[i].Status);
+        QCOMPARE(got.records[i].Number, expected.records[i].Number);
+        QCOMPARE(got.records[i].Text, expected.records[i].Text);
     }
+}
+
+void AtParseTest::listingHeader_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QString>("timestamp");
+    QTest::addColumn<int>("length");
+    QTest::newRow("standard") << QByteArray("+CMGL: 1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"") << true
+                              << "26/12/06,10:00:00+22" << -1;
+    QTest::newRow("with type and length")
+        << QByteArray("+CMGL: 1,\"REC READ\",\"+1555\",\"\",\"26/12/06,10:00:00-08\",145,160") << true
+        << "26/12/06,10:00:00-08" << 160;
+    QTest::newRow("stored, nothing after the number")
+        << QByteArray("+CMGL: 2,\"STO UNSENT\",\"1555\"") << true << "" << -1;
+    QTest::newRow("status not one of the four") << QByteArray("+CMGL: 1,\"REC LOST\",\"+1555\",,") << false << "" << -1;
+    QTest::newRow("index not a number") << QByteArray("+CMGL: x,\"REC READ\",\"+1555\",,") << false << "" << -1;
+    QTest::newRow("quote never closed") << QByteArray("+CMGL: 1,\"REC READ\",\"+1555,,") << false << "" << -1;
+    QTest::newRow("words after the fields")
+        << QByteArray("+CMGL: 1,\"REC READ\",\"+1555\",,,145,3 call me") << false << "" << -1;
+    QTest::newRow("another answer") << QByteArray("+CMGR: \"REC READ\",\"+1555\",,") << false << "" << -1;
+}
+
+void AtParseTest::listingHeader()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, header);
+    QFETCH(QString, timestamp);
+    QFETCH(int, length);
+    const auto h = ParseListingHeader(line);
+    QCOMPARE(h.has_value(), header);
+    if (h) {
+        QCOMPARE(h->Timestamp, timestamp);
+        QCOMPARE(h->Length, length);
+    }
+}
+
+void AtParseTest::resultCodesAndUnsolicitedLines()
+{
+    int n = 0;
+    QCOMPARE(FinalResultOf("OK\r\n"), FinalCode::Ok);
+    QCOMPARE(FinalResultOf("BOOK"), FinalCode::None);
+    QCOMPARE(FinalResultOf("OK, see you"), FinalCode::None);
+    QCOMPARE(FinalResultOf("+CMS ERROR: 38", &n), FinalCode::CmsError);
+    QCOMPARE(n, 38);
+    QCOMPARE(FinalResultOf("+CME ERROR: SIM busy", &n), FinalCode::CmeError);
+    QCOMPARE(n, -1);
+    QCOMPARE(FinalResultOf("NO DIALTONE"), FinalCode::NoDialtone);
+
+    QCOMPARE(ParseUnsolicited("RING").kind, Unsolicited::Ring);
+    QCOMPARE(ParseUnsolicited("+CRING: VOICE").kind, Unsolicited::Ring);
+    QCOMPARE(ParseUnsolicited("+CRING: REL ASYNC").kind, Unsolicited::OtherRing);
+    QCOMPARE(ParseUnsolicited("BRING").kind, Unsolicited::None);
+    QCOMPARE(ParseUnsolicited("CALL ME DURING LUNCH").kind, Unsolicited::None);
+    QCOMPARE(ParseUnsolicited("+CLIP: \"+919812345678\",145,,,,0").number, QStringLiteral("+919812345678"));
+    QCOMPARE(ParseUnsolicited("+CMTI: \"SM\",17").index, 17);
+    QCOMPARE(ParseUnsolicited("+CDSI: \"SR\",2").kind, Unsolicited::StatusReportStored);
+    for (const char* vendor : {"^RSSI: 17", "+QIND: SMS DONE", "+WIND: 4", "+CREG: 1", "SMS Ready"})
+        QCOMPARE(ParseUnsolicited(vendor).kind, Unsolicited::Other);
+    QVERIFY(UnsolicitedHasBody("+CMT: ,24"));
+    QVERIFY(UnsolicitedHasBody("+CDS: 25"));
+    QVERIFY(!UnsolicitedHasBody("+CDS: 6,17,\"+1555\",145,\"26/12/06,10:00:00+22\",\"26/12/06,10:00:05+22\",0"));
 }
 
 void AtParseTest::identityLine_data()
@@ -122,6 +213,11 @@ void AtParseTest::callStatus_data()
         << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n") << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n");
     QTest::newRow("silence") << QString() << QString();
     QTest::newRow("unknown state") << QStringLiteral("\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n") << QString();
+    const QString data = QStringLiteral("\r\n+CLCC: 1,0,0,1,0,\"\",128\r\n");
+    QTest::newRow("LTE data connection: no call")
+        << data + QStringLiteral("\r\nOK\r\n") << data + QStringLiteral("\r\nOK\r\n");
+    QTest::newRow("data connection, then a voice call")
+        << data + QStringLiteral("+CLCC: 2,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n") << QStringLiteral("Incoming");
 }
 
 void AtParseTest::callStatus()

@@ -14,12 +14,12 @@ void ringOut(EngineRig& rig, bool* pausedDuringCall = nullptr)
         QTest::qWait(250);
         rig.engine.timerRefreshHomePage_Timer();
         const bool ringing = rig.sim.callRinging();
-        if (ringing && rig.engine.calls.RingDetected && pausedDuringCall && !sawRinging) {
+        if (ringing && rig.engine.callState().RingDetected && pausedDuringCall && !sawRinging) {
             // Once the watch has seen the call, delivery and reception are paused.
             if (!rig.engine.Timer1.isEnabled() && !rig.engine.Timer2.isEnabled())
                 *pausedDuringCall = sawRinging = true;
         }
-        if (!ringing && !rig.engine.calls.RingDetected && rig.engine.Timer1.isEnabled())
+        if (!ringing && !rig.engine.callState().RingDetected && rig.engine.Timer1.isEnabled())
             break;
     }
     // Two more ticks: the one that finds the ringing over queues the reply.
@@ -81,21 +81,22 @@ void CallsTest::missedCallFromAMobileGetsOneReply()
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics WHERE IsMissCall <> 0 AND "
                                          "callerNumber = '+919812345678'")),
              1);
-    QCOMPARE(rig.engine.calls.identifications, 3);
+    QCOMPARE(rig.engine.callState().identifications, 3);
     QCOMPARE(rig.sound.played.size(), 3);
     QVERIFY(rig.sound.played.first().endsWith(QLatin1String("ringing.wav")));
-    QCOMPARE(rig.engine.calls.CountryCode, QStringLiteral("91"));
-    QCOMPARE(rig.engine.calls.MobileNumber, QStringLiteral("9812345678"));
+    QCOMPARE(rig.engine.callState().CountryCode, QStringLiteral("91"));
+    QCOMPARE(rig.engine.callState().MobileNumber, QStringLiteral("9812345678"));
     QCOMPARE(outboxRecipients(rig.db),
              QStringList{QStringLiteral("+919812345678|Sorry I missed you, I'll call back|0")});
     QVERIFY(
         rig.log.text().contains(QStringLiteral("] : ALERT : Incoming call detected from the number '+919812345678'")));
-    QVERIFY(!rig.state.CommandBusy);
+    QVERIFY(!rig.engine.callState().callInProgress());
 
     // One reply per call, and it is delivered like any Outbox row.
     rig.engine.timerRefreshHomePage_Timer();
+    QTest::qWait(300);
     QCOMPARE(outboxRecipients(rig.db).size(), 1);
-    rig.engine.Timer2_Timer();
+    rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(rig.sim.sent().first().number, QStringLiteral("+919812345678"));
     QCOMPARE(rig.sim.sent().first().text, QStringLiteral("Sorry I missed you, I'll call back"));
@@ -110,7 +111,7 @@ void CallsTest::callerWithNonMobileNumberGetsNoReply()
     rig.sim.incomingCall(QStringLiteral("00911234567890"), 2, 700, true);
     ringOut(rig);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 1);
-    QVERIFY(!rig.engine.calls.IsLastCallerNumberMobile);
+    QVERIFY(!rig.engine.callState().IsLastCallerNumberMobile);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox")), 0);
 }
 
@@ -123,7 +124,7 @@ void CallsTest::ringWithoutCallerIdRecordsNothing()
     rig.sim.incomingCall(QStringLiteral("+919812345678"), 2, 700, true);
     ringOut(rig);
     QCOMPARE(rig.sound.played.size(), 2);
-    QCOMPARE(rig.engine.calls.identifications, 0);
+    QCOMPARE(rig.engine.callState().identifications, 0);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 0);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox")), 0);
 }
@@ -135,7 +136,7 @@ void CallsTest::openWindowDefersTheCallDisplay()
     rig.state.ChildWindowOpen = true;
     rig.sim.incomingCall(QStringLiteral("+919812345678"), 2, 700, true);
     ringOut(rig);
-    QCOMPARE(rig.engine.calls.identifications, 0);
+    QCOMPARE(rig.engine.callState().identifications, 0);
     QCOMPARE(rig.dialogs.messages(),
              QStringList(2, QStringLiteral("Please close all opened forms in application to disply Incomming Call.")));
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 1);
@@ -168,11 +169,11 @@ void CallsTest::identifyCallerNumber()
     QFETCH(bool, mobile);
     QFETCH(QString, mobileNumber);
     EngineRig rig;
-    rig.engine.calls.IdentifyCallerNumber(number);
-    QCOMPARE(rig.engine.calls.CountryCode, countryCode);
-    QCOMPARE(rig.engine.calls.IsLastCallerNumberMobile, mobile);
-    QCOMPARE(rig.engine.calls.MobileNumber, mobileNumber);
-    QCOMPARE(rig.engine.calls.userId, QStringLiteral("0"));
+    rig.engine.IdentifyCallerNumber(number);
+    QCOMPARE(rig.engine.callState().CountryCode, countryCode);
+    QCOMPARE(rig.engine.callState().IsLastCallerNumberMobile, mobile);
+    QCOMPARE(rig.engine.callState().MobileNumber, mobileNumber);
+    QCOMPARE(rig.engine.callState().userId, QStringLiteral("0"));
 }
 
 QTEST_GUILESS_MAIN(CallsTest)

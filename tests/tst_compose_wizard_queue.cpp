@@ -39,7 +39,7 @@ void WizardQueueTest::commonMessageIsQueuedTrimmedForEveryRow()
 {
     WizardRig rig;
     FakeMessageBoxView view; // known to the engine, but the message box is closed: no refresh
-    rig.engine.delivery.messageBox = &view;
+    rig.engine.setMessageBox(&view);
     const QDateTime at(QDate(2024, 2, 29), QTime(13, 45, 7));
     rig.clock.set(at);
     Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(QStringLiteral("duplicates.txt")));
@@ -99,7 +99,7 @@ void WizardQueueTest::rowMarksDecideWhatIsQueued()
     WizardRig rig;
     FakeMessageBoxView view;
     rig.state.MessageBoxOpen = true;
-    rig.engine.delivery.messageBox = &view;
+    rig.engine.setMessageBox(&view);
     Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(QStringLiteral("duplicates.txt")));
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("3"));
     QTest::mouseClick(s->Check1, Qt::LeftButton, {}, QPoint(5, s->Check1->height() / 2));
@@ -152,7 +152,7 @@ void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
     WizardRig rig;
     FakeMessageBoxView view;
     rig.state.MessageBoxOpen = true;
-    rig.engine.delivery.messageBox = &view;
+    rig.engine.setMessageBox(&view);
     rig.db.execute(
         QStringLiteral("CREATE TRIGGER refuse_bad BEFORE INSERT ON Message_OutBox "
                        "WHEN NEW.RecipientMobileNo = 'bad' BEGIN SELECT RAISE(ABORT, 'number refused'); END"));

@@ -34,7 +34,7 @@ private Q_SLOTS:
     void storeAndDeliverLeavesTheSimEmpty();
     void invalidRecipientsAreNeverSent();
     void emptyOutboxAndMissingTimerRow();
-    void notConnectedTellsTheUser();
+    void disconnectingEndsTheRunBeforeTheNextRow();
     void interruptedRunIsResetAtConnect();
     void receptionImportsReceivedMessagesOnly();
     void receptionKeepsAMessageItCouldNotStore();
@@ -48,7 +48,7 @@ void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
     QVERIFY(rig.connectModem());
     rig.queue(QStringLiteral("  +44 2123-234.455 "), QStringLiteral("  Hello there  "));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("Second"));
-    rig.engine.Timer2_Timer();
+    rig.deliver();
 
     const auto sent = rig.sim.sent();
     QCOMPARE(sent.size(), 2);
@@ -71,7 +71,6 @@ void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
     // Newest on top: the later line stands higher.
     QVERIFY(checking > total && total > first && first > second && second >= 0);
     QCOMPARE(log.count(SentLog), 2);
-    QVERIFY(!rig.state.SendingBusy);
 }
 
 void DeliveryTest::failedSendsReturnToWaitingAndAreRetried_data()
@@ -86,11 +85,11 @@ void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
 {
     QFETCH(int, failure);
     EngineRig rig;
-    rig.engine.modem.finalAnswerTimeoutMs = 1000;
+    rig.engine.setFinalAnswerTimeout(1000);
     QVERIFY(rig.connectModem());
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("try me"));
     rig.sim.failSends(ModemSimulator::SendFailure(failure));
-    rig.engine.delivery.SendAllOutboxSMS();
+    rig.deliver();
     QVERIFY(rig.sim.sent().isEmpty());
     QCOMPARE(outbox(rig.db).first().status, QString());
     QVERIFY(!outbox(rig.db).first().delivered);
@@ -101,7 +100,7 @@ void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
                                                "allowed from your SIM Card.)\r\n")));
     QVERIFY(!rig.log.text().contains(SentLog));
 
-    rig.engine.delivery.SendAllOutboxSMS();
+    rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
 }
@@ -112,7 +111,7 @@ void DeliveryTest::storeAndDeliverLeavesTheSimEmpty()
     QVERIFY(rig.connectModem());
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
     rig.queue(QStringLiteral("9888812121"), QString(200, 'z'));
-    rig.engine.delivery.SendAllOutboxSMS();
+    rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 2);
     QVERIFY(rig.sim.simMessages().isEmpty());
     QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
@@ -129,8 +128,8 @@ void DeliveryTest::invalidRecipientsAreNeverSent()
     rig.queue(QStringLiteral("+"), QStringLiteral("x"));
     rig.queue(QString(), QStringLiteral("x"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("good"));
-    rig.engine.delivery.SendAllOutboxSMS();
-    rig.engine.delivery.SendAllOutboxSMS();
+    rig.deliver();
+    rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
     const auto rows = outbox(rig.db);
     for (int i = 0; i < 3; ++i) {
@@ -146,37 +145,42 @@ void DeliveryTest::emptyOutboxAndMissingTimerRow()
     EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.log.clear();
-    rig.engine.delivery.SendAllOutboxSMS();
-    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 1);
-    QVERIFY(rig.log.text().contains(QStringLiteral("] : Total 0 SMS to be sent.\r\n")));
+    rig.deliver();
+    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 2); // the tick's own line, and the total
+    QVERIFY(rig.log.text().startsWith(QStringLiteral("[")) &&
+            rig.log.text().contains(QStringLiteral("] : Total 0 SMS to be sent.\r\n[")));
 
     rig.db.execute(QStringLiteral("DELETE FROM Timer_setting"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
     rig.log.clear();
-    rig.engine.delivery.SendAllOutboxSMS();
+    rig.deliver();
     QVERIFY(rig.sim.sent().isEmpty());
-    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 1);
+    QCOMPARE(rig.log.text().count(QStringLiteral("] : ")), 2);
     QVERIFY(outbox(rig.db).first().status.isEmpty());
 }
 
-void DeliveryTest::notConnectedTellsTheUser()
+void DeliveryTest::disconnectingEndsTheRunBeforeTheNextRow()
 {
     EngineRig rig;
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
-    const QString text =
-        QStringLiteral("Computer is not communicating with the modem. Please select the option 'Listen To "
-                       "Modem' before executing any modem commands.");
-    rig.engine.delivery.SendAllOutboxSMS();
-    QCOMPARE(rig.dialogs.messages(), QStringList{text});
-    QVERIFY(rig.log.text().contains(text));
-    rig.engine.delivery.ReceiveAllSIMMessages(50);
-    QCOMPARE(rig.dialogs.messages(), (QStringList{text, text}));
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(600);
+    for (int i = 0; i < 3; ++i)
+        rig.queue(QStringLiteral("9888812121"), QStringLiteral("x%1").arg(i));
+    rig.engine.Timer2_Timer();
+    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    rig.engine.Disconnect();
+    QTRY_VERIFY(!rig.engine.sending());
+    QVERIFY(rig.sim.sent().size() <= 1);
+    for (const Row& r : outbox(rig.db).mid(1)) {
+        QVERIFY(r.status.isEmpty());
+        QVERIFY(!r.delivered);
+    }
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENDING'")), 0);
     // The timers do nothing while disconnected.
     rig.log.clear();
     rig.engine.Timer1_Timer();
     rig.engine.Timer2_Timer();
     QVERIFY(rig.log.text().isEmpty());
-    QCOMPARE(rig.dialogs.messages().size(), 2);
 }
 
 void DeliveryTest::interruptedRunIsResetAtConnect()
@@ -186,7 +190,7 @@ void DeliveryTest::interruptedRunIsResetAtConnect()
     rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING'"));
     QVERIFY(rig.connectModem());
     QCOMPARE(outbox(rig.db).first().status, QString());
-    rig.engine.Timer2_Timer();
+    rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
 }
 
@@ -200,7 +204,8 @@ void DeliveryTest::receptionImportsReceivedMessagesOnly()
     rig.sim.storeMessage(QStringLiteral("STO UNSENT"), QStringLiteral("9888812121"), QStringLiteral("mine, unsent"));
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("09888812121"), QStringLiteral("zero first"));
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("VODAFONE"), QStringLiteral("alpha sender"));
-    rig.engine.Timer1_Timer();
+    rig.receive();
+    QTRY_COMPARE(rig.sim.simMessages().size(), 2);
 
     QStringList senders, texts;
     Query q(rig.db,
@@ -233,13 +238,13 @@ void DeliveryTest::receptionKeepsAMessageItCouldNotStore()
     rig.db.execute(
         QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, 'database "
                        "or disk is full'); END"));
-    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    rig.receive();
     QCOMPARE(rig.sim.simMessages().size(), 2);
     QVERIFY(rig.dialogs.shown.empty());
     QVERIFY(rig.log.text().contains(QLatin1String("database or disk is full")));
 
     rig.db.execute(QStringLiteral("DROP TRIGGER full"));
-    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    rig.receive();
     QVERIFY(rig.sim.simMessages().isEmpty());
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 2);
 }
@@ -249,7 +254,7 @@ void DeliveryTest::emptySimSaysSo()
     EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.log.clear();
-    rig.engine.delivery.ReceiveAllSIMMessages(50);
+    rig.receive();
     QVERIFY(rig.log.text().contains(QStringLiteral("] : No new SMS found on SIM card.\r\n")));
     QVERIFY(!rig.log.text().contains(QLatin1String("Received total")));
 }

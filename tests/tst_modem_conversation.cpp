@@ -67,6 +67,7 @@ private Q_SLOTS:
     void textEntryPendingFromAnEarlierSessionIsCancelled();
     void ringsDuringADeliveryRunAreAllHeard();
     void fullSimOnASlowLineIsImportedExactly();
+    void unpluggedModemIsConnectedAgainWhenItReturns();
 };
 
 void ModemConversationTest::listingOnASlowLineWithOkInTextsLosesNothing()
@@ -99,8 +100,7 @@ void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
     const QString forged = QStringLiteral("Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\""
                                           "\r\nYou have won. Call now");
     const QStringList texts = {QStringLiteral("CALL ME DURING LUNCH"), QStringLiteral("BRING\r\nRING\r\nTHE BOOK"),
-                               QStringLiteral("NO CARRIER\r\nERROR\r\nstill here"), forged,
-                               QStringLiteral("Hi there")};
+                               QStringLiteral("NO CARRIER\r\nERROR\r\nstill here"), forged, QStringLiteral("Hi there")};
     for (const QString& t : texts)
         rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), t);
     // The slot the forged header names holds the user's own stored message, which must stay.
@@ -146,8 +146,9 @@ void ModemConversationTest::headerVariantsOfRealModems()
     QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 2, 15000);
     QTRY_COMPARE(rig.sim.simMessages().size(), 1);
     QCOMPARE(inboxTexts(rig.db), (QStringList{"first, one", "two\r\nlines"}));
-    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT SenderMobileNo FROM Message_InBox ORDER BY InBox_Id DESC")).toString(),
-             QStringLiteral("+447700900123"));
+    QCOMPARE(
+        rig.db.scalar(QStringLiteral("SELECT SenderMobileNo FROM Message_InBox ORDER BY InBox_Id DESC")).toString(),
+        QStringLiteral("+447700900123"));
     rig.engine.Disconnect();
 }
 
@@ -186,9 +187,7 @@ void ModemConversationTest::everyDelayFactorDeliversAndReceives()
     QElapsedTimer sinceLastTurn;
     qint64 longestStall = 0;
     QTimer turn;
-    QObject::connect(&turn, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, sinceLastTurn.restart());
-    });
+    QObject::connect(&turn, &QTimer::timeout, [&] { longestStall = std::max(longestStall, sinceLastTurn.restart()); });
     sinceLastTurn.start();
     turn.start(20);
     QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), 1, 40000);
@@ -206,7 +205,8 @@ void ModemConversationTest::messageBoxLeftOpenStopsNothing()
     rig.state.clock = &clock;
     rig.sim.setBaudRate(9600);
     for (int i = 0; i < 15; ++i)
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QString(60, QLatin1Char('x')));
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"),
+                             QString(60, QLatin1Char('x')));
     QVERIFY(rig.connectModem());
     for (int i = 0; i < 3; ++i)
         rig.queue(QStringLiteral("9888812121"), QStringLiteral("out %1").arg(i));
@@ -233,8 +233,8 @@ void ModemConversationTest::messageBoxLeftOpenStopsNothing()
         rig.sim.incomingCall(QStringLiteral("+919812345678"), 1, 500, true);
         dialogs.message(QStringLiteral("Please enter numeric value."));
     });
-    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.shown.empty() && opened.isValid() && opened.secsTo(QDateTime::currentDateTime()) > 9,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !dialogs.shown.empty() && opened.isValid() && opened.secsTo(QDateTime::currentDateTime()) > 9, 30000);
     QCOMPARE(sentItems(rig.db), 3);
     rig.engine.Disconnect();
 }
@@ -283,6 +283,27 @@ void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
     QStringList stored = inboxTexts(rig.db);
     stored.sort();
     QCOMPARE(stored, sent);
+    rig.engine.Disconnect();
+}
+
+void ModemConversationTest::unpluggedModemIsConnectedAgainWhenItReturns()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
+    rig.sim.hangUp();
+    QTRY_VERIFY(!rig.state.IsConnected);
+    QVERIFY(rig.log.text().contains(QLatin1String("stopped answering")));
+    ModemSimulator again; // plugged in again, under the same COM number
+    QString error;
+    QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+    QCOMPARE(changed.size(), 2); // lost, then back
+    QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
+    QVERIFY(rig.dialogs.shown.empty());
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("after the return"));
+    rig.deliver();
+    QCOMPARE(again.sent().size(), 1);
     rig.engine.Disconnect();
 }
 

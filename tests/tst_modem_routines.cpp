@@ -1,16 +1,16 @@
-// Initialisation, identity and call-state queries, SIM listing and deletion, and submission, through the
-// real serial code against the simulator.
+// The modem routines through the real serial code against the simulator: the exchange by whole lines with
+// its pacing, unsolicited lines taken out, port opening and loss, initialisation, identity and call-state
+// queries, SIM listing and deletion, and both ways of submitting a message.
 #include "ModemRig.h"
+
+#include <thread>
 
 namespace {
 
-QStringList startingWith(const QStringList& commands, const QString& prefix)
+AtResult at(ModemRig& rig, const char* command, int pollMs = 20, const QString& expected = QStringLiteral("OK"),
+            const QString& errorText = {})
 {
-    QStringList out;
-    for (const QString& c : commands)
-        if (c.startsWith(prefix))
-            out << c;
-    return out;
+    return rig.modem.ExecuteATCommand(QByteArray(command) + '\r', pollMs, expected, 5, errorText);
 }
 
 } // namespace
@@ -18,45 +18,166 @@ QStringList startingWith(const QStringList& commands, const QString& prefix)
 class ModemRoutinesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initialisationSequence_data();
-    void initialisationSequence();
-    void modemRejectingCallerIdEndsDisconnected();
-    void silentModemEndsDisconnectedWithoutMessage();
+    void answersEndOnWholeLinesAfterThePace_data();
+    void answersEndOnWholeLinesAfterThePace();
+    void errorsSilenceAndUnexpectedAnswers();
+    void unsolicitedLinesAreTakenOutOfAnswers();
+    void aLateAnswerIsNotTakenByTheNextCommand();
+    void openingThePort();
+    void hangUpDuringAnExchange();
+    void initialisation_data();
+    void initialisation();
+    void initialisationFailuresAndRecovery();
     void identityAndCallState();
-    void listing();
-    void listingIsSkippedWhileACallRings();
-    void deleteByStatusDeletesExactlyTheListed();
+    void listingAndDeletion();
     void directSubmissionParts_data();
     void directSubmissionParts();
-    void slowNetworkStillConfirms();
-    void storeAndSendUsesEachPartsOwnIndex();
-    void storeAndSendFailures();
+    void nothingIsWrittenWithoutAPrompt_data();
+    void nothingIsWrittenWithoutAPrompt();
+    void onlyTheNetworksConfirmationCounts();
+    void storeAndSend();
 };
 
-void ModemRoutinesTest::initialisationSequence_data()
+void ModemRoutinesTest::answersEndOnWholeLinesAfterThePace_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("echo on") << true;
+    QTest::newRow("echo off") << false;
+}
+
+void ModemRoutinesTest::answersEndOnWholeLinesAfterThePace()
+{
+    QFETCH(bool, echo);
+    ModemRig rig;
+    rig.sim.setEcho(echo);
+    rig.sim.setChunkedAnswers(60); // the answer comes in two halves
+    QVERIFY(rig.openPort());
+    const AtResult r = at(rig, "AT+CGMI", 100);
+    QVERIFY(r.ok());
+    QCOMPARE(r.text(), QString::fromLatin1(echo ? "AT+CGMI\r" : "") +
+                           QStringLiteral("\r\nBroadtext Simulated Modems\r\n\r\nOK\r\n"));
+    QCOMPARE(rig.sim.commands(), QStringList{QStringLiteral("AT+CGMI")});
+    // The modem answers within a few milliseconds; the exchange still takes the prescribed 100 ms.
+    const AtResult quick = at(rig, "AT", 100);
+    QVERIFY(quick.ok());
+    QVERIFY2(quick.elapsedMs >= 100, qPrintable(QString::number(quick.elapsedMs)));
+    QVERIFY(rig.dialogs.shown.empty());
+}
+
+void ModemRoutinesTest::errorsSilenceAndUnexpectedAnswers()
+{
+    ModemRig rig;
+    rig.sim.setEcho(false);
+    QVERIFY(rig.openPort());
+    const AtResult error = at(rig, "AT+NOSUCH", 20, QStringLiteral("OK"),
+                              QStringLiteral("Error occured while executing this command: AT+NOSUCH"));
+    QVERIFY(error.isError() && !error.ok());
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{QStringLiteral("Error occured while executing this command: AT+NOSUCH")});
+
+    // Expecting the prompt, getting OK: the four log lines.
+    QVERIFY(!at(rig, "AT", 20, QStringLiteral("> ")).prompt);
+    QVERIFY(rig.log.text().contains(QStringLiteral("Modem gives non expected response\r\nCommand: AT\r\r\nExpected "
+                                                   "response: >\r\nReturned response: \r\nOK\r\n")));
+
+    rig.sim.setSilent(true);
+    const AtResult silent = at(rig, "AT", 20, QStringLiteral("OK"), QStringLiteral("never shown"));
+    QVERIFY(silent.timedOut && silent.empty());
+    QCOMPARE(rig.dialogs.messages().size(), 1);
+    QVERIFY(rig.modem.portOpen());
+}
+
+void ModemRoutinesTest::unsolicitedLinesAreTakenOutOfAnswers()
+{
+    ModemRig rig;
+    rig.sim.setEcho(false);
+    QVERIFY(rig.openPort());
+    rig.sim.injectIntoNextAnswer("\r\n+CMTI: \"SM\",4\r\n^RSSI: 17\r\n");
+    rig.sim.injectAfterNextAnswer("\r\nRING\r\n\r\n+CLIP: \"+919812345678\",145,,,,0\r\n", 1);
+    const AtResult r = at(rig, "AT+CGMI");
+    QCOMPARE(r.text(), QStringLiteral("\r\nBroadtext Simulated Modems\r\n\r\nOK\r\n"));
+    QTRY_COMPARE(rig.heard.size(), 4); // the ring came after the answer: heard while waiting for nothing
+    QCOMPARE(rig.heard[0].kind, Unsolicited::NewMessage);
+    QCOMPARE(rig.heard[0].index, 4);
+    QCOMPARE(rig.heard[1].kind, Unsolicited::Other);
+    QCOMPARE(rig.heard[2].kind, Unsolicited::Ring);
+    QCOMPARE(rig.heard[3].number, QStringLiteral("+919812345678"));
+}
+
+void ModemRoutinesTest::aLateAnswerIsNotTakenByTheNextCommand()
+{
+    ModemRig rig;
+    rig.sim.setEcho(false);
+    QVERIFY(rig.openPort());
+    rig.sim.sendUnsolicited("\r\nOK\r\n\r\n+CMS ERROR: 500\r\n"); // answers to something long gone
+    QTest::qWait(50);
+    rig.sim.setSilent(true);
+    const AtResult r = at(rig, "AT");
+    QVERIFY(r.timedOut && !r.ok() && !r.isError());
+}
+
+void ModemRoutinesTest::openingThePort()
+{
+    ModemRig rig;
+    const MSComm::Error missing = rig.modem.OpenComPort(7, QStringLiteral("115200,N,8,1"));
+    QCOMPARE(missing.number, MSComm::InvalidPortNumber);
+    QVERIFY(rig.log.text().contains(
+        QStringLiteral("**ERROR** Error occured while opening the COM Port. Error number: 8002")));
+    QVERIFY(rig.openPort());
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : COM Port opened successfully.\r\n")));
+    QVERIFY(rig.openPort()); // already open: said, nothing changed
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{QStringLiteral("Comm Port : 3 already open or some other program is using it.")});
+    QVERIFY(rig.modem.portOpen());
+}
+
+void ModemRoutinesTest::hangUpDuringAnExchange()
+{
+    ModemRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.setSilent(true);
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        rig.sim.hangUp();
+    });
+    QElapsedTimer t;
+    t.start();
+    const AtResult r = rig.modem.ExecuteATCommand("AT\r", 20, QStringLiteral("OK"), 500, {});
+    unplug.join();
+    QVERIFY(r.portClosed && !r.ok());
+    QVERIFY(t.elapsed() < 2000); // it stops waiting once the device is gone
+    QCOMPARE(rig.portsLost, 1);
+    QTRY_VERIFY(!rig.modem.portOpen());
+    QTest::qWait(100);
+    QCOMPARE(rig.portsLost, 1); // said once, no storm of errors
+}
+
+void ModemRoutinesTest::initialisation_data()
 {
     QTest::addColumn<QString>("flow");
     QTest::addColumn<bool>("callerId");
     QTest::addColumn<QStringList>("commands");
     QTest::newRow("flow 0, caller id") << "0" << true
-                                       << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"};
+                                       << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
     QTest::newRow("flow 1 (refused, goes on)")
-        << "1" << true << QStringList{"AT+FLO=1", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"};
-    QTest::newRow("no caller id") << "0" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1"};
+        << "1" << true << QStringList{"AT+FLO=1", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
+    QTest::newRow("no caller id") << "0" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1"};
+    QTest::newRow("flow beyond any number")
+        << "1e300" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1"};
 }
 
-void ModemRoutinesTest::initialisationSequence()
+void ModemRoutinesTest::initialisation()
 {
     QFETCH(QString, flow);
     QFETCH(bool, callerId);
     QFETCH(QStringList, commands);
     ModemRig rig;
     QVERIFY(rig.openPort());
-    rig.modem.InitializeModem(flow, QStringLiteral("GSM"), callerId);
+    QVERIFY(rig.modem.InitializeModem(flow, QStringLiteral("GSM"), callerId));
     QCOMPARE(rig.sim.commands(), commands);
-    QVERIFY(rig.state.ModemReady);
-    QVERIFY(rig.state.IsConnected);
-    QVERIFY(rig.dialogs.shown.empty()); // a refused AT+FLO says nothing
+    QVERIFY(rig.sim.rawInput().startsWith('\x1b')); // a text entry left pending is cancelled first
+    QVERIFY(rig.dialogs.shown.empty());             // a refused AT+FLO says nothing
+    QCOMPARE(rig.modem.callerIdRequested(), callerId);
     // The echo is still on when ATE0 goes out: its answer holds the echo and OK, and counts.
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for ATE0 is 'ATE0\rOK'\r\n")));
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+CSCS=\"GSM\" is 'OK'\r\n")));
@@ -65,28 +186,37 @@ void ModemRoutinesTest::initialisationSequence()
         QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+FLO=1 is 'ERROR'\r\n")));
 }
 
-void ModemRoutinesTest::modemRejectingCallerIdEndsDisconnected()
+void ModemRoutinesTest::initialisationFailuresAndRecovery()
 {
     ModemRig rig;
     rig.sim.setClipSupported(false);
     QVERIFY(rig.openPort());
-    rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
+    QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
     QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Your modem does not support 'CallerID' feature.")});
-    QVERIFY(!rig.state.IsConnected);
-    QVERIFY(!rig.state.ModemReady);
-    QVERIFY(!rig.comm.PortOpen());
-    QVERIFY(!rig.sim.commands().contains(QStringLiteral("AT+CMGF=1")));
-}
+    QVERIFY(!rig.modem.portOpen());
+    QVERIFY(rig.commandsStartingWith(QStringLiteral("AT+CMGF")).isEmpty());
 
-void ModemRoutinesTest::silentModemEndsDisconnectedWithoutMessage()
-{
-    ModemRig rig;
+    // Silent: closed without a word. ERROR to everything: the error text once.
+    rig.sim.setClipSupported(true);
+    rig.dialogs.clear();
     rig.sim.setSilent(true);
     QVERIFY(rig.openPort());
-    rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
+    QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
     QVERIFY(rig.dialogs.shown.empty());
-    QVERIFY(!rig.state.IsConnected);
-    QCOMPARE(rig.sim.commands(), QStringList{QStringLiteral("ATE0")});
+    rig.sim.setSilent(false);
+    rig.sim.setErrorToEverything(true);
+    QVERIFY(rig.openPort());
+    QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
+    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Error occured while executing this command: ATE0")});
+
+    // The same modem, answering again: the next attempt connects. One that refuses AT+CSDH=1 lists without
+    // lengths and is not asked again.
+    rig.sim.setErrorToEverything(false);
+    rig.sim.setCsdhSupported(false);
+    QVERIFY(rig.connectModem());
+    rig.sim.clearRecords();
+    QVERIFY(rig.connectModem());
+    QVERIFY(rig.commandsStartingWith(QStringLiteral("AT+CSDH")).isEmpty());
 }
 
 void ModemRoutinesTest::identityAndCallState()
@@ -96,72 +226,49 @@ void ModemRoutinesTest::identityAndCallState()
     QVERIFY(rig.connectModem());
     QCOMPARE(rig.modem.GetManufacturerId(), QStringLiteral("WAVECOM MODEM"));
     QCOMPARE(rig.modem.GetModelId(), QStringLiteral("MULTIBAND  900E  1800"));
-    QVERIFY(rig.modem.GetCallStatus().contains(QLatin1String("OK")));
-    // An unsolicited line inside the answer does not disturb either.
-    rig.sim.injectIntoNextAnswer("\r\n+CMTI: \"SM\",4\r\n");
-    QCOMPARE(rig.modem.GetManufacturerId(), QStringLiteral("WAVECOM MODEM"));
+    CallStatusResult idle = rig.modem.GetCallStatus();
+    QVERIFY(idle.noCall && !idle.callInProgress && idle.status.contains(QLatin1String("OK")));
+
+    // An LTE module lists its packet-data connection: no call.
+    rig.sim.setDataCallListed(true);
+    idle = rig.modem.GetCallStatus();
+    QVERIFY(idle.noCall && !idle.callInProgress);
+
     rig.sim.incomingCall(QStringLiteral("+919888812121"), 20, 5000, false);
     QTRY_VERIFY(rig.sim.callRinging());
-    rig.sim.injectIntoNextAnswer("\r\nRING\r\n");
-    QCOMPARE(rig.modem.GetCallStatus(), QStringLiteral("Incoming"));
+    const CallStatusResult ringing = rig.modem.GetCallStatus();
+    QCOMPARE(ringing.status, QStringLiteral("Incoming"));
+    QVERIFY(ringing.callInProgress && !ringing.noCall);
 }
 
-void ModemRoutinesTest::listing()
+void ModemRoutinesTest::listingAndDeletion()
 {
     ModemRig rig;
     QVERIFY(rig.connectModem());
-    rig.modem.ListSIMMessages(QStringLiteral("all"), 50);
-    QCOMPARE(rig.modem.SIMMessageCount, qint16(0));
+    QVERIFY(rig.modem.ListSIMMessages(QStringLiteral("all"), 50).records.empty());
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+CMGL=\"ALL\" is '\r\nOK\r\n'\r\n")));
 
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"),
-                         QStringLiteral("first\r\nline two"));
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("OK\r\nline 2"));
     rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("sent one"));
     rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+447700900123"), QStringLiteral("It's \"last\""));
-    rig.modem.ListSIMMessages(QStringLiteral("ALL"), 50);
-    QCOMPARE(rig.modem.SIMMessageCount, qint16(3));
-    const auto& l = rig.modem.SIMMessageList;
-    QCOMPARE(l[0].Index, QStringLiteral("1"));
-    QCOMPARE(l[0].Status, QStringLiteral("REC UNREAD"));
-    QCOMPARE(l[0].Text, QStringLiteral("first\r\nline two"));
-    QCOMPARE(l[1].Status, QStringLiteral("STO SENT"));
-    QCOMPARE(l[1].Number, QStringLiteral("9888812121"));
-    QCOMPARE(l[2].Number, QStringLiteral("+447700900123"));
-    QCOMPARE(l[2].Text, QStringLiteral("It's \"last\"\r\n"));
-    QCOMPARE(startingWith(rig.sim.commands(), QStringLiteral("AT+CMGL")),
-             (QStringList{"AT+CMGL=\"ALL\"", "AT+CMGL=\"ALL\""}));
-    QVERIFY(!rig.state.ReceivingBusy);
+    const ListResult l = rig.modem.ListSIMMessages(QStringLiteral("ALL"), 50);
+    QVERIFY(l.listed);
+    QCOMPARE(int(l.records.size()), 3);
+    QCOMPARE(l.records[0].Text, QStringLiteral("OK\r\nline 2"));
+    QCOMPARE(l.records[1].Status, QStringLiteral("STO SENT"));
+    QCOMPARE(l.records[2].Number, QStringLiteral("+447700900123"));
+    QCOMPARE(l.records[2].Text, QStringLiteral("It's \"last\""));
 
-    rig.modem.ListSIMMessages(QStringLiteral("rec read"), 50);
-    QCOMPARE(rig.modem.SIMMessageCount, qint16(2)); // the first listing marked the unread one read
-}
+    rig.modem.DeleteSIMMessagesByStatus(QStringLiteral("sto sent"));
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMGD")), QStringList{QStringLiteral("AT+CMGD=2")});
+    QCOMPARE(rig.sim.simMessages().size(), 2);
 
-void ModemRoutinesTest::listingIsSkippedWhileACallRings()
-{
-    ModemRig rig;
-    QVERIFY(rig.connectModem());
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("x"));
+    // While a call rings nothing is listed.
     rig.sim.incomingCall(QStringLiteral("+919888812121"), 20, 5000, false);
     QTRY_VERIFY(rig.sim.callRinging());
-    rig.modem.ListSIMMessages(QStringLiteral("ALL"), 50);
-    QCOMPARE(rig.modem.SIMMessageCount, qint16(0));
-    QVERIFY(startingWith(rig.sim.commands(), QStringLiteral("AT+CMGL")).isEmpty());
-    QVERIFY(rig.state.CommandBusy); // holds the periodic work off until the call watch's next exchange
-}
-
-void ModemRoutinesTest::deleteByStatusDeletesExactlyTheListed()
-{
-    ModemRig rig;
-    QVERIFY(rig.connectModem());
-    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("1"), QStringLiteral("a"));
-    rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("2"), QStringLiteral("b"));
-    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("3"), QStringLiteral("c"));
-    rig.modem.DeleteSIMMessagesByStatus(QStringLiteral("sto sent"));
-    const QStringList c = rig.sim.commands();
-    QCOMPARE(startingWith(c, QStringLiteral("AT+CMGL")), QStringList{QStringLiteral("AT+CMGL=\"STO SENT\"")});
-    QCOMPARE(startingWith(c, QStringLiteral("AT+CMGD")), (QStringList{"AT+CMGD=1", "AT+CMGD=3"}));
-    QCOMPARE(rig.sim.simMessages().size(), 1);
-    QCOMPARE(rig.sim.simMessages().first().status, QStringLiteral("REC READ"));
+    const ListResult during = rig.modem.ListSIMMessages(QStringLiteral("ALL"), 50);
+    QVERIFY(during.callInProgress && during.records.empty());
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMGL")).size(), 3);
 }
 
 void ModemRoutinesTest::directSubmissionParts_data()
@@ -180,64 +287,83 @@ void ModemRoutinesTest::directSubmissionParts()
     QFETCH(QStringList, sent);
     ModemRig rig;
     QVERIFY(rig.connectModem());
-    const QString r = rig.modem.SendSMSDirect(QStringLiteral("+919888812121"), text);
-    QVERIFY2(r.contains(QLatin1String("+CMGS:")) && !r.contains(QLatin1String("ERROR")), qPrintable(r));
+    const SubmitResult r = rig.modem.SendSMSDirect(QStringLiteral("+919888812121"), text);
+    QVERIFY2(r.sent, qPrintable(r.response));
+    QCOMPARE(r.partsSent, int(sent.size()));
     QStringList got;
     for (const auto& m : rig.sim.sent()) {
         QCOMPARE(m.number, QStringLiteral("+919888812121"));
         got << m.text;
     }
     QCOMPARE(got, sent);
-    QVERIFY(!rig.state.SendingBusy);
     QVERIFY(rig.log.text().contains(QStringLiteral("] : Response for AT+CMGS=\"+919888812121\" is '>'\r\n")));
 }
 
-void ModemRoutinesTest::slowNetworkStillConfirms()
+void ModemRoutinesTest::nothingIsWrittenWithoutAPrompt_data()
 {
-    ModemRig rig;
-    QVERIFY(rig.connectModem());
-    rig.sim.setNetworkDelayMs(3500); // longer than the body exchange's own polling
-    const QString r = rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("slow"));
-    QVERIFY2(r.contains(QLatin1String("+CMGS:")), qPrintable(r));
-    QCOMPARE(rig.sim.sent().size(), 1);
+    QTest::addColumn<bool>("answerOk");
+    QTest::newRow("no answer") << false;
+    QTest::newRow("OK instead of the prompt") << true;
 }
 
-void ModemRoutinesTest::storeAndSendUsesEachPartsOwnIndex()
+void ModemRoutinesTest::nothingIsWrittenWithoutAPrompt()
+{
+    QFETCH(bool, answerOk);
+    ModemRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.withholdPrompts(2, answerOk);
+    QVERIFY(!rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("secret text")).sent);
+    QVERIFY(!rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("secret text")).sent);
+    QVERIFY(!rig.sim.rawInput().contains("secret text"));
+    QVERIFY(!rig.sim.rawInput().contains('\x1a'));
+    QVERIFY(rig.sim.sent().isEmpty());
+    // The modem still answers: the next message goes out.
+    QVERIFY(rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("next")).sent);
+}
+
+void ModemRoutinesTest::onlyTheNetworksConfirmationCounts()
+{
+    ModemRig rig;
+    rig.modem.finalAnswerTimeoutMs = 1500;
+    QVERIFY(rig.connectModem());
+    for (auto failure : {ModemSimulator::SendFailure::CmsError, ModemSimulator::SendFailure::BareOk,
+                         ModemSimulator::SendFailure::Silence}) {
+        rig.sim.failSends(failure, 2);
+        const SubmitResult direct = rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("x"));
+        QVERIFY(!direct.sent && direct.response.contains(QLatin1String("ERROR")));
+        const SubmitResult stored = rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x"));
+        QVERIFY(!stored.sent);
+        QTRY_VERIFY(rig.sim.simMessages().isEmpty()); // the stored copy is removed so retries do not fill the SIM
+    }
+    rig.sim.failSends(ModemSimulator::SendFailure::CmsError);
+    QCOMPARE(rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("x")).errorNumber, 500);
+    // A network that takes seconds to confirm still confirms.
+    rig.modem.finalAnswerTimeoutMs = 60000;
+    rig.sim.setNetworkDelayMs(3500);
+    QVERIFY(rig.modem.SendSMSDirect(QStringLiteral("9888812121"), QStringLiteral("slow")).sent);
+}
+
+void ModemRoutinesTest::storeAndSend()
 {
     ModemRig rig;
     QVERIFY(rig.connectModem());
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+1"), QStringLiteral("occupies index 1"));
     const QString text = QString(160, 'x') + QString(140, 'y');
-    QCOMPARE(rig.modem.StoreAndSendSMS(QStringLiteral("+919888812121"), text), QStringLiteral("OK"));
-    const QStringList c = rig.sim.commands();
-    QCOMPARE(startingWith(c, QStringLiteral("AT+CMGW")).size(), 2);
-    QCOMPARE(startingWith(c, QStringLiteral("AT+CMSS")), (QStringList{"AT+CMSS=2", "AT+CMSS=2"}));
-    QCOMPARE(startingWith(c, QStringLiteral("AT+CMGD")), (QStringList{"AT+CMGD=2", "AT+CMGD=2"}));
+    const SubmitResult r = rig.modem.StoreAndSendSMS(QStringLiteral("+919888812121"), text);
+    QVERIFY(r.sent);
+    QCOMPARE(r.response, QStringLiteral("OK"));
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMGW")).size(), 2);
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMSS")), (QStringList{"AT+CMSS=2", "AT+CMSS=2"}));
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMGD")), (QStringList{"AT+CMGD=2", "AT+CMGD=2"}));
     QCOMPARE(rig.sim.sent().size(), 2);
-    QCOMPARE(rig.sim.sent()[0].text, QString(160, 'x'));
     QCOMPARE(rig.sim.sent()[1].text, QString(140, 'y'));
     QCOMPARE(rig.sim.simMessages().size(), 1); // only the received message is left
-}
 
-void ModemRoutinesTest::storeAndSendFailures()
-{
-    ModemRig rig;
-    rig.modem.finalAnswerTimeoutMs = 1000;
-    QVERIFY(rig.connectModem());
     // A full SIM refuses the store: nothing is sent.
-    rig.sim.setSimCapacity(0);
-    QVERIFY(
-        rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
-    QVERIFY(startingWith(rig.sim.commands(), QStringLiteral("AT+CMSS")).isEmpty());
-    QVERIFY(rig.sim.sent().isEmpty());
-    // The send from the SIM fails: the stored copy is removed so that retries do not fill the SIM.
-    rig.sim.setSimCapacity(30);
-    rig.sim.failSends(ModemSimulator::SendFailure::CmsError);
-    QVERIFY(
-        rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).contains(QLatin1String("ERROR")));
-    QVERIFY(rig.sim.simMessages().isEmpty());
-    QVERIFY(rig.sim.sent().isEmpty());
-    QVERIFY(!rig.state.SendingBusy);
+    rig.sim.setSimCapacity(1);
+    QVERIFY(!rig.modem.StoreAndSendSMS(QStringLiteral("9888812121"), QStringLiteral("x")).sent);
+    QCOMPARE(rig.commandsStartingWith(QStringLiteral("AT+CMSS")).size(), 2);
+    QCOMPARE(rig.sim.sent().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(ModemRoutinesTest)

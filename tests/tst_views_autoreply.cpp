@@ -60,8 +60,9 @@ void missedCall(EngineRig& rig, const QString& number)
     QTRY_COMPARE_WITH_TIMEOUT(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), before + 1,
                               5000);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.callRinging(), 5000);
-    QTest::qWait(300); // the NO CARRIER line reaches the receive event
+    QTest::qWait(300); // the NO CARRIER line reaches the call handling
     rig.engine.timerRefreshHomePage_Timer();
+    QTest::qWait(400); // the call watch's answer comes back
 }
 
 } // namespace

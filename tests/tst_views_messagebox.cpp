@@ -407,7 +407,7 @@ void MessageBoxTest::receptionWhileOpen()
     QVERIFY(rig.connectModem());
     const auto receive = [&](const QString& text) {
         rig.sim.receiveSms("447700900123", text);
-        rig.engine.delivery.ReceiveAllSIMMessages(qint16(ScaledDelay(rig.state.ModemDelayFactor, 400)));
+        rig.receive();
     };
     OpenBox box(rig.engine, "I");
     QCOMPARE(box.nodes()[1], "Inbox(1)*");
@@ -436,26 +436,26 @@ void MessageBoxTest::toolbarNeedsAFreeModemAndRefreshesTheTree()
     rig.queue("+447700900555", "hello");
     OpenBox box(rig.engine, "O");
     const auto started = [&] { return rig.log.text().contains("Checking"); };
-    // Not connected neither button starts anything; a reception already running holds back button 1.
+    // Not connected neither button starts anything; a reception already under way holds back button 1.
     box.toolbar(1);
     box.toolbar(2);
     QVERIFY(!started());
     QVERIFY(rig.connectModem());
     rig.log.clear();
-    rig.state.ReceivingBusy = true;
+    rig.engine.Timer1_Timer();
     box.toolbar(1);
-    QVERIFY(!started());
+    QCOMPARE(rig.log.text().count("Checking for new SMS on SIM card."), 1);
     QVERIFY(rig.dialogs.shown.empty());
+    QTRY_VERIFY(!rig.engine.receiving());
 
-    rig.state.ReceivingBusy = false;
     box.toolbar(1);
-    QVERIFY(rig.log.text().contains("Checking for new SMS on SIM card."));
-    QVERIFY(rig.log.text().contains("No new SMS found on SIM card."));
+    QCOMPARE(rig.log.text().count("Checking for new SMS on SIM card."), 2);
+    QTRY_COMPARE(rig.log.text().count("No new SMS found on SIM card."), 2);
     QCOMPARE(rig.sim.sent().size(), 0);
     box.toolbar(2);
     QVERIFY(rig.log.text().contains("Checking if there are any SMS to be sent."));
-    QCOMPARE(rig.sim.sent().size(), 1);
-    QCOMPARE(box.nodes()[2], "Outbox");
+    QTRY_COMPARE(rig.sim.sent().size(), 1);
+    QTRY_COMPARE(box.nodes()[2], "Outbox");
     box.clickNode(4);
     QCOMPARE(box.column(0), QStringList{"+447700900555"});
 }
@@ -478,12 +478,12 @@ void MessageBoxTest::closingUnhooksTheWindow()
 {
     BoxRig rig;
     OpenBox box(rig.engine, "");
-    QCOMPARE(rig.engine.delivery.messageBox, static_cast<MessageBoxView*>(box.box.data()));
+    QCOMPARE(rig.engine.messageBox(), static_cast<MessageBoxView*>(box.box.data()));
     box->close();
-    QVERIFY(!rig.engine.delivery.messageBox);
+    QVERIFY(!rig.engine.messageBox());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(box.box.isNull());
-    rig.engine.delivery.RefreshMessageBox(); // reception after closing finds no window to update
+    rig.engine.RefreshMessageBox(); // reception after closing finds no window to update
 }
 
 QTEST_MAIN(MessageBoxTest)

@@ -84,7 +84,7 @@ class ViewsSimManagerTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void listingTickingAndDeletingTickedRows();
-    void showWaitsForTheRunningExchangeAndNothingTickedSendsNothing();
+    void showWaitsForTheRunningWorkAndNothingTickedSendsNothing();
     void deletingByStatusListsOnceAndDeletesEachListed();
     void notConnectedRefusesEveryCommand();
 };
@@ -101,6 +101,7 @@ void ViewsSimManagerTest::listingTickingAndDeletingTickedRows()
     // Ticked in the other order: listed in the window's fixed order, read messages twice.
     m.tick({"Chkshowread", "Chkshowall"});
     m.click("CmdShow");
+    QTRY_COMPARE_WITH_TIMEOUT(m.rows().size(), 3, 10000);
     QCOMPARE(rig.sim.commands(), (QStringList{"AT+CLCC", "AT+CMGL=\"ALL\"", "AT+CLCC", "AT+CMGL=\"REC READ\""}));
     QCOMPARE(m.rows(), (QStringList{QStringLiteral("Hello there | ALL | +919812345678 | %1").arg(a),
                                     QStringLiteral("Draft | ALL | +447700900123 | %1").arg(b),
@@ -127,7 +128,7 @@ void ViewsSimManagerTest::listingTickingAndDeletingTickedRows()
     QCOMPARE(m.openWindows(), QList<Frm_ManageSIMMsg*>{first.data()});
     m.click("CmdDelFromList");
     QCOMPARE(rig.dialogs.questions(), QStringList(2, "Are you sure to delete the selected messages?"));
-    QCOMPARE(rig.sim.commands(), (QStringList{deletion(a), deletion(b)}));
+    QTRY_COMPARE(rig.sim.commands(), (QStringList{deletion(a), deletion(b)}));
     QVERIFY(rig.sim.simMessages().isEmpty());
     QVERIFY(rig.dialogs.messages().isEmpty());
 
@@ -148,7 +149,7 @@ void ViewsSimManagerTest::listingTickingAndDeletingTickedRows()
     QCOMPARE(m.openWindows().size(), 1);
 }
 
-void ViewsSimManagerTest::showWaitsForTheRunningExchangeAndNothingTickedSendsNothing()
+void ViewsSimManagerTest::showWaitsForTheRunningWorkAndNothingTickedSendsNothing()
 {
     EngineRig rig;
     rig.sim.storeMessage("STO SENT", Number, "Draft reply");
@@ -158,14 +159,12 @@ void ViewsSimManagerTest::showWaitsForTheRunningExchangeAndNothingTickedSendsNot
     rig.sim.clearRecords();
     rig.sim.setAnswerDelayMs(150);
 
-    // The click arrives while a slow exchange lets events run in its response wait.
-    QTimer::singleShot(0, m.window, [&] { m.click("CmdShow"); });
-    const QString r = rig.engine.modem.ExecuteATCommand("AT+CGMI\r", 100, "OK", false, true, 5, {});
-    QVERIFY(rig.state.LastCommandOK);
-    QVERIFY(r.contains(QLatin1String("Broadtext Simulated Modems")));
-    QCOMPARE(rig.sim.commands(), QStringList{"AT+CGMI"});
+    // The click arrives while a reception is under way: the listing waits its turn, the window does not.
+    rig.engine.Timer1_Timer();
+    m.click("CmdShow");
+    QVERIFY(m.rows().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(m.rows(), QStringList{"Draft reply | SENT | +919812345678 | 1"}, 10000);
-    QCOMPARE(rig.sim.commands(), (QStringList{"AT+CGMI", "AT+CLCC", "AT+CMGL=\"STO SENT\""}));
+    QCOMPARE(rig.sim.commands(), (QStringList{"AT+CLCC", "AT+CMGL=\"ALL\"", "AT+CLCC", "AT+CMGL=\"STO SENT\""}));
 
     // Nothing ticked: the list is emptied and the modem is left alone.
     m.tick({"Chkshowsent"}, false);
@@ -191,6 +190,7 @@ void ViewsSimManagerTest::deletingByStatusListsOnceAndDeletesEachListed()
     m.click("cmdDelete");
 
     QCOMPARE(rig.dialogs.questions(), QStringList(2, "Are you sure to delete the Messages?"));
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
     QCOMPARE(rig.sim.commands().filter("AT+CM"),
              (QStringList{"AT+CMGL=\"ALL\"", deletion(all[0]), deletion(all[1]), deletion(all[2])}));
     QVERIFY(rig.sim.simMessages().isEmpty());
@@ -205,8 +205,8 @@ void ViewsSimManagerTest::deletingByStatusListsOnceAndDeletesEachListed()
     rig.sim.clearRecords();
     rig.dialogs.answers = {true};
     m.click("cmdDelete");
-    QCOMPARE(rig.sim.commands().filter("AT+CM"),
-             (QStringList{"AT+CMGL=\"REC READ\"", deletion(e), "AT+CMGL=\"STO UNSENT\"", deletion(d)}));
+    QTRY_COMPARE(rig.sim.commands().filter("AT+CM"),
+                 (QStringList{"AT+CMGL=\"REC READ\"", deletion(e), "AT+CMGL=\"STO UNSENT\"", deletion(d)}));
     QCOMPARE(simIndexes(rig.sim), QList<int>{f});
 }
 

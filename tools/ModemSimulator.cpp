@@ -214,6 +214,7 @@ void ModemSimulator::run()
         if (wantWrite && (fds[0].revents & POLLOUT)) {
             const ssize_t n = ::write(master, outgoing.constData(), size_t(slice));
             if (n > 0) {
+                written += n;
                 outgoing.remove(0, n);
                 if (bytesPerSecond > 0)
                     lineFreeAtUs = std::max(lineFreeAtUs, nowUs()) + n * 1000000 / bytesPerSecond;
@@ -278,13 +279,14 @@ void ModemSimulator::handleByte(char c)
         }
         return;
     }
+    // Echo as typed, as modems do.
+    if (echo && !silent && !errorToEverything && !(c == '\n' && line.isEmpty()))
+        writeNow(QByteArray(1, c));
     if (c == '\n' && line.isEmpty())
         return;
     if (c == '\r') {
         const QByteArray command = line;
         line.clear();
-        if (echo && !silent)
-            writeNow(command + '\r');
         handleCommand(command);
         return;
     }
@@ -341,8 +343,8 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         if (dataCall)
             a = CrLf + "+CLCC: 1,0,0,1,0,\"\",128" + CrLf;
         if (call.active)
-            a += CrLf + (dataCall ? "+CLCC: 2,1,4,0,0," : "+CLCC: 1,1,4,0,0,") + quoted(call.number) + (call.number.startsWith('+') ? ",145" : ",129") +
-                CrLf;
+            a += CrLf + (dataCall ? "+CLCC: 2,1,4,0,0," : "+CLCC: 1,1,4,0,0,") + quoted(call.number) +
+                 (call.number.startsWith('+') ? ",145" : ",129") + CrLf;
         answer(a + Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGL"))) {
         static const QStringList ByNumber = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
@@ -359,6 +361,11 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         const int index = arg("AT+CMGD=").section(QLatin1Char(','), 0, 0).trimmed().toInt();
         sim.erase(index);
         answer(Ok);
+    } else if ((upper.startsWith(QLatin1String("AT+CMGS=")) || upper.startsWith(QLatin1String("AT+CMGW="))) &&
+               promptsWithheld > 0) {
+        --promptsWithheld;
+        if (withheldPromptOk)
+            answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGS="))) {
         bodyFor = BodyFor::Cmgs;
         bodyNumber = unquoted(arg("AT+CMGS="));
@@ -547,6 +554,13 @@ void ModemSimulator::failSends(SendFailure how, int count)
         failures.push_back(how);
 }
 
+void ModemSimulator::withholdPrompts(int count, bool answerOk)
+{
+    std::lock_guard lock(mutex);
+    promptsWithheld = count;
+    withheldPromptOk = answerOk;
+}
+
 void ModemSimulator::setNetworkDelayMs(int ms)
 {
     std::lock_guard lock(mutex);
@@ -676,6 +690,11 @@ QStringList ModemSimulator::commands() const
 {
     std::lock_guard lock(mutex);
     return received;
+}
+
+qint64 ModemSimulator::bytesSent() const
+{
+    return written.load();
 }
 
 QByteArray ModemSimulator::rawInput() const

@@ -64,19 +64,20 @@ public:
     void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
     void setSimCapacity(int messages);
-    void failSends(SendFailure how, int count = 1);           // the next count submissions (AT+CMGS body, AT+CMSS)
-    void setNetworkDelayMs(int ms);                           // time before +CMGS / +CMSS
+    void failSends(SendFailure how, int count = 1); // the next count submissions (AT+CMGS body, AT+CMSS)
+    void withholdPrompts(int count, bool answerOk); // the next AT+CMGS / AT+CMGW get no "> " (or OK)
+    void setNetworkDelayMs(int ms);                 // time before +CMGS / +CMSS
     // 0 off; else answers come in pieces with this pause between them: two halves, or pieces of chunkBytes.
     void setChunkedAnswers(int pauseMs, int chunkBytes = 0);
     void setAnswerDelayMs(int ms);                            // every answer comes this late (a slow modem)
     void setBaudRate(int baud);                               // 0: no limit; else 10 bits per byte sent
     void injectIntoNextAnswer(const QByteArray& unsolicited); // an unsolicited line in the middle of an answer
     void injectAfterNextAnswer(const QByteArray& unsolicited, int delayMs); // ... or just after it
-    void sendUnsolicited(const QByteArray& bytes);            // written now, between answers
+    void sendUnsolicited(const QByteArray& bytes);                          // written now, between answers
     void setHeaderStyle(HeaderStyle style);
-    void setCsdhSupported(bool on);                           // AT+CSDH=1 answered with ERROR unless set
-    void setDataCallListed(bool on);                          // AT+CLCC always lists an LTE data connection
-    void setErrorToEverything(bool on);                       // every command is answered ERROR
+    void setCsdhSupported(bool on);     // AT+CSDH=1 answered with ERROR unless set
+    void setDataCallListed(bool on);    // AT+CLCC always lists an LTE data connection
+    void setErrorToEverything(bool on); // every command is answered ERROR
     // Text entry left pending, as after "AT+CMGS=..." and "> " when the program then went away.
     void enterTextEntry(const QString& number);
 
@@ -94,6 +95,7 @@ public:
     // Records.
     QStringList commands() const;    // each command line received, without its CR
     QByteArray rawInput() const;     // every byte received, in order
+    qint64 bytesSent() const;        // every byte written to the program so far
     QList<SentMessage> sent() const; // messages the network accepted
     void clearRecords();
     // Called on the simulator's thread with each line of its log (for people watching).
@@ -139,6 +141,8 @@ private:
     QString model = QStringLiteral("SIM-GSM 900");
     int capacity = 30;
     std::deque<SendFailure> failures;
+    int promptsWithheld = 0;
+    bool withheldPromptOk = false;
     int networkDelayMs = 0;
     int chunkPauseMs = 0;
     int chunkBytes = 0;
@@ -154,6 +158,7 @@ private:
     bool dataCall = false;
     bool errorToEverything = false;
     QByteArray raw;
+    std::atomic<qint64> written{0};
     enum class BodyFor { None, Cmgs, Cmgw } bodyFor = BodyFor::None;
     QString bodyNumber;
     QByteArray body;

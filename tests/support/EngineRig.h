@@ -45,6 +45,18 @@ struct EngineRig : TestRig {
         return state.IsConnected && state.ModemReady;
     }
 
+    // A delivery or reception as the timers run them, waited for until it has ended.
+    void deliver()
+    {
+        engine.Timer2_Timer();
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.sending(), 60000);
+    }
+    void receive()
+    {
+        engine.Timer1_Timer();
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.receiving(), 60000);
+    }
+
     void queue(const QString& number, const QString& message)
     {
         db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "

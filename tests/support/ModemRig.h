@@ -1,38 +1,46 @@
-// A TestRig with the serial port, the modem routines and a simulated modem linked as COM3.
+// A TestRig with the modem routines run directly on the test's thread (as the modem thread runs them),
+// the real serial code and a simulated modem linked as COM3. Messages for the user go to the scripted
+// dialogs, log lines to the activity log, unsolicited lines to a list.
 #pragma once
 
 #include "TestRig.h"
-#include "modem/MSComm.h"
-#include "modem/Modem.h"
+#include "modem/ModemRoutines.h"
 #include "tools/ModemSimulator.h"
 
 struct ModemRig : TestRig {
-    MSComm comm{state};
-    Modem modem{state, log, comm};
+    std::atomic<bool> abort{false};
+    ModemRoutines modem{abort};
     ModemSimulator sim;
+    QList<Unsolicited> heard;
+    int portsLost = 0;
     static constexpr int Com = 3;
 
     explicit ModemRig(bool openDatabase = true) : TestRig(openDatabase)
     {
+        modem.paths = PortPathsOf(state);
+        modem.log = [this](const QString& line) { log.WriteActivityLog(line); };
+        modem.message = [this](const QString& text) { dialogs.message(text); };
+        modem.unsolicited = [this](const Unsolicited& u) { heard << u; };
+        modem.portLost = [this] { ++portsLost; };
         QString error;
         if (!sim.start(&error) || !sim.linkAs(state.dataDir, Com, &error))
             qFatal("simulator: %s", qPrintable(error));
     }
 
-    // Opens COM3 as Connect does, without initialising the modem.
-    bool openPort()
-    {
-        modem.ConfigureComPort(Com, QStringLiteral("115200,N,8,1"));
-        modem.OpenComPort();
-        return state.IsConnected;
-    }
+    bool openPort() { return !modem.OpenComPort(Com, QStringLiteral("115200,N,8,1")); }
 
     // Opens and initialises (echo off, text mode, caller id on).
     bool connectModem()
     {
-        if (!openPort())
-            return false;
-        modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
-        return state.ModemReady;
+        return openPort() && modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
+    }
+
+    QStringList commandsStartingWith(const QString& prefix) const
+    {
+        QStringList out;
+        for (const QString& c : sim.commands())
+            if (c.startsWith(prefix))
+                out << c;
+        return out;
     }
 };
