@@ -7,7 +7,12 @@ namespace {
 
 SIMMessage msg(const char* index, const char* status, const char* number, const QString& text)
 {
-    return {QString::fromLatin1(index), QString::fromLatin1(status), QString::fromLatin1(number), text};
+    SIMMessage m;
+    m.Index = QString::fromLatin1(index);
+    m.Status = QString::fromLatin1(status);
+    m.Number = QString::fromLatin1(number);
+    m.Text = text;
+    return m;
 }
 
 } // namespace
