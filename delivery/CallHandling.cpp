@@ -38,6 +38,8 @@ void CallHandling::OnComm(const Unsolicited& u)
         if (CLIPFoundCounter == 1) {
             delivery.RecordCallStatistics(u.number);
             LastCallStatus = QStringLiteral("RINGING");
+            if (callRecorded)
+                callRecorded(u.number);
         }
         if (!state.ChildWindowOpen)
             IdentifyCallerNumber(u.number);

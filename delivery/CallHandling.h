@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 struct AppState;
 struct CallStatusResult;
@@ -29,6 +30,9 @@ public:
     void watchStarted() { ringSinceWatch = false; }
 
     bool callInProgress() const { return inCall; }
+
+    // A call was recorded (its first caller number was seen).
+    std::function<void(const QString& number)> callRecorded;
 
     int RingCounter = 1;         // rings of the current sequence plus 1; 1 when idle
     qint16 CLIPFoundCounter = 0; // caller numbers seen in the current sequence

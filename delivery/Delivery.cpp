@@ -49,6 +49,9 @@ QString NormaliseSenderNumber(const QString& listed)
 }
 
 struct Delivery::Run {
+    int total = 0;
+    int handled = 0;
+    int failed = 0;
     qint64 lastId = 0;  // the run ends at the highest id waiting when it started
     qint64 afterId = 0; // rows are taken one at a time in queueing order
     bool lastSent = false;
@@ -97,6 +100,7 @@ bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
             return true;
         }
         run = std::make_unique<Run>();
+        run->total = int(total);
         run->finished = std::move(finished);
         run->lastId =
             db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible).toLongLong();
@@ -171,8 +175,10 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, const 
 {
     if (!run)
         return;
+    ++run->handled;
     try {
         if (!r.sent) {
+            ++run->failed;
             if (!storeFirst)
                 log.WriteActivityLog(QStringLiteral("**ERROR** SMS could not be sent to ") + number +
                                      QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
@@ -195,6 +201,8 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, const 
         endRun();
         return;
     }
+    if (deliveryProgress)
+        deliveryProgress(run->handled, run->total, run->failed, false);
     nextRow();
 }
 
@@ -203,8 +211,11 @@ void Delivery::endRun()
     if (!run)
         return;
     const bool lastSent = run->lastSent;
+    const int handled = run->handled, total = run->total, failed = run->failed;
     auto finished = std::move(run->finished);
     run.reset();
+    if (deliveryProgress)
+        deliveryProgress(handled, total, failed, true);
     if (state.MessageBoxOpen && lastSent)
         RefreshMessageBox();
     if (finished)
@@ -246,6 +257,8 @@ void Delivery::listed(const ListResult& r)
         return;
     }
     log.WriteActivityLog(QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
+    if (receptionProgress)
+        receptionProgress(count, false);
 
     bool anyReceived = false;
     for (const SIMMessage& m : r.records) {
@@ -275,6 +288,8 @@ void Delivery::listed(const ListResult& r)
             messageBox->redraw();
         }
         state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
+        if (messageReceived)
+            messageReceived(number, m.Text);
         // Deleted from the SIM only now that its row is stored.
         ++reception->deletionsLeft;
         const int index = Trim(m.Index).toInt();
@@ -299,6 +314,8 @@ void Delivery::endReception()
         return;
     auto finished = std::move(reception->finished);
     reception.reset();
+    if (receptionProgress)
+        receptionProgress(0, true);
     if (finished)
         finished();
 }

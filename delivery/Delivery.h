@@ -37,6 +37,12 @@ public:
     // The open message box, or null (set by the message box on load and unload).
     MessageBoxView* messageBox = nullptr;
 
+    // News for the windows: rows handled of a delivery run (failed among them), its end; messages being
+    // imported; each message stored in the Inbox.
+    std::function<void(int handled, int total, int failed, bool ended)> deliveryProgress;
+    std::function<void(int importing, bool ended)> receptionProgress;
+    std::function<void(const QString& sender, const QString& text)> messageReceived;
+
 private:
     struct Run;
     struct Reception;

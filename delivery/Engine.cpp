@@ -30,6 +30,14 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
     connect(&Timer2, &PeriodicTimer::Timer, this, &Engine::Timer2_Timer);
     connect(&timerRefreshHomePage, &PeriodicTimer::Timer, this, &Engine::timerRefreshHomePage_Timer);
     timerRefreshHomePage.setInterval(1000);
+    delivery.deliveryProgress = [this](int handled, int total, int failed, bool ended) {
+        Q_EMIT deliveryProgress(handled, total, failed, ended);
+    };
+    delivery.receptionProgress = [this](int importing, bool ended) { Q_EMIT receptionProgress(importing, ended); };
+    delivery.messageReceived = [this](const QString& sender, const QString& text) {
+        Q_EMIT messageReceived(sender, text);
+    };
+    calls.callRecorded = [this](const QString& number) { Q_EMIT callRecorded(number); };
     reconnectWatch.setInterval(ReconnectPollMs);
     connect(&reconnectWatch, &QTimer::timeout, this, &Engine::lookForReturningModem);
 }

@@ -87,6 +87,13 @@ public:
 Q_SIGNALS:
     // Connected or disconnected (Connect, Disconnect, or the device went away): menus follow.
     void connectionChanged();
+    // A delivery run: rows handled of the total waiting at its start, failed among them; ended at its end.
+    void deliveryProgress(int handled, int total, int failed, bool ended);
+    // A reception imports this many messages; ended once its deletions are done.
+    void receptionProgress(int importing, bool ended);
+    // A message was stored in the Inbox; a call was recorded.
+    void messageReceived(const QString& sender, const QString& text);
+    void callRecorded(const QString& number);
 
 private:
     void connectWith(bool silent);

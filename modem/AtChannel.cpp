@@ -203,9 +203,10 @@ bool AtChannel::stopWaiting(AtResult& r, qint64 sinceLastByte)
     qint64 overall = current->overallMs;
     if (current->expect == AtCommand::Listing) {
         // A long listing on a slow line takes as long as its bytes need: the bound grows with what was
-        // received and what the headers announce, at three times the line's own speed.
+        // received and what the headers announce, counted at twice the time of a 9600 baud line (the port's
+        // own speed says little: a modem behind USB or a slow one sends at its own pace).
         const qint64 bytes = r.raw.size() + lastParse.announcedBytesOutstanding;
-        overall += 3 * bytes * 10 * 1000 / std::max(port.baudRate(), 300);
+        overall += 2 * bytes * 10 * 1000 / std::min(std::max(port.baudRate(), 300), 9600);
     }
     if (r.elapsedMs > overall) {
         r.timedOut = true;

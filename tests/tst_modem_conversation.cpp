@@ -273,7 +273,9 @@ void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
     rig.sim.setBaudRate(9600);
     QStringList sent;
     for (int i = 0; i < 255; ++i) {
-        sent << QStringLiteral("Message %1 OK").arg(i, 3, 10, QLatin1Char('0'));
+        // Long enough that the listing takes longer on the line than any fixed bound would allow.
+        sent << QStringLiteral("Message %1 OK, and some more words in it, as people write them.")
+                    .arg(i, 3, 10, QLatin1Char('0'));
         rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), sent.last());
     }
     QVERIFY(rig.connectModem());
