@@ -1,6 +1,6 @@
 // Throughput of the character-set and PDU codecs: a megabyte of text through each modem character set, and a
 // hundred thousand PDUs encoded and decoded. Each figure is the best of three runs.
-#include "modem/Charset.h"
+#include "common/Charset.h"
 #include "modem/Pdu.h"
 
 #include <QElapsedTimer>

@@ -2,17 +2,25 @@
 
 #include "common/FunctionsLibrary.h"
 
-LengthCounterCaptions LengthCounter(const QString& text)
+LengthCounterCaptions LengthCounter(const QString& text, Charset::Mode mode)
 {
-    const qsizetype n = Trim(text).size();
+    const Charset::Count count = Charset::count(Trim(text), mode);
     LengthCounterCaptions c;
-    c.count = QStringLiteral("Typed: %1/480 characters.").arg(n);
-    if (n > 160) {
-        // A text held in memory is far shorter than 160 * 2^31 characters: the count always has a value.
-        const qint32 parts = RoundUp(static_cast<double>(n) / 160.0).value();
+    c.unicode = count.encoding == Charset::Encoding::Ucs2;
+    c.parts = count.parts;
+    const int single = Charset::singleCapacity(mode, count.encoding);
+    const int most = MaxMessageParts * Charset::partCapacity(mode, count.encoding);
+    c.count = c.unicode ? QStringLiteral("Typed: %1/%2 characters (Unicode).").arg(count.units).arg(most)
+                        : QStringLiteral("Typed: %1/%2 characters.").arg(count.units).arg(most);
+    if (count.units > single)
         c.warning =
-            QStringLiteral("** This message is longer than 160 characters. Message will be sent as %1 SMS messages.")
-                .arg(parts);
-    }
+            QStringLiteral("** This message is longer than %1 characters. Message will be sent as %2 SMS messages.")
+                .arg(single)
+                .arg(count.parts);
     return c;
+}
+
+bool FitsMessageField(const QString& text, Charset::Mode mode)
+{
+    return Charset::count(text, mode).parts <= MaxMessageParts;
 }

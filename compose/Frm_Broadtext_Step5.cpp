@@ -86,7 +86,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
 
     Frame2 = new QGroupBox(QStringLiteral("Compose Common SMS"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
-    txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), MaxMessageLength, Frame2);
+    txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), Frame2);
     txtMessage->setFixedHeight(72);
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), Frame2);
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), Frame2, true);

@@ -41,7 +41,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
 
     MobileNumbers = new QLineEdit(this);
     MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
-    Message = new MessageTextEdit(QStringLiteral("Message"), MaxMessageLength, this);
+    Message = new MessageTextEdit(QStringLiteral("Message"), this);
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), this);
     Label6 = NamedLabel(QStringLiteral("Label6"), QString(), this);
     QPalette red = Label6->palette();

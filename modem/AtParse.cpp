@@ -432,3 +432,45 @@ QString ExtractCallerNumber(const QString& text)
     const qsizetype end = text.indexOf(QLatin1Char('"'), start);
     return end < 0 ? QString() : text.mid(start, end - start);
 }
+
+QString ModemCharacterSet(const QString& settingsItem)
+{
+    const QString item = Trim(settingsItem).toUpper();
+    if (item == QLatin1String("ASCII") || item == QLatin1String("CDMA"))
+        return QStringLiteral("IRA");
+    if (item == QLatin1String("ANSI"))
+        return QStringLiteral("8859-1");
+    return item.isEmpty() ? QStringLiteral("GSM") : item;
+}
+
+QStringList ParseCharacterSets(const QString& answer)
+{
+    QStringList sets;
+    const qsizetype at = answer.indexOf(QLatin1String("+CSCS:"));
+    if (at < 0)
+        return sets;
+    const qsizetype eol = answer.indexOf(QLatin1Char('\n'), at);
+    static const QRegularExpression quoted(QStringLiteral("\"([^\"]*)\""));
+    auto it = quoted.globalMatch(answer.mid(at, eol < 0 ? -1 : eol - at));
+    while (it.hasNext())
+        sets << it.next().captured(1).toUpper();
+    return sets;
+}
+
+QString ChooseCharacterSet(const QString& wanted, const QStringList& supported)
+{
+    if (supported.isEmpty() || supported.contains(wanted))
+        return wanted;
+    for (const char* fallback : {"GSM", "IRA"})
+        if (supported.contains(QLatin1String(fallback)))
+            return QString::fromLatin1(fallback);
+    return wanted;
+}
+
+QString ParseCsmp(const QString& answer)
+{
+    static const QRegularExpression re(
+        QStringLiteral("\\+CSMP:\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)"));
+    const auto m = re.match(answer);
+    return m.hasMatch() ? QStringList{m.captured(1), m.captured(2), m.captured(3), m.captured(4)}.join(',') : QString();
+}

@@ -116,3 +116,13 @@ QString ParseCmgwIndex(const QString& response);
 
 // The caller's number of the first +CLIP or +CLCC line in a text, empty when there is none.
 QString ExtractCallerNumber(const QString& text);
+
+// The modem character set a settings item stands for: "GSM" is GSM, "ASCII" and "CDMA" are IRA, "ANSI" is
+// 8859-1; a modem's own name (IRA, UCS2, ...) stands for itself.
+QString ModemCharacterSet(const QString& settingsItem);
+// The sets of an AT+CSCS=? answer (+CSCS: ("IRA","GSM","UCS2")); empty when the answer lists none.
+QStringList ParseCharacterSets(const QString& answer);
+// The text-mode parameters of an AT+CSMP? answer ("17,167,0,0"), empty when there are none.
+QString ParseCsmp(const QString& answer);
+// The set to use: the wanted one when the modem has it (or did not say what it has), else GSM, else IRA.
+QString ChooseCharacterSet(const QString& wanted, const QStringList& supported);

@@ -1,6 +1,9 @@
 #include "modem/ModemRoutines.h"
 
+#include "common/Charset.h"
 #include "common/FunctionsLibrary.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -159,7 +162,16 @@ bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& c
         return false;
     }
 
-    const QString cscs = QStringLiteral("AT+CSCS=") + QString::fromLatin1(quoted(characterSet));
+    // The settings' item names the set; the modem is asked which sets it has, and GSM, then IRA, stand in
+    // for one it lacks.
+    const QString wanted = ModemCharacterSet(characterSet);
+    const AtResult offered = ExecuteATCommand("AT+CSCS=?" + CR, d, QStringLiteral("OK"), 5, {});
+    const QStringList supported = offered.ok() ? ParseCharacterSets(offered.text()) : QStringList();
+    const QString chosen = ChooseCharacterSet(wanted, supported);
+    unicodeOffered = supported.isEmpty() || supported.contains(QLatin1String("UCS2"));
+    log(chosen == wanted ? QStringLiteral("Character set in use: %1").arg(chosen)
+                         : QStringLiteral("Character set in use: %1 (the modem has no %2)").arg(chosen, wanted));
+    const QString cscs = QStringLiteral("AT+CSCS=") + QString::fromLatin1(quoted(chosen));
     r = ExecuteATCommand(cscs.toLatin1() + CR, d, QStringLiteral("OK"), 5,
                          QStringLiteral("Error occured while executing this command: AT+CSCS"));
     logResponse(cscs, r);
@@ -167,6 +179,8 @@ bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& c
         CloseComPort();
         return false;
     }
+    charsetName = chosen;
+    charset = Charset::fromName(chosen).value_or(Charset::Set::Ira);
 
     if (enabledCallerId) {
         callerId = true;
@@ -269,6 +283,11 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
         return result;
     result.listed = true;
     result.records = r.listing.records;
+    for (size_t i = 0; i < result.records.size(); ++i) {
+        SIMMessage& m = result.records[i];
+        m.Text = decodeText(r.listing.bodies[i], m.Length);
+        m.Number = decodeText(m.Number.toLatin1(), -1);
+    }
     return result;
 }
 
@@ -307,13 +326,87 @@ AtResult ModemRoutines::messageBody(const QByteArray& body, int pollDelayMs)
     return channel.exchange(c);
 }
 
+QString ModemRoutines::decodeText(const QByteArray& bytes, int announcedLength) const
+{
+    // A message the sender wrote in UCS2 is listed as hex, twice (or, by some modems, four times) as long
+    // as the length its header announces; any other as text in the set in use.
+    const bool hexOnly = !bytes.isEmpty() && std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+    if (hexOnly && announcedLength > 0 && bytes.size() % 4 == 0 &&
+        (bytes.size() == 2 * announcedLength || bytes.size() == 4 * announcedLength)) {
+        const Charset::Decoded unicode = Charset::decode(bytes, Charset::Set::Ucs2);
+        if (unicode.ok())
+            return unicode.text;
+    }
+    const Charset::Decoded text = Charset::decode(bytes, charset);
+    return text.ok() ? text.text : QString::fromLatin1(bytes); // what cannot be read is kept as it came
+}
+
+bool ModemRoutines::sendsAsText(const QString& text) const
+{
+    // In text mode only the basic GSM table goes as text: the escape to the extension table, and the code
+    // of "Ξ" (Ctrl-Z), would end the text entry on many modems.
+    return Charset::canEncode(text, Charset::Set::Gsm, false) &&
+           (charset == Charset::Set::Gsm || Charset::canEncode(text, charset));
+}
+
 SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text)
 {
-    SubmitResult result;
+    return submit(number, text, false);
+}
+
+SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text)
+{
+    return submit(number, text, true);
+}
+
+SubmitResult ModemRoutines::submit(const QString& number, const QString& text, bool storeFirst)
+{
     QString message = text;
     message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QStringList parts = SplitIntoParts(message);
-    for (const QString& part : parts) {
+    if (sendsAsText(message)) {
+        const QByteArray to = Charset::encode(number, charset).bytes;
+        QList<QByteArray> bodies;
+        for (const QString& part : SplitIntoParts(message))
+            bodies << Charset::encode(part, charset, false).bytes;
+        return storeFirst ? storeAndSendParts(to, bodies) : sendPartsDirect(to, bodies);
+    }
+    // Any other character: the whole message goes as UCS2, this message only; the set and the text-mode
+    // parameters the modem had are put back afterwards, so the next plain message goes as text again.
+    SubmitResult refused;
+    refused.response = QStringLiteral("ERROR: the modem cannot send this text");
+    refused.reason = QStringLiteral("Unicode text, which the modem cannot send");
+    if (!unicodeOffered)
+        return refused;
+    const int d = delay(50);
+    const AtResult asked = ExecuteATCommand("AT+CSMP?" + CR, d, QStringLiteral("OK"), 5, {});
+    QString parameters = ParseCsmp(asked.text());
+    if (parameters.isEmpty())
+        parameters = QStringLiteral("17,167,0,0");
+    const QStringList p = parameters.split(QLatin1Char(','));
+    const QString unicodeParameters = QStringList{p.value(0), p.value(1), p.value(2), QStringLiteral("8")}.join(',');
+    if (!ExecuteATCommand("AT+CSCS=\"UCS2\"" + CR, d, QStringLiteral("OK"), 5, {}).ok())
+        return refused;
+    SubmitResult result;
+    if (ExecuteATCommand("AT+CSMP=" + unicodeParameters.toLatin1() + CR, d, QStringLiteral("OK"), 5, {}).ok()) {
+        const QByteArray to = Charset::encode(number, Charset::Set::Ucs2).bytes;
+        QList<QByteArray> bodies;
+        for (const QString& part : Charset::split(message, Charset::Mode::Text, Charset::Encoding::Ucs2))
+            bodies << Charset::encode(part, Charset::Set::Ucs2).bytes;
+        result = storeFirst ? storeAndSendParts(to, bodies) : sendPartsDirect(to, bodies);
+    } else {
+        result = refused;
+    }
+    ExecuteATCommand("AT+CSCS=" + quoted(charsetName) + CR, d, QStringLiteral("OK"), 5, {});
+    ExecuteATCommand("AT+CSMP=" + parameters.toLatin1() + CR, d, QStringLiteral("OK"), 5, {});
+    return result;
+}
+
+SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies)
+{
+    SubmitResult result;
+    for (const QByteArray& body : bodies) {
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -321,9 +414,9 @@ SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& 
             result.reason = QStringLiteral("the modem is not connected");
             return result;
         }
-        const QString header = QStringLiteral("AT+CMGS=") + QString::fromLatin1(quoted(number));
-        const AtResult prompt = ExecuteATCommand(header.toLatin1() + CR, delay(20), QStringLiteral("> "), 10, {});
-        logResponse(header, prompt);
+        const QByteArray header = "AT+CMGS=\"" + to + '"';
+        const AtResult prompt = ExecuteATCommand(header + CR, delay(20), QStringLiteral("> "), 10, {});
+        logResponse(QString::fromLatin1(header), prompt);
         if (!prompt.prompt) {
             // No prompt: the modem refused or did not answer. Ctrl-Z would submit whatever it collected, so
             // nothing more is written; an escape ends a text entry the modem may have opened after all.
@@ -337,7 +430,7 @@ SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& 
             result.portClosed = prompt.portClosed;
             return result;
         }
-        const AtResult r = messageBody(part.toLatin1() + CtrlZ, delay(250));
+        const AtResult r = messageBody(body + CtrlZ, delay(250));
         result.final = r.final;
         result.errorNumber = r.errorNumber;
         result.aborted = r.aborted;
@@ -363,15 +456,20 @@ QString ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partT
 {
     QString part = partText;
     part.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return writeToSim(Charset::encode(number, charset).bytes, Charset::encode(part, charset, false).bytes);
+}
+
+QString ModemRoutines::writeToSim(const QByteArray& to, const QByteArray& body)
+{
     // The text is written once the modem asks for it: modems drop what comes before the prompt.
-    const QByteArray header = "AT+CMGW=" + quoted(number) + CR;
+    const QByteArray header = "AT+CMGW=\"" + to + '"' + CR;
     const AtResult prompt = ExecuteATCommand(header, delay(75), QStringLiteral("> "), 5,
                                              QStringLiteral("Error occured while executing this command: AT+CMGW"));
     if (!prompt.prompt) {
         cancelTextEntry();
         return {};
     }
-    const AtResult r = messageBody(part.toLatin1() + CtrlZ, delay(75));
+    const AtResult r = messageBody(body + CtrlZ, delay(75));
     if (r.isError()) {
         message(QStringLiteral("Error occured while executing this command: AT+CMGW"));
         return {};
@@ -394,10 +492,10 @@ AtResult ModemRoutines::SendStoredSMS(int index)
     return r;
 }
 
-SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text)
+SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies)
 {
     SubmitResult result;
-    for (const QString& part : SplitIntoParts(text)) {
+    for (const QByteArray& body : bodies) {
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -405,7 +503,7 @@ SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString
             result.reason = QStringLiteral("the modem is not connected");
             return result;
         }
-        const QString index = Trim(WriteSMSToSIM(number, part));
+        const QString index = Trim(writeToSim(to, body));
         if (index.isEmpty()) {
             result.response = QStringLiteral("ERROR");
             result.reason = QStringLiteral("the message could not be stored on the SIM card");

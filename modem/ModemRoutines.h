@@ -8,6 +8,7 @@
 // the pacing slow modems need; answers themselves are recognised by whole lines.
 #pragma once
 
+#include "common/Charset.h"
 #include "modem/AtChannel.h"
 #include "modem/ComPorts.h"
 #include "modem/MSComm.h"
@@ -134,6 +135,12 @@ private:
     int delay(double ms) const;
     void logResponse(const QString& command, const AtResult& r);
     AtResult messageBody(const QByteArray& body, int pollDelayMs);
+    QString decodeText(const QByteArray& bytes, int announcedLength) const;
+    bool sendsAsText(const QString& text) const;
+    SubmitResult submit(const QString& number, const QString& text, bool storeFirst);
+    SubmitResult sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies);
+    SubmitResult storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies);
+    QString writeToSim(const QByteArray& to, const QByteArray& body);
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();
     void hungUp();
@@ -142,6 +149,9 @@ private:
     MSComm comm;
     AtChannel channel;
     bool callerId = false;
-    bool csdhRefused = false; // the modem refused AT+CSDH=1 once: it is not asked again
+    bool csdhRefused = false;                 // the modem refused AT+CSDH=1 once: it is not asked again
+    Charset::Set charset = Charset::Set::Gsm; // the set in use (texts and numbers are written and read in it)
+    QString charsetName = QStringLiteral("GSM");
+    bool unicodeOffered = true; // the modem did not say it lacks UCS2
     qint64 pausedMs = 0;
 };

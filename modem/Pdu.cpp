@@ -3,7 +3,7 @@
 // what is left before it is used: these decoders take whatever a modem or a fuzzer hands them.
 #include "modem/Pdu.h"
 
-#include "modem/Charset.h"
+#include "common/Charset.h"
 
 #include <QDate>
 #include <QTime>

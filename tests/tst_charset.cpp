@@ -1,5 +1,5 @@
 // The modem character sets both ways, what they refuse, and how many parts a message takes in each mode.
-#include "modem/Charset.h"
+#include "common/Charset.h"
 
 #include <QtTest>
 

@@ -38,7 +38,7 @@ class ComposeWindowTest : public QObject {
 private Q_SLOTS:
     void counterFollowsTheText_data();
     void counterFollowsTheText();
-    void textIsCutAt480Characters();
+    void textIsCutWhereThreePartsAreFull();
     void blanksAreRefused_data();
     void blanksAreRefused();
     void numbersAreSplitAndCleaned();
@@ -74,7 +74,7 @@ void ComposeWindowTest::counterFollowsTheText()
                                       : QString());
 }
 
-void ComposeWindowTest::textIsCutAt480Characters()
+void ComposeWindowTest::textIsCutWhereThreePartsAreFull()
 {
     ComposeRig rig;
     rig.message()->setText(QString(479, 'a'));
@@ -93,6 +93,16 @@ void ComposeWindowTest::textIsCutAt480Characters()
     // A line break takes two of the 480.
     rig.message()->setText(QString(478, 'a') + QStringLiteral("\r\nzz"));
     QCOMPARE(rig.message()->text(), QString(478, 'a') + QStringLiteral("\r\n"));
+    // One character outside the GSM alphabet makes the message Unicode: its three parts hold 210.
+    rig.message()->setText(QString(300, 'a'));
+    rig.message()->moveCursor(QTextCursor::End);
+    rig.message()->insertPlainText(QStringLiteral("€"));
+    QCOMPARE(rig.message()->text(), QString(300, 'a'));
+    rig.message()->setText(QString(200, 'a'));
+    rig.message()->moveCursor(QTextCursor::End);
+    rig.message()->insertPlainText(QStringLiteral("€bcdefghijklm"));
+    QCOMPARE(rig.message()->text(), QString(200, 'a') + QStringLiteral("€bcdefghij"));
+    QCOMPARE(rig.label("Label5"), QStringLiteral("Typed: 210/210 characters (Unicode)."));
 }
 
 void ComposeWindowTest::blanksAreRefused_data()

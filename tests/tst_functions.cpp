@@ -142,6 +142,20 @@ void FunctionsTest::lengthCounter_data()
     QTest::newRow("480") << QString(480, 'a') << "Typed: 480/480 characters." << three;
     QTest::newRow("outer blanks not counted") << QStringLiteral("  ab c  ") << "Typed: 4/480 characters." << QString();
     QTest::newRow("line break counts two") << QStringLiteral("a\r\nb") << "Typed: 4/480 characters." << QString();
+    // Any character outside the basic GSM alphabet makes the whole message Unicode, 70 characters a part.
+    const auto unicode = [](int parts) {
+        return QStringLiteral("** This message is longer than 70 characters. Message will be sent as %1 SMS messages.")
+            .arg(parts);
+    };
+    QTest::newRow("159 and a euro sign") << QString(159, 'a') + QStringLiteral("€")
+                                         << "Typed: 160/210 characters (Unicode)." << unicode(3);
+    QTest::newRow("70 Unicode characters")
+        << QString(69, 'a') + QStringLiteral("✓") << "Typed: 70/210 characters (Unicode)." << QString();
+    QTest::newRow("71 Unicode characters")
+        << QString(70, 'a') + QStringLiteral("✓") << "Typed: 71/210 characters (Unicode)." << unicode(2);
+    QTest::newRow("an emoji counts two") << QStringLiteral("😀") << "Typed: 2/210 characters (Unicode)." << QString();
+    QTest::newRow("GSM's own accents stay GSM")
+        << QStringLiteral("café ü Ñ @$_") << "Typed: 12/480 characters." << QString();
 }
 
 void FunctionsTest::lengthCounter()

@@ -157,13 +157,15 @@ void ModemRoutinesTest::initialisation_data()
     QTest::addColumn<QString>("flow");
     QTest::addColumn<bool>("callerId");
     QTest::addColumn<QStringList>("commands");
+    const QStringList sets = {"AT+CSCS=?", "AT+CSCS=\"GSM\""};
     QTest::newRow("flow 0, caller id") << "0" << true
-                                       << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
+                                       << QStringList{"ATE0"} + sets +
+                                              QStringList{"AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
     QTest::newRow("flow 1 (refused, goes on)")
-        << "1" << true << QStringList{"AT+FLO=1", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
-    QTest::newRow("no caller id") << "0" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1"};
+        << "1" << true << QStringList{"AT+FLO=1", "ATE0"} + sets + QStringList{"AT+CLIP=1", "AT+CMGF=1", "AT+CSDH=1"};
+    QTest::newRow("no caller id") << "0" << false << QStringList{"ATE0"} + sets + QStringList{"AT+CMGF=1", "AT+CSDH=1"};
     QTest::newRow("flow beyond any number")
-        << "1e300" << false << QStringList{"ATE0", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1"};
+        << "1e300" << false << QStringList{"ATE0"} + sets + QStringList{"AT+CMGF=1", "AT+CSDH=1"};
 }
 
 void ModemRoutinesTest::initialisation()

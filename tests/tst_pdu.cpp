@@ -1,6 +1,6 @@
 // SMS PDUs: published examples decode to their documented fields and encode back byte for byte, long texts
 // survive the round trip part by part, and malformed, cut or corrupted hex gives an error instead of a crash.
-#include "modem/Charset.h"
+#include "common/Charset.h"
 #include "modem/Pdu.h"
 
 #include <QRandomGenerator>

@@ -1,5 +1,7 @@
 #include "tools/ModemSimulator.h"
 
+#include "common/Charset.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,9 +20,14 @@ const QByteArray CrLf = "\r\n";
 const QByteArray Ok = "\r\nOK\r\n";
 const QByteArray Error = "\r\nERROR\r\n";
 
+QByteArray quoted(const QByteArray& s)
+{
+    return '"' + s + '"';
+}
+
 QByteArray quoted(const QString& s)
 {
-    return '"' + s.toLatin1() + '"';
+    return quoted(s.toLatin1());
 }
 
 QString unquoted(QString s)
@@ -318,7 +325,27 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+FLO"))) {
         answer(floSupported ? Ok : Error);
-    } else if (upper.startsWith(QLatin1String("AT+CSCS")) || upper.startsWith(QLatin1String("AT+CMGF"))) {
+    } else if (upper == QLatin1String("AT+CSCS=?")) {
+        QByteArrayList names;
+        for (const QString& set : sets)
+            names << quoted(set);
+        answer("\r\n+CSCS: (" + names.join(',') + ")\r\n" + Ok);
+    } else if (upper == QLatin1String("AT+CSCS?")) {
+        answer("\r\n+CSCS: " + quoted(charset) + CrLf + Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CSCS="))) {
+        const QString set = unquoted(arg("AT+CSCS=")).toUpper();
+        if (sets.contains(set)) {
+            charset = set;
+            answer(Ok);
+        } else {
+            answer(Error);
+        }
+    } else if (upper == QLatin1String("AT+CSMP?")) {
+        answer("\r\n+CSMP: " + csmp.toLatin1() + CrLf + Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CSMP="))) {
+        csmp = arg("AT+CSMP=").remove(QLatin1Char(' '));
+        answer(Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CMGF"))) {
         answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+CSDH="))) {
         if (!csdhSupported) {
@@ -368,12 +395,12 @@ void ModemSimulator::handleCommand(const QByteArray& line)
             answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGS="))) {
         bodyFor = BodyFor::Cmgs;
-        bodyNumber = unquoted(arg("AT+CMGS="));
+        bodyNumber = fromCharset(unquoted(arg("AT+CMGS=")).toLatin1(), false);
         body.clear();
         answer("\r\n> ");
     } else if (upper.startsWith(QLatin1String("AT+CMGW="))) {
         bodyFor = BodyFor::Cmgw;
-        bodyNumber = unquoted(arg("AT+CMGW=").section(QLatin1Char(','), 0, 0));
+        bodyNumber = fromCharset(unquoted(arg("AT+CMGW=").section(QLatin1Char(','), 0, 0)).toLatin1(), false);
         body.clear();
         answer("\r\n> ");
     } else if (upper.startsWith(QLatin1String("AT+CMSS="))) {
@@ -382,7 +409,7 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         if (it == sim.end())
             answer("\r\n+CMS ERROR: 321\r\n");
         else
-            submit(true, index, it->second.number, it->second.text);
+            submit(true, index, it->second.number, it->second.text, it->second.unicode);
     } else {
         answer(Error);
     }
@@ -390,23 +417,24 @@ void ModemSimulator::handleCommand(const QByteArray& line)
 
 void ModemSimulator::finishBody()
 {
-    const QString text = QString::fromLatin1(body);
+    const bool unicode = unicodeCoding();
+    const QString text = fromCharset(body, unicode);
     body.clear();
     const BodyFor kind = bodyFor;
     bodyFor = BodyFor::None;
     if (kind == BodyFor::Cmgs) {
-        submit(false, 0, bodyNumber, text);
+        submit(false, 0, bodyNumber, text, unicode);
     } else if (int(sim.size()) >= capacity) {
         answer("\r\n+CMS ERROR: 322\r\n");
     } else {
         const int index = freeIndex();
-        sim[index] = {index, QStringLiteral("STO UNSENT"), bodyNumber, text, QDateTime::currentDateTime()};
+        sim[index] = {index, QStringLiteral("STO UNSENT"), bodyNumber, text, QDateTime::currentDateTime(), unicode};
         note(QStringLiteral("stored %1 for %2").arg(index).arg(bodyNumber));
         answer("\r\n+CMGW: " + QByteArray::number(index) + CrLf + Ok);
     }
 }
 
-void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& number, const QString& text)
+void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& number, const QString& text, bool unicode)
 {
     SendFailure how = SendFailure::None;
     if (!failures.empty()) {
@@ -416,7 +444,7 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& numbe
     switch (how) {
     case SendFailure::None: {
         const int reference = nextReference++;
-        network.append({number, text, reference});
+        network.append({number, text, reference, unicode});
         if (fromStore)
             sim[storeIndex].status = QStringLiteral("STO SENT");
         note(QStringLiteral("sent to %1: %2").arg(number, text));
@@ -446,15 +474,17 @@ QByteArray ModemSimulator::header(int index, const SimEntry& m) const
     fields << QByteArray::number(index);
     fields << (headerStyle == HeaderStyle::NumericStatus ? QByteArray::number(Statuses.indexOf(m.status))
                                                          : quoted(m.status));
-    fields << quoted(m.number);
+    fields << quoted(inCharset(m.number));
     if (headerStyle != HeaderStyle::NoAlphaField)
         fields << QByteArray(); // no phonebook name
     if (received || headerStyle != HeaderStyle::NoAlphaField)
         fields << (received ? quoted(m.received.toString(QStringLiteral("yy/MM/dd,hh:mm:ss")) + QStringLiteral("+22"))
                             : QByteArray());
     if (csdh) {
+        // The length: octets of a UCS2 text, septets (characters, an escaped one counting two) of another.
         fields << (m.number.startsWith(QLatin1Char('+')) ? "145" : "129");
-        fields << QByteArray::number(m.text.toLatin1().size());
+        const QByteArray gsm = Charset::encode(m.text, Charset::Set::Gsm).bytes;
+        fields << QByteArray::number(m.unicode ? m.text.size() * 2 : gsm.isEmpty() ? m.text.size() : gsm.size());
     }
     const QByteArray separator = headerStyle == HeaderStyle::BlanksAfterCommas ? ", " : ",";
     const QByteArray prefix = headerStyle == HeaderStyle::NoBlankAfterColon ? "+CMGL:" : "+CMGL: ";
@@ -467,11 +497,38 @@ QByteArray ModemSimulator::listing(const QString& status)
     for (auto& [index, m] : sim) {
         if (status != QLatin1String("ALL") && m.status != status)
             continue;
-        out += header(index, m) + CrLf + m.text.toLatin1() + CrLf;
+        const QByteArray text = m.unicode ? Charset::encode(m.text, Charset::Set::Ucs2).bytes : inCharset(m.text);
+        out += header(index, m) + CrLf + text + CrLf;
         if (m.status == QLatin1String("REC UNREAD"))
             m.status = QStringLiteral("REC READ"); // listing marks received messages read, as on a real SIM
     }
     return out.isEmpty() ? Ok : CrLf + out + Ok;
+}
+
+QByteArray ModemSimulator::inCharset(const QString& text) const
+{
+    const Charset::Set set = Charset::fromName(charset).value_or(Charset::Set::Ira);
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A character the set lacks comes out as "?", as modems write it.
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const Charset::Encoded e = Charset::encode(text.mid(i, n), set);
+        out += e.ok() ? e.bytes : (set == Charset::Set::Ucs2 ? QByteArray("003F") : QByteArray("?"));
+        i += n - 1;
+    }
+    return out;
+}
+
+QString ModemSimulator::fromCharset(const QByteArray& bytes, bool hex) const
+{
+    const Charset::Set set = hex ? Charset::Set::Ucs2 : Charset::fromName(charset).value_or(Charset::Set::Ira);
+    const Charset::Decoded d = Charset::decode(bytes, set);
+    return d.ok() ? d.text : QString::fromLatin1(bytes);
+}
+
+bool ModemSimulator::unicodeCoding() const
+{
+    return charset == QLatin1String("UCS2") || csmp.section(QLatin1Char(','), 3, 3).trimmed() == QLatin1String("8");
 }
 
 int ModemSimulator::freeIndex() const
@@ -620,6 +677,18 @@ void ModemSimulator::setErrorToEverything(bool on)
     errorToEverything = on;
 }
 
+void ModemSimulator::setCharacterSets(const QStringList& list)
+{
+    std::lock_guard lock(mutex);
+    sets = list;
+}
+
+QString ModemSimulator::characterSet() const
+{
+    std::lock_guard lock(mutex);
+    return charset;
+}
+
 void ModemSimulator::enterTextEntry(const QString& number)
 {
     std::lock_guard lock(mutex);
@@ -640,21 +709,21 @@ void ModemSimulator::injectIntoNextAnswer(const QByteArray& unsolicited)
     pendingInjection = unsolicited;
 }
 
-int ModemSimulator::storeMessage(const QString& status, const QString& number, const QString& text)
+int ModemSimulator::storeMessage(const QString& status, const QString& number, const QString& text, bool unicode)
 {
     std::lock_guard lock(mutex);
     const int index = freeIndex();
-    sim[index] = {index, status, number, text, QDateTime::currentDateTime()};
+    sim[index] = {index, status, number, text, QDateTime::currentDateTime(), unicode};
     return index;
 }
 
-void ModemSimulator::receiveSms(const QString& number, const QString& text)
+void ModemSimulator::receiveSms(const QString& number, const QString& text, bool unicode)
 {
     int index = 0;
     {
         std::lock_guard lock(mutex);
         index = freeIndex();
-        sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, QDateTime::currentDateTime()};
+        sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, QDateTime::currentDateTime(), unicode};
         if (!silent)
             writeNow("\r\n+CMTI: \"SM\"," + QByteArray::number(index) + CrLf);
         note(QStringLiteral("SMS from %1 stored at %2").arg(number).arg(index));

@@ -35,11 +35,13 @@ public:
         QString number;
         QString text;
         QDateTime received;
+        bool unicode = false; // the sender wrote it in UCS2 (data coding 8)
     };
     struct SentMessage {
         QString number;
         QString text;
         int reference = 0;
+        bool unicode = false; // it went to the network as UCS2
     };
 
     ModemSimulator();
@@ -75,15 +77,18 @@ public:
     void injectAfterNextAnswer(const QByteArray& unsolicited, int delayMs); // ... or just after it
     void sendUnsolicited(const QByteArray& bytes);                          // written now, between answers
     void setHeaderStyle(HeaderStyle style);
-    void setCsdhSupported(bool on);     // AT+CSDH=1 answered with ERROR unless set
-    void setDataCallListed(bool on);    // AT+CLCC always lists an LTE data connection
-    void setErrorToEverything(bool on); // every command is answered ERROR
+    void setCsdhSupported(bool on);                 // AT+CSDH=1 answered with ERROR unless set
+    void setDataCallListed(bool on);                // AT+CLCC always lists an LTE data connection
+    void setErrorToEverything(bool on);             // every command is answered ERROR
+    void setCharacterSets(const QStringList& sets); // what AT+CSCS accepts (GSM, IRA, 8859-1, UCS2)
+    QString characterSet() const;                   // the one the program selected
     // Text entry left pending, as after "AT+CMGS=..." and "> " when the program then went away.
     void enterTextEntry(const QString& number);
 
     // SIM store.
-    int storeMessage(const QString& status, const QString& number, const QString& text);
-    void receiveSms(const QString& number, const QString& text); // stores REC UNREAD and announces +CMTI
+    int storeMessage(const QString& status, const QString& number, const QString& text, bool unicode = false);
+    // Stores REC UNREAD and announces +CMTI.
+    void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
 
     // Calls: RING (and +CLIP when the program asked for caller id and a number is given) every interval
@@ -106,10 +111,13 @@ private:
     void handleByte(char c);
     void handleCommand(const QByteArray& line);
     void finishBody();
-    void submit(bool fromStore, int storeIndex, const QString& number, const QString& text);
+    void submit(bool fromStore, int storeIndex, const QString& number, const QString& text, bool unicode);
     void answer(const QByteArray& bytes, int delayMs = 0);
     void writeNow(const QByteArray& bytes);
     QByteArray header(int index, const SimEntry& m) const;
+    QByteArray inCharset(const QString& text) const;              // as the modem writes text to the program
+    QString fromCharset(const QByteArray& bytes, bool hex) const; // as it reads what the program wrote
+    bool unicodeCoding() const;                                   // the text-mode parameters say UCS2
     qint64 nowUs() const;
     void tickCall(qint64 nowMs);
     QByteArray listing(const QString& status);
@@ -157,6 +165,9 @@ private:
     bool csdh = false;
     bool dataCall = false;
     bool errorToEverything = false;
+    QStringList sets = {QStringLiteral("GSM"), QStringLiteral("IRA"), QStringLiteral("8859-1"), QStringLiteral("UCS2")};
+    QString charset = QStringLiteral("IRA");
+    QString csmp = QStringLiteral("17,167,0,0");
     QByteArray raw;
     std::atomic<qint64> written{0};
     enum class BodyFor { None, Cmgs, Cmgw } bodyFor = BodyFor::None;

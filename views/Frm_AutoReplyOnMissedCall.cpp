@@ -50,7 +50,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     auto* Label2 = NamedLabel(QStringLiteral("Label2"), QStringLiteral("Message (Max.Length 480 Characters) :"), this);
     auto* Label5 = NamedLabel(QStringLiteral("Label5"), QStringLiteral("*"), this);
     makeRed(Label5, false);
-    Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), MaxMessageLength, this);
+    Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), this);
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), this);
     Label4 = NamedLabel(QStringLiteral("Label4"), QString(), this);
     Label4->setWordWrap(true);

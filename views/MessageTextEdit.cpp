@@ -1,9 +1,10 @@
 #include "views/MessageTextEdit.h"
 
+#include "common/LengthCounter.h"
+
 #include <QTextBlock>
 
-MessageTextEdit::MessageTextEdit(const QString& name, int maxLength, QWidget* parent)
-    : QPlainTextEdit(parent), limit(maxLength)
+MessageTextEdit::MessageTextEdit(const QString& name, QWidget* parent) : QPlainTextEdit(parent)
 {
     setObjectName(name);
     setTabChangesFocus(true);
@@ -32,25 +33,36 @@ void MessageTextEdit::enforce()
 {
     if (cutting)
         return;
-    qsizetype excess = text().size() - limit;
-    if (excess > 0) {
-        // Refuse what does not fit of the text just typed or pasted, from its end; what was there stays.
-        const QString plain = toPlainText();
+    const auto fits = [](QString plain) {
+        plain.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        return FitsMessageField(plain);
+    };
+    const QString plain = toPlainText();
+    if (!fits(plain)) {
+        // Refuse what does not fit of the text just typed or pasted, from its end; what was there stays. When
+        // the change was no insertion, the end of the text goes.
         const int start = qBound(0, lastPosition, int(plain.size()));
-        const int end = qBound(start, lastPosition + lastAdded, int(plain.size()));
-        int cut = end;
-        while (excess > 0 && cut > start) {
-            --cut;
-            excess -= plain.at(cut) == QLatin1Char('\n') ? 2 : 1;
+        int end = qBound(start, lastPosition + lastAdded, int(plain.size()));
+        int from = start;
+        if (end == start || !fits(plain.left(start) + plain.mid(end))) {
+            from = 0;
+            end = int(plain.size());
         }
-        while (excess > 0 && cut > 0) { // the change was not an insertion: cut from the end of the text
-            --cut;
-            excess -= plain.at(cut) == QLatin1Char('\n') ? 2 : 1;
+        // The longest beginning of [from, end) that still fits, never splitting a surrogate pair.
+        int lo = from, hi = end;
+        while (lo < hi) {
+            const int mid = (lo + hi + 1) / 2;
+            if (fits(plain.left(mid) + plain.mid(end)))
+                lo = mid;
+            else
+                hi = mid - 1;
         }
+        if (lo > 0 && lo < plain.size() && plain.at(lo - 1).isHighSurrogate())
+            --lo;
         cutting = true;
         QTextCursor c(document());
-        c.setPosition(cut);
-        c.setPosition(end > cut ? end : int(plain.size()), QTextCursor::KeepAnchor);
+        c.setPosition(lo);
+        c.setPosition(end, QTextCursor::KeepAnchor);
         c.removeSelectedText();
         setTextCursor(c);
         cutting = false;

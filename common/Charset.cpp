@@ -1,6 +1,6 @@
 // Character sets and SMS part arithmetic, after 3GPP TS 23.038 (GSM 7-bit default alphabet and its extension
 // table) and the +CSCS set names of TS 27.007.
-#include "modem/Charset.h"
+#include "common/Charset.h"
 
 #include <array>
 
