@@ -18,8 +18,11 @@ QString DefaultDataDirectory()
 bool EnsureDataDirectory(const QString& dir, QString* error)
 {
     QFileInfo info(dir);
-    if (info.isDir())
+    if (info.isDir()) {
+        // Owner-only, whoever made the folder (the modem simulator, say, or a copy).
+        ::chmod(QFile::encodeName(dir).constData(), 0700);
         return true;
+    }
     if (info.exists()) {
         if (error)
             *error = QStringLiteral("%1 exists and is not a folder.").arg(dir);

@@ -6,7 +6,8 @@
 // $XDG_DATA_HOME/broadtext, or ~/.local/share/broadtext when XDG_DATA_HOME is unset or not absolute.
 QString DefaultDataDirectory();
 
-// Creates the data folder (mode 0700) when it is missing. False with a reason when it cannot be made.
+// Creates the data folder (mode 0700) when it is missing, and makes an existing one owner-only. False with a
+// reason when it cannot be made.
 bool EnsureDataDirectory(const QString& dir, QString* error);
 
 // Full path of one of the program's own files (sounds): beside the executable, in its sounds/ folder,

@@ -213,6 +213,7 @@ void Frm_Broadtext_Step5::setSending(bool on)
 
 void Frm_Broadtext_Step5::queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error)
 {
+    skippedEmpty = 0;
     Database& db = engine.db;
     const Clock& clock = *engine.state.clock;
     QSqlQuery insert(db.connection());
@@ -244,6 +245,11 @@ void Frm_Broadtext_Step5::queueCheckedRows(const QString& commonMessage, std::ve
             if (!model->isChecked(i))
                 continue;
             const NumberRow& row = model->row(i);
+            // A message that would be empty is not queued; the caller says how many were left out.
+            if (separate && Trim(row.message).isEmpty()) {
+                ++skippedEmpty;
+                continue;
+            }
             insert.bindValue(0, Trim(row.number));
             insert.bindValue(1, separate ? Trim(row.message) : commonMessage);
             insert.bindValue(2, Database::DbTime(clock.now()));
@@ -291,6 +297,16 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         dialogs.message(QStringLiteral("Please select mobile number from list."));
         return;
     }
+    if (separate) {
+        bool anyMessage = false;
+        for (qint64 i = 0; i < model->count() && !anyMessage; ++i)
+            anyMessage = model->isChecked(i) && !Trim(model->row(i).message).isEmpty();
+        if (!anyMessage) {
+            dialogs.message(QStringLiteral("The selected numbers have no message in the chosen column. Please choose "
+                                           "the column that holds the messages."));
+            return;
+        }
+    }
 
     setSending(true);
     std::vector<qint64> committed;
@@ -310,7 +326,11 @@ void Frm_Broadtext_Step5::cmdNext_Click()
             messageBox->fillTreeView();
         return;
     }
-    dialogs.message(QStringLiteral("Message has been sent successfully to Out box."));
+    QString done = QStringLiteral("Message has been sent successfully to Out box.");
+    if (skippedEmpty > 0)
+        done += QStringLiteral("\r\n\r\n%1 of the selected numbers have an empty message and were not queued.")
+                    .arg(skippedEmpty);
+    dialogs.message(done);
     close();
     if (refreshMessageBox)
         messageBox->fillTreeView();

@@ -65,4 +65,5 @@ private:
     Source kind = Source::None;
     bool separate = false;
     bool sending = false;
+    qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
 };

@@ -137,7 +137,8 @@ void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
                                   "VALUES (0, ?, ?, ?)"),
                    {Trim(LastCallerNumber), state.AutoReplyText, Database::DbTime(state.clock->now())});
     } catch (const DbError& e) {
-        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+        if (databaseFailed)
+            databaseFailed(e);
         return;
     }
     LastCallStatus.clear();

@@ -33,6 +33,8 @@ public:
 
     // A call was recorded (its first caller number was seen).
     std::function<void(const QString& number)> callRecorded;
+    // A database failure: reported by the engine once.
+    std::function<void(const class DbError& error)> databaseFailed;
 
     int RingCounter = 1;         // rings of the current sequence plus 1; 1 when idle
     qint16 CLIPFoundCounter = 0; // caller numbers seen in the current sequence

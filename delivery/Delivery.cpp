@@ -5,9 +5,13 @@
 #include "common/Paths.h"
 #include "common/Seams.h"
 #include "delivery/MessageBoxView.h"
+#include "modem/AtParse.h"
 #include "modem/ModemLink.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+
+#include <QObject>
+#include <algorithm>
 
 namespace {
 
@@ -15,8 +19,12 @@ const QString NotCommunicating =
     QStringLiteral("Computer is not communicating with the modem. Please select the option "
                    "'Listen To Modem' before executing any modem commands.");
 
-// Rows waiting to be sent.
-const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')");
+// Rows waiting to be sent whose next attempt is due (the first value bound is now).
+const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')"
+                                        " AND (NextAttempt IS NULL OR NextAttempt <= ?)");
+
+// How often an outcome that could not be written is written again.
+constexpr int SettleRetryMs = 5000;
 
 } // namespace
 
@@ -48,6 +56,39 @@ QString NormaliseSenderNumber(const QString& listed)
     return QLatin1Char('+') + t;
 }
 
+QString FailureReason(const SubmitResult& r)
+{
+    if (r.final == FinalCode::CmsError || r.final == FinalCode::CmeError) {
+        const bool cms = r.final == FinalCode::CmsError;
+        const QString meaning = cms ? CmsErrorMeaning(r.errorNumber) : CmeErrorMeaning(r.errorNumber);
+        const QString code = QStringLiteral("%1 ERROR: %2")
+                                 .arg(cms ? QStringLiteral("+CMS") : QStringLiteral("+CME"))
+                                 .arg(r.errorNumber);
+        return meaning.isEmpty() ? code : code + QStringLiteral(" (") + meaning + QLatin1Char(')');
+    }
+    if (r.final == FinalCode::Error)
+        return QStringLiteral("ERROR");
+    return r.reason.isEmpty() ? QStringLiteral("not sent") : r.reason;
+}
+
+bool IsNetworkWideFailure(const SubmitResult& r)
+{
+    if (r.final == FinalCode::CmsError)
+        return r.errorNumber == 38 || r.errorNumber == 41 || r.errorNumber == 42 || r.errorNumber == 47 ||
+               (r.errorNumber >= 300 && r.errorNumber <= 320) || r.errorNumber == 330 || r.errorNumber == 331 ||
+               r.errorNumber == 332;
+    if (r.final == FinalCode::CmeError)
+        return r.errorNumber == 10 || r.errorNumber == 13 || r.errorNumber == 30 || r.errorNumber == 31 ||
+               r.errorNumber == 32;
+    // Silence, or no prompt for the text: the modem's own trouble, whatever the message.
+    return r.final == FinalCode::None;
+}
+
+int RetryDelayMinutes(int attempts)
+{
+    return 1 << std::clamp(attempts - 1, 0, 3);
+}
+
 struct Delivery::Run {
     int total = 0;
     int handled = 0;
@@ -56,6 +97,11 @@ struct Delivery::Run {
     qint64 afterId = 0; // rows are taken one at a time in queueing order
     bool lastSent = false;
     int pauseBeforeNextMs = 0; // the pause after a delivered message, kept before the next one
+    // The latest rows that failed one after another for the same reason of the network or the modem.
+    QList<qint64> networkFailures;
+    QString networkReason;
+    int attempted = 0;
+    bool databaseFailed = false;
     std::function<void()> finished;
 };
 
@@ -67,7 +113,10 @@ struct Delivery::Reception {
 
 Delivery::Delivery(AppState& state, Database& db, ActivityLog& log, ModemLink& link)
     : state(state), db(db), log(log), link(link)
-{}
+{
+    settleTimer.setInterval(SettleRetryMs);
+    QObject::connect(&settleTimer, &QTimer::timeout, [this] { settleOutcomes(); });
+}
 
 Delivery::~Delivery() = default;
 
@@ -79,13 +128,19 @@ void Delivery::RefreshMessageBox()
     }
 }
 
+bool Delivery::paused() const
+{
+    return pausedUntil.isValid() && state.clock->now() < pausedUntil;
+}
+
 bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
 {
     if (run)
         return false;
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
-        const qint64 total = db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible);
+        const QString now = Database::DbTime(state.clock->now());
+        const qint64 total = db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {now});
         log.WriteActivityLog(QStringLiteral("Total %1 SMS to be sent.").arg(total));
         if (total == 0) {
             if (finished)
@@ -102,10 +157,11 @@ bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
         run = std::make_unique<Run>();
         run->total = int(total);
         run->finished = std::move(finished);
-        run->lastId =
-            db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible).toLongLong();
+        run->lastId = db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {now})
+                          .toLongLong();
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        if (databaseFailed)
+            databaseFailed(e);
         if (run)
             endRun();
         else if (finished)
@@ -118,28 +174,49 @@ bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
 
 void Delivery::nextRow()
 {
+    qint64 id = 0;
     try {
         while (state.IsConnected) {
-            qint64 id = 0;
             QString recipient, message;
+            int attempts = 0, partsSent = 0;
             {
                 Query row(db,
-                          QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, Message FROM Message_OutBox WHERE ") +
+                          QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent FROM "
+                                         "Message_OutBox WHERE ") +
                               Eligible +
                               QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1"),
-                          {run->afterId, run->lastId});
+                          {Database::DbTime(state.clock->now()), run->afterId, run->lastId});
                 if (!row.next())
                     break;
                 id = row.value(0).toLongLong();
                 recipient = row.value(1).toString();
                 message = row.value(2).toString();
+                attempts = row.value(3).toInt();
+                partsSent = row.value(4).toInt();
             }
             run->afterId = id;
 
             const QString number = CleanRecipientNumber(recipient);
-            if (!IsValidRecipientNumber(number))
-                continue; // stays in the Outbox, silently
             const QString text = Trim(message);
+            // A row that can never be sent is marked once, said once, and left out of every later run.
+            if (!IsValidRecipientNumber(number)) {
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'INVALID NUMBER', "
+                                          "LastError = 'not a phone number' WHERE Outbox_Id = ?"),
+                           {id});
+                log.WriteActivityLog(QStringLiteral("**ERROR** '%1' is not a phone number: the message stays in the "
+                                                    "Outbox marked INVALID NUMBER.")
+                                         .arg(Trim(recipient)));
+                continue;
+            }
+            if (text.isEmpty()) {
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'EMPTY MESSAGE', "
+                                          "LastError = 'the message is empty' WHERE Outbox_Id = ?"),
+                           {id});
+                log.WriteActivityLog(QStringLiteral("**ERROR** The message to %1 is empty: it is not sent and stays "
+                                                    "in the Outbox marked EMPTY MESSAGE.")
+                                         .arg(number));
+                continue;
+            }
             const QVariant mode = [&] {
                 Query q(db, QStringLiteral("SELECT SMSDelevaryMode FROM Timer_setting ORDER BY rowid LIMIT 1"));
                 return q.next() ? QVariant(q.value(0).toString()) : QVariant();
@@ -148,8 +225,11 @@ void Delivery::nextRow()
                 continue;
             const bool storeFirst = mode.toString() == QLatin1String("STORE AND DELIVER");
 
-            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING' WHERE Outbox_Id = ?"),
-                       {id});
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING', Attempts = Attempts + 1, "
+                                      "LastAttempt = ? WHERE Outbox_Id = ?"),
+                       {Database::DbTime(state.clock->now()), id});
+            ++attempts;
+            ++run->attempted;
             log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
                                  (storeFirst ? QStringLiteral(" using GSM modem and method - STORE & DELIVER.")
                                              : QStringLiteral(" using GSM modem and method - DIRECT DELIVERY.")));
@@ -157,47 +237,127 @@ void Delivery::nextRow()
             run->pauseBeforeNextMs = 0;
             link.request<SubmitResult>(
                 ModemLink::Work::Submission,
-                [number, text, storeFirst, pause](ModemRoutines& modem) {
+                [this, id, number, text, storeFirst, pause, partsSent](ModemRoutines& modem) {
                     modem.pause(pause);
-                    return storeFirst ? modem.StoreAndSendSMS(number, text) : modem.SendSMSDirect(number, text);
+                    // Each stored copy and each confirmed part is on the row before the next step.
+                    modem.submitEvent = [this, id](const SubmitEvent& event) {
+                        link.onUserThread([this, id, event] { recordEvent(id, event); });
+                    };
+                    SubmitResult r = storeFirst ? modem.StoreAndSendSMS(number, text, partsSent)
+                                                : modem.SendSMSDirect(number, text, partsSent);
+                    modem.submitEvent = nullptr;
+                    return r;
                 },
-                nullptr, [this, id, number, storeFirst](const SubmitResult& r) { rowDone(id, number, storeFirst, r); });
+                nullptr,
+                [this, id, number, storeFirst, attempts](const SubmitResult& r) {
+                    rowDone(id, number, storeFirst, attempts, r);
+                });
             return;
         }
     } catch (const DbError& e) {
-        // The current row may stay 'SENDING' until the next connect returns it to waiting.
-        state.dialogs->message(e.description());
+        // The row it was working on may be SENDING with nothing sent: put back as soon as the database answers.
+        if (id != 0)
+            keepOutcome(id, {});
+        if (run)
+            run->databaseFailed = true;
+        if (databaseFailed)
+            databaseFailed(e);
     }
+    if (run && run->attempted > 0 && run->networkFailures.size() == run->attempted)
+        pauseAfter(run->networkReason); // every message of the run failed the same way
     endRun();
 }
 
-void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, const SubmitResult& r)
+void Delivery::recordEvent(qint64 id, const SubmitEvent& event)
+{
+    try {
+        switch (event.kind) {
+        case SubmitEvent::Stored:
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = ? WHERE Outbox_Id = ?"), {event.index, id});
+            break;
+        case SubmitEvent::PartSent:
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET PartsSent = ?, PartReferences = "
+                                      "trim(coalesce(PartReferences, '') || ',' || ?, ',') WHERE Outbox_Id = ?"),
+                       {event.partsSent, event.reference, id});
+            break;
+        case SubmitEvent::StoredRemoved:
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = NULL WHERE Outbox_Id = ?"), {id});
+            break;
+        }
+    } catch (const DbError& e) {
+        if (databaseFailed)
+            databaseFailed(e);
+    }
+}
+
+void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, int attempts, const SubmitResult& r)
 {
     if (!run)
         return;
     ++run->handled;
+    const QString now = Database::DbTime(state.clock->now());
     try {
-        if (!r.sent) {
+        if (r.sent) {
+            run->lastSent = true;
+            run->networkFailures.clear();
+            if (!storeFirst)
+                log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ?, "
+                                      "LastError = NULL, NextAttempt = NULL WHERE Outbox_Id = ?"),
+                       {now, id});
+            RefreshMessageBox();
+            run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
+        } else {
             ++run->failed;
+            run->lastSent = false;
+            const QString reason = FailureReason(r);
             if (!storeFirst)
                 log.WriteActivityLog(QStringLiteral("**ERROR** SMS could not be sent to ") + number +
                                      QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   2> No balance "
                                                     "credit on your SIM     3> Trying to send International SMS (with "
                                                     "'+' sign) which may not be allowed from your SIM Card.)"));
-            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE Outbox_Id = ?"), {id});
-            run->lastSent = false;
-        } else {
-            run->lastSent = true;
-            if (!storeFirst)
-                log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
-            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ? "
-                                      "WHERE Outbox_Id = ?"),
-                       {Database::DbTime(state.clock->now()), id});
-            RefreshMessageBox();
-            run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
+            if (r.aborted || r.portClosed) {
+                // Disconnected under it: not the message's fault, not an attempt.
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = max(Attempts - 1, "
+                                          "0) WHERE Outbox_Id = ?"),
+                           {id});
+            } else if (IsNetworkWideFailure(r)) {
+                if (run->networkReason != reason)
+                    run->networkFailures.clear();
+                run->networkReason = reason;
+                run->networkFailures << id;
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ? WHERE "
+                                          "Outbox_Id = ?"),
+                           {reason, id});
+                if (run->networkFailures.size() >= 2) {
+                    pauseAfter(reason);
+                    endRun();
+                    return;
+                }
+            } else if (attempts >= MaxAttempts) {
+                run->networkFailures.clear();
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'FAILED', LastError = ?, "
+                                          "NextAttempt = NULL WHERE Outbox_Id = ?"),
+                           {reason, id});
+                log.WriteActivityLog(QStringLiteral("**ERROR** The message to %1 failed %2 times (%3): it is no longer "
+                                                    "tried and stays in the Outbox marked FAILED.")
+                                         .arg(number)
+                                         .arg(attempts)
+                                         .arg(reason));
+            } else {
+                run->networkFailures.clear();
+                const QDateTime next = state.clock->now().addSecs(60LL * RetryDelayMinutes(attempts));
+                db.execute(
+                    QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ?, NextAttempt = ? "
+                                   "WHERE Outbox_Id = ?"),
+                    {reason, Database::DbTime(next), id});
+            }
         }
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        keepOutcome(id, {r.sent, FailureReason(r)});
+        run->databaseFailed = true;
+        if (databaseFailed)
+            databaseFailed(e);
         endRun();
         return;
     }
@@ -206,20 +366,72 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, const 
     nextRow();
 }
 
+void Delivery::pauseAfter(const QString& reason)
+{
+    // Not the rows' fault: their attempts are given back.
+    try {
+        for (qint64 id : run->networkFailures)
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET Attempts = max(Attempts - 1, 0) WHERE Outbox_Id = ?"),
+                       {id});
+    } catch (const DbError& e) {
+        if (databaseFailed)
+            databaseFailed(e);
+    }
+    pausedUntil = state.clock->now().addMSecs(PauseAfterNetworkFailureMs);
+    log.WriteActivityLog(QStringLiteral("**ERROR** Every message fails the same way (%1): delivery pauses for a "
+                                        "minute.")
+                             .arg(reason));
+}
+
 void Delivery::endRun()
 {
     if (!run)
         return;
     const bool lastSent = run->lastSent;
     const int handled = run->handled, total = run->total, failed = run->failed;
+    const bool wrote = run->attempted > 0 && !run->databaseFailed;
     auto finished = std::move(run->finished);
     run.reset();
+    if (wrote && databaseWorked)
+        databaseWorked();
     if (deliveryProgress)
         deliveryProgress(handled, total, failed, true);
     if (state.MessageBoxOpen && lastSent)
         RefreshMessageBox();
     if (finished)
         finished();
+}
+
+void Delivery::keepOutcome(qint64 id, const Outcome& outcome)
+{
+    unsettled[id] = outcome;
+    if (!settleTimer.isActive())
+        settleTimer.start();
+}
+
+void Delivery::settleOutcomes()
+{
+    for (auto it = unsettled.begin(); it != unsettled.end();) {
+        try {
+            if (it->sent)
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ?, "
+                                          "LastError = NULL WHERE Outbox_Id = ?"),
+                           {Database::DbTime(state.clock->now()), it.key()});
+            else
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ? WHERE "
+                                          "Outbox_Id = ? AND DeliveryStatus = 'SENDING'"),
+                           {it->reason.isEmpty() ? QVariant(QString()) : QVariant(it->reason), it.key()});
+        } catch (const DbError&) {
+            return; // still not answering: next time
+        }
+        it = unsettled.erase(it);
+    }
+    settleTimer.stop();
+    if (databaseWorked)
+        databaseWorked();
+    log.WriteActivityLog(QStringLiteral("The message database answers again: the Outbox rows it could not update "
+                                        "have been updated."));
+    RefreshMessageBox();
 }
 
 bool Delivery::ReceiveAllSIMMessages(qint16 listWait, std::function<void()> finished)
@@ -260,19 +472,45 @@ void Delivery::listed(const ListResult& r)
     if (receptionProgress)
         receptionProgress(count, false);
 
+    // Marks of copies listed no longer are stale (deleted, or the SIM was changed).
+    QVariantList listedIndexes;
+    for (const SIMMessage& m : r.records)
+        listedIndexes << Trim(m.Index).toInt();
+    try {
+        QStringList marks(listedIndexes.size(), QStringLiteral("?"));
+        db.execute(QStringLiteral("UPDATE Message_InBox SET SimIndex = NULL WHERE SimIndex IS NOT NULL AND SimIndex "
+                                  "NOT IN (%1)")
+                       .arg(marks.isEmpty() ? QStringLiteral("NULL") : marks.join(QLatin1Char(','))),
+                   listedIndexes);
+    } catch (const DbError&) {
+        // Harmless: a stale mark only matters for an identical message at the same index.
+    }
+
     bool anyReceived = false;
     for (const SIMMessage& m : r.records) {
         if (m.Status != QLatin1String("REC READ") && m.Status != QLatin1String("REC UNREAD"))
             continue; // stored outgoing messages stay on the SIM
-        anyReceived = true;
         const QString number = NormaliseSenderNumber(m.Number);
-        const QDateTime now = state.clock->now();
+        // Received On is when the service centre took the message, when the listing says; else now.
+        const QDateTime sentOn = ParseServiceCentreTime(m.Timestamp);
+        const QDateTime now = sentOn.isValid() ? sentOn.toLocalTime() : state.clock->now();
+        const int index = Trim(m.Index).toInt();
         qint64 id = 0;
+        bool stored = false;
         try {
-            id =
-                db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime) "
-                                         "VALUES (?, 0, ?, ?)"),
-                          {number, m.Text, Database::DbTime(now)});
+            // Stored by a run that stopped before deleting the SIM copy: only the deletion is left to do.
+            Query already(db,
+                          QStringLiteral("SELECT InBox_Id FROM Message_InBox WHERE SimIndex = ? AND SenderMobileNo = ? "
+                                         "AND Message = ? AND InboxDateTime = ?"),
+                          {index, number, m.Text, Database::DbTime(now)});
+            if (already.next()) {
+                id = already.value(0).toLongLong();
+                stored = true;
+            } else {
+                id = db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, "
+                                              "InboxDateTime, SimIndex) VALUES (?, 0, ?, ?, ?)"),
+                               {number, m.Text, Database::DbTime(now), index});
+            }
         } catch (const DbError& e) {
             // The message stays on the SIM and is imported by the next run; deleting it would lose it.
             log.WriteActivityLog(
@@ -281,21 +519,30 @@ void Delivery::listed(const ListResult& r)
                     .arg(number, e.description()));
             break;
         }
-        if (state.MessageBoxOpen && messageBox && messageBox->isInBoxSelected()) {
-            QString shown = Trim(m.Text);
-            shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-            messageBox->addInboxRowAtTop(Trim(number), shown, now, id);
-            messageBox->redraw();
+        if (!stored) {
+            anyReceived = true;
+            if (state.MessageBoxOpen && messageBox && messageBox->isInBoxSelected()) {
+                QString shown = Trim(m.Text);
+                shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+                messageBox->addInboxRowAtTop(Trim(number), shown, now, id);
+                messageBox->redraw();
+            }
+            state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
+            if (messageReceived)
+                messageReceived(number, m.Text);
         }
-        state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
-        if (messageReceived)
-            messageReceived(number, m.Text);
         // Deleted from the SIM only now that its row is stored.
         ++reception->deletionsLeft;
-        const int index = Trim(m.Index).toInt();
         link.request<CommandResult>(
             ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, nullptr,
-            [this](const CommandResult&) {
+            [this, id](const CommandResult& deleted) {
+                if (deleted.ok) {
+                    try {
+                        db.execute(QStringLiteral("UPDATE Message_InBox SET SimIndex = NULL WHERE InBox_Id = ?"), {id});
+                    } catch (const DbError&) {
+                        // The mark is cleared when the index is no longer listed.
+                    }
+                }
                 if (reception && --reception->deletionsLeft == 0)
                     endReception();
             });
@@ -328,6 +575,7 @@ void Delivery::RecordCallStatistics(const QString& callerNumber)
                    {callerNumber.isEmpty() ? QVariant(QString()) : QVariant(callerNumber),
                     Database::DbTime(state.clock->now()), Database::DbBool(true)});
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        if (databaseFailed)
+            databaseFailed(e);
     }
 }

@@ -4,26 +4,42 @@
 // Both runs are driven from the user-interface thread, where the database lives: each step asks the modem
 // link for one piece of work and goes on when its result comes back, so the window never waits for the
 // modem. A run is either idle or running; a second start while it runs is refused (the timers coalesce).
+//
+// Every Outbox row keeps what became of it: its attempts, when the last was and the next may be, why the
+// last failed, the parts already confirmed and the SIM index of a stored copy. A failed row is tried again
+// after 1, 2, 4 and 8 minutes and then shows FAILED; a number that is not a phone number shows INVALID NUMBER
+// and an empty text EMPTY MESSAGE; none of them is ever marked sent. When every message of a run fails the
+// same way for a reason of the network or the modem, delivery pauses for a minute and the rows are not
+// charged with the attempt. A row is never left SENDING: its outcome is written as soon as the database
+// answers again.
 #pragma once
 
+#include <QDateTime>
+#include <QMap>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
 struct AppState;
 struct ListResult;
+struct SubmitEvent;
 struct SubmitResult;
 class ActivityLog;
 class Database;
+class DbError;
 class MessageBoxView;
 class ModemLink;
 
 class Delivery {
 public:
+    static constexpr int MaxAttempts = 5;
+    static constexpr int PauseAfterNetworkFailureMs = 60000;
+
     Delivery(AppState& state, Database& db, ActivityLog& log, ModemLink& link);
     ~Delivery();
 
-    // Starts a delivery run (false when one already runs); finished is called when it has ended.
+    // Starts a delivery run (false when one already runs or delivery pauses); finished is called when it ends.
     bool SendAllOutboxSMS(std::function<void()> finished = {});
     // Starts a reception (false when one already runs); finished is called when its deletions are done.
     bool ReceiveAllSIMMessages(qint16 listWait, std::function<void()> finished = {});
@@ -33,6 +49,9 @@ public:
 
     bool sending() const { return run != nullptr; }
     bool receiving() const { return reception != nullptr; }
+    // Delivery pauses after a run in which every message failed for the network's or the modem's reason.
+    bool paused() const;
+    void endPause() { pausedUntil = {}; }
 
     // The open message box, or null (set by the message box on load and unload).
     MessageBoxView* messageBox = nullptr;
@@ -42,15 +61,27 @@ public:
     std::function<void(int handled, int total, int failed, bool ended)> deliveryProgress;
     std::function<void(int importing, bool ended)> receptionProgress;
     std::function<void(const QString& sender, const QString& text)> messageReceived;
+    // A database failure of timer work: shown once, logged each time.
+    std::function<void(const DbError& error)> databaseFailed;
+    std::function<void()> databaseWorked;
 
 private:
     struct Run;
     struct Reception;
+    struct Outcome {
+        bool sent = false;
+        QString reason;
+    };
     void nextRow();
-    void rowDone(qint64 id, const QString& number, bool storeFirst, const SubmitResult& r);
+    void rowDone(qint64 id, const QString& number, bool storeFirst, int attempts, const SubmitResult& r);
+    void recordEvent(qint64 id, const SubmitEvent& event);
     void endRun();
+    void pauseAfter(const QString& reason);
     void listed(const ListResult& r);
     void endReception();
+    // A row whose outcome could not be written yet: written again until the database answers.
+    void keepOutcome(qint64 id, const Outcome& outcome);
+    void settleOutcomes();
 
     AppState& state;
     Database& db;
@@ -58,6 +89,9 @@ private:
     ModemLink& link;
     std::unique_ptr<Run> run;
     std::unique_ptr<Reception> reception;
+    QDateTime pausedUntil;
+    QMap<qint64, Outcome> unsettled;
+    QTimer settleTimer;
 };
 
 // The recipient as the delivery run uses it: outer blanks trimmed, then every blank, "-" and "." removed.
@@ -67,3 +101,9 @@ bool IsValidRecipientNumber(const QString& cleaned);
 // The sender as reception stores it: ten characters or fewer get a "+"; longer ones keep a leading "+" or
 // "0", others get a "+".
 QString NormaliseSenderNumber(const QString& listed);
+// Why a submission failed, in words ("+CMS ERROR: 21 (short message transfer rejected)", "no answer").
+QString FailureReason(const SubmitResult& r);
+// Whether that failure is the network's or the modem's rather than the message's or the recipient's.
+bool IsNetworkWideFailure(const SubmitResult& r);
+// Minutes before a row that failed its n-th attempt is tried again: 1, 2, 4, 8.
+int RetryDelayMinutes(int attempts);

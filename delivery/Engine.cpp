@@ -38,6 +38,10 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
         Q_EMIT messageReceived(sender, text);
     };
     calls.callRecorded = [this](const QString& number) { Q_EMIT callRecorded(number); };
+    delivery.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
+    // Written to again: a new failure is shown again.
+    delivery.databaseWorked = [this] { databaseFailureShown = false; };
+    calls.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
     reconnectWatch.setInterval(ReconnectPollMs);
     connect(&reconnectWatch, &QTimer::timeout, this, &Engine::lookForReturningModem);
 }
@@ -71,7 +75,10 @@ void Engine::connectWith(bool silent)
     if (link.waiting(ModemLink::Work::Connect))
         return;
     try {
-        ResetSendingStatus(db);
+        for (const QString& recipient : ResetSendingStatus(db))
+            log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
+                                                "sent again and may reach the recipient twice.")
+                                     .arg(Trim(recipient)));
         const auto row = ReadModemSetting(db);
         if (!row) {
             state.dialogs->message(QStringLiteral("Please set all the settings before connecting with modem."));
@@ -112,6 +119,7 @@ void Engine::connectWith(bool silent)
                     connectedPort = request.port;
                     reconnectWatch.stop();
                     applyTimerPeriods();
+                    removeStrandedCopies();
                 }
                 Q_EMIT connectionChanged();
             });
@@ -188,7 +196,7 @@ void Engine::Timer2_Timer()
     if (!state.IsConnected || !state.ModemReady)
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
-    if (!delivery.sending())
+    if (!delivery.sending() && !delivery.paused())
         startDelivery();
 }
 
@@ -218,8 +226,91 @@ bool Engine::SendNow()
 {
     if (!state.IsConnected || !state.ModemReady || delivery.sending())
         return false;
+    delivery.endPause(); // asked for by hand: try now
     startDelivery();
     return true;
+}
+
+int Engine::RetryFailed(const QList<qint64>& ids)
+{
+    try {
+        const int n = RetryFailedOutboxRows(db, ids);
+        delivery.RefreshMessageBox();
+        return n;
+    } catch (const DbError& e) {
+        state.dialogs->message(e.description());
+        return 0;
+    }
+}
+
+void Engine::databaseFailed(const DbError& e)
+{
+    log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+    if (databaseFailureShown)
+        return;
+    databaseFailureShown = true;
+    state.dialogs->message(QStringLiteral("The message database %1 cannot be used just now: %2\r\n\r\nBroadtext "
+                                          "keeps trying; the activity log records each failure.")
+                               .arg(db.filePath(), e.description()));
+}
+
+void Engine::removeStrandedCopies()
+{
+    struct Copy {
+        qint64 id;
+        int index;
+        QString number;
+    };
+    QList<Copy> copies;
+    try {
+        Query q(db, QStringLiteral("SELECT Outbox_Id, SimIndex, RecipientMobileNo FROM Message_OutBox WHERE "
+                                   "SimIndex IS NOT NULL"));
+        while (q.next())
+            copies.append({q.value(0).toLongLong(), q.value(1).toInt(), CleanRecipientNumber(q.value(2).toString())});
+    } catch (const DbError& e) {
+        databaseFailed(e);
+        return;
+    }
+    if (copies.isEmpty())
+        return;
+    link.ModemDelayFactor = state.ModemDelayFactor;
+    link.request<CommandResult>(
+        ModemLink::Work::Deletion,
+        [copies](ModemRoutines& modem) {
+            // Only a stored message at the recorded index, to the row's recipient, is this program's copy;
+            // anything else there is left alone.
+            CommandResult result;
+            std::vector<SIMMessage> stored;
+            for (const char* status : {"STO UNSENT", "STO SENT"}) {
+                const ListResult l =
+                    modem.ListSIMMessages(QString::fromLatin1(status), ScaledDelay(modem.ModemDelayFactor, 200));
+                if (!l.listed)
+                    return result;
+                stored.insert(stored.end(), l.records.begin(), l.records.end());
+            }
+            for (const Copy& c : copies)
+                for (const SIMMessage& m : stored)
+                    if (Trim(m.Index).toInt() == c.index && CleanRecipientNumber(m.Number) == c.number)
+                        modem.DeleteSIMMessage(c.index);
+            result.ok = true;
+            return result;
+        },
+        this,
+        [this, copies](const CommandResult& r) {
+            if (!r.ok)
+                return;
+            try {
+                for (const Copy& c : copies)
+                    db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = NULL WHERE Outbox_Id = ?"), {c.id});
+                databaseFailureShown = false;
+            } catch (const DbError& e) {
+                databaseFailed(e);
+                return;
+            }
+            log.WriteActivityLog(QStringLiteral("Copies of %1 messages that a stop had left on the SIM card were "
+                                                "looked for and removed.")
+                                     .arg(copies.size()));
+        });
 }
 
 void Engine::timerRefreshHomePage_Timer()

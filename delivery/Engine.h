@@ -40,6 +40,9 @@ public:
     // Timer1 and Timer2 periods from the running intervals.
     void applyTimerPeriods();
 
+    // Makes the FAILED rows among these Outbox rows wait again (the message box's "send again"); how many.
+    int RetryFailed(const QList<qint64>& ids);
+
     // The message box's "Receive SMS In InBox" and "Send SMS From OutBox": false when that work already
     // runs or waits (nothing is started twice) or the modem is not ready.
     bool ReceiveNow();
@@ -101,6 +104,10 @@ private:
     void startDelivery();
     void portLost();
     void lookForReturningModem();
+    // Copies of messages stored on the SIM for sending that a crash left there: removed at connect.
+    void removeStrandedCopies();
+    // A database failure of background work: logged each time, shown once until the database works again.
+    void databaseFailed(const DbError& e);
 
     ModemLink link;
     Delivery delivery;
@@ -108,5 +115,6 @@ private:
     bool portOpen = false;
     int connectedPort = 0;
     QString lastTickError;
+    bool databaseFailureShown = false;
     QTimer reconnectWatch; // after an unplug: waits for the device to come back
 };

@@ -474,3 +474,132 @@ QString ParseCsmp(const QString& answer)
     const auto m = re.match(answer);
     return m.hasMatch() ? QStringList{m.captured(1), m.captured(2), m.captured(3), m.captured(4)}.join(',') : QString();
 }
+
+QDateTime ParseServiceCentreTime(const QString& timestamp)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{2,4})/(\\d{1,2})/(\\d{1,2})[, ](\\d{1,2}):(\\d{2})(?::(\\d{2}))?(?:([+-])(\\d{1,2}))?$"));
+    const auto m = re.match(Trim(timestamp));
+    if (!m.hasMatch())
+        return {};
+    int year = m.captured(1).toInt();
+    if (m.captured(1).size() == 2)
+        year += year >= 90 ? 1900 : 2000;
+    const QDate date(year, m.captured(2).toInt(), m.captured(3).toInt());
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+    if (!date.isValid() || !time.isValid())
+        return {};
+    int offset = m.captured(8).toInt() * 15 * 60;
+    if (m.captured(7) == QLatin1String("-"))
+        offset = -offset;
+    if (offset < -16 * 3600 || offset > 16 * 3600)
+        return {};
+    return QDateTime(date, time, Qt::OffsetFromUTC, offset);
+}
+
+QString CmsErrorMeaning(int number)
+{
+    static const std::pair<int, const char*> Meanings[] = {
+        {1, "unassigned number"},
+        {8, "operator determined barring"},
+        {10, "call barred"},
+        {21, "short message transfer rejected"},
+        {27, "destination out of service"},
+        {28, "unidentified subscriber"},
+        {29, "facility rejected"},
+        {30, "unknown subscriber"},
+        {38, "network out of order"},
+        {41, "temporary failure"},
+        {42, "congestion"},
+        {47, "resources unavailable"},
+        {50, "requested facility not subscribed"},
+        {69, "requested facility not implemented"},
+        {81, "invalid short message transfer reference value"},
+        {95, "invalid message"},
+        {96, "invalid mandatory information"},
+        {97, "message type non-existent or not implemented"},
+        {98, "message not compatible with the short message protocol state"},
+        {99, "information element non-existent or not implemented"},
+        {111, "protocol error"},
+        {127, "interworking error"},
+        {128, "telematic interworking not supported"},
+        {129, "short message type 0 not supported"},
+        {130, "cannot replace short message"},
+        {143, "unspecified TP-PID error"},
+        {144, "data coding scheme (alphabet) not supported"},
+        {145, "message class not supported"},
+        {159, "unspecified TP-DCS error"},
+        {160, "command cannot be actioned"},
+        {161, "command unsupported"},
+        {175, "unspecified TP-Command error"},
+        {176, "TPDU not supported"},
+        {192, "service centre busy"},
+        {193, "no service centre subscription"},
+        {194, "service centre system failure"},
+        {195, "invalid recipient address"},
+        {196, "recipient barred"},
+        {197, "duplicate message rejected"},
+        {198, "validity period format not supported"},
+        {199, "validity period not supported"},
+        {208, "SIM SMS storage full"},
+        {209, "no SMS storage capability in SIM"},
+        {210, "error in the phone"},
+        {211, "memory capacity exceeded"},
+        {212, "SIM toolkit busy"},
+        {213, "SIM data download error"},
+        {255, "unspecified error"},
+        {300, "modem failure"},
+        {301, "SMS service of the modem reserved"},
+        {302, "operation not allowed"},
+        {303, "operation not supported"},
+        {304, "invalid PDU mode parameter"},
+        {305, "invalid text mode parameter"},
+        {310, "SIM not inserted"},
+        {311, "SIM PIN required"},
+        {312, "PH-SIM PIN required"},
+        {313, "SIM failure"},
+        {314, "SIM busy"},
+        {315, "SIM wrong"},
+        {316, "SIM PUK required"},
+        {317, "SIM PIN2 required"},
+        {318, "SIM PUK2 required"},
+        {320, "memory failure"},
+        {321, "invalid memory index"},
+        {322, "memory full"},
+        {330, "service centre address unknown"},
+        {331, "no network service"},
+        {332, "network timeout"},
+        {340, "no +CNMA acknowledgement expected"},
+        {500, "unknown error"},
+    };
+    for (const auto& [n, text] : Meanings)
+        if (n == number)
+            return QString::fromLatin1(text);
+    return {};
+}
+
+QString CmeErrorMeaning(int number)
+{
+    static const std::pair<int, const char*> Meanings[] = {
+        {0, "phone failure"},
+        {3, "operation not allowed"},
+        {4, "operation not supported"},
+        {10, "SIM not inserted"},
+        {11, "SIM PIN required"},
+        {12, "SIM PUK required"},
+        {13, "SIM failure"},
+        {14, "SIM busy"},
+        {15, "SIM wrong"},
+        {20, "memory full"},
+        {21, "invalid index"},
+        {23, "memory failure"},
+        {30, "no network service"},
+        {31, "network timeout"},
+        {32, "network not allowed, emergency calls only"},
+        {100, "unknown error"},
+    };
+    for (const auto& [n, text] : Meanings)
+        if (n == number)
+            return QString::fromLatin1(text);
+    return {};
+}

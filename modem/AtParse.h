@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -83,6 +84,16 @@ struct ListingParse {
 // its own is never taken apart; without lengths a record's text ends before the next header line or before
 // the final result line that closes the answer. A record whose end has not arrived is not returned.
 ListingParse ParseListing(const QByteArray& answer);
+
+// The meaning of a +CMS ERROR number in words (3GPP TS 27.005 and the network causes it passes on), empty
+// for a number it does not know.
+QString CmsErrorMeaning(int number);
+// The meaning of a +CME ERROR number in words, empty for one it does not know.
+QString CmeErrorMeaning(int number);
+
+// The service-centre time stamp of a listing header ("yy/MM/dd,hh:mm:ss+zz", zz in quarter hours, or
+// "yyyy/MM/dd hh:mm:ss+zz") as the moment it names; invalid when the text is none.
+QDateTime ParseServiceCentreTime(const QString& timestamp);
 
 // The text without any CR LF pair.
 QString RemoveCrLf(const QString& s);

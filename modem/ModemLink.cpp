@@ -3,6 +3,7 @@
 #include "common/AppState.h"
 
 #include <QMetaObject>
+#include <QSemaphore>
 
 ModemLink::ModemLink(AppState& state, QObject* parent) : QObject(parent), state(state)
 {
@@ -78,4 +79,17 @@ void ModemLink::cancelAll()
     given.swap(queue);
     for (const auto& j : given)
         j->cancel();
+}
+
+bool ModemLink::onUserThread(std::function<void()> f)
+{
+    auto done = std::make_shared<QSemaphore>(0);
+    here([f = std::move(f), done] {
+        f();
+        done->release();
+    });
+    while (!done->tryAcquire(1, 50))
+        if (abort.load())
+            return false;
+    return true;
 }

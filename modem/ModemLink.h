@@ -51,6 +51,10 @@ public:
     // Milliseconds of prescribed pacing spent on the modem thread so far (benchmarks subtract it).
     qint64 pacedMs() const { return paced.load(); }
 
+    // Called on the modem thread: runs f on the user-interface thread and waits until it has run (or the
+    // link is told to stop). Lets a routine keep a durable record before its next step.
+    bool onUserThread(std::function<void()> f);
+
     std::function<void(const QString&)> writeLog;
     std::function<void(const QString&)> showMessage;
 

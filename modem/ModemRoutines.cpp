@@ -351,17 +351,23 @@ bool ModemRoutines::sendsAsText(const QString& text) const
            (charset == Charset::Set::Gsm || Charset::canEncode(text, charset));
 }
 
-SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text)
+SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text, int partsConfirmed)
 {
-    return submit(number, text, false);
+    return submit(number, text, false, partsConfirmed);
 }
 
-SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text)
+SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed)
 {
-    return submit(number, text, true);
+    return submit(number, text, true, partsConfirmed);
 }
 
-SubmitResult ModemRoutines::submit(const QString& number, const QString& text, bool storeFirst)
+void ModemRoutines::tell(const SubmitEvent& event)
+{
+    if (submitEvent)
+        submitEvent(event);
+}
+
+SubmitResult ModemRoutines::submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed)
 {
     QString message = text;
     message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -370,7 +376,7 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
         QList<QByteArray> bodies;
         for (const QString& part : SplitIntoParts(message))
             bodies << Charset::encode(part, charset, false).bytes;
-        return storeFirst ? storeAndSendParts(to, bodies) : sendPartsDirect(to, bodies);
+        return storeFirst ? storeAndSendParts(to, bodies, partsConfirmed) : sendPartsDirect(to, bodies, partsConfirmed);
     }
     // Any other character: the whole message goes as UCS2, this message only; the set and the text-mode
     // parameters the modem had are put back afterwards, so the next plain message goes as text again.
@@ -394,7 +400,8 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
         QList<QByteArray> bodies;
         for (const QString& part : Charset::split(message, Charset::Mode::Text, Charset::Encoding::Ucs2))
             bodies << Charset::encode(part, Charset::Set::Ucs2).bytes;
-        result = storeFirst ? storeAndSendParts(to, bodies) : sendPartsDirect(to, bodies);
+        result =
+            storeFirst ? storeAndSendParts(to, bodies, partsConfirmed) : sendPartsDirect(to, bodies, partsConfirmed);
     } else {
         result = refused;
     }
@@ -403,10 +410,11 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
     return result;
 }
 
-SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies)
+SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed)
 {
     SubmitResult result;
-    for (const QByteArray& body : bodies) {
+    for (qsizetype part = partsConfirmed; part < bodies.size(); ++part) {
+        const QByteArray& body = bodies.at(part);
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -447,6 +455,7 @@ SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QB
         }
         result.response = shownAnswer(r);
         ++result.partsSent;
+        tell({SubmitEvent::PartSent, -1, int(part) + 1, ParseResultNumber(r.text(), "+CMGS:")});
     }
     result.sent = true;
     return result;
@@ -492,10 +501,11 @@ AtResult ModemRoutines::SendStoredSMS(int index)
     return r;
 }
 
-SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies)
+SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed)
 {
     SubmitResult result;
-    for (const QByteArray& body : bodies) {
+    for (qsizetype part = partsConfirmed; part < bodies.size(); ++part) {
+        const QByteArray& body = bodies.at(part);
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -511,12 +521,14 @@ SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<
             result.portClosed = !comm.PortOpen();
             return result;
         }
+        tell({SubmitEvent::Stored, index.toInt(), int(part), {}});
         const AtResult r = SendStoredSMS(index.toInt());
         result.final = r.final;
         result.errorNumber = r.errorNumber;
         if (!r.ok() || ParseResultNumber(r.text(), "+CMSS:").isEmpty()) {
             // Not sent: remove the stored copy so that retries do not fill the SIM.
-            DeleteSIMMessage(index.toInt());
+            if (DeleteSIMMessage(index.toInt()).ok)
+                tell({SubmitEvent::StoredRemoved, index.toInt(), int(part), {}});
             result.response = QStringLiteral("ERROR: the modem did not send the stored message (") +
                               Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
             result.reason = r.timedOut ? QStringLiteral("no answer")
@@ -527,11 +539,14 @@ SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<
             return result;
         }
         // The part has left; a failed clean-up must not make it count as unsent (it would be sent again).
+        ++result.partsSent;
+        tell({SubmitEvent::PartSent, index.toInt(), int(part) + 1, ParseResultNumber(r.text(), "+CMSS:")});
         const CommandResult deleted = DeleteSIMMessage(index.toInt());
-        if (!deleted.ok)
+        if (deleted.ok)
+            tell({SubmitEvent::StoredRemoved, index.toInt(), int(part) + 1, {}});
+        else
             log(QStringLiteral("Could not delete the sent message %1 from the SIM card: '%2'")
                     .arg(index, RemoveCrLf(shownAnswer(deleted.at))));
-        ++result.partsSent;
     }
     result.response = QStringLiteral("OK");
     result.sent = true;

@@ -65,6 +65,16 @@ struct SubmitResult : LinkOutcome {
     int partsSent = 0;
 };
 
+// What a submission tells its caller while it runs, so that the caller can keep a durable record before the
+// next step: a part's stored copy on the SIM (before it is sent from there), a part the network took, the
+// stored copy removed again.
+struct SubmitEvent {
+    enum Kind { Stored, PartSent, StoredRemoved } kind;
+    int index = -1;    // SIM index of the stored copy
+    int partsSent = 0; // parts of the message confirmed so far, earlier calls included
+    QString reference; // the network's message reference of the part just confirmed
+};
+
 struct ProbeResult : LinkOutcome {
     struct Found {
         int port;
@@ -116,10 +126,13 @@ public:
     CommandResult DeleteSIMMessage(int index);
     void DeleteSIMMessagesByStatus(const QString& status);
 
-    SubmitResult SendSMSDirect(const QString& number, const QString& text);
+    // A message's parts after the first partsConfirmed (those went out before) are submitted; each step is
+    // told to submitEvent as it happens.
+    SubmitResult SendSMSDirect(const QString& number, const QString& text, int partsConfirmed = 0);
     QString WriteSMSToSIM(const QString& number, const QString& part);
     AtResult SendStoredSMS(int index);
-    SubmitResult StoreAndSendSMS(const QString& number, const QString& text);
+    SubmitResult StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed = 0);
+    std::function<void(const SubmitEvent&)> submitEvent;
 
     ProbeResult ProbeComPorts(int first, int last, const QString& settings);
 
@@ -137,9 +150,10 @@ private:
     AtResult messageBody(const QByteArray& body, int pollDelayMs);
     QString decodeText(const QByteArray& bytes, int announcedLength) const;
     bool sendsAsText(const QString& text) const;
-    SubmitResult submit(const QString& number, const QString& text, bool storeFirst);
-    SubmitResult sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies);
-    SubmitResult storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies);
+    SubmitResult submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed);
+    SubmitResult sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed);
+    SubmitResult storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed);
+    void tell(const SubmitEvent& event);
     QString writeToSim(const QByteArray& to, const QByteArray& body);
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();

@@ -31,7 +31,27 @@ void ConnectDatabase(AppState& state, Database& db)
     }
 }
 
-void ResetSendingStatus(Database& db)
+QStringList ResetSendingStatus(Database& db)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE DeliveryStatus = 'SENDING'"));
+    QStringList recipients;
+    {
+        Query q(db, QStringLiteral("SELECT RecipientMobileNo FROM Message_OutBox WHERE DeliveryStatus = 'SENDING' "
+                                   "ORDER BY Outbox_Id"));
+        while (q.next())
+            recipients << q.value(0).toString();
+    }
+    if (!recipients.isEmpty())
+        db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE DeliveryStatus = 'SENDING'"));
+    return recipients;
+}
+
+int RetryFailedOutboxRows(Database& db, const QList<qint64>& ids)
+{
+    int n = 0;
+    for (qint64 id : ids)
+        n += db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = 0, NextAttempt = "
+                                       "NULL, LastError = NULL WHERE Outbox_Id = ? AND DeliveryStatus = 'FAILED' AND "
+                                       "DeliveryDatetime IS NULL"),
+                        {id});
+    return n;
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,8 +18,9 @@ namespace {
 QAtomicInt connectionCounter;
 
 // Bumped when the schema gains something existing files must get too (tables and indexes are created
-// with IF NOT EXISTS on every open; the default rows go only into a file that had no schema at all).
-constexpr int SchemaVersion = 1;
+// with IF NOT EXISTS on every open, columns added below are added to older files in place; the default rows
+// go only into a file that had no schema at all).
+constexpr int SchemaVersion = 2;
 
 const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Message_InBox ("
@@ -63,6 +65,43 @@ const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Country ("
     " CountryId INTEGER,"
     " CountryCode TEXT)",
+    // Parts of long messages received in PDU mode, kept until the whole message has come.
+    "CREATE TABLE IF NOT EXISTS Message_Parts ("
+    " Part_Id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " SenderMobileNo TEXT,"
+    " Reference INTEGER,"
+    " PartCount INTEGER,"
+    " PartNumber INTEGER,"
+    " Message TEXT,"
+    " SentOn TEXT,"
+    " ReceivedOn TEXT)",
+};
+
+// Columns added after the first files were written: an older file gets them when it is opened, with every
+// row kept.
+struct AddedColumn {
+    const char* table;
+    const char* column;
+    const char* definition;
+};
+const AddedColumn AddedColumns[] = {
+    // The Outbox keeps what became of each row: attempts, when the last was and the next may be, why the
+    // last failed, the SIM index of a stored copy still on the SIM, the parts already confirmed with their
+    // message references, and what the delivery report said.
+    {"Message_OutBox", "Attempts", "INTEGER NOT NULL DEFAULT 0"},
+    {"Message_OutBox", "LastAttempt", "TEXT"},
+    {"Message_OutBox", "NextAttempt", "TEXT"},
+    {"Message_OutBox", "LastError", "TEXT"},
+    {"Message_OutBox", "SimIndex", "INTEGER"},
+    {"Message_OutBox", "PartsSent", "INTEGER NOT NULL DEFAULT 0"},
+    {"Message_OutBox", "PartReferences", "TEXT"},
+    {"Message_OutBox", "ReportStatus", "TEXT"},
+    {"Message_OutBox", "ReportedAt", "TEXT"},
+    // An Inbox row whose SIM copy has not yet been deleted keeps the copy's index, so that a copy left by a
+    // stopped program is deleted at the next reception instead of being imported twice.
+    {"Message_InBox", "SimIndex", "INTEGER"},
+    {"ModemSetting", "MessageFormat", "TEXT"},
+    {"Timer_setting", "DeliveryReports", "INTEGER NOT NULL DEFAULT 0"},
 };
 
 // What the counters, the folder lists and the day ranges look up.
@@ -71,6 +110,7 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_inbox_date ON Message_InBox(InboxDateTime)",
     "CREATE INDEX IF NOT EXISTS ix_outbox_waiting ON Message_OutBox(OutBoxDateTime) WHERE DeliveryDatetime IS NULL",
     "CREATE INDEX IF NOT EXISTS ix_outbox_sent ON Message_OutBox(DeliveryDatetime) WHERE DeliveryDatetime IS NOT NULL",
+    "CREATE INDEX IF NOT EXISTS ix_inbox_sim ON Message_InBox(SimIndex) WHERE SimIndex IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS ix_calls_date ON MissedCallStatistics(callDateTime)",
     // The message box orders its folders by number without regard to case. The message text has no
     // index: one would add half again to the file for an order rarely asked for.
@@ -130,6 +170,10 @@ void Database::open(const QString& filePath)
         if (fd >= 0)
             ::close(fd);
     }
+    // Owner-only, whoever made the file (a copy, an older version, a tool run by hand).
+    for (const QString& f : {filePath, filePath + QStringLiteral("-wal"), filePath + QStringLiteral("-shm")})
+        if (QFileInfo::exists(f))
+            ::chmod(QFile::encodeName(f).constData(), 0600);
     QSqlDatabase db =
         QSqlDatabase::contains(name) ? connection() : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(filePath);
@@ -141,7 +185,9 @@ void Database::open(const QString& filePath)
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
             throw DbError(errorText(q.lastError()));
-        if (!q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        // Every commit reaches the disk before the program goes on: a message is deleted from the SIM card
+        // only after its row is stored, and that must hold across a power cut too.
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
             throw DbError(errorText(q.lastError()));
         createSchema();
     } catch (...) {
@@ -164,6 +210,15 @@ void Database::createSchema()
     try {
         for (const char* sql : Tables)
             execute(QString::fromLatin1(sql));
+        for (const AddedColumn& c : AddedColumns) {
+            bool present = false;
+            Query columns(*this, QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(c.table)));
+            while (columns.next())
+                present = present || columns.value(1).toString() == QLatin1String(c.column);
+            if (!present)
+                execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                            .arg(QLatin1String(c.table), QLatin1String(c.column), QLatin1String(c.definition)));
+        }
         for (const char* sql : Indexes)
             execute(QString::fromLatin1(sql));
         if (fresh) {

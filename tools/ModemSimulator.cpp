@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +29,14 @@ QByteArray quoted(const QByteArray& s)
 QByteArray quoted(const QString& s)
 {
     return quoted(s.toLatin1());
+}
+
+// "yy/MM/dd,hh:mm:ss+zz", the zone in quarter hours.
+QString timestamp(const QDateTime& t)
+{
+    const int quarters = t.offsetFromUtc() / 900;
+    return t.toString(QStringLiteral("yy/MM/dd,hh:mm:ss")) + (quarters < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1").arg(std::abs(quarters), 2, 10, QLatin1Char('0'));
 }
 
 QString unquoted(QString s)
@@ -138,6 +147,9 @@ QString ModemSimulator::devicePath() const
 bool ModemSimulator::linkAs(const QString& dataDir, int comNumber, QString* error)
 {
     const QString dir = dataDir + QStringLiteral("/ports");
+    // The data folder is the program's: owner-only, as the program makes it.
+    if (!QFileInfo::exists(dataDir) && QDir().mkpath(QFileInfo(dataDir).absolutePath()))
+        ::mkdir(QFile::encodeName(dataDir).constData(), 0700);
     if (!QDir().mkpath(dir)) {
         if (error)
             *error = QStringLiteral("cannot create %1").arg(dir);
@@ -437,8 +449,10 @@ void ModemSimulator::finishBody()
 void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& number, const QString& text, bool unicode)
 {
     SendFailure how = SendFailure::None;
+    int cmsError = 500;
     if (!failures.empty()) {
-        how = failures.front();
+        how = failures.front().first;
+        cmsError = failures.front().second;
         failures.pop_front();
     }
     switch (how) {
@@ -453,7 +467,7 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& numbe
     }
     case SendFailure::CmsError:
         note(QStringLiteral("refused a message to %1").arg(number));
-        answer("\r\n+CMS ERROR: 500\r\n", networkDelayMs);
+        answer("\r\n+CMS ERROR: " + QByteArray::number(cmsError) + "\r\n", networkDelayMs);
         break;
     case SendFailure::BareOk:
         note(QStringLiteral("answered OK without sending a message to %1").arg(number));
@@ -478,8 +492,7 @@ QByteArray ModemSimulator::header(int index, const SimEntry& m) const
     if (headerStyle != HeaderStyle::NoAlphaField)
         fields << QByteArray(); // no phonebook name
     if (received || headerStyle != HeaderStyle::NoAlphaField)
-        fields << (received ? quoted(m.received.toString(QStringLiteral("yy/MM/dd,hh:mm:ss")) + QStringLiteral("+22"))
-                            : QByteArray());
+        fields << (received ? quoted(timestamp(m.received)) : QByteArray());
     if (csdh) {
         // The length: octets of a UCS2 text, septets (characters, an escaped one counting two) of another.
         fields << (m.number.startsWith(QLatin1Char('+')) ? "145" : "129");
@@ -604,11 +617,11 @@ void ModemSimulator::setSimCapacity(int messages)
     capacity = messages;
 }
 
-void ModemSimulator::failSends(SendFailure how, int count)
+void ModemSimulator::failSends(SendFailure how, int count, int cmsError)
 {
     std::lock_guard lock(mutex);
     for (int i = 0; i < count; ++i)
-        failures.push_back(how);
+        failures.push_back({how, cmsError});
 }
 
 void ModemSimulator::withholdPrompts(int count, bool answerOk)
@@ -709,11 +722,12 @@ void ModemSimulator::injectIntoNextAnswer(const QByteArray& unsolicited)
     pendingInjection = unsolicited;
 }
 
-int ModemSimulator::storeMessage(const QString& status, const QString& number, const QString& text, bool unicode)
+int ModemSimulator::storeMessage(const QString& status, const QString& number, const QString& text, bool unicode,
+                                 const QDateTime& sentOn)
 {
     std::lock_guard lock(mutex);
     const int index = freeIndex();
-    sim[index] = {index, status, number, text, QDateTime::currentDateTime(), unicode};
+    sim[index] = {index, status, number, text, sentOn.isValid() ? sentOn : QDateTime::currentDateTime(), unicode};
     return index;
 }
 

@@ -66,7 +66,8 @@ public:
     void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
     void setSimCapacity(int messages);
-    void failSends(SendFailure how, int count = 1); // the next count submissions (AT+CMGS body, AT+CMSS)
+    // The next count submissions (AT+CMGS body, AT+CMSS) fail; a CMS error with the given number.
+    void failSends(SendFailure how, int count = 1, int cmsError = 500);
     void withholdPrompts(int count, bool answerOk); // the next AT+CMGS / AT+CMGW get no "> " (or OK)
     void setNetworkDelayMs(int ms);                 // time before +CMGS / +CMSS
     // 0 off; else answers come in pieces with this pause between them: two halves, or pieces of chunkBytes.
@@ -86,7 +87,9 @@ public:
     void enterTextEntry(const QString& number);
 
     // SIM store.
-    int storeMessage(const QString& status, const QString& number, const QString& text, bool unicode = false);
+    // sentOn: the service centre's time stamp the listing shows (now when not given).
+    int storeMessage(const QString& status, const QString& number, const QString& text, bool unicode = false,
+                     const QDateTime& sentOn = {});
     // Stores REC UNREAD and announces +CMTI.
     void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
@@ -148,7 +151,7 @@ private:
     QString manufacturer = QStringLiteral("Broadtext Simulated Modems");
     QString model = QStringLiteral("SIM-GSM 900");
     int capacity = 30;
-    std::deque<SendFailure> failures;
+    std::deque<std::pair<SendFailure, int>> failures;
     int promptsWithheld = 0;
     bool withheldPromptOk = false;
     int networkDelayMs = 0;

@@ -114,6 +114,12 @@ void Frm_AutoReplyOnMissedCall::Cmdsend_Click()
 {
     const QString message = Trim(Text_Message->text());
     const bool active = chkSetMsg->isChecked();
+    if (active && message.isEmpty()) {
+        // A reply switched on with no text would answer missed calls with empty messages.
+        engine.state.dialogs->message(QStringLiteral("Please enter the reply message."));
+        Text_Message->setFocus();
+        return;
+    }
     try {
         WriteAutoReply(engine.db, {message, Database::DbBool(active)});
     } catch (const DbError& e) {

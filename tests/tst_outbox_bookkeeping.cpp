@@ -1,0 +1,310 @@
+// What becomes of every Outbox and Inbox row, as a user must be able to trust it: rows that can never be
+// sent are marked and left out, failures keep their reason and are retried with growing waits and then
+// given up, a network that fails everything pauses delivery without charging the rows, no row is left
+// SENDING by a database that stops answering, copies stored on the SIM by a stopped program are removed,
+// Inbox rows are durable before the SIM copy goes, Received On is the service centre's time, the data
+// folder is owner-only, the activity log survives in files, and an older database is upgraded in place.
+#include "EngineRig.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <sys/stat.h>
+
+namespace {
+
+struct OutboxRow {
+    QString status;
+    int attempts;
+    QString reason;
+    QDateTime next;
+    bool delivered;
+};
+
+OutboxRow outboxRow(Database& db, qint64 id)
+{
+    Query q(db, QStringLiteral("SELECT DeliveryStatus, Attempts, LastError, NextAttempt, DeliveryDatetime FROM "
+                               "Message_OutBox WHERE Outbox_Id = ?"),
+            {id});
+    if (!q.next())
+        return {};
+    return {q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(), Database::FromDbTime(q.value(3)),
+            !q.value(4).isNull()};
+}
+
+qint64 lastOutboxId(Database& db)
+{
+    return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox")).toLongLong();
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+// Dialogs that count the boxes a failure shows.
+int boxesSaying(const ScriptedDialogs& d, const QString& words)
+{
+    int n = 0;
+    for (const QString& m : d.messages())
+        n += m.contains(words);
+    return n;
+}
+
+} // namespace
+
+class OutboxBookkeepingTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void rowsThatCanNeverBeSentAreMarkedOnce();
+    void failuresKeepTheirReasonBackOffAndEndAsFailed();
+    void aNetworkFailingEverythingPausesWithoutChargingTheRows();
+    void noRowIsLeftSendingByADatabaseThatStopsAnswering();
+    void storedCopiesAreRecordedAndRemovedAfterAStop();
+    void inboxRowsAreDurableAndCarryTheServiceCentreTime();
+    void theDataFolderIsOwnerOnlyAndTheLogIsKeptInFiles();
+    void anOlderDatabaseIsUpgradedInPlace();
+};
+
+void OutboxBookkeepingTest::rowsThatCanNeverBeSentAreMarkedOnce()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    const QStringList invalid = {"12AB", "", "+", "98#888*12121", "(988)8812121", "98+88812121"};
+    for (const QString& n : invalid)
+        rig.queue(n, QStringLiteral("hello"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("   "));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("the only one to go"));
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 1);
+    for (qint64 id = 1; id <= invalid.size(); ++id)
+        QCOMPARE(outboxRow(rig.db, id).status, QStringLiteral("INVALID NUMBER"));
+    const OutboxRow empty = outboxRow(rig.db, invalid.size() + 1);
+    QCOMPARE(empty.status, QStringLiteral("EMPTY MESSAGE"));
+    QVERIFY(!empty.delivered); // never pretended sent
+    QCOMPARE(rig.log.text().count(QStringLiteral("marked INVALID NUMBER")), int(invalid.size()));
+    // Said once, and left out of every later count.
+    rig.log.clear();
+    rig.deliver();
+    QVERIFY(rig.log.text().contains(QStringLiteral("] : Total 0 SMS to be sent.")));
+    QVERIFY(!rig.log.text().contains(QStringLiteral("INVALID NUMBER")));
+}
+
+void OutboxBookkeepingTest::failuresKeepTheirReasonBackOffAndEndAsFailed()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("refused every time"));
+    const qint64 id = lastOutboxId(rig.db);
+    rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 5, 21);
+    const QDateTime start = rig.clock.now();
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        rig.deliver();
+        const OutboxRow r = outboxRow(rig.db, id);
+        QCOMPARE(r.attempts, attempt);
+        QCOMPARE(r.reason, QStringLiteral("+CMS ERROR: 21 (short message transfer rejected)"));
+        if (attempt < 5) {
+            QCOMPARE(r.status, QString());
+            QCOMPARE(rig.clock.now().secsTo(r.next), 60 << (attempt - 1)); // 1, 2, 4, 8 minutes
+            rig.deliver(); // not due yet: not tried
+            QCOMPARE(outboxRow(rig.db, id).attempts, attempt);
+            rig.clock.set(r.next);
+        } else {
+            QCOMPARE(r.status, QStringLiteral("FAILED"));
+        }
+    }
+    QVERIFY(rig.log.text().contains(QStringLiteral("failed 5 times")));
+    rig.clock.advance(3600 * 1000);
+    rig.deliver();
+    QCOMPARE(outboxRow(rig.db, id).attempts, 5); // given up
+    QVERIFY(rig.sim.sent().isEmpty());
+    QVERIFY(start.secsTo(rig.clock.now()) > 15 * 60);
+
+    // Sent again by hand from the message box: it goes out.
+    QCOMPARE(rig.engine.RetryFailed({id}), 1);
+    rig.deliver();
+    QVERIFY(outboxRow(rig.db, id).delivered);
+    QCOMPARE(rig.sim.sent().size(), 1);
+}
+
+void OutboxBookkeepingTest::aNetworkFailingEverythingPausesWithoutChargingTheRows()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    for (int i = 0; i < 3; ++i)
+        rig.queue(QStringLiteral("9888812121"), QStringLiteral("message %1").arg(i));
+    rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 2, 331);
+    rig.deliver();
+    QVERIFY(rig.log.text().contains(QStringLiteral("(+CMS ERROR: 331 (no network service)): delivery pauses")));
+    for (qint64 id = 1; id <= 3; ++id)
+        QCOMPARE(outboxRow(rig.db, id).attempts, 0);
+    rig.log.clear();
+    rig.engine.Timer2_Timer();
+    QVERIFY(rig.log.text().isEmpty()); // paused
+    rig.clock.advance(61 * 1000);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 3);
+}
+
+void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(1500);
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("second"));
+    rig.engine.Timer2_Timer();
+    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    // Another program takes the database while the network confirms: the outcome cannot be written.
+    const QString other = QStringLiteral("locker");
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+        locker.setDatabaseName(rig.db.filePath());
+        QVERIFY(locker.open());
+        QVERIFY(QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
+        for (int tick = 0; tick < 3; ++tick)
+            rig.deliver();
+        QCOMPARE(boxesSaying(rig.dialogs, QStringLiteral("cannot be used just now")), 1); // one box, not a storm
+        QVERIFY(rig.dialogs.messages().first().contains(rig.db.filePath()));
+        QVERIFY(QSqlQuery(locker).exec(QStringLiteral("ROLLBACK")));
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(other);
+    // The program writes what happened as soon as the database answers, and goes on.
+    QTRY_VERIFY_WITH_TIMEOUT(outboxRow(rig.db, 1).delivered, 10000);
+    QCOMPARE(rig.sim.sent().size(), 1);
+    rig.sim.setNetworkDelayMs(0);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 2);
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENDING'")), 0);
+}
+
+void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
+    rig.sim.setNetworkDelayMs(800);
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("stored first"));
+    rig.engine.Timer2_Timer();
+    // While the copy is sent from the SIM its index is on the row; once it is deleted, no longer.
+    QTRY_VERIFY(rig.sim.commands().filter(QStringLiteral("AT+CMSS")).size() == 1);
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).toInt(), 1);
+    QTRY_VERIFY(!rig.engine.sending());
+    QVERIFY(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).isNull());
+    rig.engine.Disconnect();
+
+    // What a stop between storing and cleaning up leaves: the program's copies are removed at the next
+    // connect; a stored message to someone else at a recorded index, and other messages, are not touched.
+    const int ours = rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("a"));
+    const int notOurs = rig.sim.storeMessage(QStringLiteral("STO UNSENT"), QStringLiteral("+15550001"), QStringLiteral("b"));
+    const int received = rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+15550002"), QStringLiteral("c"));
+    rig.queue(QStringLiteral("98-888 12121"), QStringLiteral("a"));
+    rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = ?, DeliveryStatus = 'SENT', DeliveryDatetime = ? "
+                                  "WHERE Outbox_Id = ?"),
+                   {ours, Database::DbTime(rig.clock.now()), lastOutboxId(rig.db)});
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("b"));
+    rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = ? WHERE Outbox_Id = ?"),
+                   {notOurs, lastOutboxId(rig.db)});
+    rig.db.execute(QStringLiteral("DELETE FROM Message_OutBox WHERE Outbox_Id = 1"));
+    QVERIFY(rig.connectAndWait());
+    QTRY_COMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE SimIndex IS NOT NULL")), 0);
+    QList<int> left;
+    for (const auto& m : rig.sim.simMessages())
+        left << m.index;
+    QCOMPARE(left, (QList<int>{notOurs, received}));
+}
+
+void OutboxBookkeepingTest::inboxRowsAreDurableAndCarryTheServiceCentreTime()
+{
+    EngineRig rig;
+    QCOMPARE(rig.db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2); // FULL: on disk before the SIM copy goes
+    const QDateTime sentOn(QDate(2026, 12, 1), QTime(10, 0), Qt::OffsetFromUTC, 5 * 3600 + 1800);
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("x"), false, sentOn);
+    QVERIFY(rig.connectModem());
+    rig.receive();
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT InboxDateTime FROM Message_InBox")).toString(),
+             QStringLiteral("2026-12-01T04:30:00.000Z"));
+
+    // A program stopped after storing a message and before deleting its SIM copy left this row; the copy
+    // is deleted, not imported again. The same words sent again later are a new message.
+    const QString sender = QStringLiteral("+919812345678");
+    const int left = rig.sim.storeMessage(QStringLiteral("REC READ"), sender, QStringLiteral("y"), false, sentOn);
+    rig.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime, "
+                                  "SimIndex) VALUES (?, 0, 'y', ?, ?)"),
+                   {sender, Database::DbTime(sentOn), left});
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), sender, QStringLiteral("y"), false, sentOn.addSecs(60));
+    rig.receive();
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE Message = 'y'")), 2);
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+void OutboxBookkeepingTest::theDataFolderIsOwnerOnlyAndTheLogIsKeptInFiles()
+{
+    TestRig rig(false);
+    QVERIFY(QDir().mkpath(rig.state.dataDir)); // made by someone else, readable by all
+    QFile::setPermissions(rig.state.dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                 QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile db(rig.state.dataDir + QStringLiteral("/Broadtext.db"));
+    QVERIFY(db.open(QIODevice::WriteOnly));
+    db.close();
+    db.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    ConnectDatabase(rig.state, rig.db);
+    QVERIFY(rig.state.DatabaseConnected);
+    QCOMPARE(modeOf(rig.state.dataDir), 0700);
+    QCOMPARE(modeOf(db.fileName()), 0600);
+
+    // Every entry goes to activity.log too; at 5 MB the file rotates, three older files kept.
+    const QString entry(100 * 1024, QLatin1Char('x'));
+    for (int i = 0; i < 4 * 52; ++i)
+        rig.log.WriteActivityLog(QStringLiteral("entry %1 ").arg(i) + entry);
+    const QString file = rig.log.filePath();
+    for (const QString& f : {file, file + ".1", file + ".2", file + ".3"})
+        QVERIFY2(QFileInfo::exists(f), qPrintable(f));
+    QVERIFY(!QFileInfo::exists(file + ".4"));
+    QVERIFY(QFileInfo(file + ".1").size() >= ActivityLog::FileRotateAt);
+    QFile last(file);
+    QVERIFY(last.open(QIODevice::ReadOnly));
+    QVERIFY(last.readAll().contains("entry 207 "));
+}
+
+void OutboxBookkeepingTest::anOlderDatabaseIsUpgradedInPlace()
+{
+    TestRig rig(false);
+    QVERIFY(QDir().mkpath(rig.state.dataDir));
+    {
+        // The tables as the first version wrote them, with a row in each.
+        QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+        old.setDatabaseName(rig.state.dataDir + QStringLiteral("/Broadtext.db"));
+        QVERIFY(old.open());
+        QSqlQuery q(old);
+        for (const char* sql :
+             {"CREATE TABLE Message_OutBox (Outbox_Id INTEGER PRIMARY KEY AUTOINCREMENT, RecepId INTEGER DEFAULT 0, "
+              "RecipientMobileNo TEXT, Message TEXT, OutBoxDateTime TEXT, DeliveryStatus TEXT, DeliveryDatetime TEXT)",
+              "INSERT INTO Message_OutBox (RecipientMobileNo, Message) VALUES ('9888812121', 'kept')",
+              "CREATE TABLE ModemSetting (CommPortNo INTEGER, BitsPerSecond TEXT, Parity TEXT, DataBits TEXT, StopBits "
+              "TEXT, FlowControl TEXT, CharacterSet TEXT, EnabledCallerId INTEGER NOT NULL DEFAULT 0, "
+              "ModemDelayFactor NUMERIC)",
+              "INSERT INTO ModemSetting (CommPortNo, CharacterSet) VALUES (3, 'GSM')",
+              "CREATE TABLE Timer_setting (EnableReceiveTimer INTEGER NOT NULL DEFAULT 0, ReceiveAllMessagesTime "
+              "NUMERIC, EnableSendTimer INTEGER NOT NULL DEFAULT 0, SendAllMessagesTime NUMERIC, SMSDelevaryMode TEXT)",
+              "INSERT INTO Timer_setting VALUES (-1, 20, -1, 30, 'DIRECT DELIVER')", "PRAGMA user_version = 1"})
+            QVERIFY2(q.exec(QString::fromLatin1(sql)), sql);
+        old.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("old"));
+    ConnectDatabase(rig.state, rig.db);
+    QVERIFY(rig.state.DatabaseConnected);
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT Message FROM Message_OutBox")).toString(), QStringLiteral("kept"));
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT Attempts FROM Message_OutBox")).toInt(), 0);
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT SendAllMessagesTime FROM Timer_setting")).toInt(), 30);
+    QCOMPARE(rig.db.scalar(QStringLiteral("SELECT CommPortNo FROM ModemSetting")).toInt(), 3);
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Timer_setting")), 1); // no default row added
+    QVERIFY(rig.db.scalar(QStringLiteral("SELECT MessageFormat FROM ModemSetting")).isNull());
+    QCOMPARE(rig.db.scalar(QStringLiteral("PRAGMA user_version")).toInt(), 2);
+}
+
+QTEST_GUILESS_MAIN(OutboxBookkeepingTest)
+#include "tst_outbox_bookkeeping.moc"
