@@ -67,7 +67,60 @@ QString dateText(const QVariant& stored)
     return t.isValid() ? GeneralDateTime(t) : Trim(stored.toString());
 }
 
+// Above this many matches a page walks the folder's index in the shown order and keeps the matching rows;
+// below it, looking the matches up and sorting them is cheaper.
+constexpr qint64 WalkAboveMatches = 2000;
+
+// The search as a condition on the folder's rows, with its values appended. `walk` keeps the id condition
+// from being used to look rows up (the unary "+"), so that the index of the order is walked instead.
+QString searchCondition(const FolderTable& t, const SearchSql& s, bool walk, QVariantList* values)
+{
+    QStringList parts;
+    if (!s.ids.isEmpty()) {
+        parts << (walk ? QStringLiteral("+") : QString()) + QString::fromLatin1(t.id) + QStringLiteral(" IN (") +
+                     s.ids + QLatin1Char(')');
+        *values << s.idValues;
+    }
+    if (!s.check.isEmpty()) {
+        parts << QLatin1Char('(') + s.check + QLatin1Char(')');
+        *values << s.checkValues;
+    }
+    return parts.join(QStringLiteral(" AND "));
+}
+
+QString whereClause(const FolderTable& t, const QString& condition)
+{
+    QString where = QString::fromLatin1(t.where);
+    if (!condition.isEmpty())
+        where += (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + condition;
+    return where;
+}
+
+// The Outbox columns the delivery run may keep beside the status, or NULL where this database has none yet.
+QString outboxExtras(Database& db)
+{
+    bool attempts = false, lastError = false;
+    for (Query q(db, QStringLiteral("PRAGMA table_info(Message_OutBox)")); q.next();) {
+        const QString name = q.value(1).toString();
+        attempts = attempts || name.compare(QLatin1String("Attempts"), Qt::CaseInsensitive) == 0;
+        lastError = lastError || name.compare(QLatin1String("LastError"), Qt::CaseInsensitive) == 0;
+    }
+    return QStringLiteral(", ") + (attempts ? QStringLiteral("Attempts") : QStringLiteral("NULL")) +
+           QStringLiteral(", ") + (lastError ? QStringLiteral("LastError") : QStringLiteral("NULL"));
+}
+
 } // namespace
+
+FolderSearch PrepareFolderSearch(Database& db, MessageFolder folder, const QString& typed)
+{
+    FolderSearch search;
+    const SearchTerms terms = ParseSearchText(typed);
+    if (terms.isEmpty())
+        return search;
+    search.sql = BuildSearchSql(db, folder == MessageFolder::Inbox ? SearchTable::Inbox : SearchTable::Outbox, terms);
+    search.active = true;
+    return search;
+}
 
 FolderOrder InitialFolderOrder(MessageFolder folder)
 {
@@ -91,11 +144,25 @@ bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
     }
 }
 
-qint64 CountFolder(Database& db, MessageFolder folder)
+qint64 CountFolder(Database& db, MessageFolder folder, const FolderSearch& search)
 {
     const FolderTable& t = tableOf(folder);
-    return db.count(QStringLiteral("SELECT count(*) FROM ") + QString::fromLatin1(t.table) +
-                    QString::fromLatin1(t.where));
+    const QString from = QStringLiteral("SELECT count(*) FROM ") + QString::fromLatin1(t.table);
+    if (!search.active)
+        return db.count(from + QString::fromLatin1(t.where));
+    const SearchSql& s = search.sql;
+    QVariantList values;
+    if (!s.ids.isEmpty() && s.check.isEmpty()) {
+        // Every id the index gives is a match: count them there rather than look each row up. Outbox and Sent
+        // Items share a table; the Outbox is the short one, so Sent Items is the rest.
+        const qint64 all = db.count(QStringLiteral("SELECT count(*) FROM (") + s.ids + QLatin1Char(')'), s.idValues);
+        if (folder == MessageFolder::Inbox)
+            return all;
+        const FolderTable& outbox = tableOf(MessageFolder::Outbox);
+        const qint64 waiting = db.count(from + whereClause(outbox, searchCondition(outbox, s, true, &values)), values);
+        return folder == MessageFolder::Outbox ? waiting : all - waiting;
+    }
+    return db.count(from + whereClause(t, searchCondition(t, s, false, &values)), values);
 }
 
 qint64 CountUnreadInbox(Database& db)
@@ -109,7 +176,7 @@ qint64 CountWaitingOutbox(Database& db)
 }
 
 std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, FolderOrder order, qint64 first, int rows,
-                                      qint64 total)
+                                      qint64 total, const FolderSearch& search)
 {
     std::vector<FolderRow> out;
     first = std::max<qint64>(first, 0);
@@ -127,10 +194,17 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
                   QString::fromLatin1(t.date) + QStringLiteral(", ") + QString::fromLatin1(t.id);
     if (t.extra)
         sql += QStringLiteral(", ") + QString::fromLatin1(t.extra);
-    sql += QStringLiteral(" FROM ") + QString::fromLatin1(t.table) + QString::fromLatin1(t.where) +
+    if (folder == MessageFolder::Outbox)
+        sql += outboxExtras(db);
+    QVariantList values;
+    const bool walk = search.active && !search.sql.ids.isEmpty() && total > WalkAboveMatches &&
+                      order.column != FolderSortColumn::Message;
+    sql += QStringLiteral(" FROM ") + QString::fromLatin1(t.table) +
+           whereClause(t, search.active ? searchCondition(t, search.sql, walk, &values) : QString()) +
            orderClause(t, order, reversed) + QStringLiteral(" LIMIT ? OFFSET ?");
+    values << wanted << offset;
 
-    Query q(db, sql, {wanted, offset});
+    Query q(db, sql, values);
     out.reserve(static_cast<size_t>(wanted));
     while (q.next()) {
         FolderRow r;
@@ -140,8 +214,11 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
         r.id = q.value(3).toLongLong();
         if (folder == MessageFolder::Inbox)
             r.unread = !IsTrue(q.value(4));
-        else if (folder == MessageFolder::Outbox)
+        else if (folder == MessageFolder::Outbox) {
             r.status = FolderCellText(q.value(4).toString());
+            r.attempts = FolderCellText(q.value(5).toString());
+            r.reason = FolderMessageText(q.value(6).toString());
+        }
         out.push_back(std::move(r));
     }
     if (reversed)
