@@ -1,5 +1,6 @@
 #include "app/MDI_Frmmanage.h"
 
+#include "app/Notifications.h"
 #include "app/frm_About.h"
 #include "common/AppState.h"
 #include "common/Seams.h"
@@ -18,9 +19,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 
@@ -65,9 +68,12 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
             &MDI_Frmmanage::Exit_Click);
 
+    // Text under the icons whatever the style or desktop prefers, and one icon size for all five.
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setIconSize(QSize(32, 32));
     Toolbar1->setMovable(false);
     struct Button {
         const char* caption;
@@ -97,12 +103,33 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     homeWindow->hide();
     mdi->viewport()->installEventFilter(this);
 
+    lblProgress = new QLabel(this);
+    lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    statusBar()->addPermanentWidget(lblProgress);
+    notifier = new Notifications(state, engine, statusBar(), this);
+    notifier->activated = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+
     home->openMessageBox = [this] { openMessageBox(); };
     home->openMissedCalls = [this] { openMissedCalls(); };
     broadtextWizard = new BroadtextWizard(engine, this);
     engine.openSettings = [this] { openSettings(); };
-    engine.showCounters = [this](const HomeCounters& c) { home->showCounters(c); };
+    engine.showCounters = [this](const HomeCounters& c) {
+        home->showCounters(c);
+        notifier->showCounts(c);
+    };
     connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
+    connect(&engine, &Engine::deliveryProgress, this, [this](int handled, int total, int failed, bool ended) {
+        progress.delivery(handled, total, failed, ended, this->state.clock->now());
+        showProgress();
+    });
+    connect(&engine, &Engine::receptionProgress, this, [this](int importing, bool ended) {
+        progress.reception(importing, ended);
+        showProgress();
+    });
     setButton1(false);
 }
 
@@ -208,6 +235,11 @@ void MDI_Frmmanage::setButton1(bool connected)
     b->setProperty("image", connected ? 1 : 2);
 }
 
+void MDI_Frmmanage::showProgress()
+{
+    lblProgress->setText(progress.text());
+}
+
 void MDI_Frmmanage::updateConnectionState()
 {
     const bool connected = state.IsConnected;
@@ -248,8 +280,10 @@ void showModeless(QWidget* window)
 
 void MDI_Frmmanage::openSettings()
 {
-    if (!settingsWindow || !settingsWindow->isVisible()) // a closed one is on its way out
+    if (!settingsWindow || !settingsWindow->isVisible()) { // a closed one is on its way out
         settingsWindow = new frm_Settings(engine, this);
+        settingsWindow->restartApplication = restartApplication;
+    }
     showModeless(settingsWindow);
 }
 
