@@ -46,6 +46,13 @@ bool plainAscii(const QString& word)
     return !word.isEmpty();
 }
 
+// One segment instead of the many a fill leaves: asking the index about a single row (as the message box does
+// while it walks a folder) is then tens of times faster for the rows filled last.
+void optimize(Database& db, const QString& index)
+{
+    db.execute(QStringLiteral("INSERT INTO %1(%1) VALUES ('optimize')").arg(index));
+}
+
 void createIndexes(Database& db, const IndexedTable& t)
 {
     const QString words = t.words(), digits = t.digits();
@@ -66,6 +73,7 @@ void createIndexes(Database& db, const IndexedTable& t)
                                       "tokenize='unicode61 remove_diacritics 2', detail=none, columnsize=0)")
                            .arg(words, t.table, t.id));
             db.execute(QStringLiteral("INSERT INTO %1(%1) VALUES ('rebuild')").arg(words));
+            optimize(db, words);
         }
         if (!exists(db, digits)) {
             db.execute(QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(digits, content='', tokenize='trigram', "
@@ -73,6 +81,7 @@ void createIndexes(Database& db, const IndexedTable& t)
                            .arg(digits));
             db.execute(QStringLiteral("INSERT INTO %1(rowid, digits) SELECT %2, %3 FROM %4")
                            .arg(digits, t.id, NumberDigitsSql(t.number), t.table));
+            optimize(db, digits);
         }
         // Created on every open: a table rebuilt by a schema change loses its triggers.
         db.execute(QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_search_insert AFTER INSERT ON %1 BEGIN %2END")
@@ -182,8 +191,8 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
             for (qsizetype i = 0; i + 3 <= terms.digits.size(); ++i)
                 if (!trigrams.contains(quoted(terms.digits.mid(i, 3))))
                     trigrams << quoted(terms.digits.mid(i, 3));
-            sql.ids = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(t.digits());
-            sql.idValues << trigrams.join(QLatin1Char(' '));
+            sql.index = t.digits();
+            sql.match = trigrams.join(QLatin1Char(' '));
         }
         sql.check = NumberDigitsSql(t.number) + QStringLiteral(" LIKE ?");
         sql.checkValues << QStringLiteral("%") + terms.digits + QStringLiteral("%");
@@ -195,8 +204,8 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
         QStringList all;
         for (const QString& w : terms.words)
             all << widened(db, t, w);
-        sql.ids = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(t.words());
-        sql.idValues << all.join(QStringLiteral(" AND "));
+        sql.index = t.words();
+        sql.match = all.join(QStringLiteral(" AND "));
         return sql;
     }
     QStringList checks;

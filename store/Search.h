@@ -34,12 +34,12 @@ struct SearchTerms {
 };
 SearchTerms ParseSearchText(const QString& typed);
 
-// A search as SQL on one table. `ids` selects the ids of candidate rows from an index alone (empty when no
-// index can help); `check` is a condition on the table's row that a candidate must also meet (empty when every
-// candidate matches). Each comes with the values to bind, in order.
+// A search as SQL on one table. `index` is the FTS5 table whose rows (rowid = the table's id) MATCH `match`
+// are the candidates (empty when no index can help); `check` is a condition on the table's row that a
+// candidate must also meet (empty when every candidate matches), with its values in order.
 struct SearchSql {
-    QString ids;
-    QVariantList idValues;
+    QString index;
+    QString match;
     QString check;
     QVariantList checkValues;
 };
