@@ -209,7 +209,8 @@ void Frm_MessageBox::Form_Load()
     engine.setMessageBox(this);
     inBoxSelected = outBoxSelected = sentItemsSelected = false;
     page = 1;
-    resize(13410 / 15, 9075 / 15);
+    // Wide enough for the Outbox's six columns, and still inside a 1024 x 768 screen with its frame.
+    resize(980, 640);
     inboxOrder = InitialFolderOrder(MessageFolder::Inbox);
     outboxOrder = InitialFolderOrder(MessageFolder::Outbox);
     sentOrder = InitialFolderOrder(MessageFolder::SentItems);
@@ -349,7 +350,7 @@ void Frm_MessageBox::setColumnWidths()
     const int status = needs(StatusColumn, QStringLiteral("SENDING"));
     const int attempts = needs(AttemptsColumn, QStringLiteral("00"));
     const int rest = std::max(width - number - date - status - attempts, 160);
-    const int message = rest * 3 / 5;
+    const int message = rest / 2;
     for (auto [column, w] : {std::pair{0, number},
                              {1, message},
                              {2, date},
@@ -417,6 +418,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
                 if (folder == MessageFolder::Outbox)
                     texts << r.status << r.attempts << r.reason;
                 auto* row = new QTreeWidgetItem(texts);
+                if (!r.reason.isEmpty()) // a reason seldom fits its column and is shown nowhere else
+                    row->setToolTip(ReasonColumn, r.reason);
                 if (r.unread)
                     setRowBold(row, true);
                 items << row;
