@@ -80,11 +80,12 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
         const char* tip;
         QStyle::StandardPixmap icon;
     };
-    const Button buttons[] = {{"Connect", "Connect to Modem.", QStyle::SP_MediaPlay},
-                              {"Send Broadtext", "", QStyle::SP_FileDialogListView},
-                              {"Send Quick SMS", "", QStyle::SP_FileDialogNewFolder},
-                              {"Message Box", "Message Box", QStyle::SP_DirOpenIcon},
-                              {"Exit", "", QStyle::SP_DialogCloseButton}};
+    // Icons of one family that every style has at 32 pixels (some standard icons exist only at 16).
+    const Button buttons[] = {{"Connect", "Connect to Modem.", QStyle::SP_ArrowForward},
+                              {"Send Broadtext", "", QStyle::SP_FileDialogContentsView},
+                              {"Send Quick SMS", "", QStyle::SP_FileIcon},
+                              {"Message Box", "Message Box", QStyle::SP_DirIcon},
+                              {"Exit", "", QStyle::SP_DialogCancelButton}};
     for (int i = 0; i < 5; ++i) {
         QAction* a =
             Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].caption));
@@ -231,7 +232,7 @@ void MDI_Frmmanage::setButton1(bool connected)
 {
     QAction* b = toolbarButton(1);
     b->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
-    b->setIcon(style()->standardIcon(connected ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+    b->setIcon(style()->standardIcon(connected ? QStyle::SP_BrowserStop : QStyle::SP_ArrowForward));
     b->setProperty("image", connected ? 1 : 2);
 }
 

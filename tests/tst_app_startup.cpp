@@ -179,7 +179,7 @@ void StartupTest::menusAndToolbar()
                 continue; // the extension button
             QVERIFY2(b->toolButtonStyle() == Qt::ToolButtonTextUnderIcon, qPrintable(key));
             QCOMPARE(b->iconSize(), QSize(32, 32));
-            QVERIFY(!b->icon().isNull());
+            QCOMPARE(b->icon().actualSize(QSize(32, 32)), QSize(32, 32));
             QVERIFY(b->sizeHint().height() >= 32 + b->fontMetrics().height());
         }
     }
