@@ -6,6 +6,9 @@
 #include "common/Seams.h"
 #include "store/Connection.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
 {
     if (!(pixels.width() < 1024 && pixels.height() < 768))
@@ -19,6 +22,13 @@ bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
             .arg(pixels.width())
             .arg(pixels.height());
     return dialogs.question(text);
+}
+
+void RestartProgram(AppState& state)
+{
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1)))
+        state.dialogs->message(QStringLiteral("Broadtext could not start again by itself. Please start it again."));
+    state.endApplication();
 }
 
 Broadtext::Broadtext(AppState& state) : state(state), log(state), engine(state, db, log) {}

@@ -17,6 +17,9 @@ class MDI_Frmmanage;
 // The screen-size question for screens below 1024 x 768 (both sides); false when the user says No.
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs);
 
+// Starts this program again (same executable, same arguments) and ends this one.
+void RestartProgram(AppState& state);
+
 class Broadtext : public QObject {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "app/MDI_Frmmanage.h"
 
+#include "app/Notifications.h"
 #include "app/frm_About.h"
 #include "common/AppState.h"
 #include "common/Seams.h"
@@ -18,9 +19,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 
@@ -65,20 +68,24 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
             &MDI_Frmmanage::Exit_Click);
 
+    // Text under the icons whatever the style or desktop prefers, and one icon size for all five.
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setIconSize(QSize(32, 32));
     Toolbar1->setMovable(false);
     struct Button {
         const char* caption;
         const char* tip;
         QStyle::StandardPixmap icon;
     };
-    const Button buttons[] = {{"Connect", "Connect to Modem.", QStyle::SP_MediaPlay},
-                              {"Send Broadtext", "", QStyle::SP_FileDialogListView},
-                              {"Send Quick SMS", "", QStyle::SP_FileDialogNewFolder},
-                              {"Message Box", "Message Box", QStyle::SP_DirOpenIcon},
-                              {"Exit", "", QStyle::SP_DialogCloseButton}};
+    // Icons of one family that every style has at 32 pixels (some standard icons exist only at 16).
+    const Button buttons[] = {{"Connect", "Connect to Modem.", QStyle::SP_ArrowForward},
+                              {"Send Broadtext", "", QStyle::SP_FileDialogContentsView},
+                              {"Send Quick SMS", "", QStyle::SP_FileIcon},
+                              {"Message Box", "Message Box", QStyle::SP_DirIcon},
+                              {"Exit", "", QStyle::SP_DialogCancelButton}};
     for (int i = 0; i < 5; ++i) {
         QAction* a =
             Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].caption));
@@ -97,12 +104,33 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     homeWindow->hide();
     mdi->viewport()->installEventFilter(this);
 
+    lblProgress = new QLabel(this);
+    lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    statusBar()->addPermanentWidget(lblProgress);
+    notifier = new Notifications(state, engine, statusBar(), this);
+    notifier->activated = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+
     home->openMessageBox = [this] { openMessageBox(); };
     home->openMissedCalls = [this] { openMissedCalls(); };
     broadtextWizard = new BroadtextWizard(engine, this);
     engine.openSettings = [this] { openSettings(); };
-    engine.showCounters = [this](const HomeCounters& c) { home->showCounters(c); };
+    engine.showCounters = [this](const HomeCounters& c) {
+        home->showCounters(c);
+        notifier->showCounts(c);
+    };
     connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
+    connect(&engine, &Engine::deliveryProgress, this, [this](int handled, int total, int failed, bool ended) {
+        progress.delivery(handled, total, failed, ended, this->state.clock->now());
+        showProgress();
+    });
+    connect(&engine, &Engine::receptionProgress, this, [this](int importing, bool ended) {
+        progress.reception(importing, ended);
+        showProgress();
+    });
     setButton1(false);
 }
 
@@ -204,8 +232,13 @@ void MDI_Frmmanage::setButton1(bool connected)
 {
     QAction* b = toolbarButton(1);
     b->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
-    b->setIcon(style()->standardIcon(connected ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+    b->setIcon(style()->standardIcon(connected ? QStyle::SP_BrowserStop : QStyle::SP_ArrowForward));
     b->setProperty("image", connected ? 1 : 2);
+}
+
+void MDI_Frmmanage::showProgress()
+{
+    lblProgress->setText(progress.text());
 }
 
 void MDI_Frmmanage::updateConnectionState()
@@ -248,8 +281,10 @@ void showModeless(QWidget* window)
 
 void MDI_Frmmanage::openSettings()
 {
-    if (!settingsWindow || !settingsWindow->isVisible()) // a closed one is on its way out
+    if (!settingsWindow || !settingsWindow->isVisible()) { // a closed one is on its way out
         settingsWindow = new frm_Settings(engine, this);
+        settingsWindow->restartApplication = restartApplication;
+    }
     showModeless(settingsWindow);
 }
 

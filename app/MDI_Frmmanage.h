@@ -1,16 +1,23 @@
-// The main window: the frame with the menu bar, the five-button toolbar and the home page. Every other
-// window is opened from here. The serial port, the timers and the background work belong to the Engine.
+// The main window: the frame with the menu bar, the five-button toolbar, the home page and a status bar
+// telling how a delivery or reception is getting on (and new messages and calls where there is no tray).
+// Every other window is opened from here. The serial port, the timers and the background work belong to the
+// Engine.
 #pragma once
+
+#include "app/ProgressStatus.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 struct AppState;
 class ActivityLog;
 class Database;
 class Engine;
+class Notifications;
 class QAction;
+class QLabel;
 class QMdiArea;
 class QToolBar;
 class frm_HomePage;
@@ -46,6 +53,11 @@ public:
     void openSIMManager();
     void openMissedCalls();
     BroadtextWizard& wizard() { return *broadtextWizard; }
+    Notifications& notifications() { return *notifier; }
+
+    // Starts the program afresh when a modem settings change needs it (main() sets the real one; unset, the
+    // settings window only ends the program).
+    std::function<void()> restartApplication;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -55,6 +67,7 @@ private:
     QAction* addItem(QWidget* menu, const QString& name, const QString& caption);
     void updateConnectionState();
     void setButton1(bool connected);
+    void showProgress();
 
     AppState& state;
     Database& db;
@@ -69,4 +82,7 @@ private:
     QPointer<Frm_MessageBox> messageBox;
     QPointer<Frm_MissedCallsList> missedCalls;
     BroadtextWizard* broadtextWizard;
+    Notifications* notifier;
+    QLabel* lblProgress;
+    ProgressStatus progress;
 };

@@ -1,5 +1,6 @@
 // Broadtext: sends and receives SMS through a GSM modem on a serial port.
 #include "app/Broadtext.h"
+#include "app/MDI_Frmmanage.h"
 #include "app/WidgetDialogs.h"
 #include "common/AppState.h"
 #include "common/Paths.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
     Broadtext program(state);
     if (!program.Main(screen))
         return 0;
+    program.mainWindow->restartApplication = [&state] { RestartProgram(state); };
     program.showSplash();
     return app.exec();
 }

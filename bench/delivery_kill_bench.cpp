@@ -118,9 +118,9 @@ int main(int argc, char** argv)
     sim.setSimCapacity(255);
     sim.setChunkedAnswers(15, 64);
     sim.setNetworkDelayMs(250);
-    WriteModemSetting(rig.db, {Com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"),
-                               QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("GSM"), Database::DbBool(true),
-                               QStringLiteral("1")});
+    WriteModemSetting(rig.db,
+                      {Com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
+                       QStringLiteral("0"), QStringLiteral("GSM"), Database::DbBool(true), QStringLiteral("1")});
     Trials run{app.applicationFilePath(), rig.state.dataDir};
 
     // Reception: messages keep arriving while the program is killed again and again.
@@ -139,8 +139,7 @@ int main(int argc, char** argv)
     const bool drained = run.runUntil([&] { return sim.simMessages().isEmpty(); });
     int lost = 0, duplicated = 0;
     for (const QString& text : texts) {
-        const qint64 n =
-            rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE Message = ?"), {text});
+        const qint64 n = rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE Message = ?"), {text});
         lost += n == 0;
         duplicated += n > 1;
     }
@@ -156,7 +155,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < queued; ++i)
         rig.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
                                       "OutBoxDateTime) VALUES (0, ?, ?, ?)"),
-                       {QStringLiteral("98888%1").arg(20000 + i), QStringLiteral("Outgoing %1: your order is ready").arg(i),
+                       {QStringLiteral("98888%1").arg(20000 + i),
+                        QStringLiteral("Outgoing %1: your order is ready").arg(i),
                         Database::DbTime(QDateTime::currentDateTimeUtc())});
     rig.db.commit();
     for (int i = 0; i < trials; ++i)

@@ -239,7 +239,7 @@ int Engine::RetryFailed(const QList<qint64>& ids)
         return n;
     } catch (const DbError& e) {
         state.dialogs->message(e.description());
-        return 0;
+        return -1;
     }
 }
 

@@ -40,7 +40,8 @@ public:
     // Timer1 and Timer2 periods from the running intervals.
     void applyTimerPeriods();
 
-    // Makes the FAILED rows among these Outbox rows wait again (the message box's "send again"); how many.
+    // Makes the FAILED rows among these Outbox rows wait again (the message box's "send again"); how many (-1: the
+    // database failed, and the user was told).
     int RetryFailed(const QList<qint64>& ids);
 
     // The message box's "Receive SMS In InBox" and "Send SMS From OutBox": false when that work already

@@ -117,8 +117,8 @@ void frm_ChekModemProgress::scan()
 void frm_ChekModemProgress::scanned(const ProbeResult& result)
 {
     scanEnded = true;
-    const bool showList = !cancelled && !result.aborted;
-    if (showList) {
+    const bool completed = !cancelled && !result.aborted;
+    if (completed) {
         ProgBar->setValue(100);
         Label1->setText(QStringLiteral("100%"));
         if (result.found.empty())
@@ -131,7 +131,8 @@ void frm_ChekModemProgress::scanned(const ProbeResult& result)
     }
     close();
     deleteLater();
-    if (showList) {
+    // An empty list would leave nothing to pick and no way on: the message has said it all.
+    if (completed && !result.found.empty()) {
         auto* list = new Frm_FoundModemPortNumbers(engine, parentWidget());
         list->onPick = onPick;
         list->setWindowModality(Qt::ApplicationModal);

@@ -1,5 +1,6 @@
 // Modem auto-detection: probes COM1 to COM20 with "AT" through the program's own serial port, asks each
-// modem found for its manufacturer and model, then hands the result to the list of detected modems.
+// modem found for its manufacturer and model, then hands the result to the list of detected modems (or says
+// that none was found).
 //
 // The scan starts by itself once the window is first shown and runs on the modem thread, reporting each
 // port as it goes; Cancel stops it at the next port. The window deletes itself when the scan has ended.

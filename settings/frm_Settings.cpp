@@ -5,6 +5,7 @@
 #include "common/Seams.h"
 #include "delivery/Engine.h"
 #include "modem/ComPorts.h"
+#include "settings/Preferences.h"
 #include "settings/frm_ChekModemProgress.h"
 #include "store/Database.h"
 #include "store/SettingsRows.h"
@@ -166,6 +167,9 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     OptDirctDelevary->setObjectName(QStringLiteral("OptDirctDelevary"));
     OptStoreOnSIM = new QRadioButton(QStringLiteral("Store on SIM and deliver"), Frame2);
     OptStoreOnSIM->setObjectName(QStringLiteral("OptStoreOnSIM"));
+    chkNotifications =
+        new QCheckBox(QStringLiteral("Show a notification for each new message and missed call"), Frame2);
+    chkNotifications->setObjectName(QStringLiteral("chkNotifications"));
     for (QLineEdit* box : {txttime, txtSendmsgtime}) {
         box->setFixedWidth(60);
         box->setEnabled(false); // follows its check box
@@ -185,8 +189,9 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     timerGrid->addWidget(label(Frame2, QStringLiteral("Select SMS Delivery Method :")), 4, 0, 1, 4);
     timerGrid->addWidget(OptDirctDelevary, 5, 0, 1, 4);
     timerGrid->addWidget(OptStoreOnSIM, 6, 0, 1, 4);
+    timerGrid->addWidget(chkNotifications, 7, 0, 1, 4);
     timerGrid->setColumnStretch(3, 1);
-    timerGrid->setRowStretch(7, 1);
+    timerGrid->setRowStretch(8, 1);
 
     cmdSave1 = new QPushButton(QStringLiteral("&Save"), this);
     cmdSave1->setObjectName(QStringLiteral("cmdSave1"));
@@ -236,6 +241,7 @@ void frm_Settings::Form_Load()
     try {
         loadModemTab();
         loadTimerTab();
+        loadNotifications();
     } catch (const DbError& e) {
         state.dialogs->message(e.description());
     }
@@ -257,6 +263,16 @@ void frm_Settings::loadModemTab()
         flow = Trim(text(row->FlowControl));
         charSet = Trim(text(row->CharacterSet));
         callerId = IsTrue(row->EnabledCallerId);
+    } else {
+        // Nothing stored yet: 115200 bits per second 8N1 without flow control, the GSM character set and the
+        // fastest delay, which nearly every GSM modem accepts.
+        speed = QStringLiteral("115200");
+        dataBits = QStringLiteral("8");
+        parity = QStringLiteral("n");
+        stopBits = QStringLiteral("1");
+        flow = QStringLiteral("0");
+        charSet = QStringLiteral("GSM");
+        delay = QStringLiteral("1");
     }
 
     if (!port.isEmpty() && port != QLatin1String("0"))
@@ -310,6 +326,11 @@ void frm_Settings::loadTimerTab()
         OptDirctDelevary->setChecked(true);
     else if (mode == StoreAndDeliver)
         OptStoreOnSIM->setChecked(true);
+}
+
+void frm_Settings::loadNotifications()
+{
+    chkNotifications->setChecked(NotificationsEnabled(state));
 }
 
 void frm_Settings::TabStrip1_Click()
@@ -556,13 +577,17 @@ void frm_Settings::cmdSave1_Click()
     }
     const double chosenDelay = NumericValue(delay);
     state.ModemDelayFactor = chosenDelay;
+    SetNotificationsEnabled(state, chkNotifications->isChecked());
 
     const bool delayChanged = chosenDelay != previousDelay;
     if ((delayChanged || state.selectPortFromList) &&
         (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
         state.dialogs->message(RestartMessage);
         engine.Disconnect();
-        state.endApplication();
+        if (restartApplication)
+            restartApplication();
+        else
+            state.endApplication();
         return;
     }
     state.selectPortFromList = false;

@@ -1,12 +1,14 @@
 // The settings window: how the modem is attached (COM port, line settings, character set, caller id, delay
 // factor) and the two periodic activities (automatic reception and delivery, their intervals, the delivery
-// method). One Save stores both tabs, applies the running values at once and, when the change needs it,
-// closes the port and ends the program so that modem and program start afresh.
+// method, notifications). One Save stores both tabs, applies the running values at once and, when the change
+// needs it, closes the port and starts the program afresh so that modem and program start anew. A database
+// without modem settings gets the values nearly every GSM modem works with: only the port is left to choose.
 //
 // Opened modeless; it deletes itself when closed. Its values are read when it is created.
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 struct AppState;
 class Engine;
@@ -31,6 +33,10 @@ public:
     // A modem picked from the detection list: its port, 115200 bits per second and delay factor 3.
     void selectDetectedModem(const QString& port);
 
+    // Starts the program afresh after a modem settings change; when unset the program only ends, as
+    // state.endApplication does (the main window sets the real one, tests record the call).
+    std::function<void()> restartApplication;
+
     // The refusal of an empty delay factor.
     static QString delayFactorRefusal() { return QStringLiteral("Please select Modem Delay Factor."); }
 
@@ -42,6 +48,7 @@ private:
     void Form_Load();
     void loadModemTab();
     void loadTimerTab();
+    void loadNotifications();
     void TabStrip1_Click();
     void showComPortDevice();
     // The check of a time box after every change of its text; false when it refused (and emptied) the text.
@@ -78,6 +85,7 @@ private:
     QLineEdit* txtSendmsgtime;
     QRadioButton* OptDirctDelevary;
     QRadioButton* OptStoreOnSIM;
+    QCheckBox* chkNotifications;
 
     QPushButton* cmdSave1;
     QPushButton* cmdExit3;

@@ -1,6 +1,7 @@
 #include "store/Database.h"
 
 #include "store/CountryCodes.h"
+#include "store/Search.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -190,6 +191,7 @@ void Database::open(const QString& filePath)
         if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
             throw DbError(errorText(q.lastError()));
         createSchema();
+        CreateSearchIndexes(*this);
     } catch (...) {
         db.close();
         throw;

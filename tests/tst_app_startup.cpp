@@ -1,18 +1,27 @@
 // Start-up and the main window: the database at first start, the screen-size question, the splash, the
-// menus and toolbar, the running settings, the home page counters, Connect, Disconnect and Exit.
+// menus and toolbar, the running settings, the home page counters, the status bar (progress and
+// notifications) and the tray icon, Connect, Disconnect and Exit.
 #include "TestRig.h"
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
+#include "app/Notifications.h"
 #include "app/frmSplash.h"
+#include "settings/Preferences.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QSystemTrayIcon>
 #include <QToolBar>
+#include <QToolButton>
 
 namespace {
 
@@ -46,6 +55,8 @@ private Q_SLOTS:
     void unusableDatabaseStillShowsTheWindows();
     void menusAndToolbar();
     void homePageCountsAtLoadAndOnEachTick();
+    void statusBarTellsDeliveryAndReceptionProgress();
+    void newMessagesAndCallsAreNotified();
     void connectDisconnectAndButtonOne();
     void comNumberWithoutDeviceStaysDisconnected();
     void exitButtonEndsTheProgram();
@@ -158,6 +169,21 @@ void StartupTest::menusAndToolbar()
             QCOMPARE(b->toolTip(), QLatin1String(buttons[i - 1].second));
     }
     QCOMPARE(rig.main()->toolbarButton(1)->property("image").toInt(), 2);
+    // In every style: text under icons of one size.
+    const QString style = QApplication::style()->name();
+    for (const QString& key : QStyleFactory::keys()) {
+        QApplication::setStyle(key);
+        for (QToolButton* b :
+             rig.main()->findChild<QToolBar*>(QStringLiteral("Toolbar1"))->findChildren<QToolButton*>()) {
+            if (!b->defaultAction())
+                continue; // the extension button
+            QVERIFY2(b->toolButtonStyle() == Qt::ToolButtonTextUnderIcon, qPrintable(key));
+            QCOMPARE(b->iconSize(), QSize(32, 32));
+            QCOMPARE(b->icon().actualSize(QSize(32, 32)), QSize(32, 32));
+            QVERIFY(b->sizeHint().height() >= 32 + b->fontMetrics().height());
+        }
+    }
+    QApplication::setStyle(style);
 
     rig.main()->menuItem(QStringLiteral("mnuAbout"))->trigger();
     QWidget* about = rig.main()->findChild<QWidget*>(QStringLiteral("frm_About"));
@@ -190,6 +216,81 @@ void StartupTest::homePageCountsAtLoadAndOnEachTick()
     rig.program.engine.timerRefreshHomePage_Timer();
     QCOMPARE(rig.label("lblInBox"), QStringLiteral("Inbox (0)"));
     QCOMPARE(rig.label("LblMissCall"), QStringLiteral("Missed Calls (1)"));
+}
+
+void StartupTest::statusBarTellsDeliveryAndReceptionProgress()
+{
+    AppRig rig;
+    QVERIFY(rig.program.Main(QSize(1280, 800)));
+    rig.program.showMainWindow();
+    Engine& engine = rig.program.engine;
+    auto* progress = rig.main()->statusBar()->findChild<QLabel*>(QStringLiteral("lblProgress"));
+    QVERIFY(progress && progress->text().isEmpty());
+    // 250 messages, 3 s each at first; the estimate follows the last ten, so a faster pace soon shows.
+    int handled = 0, failed = 0;
+    const auto send = [&](int messages, qint64 msEach, int failures) {
+        for (int i = 0; i < messages; ++i) {
+            rig.clock.advance(msEach);
+            failed += i < failures ? 1 : 0;
+            Q_EMIT engine.deliveryProgress(++handled, 250, failed, false);
+        }
+        return progress->text();
+    };
+    QCOMPARE(send(1, 3000, 0), "Sending 2 of 250");
+    QCOMPARE(send(1, 3000, 0), "Sending 3 of 250, about 12 min left");
+    QCOMPARE(send(9, 3000, 1), "Sending 12 of 250, about 12 min left, 1 failed");
+    QCOMPARE(send(10, 1000, 1), "Sending 22 of 250, about 4 min left, 2 failed");
+    QCOMPARE(send(219, 1000, 0), "Sending 241 of 250, less than a minute left, 2 failed");
+    Q_EMIT engine.receptionProgress(30, false);
+    QCOMPARE(progress->text(), "Sending 241 of 250, less than a minute left, 2 failed; Receiving 30 messages");
+    Q_EMIT engine.deliveryProgress(250, 250, 2, true);
+    QCOMPARE(progress->text(), "Receiving 30 messages");
+    Q_EMIT engine.receptionProgress(0, true);
+    QCOMPARE(progress->text(), QString());
+
+    // A new run measures its own pace; hours when it is long.
+    rig.clock.advance(60000);
+    Q_EMIT engine.deliveryProgress(1, 5000, 0, false);
+    rig.clock.advance(2000);
+    Q_EMIT engine.deliveryProgress(2, 5000, 0, false);
+    QCOMPARE(progress->text(), "Sending 3 of 5000, about 2 h 47 min left");
+}
+
+void StartupTest::newMessagesAndCallsAreNotified()
+{
+    AppRig rig;
+    QVERIFY(rig.program.Main(QSize(1280, 800)));
+    rig.program.showMainWindow();
+    Engine& engine = rig.program.engine;
+    Notifications& notifications = rig.main()->notifications();
+    QStatusBar* bar = rig.main()->statusBar();
+
+    // No system tray here: the status bar says it, with the first words only.
+    Q_EMIT engine.messageReceived("+447700900123", "Meeting moved to Tuesday at ten, please confirm\r\nand bring the "
+                                                   "signed contract with you");
+    QCOMPARE(bar->currentMessage(),
+             QStringLiteral("New message from +447700900123: Meeting moved to Tuesday at ten, please confirm and "
+                            "bring") +
+                 QChar(0x2026));
+    Q_EMIT engine.callRecorded("+919888812121");
+    QCOMPARE(bar->currentMessage(), "Missed call from +919888812121");
+    QVERIFY(!notifications.trayIcon());
+
+    // Switched off in the settings: nothing more is said.
+    bar->clearMessage();
+    SetNotificationsEnabled(rig.state, false);
+    Q_EMIT engine.messageReceived("+447700900123", "Hello");
+    QVERIFY(bar->currentMessage().isEmpty());
+
+    // With a tray, its icon counts what is unread and missed today, and notifications go there.
+    SetNotificationsEnabled(rig.state, true);
+    notifications.trayAvailable = [] { return true; };
+    rig.program.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"));
+    engine.timerRefreshHomePage_Timer();
+    QVERIFY(notifications.trayIcon());
+    QCOMPARE(notifications.trayIcon()->toolTip(), "Broadtext\n1 unread message\n0 missed calls today");
+    Q_EMIT engine.messageReceived("+447700900123", "Hello");
+    QVERIFY(bar->currentMessage().isEmpty());
 }
 
 void StartupTest::connectDisconnectAndButtonOne()

@@ -14,7 +14,9 @@
 #include "views/frm_HomePage.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 
 namespace {
 
@@ -77,7 +79,20 @@ void WindowsTest::settingsOpenModelessFromMenuAndConnect()
     rig.dialogs.answers = {true};
     rig.main()->start_Click();
     QTRY_COMPARE(rig.dialogs.questions().size(), 1);
-    QVERIFY(rig.visible<frm_Settings>());
+    settings = rig.visible<frm_Settings>();
+    QVERIFY(settings);
+
+    // A modem settings change that needs a restart starts the program afresh instead of only ending it.
+    int restarts = 0;
+    rig.main()->restartApplication = [&] { ++restarts; };
+    settings->close();
+    QTRY_VERIFY(!rig.visible<frm_Settings>());
+    rig.main()->menuItem(QStringLiteral("modemsetting"))->trigger();
+    settings = rig.visible<frm_Settings>();
+    settings->findChild<QComboBox*>(QStringLiteral("cmbDelay"))->setCurrentText(QStringLiteral("2"));
+    QTest::mouseClick(settings->findChild<QPushButton*>(QStringLiteral("cmdSave1")), Qt::LeftButton);
+    QCOMPARE(restarts, 1);
+    QCOMPARE(rig.endApplicationCalls, 0);
 }
 
 void WindowsTest::messageBoxFromMenuToolbarAndHomeLinks()

@@ -23,8 +23,9 @@ struct OutboxRow {
 
 OutboxRow outboxRow(Database& db, qint64 id)
 {
-    Query q(db, QStringLiteral("SELECT DeliveryStatus, Attempts, LastError, NextAttempt, DeliveryDatetime FROM "
-                               "Message_OutBox WHERE Outbox_Id = ?"),
+    Query q(db,
+            QStringLiteral("SELECT DeliveryStatus, Attempts, LastError, NextAttempt, DeliveryDatetime FROM "
+                           "Message_OutBox WHERE Outbox_Id = ?"),
             {id});
     if (!q.next())
         return {};
@@ -107,7 +108,7 @@ void OutboxBookkeepingTest::failuresKeepTheirReasonBackOffAndEndAsFailed()
         if (attempt < 5) {
             QCOMPARE(r.status, QString());
             QCOMPARE(rig.clock.now().secsTo(r.next), 60 << (attempt - 1)); // 1, 2, 4, 8 minutes
-            rig.deliver(); // not due yet: not tried
+            rig.deliver();                                                 // not due yet: not tried
             QCOMPARE(outboxRow(rig.db, id).attempts, attempt);
             rig.clock.set(r.next);
         } else {
@@ -198,13 +199,17 @@ void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
 
     // What a stop between storing and cleaning up leaves: the program's copies are removed at the next
     // connect; a stored message to someone else at a recorded index, and other messages, are not touched.
-    const int ours = rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("a"));
-    const int notOurs = rig.sim.storeMessage(QStringLiteral("STO UNSENT"), QStringLiteral("+15550001"), QStringLiteral("b"));
-    const int received = rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+15550002"), QStringLiteral("c"));
+    const int ours =
+        rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9888812121"), QStringLiteral("a"));
+    const int notOurs =
+        rig.sim.storeMessage(QStringLiteral("STO UNSENT"), QStringLiteral("+15550001"), QStringLiteral("b"));
+    const int received =
+        rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("+15550002"), QStringLiteral("c"));
     rig.queue(QStringLiteral("98-888 12121"), QStringLiteral("a"));
-    rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = ?, DeliveryStatus = 'SENT', DeliveryDatetime = ? "
-                                  "WHERE Outbox_Id = ?"),
-                   {ours, Database::DbTime(rig.clock.now()), lastOutboxId(rig.db)});
+    rig.db.execute(
+        QStringLiteral("UPDATE Message_OutBox SET SimIndex = ?, DeliveryStatus = 'SENT', DeliveryDatetime = ? "
+                       "WHERE Outbox_Id = ?"),
+        {ours, Database::DbTime(rig.clock.now()), lastOutboxId(rig.db)});
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("b"));
     rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = ? WHERE Outbox_Id = ?"),
                    {notOurs, lastOutboxId(rig.db)});
@@ -222,7 +227,8 @@ void OutboxBookkeepingTest::inboxRowsAreDurableAndCarryTheServiceCentreTime()
     EngineRig rig;
     QCOMPARE(rig.db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2); // FULL: on disk before the SIM copy goes
     const QDateTime sentOn(QDate(2026, 12, 1), QTime(10, 0), Qt::OffsetFromUTC, 5 * 3600 + 1800);
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("x"), false, sentOn);
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("x"), false,
+                         sentOn);
     QVERIFY(rig.connectModem());
     rig.receive();
     QCOMPARE(rig.db.scalar(QStringLiteral("SELECT InboxDateTime FROM Message_InBox")).toString(),

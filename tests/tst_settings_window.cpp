@@ -1,5 +1,5 @@
 // The settings window against a real database: what it shows, what Save stores and refuses, the running
-// values it changes, and when it ends the program for a restart.
+// values it changes, and when it restarts the program.
 #include "EngineRig.h"
 #include "modem/ComPorts.h"
 #include "settings/frm_Settings.h"
@@ -92,7 +92,8 @@ QStringList stored(EngineRig& rig, const QStringList& columns)
 class SettingsWindowTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void freshDatabaseRefusesEmptyListsThenInsertsAndRestarts();
+    void freshDatabaseNeedsOnlyThePortThenRestarts();
+    void emptyListsAreRefusedInOrderThenInserted();
     void oneChangedFieldIsStoredAndReadBack_data();
     void oneChangedFieldIsStoredAndReadBack();
     void connectedModemTabIsReadOnlyAndTimersRunAtOnce();
@@ -105,7 +106,7 @@ private Q_SLOTS:
     void comPortDeviceOnTopAndChildWindowOpen();
 };
 
-void SettingsWindowTest::freshDatabaseRefusesEmptyListsThenInsertsAndRestarts()
+void SettingsWindowTest::freshDatabaseNeedsOnlyThePortThenRestarts()
 {
     EngineRig rig;
     Window w(rig);
@@ -114,10 +115,33 @@ void SettingsWindowTest::freshDatabaseRefusesEmptyListsThenInsertsAndRestarts()
     QCOMPARE(QStringList({tabs->tabText(0), tabs->tabText(1)}),
              QStringList({u"Modem Settings"_s, u"SMS Timer Settings"_s}));
     QVERIFY(w.tab() == 0 && w.visible(u"Frame1"_s) && !w.visible(u"Frame2"_s));
-    QCOMPARE(w.selected(), QStringList(ModemLists.size(), QString()));
+    // Nothing stored yet: every list but the port holds what nearly every GSM modem works with.
+    QCOMPARE(w.selected(), u"|115200|8|None|1|None|GSM|1"_s.split('|'));
     QVERIFY(!w.check(u"chkEnbCallID"_s)->isChecked());
+    QVERIFY(w.check(u"chkNotifications"_s)->isChecked());
     QVERIFY(!w.visible(u"lblAlertMsg"_s));
     QVERIFY(w.get<QPushButton>(u"cmdChkModem"_s)->isEnabled());
+
+    // The port is all there is to choose; the first Save restarts the program (by itself, not by the user).
+    int restarts = 0;
+    w.w->restartApplication = [&] { ++restarts; };
+    w.save();
+    QCOMPARE(rig.dialogs.messages(), QStringList{Refusals[0]});
+    w.pick(u"Combo_comportNo"_s, u"3"_s);
+    rig.dialogs.clear();
+    w.save();
+    QCOMPARE(rig.dialogs.messages(), QStringList{Restart});
+    QCOMPARE(restarts, 1);
+    QCOMPARE(rig.endApplicationCalls, 0);
+    QCOMPARE(stored(rig, ModemColumns), u"3 115200 8 n 1 0 GSM 1 0"_s.split(' '));
+}
+
+void SettingsWindowTest::emptyListsAreRefusedInOrderThenInserted()
+{
+    EngineRig rig;
+    Window w(rig);
+    for (const QString& name : ModemLists)
+        w.list(name)->setCurrentIndex(-1);
 
     // The choices a user has, in their order; none of the lists takes typed text.
     const QStringList choices =
@@ -153,7 +177,8 @@ void SettingsWindowTest::freshDatabaseRefusesEmptyListsThenInsertsAndRestarts()
     }
     QCOMPARE(rig.state.SendIntervalSeconds, qint16(30));
 
-    // The stored factor of an empty table counts as 0: the first Save always restarts.
+    // The stored factor of an empty table counts as 0: the first Save always restarts (here without a way to
+    // start again: the program only ends).
     w.check(u"chkEnbCallID"_s)->setChecked(true);
     rig.dialogs.clear();
     w.save();
@@ -388,12 +413,18 @@ void SettingsWindowTest::timeBoxesAreCheckedAndAppliedAtSave()
     QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(0));
     QCOMPARE(stored(rig, TimerColumns).mid(0, 2), QStringList({u"0"_s, u"3.5"_s}));
 
+    w.check(u"chkNotifications"_s)->setChecked(false);
+    w.save();
+
     Window again(rig);
     QVERIFY(!again.check(u"chkEnableReceive"_s)->isChecked());
     QVERIFY(again.get<QRadioButton>(u"OptStoreOnSIM"_s)->isChecked());
+    QVERIFY(!again.check(u"chkNotifications"_s)->isChecked());
     again.get<QRadioButton>(u"OptDirctDelevary"_s)->setChecked(true);
+    again.check(u"chkNotifications"_s)->setChecked(true);
     again.save();
     QCOMPARE(stored(rig, TimerColumns).last(), u"DIRECT DELIVER"_s);
+    QVERIFY(Window(rig).check(u"chkNotifications"_s)->isChecked());
 }
 
 void SettingsWindowTest::lockedDatabaseStoresNothingAndTheProgramGoesOn()

@@ -1,5 +1,5 @@
-// The message box on a real database: folders and counts, paging, ordering, reading, deleting, the
-// toolbar, and an open box kept current by reception.
+// The message box on a real database: folders and counts, paging, ordering, searching, reading, deleting,
+// the toolbar, and an open box kept current by reception.
 #include "EngineRig.h"
 #include "TestRig.h"
 #include "common/FunctionsLibrary.h"
@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -92,6 +93,13 @@ struct OpenBox {
         return out;
     }
     QString pagesText() const { return child<QLabel>("lblPages")->text(); }
+    QString pageBox() const { return child<QLineEdit>("txtPages")->text(); }
+    void search(const QString& text) const
+    {
+        auto* box = child<QLineEdit>("txtSearch");
+        box->setText(text); // as pasted: the key simulation knows no accented letters
+        QTest::keyClick(box, Qt::Key_Return);
+    }
     bool nextEnabled() const { return child<QPushButton>("cmdNext")->isEnabled(); }
     bool previousEnabled() const { return child<QPushButton>("cmdPrevious")->isEnabled(); }
     QStringList column(int c) const
@@ -138,6 +146,10 @@ private Q_SLOTS:
     void pagesOfHundred_data();
     void pagesOfHundred();
     void pageBox();
+    void searchByNumberOrWords_data();
+    void searchByNumberOrWords();
+    void searchPagesEachFolderAndFollowsChanges();
+    void outboxColumnsFitWithAttemptsAndReason();
     void columnClickOrders_data();
     void columnClickOrders();
     void readingShowsAndMarksMessages();
@@ -145,7 +157,7 @@ private Q_SLOTS:
     void receptionWhileOpen();
     void toolbarNeedsAFreeModemAndRefreshesTheTree();
     void databaseErrorsAreShownAndTheWindowStays();
-    void closingUnhooksTheWindow();
+    void escapeClosesAndUnhooksTheWindow();
 };
 
 void MessageBoxTest::openingOnTheOutboxAndSwitchingFolders()
@@ -163,7 +175,8 @@ void MessageBoxTest::openingOnTheOutboxAndSwitchingFolders()
     QCOMPARE(box.nodes(), (QStringList{"Message*", "Inbox(2)*", "Outbox(1)*", "Sent Items"}));
     QVERIFY(box->isOutBoxSelected());
     QCOMPARE(box.tree()->currentItem(), box.node(3));
-    QCOMPARE(box.headers(), (QStringList{"Mobile Number", "Message", "Outbox Date", "Id", "Status"}));
+    QCOMPARE(box.headers(),
+             (QStringList{"Mobile Number", "Message", "Outbox Date", "Id", "Status", "Attempts", "Reason"}));
     QCOMPARE(box.column(0), QStringList{"+221"});
     QVERIFY(box.list()->isColumnHidden(3));
 
@@ -200,6 +213,7 @@ void MessageBoxTest::pagesOfHundred()
     OpenBox box(rig.engine, "I");
     const qint64 pages = (messages + 99) / 100;
     QCOMPARE(box.pagesText(), label);
+    QCOMPARE(box.pageBox(), "1");
     QVERIFY(!box.previousEnabled());
 
     // Walking to the end shows every row once, even when dates are equal.
@@ -210,6 +224,7 @@ void MessageBoxTest::pagesOfHundred()
         if (!box.nextEnabled())
             break;
         QTest::mouseClick(box.child<QPushButton>("cmdNext"), Qt::LeftButton);
+        QCOMPARE(box.pageBox(), QString::number(box->currentPage()));
     }
     QCOMPARE(seen.size(), messages);
     QCOMPARE(box->currentPage(), pages);
@@ -225,6 +240,7 @@ void MessageBoxTest::pagesOfHundred()
     box.clickNode(3);
     QCOMPARE(box.list()->topLevelItemCount(), 0);
     QCOMPARE(box.pagesText(), QString());
+    QCOMPARE(box.pageBox(), QString());
     QVERIFY(!box.nextEnabled());
     QVERIFY(!box.previousEnabled());
 }
@@ -258,9 +274,162 @@ void MessageBoxTest::pageBox()
         QCOMPARE(rig.dialogs.messages(), c.message.isEmpty() ? QStringList{} : QStringList{c.message});
         QCOMPARE(box->currentPage(), c.page);
         QCOMPARE(box.list()->topLevelItemCount(), c.page == 3 ? 50 : 100);
-        if (!c.message.isEmpty()) // the page shown is put back into the box
-            QCOMPARE(edit->text(), "2");
+        QCOMPARE(edit->text(), QString::number(c.page)); // the page shown, whatever was typed
     }
+
+    // A sort keeps the page and shows it; a folder of one page shows 1, not what was typed before.
+    edit->clear();
+    QTest::keyClicks(edit, "3");
+    QTest::keyClick(edit, Qt::Key_Return);
+    box.clickHeader(1);
+    QCOMPARE(box->currentPage(), 3);
+    QCOMPARE(edit->text(), "3");
+    edit->clear();
+    QTest::keyClicks(edit, "4");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(edit->text(), "3");
+    addOutbox(rig.db, "+1", "sent", Base, Base.addSecs(1));
+    box.clickNode(4);
+    QCOMPARE(edit->text(), "1");
+}
+
+void MessageBoxTest::searchByNumberOrWords_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("numbers");
+    // Stored oldest first, shown newest first (see the rows in searchByNumberOrWords).
+    auto row = [](const char* typed, const QStringList& numbers) { QTest::newRow(typed) << QString(typed) << numbers; };
+    row("", {"+441210002120", "VM-HDFCBK", "+447700900555", "+44 7700-900.123", "+919888812121"});
+    row("98888", {"+919888812121"});
+    row("7700900", {"+447700900555", "+44 7700-900.123"}); // digits, whatever stands between them
+    row("+44 7700-900", {"+447700900555", "+44 7700-900.123"});
+    row("12121", {"+919888812121"}); // "+441210002120" has 121 and 212, but not in one run
+    row("55", {"+447700900555"});    // too short for the index: still found
+    row("parc", {"+447700900555", "+44 7700-900.123"});
+    row("PARCEL dep", {"+44 7700-900.123"});
+    row("cafe", {"+447700900555"});
+    row("café", {"+447700900555"});
+    row("arcel", {});
+    row("top up", {"VM-HDFCBK"});
+    row("invoice 4471", {"+441210002120"});
+}
+
+void MessageBoxTest::searchByNumberOrWords()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, numbers);
+    BoxRig rig;
+    // An older database: its rows were stored before the search indexes existed.
+    for (const char* sql : {"DROP TABLE Message_InBox_words", "DROP TABLE Message_InBox_digits",
+                            "DROP TRIGGER Message_InBox_search_insert"})
+        rig.db.execute(sql);
+    const char* rows[][2] = {{"+919888812121", "Meeting moved to Tuesday at ten"},
+                             {"+44 7700-900.123", "Your parcel is waiting at the depot"},
+                             {"+447700900555", "Parcel delivered, café Nero"},
+                             {"VM-HDFCBK", "Balance low: top up soon"},
+                             {"+441210002120", "Invoice 4471 due Friday"}};
+    for (int i = 0; i < 5; ++i)
+        addInbox(rig.db, rows[i][0], rows[i][1], Base.addSecs(i));
+    rig.db.open(rig.db.filePath());
+
+    OpenBox box(rig.engine, "I");
+    box.search(typed);
+    QCOMPARE(box.column(0), numbers);
+    QCOMPARE(box.pagesText(), numbers.isEmpty() ? "No message found."
+                                                : QStringLiteral("of 1 Pages. Total records: %1").arg(numbers.size()));
+    QCOMPARE(box.nodes()[1], "Inbox(5)*"); // the tree counts the folder, not the search
+}
+
+void MessageBoxTest::searchPagesEachFolderAndFollowsChanges()
+{
+    BoxRig rig;
+    // Sent Items: every fifth a parcel (2030), one in 400 an invoice; delivered in the order of the numbers.
+    rig.db.beginTransaction();
+    for (int i = 0; i < 10150; ++i)
+        addOutbox(rig.db, QStringLiteral("+44%1").arg(i),
+                  i % 5 == 0 ? "your parcel" : (i % 400 == 7 ? "invoice due" : "see you"), Base.addSecs(i),
+                  Base.addSecs(20000 + i));
+    rig.db.commit();
+    for (int i = 0; i < 3; ++i)
+        addOutbox(rig.db, QStringLiteral("+33%1").arg(i), i ? "parcel waiting" : "other", Base.addSecs(i));
+    OpenBox box(rig.engine, "O");
+    box.search("parcel");
+    QCOMPARE(box.column(0), (QStringList{"+331", "+332"}));
+
+    // The search stays as the folder changes; common, rarer and rare matches are each found once, in order.
+    box.clickNode(4);
+    QCOMPARE(box.pagesText(), "of 21 Pages. Total records: 2030");
+    QCOMPARE(box.column(0).first(), "+4410145");
+    auto* pageBox = box.child<QLineEdit>("txtPages");
+    for (auto [page, first, last] : {std::tuple{11, "+445145", "+444650"}, {21, "+44145", "+440"}}) {
+        pageBox->setText(QString::number(page));
+        box->txtPages_Enter();
+        QCOMPARE(box.column(0).first(), first);
+        QCOMPARE(box.column(0).last(), last);
+    }
+    box.clickHeader(0);
+    QCOMPARE(box.column(0).last(), "+449995");
+    box.search("invoice");
+    QCOMPARE(box.pagesText(), "of 1 Pages. Total records: 26");
+    QCOMPARE(box.column(0).mid(0, 2), (QStringList{"+4410007", "+441207"}));
+
+    // Stored changes are found at once: an edited text, a deleted row, a new row.
+    rig.db.execute("UPDATE Message_OutBox SET Message = 'your letter' WHERE RecipientMobileNo = '+331'");
+    rig.db.execute("DELETE FROM Message_OutBox WHERE RecipientMobileNo = '+332'");
+    addOutbox(rig.db, "+334", "Parcels galore", Base);
+    box.clickNode(3);
+    box.search("parcel");
+    QCOMPARE(box.column(0), QStringList{"+334"});
+    box.search("letter");
+    QCOMPARE(box.column(0), QStringList{"+331"});
+
+    // Typing searches once it pauses; clearing shows the whole folder at once.
+    auto* edit = box.child<QLineEdit>("txtSearch");
+    edit->clear();
+    QTest::keyClicks(edit, "othe");
+    QTRY_COMPARE(box.column(0), QStringList{"+330"});
+    edit->clear();
+    QCOMPARE(box.column(0), (QStringList{"+330", "+334", "+331"}));
+}
+
+void MessageBoxTest::outboxColumnsFitWithAttemptsAndReason()
+{
+    BoxRig rig;
+    addOutbox(rig.db, "+919888812121", "A long message that needs more room than its column has", Base);
+    OpenBox box(rig.engine, "O");
+    QVERIFY(box->frameGeometry().width() <= 1024 && box->frameGeometry().height() <= 768);
+    // Every column shown has a heading and its share of the width; no scroll bar is needed to reach any.
+    QStringList shown;
+    for (int c = 0; c < box.list()->columnCount(); ++c) {
+        if (box.list()->isColumnHidden(c))
+            continue;
+        shown << box.headers()[c];
+        QVERIFY2(box.list()->columnWidth(c) >= 50, qPrintable(box.headers()[c]));
+    }
+    QCOMPARE(shown, (QStringList{"Mobile Number", "Message", "Outbox Date", "Status", "Attempts", "Reason"}));
+    QCOMPARE(box.list()->horizontalScrollBar()->maximum(), 0);
+    QVERIFY(box.list()->header()->length() >= box.list()->viewport()->width() - 3);
+    QCOMPARE(box.column(5), QStringList{"0"}); // not tried yet
+
+    // The attempts and the last failure's reason, on one line.
+    rig.db.execute("UPDATE Message_OutBox SET Attempts = 2, LastError = '+CMS ERROR: 38\r\nnetwork out of order'");
+    box.clickNode(3);
+    QCOMPARE(box.column(5), QStringList{"2"});
+    QCOMPARE(box.column(6), QStringList{"+CMS ERROR: 38 network out of order"});
+
+    // Given up after the fifth attempt; the user sends it again.
+    rig.db.execute("UPDATE Message_OutBox SET Attempts = 5, DeliveryStatus = 'FAILED'");
+    box.clickNode(3);
+    QCOMPARE(box.column(4), QStringList{"FAILED"});
+    box.toolbar(4);
+    QCOMPARE(rig.dialogs.messages().last(), "Please select the failed messages in the Outbox.");
+    box.list()->topLevelItem(0)->setSelected(true);
+    box.toolbar(4);
+    QCOMPARE(box.column(4), QStringList{""});
+    QCOMPARE(box.column(5), QStringList{"0"});
+    box.list()->topLevelItem(0)->setSelected(true);
+    box.toolbar(4);
+    QCOMPARE(rig.dialogs.messages().last(), "None of the selected messages has failed.");
 }
 
 void MessageBoxTest::columnClickOrders_data()
@@ -475,12 +644,14 @@ void MessageBoxTest::databaseErrorsAreShownAndTheWindowStays()
     QVERIFY(box->isVisible());
 }
 
-void MessageBoxTest::closingUnhooksTheWindow()
+void MessageBoxTest::escapeClosesAndUnhooksTheWindow()
 {
     BoxRig rig;
     OpenBox box(rig.engine, "");
     QCOMPARE(rig.engine.messageBox(), static_cast<MessageBoxView*>(box.box.data()));
-    box->close();
+    box->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(box.box));
+    QTest::keyClick(box.list(), Qt::Key_Escape);
     QVERIFY(!rig.engine.messageBox());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(box.box.isNull());

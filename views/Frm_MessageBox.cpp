@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -24,10 +25,13 @@
 
 namespace {
 
-// List columns: the number, the message, the date, the hidden id; the Outbox adds the status.
+// List columns: the number, the message, the date, the hidden id; the Outbox adds the status, the sending
+// attempts and the reason the last attempt failed.
 constexpr int IdColumn = 3;
 constexpr int StatusColumn = 4;
-constexpr int StatusWidth = 1500 / 15;
+constexpr int AttemptsColumn = 5;
+constexpr int ReasonColumn = 6;
+constexpr int OutboxColumns = 7;
 
 const QString NothingSelected = QStringLiteral("Please select message which you want to delete.");
 
@@ -75,8 +79,9 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     };
     const Button buttons[] = {{"Receive SMS In InBox", QStyle::SP_ArrowDown},
                               {"Send SMS From OutBox", QStyle::SP_ArrowUp},
-                              {"Delete Selected SMS", QStyle::SP_TrashIcon}};
-    for (int i = 0; i < 3; ++i) {
+                              {"Delete Selected SMS", QStyle::SP_TrashIcon},
+                              {"Send Failed SMS Again", QStyle::SP_BrowserReload}};
+    for (int i = 0; i < 4; ++i) {
         QAction* a = Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].tip));
         a->setObjectName(QStringLiteral("Button%1").arg(i + 1));
         a->setToolTip(QString::fromLatin1(buttons[i].tip));
@@ -86,6 +91,16 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     txtPages = new QLineEdit(this);
     txtPages->setObjectName(QStringLiteral("txtPages"));
     txtPages->setFixedWidth(60);
+
+    txtSearch = new QLineEdit(this);
+    txtSearch->setObjectName(QStringLiteral("txtSearch"));
+    txtSearch->setClearButtonEnabled(true);
+    txtSearch->setPlaceholderText(QStringLiteral("Search by number or words"));
+    txtSearch->setToolTip(QStringLiteral("Finds the messages of the shown folder whose number contains the digits "
+                                         "typed, or whose text has words beginning with the words typed."));
+    txtSearch->setMinimumWidth(260);
+    searchPause.setSingleShot(true);
+    searchPause.setInterval(300);
 
     TreeView1 = new QTreeWidget(this);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
@@ -127,7 +142,11 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     ListMessage->setColumnCount(0);
 
     auto* outer = new QVBoxLayout(this);
-    outer->addWidget(Toolbar1);
+    auto* top = new QHBoxLayout;
+    top->addWidget(Toolbar1);
+    top->addStretch();
+    top->addWidget(txtSearch);
+    outer->addLayout(top);
     auto* body = new QHBoxLayout;
     body->addWidget(TreeView1);
     auto* right = new QVBoxLayout;
@@ -151,6 +170,16 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     connect(cmdPrevious, &QPushButton::clicked, this, &Frm_MessageBox::cmdPrevious_Click);
     connect(txtPages, &QLineEdit::textChanged, this, &Frm_MessageBox::txtPages_Change);
     connect(txtPages, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtPages_Enter);
+    // A cleared box shows the whole folder at once; typed text waits for a pause (or Enter).
+    connect(txtSearch, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (text.isEmpty())
+            txtSearch_Search();
+        else
+            searchPause.start();
+    });
+    connect(txtSearch, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtSearch_Search);
+    connect(&searchPause, &QTimer::timeout, this, &Frm_MessageBox::txtSearch_Search);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
@@ -181,7 +210,8 @@ void Frm_MessageBox::Form_Load()
     engine.setMessageBox(this);
     inBoxSelected = outBoxSelected = sentItemsSelected = false;
     page = 1;
-    resize(13410 / 15, 9075 / 15);
+    // Wide enough for the Outbox's six columns, and still inside a 1024 x 768 screen with its frame.
+    resize(980, 640);
     inboxOrder = InitialFolderOrder(MessageFolder::Inbox);
     outboxOrder = InitialFolderOrder(MessageFolder::Outbox);
     sentOrder = InitialFolderOrder(MessageFolder::SentItems);
@@ -278,7 +308,8 @@ void Frm_MessageBox::redraw()
 void Frm_MessageBox::addInboxRowAtTop(const QString& number, const QString& message, const QDateTime& received,
                                       qint64 id)
 {
-    if (!inBoxSelected)
+    // A search shows what it found; the new message may not be part of that.
+    if (!inBoxSelected || !ParseSearchText(txtSearch->text()).isEmpty())
         return;
     auto* row = new QTreeWidgetItem({number, message, GeneralDateTime(received), QString::number(id)});
     setRowBold(row, true);
@@ -302,12 +333,39 @@ void Frm_MessageBox::fillListSent()
 
 void Frm_MessageBox::setColumnWidths()
 {
-    const int third = ListMessage->viewport()->width() / 3;
-    const int columns = ListMessage->columnCount();
-    for (int c = 0; c < columns && c < IdColumn; ++c)
-        ListMessage->setColumnWidth(c, third);
-    if (columns > StatusColumn)
-        ListMessage->setColumnWidth(StatusColumn, StatusWidth);
+    const int width = ListMessage->viewport()->width();
+    if (ListMessage->columnCount() < OutboxColumns) {
+        const int third = width / 3;
+        for (int c = 0; c < IdColumn && c < ListMessage->columnCount(); ++c)
+            ListMessage->setColumnWidth(c, third);
+        return;
+    }
+    // The Outbox has more to show in the same width: number, date, status and attempts get what their texts
+    // need, the message and the reason share the rest, and nothing is left for a scroll bar to reach.
+    const QFontMetrics metrics(ListMessage->font());
+    const auto needs = [&](int column, const QString& sample) {
+        return std::max(ListMessage->header()->sectionSizeHint(column), metrics.horizontalAdvance(sample) + 16);
+    };
+    const int number = needs(0, QStringLiteral("+000000000000"));
+    const int date = needs(2, GeneralDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59))));
+    const int status = needs(StatusColumn, QStringLiteral("SENDING"));
+    const int attempts = needs(AttemptsColumn, QStringLiteral("00"));
+    const int rest = std::max(width - number - date - status - attempts, 160);
+    const int message = rest / 2;
+    for (auto [column, w] : {std::pair{0, number},
+                             {1, message},
+                             {2, date},
+                             {StatusColumn, status},
+                             {AttemptsColumn, attempts},
+                             {ReasonColumn, rest - message}})
+        ListMessage->setColumnWidth(column, w);
+}
+
+void Frm_MessageBox::showPageNumber()
+{
+    settingPages = true;
+    txtPages->setText(pages > 0 ? QString::number(page) : QString());
+    settingPages = false;
 }
 
 void Frm_MessageBox::fillList(MessageFolder folder)
@@ -326,21 +384,22 @@ void Frm_MessageBox::fillList(MessageFolder folder)
             break;
         case MessageFolder::Outbox:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
-                                          QStringLiteral("Outbox Date"), QStringLiteral("Id"),
-                                          QStringLiteral("Status")});
+                                          QStringLiteral("Outbox Date"), QStringLiteral("Id"), QStringLiteral("Status"),
+                                          QStringLiteral("Attempts"), QStringLiteral("Reason")});
             break;
         case MessageFolder::SentItems:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
                                           QStringLiteral("Delivered On"), QStringLiteral("Id")});
             break;
         }
-        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? 5 : 4);
+        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? OutboxColumns : 4);
         ListMessage->setColumnHidden(IdColumn, true);
         setColumnWidths();
         ListMessage->viewport()->update();
 
         const qint64 pageSize = engine.state.MessagePageSize > 0 ? engine.state.MessagePageSize : 100;
-        const qint64 total = CountFolder(engine.db, folder);
+        const FolderSearch search = PrepareFolderSearch(engine.db, folder, txtSearch->text());
+        const qint64 total = CountFolder(engine.db, folder, search);
         if (total > 0) {
             pages = (total + pageSize - 1) / pageSize;
             lblPages->setText(total % pageSize != 0
@@ -351,15 +410,17 @@ void Frm_MessageBox::fillList(MessageFolder folder)
             const FolderOrder order = folder == MessageFolder::Inbox    ? inboxOrder
                                       : folder == MessageFolder::Outbox ? outboxOrder
                                                                         : sentOrder;
-            const auto rows =
-                ReadFolderPage(engine.db, folder, order, (page - 1) * pageSize, static_cast<int>(pageSize), total);
+            const auto rows = ReadFolderPage(engine.db, folder, order, (page - 1) * pageSize,
+                                             static_cast<int>(pageSize), total, search);
             QList<QTreeWidgetItem*> items;
             items.reserve(static_cast<qsizetype>(rows.size()));
             for (const FolderRow& r : rows) {
                 QStringList texts{r.number, r.message, r.date, QString::number(r.id)};
                 if (folder == MessageFolder::Outbox)
-                    texts << r.status;
+                    texts << r.status << r.attempts << r.reason;
                 auto* row = new QTreeWidgetItem(texts);
+                if (!r.reason.isEmpty()) // a reason seldom fits its column and is shown nowhere else
+                    row->setToolTip(ReasonColumn, r.reason);
                 if (r.unread)
                     setRowBold(row, true);
                 items << row;
@@ -368,8 +429,12 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         } else {
             // An empty folder says so instead of keeping the figures of the folder shown before.
             pages = 0;
-            lblPages->clear();
+            if (search.active)
+                lblPages->setText(QStringLiteral("No message found."));
+            else
+                lblPages->clear();
         }
+        showPageNumber();
         cmdNext->setEnabled(pages > page);
         cmdPrevious->setEnabled(page > 1);
         ListMessage->clearSelection();
@@ -473,6 +538,29 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
     }
 }
 
+// Rows given up after their last failed attempt wait again, from now on, with a fresh count of attempts.
+void Frm_MessageBox::SendFailedAgain()
+{
+    MessageFolder folder = MessageFolder::Inbox;
+    QList<qint64> ids;
+    if (currentFolder(&folder) && folder == MessageFolder::Outbox) {
+        for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
+            if (ListMessage->topLevelItem(i)->isSelected())
+                ids << Trim(ListMessage->topLevelItem(i)->text(IdColumn)).toLongLong();
+    }
+    if (ids.isEmpty()) {
+        engine.state.dialogs->message(QStringLiteral("Please select the failed messages in the Outbox."));
+        return;
+    }
+    const int waiting = engine.RetryFailed(ids);
+    if (waiting == 0) {
+        engine.state.dialogs->message(QStringLiteral("None of the selected messages has failed."));
+        return;
+    }
+    if (waiting > 0)
+        refillCurrentFolder();
+}
+
 void Frm_MessageBox::DeleteSMS()
 {
     if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the message(s)?")))
@@ -524,6 +612,9 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index)
     case 3:
         DeleteSMS();
         break;
+    case 4:
+        SendFailedAgain();
+        break;
     default:
         break;
     }
@@ -544,6 +635,13 @@ void Frm_MessageBox::txtPages_Change()
         txtPages->setText(QString::number(page));
         settingPages = false;
     }
+}
+
+void Frm_MessageBox::txtSearch_Search()
+{
+    searchPause.stop();
+    page = 1;
+    refillCurrentFolder();
 }
 
 void Frm_MessageBox::txtPages_Enter()

@@ -1,11 +1,13 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
-// chosen folder at a time, reading and deleting messages, and starting reception and delivery by hand.
-// While it is open, reception and the delivery run keep it current through MessageBoxView.
+// chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages,
+// and starting reception and delivery by hand. While it is open, reception and the delivery run keep it
+// current through MessageBoxView.
 #pragma once
 
 #include "delivery/MessageBoxView.h"
 #include "views/MessageBoxFolders.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class Engine;
@@ -39,6 +41,7 @@ public:
     void fillListOutbox();
     void fillListSent();
     void DeleteSMS();
+    void SendFailedAgain();
 
     void cmdNext_Click();
     void cmdPrevious_Click();
@@ -49,6 +52,8 @@ public:
     void ListMessage_RowClick(QTreeWidgetItem* row);
     void txtPages_Change();
     void txtPages_Enter();
+    // Shows the first page of what the search box finds in the shown folder (all of it when blank).
+    void txtSearch_Search();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -61,6 +66,7 @@ private:
     void refillCurrentFolder();
     void selectNode(int node);
     void setColumnWidths();
+    void showPageNumber();
     QTreeWidgetItem* node(int number) const;
     bool currentFolder(MessageFolder* folder) const;
 
@@ -70,6 +76,8 @@ private:
     QPushButton* cmdPrevious;
     QToolBar* Toolbar1;
     QLineEdit* txtPages;
+    QLineEdit* txtSearch;
+    QTimer searchPause; // a search starts once typing pauses
     QTreeWidget* TreeView1;
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;

@@ -67,7 +67,69 @@ QString dateText(const QVariant& stored)
     return t.isValid() ? GeneralDateTime(t) : Trim(stored.toString());
 }
 
+// How a page of a search reaches its rows:
+//  - Lookup: every match is looked up by its id and the lot sorted; cheap while the matches are few;
+//  - Probe: the folder's index is walked in the shown order and the search index asked about each row (from
+//    ten to a hundred microseconds each, as the index's segments lie); cheap when matches are common, since
+//    the page fills after a few rows;
+//  - Walk: the same walk against the set of all matches, built once (about 50 ms for 200 000); the rest.
+enum class Plan { Lookup, Probe, Walk };
+constexpr qint64 MaxProbes = 1000;
+constexpr qint64 MaxLookups = 2000;
+
+// The search as a condition on the folder's rows, with its values appended. The unary "+" of Walk keeps the
+// id condition from being used to look rows up, so that the index of the order is walked instead.
+QString searchCondition(const FolderTable& t, const SearchSql& s, Plan plan, QVariantList* values)
+{
+    QStringList parts;
+    if (!s.index.isEmpty()) {
+        const QString id = QString::fromLatin1(t.table) + QLatin1Char('.') + QString::fromLatin1(t.id);
+        if (plan == Plan::Probe)
+            parts << QStringLiteral("EXISTS (SELECT 1 FROM %1 WHERE %1 MATCH ? AND rowid = %2)").arg(s.index, id);
+        else
+            parts << QStringLiteral("%1%2 IN (SELECT rowid FROM %3 WHERE %3 MATCH ?)")
+                         .arg(plan == Plan::Walk ? QStringLiteral("+") : QString(), id, s.index);
+        *values << s.match;
+    }
+    if (!s.check.isEmpty()) {
+        parts << QLatin1Char('(') + s.check + QLatin1Char(')');
+        *values << s.checkValues;
+    }
+    return parts.join(QStringLiteral(" AND "));
+}
+
+QString whereClause(const FolderTable& t, const QString& condition)
+{
+    QString where = QString::fromLatin1(t.where);
+    if (!condition.isEmpty())
+        where += (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + condition;
+    return where;
+}
+
+// How many rows a folder holds, roughly but at once (the ids of deleted rows count too): enough to choose a
+// plan.
+qint64 folderSizeEstimate(Database& db, MessageFolder folder)
+{
+    if (folder == MessageFolder::Outbox)
+        return CountWaitingOutbox(db);
+    const FolderTable& t = tableOf(folder);
+    const qint64 top =
+        db.count(QStringLiteral("SELECT max(%1) FROM %2").arg(QLatin1String(t.id), QLatin1String(t.table)));
+    return folder == MessageFolder::SentItems ? top - CountWaitingOutbox(db) : top;
+}
+
 } // namespace
+
+FolderSearch PrepareFolderSearch(Database& db, MessageFolder folder, const QString& typed)
+{
+    FolderSearch search;
+    const SearchTerms terms = ParseSearchText(typed);
+    if (terms.isEmpty())
+        return search;
+    search.sql = BuildSearchSql(db, folder == MessageFolder::Inbox ? SearchTable::Inbox : SearchTable::Outbox, terms);
+    search.active = true;
+    return search;
+}
 
 FolderOrder InitialFolderOrder(MessageFolder folder)
 {
@@ -91,11 +153,31 @@ bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
     }
 }
 
-qint64 CountFolder(Database& db, MessageFolder folder)
+qint64 CountFolder(Database& db, MessageFolder folder, const FolderSearch& search)
 {
     const FolderTable& t = tableOf(folder);
-    return db.count(QStringLiteral("SELECT count(*) FROM ") + QString::fromLatin1(t.table) +
-                    QString::fromLatin1(t.where));
+    const QString from = QStringLiteral("SELECT count(*) FROM ") + QString::fromLatin1(t.table);
+    if (!search.active)
+        return db.count(from + QString::fromLatin1(t.where));
+    const SearchSql& s = search.sql;
+    QVariantList values;
+    if (!s.index.isEmpty() && s.check.isEmpty()) {
+        // Every row the index gives is a match: count them there rather than look each one up. Outbox and Sent
+        // Items share a table: the Outbox, usually short, is counted row by row, and Sent Items is the rest.
+        const QString matches = QStringLiteral("SELECT count(*) FROM %1 WHERE %1 MATCH ?").arg(s.index);
+        if (folder == MessageFolder::Inbox)
+            return db.count(matches, {s.match});
+        const FolderTable& outbox = tableOf(MessageFolder::Outbox);
+        const qint64 waiting =
+            CountWaitingOutbox(db) <= MaxProbes
+                ? db.count(from + whereClause(outbox, searchCondition(outbox, s, Plan::Probe, &values)), values)
+                // "+": one pass over the matches; a bare rowid IN would ask the index once per Outbox row.
+                : db.count(matches + QStringLiteral(" AND +rowid IN (SELECT Outbox_Id FROM Message_OutBox WHERE "
+                                                    "DeliveryDatetime IS NULL)"),
+                           {s.match});
+        return folder == MessageFolder::Outbox ? waiting : db.count(matches, {s.match}) - waiting;
+    }
+    return db.count(from + whereClause(t, searchCondition(t, s, Plan::Lookup, &values)), values);
 }
 
 qint64 CountUnreadInbox(Database& db)
@@ -109,7 +191,7 @@ qint64 CountWaitingOutbox(Database& db)
 }
 
 std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, FolderOrder order, qint64 first, int rows,
-                                      qint64 total)
+                                      qint64 total, const FolderSearch& search)
 {
     std::vector<FolderRow> out;
     first = std::max<qint64>(first, 0);
@@ -127,10 +209,24 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
                   QString::fromLatin1(t.date) + QStringLiteral(", ") + QString::fromLatin1(t.id);
     if (t.extra)
         sql += QStringLiteral(", ") + QString::fromLatin1(t.extra);
-    sql += QStringLiteral(" FROM ") + QString::fromLatin1(t.table) + QString::fromLatin1(t.where) +
+    if (folder == MessageFolder::Outbox)
+        sql += QStringLiteral(", Attempts, LastError");
+    QVariantList values;
+    Plan plan = Plan::Lookup;
+    if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message) {
+        // The rows a walk in the shown order passes before the page is full, if matches are spread evenly.
+        const double walked = double(offset + wanted) * double(folderSizeEstimate(db, folder)) / double(total);
+        if (walked <= MaxProbes)
+            plan = Plan::Probe;
+        else if (total > MaxLookups)
+            plan = Plan::Walk;
+    }
+    sql += QStringLiteral(" FROM ") + QString::fromLatin1(t.table) +
+           whereClause(t, search.active ? searchCondition(t, search.sql, plan, &values) : QString()) +
            orderClause(t, order, reversed) + QStringLiteral(" LIMIT ? OFFSET ?");
+    values << wanted << offset;
 
-    Query q(db, sql, {wanted, offset});
+    Query q(db, sql, values);
     out.reserve(static_cast<size_t>(wanted));
     while (q.next()) {
         FolderRow r;
@@ -140,8 +236,11 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
         r.id = q.value(3).toLongLong();
         if (folder == MessageFolder::Inbox)
             r.unread = !IsTrue(q.value(4));
-        else if (folder == MessageFolder::Outbox)
+        else if (folder == MessageFolder::Outbox) {
             r.status = FolderCellText(q.value(4).toString());
+            r.attempts = FolderCellText(q.value(5).toString());
+            r.reason = FolderMessageText(q.value(6).toString());
+        }
         out.push_back(std::move(r));
     }
     if (reversed)

@@ -1,7 +1,10 @@
 // The three folders of the message box as the database gives them: folder counts and one page of a folder
-// in a chosen order. A page is fetched as a page (count, then LIMIT/OFFSET from whichever end is nearer),
-// so a folder of a million messages is never read whole.
+// in a chosen order, the whole folder or the messages a search finds in it. A page is fetched as a page
+// (count, then LIMIT/OFFSET from whichever end is nearer), so a folder of a million messages is never read
+// whole.
 #pragma once
+
+#include "store/Search.h"
 
 #include <QString>
 #include <vector>
@@ -24,7 +27,9 @@ struct FolderRow {
     QString number;
     QString message;
     QString date;
-    QString status; // Outbox only: the delivery status when there is one
+    QString status;   // Outbox only: the delivery status when there is one
+    QString attempts; // Outbox only: sending attempts so far, once the table records them
+    QString reason;   // Outbox only: why the last attempt failed, once the table records it
     qint64 id = 0;
     bool unread = false; // Inbox only
 };
@@ -37,14 +42,23 @@ FolderOrder InitialFolderOrder(MessageFolder folder);
 // ascending, except Sent Items by delivery date, which is always newest first.
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order);
 
-// Number of messages in a folder. Throws DbError.
-qint64 CountFolder(Database& db, MessageFolder folder);
+// A search of one folder, made once from the typed text and used for its count and all its pages. Blank
+// text (or text with nothing to search for) leaves the search inactive: the whole folder. Throws DbError.
+struct FolderSearch {
+    SearchSql sql;
+    bool active = false;
+};
+FolderSearch PrepareFolderSearch(Database& db, MessageFolder folder, const QString& typed);
+
+// Number of messages in a folder, or of those the search finds there. Throws DbError.
+qint64 CountFolder(Database& db, MessageFolder folder, const FolderSearch& search = {});
 qint64 CountUnreadInbox(Database& db);
 qint64 CountWaitingOutbox(Database& db);
 
-// Rows [first, first + rows) of a folder of `total` messages in the given order. Throws DbError.
+// Rows [first, first + rows) of a folder of `total` messages (as CountFolder gave for the same search) in the
+// given order. Throws DbError.
 std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, FolderOrder order, qint64 first, int rows,
-                                      qint64 total);
+                                      qint64 total, const FolderSearch& search = {});
 
 // How a stored value is shown in a list cell.
 QString FolderCellText(const QString& stored);
