@@ -20,6 +20,7 @@ struct AppState {
     bool IsConnected = false; // the COM port is open
     bool ModemReady = false;  // initialisation succeeded
     double ModemDelayFactor = 1.0;
+    bool PduMessages = false; // the message format in the settings is PDU (parts hold 153/67 characters)
 
     // Timers, auto-reply, views
     qint16 ReceiveIntervalSeconds = 0;

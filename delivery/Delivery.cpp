@@ -7,6 +7,8 @@
 #include "delivery/MessageBoxView.h"
 #include "modem/AtParse.h"
 #include "modem/ModemLink.h"
+#include "modem/ModemRoutines.h"
+#include "modem/Pdu.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
 
@@ -243,8 +245,10 @@ void Delivery::nextRow()
                     modem.submitEvent = [this, id](const SubmitEvent& event) {
                         link.onUserThread([this, id, event] { recordEvent(id, event); });
                     };
-                    SubmitResult r = storeFirst ? modem.StoreAndSendSMS(number, text, partsSent)
-                                                : modem.SendSMSDirect(number, text, partsSent);
+                    // The parts of a long message are joined by a reference the row keeps for every attempt.
+                    const int reference = int(id & 0xFF);
+                    SubmitResult r = storeFirst ? modem.StoreAndSendSMS(number, text, partsSent, reference)
+                                                : modem.SendSMSDirect(number, text, partsSent, reference);
                     modem.submitEvent = nullptr;
                     return r;
                 },
@@ -305,6 +309,9 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, int at
             db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ?, "
                                       "LastError = NULL, NextAttempt = NULL WHERE Outbox_Id = ?"),
                        {now, id});
+            for (qsizetype n = earlyReports.size() - 1; n >= 0; --n)
+                if (RecordStatusReport(Pdu::decodeStatusReport(earlyReports.at(n))))
+                    earlyReports.removeAt(n);
             RefreshMessageBox();
             run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
         } else {
@@ -465,6 +472,10 @@ void Delivery::listed(const ListResult& r)
     const int count = int(r.records.size());
     if (count < 1) {
         log.WriteActivityLog(QStringLiteral("No new SMS found on SIM card."));
+        if (joinParts() && state.MessageBoxOpen && messageBox) {
+            messageBox->fillTreeView();
+            messageBox->redraw();
+        }
         endReception();
         return;
     }
@@ -490,11 +501,52 @@ void Delivery::listed(const ListResult& r)
     for (const SIMMessage& m : r.records) {
         if (m.Status != QLatin1String("REC READ") && m.Status != QLatin1String("REC UNREAD"))
             continue; // stored outgoing messages stay on the SIM
+        const int index = Trim(m.Index).toInt();
+        std::optional<qint64> part;
+        bool report = false;
+        std::optional<Pdu::Deliver> pdu;
+        if (!m.Pdu.isEmpty()) {
+            const Pdu::Type type = Pdu::typeOf(m.Pdu);
+            if (type == Pdu::Type::StatusReport) {
+                // A delivery report kept on the SIM: once it is on its row, it is deleted.
+                report = RecordStatusReport(Pdu::decodeStatusReport(m.Pdu));
+                if (report)
+                    deleteFromSim(index, {});
+                continue;
+            }
+            if (type != Pdu::Type::Deliver)
+                continue;
+            pdu = Pdu::decodeDeliver(m.Pdu);
+            if (!pdu->ok()) {
+                log.WriteActivityLog(QStringLiteral("**ERROR** The SMS at %1 on the SIM card cannot be read (%2). It "
+                                                    "stays on the SIM card.")
+                                         .arg(index)
+                                         .arg(pdu->error));
+                continue;
+            }
+        }
         const QString number = NormaliseSenderNumber(m.Number);
         // Received On is when the service centre took the message, when the listing says; else now.
-        const QDateTime sentOn = ParseServiceCentreTime(m.Timestamp);
+        const QDateTime sentOn = m.SentOn.isValid() ? m.SentOn : ParseServiceCentreTime(m.Timestamp);
         const QDateTime now = sentOn.isValid() ? sentOn.toLocalTime() : state.clock->now();
-        const int index = Trim(m.Index).toInt();
+        if (pdu && pdu->concatenation.isPart()) {
+            // One part of a long message: kept until the others have come.
+            std::optional<qint64> stored;
+            try {
+                stored = storePart(number, *pdu, now, index);
+            } catch (const DbError& e) {
+                log.WriteActivityLog(
+                    QStringLiteral("**ERROR** A part of an SMS from %1 could not be stored (%2). It stays on "
+                                   "the SIM card until the next check.")
+                        .arg(number, e.description()));
+                break;
+            }
+            const qint64 partId = *stored;
+            deleteFromSim(index, [this, partId] {
+                db.execute(QStringLiteral("UPDATE Message_Parts SET SimIndex = NULL WHERE Part_Id = ?"), {partId});
+            });
+            continue;
+        }
         qint64 id = 0;
         bool stored = false;
         try {
@@ -521,38 +573,205 @@ void Delivery::listed(const ListResult& r)
         }
         if (!stored) {
             anyReceived = true;
-            if (state.MessageBoxOpen && messageBox && messageBox->isInBoxSelected()) {
-                QString shown = Trim(m.Text);
-                shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-                messageBox->addInboxRowAtTop(Trim(number), shown, now, id);
-                messageBox->redraw();
-            }
-            state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
-            if (messageReceived)
-                messageReceived(number, m.Text);
+            announceReceived(number, m.Text, now, id);
         }
         // Deleted from the SIM only now that its row is stored.
-        ++reception->deletionsLeft;
-        link.request<CommandResult>(
-            ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, nullptr,
-            [this, id](const CommandResult& deleted) {
-                if (deleted.ok) {
-                    try {
-                        db.execute(QStringLiteral("UPDATE Message_InBox SET SimIndex = NULL WHERE InBox_Id = ?"), {id});
-                    } catch (const DbError&) {
-                        // The mark is cleared when the index is no longer listed.
-                    }
-                }
-                if (reception && --reception->deletionsLeft == 0)
-                    endReception();
-            });
+        deleteFromSim(index, [this, id] {
+            db.execute(QStringLiteral("UPDATE Message_InBox SET SimIndex = NULL WHERE InBox_Id = ?"), {id});
+        });
     }
+    anyReceived = joinParts() || anyReceived;
     if (anyReceived && state.MessageBoxOpen && messageBox) {
         messageBox->fillTreeView();
         messageBox->redraw();
     }
-    if (reception->deletionsLeft == 0)
+    if (reception && reception->deletionsLeft == 0)
         endReception();
+}
+
+void Delivery::announceReceived(const QString& number, const QString& text, const QDateTime& on, qint64 id)
+{
+    if (state.MessageBoxOpen && messageBox && messageBox->isInBoxSelected()) {
+        QString shown = Trim(text);
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        messageBox->addInboxRowAtTop(Trim(number), shown, on, id);
+        messageBox->redraw();
+    }
+    state.sound->PlayWaveFile(ProgramFile(QStringLiteral("SMSNotify.wav")), true);
+    if (messageReceived)
+        messageReceived(number, text);
+}
+
+void Delivery::deleteFromSim(int index, std::function<void()> deleted)
+{
+    if (reception)
+        ++reception->deletionsLeft;
+    link.request<CommandResult>(
+        ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, nullptr,
+        [this, deleted = std::move(deleted)](const CommandResult& result) {
+            if (result.ok && deleted) {
+                try {
+                    deleted();
+                } catch (const DbError&) {
+                    // The mark is cleared when the index is no longer listed.
+                }
+            }
+            if (reception && --reception->deletionsLeft == 0 && reception->listingDone)
+                endReception();
+        });
+}
+
+std::optional<qint64> Delivery::storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn,
+                                          int simIndex)
+{
+    const Pdu::Concatenation& c = part.concatenation;
+    // The same part again (left on the SIM by a stopped run, or repeated by the network) is not kept twice.
+    Query already(db,
+                  QStringLiteral("SELECT Part_Id FROM Message_Parts WHERE SenderMobileNo = ? AND Reference = ? AND "
+                                 "PartCount = ? AND PartNumber = ? AND (InBox_Id IS NULL OR SimIndex = ?)"),
+                  {number, c.reference, c.total, c.sequence, simIndex});
+    if (already.next())
+        return already.value(0).toLongLong();
+    return db.insert(QStringLiteral("INSERT INTO Message_Parts (SenderMobileNo, Reference, PartCount, PartNumber, "
+                                    "Message, SentOn, ReceivedOn, SimIndex) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                     {number, c.reference, c.total, c.sequence, part.text, Database::DbTime(sentOn),
+                      Database::DbTime(state.clock->now()), simIndex});
+}
+
+bool Delivery::joinParts()
+{
+    struct Group {
+        QString number;
+        int reference, count;
+    };
+    QList<Group> ready;
+    bool stored = false;
+    try {
+        // Joined parts whose SIM copies are gone are no longer needed.
+        db.execute(QStringLiteral("DELETE FROM Message_Parts WHERE InBox_Id IS NOT NULL AND SimIndex IS NULL"));
+        const QString limit = Database::DbTime(state.clock->now().addSecs(-PartsWaitHours * 3600));
+        Query q(db,
+                QStringLiteral("SELECT SenderMobileNo, Reference, PartCount FROM Message_Parts WHERE InBox_Id IS "
+                               "NULL GROUP BY SenderMobileNo, Reference, PartCount HAVING count(DISTINCT "
+                               "PartNumber) >= PartCount OR min(ReceivedOn) < ?"),
+                {limit});
+        while (q.next())
+            ready.append({q.value(0).toString(), q.value(1).toInt(), q.value(2).toInt()});
+        for (const Group& g : ready) {
+            db.beginTransaction();
+            try {
+                Query parts(db,
+                            QStringLiteral("SELECT PartNumber, Message, SentOn FROM Message_Parts WHERE InBox_Id IS "
+                                           "NULL AND SenderMobileNo = ? AND Reference = ? AND PartCount = ? ORDER BY "
+                                           "PartNumber, Part_Id"),
+                            {g.number, g.reference, g.count});
+                QMap<int, QString> texts;
+                QDateTime sentOn;
+                while (parts.next()) {
+                    const int n = parts.value(0).toInt();
+                    if (!texts.contains(n))
+                        texts.insert(n, parts.value(1).toString());
+                    const QDateTime t = Database::FromDbTime(parts.value(2));
+                    if (n == 1 || !sentOn.isValid())
+                        sentOn = n == 1 ? t : std::min(sentOn.isValid() ? sentOn : t, t);
+                }
+                // A part that never came is marked where it belongs, so that what did come is not lost.
+                QString text;
+                for (int n = 1; n <= g.count; ++n)
+                    text += texts.contains(n) ? texts.value(n)
+                                              : QStringLiteral("[part %1 of %2 did not arrive]").arg(n).arg(g.count);
+                const qint64 id =
+                    db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, "
+                                             "InboxDateTime) VALUES (?, 0, ?, ?)"),
+                              {g.number, text, Database::DbTime(sentOn.isValid() ? sentOn : state.clock->now())});
+                db.execute(QStringLiteral("UPDATE Message_Parts SET InBox_Id = ? WHERE InBox_Id IS NULL AND "
+                                          "SenderMobileNo = ? AND Reference = ? AND PartCount = ?"),
+                           {id, g.number, g.reference, g.count});
+                db.commit();
+                if (texts.size() < g.count)
+                    log.WriteActivityLog(
+                        QStringLiteral("An SMS from %1 in %2 parts is stored with %3 of them: the others did not "
+                                       "arrive within %4 hours.")
+                            .arg(g.number)
+                            .arg(g.count)
+                            .arg(texts.size())
+                            .arg(PartsWaitHours));
+                stored = true;
+                announceReceived(g.number, text, sentOn.isValid() ? sentOn.toLocalTime() : state.clock->now(), id);
+            } catch (const DbError&) {
+                db.rollback();
+                throw;
+            }
+        }
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** The parts of a long SMS could not be joined (%1). They are "
+                                            "kept and joined at the next check.")
+                                 .arg(e.description()));
+    }
+    return stored;
+}
+
+void Delivery::StatusReportArrived(const QString& hex)
+{
+    const Pdu::StatusReport report = Pdu::decodeStatusReport(hex);
+    if (!report.ok()) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** A delivery report could not be read (%1).").arg(report.error));
+        return;
+    }
+    if (!RecordStatusReport(report)) {
+        earlyReports.append(hex);
+        if (earlyReports.size() > 100)
+            earlyReports.removeFirst(); // a report for a message this program did not send
+    }
+}
+
+bool Delivery::RecordStatusReport(const Pdu::StatusReport& report)
+{
+    if (!report.ok())
+        return false;
+    const QString reference = QString::number(report.messageReference);
+    try {
+        // The most recent sent row with this reference among its parts' and a number with the same digits.
+        Query q(db,
+                QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, PartReferences, PartsDelivered FROM "
+                               "Message_OutBox WHERE DeliveryDatetime IS NOT NULL AND (',' || PartReferences || ',') "
+                               "LIKE ? ORDER BY Outbox_Id DESC LIMIT 20"),
+                {QStringLiteral("%,") + reference + QStringLiteral(",%")});
+        auto digits = [](const QString& n) {
+            QString d;
+            for (QChar c : n)
+                if (c.isDigit())
+                    d += c;
+            return d.right(9);
+        };
+        while (q.next()) {
+            if (digits(q.value(1).toString()) != digits(report.recipient))
+                continue;
+            const qint64 id = q.value(0).toLongLong();
+            const int parts = int(q.value(2).toString().split(QLatin1Char(','), Qt::SkipEmptyParts).size());
+            const Pdu::StatusGroup group = Pdu::statusGroup(report.status);
+            QString status = Pdu::statusText(report.status);
+            int delivered = q.value(3).toInt();
+            if (group == Pdu::StatusGroup::Completed) {
+                delivered = std::min(parts, delivered + 1);
+                status = delivered >= parts ? QStringLiteral("Delivered")
+                                            : QStringLiteral("Delivered %1 of %2 parts").arg(delivered).arg(parts);
+            }
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET ReportStatus = ?, ReportedAt = ?, PartsDelivered = ? "
+                                      "WHERE Outbox_Id = ?"),
+                       {status,
+                        Database::DbTime(report.dischargeTime.isValid() ? report.dischargeTime : state.clock->now()),
+                        delivered, id});
+            log.WriteActivityLog(
+                QStringLiteral("Delivery report for the SMS to %1: %2").arg(q.value(1).toString(), status));
+            RefreshMessageBox();
+            return true;
+        }
+    } catch (const DbError& e) {
+        if (databaseFailed)
+            databaseFailed(e);
+    }
+    return false;
 }
 
 void Delivery::endReception()

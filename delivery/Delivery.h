@@ -20,6 +20,12 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
+
+namespace Pdu {
+struct Deliver;
+struct StatusReport;
+} // namespace Pdu
 
 struct AppState;
 struct ListResult;
@@ -35,6 +41,8 @@ class Delivery {
 public:
     static constexpr int MaxAttempts = 5;
     static constexpr int PauseAfterNetworkFailureMs = 60000;
+    // Hours the parts of a long message are waited for before what came is stored with the gaps marked.
+    static constexpr int PartsWaitHours = 24;
 
     Delivery(AppState& state, Database& db, ActivityLog& log, ModemLink& link);
     ~Delivery();
@@ -43,6 +51,12 @@ public:
     bool SendAllOutboxSMS(std::function<void()> finished = {});
     // Starts a reception (false when one already runs); finished is called when its deletions are done.
     bool ReceiveAllSIMMessages(qint16 listWait, std::function<void()> finished = {});
+    // A delivery report (from the SIM or a +CDS line) put on the sent row it is about; false when no sent
+    // row matches its reference and number.
+    bool RecordStatusReport(const Pdu::StatusReport& report);
+    // A +CDS line's report. One that comes before its row is marked sent (the network can be that quick)
+    // is kept and matched again after each sent row.
+    void StatusReportArrived(const QString& hex);
     void RecordCallStatistics(const QString& callerNumber);
     // When the message box is open: redraw it and refresh the counts of its folder tree.
     void RefreshMessageBox();
@@ -79,6 +93,13 @@ private:
     void pauseAfter(const QString& reason);
     void listed(const ListResult& r);
     void endReception();
+    void announceReceived(const QString& number, const QString& text, const QDateTime& on, qint64 id);
+    // Deletes a SIM copy whose message is stored; deleted runs once the modem has deleted it.
+    void deleteFromSim(int index, std::function<void()> deleted);
+    std::optional<qint64> storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn,
+                                    int simIndex);
+    // Stores the long messages whose parts have all come (or waited too long) in the Inbox; true if any.
+    bool joinParts();
     // A row whose outcome could not be written yet: written again until the database answers.
     void keepOutcome(qint64 id, const Outcome& outcome);
     void settleOutcomes();
@@ -91,6 +112,7 @@ private:
     std::unique_ptr<Reception> reception;
     QDateTime pausedUntil;
     QMap<qint64, Outcome> unsettled;
+    QStringList earlyReports;
     QTimer settleTimer;
 };
 

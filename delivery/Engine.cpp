@@ -1,5 +1,8 @@
 #include "delivery/Engine.h"
 
+#include "modem/Pdu.h"
+#include <QTimer>
+
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
@@ -24,7 +27,14 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
 {
     link.writeLog = [this](const QString& line) { this->log.WriteActivityLog(line); };
     link.showMessage = [this](const QString& text) { this->state.dialogs->message(text); };
-    connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) { calls.OnComm(u); });
+    connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) {
+        if (u.kind == Unsolicited::StatusReport && !u.body.isEmpty())
+            delivery.StatusReportArrived(QString::fromLatin1(u.body.trimmed()));
+        else if (u.kind == Unsolicited::StatusReportStored)
+            QTimer::singleShot(0, this, [this] { ReceiveNow(); }); // the report waits on the SIM
+        else
+            calls.OnComm(u);
+    });
     connect(&link, &ModemLink::portLost, this, &Engine::portLost);
     connect(&Timer1, &PeriodicTimer::Timer, this, &Engine::Timer1_Timer);
     connect(&Timer2, &PeriodicTimer::Timer, this, &Engine::Timer2_Timer);
@@ -91,6 +101,8 @@ void Engine::connectWith(bool silent)
         request.flowControl = Trim(text(row->FlowControl));
         request.characterSet = Trim(text(row->CharacterSet));
         request.callerId = IsTrue(row->EnabledCallerId);
+        request.pduMode = ReadMessageFormat(db) == QLatin1String("PDU");
+        request.statusReports = request.pduMode && ReadDeliveryReports(db);
         request.settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) + QLatin1Char(',') +
                                 text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
         request.port = row->CommPortNo.toInt();

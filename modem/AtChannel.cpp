@@ -142,7 +142,7 @@ void AtChannel::process()
 
 bool AtChannel::listingDone()
 {
-    lastParse = ParseListing(result->raw);
+    lastParse = ParseListing(result->raw, current && current->pduListing);
     ListingParse& parse = lastParse;
     for (qsizetype i = routedListingLines; i < parse.unsolicited.size(); ++i)
         route(parse.unsolicited.at(i));

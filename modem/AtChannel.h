@@ -28,6 +28,7 @@ struct AtCommand {
     int silenceMs = 1000;    // it fails when nothing arrives for this long
     int overallMs = 30000;   // ... or when it takes this long in all (a listing's bound grows, see AtChannel)
     QByteArray answerPrefix; // lines starting so belong to the answer even where they could come unasked
+    bool pduListing = false; // a listing in PDU mode
 };
 
 struct AtResult {

@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
@@ -233,8 +235,92 @@ std::optional<SIMMessage> ParseListingHeader(const QByteArray& raw)
     return m;
 }
 
-ListingParse ParseListing(const QByteArray& answer)
+std::optional<SIMMessage> ParsePduListingHeader(const QByteArray& raw)
 {
+    const QByteArray line = LineContent(raw);
+    if (!line.startsWith("+CMGL:"))
+        return std::nullopt;
+    QList<QByteArray> f;
+    QList<bool> quoted;
+    if (!splitFields(line.mid(6), &f, &quoted) || f.size() < 3 || f.size() > 4)
+        return std::nullopt;
+    if (!isNumber(f[0]) || quoted[0] || !isListingStatus(f[1], false) || !isNumber(f.last()) || quoted.last())
+        return std::nullopt;
+    SIMMessage m;
+    m.Index = QString::fromLatin1(f[0]);
+    m.Status = statusName(f[1]);
+    if (f.size() == 4)
+        m.Alpha = QString::fromLatin1(f[2]);
+    m.Length = f.last().toInt();
+    return m;
+}
+
+namespace {
+
+bool isHexLine(const QByteArray& s)
+{
+    return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+}
+
+// A PDU listing: each header is followed by one line of hex, so no line of a message can be anything else.
+ListingParse parsePduListing(const QByteArray& answer)
+{
+    ListingParse out;
+    qsizetype pos = 0;
+    bool any = false;
+    while (pos < answer.size()) {
+        const auto line = lineAt(answer, pos);
+        if (!line)
+            return out;
+        if (line->content.isEmpty() || (!any && isEcho(line->content))) {
+            pos = line->end;
+            continue;
+        }
+        int number = -1;
+        const FinalCode final = FinalResultOf(line->content, &number);
+        if (final != FinalCode::None && final != FinalCode::NoCarrier) {
+            out.complete = true;
+            out.final = final;
+            out.errorNumber = number;
+            out.end = line->end;
+            return out;
+        }
+        const auto header = ParsePduListingHeader(line->content);
+        if (!header) {
+            if (ParseUnsolicited(line->content).kind != Unsolicited::None)
+                out.unsolicited << line->content;
+            pos = line->end;
+            continue;
+        }
+        any = true;
+        const auto body = lineAt(answer, line->end);
+        if (!body) {
+            // The hex holds the service-centre field (at most 12 octets) and the announced TPDU.
+            out.announcedBytesOutstanding = std::max<qint64>(0, line->end + 2 * (header->Length + 12) - answer.size());
+            return out;
+        }
+        SIMMessage m = *header;
+        if (isHexLine(body->content)) {
+            m.Pdu = QString::fromLatin1(body->content);
+            m.Text = m.Pdu;
+            out.records.push_back(m);
+            out.bodies.push_back(body->content);
+            pos = body->end;
+        } else {
+            pos = line->end; // not a PDU: the header is dropped and the line read for what it is
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+ListingParse ParseListing(const QByteArray& answer, bool pduMode)
+{
+    if (pduMode)
+        return parsePduListing(answer);
     ListingParse out;
     qsizetype pos = 0;
     bool any = false;
@@ -296,7 +382,9 @@ ListingParse ParseListing(const QByteArray& answer)
                 bodyEnd = scan;
                 break;
             }
-            if (FinalResultOf(next->content) != FinalCode::None && next->end == answer.size()) {
+            // NO CARRIER is a call's end, which may stand inside a text; it never closes a listing.
+            const FinalCode closing = FinalResultOf(next->content);
+            if (closing != FinalCode::None && closing != FinalCode::NoCarrier && next->end == answer.size()) {
                 bodyEnd = scan;
                 beforeFinal = true;
                 break;

@@ -23,6 +23,9 @@ struct SIMMessage {
     QString Alpha;     // phone book name, usually empty
     QString Timestamp; // service-centre time stamp as listed ("yy/MM/dd,hh:mm:ss+zz"), empty for stored ones
     int Length = -1;   // text length announced by the header, -1 when the header has none
+    // PDU mode: the record as listed (hex, service-centre field first) and the service centre's time.
+    QString Pdu;
+    QDateTime SentOn;
 };
 
 // Final result codes of an answer.
@@ -83,7 +86,11 @@ struct ListingParse {
 // Records end where their announced length says, so a text holding "OK", "RING" or a "+CMGL:" line of
 // its own is never taken apart; without lengths a record's text ends before the next header line or before
 // the final result line that closes the answer. A record whose end has not arrived is not returned.
-ListingParse ParseListing(const QByteArray& answer);
+// In PDU mode (pduMode) a record is a header "+CMGL: index,stat,[alpha],length" and one line of hex.
+ListingParse ParseListing(const QByteArray& answer, bool pduMode = false);
+
+// The header of a PDU-mode listing record; Length is the TPDU length it announces.
+std::optional<SIMMessage> ParsePduListingHeader(const QByteArray& line);
 
 // The meaning of a +CMS ERROR number in words (3GPP TS 27.005 and the network causes it passes on), empty
 // for a number it does not know.

@@ -1,5 +1,7 @@
 #include "modem/ModemRoutines.h"
 
+#include "modem/Pdu.h"
+
 #include "common/Charset.h"
 #include "common/FunctionsLibrary.h"
 
@@ -132,16 +134,20 @@ ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
     result.opened = true;
     result.device = comm.device();
     log(QStringLiteral("Setting the communication parameters for the modem."));
-    result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId);
+    result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId,
+                                   request.pduMode, request.statusReports);
     result.aborted = abort.load();
     result.portClosed = !comm.PortOpen();
     return result;
 }
 
-bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId)
+bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
+                                    bool pdu, bool reports)
 {
     const int d = delay(50);
     callerId = false;
+    pduMode = pdu;
+    statusReports = pdu && reports;
 
     // A session that ended while the modem waited for a message text ("> ") left it waiting: without the
     // escape it would take the next commands for that text and answer none of them.
@@ -193,12 +199,23 @@ bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& c
         }
     }
 
-    r = ExecuteATCommand("AT+CMGF=1" + CR, d, QStringLiteral("OK"), 5,
-                         QStringLiteral("Error occured while executing this command: AT+CMGF=1"));
-    logResponse(QStringLiteral("AT+CMGF=1"), r);
+    const QString cmgf = pduMode ? QStringLiteral("AT+CMGF=0") : QStringLiteral("AT+CMGF=1");
+    r = ExecuteATCommand(cmgf.toLatin1() + CR, d, QStringLiteral("OK"), 5,
+                         QStringLiteral("Error occured while executing this command: ") + cmgf);
+    logResponse(cmgf, r);
     if (!r.ok()) {
         CloseComPort();
         return false;
+    }
+
+    if (pduMode) {
+        // Delivery reports come as +CDS lines with their PDU; a modem that will not route them so keeps them
+        // in its store, where the listing finds them.
+        if (statusReports) {
+            r = ExecuteATCommand("AT+CNMI=2,1,0,1,0" + CR, d, QStringLiteral("OK"), 5, QString());
+            logResponse(QStringLiteral("AT+CNMI=2,1,0,1,0"), r);
+        }
+        return comm.PortOpen();
     }
 
     // Listing headers then announce each text's length, so that a text is cut where it ends, whatever
@@ -268,10 +285,17 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
         result.aborted = abort.load();
         return result;
     }
-    const QString command = QStringLiteral("AT+CMGL=") + QString::fromLatin1(quoted(status));
+    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"),
+                                         QStringLiteral("ALL")};
+    // PDU mode names the statuses by their numbers.
+    const QString command =
+        QStringLiteral("AT+CMGL=") + (pduMode ? QString::number(std::max<qsizetype>(0, Statuses.indexOf(status)))
+                                              : QString::fromLatin1(quoted(status)));
     AtCommand c;
     c.bytes = command.toLatin1() + "\r\n";
     c.expect = AtCommand::Listing;
+    c.pduListing = pduMode;
     c.minMs = pollDelayMs;
     c.silenceMs = std::max(pollDelayMs * 7, MinimumSilenceMs * 3);
     c.overallMs = 20000;
@@ -285,10 +309,44 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
     result.records = r.listing.records;
     for (size_t i = 0; i < result.records.size(); ++i) {
         SIMMessage& m = result.records[i];
+        if (pduMode) {
+            decodePduRecord(m);
+            continue;
+        }
         m.Text = decodeText(r.listing.bodies[i], m.Length);
         m.Number = decodeText(m.Number.toLatin1(), -1);
     }
     return result;
+}
+
+void ModemRoutines::decodePduRecord(SIMMessage& m) const
+{
+    // Number and Text as a text-mode listing gives them; the caller finds the rest in the PDU.
+    switch (Pdu::typeOf(m.Pdu)) {
+    case Pdu::Type::Deliver: {
+        const Pdu::Deliver d = Pdu::decodeDeliver(m.Pdu);
+        m.Number = d.sender;
+        m.Text = d.ok() ? d.text : QString();
+        m.SentOn = d.serviceCentreTime;
+        break;
+    }
+    case Pdu::Type::Submit: {
+        const Pdu::Submit d = Pdu::decodeSubmit(m.Pdu);
+        m.Number = d.destination;
+        m.Text = d.ok() ? d.text : QString();
+        break;
+    }
+    case Pdu::Type::StatusReport: {
+        const Pdu::StatusReport d = Pdu::decodeStatusReport(m.Pdu);
+        m.Number = d.recipient;
+        m.Text = d.ok() ? QStringLiteral("Delivery report: ") + Pdu::statusText(d.status) : QString();
+        m.SentOn = d.serviceCentreTime;
+        break;
+    }
+    case Pdu::Type::Unknown:
+        m.Text.clear();
+        break;
+    }
 }
 
 CommandResult ModemRoutines::DeleteSIMMessage(int index)
@@ -351,14 +409,16 @@ bool ModemRoutines::sendsAsText(const QString& text) const
            (charset == Charset::Set::Gsm || Charset::canEncode(text, charset));
 }
 
-SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text, int partsConfirmed)
+SubmitResult ModemRoutines::SendSMSDirect(const QString& number, const QString& text, int partsConfirmed,
+                                          int concatenationReference)
 {
-    return submit(number, text, false, partsConfirmed);
+    return submit(number, text, false, partsConfirmed, concatenationReference);
 }
 
-SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed)
+SubmitResult ModemRoutines::StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed,
+                                            int concatenationReference)
 {
-    return submit(number, text, true, partsConfirmed);
+    return submit(number, text, true, partsConfirmed, concatenationReference);
 }
 
 void ModemRoutines::tell(const SubmitEvent& event)
@@ -367,16 +427,32 @@ void ModemRoutines::tell(const SubmitEvent& event)
         submitEvent(event);
 }
 
-SubmitResult ModemRoutines::submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed)
+// Every part of a message as a command and a body: text in the set in use (AT+CMGS="number").
+static QList<QByteArray> textCommands(const char* command, const QByteArray& to, qsizetype count)
+{
+    return QList<QByteArray>(count, QByteArray(command) + "=\"" + to + '"');
+}
+
+SubmitResult ModemRoutines::submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed,
+                                   int concatenationReference)
 {
     QString message = text;
     message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (pduMode)
+        return submitPdus(number, message, storeFirst, partsConfirmed, concatenationReference);
+    auto run = [&](const QByteArray& to, const QList<QByteArray>& bodies) {
+        const QList<QByteArray> commands = textCommands(storeFirst ? "AT+CMGW" : "AT+CMGS", to, bodies.size());
+        QList<Part> parts;
+        for (qsizetype i = 0; i < bodies.size(); ++i)
+            parts.append({commands[i], bodies[i]});
+        return storeFirst ? storeAndSendParts(parts, partsConfirmed) : sendPartsDirect(parts, partsConfirmed);
+    };
     if (sendsAsText(message)) {
         const QByteArray to = Charset::encode(number, charset).bytes;
         QList<QByteArray> bodies;
         for (const QString& part : SplitIntoParts(message))
             bodies << Charset::encode(part, charset, false).bytes;
-        return storeFirst ? storeAndSendParts(to, bodies, partsConfirmed) : sendPartsDirect(to, bodies, partsConfirmed);
+        return run(to, bodies);
     }
     // Any other character: the whole message goes as UCS2, this message only; the set and the text-mode
     // parameters the modem had are put back afterwards, so the next plain message goes as text again.
@@ -400,8 +476,7 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
         QList<QByteArray> bodies;
         for (const QString& part : Charset::split(message, Charset::Mode::Text, Charset::Encoding::Ucs2))
             bodies << Charset::encode(part, Charset::Set::Ucs2).bytes;
-        result =
-            storeFirst ? storeAndSendParts(to, bodies, partsConfirmed) : sendPartsDirect(to, bodies, partsConfirmed);
+        result = run(to, bodies);
     } else {
         result = refused;
     }
@@ -410,11 +485,31 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
     return result;
 }
 
-SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed)
+SubmitResult ModemRoutines::submitPdus(const QString& number, const QString& text, bool storeFirst, int partsConfirmed,
+                                       int concatenationReference)
+{
+    Pdu::SubmitOptions options;
+    options.statusReport = statusReports;
+    options.concatenationReference = concatenationReference & 0xFF;
+    const Pdu::EncodeResult encoded = Pdu::encodeSubmit(number, text, options);
+    if (!encoded.ok()) {
+        SubmitResult refused;
+        refused.response = QStringLiteral("ERROR: ") + encoded.error;
+        refused.reason = encoded.error;
+        return refused;
+    }
+    QList<Part> parts;
+    for (const Pdu::Encoded& e : encoded.parts)
+        parts.append(
+            {QByteArray(storeFirst ? "AT+CMGW=" : "AT+CMGS=") + QByteArray::number(e.tpduLength), e.hex.toLatin1()});
+    return storeFirst ? storeAndSendParts(parts, partsConfirmed) : sendPartsDirect(parts, partsConfirmed);
+}
+
+SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsConfirmed)
 {
     SubmitResult result;
-    for (qsizetype part = partsConfirmed; part < bodies.size(); ++part) {
-        const QByteArray& body = bodies.at(part);
+    for (qsizetype part = partsConfirmed; part < parts.size(); ++part) {
+        const QByteArray& body = parts.at(part).body;
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -422,7 +517,7 @@ SubmitResult ModemRoutines::sendPartsDirect(const QByteArray& to, const QList<QB
             result.reason = QStringLiteral("the modem is not connected");
             return result;
         }
-        const QByteArray header = "AT+CMGS=\"" + to + '"';
+        const QByteArray& header = parts.at(part).command;
         const AtResult prompt = ExecuteATCommand(header + CR, delay(20), QStringLiteral("> "), 10, {});
         logResponse(QString::fromLatin1(header), prompt);
         if (!prompt.prompt) {
@@ -465,13 +560,14 @@ QString ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partT
 {
     QString part = partText;
     part.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return writeToSim(Charset::encode(number, charset).bytes, Charset::encode(part, charset, false).bytes);
+    return writeToSim("AT+CMGW=\"" + Charset::encode(number, charset).bytes + '"',
+                      Charset::encode(part, charset, false).bytes);
 }
 
-QString ModemRoutines::writeToSim(const QByteArray& to, const QByteArray& body)
+QString ModemRoutines::writeToSim(const QByteArray& command, const QByteArray& body)
 {
     // The text is written once the modem asks for it: modems drop what comes before the prompt.
-    const QByteArray header = "AT+CMGW=\"" + to + '"' + CR;
+    const QByteArray header = command + CR;
     const AtResult prompt = ExecuteATCommand(header, delay(75), QStringLiteral("> "), 5,
                                              QStringLiteral("Error occured while executing this command: AT+CMGW"));
     if (!prompt.prompt) {
@@ -501,11 +597,11 @@ AtResult ModemRoutines::SendStoredSMS(int index)
     return r;
 }
 
-SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed)
+SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int partsConfirmed)
 {
     SubmitResult result;
-    for (qsizetype part = partsConfirmed; part < bodies.size(); ++part) {
-        const QByteArray& body = bodies.at(part);
+    for (qsizetype part = partsConfirmed; part < parts.size(); ++part) {
+        const QByteArray& body = parts.at(part).body;
         if (abort.load() || !comm.PortOpen()) {
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
@@ -513,7 +609,7 @@ SubmitResult ModemRoutines::storeAndSendParts(const QByteArray& to, const QList<
             result.reason = QStringLiteral("the modem is not connected");
             return result;
         }
-        const QString index = Trim(writeToSim(to, body));
+        const QString index = Trim(writeToSim(parts.at(part).command, body));
         if (index.isEmpty()) {
             result.response = QStringLiteral("ERROR");
             result.reason = QStringLiteral("the message could not be stored on the SIM card");

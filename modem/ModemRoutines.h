@@ -31,6 +31,8 @@ struct ConnectRequest {
     QString flowControl;
     QString characterSet;
     bool callerId = false;
+    bool pduMode = false;       // messages as PDUs (AT+CMGF=0) rather than text
+    bool statusReports = false; // PDU mode: sends ask for delivery reports
 };
 struct ConnectResult : LinkOutcome {
     MSComm::Error openError; // number 0 when the port opened
@@ -110,7 +112,8 @@ public:
     // ConfigureComPort and OpenComPort: no error when the port opened.
     MSComm::Error OpenComPort(int port, const QString& settings);
     // Initialises the modem; true when it is ready. A failure closes the port.
-    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId);
+    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
+                         bool pdu = false, bool reports = false);
     // Opens the port and initialises the modem.
     ConnectResult Connect(const ConnectRequest& request);
     void CloseComPort();
@@ -127,17 +130,21 @@ public:
     void DeleteSIMMessagesByStatus(const QString& status);
 
     // A message's parts after the first partsConfirmed (those went out before) are submitted; each step is
-    // told to submitEvent as it happens.
-    SubmitResult SendSMSDirect(const QString& number, const QString& text, int partsConfirmed = 0);
+    // told to submitEvent as it happens. In PDU mode the parts of a long message carry the reference given
+    // (the same for every attempt, so that the parts sent later join those sent before).
+    SubmitResult SendSMSDirect(const QString& number, const QString& text, int partsConfirmed = 0,
+                               int concatenationReference = 0);
     QString WriteSMSToSIM(const QString& number, const QString& part);
     AtResult SendStoredSMS(int index);
-    SubmitResult StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed = 0);
+    SubmitResult StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed = 0,
+                                 int concatenationReference = 0);
     std::function<void(const SubmitEvent&)> submitEvent;
 
     ProbeResult ProbeComPorts(int first, int last, const QString& settings);
 
     // Whether the last initialisation asked for caller identification.
     bool callerIdRequested() const { return callerId; }
+    bool inPduMode() const { return pduMode; }
 
     // Milliseconds of prescribed pacing so far (benchmarks subtract it).
     qint64 pacedMs() const { return channel.pacedMs + pausedMs; }
@@ -150,11 +157,21 @@ private:
     AtResult messageBody(const QByteArray& body, int pollDelayMs);
     QString decodeText(const QByteArray& bytes, int announcedLength) const;
     bool sendsAsText(const QString& text) const;
-    SubmitResult submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed);
-    SubmitResult sendPartsDirect(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed);
-    SubmitResult storeAndSendParts(const QByteArray& to, const QList<QByteArray>& bodies, int partsConfirmed);
+    SubmitResult submit(const QString& number, const QString& text, bool storeFirst, int partsConfirmed,
+                        int concatenationReference);
+    SubmitResult submitPdus(const QString& number, const QString& text, bool storeFirst, int partsConfirmed,
+                            int concatenationReference);
+    // Each part: the command that opens its entry (AT+CMGS="number" or AT+CMGS=length, or AT+CMGW...) and
+    // the body written after the prompt.
+    struct Part {
+        QByteArray command;
+        QByteArray body;
+    };
+    SubmitResult sendPartsDirect(const QList<Part>& parts, int partsConfirmed);
+    SubmitResult storeAndSendParts(const QList<Part>& parts, int partsConfirmed);
     void tell(const SubmitEvent& event);
-    QString writeToSim(const QByteArray& to, const QByteArray& body);
+    QString writeToSim(const QByteArray& command, const QByteArray& body);
+    void decodePduRecord(SIMMessage& m) const;
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();
     void hungUp();
@@ -167,5 +184,7 @@ private:
     Charset::Set charset = Charset::Set::Gsm; // the set in use (texts and numbers are written and read in it)
     QString charsetName = QStringLiteral("GSM");
     bool unicodeOffered = true; // the modem did not say it lacks UCS2
+    bool pduMode = false;
+    bool statusReports = false;
     qint64 pausedMs = 0;
 };

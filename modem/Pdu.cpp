@@ -788,7 +788,8 @@ QString statusText(int status)
 
 int relativeValidity(int minutes)
 {
-    const auto up = [](int value, int unit) { return (value + unit - 1) / unit; };
+    // In 64 bits: a period near the int limit must not overflow on its way to the longest the field holds.
+    const auto up = [](qint64 value, qint64 unit) { return int(std::min<qint64>((value + unit - 1) / unit, 255)); };
     if (minutes <= 12 * 60)
         return std::max(0, up(minutes, 5) - 1);
     if (minutes <= 24 * 60)

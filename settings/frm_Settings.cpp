@@ -7,6 +7,7 @@
 #include "modem/ComPorts.h"
 #include "settings/Preferences.h"
 #include "settings/frm_ChekModemProgress.h"
+#include "store/ActivityLog.h"
 #include "store/Database.h"
 #include "store/SettingsRows.h"
 
@@ -113,6 +114,9 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     cmb_CharSet =
         dropDownList(Frame1, "cmb_CharSet",
                      {QStringLiteral("ANSI"), QStringLiteral("ASCII"), QStringLiteral("GSM"), QStringLiteral("CDMA")});
+    cmbMessageFormat = dropDownList(Frame1, "cmbMessageFormat", {QStringLiteral("Text"), QStringLiteral("PDU")});
+    cmbMessageFormat->setToolTip(QStringLiteral("PDU: long messages arrive joined, and delivery reports can be "
+                                                "asked for. Text: as every modem understands it."));
     chkEnbCallID = new QCheckBox(QStringLiteral("Do you want to enable caller Id ?"), Frame1);
     chkEnbCallID->setObjectName(QStringLiteral("chkEnbCallID"));
     cmbDelay = dropDownList(Frame1, "cmbDelay");
@@ -143,6 +147,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     addRow(QStringLiteral("Stop Bit"), Combo_stopBit);
     addRow(QStringLiteral("Flow Control"), Cmb_FlowControl);
     addRow(QStringLiteral("Character Set"), cmb_CharSet);
+    addRow(QStringLiteral("Message format"), cmbMessageFormat);
     modemGrid->addWidget(chkEnbCallID, row++, 0, 1, 3);
     addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay,
            label(Frame1, QStringLiteral("(1=Faster Modem, 7=Slower Modem )")));
@@ -167,6 +172,9 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     OptDirctDelevary->setObjectName(QStringLiteral("OptDirctDelevary"));
     OptStoreOnSIM = new QRadioButton(QStringLiteral("Store on SIM and deliver"), Frame2);
     OptStoreOnSIM->setObjectName(QStringLiteral("OptStoreOnSIM"));
+    chkDeliveryReports = new QCheckBox(
+        QStringLiteral("Ask for delivery reports (PDU message format; the network may charge for them)"), Frame2);
+    chkDeliveryReports->setObjectName(QStringLiteral("chkDeliveryReports"));
     chkNotifications =
         new QCheckBox(QStringLiteral("Show a notification for each new message and missed call"), Frame2);
     chkNotifications->setObjectName(QStringLiteral("chkNotifications"));
@@ -189,9 +197,10 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     timerGrid->addWidget(label(Frame2, QStringLiteral("Select SMS Delivery Method :")), 4, 0, 1, 4);
     timerGrid->addWidget(OptDirctDelevary, 5, 0, 1, 4);
     timerGrid->addWidget(OptStoreOnSIM, 6, 0, 1, 4);
-    timerGrid->addWidget(chkNotifications, 7, 0, 1, 4);
+    timerGrid->addWidget(chkDeliveryReports, 7, 0, 1, 4);
+    timerGrid->addWidget(chkNotifications, 8, 0, 1, 4);
     timerGrid->setColumnStretch(3, 1);
-    timerGrid->setRowStretch(8, 1);
+    timerGrid->setRowStretch(9, 1);
 
     cmdSave1 = new QPushButton(QStringLiteral("&Save"), this);
     cmdSave1->setObjectName(QStringLiteral("cmdSave1"));
@@ -307,6 +316,7 @@ void frm_Settings::loadModemTab()
     if (!charSet.isEmpty())
         selectText(cmb_CharSet, charSet);
     chkEnbCallID->setChecked(callerId);
+    selectText(cmbMessageFormat, ReadMessageFormat(engine.db));
 }
 
 void frm_Settings::loadTimerTab()
@@ -326,6 +336,7 @@ void frm_Settings::loadTimerTab()
         OptDirctDelevary->setChecked(true);
     else if (mode == StoreAndDeliver)
         OptStoreOnSIM->setChecked(true);
+    chkDeliveryReports->setChecked(ReadDeliveryReports(engine.db));
 }
 
 void frm_Settings::loadNotifications()
@@ -547,12 +558,17 @@ void frm_Settings::cmdSave1_Click()
 
     Database& db = engine.db;
     double previousDelay = 0;
+    QString previousFormat;
+    bool previousReports = false;
     try {
         db.beginTransaction();
         try {
             if (const auto old = ReadModemSetting(db))
                 previousDelay = NumericValue(Trim(text(old->ModemDelayFactor)));
+            previousFormat = ReadMessageFormat(db);
+            previousReports = ReadDeliveryReports(db);
             WriteModemSetting(db, modem);
+            WriteMessageFormat(db, cmbMessageFormat->currentText());
 
             TimerSettingRow row;
             row.EnableReceiveTimer = timers.enableReceive;
@@ -565,6 +581,7 @@ void frm_Settings::cmdSave1_Click()
                 row.SMSDelevaryMode = old->SMSDelevaryMode;
             }
             WriteTimerSetting(db, row);
+            WriteDeliveryReports(db, chkDeliveryReports->isChecked());
             db.commit();
         } catch (const DbError&) {
             db.rollback();
@@ -577,6 +594,7 @@ void frm_Settings::cmdSave1_Click()
     }
     const double chosenDelay = NumericValue(delay);
     state.ModemDelayFactor = chosenDelay;
+    state.PduMessages = cmbMessageFormat->currentText() == QLatin1String("PDU");
     SetNotificationsEnabled(state, chkNotifications->isChecked());
 
     const bool delayChanged = chosenDelay != previousDelay;
@@ -592,4 +610,11 @@ void frm_Settings::cmdSave1_Click()
     }
     state.selectPortFromList = false;
     state.dialogs->message(QStringLiteral("Settings Saved Successfully!!!"));
+    // The message format and the reports are set up when the modem is initialised: a reconnect applies them.
+    if ((previousFormat != cmbMessageFormat->currentText() || previousReports != chkDeliveryReports->isChecked()) &&
+        state.IsConnected) {
+        engine.log.WriteActivityLog(QStringLiteral("The message format has changed: reconnecting to the modem."));
+        engine.Disconnect();
+        engine.Connect();
+    }
 }

@@ -75,6 +75,8 @@ private:
     QComboBox* Cmb_FlowControl;
     QComboBox* cmb_CharSet;
     QCheckBox* chkEnbCallID;
+    QComboBox* cmbMessageFormat;
+    QCheckBox* chkDeliveryReports;
     QComboBox* cmbDelay;
     QPushButton* cmdChkModem;
     QLabel* lblAlertMsg;

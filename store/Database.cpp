@@ -101,6 +101,10 @@ const AddedColumn AddedColumns[] = {
     // An Inbox row whose SIM copy has not yet been deleted keeps the copy's index, so that a copy left by a
     // stopped program is deleted at the next reception instead of being imported twice.
     {"Message_InBox", "SimIndex", "INTEGER"},
+    {"Message_OutBox", "PartsDelivered", "INTEGER NOT NULL DEFAULT 0"},
+    // A part of a long message keeps its SIM index until the copy is deleted, and the Inbox row it became.
+    {"Message_Parts", "SimIndex", "INTEGER"},
+    {"Message_Parts", "InBox_Id", "INTEGER"},
     {"ModemSetting", "MessageFormat", "TEXT"},
     {"Timer_setting", "DeliveryReports", "INTEGER NOT NULL DEFAULT 0"},
 };

@@ -42,6 +42,32 @@ std::optional<ModemSettingRow> ReadModemSetting(Database& db)
                            q.value(5), q.value(6), q.value(7), q.value(8)};
 }
 
+QString ReadMessageFormat(Database& db)
+{
+    const QVariant v = db.scalar(QStringLiteral("SELECT MessageFormat FROM ModemSetting ORDER BY rowid LIMIT 1"));
+    return Trim(text(v)).compare(QLatin1String("PDU"), Qt::CaseInsensitive) == 0 ? QStringLiteral("PDU")
+                                                                                 : QStringLiteral("Text");
+}
+
+void WriteMessageFormat(Database& db, const QString& format)
+{
+    db.execute(QStringLiteral("UPDATE ModemSetting SET MessageFormat = ?") +
+                   FirstRow.arg(QStringLiteral("ModemSetting")),
+               {format});
+}
+
+bool ReadDeliveryReports(Database& db)
+{
+    return IsTrue(db.scalar(QStringLiteral("SELECT DeliveryReports FROM Timer_setting ORDER BY rowid LIMIT 1")));
+}
+
+void WriteDeliveryReports(Database& db, bool on)
+{
+    db.execute(QStringLiteral("UPDATE Timer_setting SET DeliveryReports = ?") +
+                   FirstRow.arg(QStringLiteral("Timer_setting")),
+               {on ? 1 : 0});
+}
+
 std::optional<TimerSettingRow> ReadTimerSetting(Database& db)
 {
     Query q(db,
@@ -113,6 +139,7 @@ void WriteAutoReply(Database& db, const AutoReplyRow& r)
 void LoadRunningSettings(AppState& state, Database& db, ActivityLog& log)
 {
     state.ModemDelayFactor = 1.0;
+    state.PduMessages = ReadMessageFormat(db) == QLatin1String("PDU");
     if (auto modem = ReadModemSetting(db)) {
         const QString f = Trim(text(modem->ModemDelayFactor));
         if (!f.isEmpty() && IsNumeric(f))

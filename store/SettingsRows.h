@@ -24,6 +24,13 @@ struct AutoReplyRow {
     QVariant Message, IsActive;
 };
 
+// How messages go to and come from the modem: "PDU" or "Text" (the default, also for an unset value).
+QString ReadMessageFormat(Database& db);
+void WriteMessageFormat(Database& db, const QString& format);
+// Whether sends in PDU mode ask for delivery reports (off unless set).
+bool ReadDeliveryReports(Database& db);
+void WriteDeliveryReports(Database& db, bool on);
+
 // The first row, or nothing when the table is empty. Throw DbError.
 std::optional<ModemSettingRow> ReadModemSetting(Database& db);
 std::optional<TimerSettingRow> ReadTimerSetting(Database& db);

@@ -49,7 +49,7 @@ void StoreTest::freshDatabaseHasEveryTableAndTheDefaultRows()
     QCOMPARE(columns(rig.db, QStringLiteral("Message_OutBox")),
              (QStringList{"Outbox_Id", "RecepId", "RecipientMobileNo", "Message", "OutBoxDateTime", "DeliveryStatus",
                           "DeliveryDatetime", "Attempts", "LastAttempt", "NextAttempt", "LastError", "SimIndex",
-                          "PartsSent", "PartReferences", "ReportStatus", "ReportedAt"}));
+                          "PartsSent", "PartReferences", "ReportStatus", "ReportedAt", "PartsDelivered"}));
     QCOMPARE(columns(rig.db, QStringLiteral("MissedCallStatistics")),
              (QStringList{"id", "callerNumber", "callDateTime", "IsMissCall"}));
     QCOMPARE(columns(rig.db, QStringLiteral("ModemSetting")),

@@ -1,6 +1,7 @@
 #include "tools/ModemSimulator.h"
 
 #include "common/Charset.h"
+#include "modem/Pdu.h"
 
 #include <QDir>
 #include <QFile>
@@ -357,7 +358,18 @@ void ModemSimulator::handleCommand(const QByteArray& line)
     } else if (upper.startsWith(QLatin1String("AT+CSMP="))) {
         csmp = arg("AT+CSMP=").remove(QLatin1Char(' '));
         answer(Ok);
-    } else if (upper.startsWith(QLatin1String("AT+CMGF"))) {
+    } else if (upper == QLatin1String("AT+CMGF?")) {
+        answer(QByteArray("\r\n+CMGF: ") + (pdu ? "0" : "1") + CrLf + Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CMGF="))) {
+        const QString mode = arg("AT+CMGF=").trimmed();
+        if (mode == QLatin1String("0") || mode == QLatin1String("1")) {
+            pdu = mode == QLatin1String("0");
+            answer(Ok);
+        } else {
+            answer(Error);
+        }
+    } else if (upper.startsWith(QLatin1String("AT+CNMI="))) {
+        reportRouting = arg("AT+CNMI=").section(QLatin1Char(','), 3, 3).trimmed().toInt();
         answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+CSDH="))) {
         if (!csdhSupported) {
@@ -395,7 +407,7 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         const int n = status.toInt(&numeric);
         if (numeric && n >= 0 && n < ByNumber.size())
             status = ByNumber.at(n);
-        answer(listing(status.toUpper()));
+        answer(pdu ? pduListing(status.toUpper()) : listing(status.toUpper()));
     } else if (upper.startsWith(QLatin1String("AT+CMGD="))) {
         const int index = arg("AT+CMGD=").section(QLatin1Char(','), 0, 0).trimmed().toInt();
         sim.erase(index);
@@ -405,6 +417,11 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         --promptsWithheld;
         if (withheldPromptOk)
             answer(Ok);
+    } else if (pdu && (upper.startsWith(QLatin1String("AT+CMGS=")) || upper.startsWith(QLatin1String("AT+CMGW=")))) {
+        bodyFor = upper.startsWith(QLatin1String("AT+CMGS=")) ? BodyFor::Cmgs : BodyFor::Cmgw;
+        bodyLength = command.mid(8).section(QLatin1Char(','), 0, 0).trimmed().toInt();
+        body.clear();
+        answer("\r\n> ");
     } else if (upper.startsWith(QLatin1String("AT+CMGS="))) {
         bodyFor = BodyFor::Cmgs;
         bodyNumber = fromCharset(unquoted(arg("AT+CMGS=")).toLatin1(), false);
@@ -420,8 +437,10 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         auto it = sim.find(index);
         if (it == sim.end())
             answer("\r\n+CMS ERROR: 321\r\n");
+        else if (!it->second.pdu.isEmpty())
+            submit(true, index, fromSubmitPdu(it->second.pdu, -1).value_or(Submission{}));
         else
-            submit(true, index, it->second.number, it->second.text, it->second.unicode);
+            submit(true, index, {it->second.number, it->second.text, it->second.unicode});
     } else {
         answer(Error);
     }
@@ -429,25 +448,92 @@ void ModemSimulator::handleCommand(const QByteArray& line)
 
 void ModemSimulator::finishBody()
 {
+    const BodyFor kind = bodyFor;
+    bodyFor = BodyFor::None;
+    if (pdu) {
+        // The program's hex, read as the network would; a PDU that does not match its length is refused.
+        const auto message = fromSubmitPdu(QString::fromLatin1(body), bodyLength);
+        const QString hex = QString::fromLatin1(body);
+        body.clear();
+        if (!message) {
+            answer("\r\n+CMS ERROR: 304\r\n");
+        } else if (kind == BodyFor::Cmgs) {
+            submit(false, 0, *message);
+        } else if (int(sim.size()) >= capacity) {
+            answer("\r\n+CMS ERROR: 322\r\n");
+        } else {
+            const int index = freeIndex();
+            sim[index] = {index,
+                          QStringLiteral("STO UNSENT"),
+                          message->number,
+                          message->text,
+                          QDateTime::currentDateTime(),
+                          message->unicode,
+                          hex};
+            answer("\r\n+CMGW: " + QByteArray::number(index) + CrLf + Ok);
+        }
+        return;
+    }
     const bool unicode = unicodeCoding();
     const QString text = fromCharset(body, unicode);
     body.clear();
-    const BodyFor kind = bodyFor;
-    bodyFor = BodyFor::None;
     if (kind == BodyFor::Cmgs) {
-        submit(false, 0, bodyNumber, text, unicode);
+        submit(false, 0, {bodyNumber, text, unicode});
     } else if (int(sim.size()) >= capacity) {
         answer("\r\n+CMS ERROR: 322\r\n");
     } else {
         const int index = freeIndex();
-        sim[index] = {index, QStringLiteral("STO UNSENT"), bodyNumber, text, QDateTime::currentDateTime(), unicode};
+        sim[index] = {index, QStringLiteral("STO UNSENT"), bodyNumber, text, QDateTime::currentDateTime(), unicode, {}};
         note(QStringLiteral("stored %1 for %2").arg(index).arg(bodyNumber));
         answer("\r\n+CMGW: " + QByteArray::number(index) + CrLf + Ok);
     }
 }
 
-void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& number, const QString& text, bool unicode)
+std::optional<ModemSimulator::Submission> ModemSimulator::fromSubmitPdu(const QString& hex, int announcedLength) const
 {
+    if (Pdu::typeOf(hex) != Pdu::Type::Submit)
+        return std::nullopt;
+    const Pdu::Submit d = Pdu::decodeSubmit(hex);
+    if (!d.ok() || (announcedLength >= 0 && d.tpduLength != announcedLength))
+        return std::nullopt;
+    Submission m;
+    m.number = d.destination;
+    m.text = d.text;
+    m.unicode = d.coding.alphabet == Pdu::Alphabet::Ucs2;
+    m.partReference = d.concatenation.reference;
+    m.partNumber = d.concatenation.sequence;
+    m.partCount = d.concatenation.total;
+    m.report = d.statusReport;
+    return m;
+}
+
+void ModemSimulator::sendReport(const QString& number, int reference)
+{
+    Pdu::StatusReportFields f;
+    f.reference = reference;
+    f.recipient = number;
+    f.serviceCentreTime = QDateTime::currentDateTime();
+    f.dischargeTime = f.serviceCentreTime.addSecs(2);
+    f.status = reportStatus;
+    const Pdu::EncodedReport report = Pdu::encodeStatusReport(f);
+    if (!report.ok())
+        return;
+    if (reportRouting == 1) {
+        answer("\r\n+CDS: " + QByteArray::number(report.pdu.tpduLength) + CrLf + report.pdu.hex.toLatin1() + CrLf,
+               networkDelayMs + 100);
+        return;
+    }
+    const int index = freeIndex();
+    sim[index] = {index,         QStringLiteral("REC UNREAD"), number, QString(), QDateTime::currentDateTime(), false,
+                  report.pdu.hex};
+    if (reportRouting == 2)
+        answer("\r\n+CDSI: \"SM\"," + QByteArray::number(index) + CrLf, networkDelayMs + 100);
+}
+
+void ModemSimulator::submit(bool fromStore, int storeIndex, const Submission& message)
+{
+    const QString& number = message.number;
+    const QString& text = message.text;
     SendFailure how = SendFailure::None;
     int cmsError = 500;
     if (!failures.empty()) {
@@ -457,12 +543,16 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const QString& numbe
     }
     switch (how) {
     case SendFailure::None: {
-        const int reference = nextReference++;
-        network.append({number, text, reference, unicode});
+        const int reference = nextReference;
+        nextReference = (nextReference + 1) % 256; // TP-MR is one octet
+        network.append({number, text, reference, message.unicode, message.partReference, message.partNumber,
+                        message.partCount, message.report});
         if (fromStore)
             sim[storeIndex].status = QStringLiteral("STO SENT");
         note(QStringLiteral("sent to %1: %2").arg(number, text));
         answer(CrLf + (fromStore ? "+CMSS: " : "+CMGS: ") + QByteArray::number(reference) + CrLf + Ok, networkDelayMs);
+        if (pdu && message.report)
+            sendReport(number, reference);
         break;
     }
     case SendFailure::CmsError:
@@ -514,6 +604,39 @@ QByteArray ModemSimulator::listing(const QString& status)
         out += header(index, m) + CrLf + text + CrLf;
         if (m.status == QLatin1String("REC UNREAD"))
             m.status = QStringLiteral("REC READ"); // listing marks received messages read, as on a real SIM
+    }
+    return out.isEmpty() ? Ok : CrLf + out + Ok;
+}
+
+QByteArray ModemSimulator::pduListing(const QString& status)
+{
+    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT")};
+    QByteArray out;
+    for (auto& [index, m] : sim) {
+        if (status != QLatin1String("ALL") && m.status != status)
+            continue;
+        QString hex = m.pdu;
+        if (hex.isEmpty()) {
+            // A message stored as text: written as the PDU it would have been (its first part).
+            const std::optional<Pdu::Alphabet> alphabet =
+                m.unicode ? std::optional(Pdu::Alphabet::Ucs2) : std::optional<Pdu::Alphabet>();
+            if (m.status.startsWith(QLatin1String("REC"))) {
+                Pdu::DeliverOptions o;
+                o.serviceCentreTime = m.received;
+                o.alphabet = alphabet;
+                hex = Pdu::encodeDeliver(m.number, m.text, o).parts.value(0).hex;
+            } else {
+                Pdu::SubmitOptions o;
+                o.alphabet = alphabet;
+                hex = Pdu::encodeSubmit(m.number, m.text, o).parts.value(0).hex;
+            }
+        }
+        const int smscOctets = hex.left(2).toInt(nullptr, 16);
+        out += "+CMGL: " + QByteArray::number(index) + ',' + QByteArray::number(Statuses.indexOf(m.status)) + ",," +
+               QByteArray::number(hex.size() / 2 - 1 - smscOctets) + CrLf + hex.toLatin1() + CrLf;
+        if (m.status == QLatin1String("REC UNREAD"))
+            m.status = QStringLiteral("REC READ");
     }
     return out.isEmpty() ? Ok : CrLf + out + Ok;
 }
@@ -727,8 +850,41 @@ int ModemSimulator::storeMessage(const QString& status, const QString& number, c
 {
     std::lock_guard lock(mutex);
     const int index = freeIndex();
-    sim[index] = {index, status, number, text, sentOn.isValid() ? sentOn : QDateTime::currentDateTime(), unicode};
+    sim[index] = {index, status, number, text, sentOn.isValid() ? sentOn : QDateTime::currentDateTime(), unicode, {}};
     return index;
+}
+
+QStringList ModemSimulator::deliverPdus(const QString& number, const QString& text, int reference,
+                                        const QDateTime& sentOn)
+{
+    Pdu::DeliverOptions o;
+    o.serviceCentreTime = sentOn.isValid() ? sentOn : QDateTime::currentDateTime();
+    o.concatenationReference = reference;
+    QStringList out;
+    for (const Pdu::Encoded& e : Pdu::encodeDeliver(number, text, o).parts)
+        out << e.hex;
+    return out;
+}
+
+int ModemSimulator::storePdu(const QString& status, const QString& hex)
+{
+    std::lock_guard lock(mutex);
+    const int index = freeIndex();
+    const Pdu::Deliver d = Pdu::decodeDeliver(hex);
+    sim[index] = {index, status, d.sender, d.text, d.serviceCentreTime, d.coding.alphabet == Pdu::Alphabet::Ucs2, hex};
+    return index;
+}
+
+void ModemSimulator::setReportStatus(int status)
+{
+    std::lock_guard lock(mutex);
+    reportStatus = status;
+}
+
+bool ModemSimulator::pduMode() const
+{
+    std::lock_guard lock(mutex);
+    return pdu;
 }
 
 void ModemSimulator::receiveSms(const QString& number, const QString& text, bool unicode)
@@ -737,7 +893,7 @@ void ModemSimulator::receiveSms(const QString& number, const QString& text, bool
     {
         std::lock_guard lock(mutex);
         index = freeIndex();
-        sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, QDateTime::currentDateTime(), unicode};
+        sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, QDateTime::currentDateTime(), unicode, {}};
         if (!silent)
             writeNow("\r\n+CMTI: \"SM\"," + QByteArray::number(index) + CrLf);
         note(QStringLiteral("SMS from %1 stored at %2").arg(number).arg(index));

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class ModemSimulator {
@@ -36,12 +37,17 @@ public:
         QString text;
         QDateTime received;
         bool unicode = false; // the sender wrote it in UCS2 (data coding 8)
+        QString pdu;          // as stored in PDU mode (a part of a long message, a delivery report)
     };
     struct SentMessage {
         QString number;
         QString text;
         int reference = 0;
         bool unicode = false; // it went to the network as UCS2
+        // Sent as a PDU: its place in a long message (count 0: it stands alone), and whether it asked for
+        // a delivery report.
+        int partReference = 0, partNumber = 0, partCount = 0;
+        bool reportRequested = false;
     };
 
     ModemSimulator();
@@ -90,6 +96,16 @@ public:
     // sentOn: the service centre's time stamp the listing shows (now when not given).
     int storeMessage(const QString& status, const QString& number, const QString& text, bool unicode = false,
                      const QDateTime& sentOn = {});
+    // The SMS-DELIVER PDUs a message from number comes in (parts of a long one joined by reference), to
+    // be stored in any order with storePdu.
+    static QStringList deliverPdus(const QString& number, const QString& text, int reference,
+                                   const QDateTime& sentOn = {});
+    int storePdu(const QString& status, const QString& hex);
+    // In PDU mode, with reports asked for: the status each report gives (TP-ST, 0 = delivered), and how
+    // the modem passes reports on, as the 4th value of AT+CNMI says (1: +CDS lines, else stored on the SIM,
+    // announced by +CDSI when 2).
+    void setReportStatus(int status);
+    bool pduMode() const;
     // Stores REC UNREAD and announces +CMTI.
     void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
@@ -114,7 +130,16 @@ private:
     void handleByte(char c);
     void handleCommand(const QByteArray& line);
     void finishBody();
-    void submit(bool fromStore, int storeIndex, const QString& number, const QString& text, bool unicode);
+    struct Submission {
+        QString number, text;
+        bool unicode = false;
+        int partReference = 0, partNumber = 0, partCount = 0;
+        bool report = false;
+    };
+    void submit(bool fromStore, int storeIndex, const Submission& message);
+    std::optional<Submission> fromSubmitPdu(const QString& hex, int announcedLength) const;
+    void sendReport(const QString& number, int reference);
+    QByteArray pduListing(const QString& status);
     void answer(const QByteArray& bytes, int delayMs = 0);
     void writeNow(const QByteArray& bytes);
     QByteArray header(int index, const SimEntry& m) const;
@@ -171,6 +196,10 @@ private:
     QStringList sets = {QStringLiteral("GSM"), QStringLiteral("IRA"), QStringLiteral("8859-1"), QStringLiteral("UCS2")};
     QString charset = QStringLiteral("IRA");
     QString csmp = QStringLiteral("17,167,0,0");
+    bool pdu = false;
+    int reportRouting = 0; // AT+CNMI's <ds>
+    int reportStatus = 0;
+    int bodyLength = 0; // PDU mode: the TPDU length AT+CMGS / AT+CMGW announced
     QByteArray raw;
     std::atomic<qint64> written{0};
     enum class BodyFor { None, Cmgs, Cmgw } bodyFor = BodyFor::None;

@@ -335,9 +335,13 @@ void Frm_MessageBox::setColumnWidths()
 {
     const int width = ListMessage->viewport()->width();
     if (ListMessage->columnCount() < OutboxColumns) {
-        const int third = width / 3;
+        // Sent Items add the delivery report after the hidden id: it takes a quarter beside the three.
+        const bool report = ListMessage->columnCount() > StatusColumn;
+        const int share = report ? width / 4 : width / 3;
         for (int c = 0; c < IdColumn && c < ListMessage->columnCount(); ++c)
-            ListMessage->setColumnWidth(c, third);
+            ListMessage->setColumnWidth(c, share);
+        if (report)
+            ListMessage->setColumnWidth(StatusColumn, width - 3 * share);
         return;
     }
     // The Outbox has more to show in the same width: number, date, status and attempts get what their texts
@@ -389,10 +393,13 @@ void Frm_MessageBox::fillList(MessageFolder folder)
             break;
         case MessageFolder::SentItems:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
-                                          QStringLiteral("Delivered On"), QStringLiteral("Id")});
+                                          QStringLiteral("Delivered On"), QStringLiteral("Id"),
+                                          QStringLiteral("Delivery Report")});
             break;
         }
-        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? OutboxColumns : 4);
+        ListMessage->setColumnCount(folder == MessageFolder::Outbox      ? OutboxColumns
+                                    : folder == MessageFolder::SentItems ? StatusColumn + 1
+                                                                         : 4);
         ListMessage->setColumnHidden(IdColumn, true);
         setColumnWidths();
         ListMessage->viewport()->update();
@@ -418,6 +425,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
                 QStringList texts{r.number, r.message, r.date, QString::number(r.id)};
                 if (folder == MessageFolder::Outbox)
                     texts << r.status << r.attempts << r.reason;
+                else if (folder == MessageFolder::SentItems)
+                    texts << r.status;
                 auto* row = new QTreeWidgetItem(texts);
                 if (!r.reason.isEmpty()) // a reason seldom fits its column and is shown nowhere else
                     row->setToolTip(ReasonColumn, r.reason);

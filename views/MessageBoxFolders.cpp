@@ -211,6 +211,8 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
         sql += QStringLiteral(", ") + QString::fromLatin1(t.extra);
     if (folder == MessageFolder::Outbox)
         sql += QStringLiteral(", Attempts, LastError");
+    else if (folder == MessageFolder::SentItems)
+        sql += QStringLiteral(", ReportStatus, ReportedAt");
     QVariantList values;
     Plan plan = Plan::Lookup;
     if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message) {
@@ -240,6 +242,11 @@ std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, Folder
             r.status = FolderCellText(q.value(4).toString());
             r.attempts = FolderCellText(q.value(5).toString());
             r.reason = FolderMessageText(q.value(6).toString());
+        } else if (!q.value(4).isNull()) {
+            // What the delivery report said, with when the message reached the phone.
+            r.status = FolderCellText(q.value(4).toString());
+            if (r.status == QLatin1String("Delivered") && !q.value(5).isNull())
+                r.status += QLatin1Char(' ') + dateText(q.value(5));
         }
         out.push_back(std::move(r));
     }

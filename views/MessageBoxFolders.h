@@ -27,7 +27,7 @@ struct FolderRow {
     QString number;
     QString message;
     QString date;
-    QString status;   // Outbox only: the delivery status when there is one
+    QString status;   // Outbox: the delivery status when there is one; Sent Items: the delivery report
     QString attempts; // Outbox only: sending attempts so far, once the table records them
     QString reason;   // Outbox only: why the last attempt failed, once the table records it
     qint64 id = 0;

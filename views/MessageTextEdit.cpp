@@ -33,9 +33,9 @@ void MessageTextEdit::enforce()
 {
     if (cutting)
         return;
-    const auto fits = [](QString plain) {
+    const auto fits = [this](QString plain) {
         plain.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-        return FitsMessageField(plain);
+        return FitsMessageField(plain, pduMode ? Charset::Mode::Pdu : Charset::Mode::Text);
     };
     const QString plain = toPlainText();
     if (!fits(plain)) {

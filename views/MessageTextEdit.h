@@ -13,6 +13,8 @@ public:
     // The text with CR LF line breaks, as it is stored and counted.
     QString text() const;
     void setText(const QString& text);
+    // How the message will travel: it sets what fits.
+    void setPduMode(bool pdu) { pduMode = pdu; }
 
 Q_SIGNALS:
     // The text changed (after any cut to the limit).
@@ -21,6 +23,7 @@ Q_SIGNALS:
 private:
     void enforce();
     bool cutting = false;
+    bool pduMode = false;
     int lastPosition = 0; // where the last change happened, and how much it added
     int lastAdded = 0;
 };

@@ -1,0 +1,157 @@
+// The PDU message format end to end, through the serial code and the simulated modem: long messages go as
+// joined parts and a retry sends only the parts not confirmed; parts received in any order, across
+// listings, become one Inbox message, and a part that never comes leaves a marked message after a day;
+// delivery reports, as +CDS lines or kept on the SIM, mark the Sent Items row.
+#include "EngineRig.h"
+#include "modem/Pdu.h"
+
+namespace {
+
+struct PduRig : EngineRig {
+    bool connectPdu(bool reports = false)
+    {
+        saveModemSetting();
+        WriteMessageFormat(db, QStringLiteral("PDU"));
+        WriteDeliveryReports(db, reports);
+        return connectAndWait() && sim.pduMode();
+    }
+    QString inbox() const
+    {
+        return const_cast<Database&>(db)
+            .scalar(QStringLiteral("SELECT group_concat(Message, '|') FROM Message_InBox"))
+            .toString();
+    }
+    QVariant outbox(const char* column)
+    {
+        return db.scalar(QStringLiteral("SELECT %1 FROM Message_OutBox ORDER BY Outbox_Id DESC LIMIT 1")
+                             .arg(QLatin1String(column)));
+    }
+};
+
+// A text of n characters with words, as people write long messages.
+QString longText(int n)
+{
+    QString s;
+    while (s.size() < n)
+        s += QStringLiteral("Meeting moved to Friday at 10, bring the signed forms {and} the receipts. ");
+    return s.left(n);
+}
+
+} // namespace
+
+class PduModeTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed();
+    void partsComeTogetherInAnyOrderAndAMissingPartIsMarked();
+    void deliveryReportsMarkTheSentRow();
+};
+
+void PduModeTest::aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed()
+{
+    PduRig rig;
+    QVERIFY(rig.connectPdu());
+    QVERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGF=0")));
+    const QString text = longText(400) + QStringLiteral(" €");
+    rig.queue(QStringLiteral("+919888812121"), text);
+    rig.sim.failSends(ModemSimulator::SendFailure::None, 1);
+    rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 1, 38);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 1);
+    QCOMPARE(rig.outbox("PartsSent").toInt(), 1);
+    QVERIFY(rig.outbox("DeliveryDatetime").isNull());
+
+    rig.clock.advance(61 * 1000);
+    rig.deliver();
+    const auto sent = rig.sim.sent();
+    QCOMPARE(sent.size(), 3);
+    QString joined;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(sent[i].partNumber, i + 1);
+        QCOMPARE(sent[i].partCount, 3);
+        QCOMPARE(sent[i].partReference, sent[0].partReference);
+        QCOMPARE(sent[i].number, QStringLiteral("+919888812121"));
+        joined += sent[i].text;
+    }
+    QCOMPARE(joined, text);
+    QCOMPARE(rig.outbox("DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QCOMPARE(rig.outbox("PartReferences").toString().split(',').size(), 3);
+
+    // Store and deliver: each part written as a PDU, sent from the SIM, and removed.
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
+    rig.sim.clearRecords();
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("Grüße ✓ 😀"));
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 1);
+    QCOMPARE(rig.sim.sent()[0].text, QStringLiteral("Grüße ✓ 😀"));
+    QVERIFY(rig.sim.sent()[0].unicode);
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+void PduModeTest::partsComeTogetherInAnyOrderAndAMissingPartIsMarked()
+{
+    PduRig rig;
+    QVERIFY(rig.connectPdu());
+    const QString text = longText(420);
+    const QDateTime sentOn(QDate(2026, 12, 5), QTime(18, 30), Qt::OffsetFromUTC, 3600);
+    const QStringList parts = ModemSimulator::deliverPdus(QStringLiteral("+447700900123"), text, 77, sentOn);
+    QCOMPARE(parts.size(), 3);
+
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), parts[2]);
+    rig.receive();
+    QCOMPARE(rig.inbox(), QString());
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty()); // kept in the database, so deleted from the SIM
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), parts[0]);
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), parts[1]);
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), parts[1]); // the network repeated a part
+    rig.receive();
+    QCOMPARE(rig.inbox(), text);
+    QCOMPARE(Database::FromDbTime(rig.db.scalar(QStringLiteral("SELECT InboxDateTime FROM Message_InBox"))), sentOn);
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+
+    // Two parts of another message; the first never comes. After a day the second is stored, marked.
+    const QStringList other = ModemSimulator::deliverPdus(QStringLiteral("+447700900123"), longText(200), 78);
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), other[1]);
+    rig.receive();
+    rig.clock.advance(23 * 3600 * 1000);
+    rig.receive();
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 1);
+    rig.clock.advance(2 * 3600 * 1000);
+    rig.receive();
+    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 2);
+    QVERIFY(rig.inbox().endsWith(QStringLiteral("[part 1 of 2 did not arrive]") + Pdu::decodeDeliver(other[1]).text));
+    QVERIFY(rig.log.text().contains(QStringLiteral("is stored with 1 of them")));
+}
+
+void PduModeTest::deliveryReportsMarkTheSentRow()
+{
+    PduRig rig;
+    QVERIFY(rig.connectPdu(true));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("Your parcel is ready"));
+    rig.deliver();
+    QVERIFY(rig.sim.sent()[0].reportRequested);
+    rig.engine.timerRefreshHomePage.setEnabled(true); // its call watch reads what the modem says unasked
+    QTRY_COMPARE(rig.outbox("ReportStatus").toString(), QStringLiteral("Delivered"));
+    QVERIFY(!rig.outbox("ReportedAt").isNull());
+
+    // Reports for the two parts of a long message: the service centre gave up; then one kept on the SIM
+    // says the number is not in service.
+    rig.queue(QStringLiteral("+919888812121"), longText(200));
+    rig.sim.setReportStatus(0x62); // temporary error, the service centre has given up
+    rig.deliver();
+    QTRY_COMPARE(rig.outbox("ReportStatus").toString(), Pdu::statusText(0x62));
+    const QString references = rig.outbox("PartReferences").toString();
+    Pdu::StatusReportFields report;
+    report.reference = references.section(',', 1, 1).toInt();
+    report.recipient = QStringLiteral("+919888812121");
+    report.serviceCentreTime = rig.clock.now();
+    report.dischargeTime = rig.clock.now();
+    report.status = 0x46; // permanent: the number is not in service
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), Pdu::encodeStatusReport(report).pdu.hex);
+    rig.receive();
+    QCOMPARE(rig.outbox("ReportStatus").toString(), Pdu::statusText(0x46));
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+QTEST_MAIN(PduModeTest)
+#include "tst_pdu_mode.moc"
