@@ -9,6 +9,7 @@
 #include "settings/frm_ChekModemProgress.h"
 #include "store/Database.h"
 #include "store/SettingsRows.h"
+#include "views/WindowOnTop.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -3,8 +3,8 @@
 // message database and the activity log.
 #pragma once
 
+#include "Doubles.h"
 #include "common/AppState.h"
-#include "common/Seams.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
 #include "store/Database.h"
