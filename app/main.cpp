@@ -1,10 +1,10 @@
 // Broadtext: sends and receives SMS through a GSM modem on a serial port.
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
+#include "app/WaveSoundPlayer.h"
 #include "app/WidgetDialogs.h"
 #include "common/AppState.h"
 #include "common/Paths.h"
-#include "common/WaveSoundPlayer.h"
 
 #include <QApplication>
 #include <QIcon>

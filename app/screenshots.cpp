@@ -3,10 +3,10 @@
 // other window centred on top with a plain title bar, as a window manager would show it).
 //
 // Usage: broadtext-screenshots OUTPUT_FOLDER WIZARD_FIXTURES_FOLDER (scripts/screenshots.sh runs it).
+#include "Doubles.h"
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
 #include "common/AppState.h"
-#include "common/Seams.h"
 #include "compose/BroadtextWizard.h"
 #include "compose/Frm_Broadtext_Step2.h"
 #include "compose/Frm_Broadtext_Step3.h"

@@ -1,10 +1,10 @@
 // Start-up time and memory: from process start to the main window shown (and to the end of its load,
 // which tries to connect), with a new data folder and with an existing database. Each start runs in a
 // fresh child process; the splash's own three seconds are left out (it is closed at once).
+#include "Doubles.h"
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
 #include "common/AppState.h"
-#include "common/Seams.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,6 @@
 #include "common/FunctionsLibrary.h"
 
 #include <QLocale>
-#include <QWindow>
 #include <cmath>
 #include <limits>
 
@@ -121,15 +120,6 @@ double NumericValue(const QString& s)
 std::optional<qint64> RoundHalfEven(double x)
 {
     return toInteger<qint64>(std::nearbyint(x)); // default rounding mode: to nearest, ties to even
-}
-
-void SetWindowOnTop(QWindow* window, bool onTop)
-{
-    if (!window)
-        return;
-    Qt::WindowFlags flags = window->flags();
-    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
-    window->setFlags(flags);
 }
 
 QString GeneralDateTime(const QDateTime& t)

@@ -5,8 +5,6 @@
 #include <QString>
 #include <optional>
 
-class QWindow;
-
 // The rounding helpers give nothing for a value that has no whole number in their result type: NaN, an
 // infinity, or a number beyond the type's range ("1e300" typed or stored as a number). Callers treat that as
 // a text that is not numeric. Test for a value before comparing: std::optional orders nothing below every
@@ -27,9 +25,6 @@ double NumericValue(const QString& s);
 
 // Whole-number conversion that sends halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
 [[nodiscard]] std::optional<qint64> RoundHalfEven(double x);
-
-// Sets or clears a window's always-on-top state without moving, resizing or activating it.
-void SetWindowOnTop(QWindow* window, bool onTop);
 
 // The date and time as the program shows them (short date, a blank, long time), e.g. in the activity log.
 QString GeneralDateTime(const QDateTime& t);

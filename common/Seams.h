@@ -1,12 +1,10 @@
-// Small interfaces to the outside world (message boxes, file dialogs, the clock, sound), each with a real
-// implementation and one that tests script and record.
+// Small interfaces to the outside world (message boxes, file dialogs, the clock, sound). The real
+// implementations live with the program (the clock here, dialogs and sound in app/); the tests' scripted
+// and recording ones in tests/support/Doubles.h.
 #pragma once
 
 #include <QDateTime>
 #include <QString>
-#include <QStringList>
-#include <deque>
-#include <vector>
 
 // Message boxes (OK button, the program's title), Yes/No questions and the file-open dialog.
 class Dialogs {
@@ -34,81 +32,4 @@ public:
 class SystemClock : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
-};
-
-// A clock that stands still unless told otherwise; advance() or set() move it.
-class ManualClock : public Clock {
-public:
-    explicit ManualClock(QDateTime start = QDateTime::currentDateTime()) : current(start) {}
-    QDateTime now() const override { return current; }
-    void set(const QDateTime& t) { current = t; }
-    void advance(qint64 ms) { current = current.addMSecs(ms); }
-
-private:
-    QDateTime current;
-};
-
-// Dialogs for tests and benchmarks: records every box and answers questions from a queue
-// (Yes when the queue is empty unless defaultAnswer says otherwise). Never blocks.
-class ScriptedDialogs : public Dialogs {
-public:
-    struct Shown {
-        enum Kind { Message, Question, OpenFile } kind;
-        QString text;
-    };
-    std::vector<Shown> shown;
-    std::deque<bool> answers;
-    bool defaultAnswer = true;
-    std::deque<QString> fileNames;
-    QString lastFilter;
-    QString lastFolder;
-
-    void message(const QString& text) override { shown.push_back({Shown::Message, text}); }
-    bool question(const QString& text) override
-    {
-        shown.push_back({Shown::Question, text});
-        if (answers.empty())
-            return defaultAnswer;
-        bool a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    QString openFileName(const QString& folder, const QString& filter) override
-    {
-        shown.push_back({Shown::OpenFile, filter});
-        lastFolder = folder;
-        lastFilter = filter;
-        if (fileNames.empty())
-            return {};
-        QString f = fileNames.front();
-        fileNames.pop_front();
-        return f;
-    }
-    QStringList messages() const
-    {
-        QStringList out;
-        for (const auto& s : shown)
-            if (s.kind == Shown::Message)
-                out << s.text;
-        return out;
-    }
-    QStringList questions() const
-    {
-        QStringList out;
-        for (const auto& s : shown)
-            if (s.kind == Shown::Question)
-                out << s.text;
-        return out;
-    }
-    void clear() { shown.clear(); }
-};
-
-class RecordingSoundPlayer : public SoundPlayer {
-public:
-    QStringList played;
-    bool PlayWaveFile(const QString& file, bool) override
-    {
-        played << file;
-        return true;
-    }
 };

@@ -10,6 +10,7 @@
 #include "store/ActivityLog.h"
 #include "store/Database.h"
 #include "store/SettingsRows.h"
+#include "views/WindowOnTop.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

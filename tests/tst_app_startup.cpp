@@ -1,21 +1,26 @@
 // Start-up and the main window: the database at first start, the screen-size question, the splash, the
-// menus and toolbar, the running settings, the home page counters, the status bar (progress and
-// notifications) and the tray icon, Connect, Disconnect and Exit.
+// toolbar, the home page counters, the status bar (progress and notifications), the windows each command
+// opens, Connect, Disconnect and Exit.
 #include "TestRig.h"
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
 #include "app/Notifications.h"
 #include "app/frmSplash.h"
+#include "compose/BroadtextWizard.h"
+#include "compose/Frm_Broadtext_Step2.h"
 #include "settings/Preferences.h"
+#include "settings/frm_Settings.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
+#include "views/Frm_MessageBox.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
@@ -23,26 +28,49 @@
 #include <QToolBar>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct AppRig : TestRig {
     Broadtext program{state};
     AppRig() : TestRig(false) { program.engine.timerRefreshHomePage.setEnabled(false); }
     MDI_Frmmanage* main() { return program.mainWindow.get(); }
-    QString label(const char* name) { return main()->homePage()->findChild<QLabel*>(QLatin1String(name))->text(); }
-    void saveModemSetting(int com)
+    // Start-up on a large screen and the main window shown, which connects when settings are stored.
+    bool open(int com = 0)
     {
-        WriteModemSetting(program.db,
-                          {com, QStringLiteral("115200"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
-                           QStringLiteral("0"), QStringLiteral("GSM"), -1, QStringLiteral("1")});
+        if (!program.Main(QSize(1280, 800)))
+            return false;
+        if (com)
+            WriteModemSetting(program.db, {com, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, -1, u"1"_s});
+        program.showMainWindow();
+        return true;
+    }
+    QLabel* link(const char* name) { return main()->homePage()->findChild<QLabel*>(QLatin1String(name)); }
+    void trigger(const QString& command)
+    {
+        if (command.startsWith("button "_L1))
+            main()->toolbarButton(command.mid(7).toInt())->trigger();
+        else if (command.startsWith("link "_L1))
+            QTest::mouseClick(link(command.mid(5).toLatin1().constData()), Qt::LeftButton);
+        else
+            main()->menuItem(command)->trigger();
+    }
+    // The one visible window of a class among the main window's children; null when none or several.
+    QWidget* visible(const char* className)
+    {
+        QWidget* found = nullptr;
+        for (QWidget* w : main()->findChildren<QWidget*>())
+            if (w->isVisible() && w->inherits(className)) {
+                if (found)
+                    return nullptr;
+                found = w;
+            }
+        return found;
     }
 };
 
-const QString Question800 = QStringLiteral(
-    "Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: 800 x 600\r\n\r\nThis application requires "
-    "1024 x 768 screen resolution. Application may not be displyed properly on your screen.\r\n\r\n It is highly "
-    "recommanded that you should increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to continue any "
-    "way?");
+const QString SetAll = u"Please set all the settings before connecting with modem."_s;
 
 } // namespace
 
@@ -53,12 +81,17 @@ private Q_SLOTS:
     void screenSizeQuestion_data();
     void screenSizeQuestion();
     void unusableDatabaseStillShowsTheWindows();
-    void menusAndToolbar();
+    void toolbarShowsTextUnderIconsInEveryStyle();
     void homePageCountsAtLoadAndOnEachTick();
     void statusBarTellsDeliveryAndReceptionProgress();
     void newMessagesAndCallsAreNotified();
+    void windowsOpenOnceFromTheirCommands_data();
+    void windowsOpenOnceFromTheirCommands();
+    void homeLinksOpenTheMessageBoxOnTheirFolder();
+    void wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext();
     void connectDisconnectAndButtonOne();
-    void comNumberWithoutDeviceStaysDisconnected();
+    void comNumberWithoutDeviceAsksForTheSettings_data();
+    void comNumberWithoutDeviceAsksForTheSettings();
     void exitButtonEndsTheProgram();
     void splashClosesOnClickOrAfterThreeSeconds();
 };
@@ -67,22 +100,33 @@ void StartupTest::firstStartCreatesTheDatabaseAndAsksForSettings()
 {
     AppRig rig;
     QVERIFY(rig.program.Main(QSize(1280, 800)));
+    // A modem settings change that needs a restart starts the program afresh instead of only ending it.
+    int restarts = 0;
+    rig.main()->restartApplication = [&] { ++restarts; };
+    rig.program.showMainWindow();
     QVERIFY(rig.state.DatabaseConnected);
     QVERIFY(QFile::exists(DatabaseFilePath(rig.state)));
     QVERIFY(rig.dialogs.questions().isEmpty());
-    rig.program.showMainWindow();
     QVERIFY(rig.main()->isVisible());
-    QCOMPARE(rig.main()->windowTitle(), QStringLiteral("Velmora - Broadtext"));
-    QCOMPARE(rig.dialogs.messages(),
-             QStringList{QStringLiteral("Please set all the settings before connecting with modem.")});
+    QCOMPARE(rig.dialogs.messages(), QStringList{SetAll});
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(rig.state.ActivityLogOn);
     QCOMPARE(rig.state.MessagePageSize, 100);
-    QVERIFY(rig.program.log.text().contains(QLatin1String("Initializing AutoReply On MissedCall Properties.")));
+    QVERIFY(rig.program.log.text().contains("Initializing AutoReply On MissedCall Properties."_L1));
     QVERIFY(rig.main()->homePage()->isVisible());
-    QCOMPARE(rig.label("lblToday"), QLocale::system().toString(rig.clock.now().date(), QStringLiteral("dd-MMMM-yyyy")));
-    QVERIFY(!rig.main()->homePage()->findChild<QLabel*>(QStringLiteral("lblStart"))->isEnabled());
-    QVERIFY(rig.main()->homePage()->findChild<QLabel*>(QStringLiteral("lblStop"))->isEnabled());
+    QCOMPARE(rig.link("lblToday")->text(), QLocale::system().toString(rig.clock.now().date(), u"dd-MMMM-yyyy"_s));
+    QVERIFY(!rig.link("lblStart")->isEnabled() && rig.link("lblStop")->isEnabled());
+    // Connect opened the settings, modeless; the menu finds the same window.
+    QWidget* settings = rig.visible("frm_Settings");
+    QVERIFY(settings);
+    QCOMPARE(settings->windowModality(), Qt::NonModal);
+    rig.trigger(u"modemsetting"_s);
+    QCOMPARE(rig.visible("frm_Settings"), settings);
+
+    settings->findChild<QComboBox*>(u"Combo_comportNo"_s)->setCurrentText(u"3"_s);
+    QTest::mouseClick(settings->findChild<QPushButton*>(u"cmdSave1"_s), Qt::LeftButton);
+    QCOMPARE(restarts, 1);
+    QCOMPARE(rig.endApplicationCalls, 0);
 }
 
 void StartupTest::screenSizeQuestion_data()
@@ -103,78 +147,43 @@ void StartupTest::screenSizeQuestion()
     QFETCH(bool, asked);
     QFETCH(bool, answer);
     QFETCH(bool, goesOn);
+    const QString question =
+        u"Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: 800 x 600\r\n\r\nThis application "
+        u"requires 1024 x 768 screen resolution. Application may not be displyed properly on your screen.\r\n\r\n It "
+        u"is highly recommanded that you should increase the screen resolution to 1024 x 768.\r\n\r\n Do you want to "
+        u"continue any way?"_s;
     AppRig rig;
     rig.dialogs.answers = {answer};
     QCOMPARE(rig.program.Main(screen), goesOn);
-    QCOMPARE(rig.dialogs.questions(), asked ? QStringList{Question800} : QStringList{});
+    QCOMPARE(rig.dialogs.questions(), asked ? QStringList{question} : QStringList{});
     QCOMPARE(bool(rig.main()), goesOn);
 }
 
 void StartupTest::unusableDatabaseStillShowsTheWindows()
 {
     AppRig rig;
-    QFile blocker(rig.dir.path() + QStringLiteral("/blocker"));
+    QFile blocker(rig.dir.path() + u"/blocker"_s);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
-    rig.state.dataDir = blocker.fileName() + QStringLiteral("/broadtext");
+    rig.state.dataDir = blocker.fileName() + u"/broadtext"_s;
     QVERIFY(rig.program.Main(QSize(800, 600)));
     QVERIFY(!rig.state.DatabaseConnected);
     QVERIFY(rig.dialogs.questions().isEmpty()); // no screen check without a database
     QCOMPARE(rig.dialogs.messages().size(), 1);
-    QVERIFY(rig.dialogs.messages().first().startsWith(
-        QLatin1String("Following error occur while connecting with database")));
+    QVERIFY(rig.dialogs.messages().first().startsWith("Following error occur while connecting with database"_L1));
     rig.program.showMainWindow();
     QVERIFY(rig.main()->isVisible());
     QCOMPARE(rig.dialogs.messages().size(), 2); // the load's error handler
     QVERIFY(!rig.state.IsConnected);
 }
 
-void StartupTest::menusAndToolbar()
+void StartupTest::toolbarShowsTextUnderIconsInEveryStyle()
 {
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
-    rig.program.showMainWindow();
-    QStringList top;
-    for (QAction* a : rig.main()->menuBar()->actions())
-        top << a->text();
-    QCOMPARE(top,
-             (QStringList{"Settings", "Modem Connect / Disconnect", "SMS Messages", "Broadtext", "About", "Exit"}));
-    const std::pair<const char*, const char*> items[] = {{"modemsetting", "System Settings"},
-                                                         {"mnuAutoreplyOnMissedCall", "AutoReply SMS on Missed Call"},
-                                                         {"manageSim", "Low-Level SIM Access"},
-                                                         {"start", "Connect"},
-                                                         {"mnustop", "Disconnect"},
-                                                         {"mnuSendIndividualSMS", "Send Individual SMS"},
-                                                         {"mnuSendBroadtext", "Send Broadtext"},
-                                                         {"mnuViewMessageBox", "View Message Box"},
-                                                         {"mnuBroadtext", "Broadtext"},
-                                                         {"mnuAbout", "About"},
-                                                         {"Exit", "Exit"}};
-    for (const auto& [name, caption] : items) {
-        QAction* a = rig.main()->menuItem(QLatin1String(name));
-        QVERIFY2(a, name);
-        QCOMPARE(a->text(), QLatin1String(caption));
-    }
-    QVERIFY(rig.main()->menuItem(QStringLiteral("start"))->isEnabled());
-    QVERIFY(!rig.main()->menuItem(QStringLiteral("mnustop"))->isEnabled());
-    const std::pair<const char*, const char*> buttons[] = {{"Connect", "Connect to Modem."},
-                                                           {"Send Broadtext", ""},
-                                                           {"Send Quick SMS", ""},
-                                                           {"Message Box", "Message Box"},
-                                                           {"Exit", ""}};
-    for (int i = 1; i <= 5; ++i) {
-        QAction* b = rig.main()->toolbarButton(i);
-        QVERIFY(b);
-        QCOMPARE(b->text(), QLatin1String(buttons[i - 1].first));
-        if (*buttons[i - 1].second)
-            QCOMPARE(b->toolTip(), QLatin1String(buttons[i - 1].second));
-    }
-    QCOMPARE(rig.main()->toolbarButton(1)->property("image").toInt(), 2);
-    // In every style: text under icons of one size.
+    QVERIFY(rig.open());
     const QString style = QApplication::style()->name();
     for (const QString& key : QStyleFactory::keys()) {
         QApplication::setStyle(key);
-        for (QToolButton* b :
-             rig.main()->findChild<QToolBar*>(QStringLiteral("Toolbar1"))->findChildren<QToolButton*>()) {
+        for (QToolButton* b : rig.main()->findChild<QToolBar*>(u"Toolbar1"_s)->findChildren<QToolButton*>()) {
             if (!b->defaultAction())
                 continue; // the extension button
             QVERIFY2(b->toolButtonStyle() == Qt::ToolButtonTextUnderIcon, qPrintable(key));
@@ -184,47 +193,36 @@ void StartupTest::menusAndToolbar()
         }
     }
     QApplication::setStyle(style);
-
-    rig.main()->menuItem(QStringLiteral("mnuAbout"))->trigger();
-    QWidget* about = rig.main()->findChild<QWidget*>(QStringLiteral("frm_About"));
-    QVERIFY(about && about->isVisible());
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Broadtext"));
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("Version 1.0.0"));
 }
 
 void StartupTest::homePageCountsAtLoadAndOnEachTick()
 {
     AppRig rig;
     QVERIFY(rig.program.Main(QSize(1280, 800)));
-    for (int i = 0; i < 3; ++i)
-        rig.program.db.execute(
-            QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"));
-    rig.program.db.execute(
-        QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', -1)"));
+    Database& db = rig.program.db;
+    for (int read : {0, 0, 0, -1})
+        db.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message, IsRead) VALUES ('+1', 'm', ?)"_s, {read});
     for (int i = 0; i < 2; ++i)
-        rig.program.db.execute(
-            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message) VALUES ('1', 'm')"));
+        db.execute(u"INSERT INTO Message_OutBox (RecipientMobileNo, Message) VALUES ('1', 'm')"_s);
     rig.program.showMainWindow();
-    QCOMPARE(rig.label("lblInBox"), QStringLiteral("Inbox (3)"));
-    QCOMPARE(rig.label("lblOutBox"), QStringLiteral("Outbox (2)"));
-    QCOMPARE(rig.label("LblMissCall"), QStringLiteral("Missed Calls"));
+    QCOMPARE(rig.link("lblInBox")->text(), u"Inbox (3)"_s);
+    QCOMPARE(rig.link("lblOutBox")->text(), u"Outbox (2)"_s);
+    QCOMPARE(rig.link("LblMissCall")->text(), u"Missed Calls"_s);
 
-    rig.program.db.execute(QStringLiteral("INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall) "
-                                          "VALUES ('+1', ?, -1)"),
-                           {Database::DbTime(QDateTime(rig.clock.now().date(), QTime(0, 0, 1)))});
-    rig.program.db.execute(QStringLiteral("UPDATE Message_InBox SET IsRead = -1"));
+    db.execute(u"INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall) VALUES ('+1', ?, -1)"_s,
+               {Database::DbTime(QDateTime(rig.clock.now().date(), QTime(0, 0, 1)))});
+    db.execute(u"UPDATE Message_InBox SET IsRead = -1"_s);
     rig.program.engine.timerRefreshHomePage_Timer();
-    QCOMPARE(rig.label("lblInBox"), QStringLiteral("Inbox (0)"));
-    QCOMPARE(rig.label("LblMissCall"), QStringLiteral("Missed Calls (1)"));
+    QCOMPARE(rig.link("lblInBox")->text(), u"Inbox (0)"_s);
+    QCOMPARE(rig.link("LblMissCall")->text(), u"Missed Calls (1)"_s);
 }
 
 void StartupTest::statusBarTellsDeliveryAndReceptionProgress()
 {
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
-    rig.program.showMainWindow();
+    QVERIFY(rig.open());
     Engine& engine = rig.program.engine;
-    auto* progress = rig.main()->statusBar()->findChild<QLabel*>(QStringLiteral("lblProgress"));
+    auto* progress = rig.main()->statusBar()->findChild<QLabel*>(u"lblProgress"_s);
     QVERIFY(progress && progress->text().isEmpty());
     // 250 messages, 3 s each at first; the estimate follows the last ten, so a faster pace soon shows.
     int handled = 0, failed = 0;
@@ -259,8 +257,7 @@ void StartupTest::statusBarTellsDeliveryAndReceptionProgress()
 void StartupTest::newMessagesAndCallsAreNotified()
 {
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
-    rig.program.showMainWindow();
+    QVERIFY(rig.open());
     Engine& engine = rig.program.engine;
     Notifications& notifications = rig.main()->notifications();
     QStatusBar* bar = rig.main()->statusBar();
@@ -269,8 +266,7 @@ void StartupTest::newMessagesAndCallsAreNotified()
     Q_EMIT engine.messageReceived("+447700900123", "Meeting moved to Tuesday at ten, please confirm\r\nand bring the "
                                                    "signed contract with you");
     QCOMPARE(bar->currentMessage(),
-             QStringLiteral("New message from +447700900123: Meeting moved to Tuesday at ten, please confirm and "
-                            "bring") +
+             u"New message from +447700900123: Meeting moved to Tuesday at ten, please confirm and bring"_s +
                  QChar(0x2026));
     Q_EMIT engine.callRecorded("+919888812121");
     QCOMPARE(bar->currentMessage(), "Missed call from +919888812121");
@@ -285,7 +281,7 @@ void StartupTest::newMessagesAndCallsAreNotified()
     // With a tray, its icon counts what is unread and missed today, and notifications go there.
     SetNotificationsEnabled(rig.state, true);
     notifications.trayAvailable = [] { return true; };
-    rig.program.db.execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"));
+    rig.program.db.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'm')"_s);
     engine.timerRefreshHomePage_Timer();
     QVERIFY(notifications.trayIcon());
     QCOMPARE(notifications.trayIcon()->toolTip(), "Broadtext\n1 unread message\n0 missed calls today");
@@ -293,83 +289,159 @@ void StartupTest::newMessagesAndCallsAreNotified()
     QVERIFY(bar->currentMessage().isEmpty());
 }
 
+void StartupTest::windowsOpenOnceFromTheirCommands_data()
+{
+    QTest::addColumn<QStringList>("commands"); // the first opens the window, the second comes while it is open
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<bool>("modal");
+    QTest::addColumn<bool>("fresh"); // the second command replaces the window instead of showing it again
+    const auto row = [](const char* name, const QStringList& commands, const char* window, bool modal, bool fresh) {
+        QTest::newRow(name) << commands << QString::fromLatin1(window) << modal << fresh;
+    };
+    row("compose", {"mnuSendIndividualSMS", "button 3"}, "frm_ComposeSMS", true, false);
+    row("auto-reply", {"mnuAutoreplyOnMissedCall", "mnuAutoreplyOnMissedCall"}, "Frm_AutoReplyOnMissedCall", true,
+        false);
+    row("SIM manager", {"manageSim", "manageSim"}, "Frm_ManageSIMMsg", true, true);
+    row("missed calls report", {"link LblMissCall", "link LblMissCall"}, "Frm_MissedCallsList", false, false);
+    row("message box", {"mnuViewMessageBox", "button 4"}, "Frm_MessageBox", true, false);
+    row("about", {"mnuAbout", "mnuAbout"}, "frm_About", true, false);
+}
+
+void StartupTest::windowsOpenOnceFromTheirCommands()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QString, window);
+    QFETCH(bool, modal);
+    QFETCH(bool, fresh);
+    AppRig rig;
+    QVERIFY(rig.open()); // the settings open too, as nothing is stored yet
+    const QByteArray className = window.toLatin1();
+    rig.trigger(commands[0]);
+    QPointer<QWidget> first = rig.visible(className);
+    QVERIFY(first);
+    QCOMPARE(first->windowModality(), modal ? Qt::ApplicationModal : Qt::NonModal);
+    rig.trigger(commands[1]);
+    QWidget* second = rig.visible(className);
+    QVERIFY(second);
+    QCOMPARE(second != first.data(), fresh);
+    if (fresh)
+        QTRY_VERIFY(!first);
+    if (auto* version = second->findChild<QLabel*>(u"lblVersion"_s))
+        QCOMPARE(version->text(), VersionText());
+    QCOMPARE(rig.dialogs.messages(), QStringList{SetAll});
+}
+
+void StartupTest::homeLinksOpenTheMessageBoxOnTheirFolder()
+{
+    AppRig rig;
+    QVERIFY(rig.open());
+    for (const char* link : {"lblOutBox", "lblInBox"}) {
+        rig.trigger(u"link "_s + QLatin1String(link));
+        auto* box = qobject_cast<Frm_MessageBox*>(rig.visible("Frm_MessageBox"));
+        QVERIFY(box && rig.state.MessageBoxOpen);
+        QCOMPARE(box->isOutBoxSelected(), link == "lblOutBox"_L1);
+        QCOMPARE(box->isInBoxSelected(), link == "lblInBox"_L1);
+        QVERIFY(rig.state.msgType.isEmpty());
+        box->close();
+        QTRY_VERIFY(!rig.state.MessageBoxOpen);
+    }
+}
+
+void StartupTest::wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext()
+{
+    AppRig rig;
+    QVERIFY(rig.open());
+    rig.trigger(u"button 2"_s);
+    QPointer<Frm_Broadtext_Step2> first = rig.main()->wizard().step2();
+    QVERIFY(first && first->isVisible());
+    first->txtFileName->setText(u"/typed.txt"_s);
+    rig.trigger(u"mnuSendBroadtext"_s);
+    QCOMPARE(rig.main()->wizard().step2(), first.data());
+    QCOMPARE(first->txtFileName->text(), u"/typed.txt"_s);
+    rig.trigger(u"mnuBroadtext"_s);
+    Frm_Broadtext_Step2* fresh = rig.main()->wizard().step2();
+    QVERIFY(fresh && fresh != first.data() && fresh->isVisible());
+    QVERIFY(fresh->txtFileName->text().isEmpty());
+    QVERIFY(rig.state.ChildWindowOpen);
+    QTRY_VERIFY(!first);
+}
+
 void StartupTest::connectDisconnectAndButtonOne()
 {
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
     ModemSimulator sim;
     QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
-    rig.saveModemSetting(3);
-    rig.program.showMainWindow(); // connects by itself
+    QVERIFY(rig.open(3)); // connects by itself
     auto* main = rig.main();
+    QAction* button = main->toolbarButton(1);
+    const auto offersConnect = [&](bool connect) {
+        return main->menuItem(u"start"_s)->isEnabled() == connect &&
+               main->menuItem(u"mnustop"_s)->isEnabled() != connect &&
+               button->text() == (connect ? "Connect"_L1 : "Disconnect"_L1) &&
+               button->property("image").toInt() == (connect ? 2 : 1);
+    };
     QTRY_VERIFY(rig.state.IsConnected && rig.state.ModemReady);
     QVERIFY(rig.dialogs.shown.empty());
-    QVERIFY(!main->menuItem(QStringLiteral("start"))->isEnabled());
-    QVERIFY(main->menuItem(QStringLiteral("mnustop"))->isEnabled());
-    QCOMPARE(main->toolbarButton(1)->text(), QStringLiteral("Disconnect"));
-    QCOMPARE(main->toolbarButton(1)->property("image").toInt(), 1);
+    QVERIFY(offersConnect(false));
     QCOMPARE(rig.program.engine.Timer1.interval(), 10000);
     QCOMPARE(rig.program.engine.Timer2.interval(), 10000);
-    const QString log = rig.program.log.text();
-    QVERIFY(log.contains(QLatin1String("] : Initializing the modem on COM Port: 3\r\n")));
-    QVERIFY(log.contains(QLatin1String("] : Opening COM Port\r\n")));
-    QVERIFY(log.contains(QLatin1String("] : COM Port opened successfully.\r\n")));
-    QVERIFY(log.contains(QLatin1String("] : Setting the communication parameters for the modem.\r\n")));
+    QVERIFY(rig.program.log.text().contains("] : Initializing the modem on COM Port: 3\r\n"_L1));
 
-    main->toolbarButton(1)->trigger();
+    button->trigger();
     QVERIFY(!rig.state.IsConnected);
-    QVERIFY(main->menuItem(QStringLiteral("start"))->isEnabled());
-    QVERIFY(!main->menuItem(QStringLiteral("mnustop"))->isEnabled());
-    QCOMPARE(main->toolbarButton(1)->text(), QStringLiteral("Connect"));
-    QCOMPARE(main->toolbarButton(1)->property("image").toInt(), 2);
+    QVERIFY(offersConnect(true));
     QCOMPARE(rig.program.engine.Timer1.interval(), 10000); // periods stay; ticks do nothing while disconnected
 
-    main->toolbarButton(1)->trigger();
+    button->trigger();
     QTRY_VERIFY(rig.state.IsConnected);
-    QCOMPARE(main->toolbarButton(1)->text(), QStringLiteral("Disconnect"));
-    main->menuItem(QStringLiteral("mnustop"))->trigger();
+    QVERIFY(offersConnect(false));
+    rig.trigger(u"mnustop"_s);
     QVERIFY(!rig.state.IsConnected);
-    main->menuItem(QStringLiteral("start"))->trigger();
+    rig.trigger(u"start"_s);
     QTRY_VERIFY(rig.state.IsConnected);
 
     // The modem is unplugged: the program notices, closes the port and offers Connect again.
     sim.hangUp();
     QTRY_VERIFY(!rig.state.IsConnected);
-    QTRY_COMPARE(main->toolbarButton(1)->text(), QStringLiteral("Connect"));
-    QVERIFY(main->menuItem(QStringLiteral("start"))->isEnabled());
+    QTRY_VERIFY(offersConnect(true));
 }
 
-void StartupTest::comNumberWithoutDeviceStaysDisconnected()
+void StartupTest::comNumberWithoutDeviceAsksForTheSettings_data()
 {
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("No stays disconnected") << false;
+    QTest::newRow("Yes opens the settings") << true;
+}
+
+void StartupTest::comNumberWithoutDeviceAsksForTheSettings()
+{
+    QFETCH(bool, answer);
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
-    rig.saveModemSetting(20);
-    rig.dialogs.answers = {false};
-    rig.program.showMainWindow();
-    QTRY_COMPARE(rig.dialogs.questions(),
-                 QStringList{QStringLiteral("No modem found on COM Port 20\r\nDo you wish to enter the "
-                                            "correct COM port settings for the attached modem?")});
+    rig.dialogs.answers = {answer};
+    QVERIFY(rig.open(20));
+    QTRY_COMPARE(rig.dialogs.questions(), QStringList{u"No modem found on COM Port 20\r\nDo you wish to enter the "
+                                                      u"correct COM port settings for the attached modem?"_s});
     QVERIFY(!rig.state.IsConnected);
-    QVERIFY(rig.main()->menuItem(QStringLiteral("start"))->isEnabled());
-    QCOMPARE(rig.main()->toolbarButton(1)->text(), QStringLiteral("Connect"));
+    QVERIFY(rig.main()->menuItem(u"start"_s)->isEnabled());
+    QCOMPARE(rig.main()->toolbarButton(1)->text(), u"Connect"_s);
     QCOMPARE(rig.program.engine.Timer1.interval(), 0);
+    QCOMPARE(bool(rig.visible("frm_Settings")), answer);
 }
 
 void StartupTest::exitButtonEndsTheProgram()
 {
     AppRig rig;
-    QVERIFY(rig.program.Main(QSize(1280, 800)));
-    rig.program.showMainWindow();
-    rig.main()->toolbarButton(5)->trigger();
+    ModemSimulator sim;
+    QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
+    QVERIFY(rig.open());
+    rig.trigger(u"button 5"_s);
     QCOMPARE(rig.endApplicationCalls, 1);
     QVERIFY(!rig.state.IsConnected);
 
-    ModemSimulator sim;
-    QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
-    rig.saveModemSetting(3);
+    WriteModemSetting(rig.program.db, {3, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, -1, u"1"_s});
     rig.main()->start_Click();
     QTRY_VERIFY(rig.state.IsConnected);
-    rig.main()->menuItem(QStringLiteral("Exit"))->trigger();
+    rig.trigger(u"Exit"_s);
     QCOMPARE(rig.endApplicationCalls, 2);
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(!rig.program.engine.portInUse());
@@ -377,7 +449,7 @@ void StartupTest::exitButtonEndsTheProgram()
 
 void StartupTest::splashClosesOnClickOrAfterThreeSeconds()
 {
-    QCOMPARE(VersionText(), QStringLiteral("Version 1.0.0"));
+    QCOMPARE(VersionText(), u"Version 1.0.0"_s);
     auto* clicked = new frmSplash;
     QSignalSpy clickedDone(clicked, &frmSplash::finished);
     clicked->show();

@@ -2,6 +2,8 @@
 // the call watch pausing the timers, and the reply to a missed call from a mobile.
 #include "EngineRig.h"
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Lets the call ring out while the refresh tick runs as the main window's timer would (every ~250 ms here).
@@ -31,12 +33,8 @@ void ringOut(EngineRig& rig, bool* pausedDuringCall = nullptr)
 
 QStringList outboxRecipients(Database& db)
 {
-    QStringList out;
-    Query q(db, QStringLiteral("SELECT RecipientMobileNo, Message, RecepId FROM Message_OutBox ORDER BY Outbox_Id"));
-    while (q.next())
-        out << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() + QLatin1Char('|') +
-                   q.value(2).toString();
-    return out;
+    return queryTexts(db, u"SELECT RecipientMobileNo || '|' || Message || '|' || RecepId FROM "
+                          u"Message_OutBox ORDER BY Outbox_Id"_s);
 }
 
 } // namespace
@@ -46,7 +44,8 @@ class CallsTest : public QObject {
 private Q_SLOTS:
     void missedCallFromAMobileGetsOneReply_data();
     void missedCallFromAMobileGetsOneReply();
-    void callerWithNonMobileNumberGetsNoReply();
+    void replyNeedsAMobileNumberOfTenCharacters_data();
+    void replyNeedsAMobileNumberOfTenCharacters();
     void ringWithoutCallerIdRecordsNothing();
     void openWindowDefersTheCallDisplay();
     void identifyCallerNumber_data();
@@ -69,27 +68,25 @@ void CallsTest::missedCallFromAMobileGetsOneReply()
     rig.state.SendIntervalSeconds = 10;
     rig.engine.applyTimerPeriods();
     rig.state.AutoReplyActive = true;
-    rig.state.AutoReplyText = QStringLiteral("Sorry I missed you, I'll call back");
+    rig.state.AutoReplyText = u"Sorry I missed you, I'll call back"_s;
 
-    rig.sim.incomingCall(QStringLiteral("+919812345678"), 3, 700, noCarrier);
+    rig.sim.incomingCall(u"+919812345678"_s, 3, 700, noCarrier);
     bool paused = false;
     ringOut(rig, &paused);
 
     QVERIFY(paused);
     QVERIFY(rig.engine.Timer1.isEnabled() && rig.engine.Timer2.isEnabled());
     QCOMPARE(rig.engine.Timer1.interval(), 10000);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics WHERE IsMissCall <> 0 AND "
-                                         "callerNumber = '+919812345678'")),
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM MissedCallStatistics WHERE IsMissCall <> 0 AND "
+                          u"callerNumber = '+919812345678'"_s),
              1);
     QCOMPARE(rig.engine.callState().identifications, 3);
     QCOMPARE(rig.sound.played.size(), 3);
-    QVERIFY(rig.sound.played.first().endsWith(QLatin1String("ringing.wav")));
-    QCOMPARE(rig.engine.callState().CountryCode, QStringLiteral("91"));
-    QCOMPARE(rig.engine.callState().MobileNumber, QStringLiteral("9812345678"));
-    QCOMPARE(outboxRecipients(rig.db),
-             QStringList{QStringLiteral("+919812345678|Sorry I missed you, I'll call back|0")});
-    QVERIFY(
-        rig.log.text().contains(QStringLiteral("] : ALERT : Incoming call detected from the number '+919812345678'")));
+    QVERIFY(rig.sound.played.first().endsWith("ringing.wav"_L1));
+    QCOMPARE(rig.engine.callState().CountryCode, u"91"_s);
+    QCOMPARE(rig.engine.callState().MobileNumber, u"9812345678"_s);
+    QCOMPARE(outboxRecipients(rig.db), QStringList{u"+919812345678|Sorry I missed you, I'll call back|0"_s});
+    QVERIFY(rig.log.text().contains(u"] : ALERT : Incoming call detected from the number '+919812345678'"_s));
     QVERIFY(!rig.engine.callState().callInProgress());
 
     // One reply per call, and it is delivered like any Outbox row.
@@ -98,21 +95,38 @@ void CallsTest::missedCallFromAMobileGetsOneReply()
     QCOMPARE(outboxRecipients(rig.db).size(), 1);
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
-    QCOMPARE(rig.sim.sent().first().number, QStringLiteral("+919812345678"));
-    QCOMPARE(rig.sim.sent().first().text, QStringLiteral("Sorry I missed you, I'll call back"));
+    QCOMPARE(rig.sim.sent().first().number, u"+919812345678"_s);
+    QCOMPARE(rig.sim.sent().first().text, u"Sorry I missed you, I'll call back"_s);
 }
 
-void CallsTest::callerWithNonMobileNumberGetsNoReply()
+void CallsTest::replyNeedsAMobileNumberOfTenCharacters_data()
 {
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<bool>("mobile");
+    QTest::addColumn<bool>("replied");
+    // Each of the first three is a mobile (91, then a 9); only its length as the modem gave it differs.
+    QTest::newRow("9 characters") << "919812345" << true << false;
+    QTest::newRow("10 characters") << "9198123456" << true << true;
+    QTest::newRow("11 characters") << "91981234567" << true << true;
+    QTest::newRow("not a mobile") << "00911234567890" << false << false;
+}
+
+void CallsTest::replyNeedsAMobileNumberOfTenCharacters()
+{
+    QFETCH(QString, number);
+    QFETCH(bool, mobile);
+    QFETCH(bool, replied);
     EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.state.AutoReplyActive = true;
-    rig.state.AutoReplyText = QStringLiteral("reply");
-    rig.sim.incomingCall(QStringLiteral("00911234567890"), 2, 700, true);
+    rig.state.AutoReplyText = u"reply"_s;
+    rig.sim.incomingCall(number, 2, 700, true);
     ringOut(rig);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 1);
-    QVERIFY(!rig.engine.callState().IsLastCallerNumberMobile);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox")), 0);
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM MissedCallStatistics"_s), 1);
+    QCOMPARE(rig.engine.callState().identifications, 2);
+    QCOMPARE(outboxRecipients(rig.db), replied ? QStringList{number + u"|reply|0"_s} : QStringList());
+    if (!replied) // a reply forgets the caller
+        QCOMPARE(rig.engine.callState().IsLastCallerNumberMobile, mobile);
 }
 
 void CallsTest::ringWithoutCallerIdRecordsNothing()
@@ -120,13 +134,13 @@ void CallsTest::ringWithoutCallerIdRecordsNothing()
     EngineRig rig;
     QVERIFY(rig.connectModem(false));
     rig.state.AutoReplyActive = true;
-    rig.state.AutoReplyText = QStringLiteral("reply");
-    rig.sim.incomingCall(QStringLiteral("+919812345678"), 2, 700, true);
+    rig.state.AutoReplyText = u"reply"_s;
+    rig.sim.incomingCall(u"+919812345678"_s, 2, 700, true);
     ringOut(rig);
     QCOMPARE(rig.sound.played.size(), 2);
     QCOMPARE(rig.engine.callState().identifications, 0);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 0);
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox")), 0);
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM MissedCallStatistics"_s), 0);
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM Message_OutBox"_s), 0);
 }
 
 void CallsTest::openWindowDefersTheCallDisplay()
@@ -134,12 +148,12 @@ void CallsTest::openWindowDefersTheCallDisplay()
     EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.state.ChildWindowOpen = true;
-    rig.sim.incomingCall(QStringLiteral("+919812345678"), 2, 700, true);
+    rig.sim.incomingCall(u"+919812345678"_s, 2, 700, true);
     ringOut(rig);
     QCOMPARE(rig.engine.callState().identifications, 0);
     QCOMPARE(rig.dialogs.messages(),
-             QStringList(2, QStringLiteral("Please close all opened forms in application to disply Incomming Call.")));
-    QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 1);
+             QStringList(2, u"Please close all opened forms in application to disply Incomming Call."_s));
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM MissedCallStatistics"_s), 1);
 }
 
 void CallsTest::identifyCallerNumber_data()
@@ -148,18 +162,19 @@ void CallsTest::identifyCallerNumber_data()
     QTest::addColumn<QString>("countryCode");
     QTest::addColumn<bool>("mobile");
     QTest::addColumn<QString>("mobileNumber");
-    QTest::newRow("+91 mobile") << "+919812345678"
-                                << "91" << true << "9812345678";
-    QTest::newRow("00 91, national part 1") << "00911234567890"
-                                            << "91" << false << "0";
-    QTest::newRow("Bahamas before 1") << "+12425551234"
-                                      << "1242" << false << "0";
-    QTest::newRow("no prefix, leading 0 dropped") << "09812345678"
-                                                  << "0" << true << "9812345678";
-    QTest::newRow("UK with trunk 0") << "+4407911123456"
-                                     << "44" << false << "0";
-    QTest::newRow("UAE 971 not 97") << "+971912345678"
-                                    << "971" << true << "912345678";
+    const auto row = [](const char* name, const char* number, const char* country, bool mobile, const char* national) {
+        QTest::newRow(name) << number << country << mobile << national;
+    };
+    row("+91 mobile", "+919812345678", "91", true, "9812345678");
+    row("00 91, national part 1", "00911234567890", "91", false, "0");
+    row("Bahamas before 1", "+12425551234", "1242", false, "0");
+    row("UK with trunk 0", "+4407911123456", "44", false, "0");
+    row("UAE 971 not 97", "+971912345678", "971", true, "912345678");
+    // A leading trunk 0 is dropped from a national part of 11 characters or more only.
+    row("trunk 0, 9 characters", "098123456", "0", false, "0");
+    row("trunk 0, 10 characters", "0981234567", "0", false, "0");
+    row("trunk 0, 11 characters", "09812345678", "0", true, "9812345678");
+    row("+91 and trunk 0, 11 characters", "+9109812345678", "91", true, "9812345678");
 }
 
 void CallsTest::identifyCallerNumber()
@@ -173,7 +188,7 @@ void CallsTest::identifyCallerNumber()
     QCOMPARE(rig.engine.callState().CountryCode, countryCode);
     QCOMPARE(rig.engine.callState().IsLastCallerNumberMobile, mobile);
     QCOMPARE(rig.engine.callState().MobileNumber, mobileNumber);
-    QCOMPARE(rig.engine.callState().userId, QStringLiteral("0"));
+    QCOMPARE(rig.engine.callState().userId, u"0"_s);
 }
 
 QTEST_GUILESS_MAIN(CallsTest)

@@ -7,13 +7,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString Sent = QStringLiteral("Message has been sent successfully to Out box.");
+const QString Sent = u"Message has been sent successfully to Out box."_s;
 
 QString writeNumbers(const QTemporaryDir& dir, const QStringList& numbers)
 {
-    const QString path = dir.path() + QStringLiteral("/numbers.txt");
+    const QString path = dir.path() + u"/numbers.txt"_s;
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(path));
@@ -42,16 +44,16 @@ void WizardQueueTest::commonMessageIsQueuedTrimmedForEveryRow()
     rig.engine.setMessageBox(&view);
     const QDateTime at(QDate(2024, 2, 29), QTime(13, 45, 7));
     rig.clock.set(at);
-    Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(QStringLiteral("duplicates.txt")));
+    Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(u"duplicates.txt"_s));
     QVERIFY(s);
-    QTest::keyClicks(s->txtMessage, QStringLiteral("  Don't miss the sale  "));
+    QTest::keyClicks(s->txtMessage, u"  Don't miss the sale  "_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     // Duplicates are queued as often as they are listed.
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "+442123234455", "9888812121"}));
-    QCOMPARE(rig.outboxMessages(), QStringList(3, QStringLiteral("Don't miss the sale")));
-    QCOMPARE(rig.outbox("RecepId"), QStringList(3, QStringLiteral("0")));
-    QCOMPARE(rig.outbox("DeliveryDatetime IS NULL"), QStringList(3, QStringLiteral("1")));
+    QCOMPARE(rig.outboxMessages(), QStringList(3, u"Don't miss the sale"_s));
+    QCOMPARE(rig.outbox("RecepId"), QStringList(3, u"0"_s));
+    QCOMPARE(rig.outbox("DeliveryDatetime IS NULL"), QStringList(3, u"1"_s));
     for (const QString& queued : rig.outbox("OutBoxDateTime"))
         QCOMPARE(Database::FromDbTime(queued), at);
     QVERIFY(!rig.wizard.anyStepLoaded());
@@ -66,8 +68,8 @@ void WizardQueueTest::sendRefuses_data()
     QTest::addColumn<bool>("uncheckAll");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("refusal");
-    const QString noMessage = QStringLiteral("Please enter message.");
-    const QString noNumber = QStringLiteral("Please select mobile number from list.");
+    const QString noMessage = u"Please enter message."_s;
+    const QString noNumber = u"Please select mobile number from list."_s;
     QTest::newRow("blanks-only message, nothing checked") << "three-lines.txt" << true << "    " << noMessage;
     QTest::newRow("nothing checked") << "three-lines.txt" << true << "Hello" << noNumber;
     QTest::newRow("empty file, no message") << "empty.txt" << false << "" << noMessage;
@@ -86,7 +88,7 @@ void WizardQueueTest::sendRefuses()
     if (uncheckAll)
         for (int r = 0; r < s->ListNumbers->model()->rowCount(); ++r)
             WizardRig::setRowChecked(s, r, false);
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("0"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"0"_s);
     s->txtMessage->setText(message);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{refusal});
@@ -100,25 +102,25 @@ void WizardQueueTest::rowMarksDecideWhatIsQueued()
     FakeMessageBoxView view;
     rig.state.MessageBoxOpen = true;
     rig.engine.setMessageBox(&view);
-    Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(QStringLiteral("duplicates.txt")));
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("3"));
+    Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(u"duplicates.txt"_s));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"3"_s);
     QTest::mouseClick(s->Check1, Qt::LeftButton, {}, QPoint(5, s->Check1->height() / 2));
     QVERIFY(!s->Check1->isChecked());
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("0"));
-    QCOMPARE(WizardRig::text(s, "lblNoItems"), QStringLiteral("3"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"0"_s);
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), u"3"_s);
     QCOMPARE(s->ListNumbers->model()->index(2, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
     WizardRig::setRowChecked(s, 2, true);
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("1"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"1"_s);
     s->Check1->click();
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("3"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"3"_s);
     WizardRig::setRowChecked(s, 1, false);
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("2"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"2"_s);
 
     // The length counter follows the common message, outer blanks left out.
-    s->txtMessage->setText(QStringLiteral("  ") + QString(161, QLatin1Char('a')) + QStringLiteral(" "));
-    QCOMPARE(s->Label3->text(), QStringLiteral("Typed: 161/480 characters."));
-    QCOMPARE(s->Label5->text(), QStringLiteral("** This message is longer than 160 characters. Message will be sent "
-                                               "as 2 SMS messages."));
+    s->txtMessage->setText(u"  "_s + QString(161, QLatin1Char('a')) + u" "_s);
+    QCOMPARE(s->Label3->text(), u"Typed: 161/480 characters."_s);
+    QCOMPARE(s->Label5->text(), u"** This message is longer than 160 characters. Message will be sent "
+                                u"as 2 SMS messages."_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "9888812121"}));
@@ -128,17 +130,16 @@ void WizardQueueTest::rowMarksDecideWhatIsQueued()
 void WizardQueueTest::duplicatesGoWithOneButton()
 {
     WizardRig rig;
-    Frm_Broadtext_Step5* s = rig.tableStep5(QStringLiteral("duplicates.csv"), QStringLiteral("duplicates"),
-                                            QStringLiteral("Mobile"), QStringLiteral("SMS"));
+    Frm_Broadtext_Step5* s = rig.tableStep5(u"duplicates.csv"_s, u"duplicates"_s, u"Mobile"_s, u"SMS"_s);
     QVERIFY(s);
-    QCOMPARE(WizardRig::text(s, "lblNoItems"), QStringLiteral("6"));
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), u"6"_s);
     WizardRig::setRowChecked(s, 1, false);
     // Numbers are compared without blanks, "-" and "."; the first of each keeps its message and mark.
-    QTest::mouseClick(WizardRig::child<QPushButton>(s, QStringLiteral("cmdRemoveDuplicates")), Qt::LeftButton);
+    QTest::mouseClick(WizardRig::child<QPushButton>(s, u"cmdRemoveDuplicates"_s), Qt::LeftButton);
     QCOMPARE(WizardRig::listed(s), (QStringList{"98888 12121", "+44 21 23"}));
     QCOMPARE(WizardRig::listed(s, 1), (QStringList{"first", "kept"}));
-    QCOMPARE(WizardRig::text(s, "lblNoItems"), QStringLiteral("2"));
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("1"));
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), u"2"_s);
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"1"_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), QStringList{"98888 12121"});
@@ -153,19 +154,18 @@ void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
     FakeMessageBoxView view;
     rig.state.MessageBoxOpen = true;
     rig.engine.setMessageBox(&view);
-    rig.db.execute(
-        QStringLiteral("CREATE TRIGGER refuse_bad BEFORE INSERT ON Message_OutBox "
-                       "WHEN NEW.RecipientMobileNo = 'bad' BEGIN SELECT RAISE(ABORT, 'number refused'); END"));
+    rig.db.execute(u"CREATE TRIGGER refuse_bad BEFORE INSERT ON Message_OutBox "
+                   u"WHEN NEW.RecipientMobileNo = 'bad' BEGIN SELECT RAISE(ABORT, 'number refused'); END"_s);
     Frm_Broadtext_Step5* s = rig.textStep5(file);
-    s->txtMessage->setText(QStringLiteral("Hi"));
+    s->txtMessage->setText(u"Hi"_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages(), QStringList{"number refused"});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222"}));
     QVERIFY(rig.wizard.step5() && s->isVisible() && s->cmdNext->isEnabled());
     QCOMPARE(view.treeFills, 1);
     // The rows already queued are unmarked: sending again queues only the rest.
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QStringLiteral("2"));
-    rig.db.execute(QStringLiteral("DROP TRIGGER refuse_bad"));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"2"_s);
+    rig.db.execute(u"DROP TRIGGER refuse_bad"_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages().last(), Sent);
     QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222", "bad", "444"}));
@@ -177,7 +177,7 @@ void WizardQueueTest::manyRowsAreQueuedWithTheWindowResponsive()
     const int n = 33000;
     QStringList numbers;
     for (int i = 0; i < n; ++i)
-        numbers << QStringLiteral("98%1").arg(i, 8, 10, QLatin1Char('0'));
+        numbers << u"98%1"_s.arg(i, 8, 10, QLatin1Char('0'));
     QTemporaryDir dir;
     WizardRig rig;
     rig.state.MessageBoxOpen = true; // the flag without a message box window must not matter
@@ -186,7 +186,7 @@ void WizardQueueTest::manyRowsAreQueuedWithTheWindowResponsive()
     s->Check1->click();
     s->Check1->click();
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QString::number(n));
-    s->txtMessage->setText(QStringLiteral("Hello"));
+    s->txtMessage->setText(u"Hello"_s);
 
     // While queueing, the window keeps handling events, and refuses to close under the user's hands.
     bool closeTried = false, stayedOpen = false, controlsLocked = false;

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class WizardSourcesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -54,7 +56,7 @@ QString joined(const std::vector<SourceValue>& values)
 {
     QStringList parts;
     for (const SourceValue& v : values)
-        parts << v.value_or(QStringLiteral("~"));
+        parts << v.value_or(u"~"_s);
     return parts.join(QLatin1Char('|'));
 }
 
@@ -78,7 +80,7 @@ void WizardSourcesTest::csvTextGivesRecords_data()
     QTest::newRow("empty fields null, blank line an empty record")
         << QByteArray("a,b\n,x\n\n\"\",\n") << QStringList{"a|b", "~|x", "~", "~|~"};
     QTest::newRow("Windows-1252") << QByteArray("Name;SMS\nM\xfcller;Gr\xfc\xdf\x80\n")
-                                  << QStringList{"Name|SMS", QStringLiteral("M\u00fcller|Gr\u00fc\u00df\u20ac")};
+                                  << QStringList{"Name|SMS", u"M\u00fcller|Gr\u00fc\u00df\u20ac"_s};
     QTest::newRow("UTF-16 with a byte-order mark") << QByteArray("\xff\xfeM\0,\0x\0", 8) << QStringList{"M|x"};
 }
 
@@ -124,7 +126,7 @@ void WizardSourcesTest::worksheetXmlGivesRows()
     QByteArray xml = "<?xml version='1.0'?><worksheet xmlns='http://schemas.openxmlformats.org/spreadsheetml/"
                      "2006/main'><dimension ref='A1:" +
                      QByteArray(declaredColumns ? "C9" : "A1") + "'/><sheetData>" + sheetData.toUtf8();
-    if (!sheetData.endsWith(QLatin1String("<c>")))
+    if (!sheetData.endsWith("<c>"_L1))
         xml += "</sheetData></worksheet>";
     // The part arrives in pieces of a few bytes, as from the zip, cut anywhere.
     qsizetype at = 0;
@@ -136,11 +138,11 @@ void WizardSourcesTest::worksheetXmlGivesRows()
     QStringList got;
     int declared = -1;
     const bool read = ReadXlsxWorksheet(pieces, {"Name", "Mobile"}, &declared, [&](qint64 r, const auto& values) {
-        got << QString::number(r) + QStringLiteral(": ") + joined(values);
+        got << QString::number(r) + u": "_s + joined(values);
         return true;
     });
     if (!read)
-        got << QStringLiteral("damaged");
+        got << u"damaged"_s;
     QCOMPARE(got, rows);
     QCOMPARE(declared, declaredColumns ? declaredColumns : 1);
 }
@@ -148,18 +150,18 @@ void WizardSourcesTest::worksheetXmlGivesRows()
 void WizardSourcesTest::accessValuesAndUnknownNames()
 {
     const QString mdb = QStringLiteral(BROADTEXT_TEST_DATA "/wizard/wizard.mdb");
-    NumberRows r = ReadAccessTable(mdb, QStringLiteral("Contacts"), QStringLiteral("Num"), QString());
+    NumberRows r = ReadAccessTable(mdb, u"Contacts"_s, u"Num"_s, QString());
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(r.rows.size(), size_t(2)); // a number column, in general number form
-    QCOMPARE(r.rows[0].number, QStringLiteral("9888812121"));
-    QCOMPARE(r.rows[1].number, QStringLiteral("12.75"));
-    QCOMPARE(GeneralNumber(1e20), QStringLiteral("1E+20"));
+    QCOMPARE(r.rows[0].number, u"9888812121"_s);
+    QCOMPARE(r.rows[1].number, u"12.75"_s);
+    QCOMPARE(GeneralNumber(1e20), u"1E+20"_s);
 
-    r = ReadAccessTable(mdb, QStringLiteral("Nowhere"), QStringLiteral("Mobile"), QString());
-    QVERIFY(r.rows.empty() && r.error.contains(QLatin1String("Nowhere")));
-    r = ReadAccessTable(mdb, QStringLiteral("Contacts"), QStringLiteral("Mobile"), QStringLiteral("Nothing"));
-    QVERIFY(r.rows.empty() && r.error.contains(QLatin1String("Nothing")));
-    const NameList c = AccessColumns(mdb, QStringLiteral("MSysObjects"));
+    r = ReadAccessTable(mdb, u"Nowhere"_s, u"Mobile"_s, QString());
+    QVERIFY(r.rows.empty() && r.error.contains("Nowhere"_L1));
+    r = ReadAccessTable(mdb, u"Contacts"_s, u"Mobile"_s, u"Nothing"_s);
+    QVERIFY(r.rows.empty() && r.error.contains("Nothing"_L1));
+    const NameList c = AccessColumns(mdb, u"MSysObjects"_s);
     QVERIFY2(c.names.isEmpty() && !c.error.isEmpty(), "system tables are not readable through the wizard");
 }
 
@@ -167,10 +169,10 @@ void WizardSourcesTest::columnNamesAndSourceKinds()
 {
     // A column is found by its exact name first, then by the name without outer blanks.
     const QStringList cols{"Mobile ", "Mobile", "SMS"};
-    QCOMPARE(FindColumn(cols, QStringLiteral("Mobile")), 1);
-    QCOMPARE(FindColumn(cols, QStringLiteral("Mobile ")), 0);
-    QCOMPARE(FindColumn(cols, QStringLiteral(" SMS ")), 2);
-    QCOMPARE(FindColumn(cols, QStringLiteral("sms")), -1);
+    QCOMPARE(FindColumn(cols, u"Mobile"_s), 1);
+    QCOMPARE(FindColumn(cols, u"Mobile "_s), 0);
+    QCOMPARE(FindColumn(cols, u" SMS "_s), 2);
+    QCOMPARE(FindColumn(cols, u"sms"_s), -1);
 
     // The source kind is the fragment found last in the name, so a folder's name does not decide.
     using Source = Frm_Broadtext_Step5::Source;
@@ -189,25 +191,24 @@ void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
 {
     // Records as a reader sends them, replayed by a shell that then crashes, falls silent or repeats them.
     QTemporaryDir dir;
-    const QString records = dir.filePath(QStringLiteral("records"));
+    const QString records = dir.filePath(u"records"_s);
     {
         QFile f(records);
         QVERIFY(f.open(QIODevice::WriteOnly));
         ReaderSink sink(f.handle());
-        sink.name(QStringLiteral("first"));
-        sink.row({QStringLiteral("1"), std::nullopt});
-        sink.row({QStringLiteral("2"), QString()});
+        sink.name(u"first"_s);
+        sink.row({u"1"_s, std::nullopt});
+        sink.row({u"2"_s, QString()});
         sink.flush();
     }
     const auto replay = [&](const char* script, const QString& failure, const ReaderLimits& limits = {}) {
-        return RunReaderProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QLatin1String(script), records},
-                                failure, limits);
+        return RunReaderProgram(u"/bin/sh"_s, {u"-c"_s, QLatin1String(script), records}, failure, limits);
     };
-    ReaderOutput r = replay("cat \"$0\"; kill -SEGV $$", QStringLiteral("it broke"));
-    QCOMPARE(r.error, QStringLiteral("it broke"));
+    ReaderOutput r = replay("cat \"$0\"; kill -SEGV $$", u"it broke"_s);
+    QCOMPARE(r.error, u"it broke"_s);
     QCOMPARE(r.names, QStringList{"first"});
     QCOMPARE(r.rows.size(), size_t(2));
-    QCOMPARE(r.rows[1][0], SourceValue(QStringLiteral("2")));
+    QCOMPARE(r.rows[1][0], SourceValue(u"2"_s));
     QVERIFY(!r.rows[0][1].has_value());
     QVERIFY(r.rows[1][1].has_value() && r.rows[1][1]->isEmpty());
 
@@ -216,24 +217,23 @@ void WizardSourcesTest::failedReadersKeepWhatTheySentBefore()
     limits.idleSeconds = 1;
     QElapsedTimer t;
     t.start();
-    r = replay("cat \"$0\"; exec sleep 60", QStringLiteral("no answer"), limits);
-    QCOMPARE(r.error, QStringLiteral("no answer"));
+    r = replay("cat \"$0\"; exec sleep 60", u"no answer"_s, limits);
+    QCOMPARE(r.error, u"no answer"_s);
     QCOMPARE(r.rows.size(), size_t(2));
     QVERIFY(t.elapsed() < 10000);
     limits = {};
     limits.maxRows = 1000;
-    r = replay("while cat \"$0\"; do :; done", QStringLiteral("looping"), limits);
-    QCOMPARE(r.error, QStringLiteral("looping"));
+    r = replay("while cat \"$0\"; do :; done", u"looping"_s, limits);
+    QCOMPARE(r.error, u"looping"_s);
     QCOMPARE(r.rows.size(), size_t(1000));
 
     // The damaged Access file of the window tests really crashes libmdb in the reader program.
     const QString crashing = QStringLiteral(BROADTEXT_TEST_DATA "/wizard/crash-on-read.mdb");
-    r = RunReader({QStringLiteral("access-rows"), crashing, QStringLiteral("Contacts"), QStringLiteral("Mobile")},
-                  QStringLiteral("crashed"));
-    QCOMPARE(r.error, QStringLiteral("crashed"));
+    r = RunReader({u"access-rows"_s, crashing, u"Contacts"_s, u"Mobile"_s}, u"crashed"_s);
+    QCOMPARE(r.error, u"crashed"_s);
 
-    r = RunReaderProgram(dir.filePath(QStringLiteral("missing")), {}, QStringLiteral("unused"));
-    QVERIFY2(r.error.contains(QLatin1String("could not be started")), qPrintable(r.error));
+    r = RunReaderProgram(dir.filePath(u"missing"_s), {}, u"unused"_s);
+    QVERIFY2(r.error.contains("could not be started"_L1), qPrintable(r.error));
 }
 
 QTEST_GUILESS_MAIN(WizardSourcesTest)

@@ -1,13 +1,17 @@
-// Shared routines: rounding, blank trimming, the number notation and the message length rule; and stored
-// settings whose numbers cannot be rounded, which must fall back to their defaults.
+// Shared routines: rounding, blank trimming, the number notation, the message length rule and the sender
+// numbers of received messages; and stored settings whose numbers cannot be rounded, which must fall back to
+// their defaults.
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
+#include "delivery/Delivery.h"
 #include "store/SettingsRows.h"
 
 #include "TestRig.h"
 
 #include <QtTest>
 #include <limits>
+
+using namespace Qt::StringLiterals;
 
 class FunctionsTest : public QObject {
     Q_OBJECT
@@ -21,6 +25,8 @@ private Q_SLOTS:
     void isNumeric();
     void lengthCounter_data();
     void lengthCounter();
+    void senderNumbers_data();
+    void senderNumbers();
     void scaledDelay_data();
     void scaledDelay();
     void storedSettingsBeyondRange_data();
@@ -87,10 +93,10 @@ void FunctionsTest::roundHalfEven()
 
 void FunctionsTest::trimRemovesSpacesOnly()
 {
-    QCOMPARE(Trim(QStringLiteral("  98 888  ")), QStringLiteral("98 888"));
-    QCOMPARE(Trim(QStringLiteral("\r\nOK\r\n ")), QStringLiteral("\r\nOK\r\n"));
-    QCOMPARE(Trim(QStringLiteral("\tx\t")), QStringLiteral("\tx\t"));
-    QCOMPARE(Trim(QStringLiteral("    ")), QString());
+    QCOMPARE(Trim(u"  98 888  "_s), u"98 888"_s);
+    QCOMPARE(Trim(u"\r\nOK\r\n "_s), u"\r\nOK\r\n"_s);
+    QCOMPARE(Trim(u"\tx\t"_s), u"\tx\t"_s);
+    QCOMPARE(Trim(u"    "_s), QString());
 }
 
 void FunctionsTest::isNumeric_data()
@@ -129,33 +135,29 @@ void FunctionsTest::lengthCounter_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("count");
     QTest::addColumn<QString>("warning");
-    const QString two =
-        QStringLiteral("** This message is longer than 160 characters. Message will be sent as 2 SMS messages.");
-    const QString three =
-        QStringLiteral("** This message is longer than 160 characters. Message will be sent as 3 SMS messages.");
+    const QString two = u"** This message is longer than 160 characters. Message will be sent as 2 SMS messages."_s;
+    const QString three = u"** This message is longer than 160 characters. Message will be sent as 3 SMS messages."_s;
     QTest::newRow("0") << QString() << "Typed: 0/480 characters." << QString();
-    QTest::newRow("blanks only") << QStringLiteral("     ") << "Typed: 0/480 characters." << QString();
+    QTest::newRow("blanks only") << u"     "_s << "Typed: 0/480 characters." << QString();
     QTest::newRow("160") << QString(160, 'a') << "Typed: 160/480 characters." << QString();
     QTest::newRow("161") << QString(161, 'a') << "Typed: 161/480 characters." << two;
     QTest::newRow("320") << QString(320, 'a') << "Typed: 320/480 characters." << two;
     QTest::newRow("321") << QString(321, 'a') << "Typed: 321/480 characters." << three;
     QTest::newRow("480") << QString(480, 'a') << "Typed: 480/480 characters." << three;
-    QTest::newRow("outer blanks not counted") << QStringLiteral("  ab c  ") << "Typed: 4/480 characters." << QString();
-    QTest::newRow("line break counts two") << QStringLiteral("a\r\nb") << "Typed: 4/480 characters." << QString();
+    QTest::newRow("outer blanks not counted") << u"  ab c  "_s << "Typed: 4/480 characters." << QString();
+    QTest::newRow("line break counts two") << u"a\r\nb"_s << "Typed: 4/480 characters." << QString();
     // Any character outside the basic GSM alphabet makes the whole message Unicode, 70 characters a part.
     const auto unicode = [](int parts) {
-        return QStringLiteral("** This message is longer than 70 characters. Message will be sent as %1 SMS messages.")
-            .arg(parts);
+        return u"** This message is longer than 70 characters. Message will be sent as %1 SMS messages."_s.arg(parts);
     };
-    QTest::newRow("159 and a euro sign") << QString(159, 'a') + QStringLiteral("€")
-                                         << "Typed: 160/210 characters (Unicode)." << unicode(3);
+    QTest::newRow("159 and a euro sign") << QString(159, 'a') + u"€"_s << "Typed: 160/210 characters (Unicode)."
+                                         << unicode(3);
     QTest::newRow("70 Unicode characters")
-        << QString(69, 'a') + QStringLiteral("✓") << "Typed: 70/210 characters (Unicode)." << QString();
+        << QString(69, 'a') + u"✓"_s << "Typed: 70/210 characters (Unicode)." << QString();
     QTest::newRow("71 Unicode characters")
-        << QString(70, 'a') + QStringLiteral("✓") << "Typed: 71/210 characters (Unicode)." << unicode(2);
-    QTest::newRow("an emoji counts two") << QStringLiteral("😀") << "Typed: 2/210 characters (Unicode)." << QString();
-    QTest::newRow("GSM's own accents stay GSM")
-        << QStringLiteral("café ü Ñ @$_") << "Typed: 12/480 characters." << QString();
+        << QString(70, 'a') + u"✓"_s << "Typed: 71/210 characters (Unicode)." << unicode(2);
+    QTest::newRow("an emoji counts two") << u"😀"_s << "Typed: 2/210 characters (Unicode)." << QString();
+    QTest::newRow("GSM's own accents stay GSM") << u"café ü Ñ @$_"_s << "Typed: 12/480 characters." << QString();
 }
 
 void FunctionsTest::lengthCounter()
@@ -166,6 +168,33 @@ void FunctionsTest::lengthCounter()
     const LengthCounterCaptions c = LengthCounter(text);
     QCOMPARE(c.count, count);
     QCOMPARE(c.warning, warning);
+}
+
+void FunctionsTest::senderNumbers_data()
+{
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("stored");
+    // Up to 10 characters a number is taken as international and gets its plus; longer ones keep a leading
+    // plus or trunk 0 as listed.
+    QTest::newRow("9 characters") << "098123456"
+                                  << "+098123456";
+    QTest::newRow("10 characters") << "0981234567"
+                                   << "+0981234567";
+    QTest::newRow("11 characters, trunk 0") << "09812345678"
+                                            << "09812345678";
+    QTest::newRow("11 characters, plus") << "+9198123456"
+                                         << "+9198123456";
+    QTest::newRow("11 digits") << "91981234567"
+                               << "+91981234567";
+    QTest::newRow("blanks around") << " 919812345678 "
+                                   << "+919812345678";
+}
+
+void FunctionsTest::senderNumbers()
+{
+    QFETCH(QString, listed);
+    QFETCH(QString, stored);
+    QCOMPARE(NormaliseSenderNumber(listed), stored);
 }
 
 void FunctionsTest::scaledDelay_data()
@@ -199,16 +228,14 @@ void FunctionsTest::storedSettingsBeyondRange_data()
     QTest::addColumn<QString>("receiveTime");
     QTest::addColumn<int>("listingWaitMs");
     QTest::addColumn<int>("receiveSeconds");
-    QTest::newRow("in range") << "2.5"
-                              << "12.5" << 1000 << 12;
-    QTest::newRow("1e300") << "1e300"
-                           << "1e300" << 400 << 0;
-    QTest::newRow("-1e300") << "-1e300"
-                            << "-1e300" << 400 << 0;
-    QTest::newRow("just past 2^63") << "2.5"
-                                    << "9223372036854775808" << 1000 << 0;
-    QTest::newRow("large but whole") << "2.5"
-                                     << "9e18" << 1000 << 32767;
+    const auto row = [](const char* name, const char* factor, const char* receive, int waitMs, int seconds) {
+        QTest::newRow(name) << factor << receive << waitMs << seconds;
+    };
+    row("in range", "2.5", "12.5", 1000, 12);
+    row("1e300", "1e300", "1e300", 400, 0);
+    row("-1e300", "-1e300", "-1e300", 400, 0);
+    row("just past 2^63", "2.5", "9223372036854775808", 1000, 0);
+    row("large but whole", "2.5", "9e18", 1000, 32767);
 }
 
 // A stored interval that cannot be rounded is "off" (0), as a text that is not numeric; a delay factor that
@@ -220,9 +247,8 @@ void FunctionsTest::storedSettingsBeyondRange()
     QFETCH(int, listingWaitMs);
     QFETCH(int, receiveSeconds);
     TestRig rig;
-    WriteModemSetting(rig.db, {1, QStringLiteral("9600"), QStringLiteral("n"), QStringLiteral("8"), QStringLiteral("1"),
-                               QStringLiteral("0"), QStringLiteral("GSM"), 0, delayFactor});
-    WriteTimerSetting(rig.db, {-1, receiveTime, -1, QStringLiteral("10"), QStringLiteral("DIRECT DELIVER")});
+    WriteModemSetting(rig.db, {1, u"9600"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, 0, delayFactor});
+    WriteTimerSetting(rig.db, {-1, receiveTime, -1, u"10"_s, u"DIRECT DELIVER"_s});
     LoadRunningSettings(rig.state, rig.db, rig.log);
     QCOMPARE(ScaledDelay(rig.state.ModemDelayFactor, 400), listingWaitMs);
     QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(receiveSeconds));

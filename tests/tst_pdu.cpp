@@ -1,5 +1,7 @@
-// SMS PDUs: published examples decode to their documented fields and encode back byte for byte, long texts
-// survive the round trip part by part, and malformed, cut or corrupted hex gives an error instead of a crash.
+// How texts become bytes. The modem character sets both ways, what they refuse, and how many parts a message
+// takes in each mode. SMS PDUs: published examples decode to their documented fields and encode back byte for
+// byte, long texts survive the round trip part by part, and malformed, cut or corrupted hex gives an error
+// instead of a crash.
 #include "common/Charset.h"
 #include "modem/Pdu.h"
 
@@ -7,6 +9,9 @@
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
+using Charset::Encoding;
+using Charset::Mode;
+using Charset::Set;
 using Pdu::Alphabet;
 
 namespace {
@@ -53,7 +58,7 @@ void expectCutsAndCorruptionRefused(const QString& hex)
         QString bad = hex;
         for (int k = 0; k < 3; ++k)
             bad.replace(random.bounded(int(bad.size() / 2)) * 2, 2,
-                        QStringLiteral("%1").arg(random.bounded(256), 2, 16, QLatin1Char('0')));
+                        u"%1"_s.arg(random.bounded(256), 2, 16, QLatin1Char('0')));
         const Pdu::Deliver d = Pdu::decodeDeliver(bad);
         const Pdu::Submit s = Pdu::decodeSubmit(bad);
         QVERIFY(d.text.size() <= 160 && s.text.size() <= 160);
@@ -74,6 +79,15 @@ const QString Lorem =
 class PduTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void names();
+    void bothWays_data();
+    void bothWays();
+    void unencodable_data();
+    void unencodable();
+    void decoding_data();
+    void decoding();
+    void counting_data();
+    void counting();
     void deliver_data();
     void deliver();
     void submit_data();
@@ -89,6 +103,164 @@ private Q_SLOTS:
     void malformed();
 };
 
+void PduTest::names()
+{
+    const struct {
+        const char* name;
+        std::optional<Set> set;
+    } rows[] = {{"GSM", Set::Gsm},     {"gsm", Set::Gsm},       {"Ira", Set::Ira}, {"8859-1", Set::Latin1},
+                {" ucs2 ", Set::Ucs2}, {"UTF-8", std::nullopt}, {"", std::nullopt}};
+    for (const auto& r : rows) {
+        QCOMPARE(Charset::fromName(QString::fromLatin1(r.name)), r.set);
+        if (r.set)
+            QCOMPARE(Charset::fromName(Charset::name(*r.set)), r.set);
+    }
+}
+
+void PduTest::bothWays_data()
+{
+    QTest::addColumn<Set>("set");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("GSM: $ @ é _ in the basic table")
+        << Set::Gsm << u"Price $5 @ café_1 ok"_s << QByteArray::fromHex("5072696365200235200020636166051131206f6b");
+    QTest::newRow("GSM: ¡ ü CR LF ß Δ") << Set::Gsm << u"¡Hü\r\nßΔ"_s << QByteArray::fromHex("40487e0d0a1e10");
+    QTest::newRow("GSM: the whole extension table escaped")
+        << Set::Gsm << u"\f^{}\\[~]|€"_s << QByteArray::fromHex("1b0a1b141b281b291b2f1b3c1b3d1b3e1b401b65");
+    QTest::newRow("IRA") << Set::Ira << u"Price $5 @ cafe_1 {ok}"_s << QByteArray("Price $5 @ cafe_1 {ok}");
+    QTest::newRow("8859-1") << Set::Latin1 << u"Grüße, café ¿ÿ"_s
+                            << QByteArray::fromHex("4772fcdf652c20636166e920bfff");
+    QTest::newRow("UCS2 with an emoji as its surrogate pair")
+        << Set::Ucs2 << u"Grüße ✓ 😀 €"_s << QByteArray("0047007200FC00DF0065002027130020D83DDE00002020AC");
+}
+
+void PduTest::bothWays()
+{
+    QFETCH(Set, set);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    const Charset::Encoded encoded = Charset::encode(text, set);
+    QVERIFY(encoded.ok());
+    QCOMPARE(encoded.bytes, bytes);
+    const Charset::Decoded decoded = Charset::decode(bytes, set);
+    QCOMPARE(decoded.error, QString());
+    QCOMPARE(decoded.text, text);
+}
+
+void PduTest::unencodable_data()
+{
+    QTest::addColumn<Set>("set");
+    QTest::addColumn<bool>("allowExtension");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<qsizetype>>("positions");
+    QTest::newRow("GSM: check mark and emoji") << Set::Gsm << true << u"Grüße ✓ 😀 €"_s << QList<qsizetype>{6, 8};
+    QTest::newRow("GSM text entry: no escapes, no Ctrl-Z (Ξ)")
+        << Set::Gsm << false << u"Price {5} € Ξ ok"_s << QList<qsizetype>{6, 8, 10, 12};
+    QTest::newRow("GSM: only the capital C cedilla") << Set::Gsm << true << u"Ça ç"_s << QList<qsizetype>{3};
+    QTest::newRow("GSM: Cyrillic") << Set::Gsm << true << u"Да"_s << QList<qsizetype>{0, 1};
+    QTest::newRow("IRA: accents") << Set::Ira << true << u"café £"_s << QList<qsizetype>{3, 5};
+    QTest::newRow("8859-1: euro and emoji") << Set::Latin1 << true << u"Grüße € 😀"_s << QList<qsizetype>{6, 8};
+    QTest::newRow("UCS2 carries all") << Set::Ucs2 << true << u"€ 😀 Да"_s << QList<qsizetype>{};
+}
+
+void PduTest::unencodable()
+{
+    QFETCH(Set, set);
+    QFETCH(bool, allowExtension);
+    QFETCH(QString, text);
+    QFETCH(QList<qsizetype>, positions);
+    const Charset::Encoded encoded = Charset::encode(text, set, allowExtension);
+    QCOMPARE(encoded.unencodable, positions);
+    QCOMPARE(Charset::canEncode(text, set, allowExtension), positions.isEmpty());
+    if (!positions.isEmpty())
+        QVERIFY(encoded.bytes.isEmpty());
+}
+
+void PduTest::decoding_data()
+{
+    QTest::addColumn<Set>("set");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("errorAt"); // -1: decodes cleanly
+    QTest::newRow("GSM: escape before a code the extension lacks gives the basic character")
+        << Set::Gsm << QByteArray::fromHex("1b411b05") << u"Aé"_s << -1;
+    QTest::newRow("GSM: escape escape shows a space") << Set::Gsm << QByteArray::fromHex("411b1b42") << u"A B"_s << -1;
+    QTest::newRow("GSM: lone escape at the end") << Set::Gsm << QByteArray::fromHex("41421b") << u"AB"_s << 2;
+    QTest::newRow("GSM: eighth bit set") << Set::Gsm << QByteArray::fromHex("4180") << u"A"_s << 1;
+    QTest::newRow("IRA: eighth bit set") << Set::Ira << QByteArray::fromHex("4142e9") << u"AB"_s << 2;
+    QTest::newRow("UCS2: lower-case hex") << Set::Ucs2 << QByteArray("00e9006cd83dde00") << u"él😀"_s << -1;
+    QTest::newRow("UCS2: odd length") << Set::Ucs2 << QByteArray("004100420") << u"AB"_s << 8;
+    QTest::newRow("UCS2: half a unit") << Set::Ucs2 << QByteArray("004100") << u"A"_s << 4;
+    QTest::newRow("UCS2: not hex") << Set::Ucs2 << QByteArray("00410G42") << u"A"_s << 5;
+}
+
+void PduTest::decoding()
+{
+    QFETCH(Set, set);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(int, errorAt);
+    const Charset::Decoded d = Charset::decode(bytes, set);
+    QCOMPARE(d.text, text);
+    QCOMPARE(d.errorAt, errorAt);
+    QCOMPARE(d.ok(), errorAt < 0);
+}
+
+void PduTest::counting_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Encoding>("encoding");
+    QTest::addColumn<int>("units");
+    QTest::addColumn<QList<int>>("partSizes"); // UTF-16 units of each part split() gives
+    QTest::addColumn<int>("perPart");
+    const QString a159(159, u'a');
+    const QString cyr70(70, u'й');
+    QTest::newRow("empty: one empty message") << Mode::Pdu << QString() << Encoding::Gsm7 << 0 << QList<int>{0} << 160;
+    QTest::newRow("text 160") << Mode::Text << a159 + u'b' << Encoding::Gsm7 << 160 << QList<int>{160} << 160;
+    QTest::newRow("text 161: separate SMS of 160")
+        << Mode::Text << a159 + u"bc"_s << Encoding::Gsm7 << 161 << QList<int>{160, 1} << 160;
+    QTest::newRow("text 159 + euro: UCS2, 3 parts of 70")
+        << Mode::Text << a159 + u'€' << Encoding::Ucs2 << 160 << QList<int>{70, 70, 20} << 70;
+    QTest::newRow("PDU 159 + euro: escaped, 161 septets")
+        << Mode::Pdu << a159 + u'€' << Encoding::Gsm7 << 161 << QList<int>{153, 7} << 153;
+    QTest::newRow("PDU 160") << Mode::Pdu << a159 + u'b' << Encoding::Gsm7 << 160 << QList<int>{160} << 160;
+    QTest::newRow("PDU 307: three parts")
+        << Mode::Pdu << QString(307, u'x') << Encoding::Gsm7 << 307 << QList<int>{153, 153, 1} << 153;
+    QTest::newRow("PDU escape pair never cut") << Mode::Pdu << QString(152, u'a') + u"€"_s + QString(10, u'a')
+                                               << Encoding::Gsm7 << 164 << QList<int>{152, 11} << 153;
+    QTest::newRow("70 Unicode") << Mode::Pdu << cyr70 << Encoding::Ucs2 << 70 << QList<int>{70} << 70;
+    QTest::newRow("PDU 71 Unicode") << Mode::Pdu << cyr70 + u'й' << Encoding::Ucs2 << 71 << QList<int>{67, 4} << 67;
+    QTest::newRow("text 71 Unicode") << Mode::Text << cyr70 + u'й' << Encoding::Ucs2 << 71 << QList<int>{70, 1} << 70;
+    QTest::newRow("PDU 135 Unicode: three parts")
+        << Mode::Pdu << QString(135, u'ж') << Encoding::Ucs2 << 135 << QList<int>{67, 67, 1} << 67;
+    QTest::newRow("PDU surrogate pair never cut") << Mode::Pdu << QString(66, u'й') + u"😀"_s + QString(5, u'й')
+                                                  << Encoding::Ucs2 << 73 << QList<int>{66, 7} << 67;
+    QTest::newRow("text mode: Ξ is Ctrl-Z, so UCS2")
+        << Mode::Text << u"ΞΔ"_s << Encoding::Ucs2 << 2 << QList<int>{2} << 70;
+}
+
+void PduTest::counting()
+{
+    QFETCH(Mode, mode);
+    QFETCH(QString, text);
+    QFETCH(Encoding, encoding);
+    QFETCH(int, units);
+    QFETCH(QList<int>, partSizes);
+    QFETCH(int, perPart);
+    const Charset::Count c = Charset::count(text, mode);
+    QCOMPARE(c.encoding, encoding);
+    QCOMPARE(c.units, units);
+    QCOMPARE(c.parts, partSizes.size());
+    QCOMPARE(c.perPart, perPart);
+    const QStringList parts = Charset::split(text, mode);
+    QList<int> sizes;
+    for (const QString& p : parts)
+        sizes.append(int(p.size()));
+    QCOMPARE(sizes, partSizes);
+    QCOMPARE(parts.join(QString()), text);
+}
+
 void PduTest::deliver_data()
 {
     QTest::addColumn<QString>("hex");
@@ -99,51 +271,36 @@ void PduTest::deliver_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<int>>("concatenation"); // reference, total, sequence
     QTest::addColumn<bool>("reencodes");           // encodeDeliver gives the same hex back
+    const auto row = [](const char* name, const QString& hex, const char* smsc, const QString& sender, int type,
+                        const QDateTime& time, const QString& text, const QList<int>& concatenation, bool reencodes) {
+        QTest::newRow(name) << hex << smsc << sender << type << time << text << concatenation << reencodes;
+    };
     // The classic "hellohello" of the widely copied PDU-mode tutorial (sender type 0xC8: national subscriber).
-    QTest::newRow("tutorial hellohello") << "07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"
-                                         << "+27381000015"
-                                         << "27838890001" << 0xC8 << at(1999, 3, 29, 15, 16, 59, 120) << "hellohello"
-                                         << QList<int>{} << false;
-    // The next four are the worked DELIVER examples of a public Python modem library's test suite.
-    QTest::newRow("Test2, UTC+2") << "06917228195339040B917228214365F700003130805120618005D4F29C2E03"
-                                  << "+2782913593"
-                                  << "+27821234567" << 0x91 << at(2013, 3, 8, 15, 2, 16, 120) << "Test2" << QList<int>{}
-                                  << true;
-    QTest::newRow("AT commands sentence, UTC+8")
-        << "07915892000000F0040B915892214365F700007040213252242331493A283D0795C3F33C88FE06C9CB6132885EC6D341EDF27C1E"
-           "3E97E7207B3A0C0A5241E377BB1D7693E72E"
-        << "+85290000000"
-        << "+85291234567" << 0x91 << at(2007, 4, 12, 23, 25, 42, 480)
-        << "It is easy to read text messages via AT commands." << QList<int>{} << true;
-    QTest::newRow("escapes and é") << "06917228195339040B917228214365F70000313062315352800A800D8A5E98D337A910"
-                                   << "+2782913593"
-                                   << "+27821234567" << 0x91 << at(2013, 3, 26, 13, 35, 25, 120) << u"@{tést}!"_s
-                                   << QList<int>{} << true;
-    QTest::newRow("operator notice, one-part concatenation, national sender")
-        << "0591721891F1400781721881F800003160526104848059050003C30101916536FB1DCABEEB2074D85E064941B19CAB060319A5C5"
-           "22289C96D3D3ED32286C0FA7D96131BBEC024941B19CAB0603DDD36C36A88C87A7E565D0DB0D82C55EB0DB4B068BCD5C20"
-        << "+2781191"
-        << "2781188" << 0x81 << at(2013, 6, 25, 16, 40, 48, 120)
-        << "Hello!You have R 19.50 FREE airtime available. R 19.50 will expire on 01/07/2013. "
-        << QList<int>{0xC3, 1, 1} << false;
+    row("tutorial hellohello", u"07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"_s,
+        "+27381000015", u"27838890001"_s, 0xC8, at(1999, 3, 29, 15, 16, 59, 120), u"hellohello"_s, {}, false);
+    // The next three are worked DELIVER examples of a public Python modem library's test suite.
+    row("Test2, UTC+2", u"06917228195339040B917228214365F700003130805120618005D4F29C2E03"_s, "+2782913593",
+        u"+27821234567"_s, 0x91, at(2013, 3, 8, 15, 2, 16, 120), u"Test2"_s, {}, true);
+    row("escapes and é", u"06917228195339040B917228214365F70000313062315352800A800D8A5E98D337A910"_s, "+2782913593",
+        u"+27821234567"_s, 0x91, at(2013, 3, 26, 13, 35, 25, 120), u"@{tést}!"_s, {}, true);
+    row("operator notice, one-part concatenation, national sender",
+        u"0591721891F1400781721881F800003160526104848059050003C30101916536FB1DCABEEB2074D85E064941B19CAB060319A5C5"
+        u"22289C96D3D3ED32286C0FA7D96131BBEC024941B19CAB0603DDD36C36A88C87A7E565D0DB0D82C55EB0DB4B068BCD5C20"_s,
+        "+2781191", u"2781188"_s, 0x81, at(2013, 6, 25, 16, 40, 48, 120),
+        u"Hello!You have R 19.50 FREE airtime available. R 19.50 will expire on 01/07/2013. "_s, {0xC3, 1, 1}, false);
     // Alphanumeric senders: the address fields and time stamps are the same suite's published encodings.
-    QTest::newRow("alphanumeric FRANCOIS, UTC-8")
-        << "00040ED04669D0397C26A700007040213252242B0AE8329BFD4697D9EC37"
-        << ""
-        << "FRANCOIS" << 0xD0 << at(2007, 4, 12, 23, 25, 42, -480) << "hellohello" << QList<int>{} << true;
-    QTest::newRow("alphanumeric with escapes")
-        << "000414D0E10D6FE3DBA036A94D19000051117200000080"
-           "05D4F29C2E03"
-        << "" << u"a[]{}€"_s << 0xD0 << at(2015, 11, 27, 0, 0, 0, 120) << "Test2" << QList<int>{} << true;
+    row("alphanumeric FRANCOIS, UTC-8", u"00040ED04669D0397C26A700007040213252242B0AE8329BFD4697D9EC37"_s, "",
+        u"FRANCOIS"_s, 0xD0, at(2007, 4, 12, 23, 25, 42, -480), u"hellohello"_s, {}, true);
+    row("alphanumeric with escapes", u"000414D0E10D6FE3DBA036A94D1900005111720000008005D4F29C2E03"_s, "", u"a[]{}€"_s,
+        0xD0, at(2015, 11, 27, 0, 0, 0, 120), u"Test2"_s, {}, true);
     // Headers built here bit by bit: port addressing (IEI 05) before the concatenation element leaves two fill
     // bits; the 16-bit reference form (IEI 08) leaves none.
     const QString head = u"00400C91198988181212000062216080001022"_s;
-    QTest::newRow("port addressing and concatenation, fill bits")
-        << head + gsmUserData(QByteArray::fromHex("0B05040B8423F000032A0201"), "Meet at 5") << ""
-        << "+919888812121" << 0x91 << at(2026, 12, 6, 8, 0, 1, 330) << "Meet at 5" << QList<int>{0x2A, 2, 1} << false;
-    QTest::newRow("16-bit concatenation reference")
-        << head + gsmUserData(QByteArray::fromHex("06080401800302"), "part two") << ""
-        << "+919888812121" << 0x91 << at(2026, 12, 6, 8, 0, 1, 330) << "part two" << QList<int>{384, 3, 2} << false;
+    row("port addressing and concatenation, fill bits",
+        head + gsmUserData(QByteArray::fromHex("0B05040B8423F000032A0201"), "Meet at 5"), "", u"+919888812121"_s, 0x91,
+        at(2026, 12, 6, 8, 0, 1, 330), u"Meet at 5"_s, {0x2A, 2, 1}, false);
+    row("16-bit concatenation reference", head + gsmUserData(QByteArray::fromHex("06080401800302"), "part two"), "",
+        u"+919888812121"_s, 0x91, at(2026, 12, 6, 8, 0, 1, 330), u"part two"_s, {384, 3, 2}, false);
 }
 
 void PduTest::deliver()
@@ -348,7 +505,7 @@ void PduTest::dataCoding()
     for (const auto& r : rows) {
         const Pdu::DataCoding c = Pdu::interpretDataCoding(r.dcs);
         QVERIFY2(c.alphabet == r.alphabet && c.messageClass == r.messageClass && c.compressed == r.compressed,
-                 qPrintable(QStringLiteral("DCS 0x%1").arg(r.dcs, 2, 16, QLatin1Char('0'))));
+                 qPrintable(u"DCS 0x%1"_s.arg(r.dcs, 2, 16, QLatin1Char('0'))));
     }
 }
 
@@ -416,7 +573,7 @@ void PduTest::roundTrip()
             const int units = gsm                          ? int(s.data.size())
                               : expected == Alphabet::Ucs2 ? int(s.data.size() / 2)
                                                            : int(s.data.size());
-            QVERIFY2(units <= (n > 1 ? joined : single), qPrintable(QStringLiteral("part of %1 units").arg(units)));
+            QVERIFY2(units <= (n > 1 ? joined : single), qPrintable(u"part of %1 units"_s.arg(units)));
             for (const Pdu::Concatenation& c : {s.concatenation, d.concatenation})
                 QCOMPARE(QList<int>({c.reference, c.total, c.sequence}),
                          n > 1 ? QList<int>({reference, n, k + 1}) : QList<int>({0, 0, 0}));
@@ -461,35 +618,29 @@ void PduTest::malformed_data()
     QTest::addColumn<QString>("hex");
     QTest::addColumn<QString>("error");
     const QString oa = u"040B917228214365F7000031308051206180"_s; // a DELIVER up to TP-UDL, after SMSC "00"
-    QTest::newRow("empty") << ""
-                           << "The PDU ends inside the service-centre address";
-    QTest::newRow("odd") << "0"
-                         << "The PDU has an odd number of hex digits";
-    QTest::newRow("not hex") << "00x4"
-                             << "The PDU holds a character that is not a hex digit at position 3";
-    QTest::newRow("SMSC too long") << "0C" + QString(24, u'1')
-                                   << "The service-centre address is 12 octets long, "
-                                      "more than an address can be";
-    QTest::newRow("a SUBMIT") << "0001000B917228001011F100000CC8329BFD065DDF72363904"
-                              << "The PDU is not an SMS-DELIVER";
-    QTest::newRow("sender of 21 digits") << "000415917228214365F7" + QString(10, u'1')
-                                         << "The originating address claims 21 digits, more than an address can hold";
-    QTest::newRow("not BCD") << "00040B917228214365F70000313080512A618005D4F29C2E03"
-                             << "The service-centre time stamp is not a valid date and time";
-    QTest::newRow("161 septets") << "00" + oa + "A1" + QString(282, u'0')
-                                 << "The user data length 161 is more than a message can hold";
-    QTest::newRow("header past the data") << "00440B917228214365F700003130805120618005"
-                                             "0900030101"
-                                          << "The user data header is longer than the user data";
-    QTest::newRow("element past the header") << "00440B917228214365F700003130805120618007"
-                                                "0400040101414141"
-                                             << "An element of the user data header runs past the header";
-    QTest::newRow("UCS2 odd octets") << "00040B917228214365F700083130805120618003004100"
-                                     << "The UCS2 text has an odd number of octets";
-    QTest::newRow("lone escape in the text") << "00040B917228214365F7000031308051206180"
-                                                "02C10D"
-                                             << "The message text is not sound: The text ends with an escape that "
-                                                "has no character after it";
+    const auto row = [](const char* name, const QString& hex, const char* error) {
+        QTest::newRow(name) << hex << error;
+    };
+    row("empty", u""_s, "The PDU ends inside the service-centre address");
+    row("odd", u"0"_s, "The PDU has an odd number of hex digits");
+    row("not hex", u"00x4"_s, "The PDU holds a character that is not a hex digit at position 3");
+    row("SMSC too long", "0C" + QString(24, u'1'),
+        "The service-centre address is 12 octets long, more than an address can be");
+    row("a SUBMIT", u"0001000B917228001011F100000CC8329BFD065DDF72363904"_s, "The PDU is not an SMS-DELIVER");
+    row("sender of 21 digits", "000415917228214365F7" + QString(10, u'1'),
+        "The originating address claims 21 digits, more than an address can hold");
+    row("not BCD", u"00040B917228214365F70000313080512A618005D4F29C2E03"_s,
+        "The service-centre time stamp is not a valid date and time");
+    row("161 septets", "00" + oa + "A1" + QString(282, u'0'),
+        "The user data length 161 is more than a message can hold");
+    row("header past the data", u"00440B917228214365F7000031308051206180050900030101"_s,
+        "The user data header is longer than the user data");
+    row("element past the header", u"00440B917228214365F7000031308051206180070400040101414141"_s,
+        "An element of the user data header runs past the header");
+    row("UCS2 odd octets", u"00040B917228214365F700083130805120618003004100"_s,
+        "The UCS2 text has an odd number of octets");
+    row("lone escape in the text", u"00040B917228214365F700003130805120618002C10D"_s,
+        "The message text is not sound: The text ends with an escape that has no character after it");
 }
 
 void PduTest::malformed()

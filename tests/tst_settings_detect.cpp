@@ -102,7 +102,6 @@ void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
     auto* progress = s.w->findChild<frm_ChekModemProgress*>();
     QVERIFY(progress && progress->isVisible());
     QSignalSpy bar(named<QProgressBar>(progress, u"ProgBar"_s), &QProgressBar::valueChanged);
-    const QString progressTitle = progress->windowTitle();
     const bool progressModal = progress->windowModality() == Qt::ApplicationModal;
 
     Frm_FoundModemPortNumbers* list = s.foundList();
@@ -118,10 +117,6 @@ void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
 
     auto* grid = named<QTableWidget>(list, u"MshNumbers"_s);
     QVERIFY(progressModal && list->windowModality() == Qt::ApplicationModal);
-    QCOMPARE(QStringList({progressTitle, list->windowTitle(), named<QLabel>(list, u"Label2"_s)->text(),
-                          grid->horizontalHeaderItem(2)->text().trimmed()}),
-             QStringList({u"Please Wait.........."_s, u"Select Your Modem"_s,
-                          u"Please select the modem which you wish for your application ."_s, u"Manufacturer Id"_s}));
     QVERIFY(grid->isColumnHidden(0));
     for (int c = 1; c <= 3; ++c) // headings readable in this desktop's font
         QVERIFY(grid->columnWidth(c) >= grid->horizontalHeader()->sectionSizeHint(c));

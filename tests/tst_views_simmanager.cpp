@@ -9,11 +9,13 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString NotConnected = QStringLiteral("Computer is not communicating with the modem. Please select the option "
-                                            "'Listen To Modem' before executing any modem commands.");
-const QString Number = QStringLiteral("+919812345678");
+const QString NotConnected = u"Computer is not communicating with the modem. Please select the option "
+                             u"'Listen To Modem' before executing any modem commands."_s;
+const QString Number = u"+919812345678"_s;
 
 struct Manager {
     QWidget main; // stands for the main window
@@ -75,7 +77,7 @@ QList<int> simIndexes(const ModemSimulator& sim)
 
 QString deletion(int index)
 {
-    return QStringLiteral("AT+CMGD=%1").arg(index);
+    return u"AT+CMGD=%1"_s.arg(index);
 }
 
 } // namespace
@@ -103,9 +105,9 @@ void ViewsSimManagerTest::listingTickingAndDeletingTickedRows()
     m.click("CmdShow");
     QTRY_COMPARE_WITH_TIMEOUT(m.rows().size(), 3, 10000);
     QCOMPARE(rig.sim.commands(), (QStringList{"AT+CLCC", "AT+CMGL=\"ALL\"", "AT+CLCC", "AT+CMGL=\"REC READ\""}));
-    QCOMPARE(m.rows(), (QStringList{QStringLiteral("Hello there | ALL | +919812345678 | %1").arg(a),
-                                    QStringLiteral("Draft | ALL | +447700900123 | %1").arg(b),
-                                    QStringLiteral("Hello there | READ | +919812345678 | %1").arg(a)}));
+    QCOMPARE(m.rows(), (QStringList{u"Hello there | ALL | +919812345678 | %1"_s.arg(a),
+                                    u"Draft | ALL | +447700900123 | %1"_s.arg(b),
+                                    u"Hello there | READ | +919812345678 | %1"_s.arg(a)}));
     QVERIFY(rig.dialogs.shown.empty());
     QCOMPARE(simIndexes(rig.sim), (QList<int>{a, b})); // listing deletes nothing
 

@@ -1,10 +1,10 @@
 // Fresh process-wide state for one test: a temporary data folder (and empty /dev and /sys stand-ins, so
 // no real serial device of the machine is ever seen), scripted dialogs, a clock, a sound recorder, the
-// message database and the activity log.
+// message database and the activity log; and a way to read stored rows.
 #pragma once
 
+#include "Doubles.h"
 #include "common/AppState.h"
-#include "common/Seams.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
 #include "store/Database.h"
@@ -39,3 +39,13 @@ struct TestRig {
             ConnectDatabase(state, db);
     }
 };
+
+// The first column of each row a query gives, as text: a test's view of stored rows (several columns can be
+// joined in the SQL with ||).
+inline QStringList queryTexts(Database& db, const QString& sql, const QVariantList& values = {})
+{
+    QStringList out;
+    for (Query q(db, sql, values); q.next();)
+        out << q.value(0).toString();
+    return out;
+}

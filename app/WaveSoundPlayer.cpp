@@ -1,4 +1,4 @@
-#include "common/WaveSoundPlayer.h"
+#include "app/WaveSoundPlayer.h"
 
 #include <QFileInfo>
 #include <QSoundEffect>
