@@ -27,6 +27,7 @@ class AtParseTest : public QObject {
 private Q_SLOTS:
     void listing_data();
     void listing();
+    void pduListing();
     void listingHeader_data();
     void listingHeader();
     void resultCodesAndUnsolicitedLines();
@@ -99,7 +100,25 @@ void AtParseTest::listing_data()
         << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("ab"))}, false};
     QTest::newRow("cut short, no lengths")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "half a te" << Listing{{}, false};
+    QTest::newRow("cut short after a NO CARRIER line inside a text: not yet given")
+        << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "line one\r\nNO CARRIER\r\n"
+        << Listing{{}, false};
     QTest::newRow("refused") << QByteArray("\r\n+CMS ERROR: 321\r\n") << Listing{{}, true};
+}
+
+void AtParseTest::pduListing()
+{
+    // Each record is its header and one line of hex; what follows a header and is not hex is no record.
+    const QByteArray deliver = "07919730071111F1040B919189888121F200006221601231950002C834";
+    const QByteArray answer = "\r\n+CMGL: 1,0,,24\r\n" + deliver + "\r\n+CMGL: 2,1,\"Mum\",24\r\n" + deliver +
+                              "\r\n+CMGL: 3,1,,24\r\nOK\r\n+CMGL: 4,3,,18\r\n" + deliver.left(30);
+    const ListingParse got = ParseListing(answer, true);
+    QCOMPARE(got.records.size(), size_t(2));
+    QCOMPARE(got.records[0].Status, QStringLiteral("REC UNREAD"));
+    QCOMPARE(got.records[1].Index, QStringLiteral("2"));
+    QCOMPARE(got.records[1].Pdu, QString::fromLatin1(deliver));
+    QVERIFY(got.complete); // the OK after the third header closes the answer
+    QVERIFY(!ParseListing(answer.left(answer.indexOf(deliver) + 10), true).complete);
 }
 
 void AtParseTest::listing()

@@ -479,7 +479,8 @@ void PduTest::validity()
                            {43200, 196, 43200},
                            {44640, 197, 50400},
                            {635040, 255, 635040},
-                           {10000000, 255, 635040}};
+                           {10000000, 255, 635040},
+                           {2147483647, 255, 635040}}; // the largest an int holds: no overflow on the way
     for (const auto& r : rows) {
         QCOMPARE(Pdu::relativeValidity(r[0]), r[1]);
         QCOMPARE(Pdu::validityMinutes(r[1]), r[2]);

@@ -23,8 +23,8 @@ struct PduRig : EngineRig {
     }
     QVariant outbox(const char* column)
     {
-        return db.scalar(QStringLiteral("SELECT %1 FROM Message_OutBox ORDER BY Outbox_Id DESC LIMIT 1")
-                             .arg(QLatin1String(column)));
+        return db.scalar(
+            QStringLiteral("SELECT %1 FROM Message_OutBox ORDER BY Outbox_Id DESC LIMIT 1").arg(QLatin1String(column)));
     }
 };
 
