@@ -889,14 +889,31 @@ bool ModemSimulator::pduMode() const
 
 void ModemSimulator::receiveSms(const QString& number, const QString& text, bool unicode)
 {
-    int index = 0;
     {
         std::lock_guard lock(mutex);
-        index = freeIndex();
-        sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, QDateTime::currentDateTime(), unicode, {}};
-        if (!silent)
-            writeNow("\r\n+CMTI: \"SM\"," + QByteArray::number(index) + CrLf);
-        note(QStringLiteral("SMS from %1 stored at %2").arg(number).arg(index));
+        // In PDU mode the network brings a long message in parts, each stored and announced by itself.
+        QStringList parts(1, QString());
+        const QDateTime sentOn = QDateTime::currentDateTime();
+        if (pdu) {
+            Pdu::DeliverOptions o;
+            o.serviceCentreTime = sentOn;
+            o.concatenationReference = nextReference;
+            if (unicode)
+                o.alphabet = Pdu::Alphabet::Ucs2;
+            const Pdu::EncodeResult encoded = Pdu::encodeDeliver(number, text, o);
+            if (encoded.parts.size() > 1) {
+                parts.clear();
+                for (const Pdu::Encoded& part : encoded.parts)
+                    parts << part.hex;
+            }
+        }
+        for (const QString& hex : parts) {
+            const int index = freeIndex();
+            sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, sentOn, unicode, hex};
+            if (!silent)
+                writeNow("\r\n+CMTI: \"SM\"," + QByteArray::number(index) + CrLf);
+            note(QStringLiteral("SMS from %1 stored at %2").arg(number).arg(index));
+        }
     }
     wake();
 }
