@@ -531,9 +531,9 @@ void Delivery::listed(const ListResult& r)
         const QDateTime now = sentOn.isValid() ? sentOn.toLocalTime() : state.clock->now();
         if (pdu && pdu->concatenation.isPart()) {
             // One part of a long message: kept until the others have come.
-            std::optional<qint64> stored;
+            qint64 partId = 0;
             try {
-                stored = storePart(number, *pdu, now, index);
+                partId = storePart(number, *pdu, now, index);
             } catch (const DbError& e) {
                 log.WriteActivityLog(
                     QStringLiteral("**ERROR** A part of an SMS from %1 could not be stored (%2). It stays on "
@@ -541,7 +541,6 @@ void Delivery::listed(const ListResult& r)
                         .arg(number, e.description()));
                 break;
             }
-            const qint64 partId = *stored;
             deleteFromSim(index, [this, partId] {
                 db.execute(QStringLiteral("UPDATE Message_Parts SET SimIndex = NULL WHERE Part_Id = ?"), {partId});
             });
@@ -621,8 +620,7 @@ void Delivery::deleteFromSim(int index, std::function<void()> deleted)
         });
 }
 
-std::optional<qint64> Delivery::storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn,
-                                          int simIndex)
+qint64 Delivery::storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn, int simIndex)
 {
     const Pdu::Concatenation& c = part.concatenation;
     // The same part again (left on the SIM by a stopped run, or repeated by the network) is not kept twice.

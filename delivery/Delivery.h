@@ -96,8 +96,8 @@ private:
     void announceReceived(const QString& number, const QString& text, const QDateTime& on, qint64 id);
     // Deletes a SIM copy whose message is stored; deleted runs once the modem has deleted it.
     void deleteFromSim(int index, std::function<void()> deleted);
-    std::optional<qint64> storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn,
-                                    int simIndex);
+    // The part's row (an existing one when the same part was stored before).
+    qint64 storePart(const QString& number, const Pdu::Deliver& part, const QDateTime& sentOn, int simIndex);
     // Stores the long messages whose parts have all come (or waited too long) in the Inbox; true if any.
     bool joinParts();
     // A row whose outcome could not be written yet: written again until the database answers.

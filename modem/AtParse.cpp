@@ -264,6 +264,24 @@ bool isHexLine(const QByteArray& s)
     });
 }
 
+// A line outside a record: blank or the command's echo (skipped), the final result that closes the answer
+// (out is completed), or anything else.
+enum class Between { Skip, Final, Other };
+Between between(const Line& line, bool anyRecord, ListingParse& out)
+{
+    if (line.content.isEmpty() || (!anyRecord && isEcho(line.content)))
+        return Between::Skip;
+    int number = -1;
+    const FinalCode final = FinalResultOf(line.content, &number);
+    if (final == FinalCode::None || final == FinalCode::NoCarrier)
+        return Between::Other;
+    out.complete = true;
+    out.final = final;
+    out.errorNumber = number;
+    out.end = line.end;
+    return Between::Final;
+}
+
 // A PDU listing: each header is followed by one line of hex, so no line of a message can be anything else.
 ListingParse parsePduListing(const QByteArray& answer)
 {
@@ -274,18 +292,12 @@ ListingParse parsePduListing(const QByteArray& answer)
         const auto line = lineAt(answer, pos);
         if (!line)
             return out;
-        if (line->content.isEmpty() || (!any && isEcho(line->content))) {
+        const Between kind = between(*line, any, out);
+        if (kind == Between::Final)
+            return out;
+        if (kind == Between::Skip) {
             pos = line->end;
             continue;
-        }
-        int number = -1;
-        const FinalCode final = FinalResultOf(line->content, &number);
-        if (final != FinalCode::None && final != FinalCode::NoCarrier) {
-            out.complete = true;
-            out.final = final;
-            out.errorNumber = number;
-            out.end = line->end;
-            return out;
         }
         const auto header = ParsePduListingHeader(line->content);
         if (!header) {
@@ -333,18 +345,12 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
         const auto line = lineAt(answer, pos);
         if (!line)
             return out; // the rest of this line has not arrived
-        if (line->content.isEmpty() || (!any && isEcho(line->content))) {
+        const Between kind = between(*line, any, out);
+        if (kind == Between::Final)
+            return out;
+        if (kind == Between::Skip) {
             pos = line->end;
             continue;
-        }
-        int number = -1;
-        const FinalCode final = FinalResultOf(line->content, &number);
-        if (final != FinalCode::None && final != FinalCode::NoCarrier) {
-            out.complete = true;
-            out.final = final;
-            out.errorNumber = number;
-            out.end = line->end;
-            return out;
         }
         const auto header = ParseListingHeader(line->content);
         if (!header) {
