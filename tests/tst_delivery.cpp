@@ -70,6 +70,18 @@ void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
     // Newest on top: the later line stands higher.
     QVERIFY(checking > total && total > first && first > second && second >= 0);
     QCOMPARE(log.count(SentLog), 2);
+
+    // A run ends at the last row waiting when it began: a row queued meanwhile (a mass send being added)
+    // waits for the next run, so that one run cannot go on for ever.
+    rig.sim.setNetworkDelayMs(300);
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("Third"));
+    rig.engine.Timer2_Timer();
+    QTRY_COMPARE(rig.sim.commands().filter(QStringLiteral("AT+CMGS")).size(), 3);
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("Fourth"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
+    QCOMPARE(rig.sim.sent().size(), 3);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 4);
 }
 
 void DeliveryTest::failedSendsReturnToWaitingAndAreRetried_data()
