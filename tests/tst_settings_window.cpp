@@ -103,6 +103,7 @@ private Q_SLOTS:
     void timeBoxesAreCheckedAndAppliedAtSave();
     void lockedDatabaseStoresNothingAndTheProgramGoesOn();
     void comPortDeviceOnTopAndChildWindowOpen();
+    void messageFormatAndReportsNeedNoRestart();
 };
 
 void SettingsWindowTest::freshDatabaseRefusesEmptyListsInOrderThenInserts()
@@ -477,3 +478,28 @@ void SettingsWindowTest::comPortDeviceOnTopAndChildWindowOpen()
 
 QTEST_MAIN(SettingsWindowTest)
 #include "tst_settings_window.moc"
+
+void SettingsWindowTest::messageFormatAndReportsNeedNoRestart()
+{
+    EngineRig rig;
+    rig.saveModemSetting();
+    {
+        Window w(rig);
+        QCOMPARE(w.list(u"cmbMessageFormat"_s)->currentText(), u"Text"_s);
+        w.pick(u"cmbMessageFormat"_s, u"PDU"_s);
+        w.save();
+    }
+    QCOMPARE(rig.dialogs.messages(), QStringList{Saved});
+    QCOMPARE(rig.endApplicationCalls, 0);
+    QVERIFY(rig.state.PduMessages); // the counters count 153 a part from now on
+    QVERIFY(rig.connectAndWait());
+    QVERIFY(rig.sim.pduMode());
+
+    // Asking for delivery reports while connected: applied by reconnecting.
+    Window w(rig);
+    w.setTab(1);
+    w.check(u"chkDeliveryReports"_s)->setChecked(true);
+    w.save();
+    QTRY_VERIFY(rig.sim.commands().contains(u"AT+CNMI=2,1,0,1,0"_s));
+    QTRY_VERIFY(rig.state.ModemReady);
+}
