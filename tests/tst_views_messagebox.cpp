@@ -410,6 +410,8 @@ void MessageBoxTest::outboxColumnsFitWithAttemptsAndReason()
     QCOMPARE(box.list()->horizontalScrollBar()->maximum(), 0);
     QVERIFY(box.list()->header()->length() >= box.list()->viewport()->width() - 3);
     QCOMPARE(box.column(5), QStringList{"0"}); // not tried yet
+    // The longest status is read whole.
+    QVERIFY(box.list()->columnWidth(4) > box.list()->fontMetrics().horizontalAdvance("INVALID NUMBER"));
 
     // The attempts and the last failure's reason, on one line.
     rig.db.execute("UPDATE Message_OutBox SET Attempts = 2, LastError = '+CMS ERROR: 38\r\nnetwork out of order'");

@@ -352,7 +352,7 @@ void Frm_MessageBox::setColumnWidths()
     };
     const int number = needs(0, QStringLiteral("+000000000000"));
     const int date = needs(2, GeneralDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59))));
-    const int status = needs(StatusColumn, QStringLiteral("SENDING"));
+    const int status = needs(StatusColumn, QStringLiteral("INVALID NUMBER"));
     const int attempts = needs(AttemptsColumn, QStringLiteral("00"));
     const int rest = std::max(width - number - date - status - attempts, 160);
     const int message = rest / 2;
