@@ -5,7 +5,8 @@
 // Then start Broadtext and choose COM port 1 in Settings > System Settings. Commands on standard input:
 //   sms <number> <text>                   an SMS arrives on the SIM
 //   call <number> [rings] [quiet]         a call rings (every 3 s); "quiet": the caller leaves without NO CARRIER
-//   fail cms|ok|silence [count]           the next sends fail with +CMS ERROR: 500, a bare OK, or no answer
+//   fail cms|ok|silence [count] [error]   the next sends fail with +CMS ERROR: error (500 when not given), a
+//                                         bare OK, or no answer
 //   delay <ms>                            the network takes this long before confirming a send
 //   sim | sent                            show the SIM store | the messages sent so far
 //   hangup | quit
@@ -78,10 +79,11 @@ int main(int argc, char** argv)
         } else if (word == QLatin1String("fail")) {
             const QString how = rest.section(QLatin1Char(' '), 0, 0);
             const int count = qMax(1, rest.section(QLatin1Char(' '), 1, 1).toInt());
+            const int error = rest.section(QLatin1Char(' '), 2, 2).toInt();
             modem.failSends(how == QLatin1String("ok")        ? ModemSimulator::SendFailure::BareOk
                             : how == QLatin1String("silence") ? ModemSimulator::SendFailure::Silence
                                                               : ModemSimulator::SendFailure::CmsError,
-                            count);
+                            count, error > 0 ? error : 500);
         } else if (word == QLatin1String("delay")) {
             modem.setNetworkDelayMs(rest.toInt());
         } else if (word == QLatin1String("sim")) {
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
             break;
         } else {
             say(QStringLiteral(
-                "Commands: sms <number> <text> | call <number> [rings] [quiet] | fail cms|ok|silence [count]"
+                "Commands: sms <number> <text> | call <number> [rings] [quiet] | fail cms|ok|silence [count] [error]"
                 " | delay <ms> | sim | sent | hangup | quit"));
         }
     }
