@@ -24,13 +24,7 @@ int main(int argc, char** argv)
         const qint64 paced = rig.engine.pacedMs();
         QElapsedTimer t;
         t.start();
-        QEventLoop run;
-        QObject::connect(&rig.engine, &Engine::deliveryProgress, &run, [&](int, int, int, bool ended) {
-            if (ended)
-                run.quit();
-        });
-        rig.engine.SendNow();
-        run.exec();
+        rig.sendAllAndWait();
         const double total = t.nsecsElapsed() / 1e6;
         const double prescribed = double(rig.engine.pacedMs() - paced);
         const qint64 sent =

@@ -56,44 +56,50 @@ struct Trials {
     QString dataDir;
     int started = 0;
 
-    // Starts the child and kills it after a random time in [minMs, maxMs).
-    void killAfter(int minMs, int maxMs)
+    void start(QProcess& child)
     {
-        QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.setStandardOutputFile(QProcess::nullDevice());
         child.start(program, {QStringLiteral("--child"), dataDir});
         child.waitForStarted();
         ++started;
-        const int wait = minMs + int(QRandomGenerator::global()->bounded(maxMs - minMs));
+    }
+    // Lets events in for ms milliseconds (or until done says so).
+    static bool wait(qint64 ms, const std::function<bool()>& done = {})
+    {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < wait && child.state() == QProcess::Running)
+        while (t.elapsed() < ms) {
+            if (done && done())
+                return true;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return false;
+    }
+    static void kill(QProcess& child)
+    {
         ::kill(pid_t(child.processId()), SIGKILL);
         child.waitForFinished(5000);
     }
 
-    // Runs the child until done() holds (or a minute passes), then stops it.
+    // Starts the child and kills it after a random time in [minMs, maxMs).
+    void killAfter(int minMs, int maxMs)
+    {
+        QProcess child;
+        start(child);
+        wait(minMs + int(QRandomGenerator::global()->bounded(maxMs - minMs)),
+             [&] { return child.state() != QProcess::Running; });
+        kill(child);
+    }
+
+    // Runs the child until done() holds (or two minutes pass), lets its last exchange finish, then stops it.
     bool runUntil(const std::function<bool()>& done)
     {
         QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.setStandardOutputFile(QProcess::nullDevice());
-        child.start(program, {QStringLiteral("--child"), dataDir});
-        child.waitForStarted();
-        QElapsedTimer t;
-        t.start();
-        bool ok = false;
-        while (t.elapsed() < 120000 && !(ok = done()))
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
-        // Let the last exchange finish before stopping it.
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 1500)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ::kill(pid_t(child.processId()), SIGKILL);
-        child.waitForFinished(5000);
+        start(child);
+        const bool ok = wait(120000, done);
+        wait(1500);
+        kill(child);
         return ok;
     }
 };

@@ -64,13 +64,7 @@ int main(int argc, char** argv)
                 &poster, [&, posted] { waits.push_back((clock.nsecsElapsed() - posted) / 1e6); }, Qt::QueuedConnection);
         });
         poster.start(5);
-        QEventLoop run;
-        QObject::connect(&rig.engine, &Engine::deliveryProgress, &run, [&](int, int, int, bool ended) {
-            if (ended)
-                run.quit();
-        });
-        rig.engine.SendNow();
-        run.exec();
+        rig.sendAllAndWait();
         poster.stop();
         std::sort(waits.begin(), waits.end());
         const auto at = [&](double q) { return waits[std::min(waits.size() - 1, size_t(q * waits.size()))]; };

@@ -2,6 +2,8 @@
 // seams to the outside world. One instance is created at start-up (and a fresh one by every test).
 #pragma once
 
+#include "common/Charset.h"
+
 #include <QString>
 #include <functional>
 
@@ -21,6 +23,7 @@ struct AppState {
     bool ModemReady = false;  // initialisation succeeded
     double ModemDelayFactor = 1.0;
     bool PduMessages = false; // the message format in the settings is PDU (parts hold 153/67 characters)
+    Charset::Mode messageMode() const { return PduMessages ? Charset::Mode::Pdu : Charset::Mode::Text; }
 
     // Timers, auto-reply, views
     qint16 ReceiveIntervalSeconds = 0;

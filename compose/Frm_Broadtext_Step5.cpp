@@ -87,7 +87,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Frame2 = new QGroupBox(QStringLiteral("Compose Common SMS"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), Frame2);
-    txtMessage->setPduMode(engine.state.PduMessages);
+    txtMessage->setMode(engine.state.messageMode());
     txtMessage->setFixedHeight(72);
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), Frame2);
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), Frame2, true);
@@ -130,8 +130,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
     connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
-        const LengthCounterCaptions c =
-            LengthCounter(text, this->engine.state.PduMessages ? Charset::Mode::Pdu : Charset::Mode::Text);
+        const LengthCounterCaptions c = LengthCounter(text, this->engine.state.messageMode());
         Label3->setText(c.count);
         Label5->setText(c.warning);
     });

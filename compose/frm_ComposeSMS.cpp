@@ -42,7 +42,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     MobileNumbers = new QLineEdit(this);
     MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
     Message = new MessageTextEdit(QStringLiteral("Message"), this);
-    Message->setPduMode(engine.state.PduMessages);
+    Message->setMode(engine.state.messageMode());
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), this);
     Label6 = NamedLabel(QStringLiteral("Label6"), QString(), this);
     QPalette red = Label6->palette();
@@ -80,8 +80,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
 
 void frm_ComposeSMS::Message_Change(const QString& text)
 {
-    const LengthCounterCaptions c =
-        LengthCounter(text, engine.state.PduMessages ? Charset::Mode::Pdu : Charset::Mode::Text);
+    const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
     Label5->setText(c.count);
     Label6->setText(c.warning);
 }

@@ -14,6 +14,7 @@
 
 #include <QObject>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -309,9 +310,9 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, int at
             db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ?, "
                                       "LastError = NULL, NextAttempt = NULL WHERE Outbox_Id = ?"),
                        {now, id});
-            for (qsizetype n = earlyReports.size() - 1; n >= 0; --n)
-                if (RecordStatusReport(Pdu::decodeStatusReport(earlyReports.at(n))))
-                    earlyReports.removeAt(n);
+            // A report that came within this submission's exchange is about this row or none.
+            for (const QString& hex : std::exchange(earlyReports, {}))
+                RecordStatusReport(Pdu::decodeStatusReport(hex));
             RefreshMessageBox();
             run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
         } else {
@@ -615,7 +616,7 @@ void Delivery::deleteFromSim(int index, std::function<void()> deleted)
                     // The mark is cleared when the index is no longer listed.
                 }
             }
-            if (reception && --reception->deletionsLeft == 0 && reception->listingDone)
+            if (reception && --reception->deletionsLeft == 0)
                 endReception();
         });
 }
@@ -716,11 +717,8 @@ void Delivery::StatusReportArrived(const QString& hex)
         log.WriteActivityLog(QStringLiteral("**ERROR** A delivery report could not be read (%1).").arg(report.error));
         return;
     }
-    if (!RecordStatusReport(report)) {
+    if (!RecordStatusReport(report) && run)
         earlyReports.append(hex);
-        if (earlyReports.size() > 100)
-            earlyReports.removeFirst(); // a report for a message this program did not send
-    }
 }
 
 bool Delivery::RecordStatusReport(const Pdu::StatusReport& report)

@@ -54,8 +54,8 @@ public:
     // A delivery report (from the SIM or a +CDS line) put on the sent row it is about; false when no sent
     // row matches its reference and number.
     bool RecordStatusReport(const Pdu::StatusReport& report);
-    // A +CDS line's report. One that comes before its row is marked sent (the network can be that quick)
-    // is kept and matched again after each sent row.
+    // A +CDS line's report. One that comes during a delivery run before its row is marked sent (the
+    // network can be that quick) is matched again once the run's current row is.
     void StatusReportArrived(const QString& hex);
     void RecordCallStatistics(const QString& callerNumber);
     // When the message box is open: redraw it and refresh the counts of its folder tree.

@@ -18,9 +18,8 @@ bool startsWith(const QByteArray& s, const char* prefix)
 // Some modems report the status of a text-mode listing as its number.
 QString statusName(const QByteArray& field)
 {
-    static const char* const Names[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL"};
     if (field.size() == 1 && field.at(0) >= '0' && field.at(0) <= '4')
-        return QString::fromLatin1(Names[field.at(0) - '0']);
+        return ListingStatusNames().at(field.at(0) - '0');
     return QString::fromLatin1(field);
 }
 
@@ -235,6 +234,13 @@ std::optional<SIMMessage> ParseListingHeader(const QByteArray& raw)
     return m;
 }
 
+const QStringList& ListingStatusNames()
+{
+    static const QStringList names = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                      QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"), QStringLiteral("ALL")};
+    return names;
+}
+
 std::optional<SIMMessage> ParsePduListingHeader(const QByteArray& raw)
 {
     const QByteArray line = LineContent(raw);
@@ -264,75 +270,10 @@ bool isHexLine(const QByteArray& s)
     });
 }
 
-// A line outside a record: blank or the command's echo (skipped), the final result that closes the answer
-// (out is completed), or anything else.
-enum class Between { Skip, Final, Other };
-Between between(const Line& line, bool anyRecord, ListingParse& out)
-{
-    if (line.content.isEmpty() || (!anyRecord && isEcho(line.content)))
-        return Between::Skip;
-    int number = -1;
-    const FinalCode final = FinalResultOf(line.content, &number);
-    if (final == FinalCode::None || final == FinalCode::NoCarrier)
-        return Between::Other;
-    out.complete = true;
-    out.final = final;
-    out.errorNumber = number;
-    out.end = line.end;
-    return Between::Final;
-}
-
-// A PDU listing: each header is followed by one line of hex, so no line of a message can be anything else.
-ListingParse parsePduListing(const QByteArray& answer)
-{
-    ListingParse out;
-    qsizetype pos = 0;
-    bool any = false;
-    while (pos < answer.size()) {
-        const auto line = lineAt(answer, pos);
-        if (!line)
-            return out;
-        const Between kind = between(*line, any, out);
-        if (kind == Between::Final)
-            return out;
-        if (kind == Between::Skip) {
-            pos = line->end;
-            continue;
-        }
-        const auto header = ParsePduListingHeader(line->content);
-        if (!header) {
-            if (ParseUnsolicited(line->content).kind != Unsolicited::None)
-                out.unsolicited << line->content;
-            pos = line->end;
-            continue;
-        }
-        any = true;
-        const auto body = lineAt(answer, line->end);
-        if (!body) {
-            // The hex holds the service-centre field (at most 12 octets) and the announced TPDU.
-            out.announcedBytesOutstanding = std::max<qint64>(0, line->end + 2 * (header->Length + 12) - answer.size());
-            return out;
-        }
-        SIMMessage m = *header;
-        if (isHexLine(body->content)) {
-            m.Pdu = QString::fromLatin1(body->content);
-            m.Text = m.Pdu;
-            out.records.push_back(m);
-            out.bodies.push_back(body->content);
-            pos = body->end;
-        } else {
-            pos = line->end; // not a PDU: the header is dropped and the line read for what it is
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 ListingParse ParseListing(const QByteArray& answer, bool pduMode)
 {
-    if (pduMode)
-        return parsePduListing(answer);
     ListingParse out;
     qsizetype pos = 0;
     bool any = false;
@@ -345,14 +286,20 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
         const auto line = lineAt(answer, pos);
         if (!line)
             return out; // the rest of this line has not arrived
-        const Between kind = between(*line, any, out);
-        if (kind == Between::Final)
-            return out;
-        if (kind == Between::Skip) {
+        if (line->content.isEmpty() || (!any && isEcho(line->content))) {
             pos = line->end;
             continue;
         }
-        const auto header = ParseListingHeader(line->content);
+        int number = -1;
+        const FinalCode final = FinalResultOf(line->content, &number);
+        if (final != FinalCode::None && final != FinalCode::NoCarrier) {
+            out.complete = true;
+            out.final = final;
+            out.errorNumber = number;
+            out.end = line->end;
+            return out;
+        }
+        const auto header = pduMode ? ParsePduListingHeader(line->content) : ParseListingHeader(line->content);
         if (!header) {
             // Between records only unsolicited lines may stand; anything else is skipped.
             if (ParseUnsolicited(line->content).kind != Unsolicited::None)
@@ -361,6 +308,25 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
             continue;
         }
         any = true;
+        if (pduMode) {
+            // One line of hex follows each header, so no line of a message can be taken for anything else.
+            const auto body = lineAt(answer, line->end);
+            if (!body) {
+                // The hex holds the service-centre field (at most 12 octets) and the announced TPDU.
+                out.announcedBytesOutstanding =
+                    std::max<qint64>(0, line->end + 2 * (header->Length + 12) - answer.size());
+                return out;
+            }
+            if (!isHexLine(body->content)) {
+                pos = line->end; // not a PDU: the header is dropped and the line read for what it is
+                continue;
+            }
+            SIMMessage m = *header;
+            m.Pdu = QString::fromLatin1(body->content);
+            addRecord(m, body->content);
+            pos = body->end;
+            continue;
+        }
         const qsizetype bodyStart = line->end;
         if (header->Length >= 0) {
             // The body is at least as long as announced (hex bodies are twice as long); it ends at the first

@@ -64,6 +64,10 @@ bool UnsolicitedHasBody(const QByteArray& line);
 // The content of a line without its line ending (trailing CRs and LF removed).
 QByteArray LineContent(const QByteArray& line);
 
+// The statuses AT+CMGL lists and is asked for, in the order of their numbers (0-4), as PDU mode and some
+// text-mode modems write them: "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL".
+const QStringList& ListingStatusNames();
+
 // The header of a text-mode listing record (+CMGL: index,status,number,[alpha],[time][,type,length]),
 // with or without blanks after the colon and the commas, with the alpha field present, empty or left out,
 // and with the status as a word or a number. Nothing when the line is not such a header as a whole.

@@ -285,13 +285,10 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
         result.aborted = abort.load();
         return result;
     }
-    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
-                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"),
-                                         QStringLiteral("ALL")};
     // PDU mode names the statuses by their numbers.
-    const QString command =
-        QStringLiteral("AT+CMGL=") + (pduMode ? QString::number(std::max<qsizetype>(0, Statuses.indexOf(status)))
-                                              : QString::fromLatin1(quoted(status)));
+    const QString command = QStringLiteral("AT+CMGL=") +
+                            (pduMode ? QString::number(std::max<qsizetype>(0, ListingStatusNames().indexOf(status)))
+                                     : QString::fromLatin1(quoted(status)));
     AtCommand c;
     c.bytes = command.toLatin1() + "\r\n";
     c.expect = AtCommand::Listing;

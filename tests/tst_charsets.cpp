@@ -8,11 +8,7 @@ namespace {
 
 QStringList inboxTexts(Database& db)
 {
-    QStringList out;
-    Query q(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
-    while (q.next())
-        out << q.value(0).toString();
-    return out;
+    return queryTexts(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
 }
 
 } // namespace

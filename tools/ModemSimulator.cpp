@@ -1,6 +1,7 @@
 #include "tools/ModemSimulator.h"
 
 #include "common/Charset.h"
+#include "modem/AtParse.h"
 #include "modem/Pdu.h"
 
 #include <QDir>
@@ -398,15 +399,12 @@ void ModemSimulator::handleCommand(const QByteArray& line)
                  (call.number.startsWith('+') ? ",145" : ",129") + CrLf;
         answer(a + Ok);
     } else if (upper.startsWith(QLatin1String("AT+CMGL"))) {
-        static const QStringList ByNumber = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
-                                             QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"),
-                                             QStringLiteral("ALL")};
         QString status =
             upper.startsWith(QLatin1String("AT+CMGL=")) ? unquoted(arg("AT+CMGL=")) : QStringLiteral("REC UNREAD");
         bool numeric = false;
         const int n = status.toInt(&numeric);
-        if (numeric && n >= 0 && n < ByNumber.size())
-            status = ByNumber.at(n);
+        if (numeric && n >= 0 && n < ListingStatusNames().size())
+            status = ListingStatusNames().at(n);
         answer(pdu ? pduListing(status.toUpper()) : listing(status.toUpper()));
     } else if (upper.startsWith(QLatin1String("AT+CMGD="))) {
         const int index = arg("AT+CMGD=").section(QLatin1Char(','), 0, 0).trimmed().toInt();
@@ -571,12 +569,10 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const Submission& me
 
 QByteArray ModemSimulator::header(int index, const SimEntry& m) const
 {
-    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
-                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT")};
     const bool received = m.status.startsWith(QLatin1String("REC"));
     QByteArrayList fields;
     fields << QByteArray::number(index);
-    fields << (headerStyle == HeaderStyle::NumericStatus ? QByteArray::number(Statuses.indexOf(m.status))
+    fields << (headerStyle == HeaderStyle::NumericStatus ? QByteArray::number(ListingStatusNames().indexOf(m.status))
                                                          : quoted(m.status));
     fields << quoted(inCharset(m.number));
     if (headerStyle != HeaderStyle::NoAlphaField)
@@ -610,8 +606,6 @@ QByteArray ModemSimulator::listing(const QString& status)
 
 QByteArray ModemSimulator::pduListing(const QString& status)
 {
-    static const QStringList Statuses = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
-                                         QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT")};
     QByteArray out;
     for (auto& [index, m] : sim) {
         if (status != QLatin1String("ALL") && m.status != status)
@@ -633,7 +627,8 @@ QByteArray ModemSimulator::pduListing(const QString& status)
             }
         }
         const int smscOctets = hex.left(2).toInt(nullptr, 16);
-        out += "+CMGL: " + QByteArray::number(index) + ',' + QByteArray::number(Statuses.indexOf(m.status)) + ",," +
+        out += "+CMGL: " + QByteArray::number(index) + ',' +
+               QByteArray::number(ListingStatusNames().indexOf(m.status)) + ",," +
                QByteArray::number(hex.size() / 2 - 1 - smscOctets) + CrLf + hex.toLatin1() + CrLf;
         if (m.status == QLatin1String("REC UNREAD"))
             m.status = QStringLiteral("REC READ");

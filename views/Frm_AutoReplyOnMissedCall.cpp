@@ -51,7 +51,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     auto* Label5 = NamedLabel(QStringLiteral("Label5"), QStringLiteral("*"), this);
     makeRed(Label5, false);
     Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), this);
-    Text_Message->setPduMode(engine.state.PduMessages);
+    Text_Message->setMode(engine.state.messageMode());
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), this);
     Label4 = NamedLabel(QStringLiteral("Label4"), QString(), this);
     Label4->setWordWrap(true);
@@ -106,8 +106,7 @@ void Frm_AutoReplyOnMissedCall::Form_Load()
 
 void Frm_AutoReplyOnMissedCall::Text_Message_Change(const QString& text)
 {
-    const LengthCounterCaptions c =
-        LengthCounter(text, engine.state.PduMessages ? Charset::Mode::Pdu : Charset::Mode::Text);
+    const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
     Label3->setText(c.count);
     Label4->setText(c.warning);
 }

@@ -35,7 +35,7 @@ void MessageTextEdit::enforce()
         return;
     const auto fits = [this](QString plain) {
         plain.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-        return FitsMessageField(plain, pduMode ? Charset::Mode::Pdu : Charset::Mode::Text);
+        return FitsMessageField(plain, mode);
     };
     const QString plain = toPlainText();
     if (!fits(plain)) {

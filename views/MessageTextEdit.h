@@ -3,6 +3,8 @@
 // that is cut off.
 #pragma once
 
+#include "common/Charset.h"
+
 #include <QPlainTextEdit>
 
 class MessageTextEdit : public QPlainTextEdit {
@@ -14,7 +16,7 @@ public:
     QString text() const;
     void setText(const QString& text);
     // How the message will travel: it sets what fits.
-    void setPduMode(bool pdu) { pduMode = pdu; }
+    void setMode(Charset::Mode m) { mode = m; }
 
 Q_SIGNALS:
     // The text changed (after any cut to the limit).
@@ -23,7 +25,7 @@ Q_SIGNALS:
 private:
     void enforce();
     bool cutting = false;
-    bool pduMode = false;
+    Charset::Mode mode = Charset::Mode::Text;
     int lastPosition = 0; // where the last change happened, and how much it added
     int lastAdded = 0;
 };

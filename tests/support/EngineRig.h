@@ -8,6 +8,7 @@
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 
+#include <QEventLoop>
 #include <QSignalSpy>
 
 struct EngineRig : TestRig {
@@ -50,6 +51,17 @@ struct EngineRig : TestRig {
     {
         engine.Timer2_Timer();
         QTRY_VERIFY_WITH_TIMEOUT(!engine.sending(), 60000);
+    }
+    // Send SMS From OutBox, waited for until the run reports its end (for benchmarks, outside QTRY).
+    void sendAllAndWait()
+    {
+        QEventLoop run;
+        QObject::connect(&engine, &Engine::deliveryProgress, &run, [&](int, int, int, bool ended) {
+            if (ended)
+                run.quit();
+        });
+        if (engine.SendNow())
+            run.exec();
     }
     void receive()
     {
