@@ -37,6 +37,17 @@ void WidgetDialogs::message(const QString& text)
     box.exec();
 }
 
+void WidgetDialogs::notice(const QString& text)
+{
+    // Not exec(): the box stays up while the event loop (and with it the modem work) goes on.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(ProgramTitle), shown(text), QMessageBox::Ok,
+                                QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 bool WidgetDialogs::question(const QString& text)
 {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(ProgramTitle), shown(text),

@@ -6,6 +6,7 @@
 class WidgetDialogs : public Dialogs {
 public:
     void message(const QString& text) override;
+    void notice(const QString& text) override;
     bool question(const QString& text) override;
     QString openFileName(const QString& folder, const QString& filter) override;
 };

@@ -11,6 +11,9 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual void message(const QString& text) = 0;
+    // A problem found by background work (timers, the modem): shown without waiting for anyone, so the work
+    // goes on while the notice is up. Returns at once.
+    virtual void notice(const QString& text) = 0;
     virtual bool question(const QString& text) = 0; // true for Yes
     // filter in the form "TXT Files (*.txt)|*.txt"; returns the chosen path, empty when cancelled
     virtual QString openFileName(const QString& folder, const QString& filter) = 0;

@@ -26,7 +26,7 @@ private:
 class ScriptedDialogs : public Dialogs {
 public:
     struct Shown {
-        enum Kind { Message, Question, OpenFile } kind;
+        enum Kind { Message, Question, OpenFile, Notice } kind;
         QString text;
     };
     std::vector<Shown> shown;
@@ -37,6 +37,7 @@ public:
     QString lastFolder;
 
     void message(const QString& text) override { shown.push_back({Shown::Message, text}); }
+    void notice(const QString& text) override { shown.push_back({Shown::Notice, text}); }
     bool question(const QString& text) override
     {
         shown.push_back({Shown::Question, text});
@@ -62,6 +63,14 @@ public:
         QStringList out;
         for (const auto& s : shown)
             if (s.kind == Shown::Message)
+                out << s.text;
+        return out;
+    }
+    QStringList notices() const
+    {
+        QStringList out;
+        for (const auto& s : shown)
+            if (s.kind == Shown::Notice)
                 out << s.text;
         return out;
     }
