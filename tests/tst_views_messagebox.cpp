@@ -173,6 +173,7 @@ private Q_SLOTS:
     void deletingAsksAndRemovesOnlySelectedRowsOfTheShownFolder();
     void deletingAllInAFolderAsksWithTheNumber_data();
     void deletingAllInAFolderAsksWithTheNumber();
+    void deletingAllWhileSearchingDeletesWhatWasFound();
     void selectionIsKeptAcrossPagesAndDeletedWhole();
     void aMessageBeingSentIsNotDeleted();
     void receptionWhileOpen();
@@ -648,6 +649,23 @@ void MessageBoxTest::deletingAllInAFolderAsksWithTheNumber()
     QCOMPARE(rig.dialogs.messages().size(), 1);
 }
 
+void MessageBoxTest::deletingAllWhileSearchingDeletesWhatWasFound()
+{
+    BoxRig rig;
+    addMany(rig.db, MessageFolder::Outbox, 843);
+    for (int i = 0; i < 3; ++i)
+        addOutbox(rig.db, "+555", "lottery win", Base.addSecs(i));
+    addOutbox(rig.db, "+555", "lottery win", Base, Base.addSecs(5));
+    OpenBox box(rig.engine, "O");
+    box.search("lottery");
+    QCOMPARE(box.list()->topLevelItemCount(), 3);
+    box.toolbar(5);
+    QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 3 messages from the Outbox?"});
+    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 843);
+    QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
+    QCOMPARE(box.pagesText(), "No message found.");
+}
+
 void MessageBoxTest::selectionIsKeptAcrossPagesAndDeletedWhole()
 {
     BoxRig rig;
@@ -719,6 +737,14 @@ void MessageBoxTest::aMessageBeingSentIsNotDeleted()
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
     QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 0);
+
+    // Paused, the Send button says why nothing starts.
+    rig.queue("+447700900555", "later");
+    rig.engine.setDeliveryPaused(true);
+    box.toolbar(2);
+    QVERIFY(!rig.engine.sending());
+    QCOMPARE(rig.dialogs.messages().last(), "Delivery is paused. Close this window and choose Resume Delivery in the "
+                                            "main window to send the Outbox.");
 }
 
 void MessageBoxTest::receptionWhileOpen()

@@ -696,8 +696,8 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index)
         break;
     case 2:
         if (engine.deliveryPaused())
-            engine.state.dialogs->message(QStringLiteral("Delivery is paused. Choose Resume Delivery in the main "
-                                                         "window to send the Outbox."));
+            engine.state.dialogs->message(QStringLiteral("Delivery is paused. Close this window and choose "
+                                                         "Resume Delivery in the main window to send the Outbox."));
         else
             engine.SendNow();
         break;
