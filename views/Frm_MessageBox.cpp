@@ -267,6 +267,7 @@ bool Frm_MessageBox::eventFilter(QObject* watched, QEvent* event)
     if (watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
         currentNodeBeforePress = TreeView1->currentItem();
     } else if (watched == ListMessage->viewport() && event->type() == QEvent::MouseButtonPress &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
                !(static_cast<QMouseEvent*>(event)->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))) {
         // A plain click chooses anew, here and on the other pages alike.
         keptSelection.clear();

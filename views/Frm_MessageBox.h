@@ -1,7 +1,7 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
-// chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages,
-// and starting reception and delivery by hand. While it is open, reception and the delivery run keep it
-// current through MessageBoxView.
+// chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages
+// (those selected on any of its pages, or all it shows), and starting reception and delivery by hand. While
+// it is open, reception and the delivery run keep it current through MessageBoxView.
 #pragma once
 
 #include "delivery/MessageBoxView.h"
