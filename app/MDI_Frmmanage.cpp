@@ -51,6 +51,10 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
             &MDI_Frmmanage::start_Click);
     connect(addItem(modem, QStringLiteral("mnustop"), QStringLiteral("Disconnect")), &QAction::triggered, this,
             &MDI_Frmmanage::mnustop_Click);
+    modem->addSeparator();
+    QAction* pause = addItem(modem, QStringLiteral("mnuPauseDelivery"), QStringLiteral("Pause Delivery"));
+    pause->setToolTip(QStringLiteral("Stop sending after the message on its way; the rest stay in the Outbox."));
+    connect(pause, &QAction::triggered, this, &MDI_Frmmanage::mnuPauseDelivery_Click);
 
     auto* messages = bar->addMenu(QStringLiteral("SMS Messages"));
     messages->setObjectName(QStringLiteral("mnuSMSMessages"));
@@ -93,6 +97,7 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
         a->setToolTip(QString::fromLatin1(buttons[i].tip));
         connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i + 1); });
     }
+    Toolbar1->insertAction(toolbarButton(5), pause);
 
     mdi = new QMdiArea(this);
     mdi->setObjectName(QStringLiteral("mdiArea"));
@@ -107,6 +112,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     lblProgress = new QLabel(this);
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
     statusBar()->addPermanentWidget(lblProgress);
+    lblDelivery = new QLabel(this);
+    lblDelivery->setObjectName(QStringLiteral("lblDelivery"));
+    statusBar()->addPermanentWidget(lblDelivery);
     notifier = new Notifications(state, engine, statusBar(), this);
     notifier->activated = [this] {
         showNormal();
@@ -126,12 +134,16 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     connect(&engine, &Engine::deliveryProgress, this, [this](int handled, int total, int failed, bool ended) {
         progress.delivery(handled, total, failed, ended, this->state.clock->now());
         showProgress();
+        if (ended)
+            showDeliveryPaused();
     });
+    connect(&engine, &Engine::deliveryPausedChanged, this, &MDI_Frmmanage::showDeliveryPaused);
     connect(&engine, &Engine::receptionProgress, this, [this](int importing, bool ended) {
         progress.reception(importing, ended);
         showProgress();
     });
     setButton1(false);
+    showDeliveryPaused();
 }
 
 MDI_Frmmanage::~MDI_Frmmanage()
@@ -207,6 +219,8 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
         openMessageBox();
         break;
     case 5:
+        if (!mayExit())
+            break;
         if (state.IsConnected)
             mnustop_Click();
         state.endApplication();
@@ -218,9 +232,38 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
 
 void MDI_Frmmanage::Exit_Click()
 {
+    if (!mayExit())
+        return;
     if (state.IsConnected)
         engine.Disconnect();
     state.endApplication();
+}
+
+bool MDI_Frmmanage::mayExit()
+{
+    if (exitConfirmed || !engine.sending())
+        return true;
+    exitConfirmed = state.dialogs->question(
+        QStringLiteral("Messages are being sent from the Outbox. Exit anyway?\r\n\r\nThe message on its way is "
+                       "stopped; it and the messages not yet sent stay in the Outbox and are sent after the next "
+                       "start."));
+    return exitConfirmed;
+}
+
+void MDI_Frmmanage::mnuPauseDelivery_Click()
+{
+    engine.setDeliveryPaused(!engine.deliveryPaused());
+}
+
+void MDI_Frmmanage::showDeliveryPaused()
+{
+    const bool paused = engine.deliveryPaused();
+    QAction* pause = menuItem(QStringLiteral("mnuPauseDelivery"));
+    pause->setText(paused ? QStringLiteral("Resume Delivery") : QStringLiteral("Pause Delivery"));
+    pause->setIcon(style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+    lblDelivery->setText(!paused            ? QString()
+                         : engine.sending() ? QStringLiteral("Delivery pausing after the message on its way")
+                                            : QStringLiteral("Delivery paused"));
 }
 
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)
@@ -340,6 +383,10 @@ bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* event)
 {
+    if (!mayExit()) {
+        event->ignore();
+        return;
+    }
     engine.Disconnect();
     event->accept();
     state.endApplication();

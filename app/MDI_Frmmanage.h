@@ -38,6 +38,8 @@ public:
     void mnustop_Click();
     void Toolbar1_ButtonClick(int index);
     void Exit_Click();
+    // Pause Delivery / Resume Delivery.
+    void mnuPauseDelivery_Click();
     void IdentifyCallerNumber(const QString& number);
 
     QAction* menuItem(const QString& name) const;
@@ -68,6 +70,9 @@ private:
     void updateConnectionState();
     void setButton1(bool connected);
     void showProgress();
+    void showDeliveryPaused();
+    // Exit while messages are being sent only when the user says so (they stay queued).
+    bool mayExit();
 
     AppState& state;
     Database& db;
@@ -84,5 +89,7 @@ private:
     BroadtextWizard* broadtextWizard;
     Notifications* notifier;
     QLabel* lblProgress;
+    QLabel* lblDelivery;
+    bool exitConfirmed = false;
     ProgressStatus progress;
 };

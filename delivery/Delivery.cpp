@@ -179,7 +179,7 @@ void Delivery::nextRow()
 {
     qint64 id = 0;
     try {
-        while (state.IsConnected) {
+        while (state.IsConnected && !held) {
             QString recipient, message;
             int attempts = 0, partsSent = 0;
             {
@@ -268,7 +268,7 @@ void Delivery::nextRow()
         if (databaseFailed)
             databaseFailed(e);
     }
-    if (run && run->attempted > 0 && run->networkFailures.size() == run->attempted)
+    if (run && !held && run->attempted > 0 && run->networkFailures.size() == run->attempted)
         pauseAfter(run->networkReason); // every message of the run failed the same way
     endRun();
 }

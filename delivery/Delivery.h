@@ -66,6 +66,8 @@ public:
     // Delivery pauses after a run in which every message failed for the network's or the modem's reason.
     bool paused() const;
     void endPause() { pausedUntil = {}; }
+    // Held by the user: a run stops before its next row (the one on the network is finished first).
+    bool held = false;
 
     // The open message box, or null (set by the message box on load and unload).
     MessageBoxView* messageBox = nullptr;

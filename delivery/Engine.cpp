@@ -208,7 +208,7 @@ void Engine::Timer2_Timer()
     if (!state.IsConnected || !state.ModemReady)
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
-    if (!delivery.sending() && !delivery.paused())
+    if (!delivery.sending() && !delivery.paused() && !delivery.held)
         startDelivery();
 }
 
@@ -236,11 +236,21 @@ bool Engine::ReceiveNow()
 
 bool Engine::SendNow()
 {
-    if (!state.IsConnected || !state.ModemReady || delivery.sending())
+    if (!state.IsConnected || !state.ModemReady || delivery.sending() || delivery.held)
         return false;
     delivery.endPause(); // asked for by hand: try now
     startDelivery();
     return true;
+}
+
+void Engine::setDeliveryPaused(bool paused)
+{
+    if (delivery.held == paused)
+        return;
+    delivery.held = paused;
+    log.WriteActivityLog(paused ? QStringLiteral("Delivery paused by the user.")
+                                : QStringLiteral("Delivery resumed by the user."));
+    Q_EMIT deliveryPausedChanged(paused);
 }
 
 int Engine::RetryFailed(const QList<qint64>& ids)

@@ -49,6 +49,11 @@ public:
     bool ReceiveNow();
     bool SendNow();
     bool receiving() const { return delivery.receiving(); }
+    // Delivery paused by the user: a run under way stops once the message on the network is done (its rows
+    // stay queued), and no run starts, by timer or by hand, until it is resumed. Reception and the call watch
+    // go on.
+    void setDeliveryPaused(bool paused);
+    bool deliveryPaused() const { return delivery.held; }
     bool sending() const { return delivery.sending(); }
     // The modem is connected and ready and has nothing to do.
     bool modemFree() const;
@@ -93,6 +98,7 @@ Q_SIGNALS:
     void connectionChanged();
     // A delivery run: rows handled of the total waiting at its start, failed among them; ended at its end.
     void deliveryProgress(int handled, int total, int failed, bool ended);
+    void deliveryPausedChanged(bool paused);
     // A reception imports this many messages; ended once its deletions are done.
     void receptionProgress(int importing, bool ended);
     // A message was stored in the Inbox; a call was recorded.

@@ -93,6 +93,7 @@ private Q_SLOTS:
     void comNumberWithoutDeviceAsksForTheSettings_data();
     void comNumberWithoutDeviceAsksForTheSettings();
     void exitButtonEndsTheProgram();
+    void deliveryPausesAndExitAsksDuringARun();
     void splashClosesOnClickOrAfterThreeSeconds();
 };
 
@@ -445,6 +446,70 @@ void StartupTest::exitButtonEndsTheProgram()
     QCOMPARE(rig.endApplicationCalls, 2);
     QVERIFY(!rig.state.IsConnected);
     QVERIFY(!rig.program.engine.portInUse());
+}
+
+void StartupTest::deliveryPausesAndExitAsksDuringARun()
+{
+    AppRig rig;
+    ModemSimulator sim;
+    QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
+    QVERIFY(rig.open(3));
+    QTRY_VERIFY(rig.state.IsConnected);
+    Engine& engine = rig.program.engine;
+    Database& db = rig.program.db;
+    sim.setNetworkDelayMs(600);
+    for (int i = 0; i < 4; ++i)
+        db.execute(u"INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) VALUES (0, ?, ?, "
+                   u"?)"_s,
+                   {u"+44770090012%1"_s.arg(i), u"text"_s, Database::DbTime(rig.clock.now())});
+    const auto count = [&](const char* where) {
+        return db.count(u"SELECT count(*) FROM Message_OutBox WHERE "_s + QLatin1String(where));
+    };
+    const auto submissions = [&] { return sim.commands().filter(u"AT+CMGS="_s).size(); };
+    QAction* pause = rig.main()->menuItem(u"mnuPauseDelivery"_s);
+    QVERIFY(pause && rig.main()->findChild<QToolBar*>(u"Toolbar1"_s)->actions().contains(pause));
+    QCOMPARE(pause->text(), "Pause Delivery");
+    auto* status = rig.main()->statusBar()->findChild<QLabel*>(u"lblDelivery"_s);
+    QVERIFY(status && status->text().isEmpty());
+
+    engine.Timer2_Timer();
+    QTRY_COMPARE(submissions(), 1);
+    // Exit during the run asks first, from the toolbar, the menu and the window's close button; No goes on.
+    rig.dialogs.defaultAnswer = false;
+    rig.trigger(u"button 5"_s);
+    rig.trigger(u"Exit"_s);
+    rig.main()->close();
+    QCOMPARE(rig.dialogs.questions().size(), 3);
+    QVERIFY(rig.dialogs.questions()[0].startsWith("Messages are being sent from the Outbox. Exit anyway?"_L1));
+    QCOMPARE(rig.endApplicationCalls, 0);
+    QVERIFY(rig.main()->isVisible() && rig.state.IsConnected && engine.sending());
+
+    // Paused: the message on its way is finished, the rest stay queued, and the status bar says so.
+    pause->trigger();
+    QCOMPARE(pause->text(), "Resume Delivery");
+    QCOMPARE(status->text(), "Delivery pausing after the message on its way");
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.sending(), 10000);
+    QCOMPARE(status->text(), "Delivery paused");
+    QCOMPARE(sim.sent().size(), 1);
+    QCOMPARE(count("DeliveryStatus = 'SENDING'"), 0);
+    QCOMPARE(count("DeliveryDatetime IS NULL"), 3);
+    engine.Timer2_Timer();
+    QVERIFY(!engine.sending());
+    QCOMPARE(submissions(), 1);
+
+    pause->trigger();
+    QCOMPARE(pause->text(), "Pause Delivery");
+    QVERIFY(status->text().isEmpty());
+    engine.Timer2_Timer();
+    QTRY_COMPARE(submissions(), 2);
+    // Yes: the program ends and the rows stay queued, none left SENDING.
+    rig.dialogs.defaultAnswer = true;
+    rig.trigger(u"Exit"_s);
+    QCOMPARE(rig.dialogs.questions().size(), 4);
+    QCOMPARE(rig.endApplicationCalls, 1);
+    QTRY_VERIFY(!engine.sending());
+    QCOMPARE(count("DeliveryStatus = 'SENDING'"), 0);
+    QCOMPARE(count("DeliveryDatetime IS NULL"), 3);
 }
 
 void StartupTest::splashClosesOnClickOrAfterThreeSeconds()

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void storeAndDeliverLeavesTheSimEmpty();
     void emptyOutboxAndMissingTimerRow();
     void disconnectingEndsTheRunBeforeTheNextRow();
+    void pausingEndsTheRunAfterTheMessageOnTheNetwork();
     void interruptedRunIsResetAtConnect();
     void receptionImportsReceivedMessagesOnly();
     void receptionKeepsAMessageItCouldNotStore();
@@ -173,6 +174,45 @@ void DeliveryTest::disconnectingEndsTheRunBeforeTheNextRow()
     rig.engine.Timer1_Timer();
     rig.engine.Timer2_Timer();
     QVERIFY(rig.log.text().isEmpty());
+}
+
+void DeliveryTest::pausingEndsTheRunAfterTheMessageOnTheNetwork()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(600);
+    for (int i = 0; i < 3; ++i)
+        rig.queue(QStringLiteral("9888812121"), QStringLiteral("x%1").arg(i));
+    QSignalSpy changed(&rig.engine, &Engine::deliveryPausedChanged);
+    rig.engine.Timer2_Timer();
+    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    rig.engine.setDeliveryPaused(true);
+    QVERIFY(rig.engine.deliveryPaused());
+    QCOMPARE(changed.size(), 1);
+    // The submission under way is not cut: it reaches the network and its row moves to Sent Items.
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
+    QCOMPARE(rig.sim.sent().size(), 1);
+    const auto rows = outbox(rig.db);
+    QVERIFY(rows[0].delivered);
+    for (const Row& r : rows.mid(1)) {
+        QVERIFY(r.status.isEmpty());
+        QVERIFY(!r.delivered);
+    }
+
+    // While paused neither the timer nor the message box's button starts a run; reception goes on.
+    rig.log.clear();
+    rig.engine.Timer2_Timer();
+    QVERIFY(!rig.engine.SendNow());
+    QVERIFY(!rig.engine.sending());
+    QVERIFY(!rig.log.text().contains(QStringLiteral("Checking if there are any SMS to be sent.")));
+    rig.receive();
+    QVERIFY(rig.log.text().contains(QStringLiteral("Checking for new SMS on SIM card.")));
+
+    rig.engine.setDeliveryPaused(false);
+    QCOMPARE(changed.size(), 2);
+    rig.sim.setNetworkDelayMs(0);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 3);
 }
 
 void DeliveryTest::interruptedRunIsResetAtConnect()

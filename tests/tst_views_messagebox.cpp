@@ -53,6 +53,21 @@ void addManyInbox(Database& db, int n, bool sameTime = false)
     db.commit();
 }
 
+// n messages in one folder, each with its own number.
+void addMany(Database& db, MessageFolder folder, int n)
+{
+    db.beginTransaction();
+    for (int i = 0; i < n; ++i) {
+        const QString number = QStringLiteral("+44%1").arg(i);
+        if (folder == MessageFolder::Inbox)
+            addInbox(db, number, QStringLiteral("message %1").arg(i), Base.addSecs(i), true);
+        else
+            addOutbox(db, number, QStringLiteral("message %1").arg(i), Base.addSecs(i),
+                      folder == MessageFolder::SentItems ? Base.addSecs(i + 60) : QDateTime());
+    }
+    db.commit();
+}
+
 bool storedRead(Database& db, qint64 id)
 {
     return IsTrue(db.scalar(QStringLiteral("SELECT IsRead FROM Message_InBox WHERE InBox_Id = ?"), {id}));
@@ -133,7 +148,9 @@ struct OpenBox {
     }
     void toolbar(int button) const
     {
-        child<QToolBar>("Toolbar1")->findChild<QAction*>(QStringLiteral("Button%1").arg(button))->trigger();
+        QAction* action = child<QToolBar>("Toolbar1")->findChild<QAction*>(QStringLiteral("Button%1").arg(button));
+        QVERIFY2(action, "no such toolbar button");
+        action->trigger();
     }
 };
 
@@ -154,6 +171,11 @@ private Q_SLOTS:
     void columnClickOrders();
     void readingShowsAndMarksMessages();
     void deletingAsksAndRemovesOnlySelectedRowsOfTheShownFolder();
+    void deletingAllInAFolderAsksWithTheNumber_data();
+    void deletingAllInAFolderAsksWithTheNumber();
+    void deletingAllWhileSearchingDeletesWhatWasFound();
+    void selectionIsKeptAcrossPagesAndDeletedWhole();
+    void aMessageBeingSentIsNotDeleted();
     void receptionWhileOpen();
     void toolbarNeedsAFreeModemAndRefreshesTheTree();
     void databaseErrorsAreShownAndTheWindowStays();
@@ -534,21 +556,22 @@ void MessageBoxTest::deletingAsksAndRemovesOnlySelectedRowsOfTheShownFolder()
     OpenBox box(rig.engine, "O");
     QCOMPARE(box.nodes()[2], "Outbox(4)*");
 
-    // Nothing selected: the question comes first; No does nothing, Yes explains.
-    rig.dialogs.answers = {false, true};
+    // Nothing selected: nothing to ask about.
     box.toolbar(3);
-    box.toolbar(3);
-    QCOMPARE(rig.dialogs.questions(), QStringList(2, "Are you sure to delete the message(s)?"));
+    QVERIFY(rig.dialogs.questions().isEmpty());
     QCOMPARE(rig.dialogs.messages(), QStringList{"Please select message which you want to delete."});
     QCOMPARE(left().size(), 5);
 
-    // Two selected rows, by the Delete key: exactly those go.
+    // Two selected rows, by the Delete key: asked with their number; No keeps them, Yes deletes exactly those.
     rig.dialogs.clear();
     box.clickRow(1);
     box.clickRow(3, Qt::ControlModifier);
     QCOMPARE(box.list()->selectedItems().size(), 2);
+    rig.dialogs.answers = {false, true};
     QTest::keyClick(box.list(), Qt::Key_Delete);
-    QCOMPARE(rig.dialogs.questions().size(), 1);
+    QCOMPARE(left().size(), 5);
+    QTest::keyClick(box.list(), Qt::Key_Delete);
+    QCOMPARE(rig.dialogs.questions(), QStringList(2, "Delete 2 messages from the Outbox?"));
     QVERIFY(rig.dialogs.messages().isEmpty());
     QCOMPARE(left(), (QList<qint64>{ids[0], ids[2], sent}));
     QCOMPARE(box.column(0), (QStringList{"+500", "+502"}));
@@ -568,6 +591,160 @@ void MessageBoxTest::deletingAsksAndRemovesOnlySelectedRowsOfTheShownFolder()
     box.list()->topLevelItem(0)->setSelected(true);
     box.toolbar(3);
     QCOMPARE(left(), (QList<qint64>{ids[0], ids[2], sent}));
+}
+
+void MessageBoxTest::deletingAllInAFolderAsksWithTheNumber_data()
+{
+    QTest::addColumn<MessageFolder>("folder");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QStringList>("nodesAfter");
+    QTest::newRow("Inbox") << MessageFolder::Inbox << "Delete 843 messages from the Inbox?"
+                           << QStringList{"Message*", "Inbox", "Outbox(2)*", "Sent Items"};
+    QTest::newRow("Outbox") << MessageFolder::Outbox << "Delete 843 messages from the Outbox?"
+                            << QStringList{"Message*", "Inbox(2)*", "Outbox", "Sent Items"};
+    QTest::newRow("Sent Items") << MessageFolder::SentItems << "Delete 843 messages from the Sent Items?"
+                                << QStringList{"Message*", "Inbox(2)*", "Outbox(2)*", "Sent Items"};
+}
+
+void MessageBoxTest::deletingAllInAFolderAsksWithTheNumber()
+{
+    QFETCH(MessageFolder, folder);
+    BoxRig rig;
+    addMany(rig.db, folder, 843);
+    // Two messages in each of the other folders, which stay.
+    for (int i = 0; i < 2; ++i) {
+        if (folder != MessageFolder::Inbox)
+            addInbox(rig.db, "+111", "other", Base);
+        if (folder != MessageFolder::Outbox)
+            addOutbox(rig.db, "+222", "other", Base);
+        if (folder != MessageFolder::SentItems)
+            addOutbox(rig.db, "+333", "other", Base, Base.addSecs(1));
+    }
+    const auto counts = [&] {
+        return QList<qint64>{CountFolder(rig.db, MessageFolder::Inbox), CountFolder(rig.db, MessageFolder::Outbox),
+                             CountFolder(rig.db, MessageFolder::SentItems)};
+    };
+    OpenBox box(rig.engine, "");
+    box.clickNode(int(folder) + 2);
+    QCOMPARE(box.pagesText(), "of 9 Pages. Total records: 843");
+
+    rig.dialogs.answers = {false};
+    box.toolbar(5);
+    QCOMPARE(CountFolder(rig.db, folder), 843);
+    box.toolbar(5);
+    QTEST(rig.dialogs.questions().value(0), "question");
+    QCOMPARE(rig.dialogs.questions().size(), 2);
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    QList<qint64> expected(3, 2);
+    expected[int(folder)] = 0;
+    QCOMPARE(counts(), expected);
+    // The page shows what is left: nothing, with no figures of the folder as it was.
+    QCOMPARE(box.list()->topLevelItemCount(), 0);
+    QCOMPARE(box.pagesText(), QString());
+    QVERIFY(!box.nextEnabled());
+    QTEST(box.nodes(), "nodesAfter");
+
+    box.toolbar(5);
+    QCOMPARE(rig.dialogs.questions().size(), 2);
+    QCOMPARE(rig.dialogs.messages().size(), 1);
+}
+
+void MessageBoxTest::deletingAllWhileSearchingDeletesWhatWasFound()
+{
+    BoxRig rig;
+    addMany(rig.db, MessageFolder::Outbox, 843);
+    for (int i = 0; i < 3; ++i)
+        addOutbox(rig.db, "+555", "lottery win", Base.addSecs(i));
+    addOutbox(rig.db, "+555", "lottery win", Base, Base.addSecs(5));
+    OpenBox box(rig.engine, "O");
+    box.search("lottery");
+    QCOMPARE(box.list()->topLevelItemCount(), 3);
+    box.toolbar(5);
+    QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 3 messages from the Outbox?"});
+    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 843);
+    QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
+    QCOMPARE(box.pagesText(), "No message found.");
+}
+
+void MessageBoxTest::selectionIsKeptAcrossPagesAndDeletedWhole()
+{
+    BoxRig rig;
+    addMany(rig.db, MessageFolder::Outbox, 843);
+    OpenBox box(rig.engine, "O");
+    const auto selected = [&] {
+        auto* label = box.child<QLabel>("lblSelected");
+        return label ? label->text() : QStringLiteral("no lblSelected");
+    };
+    const auto goTo = [&](int page) {
+        auto* pages = box.child<QLineEdit>("txtPages");
+        pages->setText(QString::number(page));
+        QTest::keyClick(pages, Qt::Key_Return);
+    };
+
+    // A plain click on another page chooses anew.
+    box.clickRow(0);
+    box.child<QPushButton>("cmdNext")->click();
+    box.clickRow(5);
+    QCOMPARE(selected(), "1 selected");
+
+    // Two on the first page and the whole last page, chosen one page after the other.
+    goTo(1);
+    QVERIFY(box.list()->selectedItems().isEmpty());
+    box.clickRow(0);
+    box.clickRow(1, Qt::ControlModifier);
+    goTo(9);
+    QCOMPARE(box.list()->topLevelItemCount(), 43);
+    box.list()->setFocus();
+    QTest::keyClick(box.list(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(selected(), "45 selected");
+    goTo(1);
+    QCOMPARE(box.list()->selectedItems().size(), 2);
+    QCOMPARE(box.list()->selectedItems().first()->text(0), "+440");
+
+    goTo(9);
+    QTest::keyClick(box.list(), Qt::Key_Delete);
+    QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 45 messages from the Outbox?"});
+    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 798);
+    QCOMPARE(rig.db.count("SELECT count(*) FROM Message_OutBox WHERE RecipientMobileNo IN ('+440', '+441', '+442')"),
+             1);
+    // The page count and total as they are now, on the last page there is.
+    QCOMPARE(box.pagesText(), "of 8 Pages. Total records: 798");
+    QCOMPARE(box.pageBox(), "8");
+    QCOMPARE(box->currentPage(), 8);
+    QCOMPARE(selected(), QString());
+    QCOMPARE(box.nodes()[2], "Outbox(798)*");
+}
+
+void MessageBoxTest::aMessageBeingSentIsNotDeleted()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(800);
+    for (int i = 0; i < 3; ++i)
+        rig.queue(QStringLiteral("+4477009001%1").arg(i), QStringLiteral("text %1").arg(i));
+    rig.engine.Timer2_Timer();
+    QTRY_COMPARE(rig.sim.commands().filter(QStringLiteral("AT+CMGS=")).size(), 1);
+    OpenBox box(rig.engine, "O");
+    box.toolbar(5);
+    QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 3 messages from the Outbox?"});
+    QCOMPARE(rig.dialogs.messages(),
+             QStringList{"One message is being sent right now and was not deleted: it stays in the Outbox until the "
+                         "modem has finished with it."});
+    QCOMPARE(box.column(0), QStringList{"+44770090010"});
+    QCOMPARE(box.column(4), QStringList{"SENDING"});
+    // The run records what the network said about it and sends nothing more.
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
+    QCOMPARE(rig.sim.sent().size(), 1);
+    QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
+    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 0);
+
+    // Paused, the Send button says why nothing starts.
+    rig.queue("+447700900555", "later");
+    rig.engine.setDeliveryPaused(true);
+    box.toolbar(2);
+    QVERIFY(!rig.engine.sending());
+    QCOMPARE(rig.dialogs.messages().last(), "Delivery is paused. Close this window and choose Resume Delivery in the "
+                                            "main window to send the Outbox.");
 }
 
 void MessageBoxTest::receptionWhileOpen()

@@ -13,8 +13,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
@@ -34,6 +36,19 @@ constexpr int ReasonColumn = 6;
 constexpr int OutboxColumns = 7;
 
 const QString NothingSelected = QStringLiteral("Please select message which you want to delete.");
+
+QString folderName(MessageFolder folder)
+{
+    switch (folder) {
+    case MessageFolder::Inbox:
+        return QStringLiteral("Inbox");
+    case MessageFolder::Outbox:
+        return QStringLiteral("Outbox");
+    case MessageFolder::SentItems:
+        break;
+    }
+    return QStringLiteral("Sent Items");
+}
 
 void setRowBold(QTreeWidgetItem* row, bool bold)
 {
@@ -80,8 +95,9 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     const Button buttons[] = {{"Receive SMS In InBox", QStyle::SP_ArrowDown},
                               {"Send SMS From OutBox", QStyle::SP_ArrowUp},
                               {"Delete Selected SMS", QStyle::SP_TrashIcon},
-                              {"Send Failed SMS Again", QStyle::SP_BrowserReload}};
-    for (int i = 0; i < 4; ++i) {
+                              {"Send Failed SMS Again", QStyle::SP_BrowserReload},
+                              {"Delete All In This Folder", QStyle::SP_DialogDiscardButton}};
+    for (int i = 0; i < 5; ++i) {
         QAction* a = Toolbar1->addAction(style()->standardIcon(buttons[i].icon), QString::fromLatin1(buttons[i].tip));
         a->setObjectName(QStringLiteral("Button%1").arg(i + 1));
         a->setToolTip(QString::fromLatin1(buttons[i].tip));
@@ -129,6 +145,8 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     txtMessage->setFixedHeight(120);
     lblPages = new QLabel(this);
     lblPages->setObjectName(QStringLiteral("lblPages"));
+    lblSelected = new QLabel(this);
+    lblSelected->setObjectName(QStringLiteral("lblSelected"));
 
     ListMessage = new QTreeWidget(this);
     ListMessage->setObjectName(QStringLiteral("ListMessage"));
@@ -156,6 +174,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     paging->addWidget(txtPages);
     paging->addWidget(lblPages);
     paging->addStretch();
+    paging->addWidget(lblSelected);
     paging->addWidget(cmdNext);
     right->addLayout(paging);
     auto* number = new QHBoxLayout;
@@ -181,6 +200,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     connect(&searchPause, &QTimer::timeout, this, &Frm_MessageBox::txtSearch_Search);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
+    connect(ListMessage, &QTreeWidget::itemSelectionChanged, this, &Frm_MessageBox::keepSelection);
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
     // A node chosen with the mouse or the keys opens its folder; so does a click on the node already chosen.
@@ -246,6 +266,12 @@ bool Frm_MessageBox::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
         currentNodeBeforePress = TreeView1->currentItem();
+    } else if (watched == ListMessage->viewport() && event->type() == QEvent::MouseButtonPress &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+               !(static_cast<QMouseEvent*>(event)->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))) {
+        // A plain click chooses anew, here and on the other pages alike.
+        keptSelection.clear();
+        keepSelection();
     } else if (watched == ListMessage && event->type() == QEvent::KeyPress &&
                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         DeleteSMS();
@@ -372,8 +398,29 @@ void Frm_MessageBox::showPageNumber()
     settingPages = false;
 }
 
+void Frm_MessageBox::keepSelection()
+{
+    if (filling)
+        return;
+    for (int i = 0; i < ListMessage->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+        const qint64 id = Trim(row->text(IdColumn)).toLongLong();
+        if (row->isSelected())
+            keptSelection.insert(id);
+        else
+            keptSelection.remove(id);
+    }
+    showSelectedCount();
+}
+
+void Frm_MessageBox::showSelectedCount()
+{
+    lblSelected->setText(keptSelection.isEmpty() ? QString() : QStringLiteral("%1 selected").arg(keptSelection.size()));
+}
+
 void Frm_MessageBox::fillList(MessageFolder folder)
 {
+    const QScopedValueRollback<bool> quiet(filling, true);
     try {
         inBoxSelected = folder == MessageFolder::Inbox;
         outBoxSelected = folder == MessageFolder::Outbox;
@@ -447,6 +494,13 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         cmdNext->setEnabled(pages > page);
         cmdPrevious->setEnabled(page > 1);
         ListMessage->clearSelection();
+        // Rows chosen before a page change are still chosen when their page comes back.
+        for (int i = 0; i < ListMessage->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+            if (keptSelection.contains(Trim(row->text(IdColumn)).toLongLong()))
+                row->setSelected(true);
+        }
+        showSelectedCount();
     } catch (const DbError& e) {
         engine.state.dialogs->message(e.description());
     }
@@ -478,6 +532,7 @@ void Frm_MessageBox::cmdPrevious_Click()
 void Frm_MessageBox::TreeView1_NodeClick(int number)
 {
     page = 1;
+    keptSelection.clear();
     switch (number) {
     case 2:
         fillListInbox();
@@ -570,42 +625,67 @@ void Frm_MessageBox::SendFailedAgain()
         refillCurrentFolder();
 }
 
+// Large folders are deleted in one statement, never row by row through the page. While a run is under way
+// the message on the modem is kept: the run still has to record what the network said about it.
+template <class Delete> void Frm_MessageBox::deleteMessages(MessageFolder folder, qint64 count, Delete remove)
+{
+    if (!engine.state.dialogs->question(QStringLiteral("Delete %1 %2 from the %3?")
+                                            .arg(count)
+                                            .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
+                                            .arg(folderName(folder))))
+        return;
+    FolderDeletion done;
+    try {
+        done = remove(engine.sending());
+    } catch (const DbError& e) {
+        engine.state.dialogs->message(e.description());
+        return;
+    }
+    keptSelection.clear();
+    fillList(folder); // the page count and total as they are now
+    fillTreeView();
+    if (done.spared == 1)
+        engine.state.dialogs->message(
+            QStringLiteral("One message is being sent right now and was not deleted: it stays in the Outbox until "
+                           "the modem has finished with it."));
+    else if (done.spared > 1)
+        engine.state.dialogs->message(
+            QStringLiteral("%1 messages are being sent right now and were not deleted.").arg(done.spared));
+}
+
 void Frm_MessageBox::DeleteSMS()
 {
-    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the message(s)?")))
-        return;
     MessageFolder folder = MessageFolder::Inbox;
-    const bool shown = currentFolder(&folder);
-    const QString sql =
-        folder == MessageFolder::Inbox ? QStringLiteral("DELETE FROM Message_InBox WHERE InBox_Id = ?")
-        : folder == MessageFolder::Outbox
-            ? QStringLiteral("DELETE FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND Outbox_Id = ?")
-            : QStringLiteral("DELETE FROM Message_OutBox WHERE DeliveryDatetime IS NOT NULL AND Outbox_Id = ?");
-    int deleted = 0;
-    bool failed = false;
-    if (shown) {
-        try {
-            for (int i = 0; i < ListMessage->topLevelItemCount();) {
-                QTreeWidgetItem* row = ListMessage->topLevelItem(i);
-                if (!row->isSelected()) {
-                    ++i;
-                    continue;
-                }
-                engine.db.execute(sql, {Trim(row->text(IdColumn)).toLongLong()});
-                delete row; // the next row takes its place
-                ++deleted;
-            }
-        } catch (const DbError& e) {
-            failed = true;
-            engine.state.dialogs->message(e.description());
-        }
-    }
-    if (deleted > 0) {
-        LblNo->clear();
-        txtMessage->clear();
-        fillTreeView();
-    } else if (!failed) {
+    keepSelection();
+    if (!currentFolder(&folder) || keptSelection.isEmpty()) {
         engine.state.dialogs->message(NothingSelected);
+        return;
+    }
+    const QList<qint64> ids = keptSelection.values();
+    deleteMessages(folder, ids.size(),
+                   [&](bool spareSending) { return DeleteFolderMessages(engine.db, folder, ids, spareSending); });
+}
+
+void Frm_MessageBox::DeleteAllInFolder()
+{
+    MessageFolder folder = MessageFolder::Inbox;
+    if (!currentFolder(&folder)) {
+        engine.state.dialogs->message(NothingSelected);
+        return;
+    }
+    try {
+        const FolderSearch search = PrepareFolderSearch(engine.db, folder, txtSearch->text());
+        const qint64 count = CountFolder(engine.db, folder, search);
+        if (count == 0) {
+            engine.state.dialogs->message(
+                QStringLiteral("There is no message to delete in the %1.").arg(folderName(folder)));
+            return;
+        }
+        deleteMessages(folder, count, [&](bool spareSending) {
+            return DeleteAllFolderMessages(engine.db, folder, search, spareSending);
+        });
+    } catch (const DbError& e) {
+        engine.state.dialogs->message(e.description());
     }
 }
 
@@ -616,13 +696,20 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index)
         engine.ReceiveNow();
         break;
     case 2:
-        engine.SendNow();
+        if (engine.deliveryPaused())
+            engine.state.dialogs->message(QStringLiteral("Delivery is paused. Close this window and choose "
+                                                         "Resume Delivery in the main window to send the Outbox."));
+        else
+            engine.SendNow();
         break;
     case 3:
         DeleteSMS();
         break;
     case 4:
         SendFailedAgain();
+        break;
+    case 5:
+        DeleteAllInFolder();
         break;
     default:
         break;
@@ -650,6 +737,7 @@ void Frm_MessageBox::txtSearch_Search()
 {
     searchPause.stop();
     page = 1;
+    keptSelection.clear();
     refillCurrentFolder();
 }
 

@@ -1,12 +1,13 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
-// chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages,
-// and starting reception and delivery by hand. While it is open, reception and the delivery run keep it
-// current through MessageBoxView.
+// chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages
+// (those selected on any of its pages, or all it shows), and starting reception and delivery by hand. While
+// it is open, reception and the delivery run keep it current through MessageBoxView.
 #pragma once
 
 #include "delivery/MessageBoxView.h"
 #include "views/MessageBoxFolders.h"
 
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 
@@ -40,7 +41,12 @@ public:
     void fillListInbox();
     void fillListOutbox();
     void fillListSent();
+    // Deletes the selected messages of the shown folder, on every page; DeleteAllInFolder every message it
+    // shows (all of the folder, or what the search found). Both ask first with the number.
     void DeleteSMS();
+    void DeleteAllInFolder();
+    // Messages selected in the shown folder, on this page and the others.
+    qsizetype selectedCount() const { return keptSelection.size(); }
     void SendFailedAgain();
 
     void cmdNext_Click();
@@ -69,6 +75,10 @@ private:
     void showPageNumber();
     QTreeWidgetItem* node(int number) const;
     bool currentFolder(MessageFolder* folder) const;
+    // The kept selection follows the page's; a plain click starts it afresh.
+    void keepSelection();
+    void showSelectedCount();
+    template <class Delete> void deleteMessages(MessageFolder folder, qint64 count, Delete remove);
 
     Engine& engine;
 
@@ -82,7 +92,10 @@ private:
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;
     QLabel* lblPages;
+    QLabel* lblSelected;
     QTreeWidget* ListMessage;
+    QSet<qint64> keptSelection; // ids selected across the pages of the shown folder
+    bool filling = false;
 
     bool inBoxSelected = false;
     bool outBoxSelected = false;

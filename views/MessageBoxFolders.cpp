@@ -106,6 +106,25 @@ QString whereClause(const FolderTable& t, const QString& condition)
     return where;
 }
 
+// Deletes the rows a condition on the folder chooses (values bound, one statement), first counting those
+// spared because they are being sent.
+FolderDeletion deleteWhere(Database& db, MessageFolder folder, const QString& condition, const QVariantList& values,
+                           bool spareSending)
+{
+    const FolderTable& t = tableOf(folder);
+    const QString table = QString::fromLatin1(t.table);
+    FolderDeletion result;
+    QString where = whereClause(t, condition);
+    if (spareSending && folder == MessageFolder::Outbox) {
+        result.spared = db.count(QStringLiteral("SELECT count(*) FROM ") + table + where +
+                                     QStringLiteral(" AND DeliveryStatus = 'SENDING'"),
+                                 values);
+        where += QStringLiteral(" AND coalesce(DeliveryStatus, '') <> 'SENDING'");
+    }
+    result.deleted = db.execute(QStringLiteral("DELETE FROM ") + table + where, values);
+    return result;
+}
+
 // How many rows a folder holds, roughly but at once (the ids of deleted rows count too): enough to choose a
 // plan.
 qint64 folderSizeEstimate(Database& db, MessageFolder folder)
@@ -265,4 +284,27 @@ QString FolderMessageText(const QString& stored)
     QString s = Trim(stored);
     s.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     return s;
+}
+
+FolderDeletion DeleteFolderMessages(Database& db, MessageFolder folder, const QList<qint64>& ids, bool spareSending)
+{
+    if (ids.isEmpty())
+        return {};
+    // All the ids as one bound JSON array: one statement whatever their number, below any variable limit.
+    QStringList list;
+    list.reserve(ids.size());
+    for (qint64 id : ids)
+        list << QString::number(id);
+    const FolderTable& t = tableOf(folder);
+    return deleteWhere(db, folder, QString::fromLatin1(t.id) + QStringLiteral(" IN (SELECT value FROM json_each(?))"),
+                       {QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}, spareSending);
+}
+
+FolderDeletion DeleteAllFolderMessages(Database& db, MessageFolder folder, const FolderSearch& search,
+                                       bool spareSending)
+{
+    QVariantList values;
+    const QString condition =
+        search.active ? searchCondition(tableOf(folder), search.sql, Plan::Lookup, &values) : QString();
+    return deleteWhere(db, folder, condition, values, spareSending);
 }

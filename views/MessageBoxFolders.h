@@ -60,6 +60,18 @@ qint64 CountWaitingOutbox(Database& db);
 std::vector<FolderRow> ReadFolderPage(Database& db, MessageFolder folder, FolderOrder order, qint64 first, int rows,
                                       qint64 total, const FolderSearch& search = {});
 
+// What a delete did: messages deleted, and messages spared because the modem has them right now.
+struct FolderDeletion {
+    qint64 deleted = 0;
+    qint64 spared = 0;
+};
+// Deletes in one statement the folder's messages with these ids (those that moved to another folder meanwhile
+// stay), sparing an Outbox message marked SENDING when spareSending. Throws DbError.
+FolderDeletion DeleteFolderMessages(Database& db, MessageFolder folder, const QList<qint64>& ids, bool spareSending);
+// The same for every message of the folder, or every one the search finds there. Throws DbError.
+FolderDeletion DeleteAllFolderMessages(Database& db, MessageFolder folder, const FolderSearch& search,
+                                       bool spareSending);
+
 // How a stored value is shown in a list cell.
 QString FolderCellText(const QString& stored);
 QString FolderMessageText(const QString& stored);
