@@ -1,9 +1,11 @@
 // What becomes of every Outbox and Inbox row, as a user must be able to trust it: rows that can never be
 // sent are marked and left out, failures keep their reason and are retried with growing waits and then
-// given up, a network that fails everything pauses delivery without charging the rows, no row is left
-// SENDING by a database that stops answering, copies stored on the SIM by a stopped program are removed,
-// Inbox rows are durable before the SIM copy goes, Received On is the service centre's time, the data
-// folder is owner-only, the activity log survives in files, and an older database is upgraded in place.
+// given up, a network (or a silent modem) that fails everything pauses delivery without charging the rows,
+// a submission cut by an unplug is still an attempt, a message sent from the SIM is recorded the moment the
+// modem confirms it, no row is left SENDING by a database that stops answering and no other work waits for
+// it, copies stored on the SIM by a stopped program are removed, Inbox rows are durable before the SIM copy
+// goes, Received On is the service centre's time, the data folder is owner-only, the activity log survives
+// in files, and an older database is upgraded in place.
 #include "DatabaseLock.h"
 #include "EngineRig.h"
 

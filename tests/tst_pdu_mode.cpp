@@ -1,6 +1,7 @@
 // The PDU message format end to end, through the serial code and the simulated modem: long messages go as
 // joined parts and a retry sends only the parts not confirmed; parts received in any order, across
-// listings, become one Inbox message, and a part that never comes leaves a marked message after a day;
+// listings, become one Inbox message, and a part that never comes leaves a marked message after a day; a part
+// the database cannot take stays on the SIM, and a joined part whose SIM copy stayed is not stored again;
 // delivery reports, as +CDS lines or kept on the SIM, mark the Sent Items row.
 #include "EngineRig.h"
 #include "modem/Pdu.h"
