@@ -96,7 +96,9 @@ void CallHandling::IdentifyCallerNumber(const QString& callerNumber)
             MobileNumber = national;
         }
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        // Asked by a ringing call, not by the user: no box that would hold the modem's work up.
+        if (databaseFailed)
+            databaseFailed(e);
     }
 }
 

@@ -140,6 +140,9 @@ bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
 {
     if (run)
         return false;
+    // Outcomes the database missed go first: a run finds the database answering at least as soon as the retry.
+    if (!unsettled.isEmpty())
+        settleOutcomes();
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
         const QString now = Database::DbTime(state.clock->now());
@@ -231,6 +234,8 @@ void Delivery::nextRow()
             db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING', Attempts = Attempts + 1, "
                                       "LastAttempt = ? WHERE Outbox_Id = ?"),
                        {Database::DbTime(state.clock->now()), id});
+            // An outcome still waiting from an attempt the database missed is older than this one.
+            unsettled.remove(id);
             ++attempts;
             ++run->attempted;
             log.WriteActivityLog(QStringLiteral("Sending SMS to ") + number +
@@ -325,10 +330,11 @@ void Delivery::rowDone(qint64 id, const QString& number, bool storeFirst, int at
                                                     "credit on your SIM     3> Trying to send International SMS (with "
                                                     "'+' sign) which may not be allowed from your SIM Card.)"));
             if (r.aborted || r.portClosed) {
-                // Disconnected under it: not the message's fault, not an attempt.
-                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = max(Attempts - 1, "
-                                          "0) WHERE Outbox_Id = ?"),
-                           {id});
+                // Disconnected under it: not the message's fault, and tried again at once. Only a submission
+                // that never reached the modem is not an attempt; one that did may even have gone out.
+                db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = CASE WHEN ? "
+                                          "THEN Attempts ELSE max(Attempts - 1, 0) END WHERE Outbox_Id = ?"),
+                           {r.reachedModem, id});
             } else if (IsNetworkWideFailure(r)) {
                 if (run->networkReason != reason)
                     run->networkFailures.clear();

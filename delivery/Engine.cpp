@@ -136,7 +136,10 @@ void Engine::connectWith(bool silent)
                 Q_EMIT connectionChanged();
             });
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        if (silent)
+            databaseFailed(e); // the reconnect watch's work, not the user's
+        else
+            state.dialogs->message(e.description());
     }
 }
 
@@ -271,9 +274,10 @@ void Engine::databaseFailed(const DbError& e)
     if (databaseFailureShown)
         return;
     databaseFailureShown = true;
-    state.dialogs->message(QStringLiteral("The message database %1 cannot be used just now: %2\r\n\r\nBroadtext "
-                                          "keeps trying; the activity log records each failure.")
-                               .arg(db.filePath(), e.description()));
+    // A notice, not a box: the work that found the problem goes on, and writes again until the database answers.
+    state.dialogs->notice(QStringLiteral("The message database %1 cannot be used just now: %2\r\n\r\nBroadtext "
+                                         "keeps trying; the activity log records each failure.")
+                              .arg(db.filePath(), e.description()));
 }
 
 void Engine::removeStrandedCopies()

@@ -515,6 +515,7 @@ SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsC
             return result;
         }
         const QByteArray& header = parts.at(part).command;
+        result.reachedModem = true;
         const AtResult prompt = ExecuteATCommand(header + CR, delay(20), QStringLiteral("> "), 10, {});
         logResponse(QString::fromLatin1(header), prompt);
         if (!prompt.prompt) {
@@ -585,7 +586,8 @@ AtResult ModemRoutines::SendStoredSMS(int index)
 {
     AtCommand c;
     c.bytes = QStringLiteral("AT+CMSS=%1").arg(index).toLatin1() + CR;
-    c.minMs = delay(1000);
+    // No least time here: the answer is taken as it comes, so that the caller records the message as sent
+    // at once (a stop before that record sends it again). The pacing is kept before the next command.
     c.silenceMs = finalAnswerTimeoutMs;
     c.overallMs = finalAnswerTimeoutMs;
     const AtResult r = channel.exchange(c);
@@ -606,6 +608,7 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
             result.reason = QStringLiteral("the modem is not connected");
             return result;
         }
+        result.reachedModem = true;
         const QString index = Trim(writeToSim(parts.at(part).command, body));
         if (index.isEmpty()) {
             result.response = QStringLiteral("ERROR");
@@ -618,7 +621,12 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
         const AtResult r = SendStoredSMS(index.toInt());
         result.final = r.final;
         result.errorNumber = r.errorNumber;
-        if (!r.ok() || ParseResultNumber(r.text(), "+CMSS:").isEmpty()) {
+        const bool confirmed = r.ok() && !ParseResultNumber(r.text(), "+CMSS:").isEmpty();
+        if (confirmed)
+            tell({SubmitEvent::PartSent, index.toInt(), int(part) + 1, ParseResultNumber(r.text(), "+CMSS:")});
+        if (!r.aborted && !r.portClosed)
+            pause(int(delay(1000) - r.elapsedMs));
+        if (!confirmed) {
             // Not sent: remove the stored copy so that retries do not fill the SIM.
             if (DeleteSIMMessage(index.toInt()).ok)
                 tell({SubmitEvent::StoredRemoved, index.toInt(), int(part), {}});
@@ -633,7 +641,6 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
         }
         // The part has left; a failed clean-up must not make it count as unsent (it would be sent again).
         ++result.partsSent;
-        tell({SubmitEvent::PartSent, index.toInt(), int(part) + 1, ParseResultNumber(r.text(), "+CMSS:")});
         const CommandResult deleted = DeleteSIMMessage(index.toInt());
         if (deleted.ok)
             tell({SubmitEvent::StoredRemoved, index.toInt(), int(part) + 1, {}});

@@ -65,6 +65,7 @@ struct SubmitResult : LinkOutcome {
     FinalCode final = FinalCode::None;
     int errorNumber = -1;
     int partsSent = 0;
+    bool reachedModem = false; // a command of the submission was written to the modem: it was an attempt
 };
 
 // What a submission tells its caller while it runs, so that the caller can keep a durable record before the

@@ -1,14 +1,19 @@
 // What becomes of every Outbox and Inbox row, as a user must be able to trust it: rows that can never be
 // sent are marked and left out, failures keep their reason and are retried with growing waits and then
-// given up, a network that fails everything pauses delivery without charging the rows, no row is left
-// SENDING by a database that stops answering, copies stored on the SIM by a stopped program are removed,
-// Inbox rows are durable before the SIM copy goes, Received On is the service centre's time, the data
-// folder is owner-only, the activity log survives in files, and an older database is upgraded in place.
+// given up, a network (or a silent modem) that fails everything pauses delivery without charging the rows,
+// a submission cut by an unplug is still an attempt, a message sent from the SIM is recorded the moment the
+// modem confirms it, no row is left SENDING by a database that stops answering and no other work waits for
+// it, copies stored on the SIM by a stopped program are removed, Inbox rows are durable before the SIM copy
+// goes, Received On is the service centre's time, the data folder is owner-only, the activity log survives
+// in files, and an older database is upgraded in place.
+#include "DatabaseLock.h"
 #include "EngineRig.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <atomic>
 #include <sys/stat.h>
 
 namespace {
@@ -44,14 +49,24 @@ int modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
-// Dialogs that count the boxes a failure shows.
-int boxesSaying(const ScriptedDialogs& d, const QString& words)
+// How many notices of background work say these words.
+int noticesSaying(const ScriptedDialogs& d, const QString& words)
 {
-    int n = 0;
-    for (const QString& m : d.messages())
-        n += m.contains(words);
-    return n;
+    return int(d.notices().filter(words).size());
 }
+
+// Message boxes that the user leaves open for a while: each returns only after holdMs, running events
+// meanwhile as a modal box does.
+struct UnansweredBoxes : ScriptedDialogs {
+    int holdMs = 0;
+    void message(const QString& text) override
+    {
+        ScriptedDialogs::message(text);
+        QEventLoop open;
+        QTimer::singleShot(holdMs, &open, &QEventLoop::quit);
+        open.exec();
+    }
+};
 
 } // namespace
 
@@ -60,8 +75,13 @@ class OutboxBookkeepingTest : public QObject {
 private Q_SLOTS:
     void rowsThatCanNeverBeSentAreMarkedOnce();
     void failuresKeepTheirReasonBackOffAndEndAsFailed();
+    void aNetworkFailingEverythingPausesWithoutChargingTheRows_data();
     void aNetworkFailingEverythingPausesWithoutChargingTheRows();
+    void aSubmissionCutByAnUnplugCountsAsAnAttempt();
+    void aStoredMessageIsRecordedSentAsSoonAsTheModemConfirms();
     void noRowIsLeftSendingByADatabaseThatStopsAnswering();
+    void aDatabaseOutageHoldsUpNoOtherWork_data();
+    void aDatabaseOutageHoldsUpNoOtherWork();
     void storedCopiesAreRecordedAndRemovedAfterAStop();
     void inboxRowsAreDurableAndCarryTheServiceCentreTime();
     void theDataFolderIsOwnerOnlyAndTheLogIsKeptInFiles();
@@ -129,15 +149,30 @@ void OutboxBookkeepingTest::failuresKeepTheirReasonBackOffAndEndAsFailed()
     QCOMPARE(rig.sim.sent().size(), 1);
 }
 
+void OutboxBookkeepingTest::aNetworkFailingEverythingPausesWithoutChargingTheRows_data()
+{
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<int>("cmsError");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no network service") << int(ModemSimulator::SendFailure::CmsError) << 331
+                                        << QStringLiteral("+CMS ERROR: 331 (no network service)");
+    QTest::newRow("silence after the text")
+        << int(ModemSimulator::SendFailure::Silence) << 0 << QStringLiteral("no answer");
+}
+
 void OutboxBookkeepingTest::aNetworkFailingEverythingPausesWithoutChargingTheRows()
 {
+    QFETCH(int, failure);
+    QFETCH(int, cmsError);
+    QFETCH(QString, reason);
     EngineRig rig;
+    rig.engine.setFinalAnswerTimeout(1000);
     QVERIFY(rig.connectModem());
     for (int i = 0; i < 3; ++i)
         rig.queue(QStringLiteral("9888812121"), QStringLiteral("message %1").arg(i));
-    rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 2, 331);
+    rig.sim.failSends(ModemSimulator::SendFailure(failure), 2, cmsError);
     rig.deliver();
-    QVERIFY(rig.log.text().contains(QStringLiteral("(+CMS ERROR: 331 (no network service)): delivery pauses")));
+    QVERIFY(rig.log.text().contains(QLatin1Char('(') + reason + QStringLiteral("): delivery pauses")));
     for (qint64 id = 1; id <= 3; ++id)
         QCOMPARE(outboxRow(rig.db, id).attempts, 0);
     rig.log.clear();
@@ -146,6 +181,63 @@ void OutboxBookkeepingTest::aNetworkFailingEverythingPausesWithoutChargingTheRow
     rig.clock.advance(61 * 1000);
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 3);
+}
+
+void OutboxBookkeepingTest::aSubmissionCutByAnUnplugCountsAsAnAttempt()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(800);
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("cut short"));
+    const qint64 id = lastOutboxId(rig.db);
+    rig.engine.Timer2_Timer();
+    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    rig.sim.hangUp(); // the modem had the message when it was unplugged
+    QTRY_VERIFY(!rig.state.IsConnected && !rig.engine.sending());
+    QCOMPARE(outboxRow(rig.db, id).status, QString());
+
+    ModemSimulator again; // plugged in again under the same COM number
+    QString error;
+    QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+    rig.deliver();
+    QCOMPARE(again.sent().size(), 1);
+    const OutboxRow r = outboxRow(rig.db, id);
+    QVERIFY(r.delivered);
+    QCOMPARE(r.attempts, 2); // both submissions reached a modem
+    rig.engine.Disconnect();
+}
+
+void OutboxBookkeepingTest::aStoredMessageIsRecordedSentAsSoonAsTheModemConfirms()
+{
+    // A stop between the modem's confirmation and its record would send the message again at the next start:
+    // the record must follow the confirmation at once, not after the command's pacing.
+    constexpr int NetworkDelayMs = 200;
+    QElapsedTimer since;
+    std::atomic<qint64> submittedAt{-1};
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
+    rig.sim.setNetworkDelayMs(NetworkDelayMs);
+    rig.sim.setLogger([&](const QString& line) {
+        if (line.startsWith(QLatin1String("sent to ")))
+            submittedAt = since.elapsed();
+    });
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("sent from the SIM"));
+    since.start();
+    rig.engine.Timer2_Timer();
+    auto partsSent = [&rig] { return rig.db.scalar(QStringLiteral("SELECT PartsSent FROM Message_OutBox")).toInt(); };
+    while (partsSent() == 0 && since.elapsed() < 10000)
+        QTest::qWait(5);
+    const qint64 recordedAt = since.elapsed();
+    rig.sim.setLogger({});
+    QVERIFY(submittedAt >= 0);
+    const qint64 confirmedAt = submittedAt + NetworkDelayMs; // when the simulator wrote +CMSS
+    QVERIFY2(recordedAt - confirmedAt < 250,
+             qPrintable(QStringLiteral("recorded %1 ms after the confirmation").arg(recordedAt - confirmedAt)));
+    QTRY_VERIFY(!rig.engine.sending());
+    QVERIFY(outboxRow(rig.db, 1).delivered);
+    QCOMPARE(rig.sim.sent().size(), 1);
 }
 
 void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
@@ -167,8 +259,9 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
         QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
         for (int tick = 0; tick < 3; ++tick)
             rig.deliver();
-        QCOMPARE(boxesSaying(rig.dialogs, QStringLiteral("cannot be used just now")), 1); // one box, not a storm
-        QVERIFY(rig.dialogs.messages().first().contains(rig.db.filePath()));
+        QCOMPARE(noticesSaying(rig.dialogs, QStringLiteral("cannot be used just now")), 1); // one, not a storm
+        QVERIFY(rig.dialogs.notices().first().contains(rig.db.filePath()));
+        QVERIFY(rig.dialogs.messages().isEmpty());
         QVERIFY(QSqlQuery(locker).exec(QStringLiteral("ROLLBACK")));
         locker.close();
     }
@@ -180,6 +273,78 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 2);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENDING'")), 0);
+}
+
+void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork_data()
+{
+    QTest::addColumn<bool>("full");
+    QTest::newRow("locked by another program") << false;
+    QTest::newRow("disk full") << true;
+}
+
+void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
+{
+    QFETCH(bool, full);
+    constexpr int OutageMs = 3000;
+    constexpr int Messages = 20;
+    EngineRig rig;
+    // A box would be left open far longer than the outage lasts.
+    UnansweredBoxes boxes;
+    boxes.holdMs = 30000;
+    rig.state.dialogs = &boxes;
+    rig.state.ModemDelayFactor = 0.3; // a quick modem: the run is long only in messages
+    QVERIFY(rig.connectModem());
+    rig.sim.setNetworkDelayMs(50);
+    QStringList texts;
+    for (int i = 0; i < Messages; ++i) {
+        texts << QStringLiteral("message %1").arg(i);
+        rig.queue(QStringLiteral("9888812121"), texts.last());
+    }
+    rig.sim.receiveSms(QStringLiteral("+919812345678"), QStringLiteral("before"));
+    rig.state.SendIntervalSeconds = 1;
+    rig.state.ReceiveIntervalSeconds = 2;
+    rig.engine.applyTimerPeriods();
+
+    // The database stops answering while the fourteenth message is on the network.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.commands().filter(QStringLiteral("AT+CMGS")).size() == 14, 20000);
+    QElapsedTimer since;
+    since.start();
+    std::optional<DatabaseLock> lock;
+    if (full) {
+        for (const auto& [table, change] :
+             {std::pair{"Message_OutBox", "UPDATE"}, std::pair{"Message_InBox", "INSERT"}})
+            rig.db.execute(QStringLiteral("CREATE TRIGGER full_%1 BEFORE %2 ON %1 BEGIN SELECT RAISE(ABORT, "
+                                          "'database or disk is full'); END")
+                               .arg(QLatin1String(table), QLatin1String(change)));
+        QTimer::singleShot(OutageMs, [&rig] {
+            rig.db.execute(QStringLiteral("DROP TRIGGER full_Message_OutBox"));
+            rig.db.execute(QStringLiteral("DROP TRIGGER full_Message_InBox"));
+        });
+    } else {
+        lock.emplace(rig.db.filePath(), OutageMs);
+        QVERIFY(lock->taken());
+    }
+    rig.sim.receiveSms(QStringLiteral("+919812345678"), QStringLiteral("during"));
+
+    auto left = [&rig](const char* where) {
+        return rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + QLatin1String(where));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.sent().size() == Messages && left("DeliveryStatus <> 'SENT'") == 0 &&
+                                 rig.sim.simMessages().isEmpty(),
+                             30000);
+    // Delivery and reception went on as soon as the database answered, not when someone clicked a box.
+    QVERIFY2(since.elapsed() < OutageMs + 8000, qPrintable(QString::number(since.elapsed())));
+    QStringList sent;
+    for (const auto& m : rig.sim.sent())
+        sent << m.text;
+    QCOMPARE(sent, texts); // each once, in order
+    QCOMPARE(left("DeliveryDatetime IS NULL"), 0);
+    QCOMPARE(queryTexts(rig.db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id")),
+             (QStringList{"before", "during"}));
+    QCOMPARE(noticesSaying(boxes, QStringLiteral("cannot be used just now")), 1);
+    QVERIFY(boxes.messages().isEmpty());
+    QVERIFY(rig.log.text().contains(QLatin1String("**ERROR** ")));
+    rig.engine.Disconnect();
 }
 
 void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()

@@ -1,6 +1,7 @@
 // The PDU message format end to end, through the serial code and the simulated modem: long messages go as
 // joined parts and a retry sends only the parts not confirmed; parts received in any order, across
-// listings, become one Inbox message, and a part that never comes leaves a marked message after a day;
+// listings, become one Inbox message, and a part that never comes leaves a marked message after a day; a part
+// the database cannot take stays on the SIM, and a joined part whose SIM copy stayed is not stored again;
 // delivery reports, as +CDS lines or kept on the SIM, mark the Sent Items row.
 #include "EngineRig.h"
 #include "modem/Pdu.h"
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed();
     void partsComeTogetherInAnyOrderAndAMissingPartIsMarked();
     void deliveryReportsMarkTheSentRow();
+    void aPartThatCannotBeStoredStaysOnTheSim();
+    void aJoinedPartLeftOnTheSimIsNotStoredAgain();
 };
 
 void PduModeTest::aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed()
@@ -150,6 +153,52 @@ void PduModeTest::deliveryReportsMarkTheSentRow()
     rig.sim.storePdu(QStringLiteral("REC UNREAD"), Pdu::encodeStatusReport(report).pdu.hex);
     rig.receive();
     QCOMPARE(rig.outbox("ReportStatus").toString(), Pdu::statusText(0x46));
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+void PduModeTest::aPartThatCannotBeStoredStaysOnTheSim()
+{
+    PduRig rig;
+    QVERIFY(rig.connectPdu());
+    const QString text = longText(300);
+    const QStringList parts = ModemSimulator::deliverPdus(QStringLiteral("+447700900123"), text, 90);
+    for (const QString& part : parts)
+        rig.sim.storePdu(QStringLiteral("REC UNREAD"), part);
+    rig.db.execute(QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_Parts BEGIN SELECT RAISE(ABORT, "
+                                  "'database or disk is full'); END"));
+    rig.receive();
+    QCOMPARE(rig.sim.simMessages().size(), parts.size());
+    QVERIFY(rig.sim.commands().filter(QStringLiteral("AT+CMGD")).isEmpty());
+    QVERIFY(rig.log.text().contains(QStringLiteral("could not be stored (database or disk is full)")));
+
+    rig.db.execute(QStringLiteral("DROP TRIGGER full"));
+    rig.receive();
+    QCOMPARE(rig.inbox(), text);
+    QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+void PduModeTest::aJoinedPartLeftOnTheSimIsNotStoredAgain()
+{
+    PduRig rig;
+    QVERIFY(rig.connectPdu());
+    const QString text = longText(300);
+    const QStringList parts = ModemSimulator::deliverPdus(QStringLiteral("+447700900123"), text, 91);
+    for (const QString& part : parts)
+        rig.sim.storePdu(QStringLiteral("REC UNREAD"), part);
+    // Once the listing is in, the modem refuses everything: the parts are joined, their copies stay.
+    const auto refusing = QObject::connect(&rig.engine, &Engine::receptionProgress, [&rig](int importing, bool) {
+        if (importing > 0)
+            rig.sim.setErrorToEverything(true);
+    });
+    rig.receive();
+    QObject::disconnect(refusing);
+    rig.sim.setErrorToEverything(false);
+    QCOMPARE(rig.inbox(), text);
+    QCOMPARE(rig.sim.commands().filter(QStringLiteral("AT+CMGD")).size(), parts.size());
+    QCOMPARE(rig.sim.simMessages().size(), parts.size());
+
+    rig.receive();
+    QCOMPARE(rig.inbox(), text); // once
     QTRY_VERIFY(rig.sim.simMessages().isEmpty());
 }
 
