@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
+#include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "delivery/MessageBoxView.h"
@@ -70,11 +71,14 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Check1->setObjectName(QStringLiteral("Check1"));
     lblSelectedItems = NamedLabel(QStringLiteral("lblSelectedItems"), QString(), this);
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
+    lblSkipped = NamedLabel(QStringLiteral("lblSkipped"), QString(), this);
+    lblSkipped->setWordWrap(true);
     cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
     cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
     cmdRemoveDuplicates->setAutoDefault(false);
 
     model = new NumbersListModel(this);
+    model->setNumberRule(RecipientNumberProblem);
     ListNumbers = new QTreeView(this);
     ListNumbers->setObjectName(QStringLiteral("ListNumbers"));
     ListNumbers->setRootIsDecorated(false);
@@ -116,6 +120,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     counts->addWidget(NamedLabel(QStringLiteral("Label6"), QStringLiteral("of"), this));
     counts->addWidget(lblNoItems);
     content()->addLayout(counts);
+    content()->addWidget(lblSkipped);
     content()->addWidget(ListNumbers, 1);
     content()->addWidget(Frame2);
     content()->addWidget(progressSend);
@@ -143,6 +148,16 @@ void Frm_Broadtext_Step5::showCounts()
 {
     lblSelectedItems->setText(QString::number(model->checkedCount()));
     lblNoItems->setText(QString::number(model->count()));
+    QStringList notes;
+    if (const qint64 n = model->invalidCount())
+        notes << (n == 1 ? QStringLiteral("1 invalid number is left unticked.")
+                         : QStringLiteral("%1 invalid numbers are left unticked.").arg(n));
+    if (duplicatesRemoved > 0)
+        notes << (duplicatesRemoved == 1
+                      ? QStringLiteral("Remove Duplicates removed 1 repeated number.")
+                      : QStringLiteral("Remove Duplicates removed %1 repeated numbers.").arg(duplicatesRemoved));
+    lblSkipped->setText(notes.join(QLatin1Char(' ')));
+    lblSkipped->setVisible(!notes.isEmpty());
 }
 
 void Frm_Broadtext_Step5::Form_Load()
@@ -198,7 +213,7 @@ void Frm_Broadtext_Step5::Check1_Click()
 void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
 {
     // Numbers that the modem would be given alike are one recipient (the Outbox sends them cleaned).
-    model->removeDuplicates(CleanRecipientNumber);
+    duplicatesRemoved += model->removeDuplicates(CleanRecipientNumber);
     showCounts();
 }
 

@@ -34,6 +34,7 @@ public:
     QPushButton* cmdRemoveDuplicates;
     QLabel* lblSelectedItems;
     QLabel* lblNoItems;
+    QLabel* lblSkipped;
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
@@ -66,4 +67,5 @@ private:
     bool separate = false;
     bool sending = false;
     qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
+    qint64 duplicatesRemoved = 0;
 };

@@ -4,6 +4,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
 #include "common/Seams.h"
+#include "compose/RecipientNumbers.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
 #include "views/MessageTextEdit.h"
@@ -96,7 +97,31 @@ void frm_ComposeSMS::Command1_Click()
     const QString numbers = ComposeNumbersText(MobileNumbers->text());
     MobileNumbers->setText(numbers); // the user sees semicolons turned into commas
 
-    for (const QString& number : ComposeRecipients(numbers)) {
+    // Every number is checked before any is queued: one refusal names them all, and nothing half-done stays.
+    // An empty element (a comma too many) is no number and is passed over.
+    QStringList recipients;
+    QStringList bad;
+    const QStringList typed = numbers.split(QLatin1Char(','));
+    const QStringList cleaned = ComposeRecipients(numbers);
+    for (qsizetype i = 0; i < cleaned.size(); ++i) {
+        if (cleaned[i].isEmpty())
+            continue;
+        if (RecipientNumberProblem(cleaned[i]).isEmpty())
+            recipients << cleaned[i];
+        else
+            bad << Trim(typed[i]);
+    }
+    if (!bad.isEmpty()) {
+        state.dialogs->message(BadNumbersText(bad));
+        MobileNumbers->setFocus();
+        return;
+    }
+    if (recipients.isEmpty()) {
+        state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
+        return;
+    }
+
+    for (const QString& number : std::as_const(recipients)) {
         try {
             // Each row on its own: rows already queued stay when a later one fails.
             engine.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
