@@ -80,7 +80,8 @@ private Q_SLOTS:
     void firstStartCreatesTheDatabaseAndAsksForSettings();
     void screenSizeQuestion_data();
     void screenSizeQuestion();
-    void unusableDatabaseStillShowsTheWindows();
+    void unusableDatabaseOffersRetryFolderOrQuit_data();
+    void unusableDatabaseOffersRetryFolderOrQuit();
     void toolbarShowsTextUnderIconsInEveryStyle();
     void homePageCountsAtLoadAndOnEachTick();
     void statusBarTellsDeliveryAndReceptionProgress();
@@ -159,21 +160,49 @@ void StartupTest::screenSizeQuestion()
     QCOMPARE(bool(rig.main()), goesOn);
 }
 
-void StartupTest::unusableDatabaseStillShowsTheWindows()
+void StartupTest::unusableDatabaseOffersRetryFolderOrQuit_data()
 {
+    QTest::addColumn<QList<int>>("answers"); // 0 Retry, 1 Open Data Folder, 2 Quit
+    QTest::addColumn<bool>("putRight");      // the user removes the obstacle while the box is up
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("Quit ends before any window") << QList<int>{2} << false << 1 << false;
+    QTest::newRow("the folder is shown, then Quit") << QList<int>{1, 2} << false << 2 << false;
+    QTest::newRow("Retry once put right") << QList<int>{0} << true << 1 << true;
+}
+
+void StartupTest::unusableDatabaseOffersRetryFolderOrQuit()
+{
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, putRight);
+    QFETCH(int, boxes);
+    QFETCH(bool, goesOn);
     AppRig rig;
+    // A plain file where the data folder's parent should be.
     QFile blocker(rig.dir.path() + u"/blocker"_s);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     rig.state.dataDir = blocker.fileName() + u"/broadtext"_s;
-    QVERIFY(rig.program.Main(QSize(800, 600)));
-    QVERIFY(!rig.state.DatabaseConnected);
-    QVERIFY(rig.dialogs.questions().isEmpty()); // no screen check without a database
-    QCOMPARE(rig.dialogs.messages().size(), 1);
-    QVERIFY(rig.dialogs.messages().first().startsWith("Following error occur while connecting with database"_L1));
-    rig.program.showMainWindow();
-    QVERIFY(rig.main()->isVisible());
-    QCOMPARE(rig.dialogs.messages().size(), 2); // the load's error handler
-    QVERIFY(!rig.state.IsConnected);
+    rig.dialogs.choiceAnswers.assign(answers.begin(), answers.end());
+    if (putRight)
+        rig.dialogs.onChoice = [&] { QVERIFY(blocker.remove()); };
+    QCOMPARE(rig.program.Main(QSize(1280, 800)), goesOn);
+    QCOMPARE(rig.dialogs.choices().size(), boxes);
+    const QString text = rig.dialogs.choices().first();
+    QVERIFY2(text.startsWith("Following error occur while connecting with database\r\n\r\nError: "_L1),
+             qPrintable(text));
+    QVERIFY2(text.contains(u"\r\n\r\nDatabase file: "_s + DatabaseFilePath(rig.state) + u"\r\nThe folder "_s +
+                           rig.state.dataDir + u" cannot be written: Not a directory.\r\n"_s),
+             qPrintable(text));
+    QVERIFY(text.endsWith("\r\n\r\nTo overcome this error please set proper data base for your application."_L1));
+    QCOMPARE(rig.dialogs.folders(), answers.contains(1) ? QStringList{rig.dir.path()} : QStringList{});
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    QCOMPARE(bool(rig.main()), goesOn);
+    QCOMPARE(rig.state.DatabaseConnected, goesOn);
+    if (goesOn) {
+        rig.program.showMainWindow();
+        QCOMPARE(rig.dialogs.messages(), QStringList{SetAll}); // a working window, asking for the settings
+    }
 }
 
 void StartupTest::toolbarShowsTextUnderIconsInEveryStyle()
