@@ -188,6 +188,12 @@ void MessageBoxTest::openingOnTheOutboxAndSwitchingFolders()
     QVERIFY(box->isSentItemsSelected());
     QCOMPARE(box.headers()[2], "Delivered On");
     QCOMPARE(box.column(0), QStringList{"+222"});
+
+    // From the menu, with no folder asked for: the Inbox, not an empty list.
+    OpenBox plain(rig.engine, "");
+    QVERIFY(plain->isInBoxSelected());
+    QCOMPARE(plain.tree()->currentItem(), plain.node(2));
+    QCOMPARE(plain.column(0), (QStringList{"+113", "+112", "+111"}));
 }
 
 void MessageBoxTest::pagesOfHundred_data()

@@ -216,12 +216,13 @@ void Frm_MessageBox::Form_Load()
     outboxOrder = InitialFolderOrder(MessageFolder::Outbox);
     sentOrder = InitialFolderOrder(MessageFolder::SentItems);
     fillTreeView();
-    if (engine.state.msgType == QLatin1String("I")) {
-        selectNode(2);
-        fillListInbox();
-    } else if (engine.state.msgType == QLatin1String("O")) {
+    // Opened from the menu, without a folder asked for, it shows the Inbox rather than an empty list.
+    if (engine.state.msgType == QLatin1String("O")) {
         selectNode(3);
         fillListOutbox();
+    } else {
+        selectNode(2);
+        fillListInbox();
     }
     engine.state.msgType.clear();
 }
