@@ -61,8 +61,8 @@ void WizardChainTest::sourceOptionsSetTheLayoutAndWhatBrowseOffers()
 
     const std::pair<QRadioButton*, const char*> options[] = {
         {s->OptAccess, "MDB Files (*.mdb)|*.mdb"},
-        {s->OptExcel, "Excel Files (*.xls *.xlsx *.csv)|*.xls;*.xlsx;*.csv|XLS Files (*.xls)|*.xls|XLSX Files "
-                      "(*.xlsx)|*.xlsx|CSV Files (*.csv)|*.csv"},
+        {s->OptExcel, "Excel Files (*.xls *.xlsx)|*.xls;*.xlsx|XLS Files (*.xls)|*.xls|XLSX Files (*.xlsx)|*.xlsx"},
+        {WizardRig::child<QRadioButton>(s, u"OptCsv"_s), "CSV Files (*.csv)|*.csv"},
         {s->OptTxt, "TXT Files (*.txt)|*.txt"}};
     for (const auto& [option, filter] : options) {
         // A source option clears the path; the text layout is offered for text files only and stays chosen.
@@ -113,6 +113,10 @@ void WizardChainTest::nextRefusesWhatItCannotUse_data()
         "Please enter or select Access file only.", "txtFileName");
     row("database as Excel", "OptExcel", WizardRig::fixture("wizard.mdb"), "",
         "Please enter or select Excel file only.", "txtFileName");
+    row("CSV as Excel", "OptExcel", WizardRig::fixture("Contacts.csv"), "", "Please enter or select Excel file only.",
+        "txtFileName");
+    row("workbook as CSV", "OptCsv", WizardRig::fixture("wizard.xls"), "", "Please enter or select CSV file only.",
+        "txtFileName");
 }
 
 void WizardChainTest::nextRefusesWhatItCannotUse()
@@ -150,7 +154,7 @@ void WizardChainTest::extensionsCountWhateverTheirCase_data()
     row("OptAccess", "wizard.mdb", "WIZARD.MDB", 3);
     row("OptExcel", "wizard.xls", "Wizard.Xls", 4);
     row("OptExcel", "wizard.xlsx", "WIZARD.XLSX", 4);
-    row("OptExcel", "Contacts.csv", "CONTACTS.CSV", 4);
+    row("OptCsv", "Contacts.csv", "CONTACTS.CSV", 4);
 }
 
 void WizardChainTest::extensionsCountWhateverTheirCase()
