@@ -100,7 +100,11 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     // Room for the two lines of the warning, which appears while typing.
     Label5->setMinimumHeight(2 * Label5->fontMetrics().lineSpacing() + 2);
     auto* frameLayout = new QVBoxLayout(Frame2);
-    frameLayout->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
+    // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
+    const auto limitCaption = [](int limit) { return QStringLiteral("Max %1 Characters :").arg(limit); };
+    Label2 =
+        NamedLabel(QStringLiteral("Label2"), limitCaption(LengthCounter({}, engine.state.messageMode()).limit), Frame2);
+    frameLayout->addWidget(Label2);
     frameLayout->addWidget(txtMessage);
     frameLayout->addWidget(Label3);
     frameLayout->addWidget(Label5);
@@ -134,8 +138,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
     connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
-    connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
+    connect(txtMessage, &MessageTextEdit::changed, this, [this, limitCaption](const QString& text) {
         const LengthCounterCaptions c = LengthCounter(text, this->engine.state.messageMode());
+        Label2->setText(limitCaption(c.limit));
         Label3->setText(c.count);
         Label5->setText(c.warning);
     });

@@ -38,6 +38,7 @@ public:
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
+    QLabel* Label2;
     QLabel* Label3;
     QLabel* Label5;
     QProgressBar* progressSend;

@@ -34,6 +34,15 @@ QStringList ComposeRecipients(const QString& numbersText)
     return numbers;
 }
 
+namespace {
+
+QString LimitCaption(int limit)
+{
+    return QStringLiteral("(Max. %1 characters)").arg(limit);
+}
+
+} // namespace
+
 frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
 {
     setObjectName(QStringLiteral("frm_ComposeSMS"));
@@ -67,8 +76,10 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     hint->setWordWrap(true);
     grid->addWidget(hint, 2, 0, 1, 2);
     grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
-    grid->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1,
-                    Qt::AlignRight);
+    // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
+    Label4 =
+        NamedLabel(QStringLiteral("Label4"), LimitCaption(LengthCounter({}, engine.state.messageMode()).limit), this);
+    grid->addWidget(Label4, 3, 1, Qt::AlignRight);
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
     grid->addWidget(Label6, 6, 0, 1, 2);
@@ -82,6 +93,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
 void frm_ComposeSMS::Message_Change(const QString& text)
 {
     const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
+    Label4->setText(LimitCaption(c.limit));
     Label5->setText(c.count);
     Label6->setText(c.warning);
 }

@@ -8,11 +8,13 @@
 #include "app/frmSplash.h"
 #include "compose/BroadtextWizard.h"
 #include "compose/Frm_Broadtext_Step2.h"
+#include "compose/Frm_Broadtext_Step5.h"
 #include "settings/Preferences.h"
 #include "settings/frm_Settings.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 #include "views/Frm_MessageBox.h"
+#include "views/MessageTextEdit.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
@@ -21,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
@@ -89,6 +92,8 @@ private Q_SLOTS:
     void windowsOpenOnceFromTheirCommands_data();
     void windowsOpenOnceFromTheirCommands();
     void homeLinksOpenTheMessageBoxOnTheirFolder();
+    void messageFieldsShowTheLimitOfTheFormatInUse_data();
+    void messageFieldsShowTheLimitOfTheFormatInUse();
     void wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext();
     void connectDisconnectAndButtonOne();
     void comNumberWithoutDeviceAsksForTheSettings_data();
@@ -374,6 +379,56 @@ void StartupTest::homeLinksOpenTheMessageBoxOnTheirFolder()
         box->close();
         QTRY_VERIFY(!rig.state.MessageBoxOpen);
     }
+}
+
+void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("label"); // the caption beside the message field
+    QTest::addColumn<bool>("pdu");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    const auto row = [](const char* name, const char* command, const char* label, bool pdu, const QString& text,
+                        const char* caption) { QTest::newRow(name) << command << label << pdu << text << caption; };
+    row("compose, text mode", "mnuSendIndividualSMS", "Label4", false, "", "(Max. 480 characters)");
+    row("compose, PDU", "mnuSendIndividualSMS", "Label4", true, "", "(Max. 459 characters)");
+    row("compose, PDU, Unicode text", "mnuSendIndividualSMS", "Label4", true, u"Привет"_s, "(Max. 201 characters)");
+    row("compose, text mode, Unicode text", "mnuSendIndividualSMS", "Label4", false, u"€"_s, "(Max. 210 characters)");
+    row("auto-reply, text mode", "mnuAutoreplyOnMissedCall", "Label2", false, "Hi",
+        "Message (Max.Length 480 Characters) :");
+    row("auto-reply, PDU", "mnuAutoreplyOnMissedCall", "Label2", true, "", "Message (Max.Length 459 Characters) :");
+    row("wizard, text mode", "wizard", "Label2", false, "", "Max 480 Characters :");
+    row("wizard, PDU", "wizard", "Label2", true, "Hi", "Max 459 Characters :");
+}
+
+void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, label);
+    QFETCH(bool, pdu);
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    AppRig rig;
+    QVERIFY(rig.open());
+    rig.state.PduMessages = pdu;
+    QWidget* window = nullptr;
+    if (command == "wizard"_L1) {
+        rig.trigger(u"button 2"_s);
+        Frm_Broadtext_Step2* step2 = rig.main()->wizard().step2();
+        step2->OptNoOnNewLine->click();
+        step2->txtFileName->setText(QStringLiteral(BROADTEXT_TEST_DATA "/wizard/three-lines.txt"));
+        step2->cmdNext->click();
+        window = rig.main()->wizard().step5();
+    } else {
+        rig.trigger(command);
+        window = QApplication::activeModalWidget();
+    }
+    QVERIFY(window && window->isVisible());
+    auto* field = window->findChild<MessageTextEdit*>();
+    QVERIFY(field);
+    if (!text.isEmpty())
+        field->setText(text);
+    QCOMPARE(window->findChild<QLabel*>(label)->text(), caption);
 }
 
 void StartupTest::wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext()
