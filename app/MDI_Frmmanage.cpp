@@ -68,6 +68,27 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
             &MDI_Frmmanage::Exit_Click);
 
+    // The keys a user reaches for. Find and refresh have no menu item of their own: Find opens the message box
+    // at its search field, F5 recounts the home page.
+    menuItem(QStringLiteral("mnuSendIndividualSMS"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    menuItem(QStringLiteral("mnuSendBroadtext"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    menuItem(QStringLiteral("mnuViewMessageBox"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    menuItem(QStringLiteral("Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("actFind"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    addAction(find);
+    connect(find, &QAction::triggered, this, [this] {
+        openMessageBox();
+        if (auto* search = messageBox->findChild<QWidget*>(QStringLiteral("txtSearch")))
+            search->setFocus();
+    });
+    auto* refresh = new QAction(this);
+    refresh->setObjectName(QStringLiteral("actRefresh"));
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    addAction(refresh);
+    connect(refresh, &QAction::triggered, &engine, &Engine::timerRefreshHomePage_Timer);
+
     // Text under the icons whatever the style or desktop prefers, and one icon size for all five.
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));

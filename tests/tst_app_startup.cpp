@@ -30,6 +30,7 @@
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -92,6 +93,8 @@ private Q_SLOTS:
     void windowsOpenOnceFromTheirCommands_data();
     void windowsOpenOnceFromTheirCommands();
     void homeLinksOpenTheMessageBoxOnTheirFolder();
+    void keyboardShortcutsReachTheCommands_data();
+    void keyboardShortcutsReachTheCommands();
     void messageFieldsShowTheLimitOfTheFormatInUse_data();
     void messageFieldsShowTheLimitOfTheFormatInUse();
     void wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext();
@@ -379,6 +382,61 @@ void StartupTest::homeLinksOpenTheMessageBoxOnTheirFolder()
         box->close();
         QTRY_VERIFY(!rig.state.MessageBoxOpen);
     }
+}
+
+void StartupTest::keyboardShortcutsReachTheCommands_data()
+{
+    QTest::addColumn<bool>("inMessageBox"); // pressed in the open message box, else in the main window
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QString>("outcome");
+    const auto row = [](const char* name, bool box, const QKeySequence& keys, const char* outcome) {
+        QTest::newRow(name) << box << keys << QString::fromLatin1(outcome);
+    };
+    row("Ctrl+N composes", false, QKeySequence(u"Ctrl+N"_s), "window frm_ComposeSMS");
+    row("Ctrl+B sends a broadtext", false, QKeySequence(u"Ctrl+B"_s), "window Frm_Broadtext_Step2");
+    row("Ctrl+M shows the message box", false, QKeySequence(u"Ctrl+M"_s), "window Frm_MessageBox");
+    row("Ctrl+F searches the messages", false, QKeySequence(u"Ctrl+F"_s), "search");
+    row("F5 refreshes the home page", false, QKeySequence(Qt::Key_F5), "home counts");
+    row("Ctrl+Q exits", false, QKeySequence(u"Ctrl+Q"_s), "exit");
+    row("Ctrl+F in the message box", true, QKeySequence(u"Ctrl+F"_s), "search");
+    row("F5 in the message box", true, QKeySequence(Qt::Key_F5), "box refilled");
+    row("Delete in the message box", true, QKeySequence(Qt::Key_Delete), "delete asked");
+}
+
+void StartupTest::keyboardShortcutsReachTheCommands()
+{
+    QFETCH(bool, inMessageBox);
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, outcome);
+    AppRig rig;
+    QVERIFY(rig.open());
+    if (QWidget* settings = rig.visible("frm_Settings"))
+        settings->close();
+    QWidget* target = rig.main();
+    if (inMessageBox) {
+        rig.trigger(u"mnuViewMessageBox"_s);
+        target = rig.visible("Frm_MessageBox");
+        QVERIFY(target);
+        target->findChild<QTreeWidget*>(u"ListMessage"_s)->setFocus();
+    }
+    target->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(target));
+    rig.program.db.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'new')"_s);
+    rig.dialogs.clear();
+    QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : target, keys);
+    auto* box = qobject_cast<Frm_MessageBox*>(rig.visible("Frm_MessageBox"));
+    if (outcome.startsWith("window "_L1))
+        QVERIFY(rig.visible(outcome.mid(7).toLatin1().constData()));
+    else if (outcome == "search"_L1)
+        QTRY_VERIFY(box && QApplication::focusWidget() == box->findChild<QLineEdit*>(u"txtSearch"_s));
+    else if (outcome == "home counts"_L1)
+        QCOMPARE(rig.link("lblInBox")->text(), u"Inbox (1)"_s);
+    else if (outcome == "exit"_L1)
+        QCOMPARE(rig.endApplicationCalls, 1);
+    else if (outcome == "box refilled"_L1)
+        QCOMPARE(box->findChild<QTreeWidget*>(u"ListMessage"_s)->topLevelItemCount(), 1);
+    else
+        QCOMPARE(rig.dialogs.questions(), QStringList{u"Are you sure to delete the message(s)?"_s});
 }
 
 void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse_data()

@@ -180,6 +180,14 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     connect(txtSearch, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtSearch_Search);
     connect(&searchPause, &QTimer::timeout, this, &Frm_MessageBox::txtSearch_Search);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this, [this] {
+        txtSearch->setFocus();
+        txtSearch->selectAll();
+    });
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, [this] {
+        fillTreeView();
+        refillCurrentFolder();
+    });
     connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
