@@ -15,6 +15,7 @@
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/WindowPlace.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
@@ -33,6 +34,7 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     setObjectName(QStringLiteral("MDI_Frmmanage"));
     setWindowTitle(QStringLiteral("Velmora - Broadtext"));
     resize(1000, 700);
+    new WindowPlaces(state, this); // every window opens where it was left
 
     QMenuBar* bar = menuBar();
     auto* settings = bar->addMenu(QStringLiteral("Settings"));

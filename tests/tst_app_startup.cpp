@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void windowsOpenOnceFromTheirCommands_data();
     void windowsOpenOnceFromTheirCommands();
     void homeLinksOpenTheMessageBoxOnTheirFolder();
+    void windowsReopenAsTheyWereLeft_data();
+    void windowsReopenAsTheyWereLeft();
     void keyboardShortcutsReachTheCommands_data();
     void keyboardShortcutsReachTheCommands();
     void messageFieldsShowTheLimitOfTheFormatInUse_data();
@@ -382,6 +385,59 @@ void StartupTest::homeLinksOpenTheMessageBoxOnTheirFolder()
         box->close();
         QTRY_VERIFY(!rig.state.MessageBoxOpen);
     }
+}
+
+void StartupTest::windowsReopenAsTheyWereLeft_data()
+{
+    QTest::addColumn<QString>("command"); // empty: the main window itself
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main window") << QString() << u"MDI_Frmmanage"_s;
+    QTest::newRow("message box") << u"mnuViewMessageBox"_s << u"Frm_MessageBox"_s;
+    QTest::newRow("compose") << u"mnuSendIndividualSMS"_s << u"frm_ComposeSMS"_s;
+    QTest::newRow("settings") << u"modemsetting"_s << u"frm_Settings"_s;
+}
+
+void StartupTest::windowsReopenAsTheyWereLeft()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, window);
+    AppRig rig;
+    QVERIFY(rig.open());
+    if (QWidget* settings = rig.visible("frm_Settings"))
+        settings->close();
+    const QRect place(130, 70, 820, 560);
+    const auto open = [&]() -> QWidget* {
+        if (command.isEmpty())
+            return rig.main();
+        rig.trigger(command);
+        return rig.visible(window.toLatin1().constData());
+    };
+    QWidget* first = open();
+    QVERIFY(first && first->isVisible());
+    QVERIFY(first->geometry() != place);
+    first->setGeometry(place);
+    // The user widens the message column of the Inbox.
+    const auto list = [](QWidget* w) { return w->findChild<QTreeWidget*>(u"ListMessage"_s); };
+    if (list(first))
+        list(first)->header()->resizeSection(1, 333);
+    QPointer<QWidget> left = first;
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    std::unique_ptr<MDI_Frmmanage> another;
+    QWidget* second = nullptr;
+    if (command.isEmpty()) {
+        another = std::make_unique<MDI_Frmmanage>(rig.state, rig.program.db, rig.program.log, rig.program.engine);
+        another->show();
+        second = another.get();
+    } else {
+        second = open();
+    }
+    QVERIFY(second && second != left.data() && second->isVisible());
+    QCOMPARE(second->geometry(), place);
+    if (list(second))
+        QCOMPARE(list(second)->columnWidth(1), 333);
+    QVERIFY(QFile::exists(rig.state.dataDir + u"/broadtext.conf"_s));
 }
 
 void StartupTest::keyboardShortcutsReachTheCommands_data()

@@ -6,6 +6,7 @@
 #include "delivery/Engine.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "views/WindowPlace.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
@@ -189,6 +191,11 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
         refillCurrentFolder();
     });
     connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
+    // Widths the user gives a folder's columns are kept for the next time.
+    connect(ListMessage->header(), &QHeaderView::sectionResized, this, [this] {
+        if (!settingColumns && (inBoxSelected || outBoxSelected || sentItemsSelected))
+            KeepColumnWidths(this->engine.state, ListMessage->header(), columnsKey());
+    });
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
     // A node chosen with the mouse or the keys opens its folder; so does a click on the node already chosen.
@@ -340,8 +347,18 @@ void Frm_MessageBox::fillListSent()
     fillList(MessageFolder::SentItems);
 }
 
+QString Frm_MessageBox::columnsKey() const
+{
+    return inBoxSelected    ? QStringLiteral("messagebox/inbox")
+           : outBoxSelected ? QStringLiteral("messagebox/outbox")
+                            : QStringLiteral("messagebox/sent");
+}
+
 void Frm_MessageBox::setColumnWidths()
 {
+    const QScopedValueRollback<bool> setting(settingColumns, true);
+    if (RestoreColumnWidths(engine.state, ListMessage->header(), columnsKey()))
+        return;
     const int width = ListMessage->viewport()->width();
     if (ListMessage->columnCount() < OutboxColumns) {
         // Sent Items add the delivery report after the hidden id: it takes a quarter beside the three.
@@ -383,6 +400,7 @@ void Frm_MessageBox::showPageNumber()
 
 void Frm_MessageBox::fillList(MessageFolder folder)
 {
+    const QScopedValueRollback<bool> setting(settingColumns, true);
     try {
         inBoxSelected = folder == MessageFolder::Inbox;
         outBoxSelected = folder == MessageFolder::Outbox;

@@ -66,6 +66,7 @@ private:
     void refillCurrentFolder();
     void selectNode(int node);
     void setColumnWidths();
+    QString columnsKey() const;
     void showPageNumber();
     QTreeWidgetItem* node(int number) const;
     bool currentFolder(MessageFolder* folder) const;
@@ -95,5 +96,6 @@ private:
     bool unloaded = false;
     bool settingPages = false;
     bool selectingNode = false;
+    bool settingColumns = false; // column widths set by the window, not by the user
     QTreeWidgetItem* currentNodeBeforePress = nullptr;
 };
