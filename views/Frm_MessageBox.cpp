@@ -129,6 +129,11 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     txtMessage->setObjectName(QStringLiteral("txtMessage"));
     txtMessage->setReadOnly(true);
     txtMessage->setFixedHeight(120);
+    lblDelivery = new QLabel(this);
+    lblDelivery->setObjectName(QStringLiteral("lblDelivery"));
+    lblDelivery->setWordWrap(true);
+    lblDelivery->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblDelivery->hide();
     lblPages = new QLabel(this);
     lblPages->setObjectName(QStringLiteral("lblPages"));
 
@@ -165,6 +170,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     number->addWidget(LblNo, 1);
     right->addLayout(number);
     right->addWidget(txtMessage);
+    right->addWidget(lblDelivery);
     body->addLayout(right, 1);
     outer->addLayout(body, 1);
 
@@ -347,6 +353,12 @@ void Frm_MessageBox::fillListSent()
     fillList(MessageFolder::SentItems);
 }
 
+void Frm_MessageBox::showDelivery(const QString& record)
+{
+    lblDelivery->setText(record);
+    lblDelivery->setVisible(!record.isEmpty());
+}
+
 QString Frm_MessageBox::columnsKey() const
 {
     return inBoxSelected    ? QStringLiteral("messagebox/inbox")
@@ -407,6 +419,7 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         sentItemsSelected = folder == MessageFolder::SentItems;
         LblNo->clear();
         txtMessage->clear();
+        showDelivery({});
         ListMessage->clear();
         switch (folder) {
         case MessageFolder::Inbox:
@@ -545,18 +558,32 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
     try {
         LblNo->clear();
         txtMessage->clear();
+        showDelivery({});
         LblNo->setText(row->text(0));
         const qint64 id = Trim(row->text(IdColumn)).toLongLong();
         const bool inbox = folder == MessageFolder::Inbox;
         Query q(engine.db,
                 inbox ? QStringLiteral("SELECT Message FROM Message_InBox WHERE InBox_Id = ?")
-                      : QStringLiteral("SELECT Message FROM Message_OutBox WHERE Outbox_Id = ?"),
+                      : QStringLiteral("SELECT Message, DeliveryStatus, Attempts, NextAttempt, LastError FROM "
+                                       "Message_OutBox WHERE Outbox_Id = ?"),
                 {id});
         const bool found = q.next();
         if (found) {
             QString text = q.value(0).toString();
             text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             txtMessage->setPlainText(text);
+        }
+        if (found && folder == MessageFolder::Outbox) {
+            // The record as the delivery run left it, whole: the list's columns cut a long reason.
+            const QString status = Trim(q.value(1).toString());
+            QStringList lines{QStringLiteral("Status: ") +
+                                  (status.isEmpty() ? QStringLiteral("waiting to be sent") : status),
+                              QStringLiteral("Attempts: ") + QString::number(q.value(2).toInt())};
+            if (!q.value(3).isNull())
+                lines << QStringLiteral("Next attempt: ") + GeneralDateTime(Database::FromDbTime(q.value(3)));
+            if (const QString reason = FolderMessageText(q.value(4).toString()); !reason.isEmpty())
+                lines << QStringLiteral("Last failure: ") + reason;
+            showDelivery(lines.join(QLatin1Char('\n')));
         }
         if (inbox) {
             if (found) {
@@ -630,6 +657,7 @@ void Frm_MessageBox::DeleteSMS()
     if (deleted > 0) {
         LblNo->clear();
         txtMessage->clear();
+        showDelivery({});
         fillTreeView();
     } else if (!failed) {
         engine.state.dialogs->message(NothingSelected);

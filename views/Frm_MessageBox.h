@@ -67,6 +67,7 @@ private:
     void selectNode(int node);
     void setColumnWidths();
     QString columnsKey() const;
+    void showDelivery(const QString& record);
     void showPageNumber();
     QTreeWidgetItem* node(int number) const;
     bool currentFolder(MessageFolder* folder) const;
@@ -78,7 +79,8 @@ private:
     QToolBar* Toolbar1;
     QLineEdit* txtPages;
     QLineEdit* txtSearch;
-    QTimer searchPause; // a search starts once typing pauses
+    QLabel* lblDelivery; // an Outbox row's record: status, attempts, next attempt, last failure
+    QTimer searchPause;  // a search starts once typing pauses
     QTreeWidget* TreeView1;
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;
