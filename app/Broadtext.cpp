@@ -7,6 +7,7 @@
 #include "store/Connection.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
@@ -38,14 +39,33 @@ Broadtext::~Broadtext()
     mainWindow.reset();
 }
 
+QString NearestExistingFolder(const QString& path)
+{
+    QFileInfo info(path);
+    while (!info.isDir() && !info.isRoot())
+        info.setFile(info.absolutePath());
+    return info.absoluteFilePath();
+}
+
 bool Broadtext::Main(const QSize& screenPixels)
 {
-    ConnectDatabase(state, db);
-    if (state.DatabaseConnected) {
-        state.ChildWindowOpen = false;
-        if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
+    // Without its database the program has nothing to show: the user puts it right and tries again, looks at
+    // the data folder, or quits.
+    for (;;) {
+        QString problem;
+        ConnectDatabase(state, db, &problem);
+        if (state.DatabaseConnected)
+            break;
+        const int chosen = state.dialogs->choice(
+            problem, {QStringLiteral("&Retry"), QStringLiteral("&Open Data Folder"), QStringLiteral("&Quit")});
+        if (chosen == 1)
+            state.dialogs->showFolder(NearestExistingFolder(state.dataDir));
+        else if (chosen != 0)
             return false;
     }
+    state.ChildWindowOpen = false;
+    if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
+        return false;
     mainWindow = std::make_unique<MDI_Frmmanage>(state, db, log, engine);
     return true;
 }

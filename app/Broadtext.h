@@ -17,6 +17,9 @@ class MDI_Frmmanage;
 // The screen-size question for screens below 1024 x 768 (both sides); false when the user says No.
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs);
 
+// The folder itself when it exists, else the nearest folder above it that does (what a file manager can show).
+QString NearestExistingFolder(const QString& path);
+
 // Starts this program again (same executable, same arguments) and ends this one.
 void RestartProgram(AppState& state);
 
@@ -26,7 +29,8 @@ public:
     explicit Broadtext(AppState& state);
     ~Broadtext() override;
 
-    // Opens the database and checks the screen. False when the program must end at once.
+    // Opens the database (offering Retry, the data folder or Quit while it cannot be opened) and checks the
+    // screen. False when the program must end at once.
     bool Main(const QSize& screenPixels);
     // The splash, which shows the main window when it closes.
     void showSplash();

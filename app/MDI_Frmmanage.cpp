@@ -15,6 +15,7 @@
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/WindowPlace.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
@@ -33,6 +34,7 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     setObjectName(QStringLiteral("MDI_Frmmanage"));
     setWindowTitle(QStringLiteral("Velmora - Broadtext"));
     resize(1000, 700);
+    new WindowPlaces(state, this); // every window opens where it was left
 
     QMenuBar* bar = menuBar();
     auto* settings = bar->addMenu(QStringLiteral("Settings"));
@@ -71,6 +73,27 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
             &MDI_Frmmanage::openAbout);
     connect(addItem(bar, QStringLiteral("Exit"), QStringLiteral("Exit")), &QAction::triggered, this,
             &MDI_Frmmanage::Exit_Click);
+
+    // The keys a user reaches for. Find and refresh have no menu item of their own: Find opens the message box
+    // at its search field, F5 recounts the home page.
+    menuItem(QStringLiteral("mnuSendIndividualSMS"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    menuItem(QStringLiteral("mnuSendBroadtext"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    menuItem(QStringLiteral("mnuViewMessageBox"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    menuItem(QStringLiteral("Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("actFind"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    addAction(find);
+    connect(find, &QAction::triggered, this, [this] {
+        openMessageBox();
+        if (auto* search = messageBox->findChild<QWidget*>(QStringLiteral("txtSearch")))
+            search->setFocus();
+    });
+    auto* refresh = new QAction(this);
+    refresh->setObjectName(QStringLiteral("actRefresh"));
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    addAction(refresh);
+    connect(refresh, &QAction::triggered, &engine, &Engine::timerRefreshHomePage_Timer);
 
     // Text under the icons whatever the style or desktop prefers, and one icon size for all five.
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -112,9 +135,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     lblProgress = new QLabel(this);
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
     statusBar()->addPermanentWidget(lblProgress);
-    lblDelivery = new QLabel(this);
-    lblDelivery->setObjectName(QStringLiteral("lblDelivery"));
-    statusBar()->addPermanentWidget(lblDelivery);
+    lblDeliveryState = new QLabel(this);
+    lblDeliveryState->setObjectName(QStringLiteral("lblDeliveryState"));
+    statusBar()->addPermanentWidget(lblDeliveryState);
     notifier = new Notifications(state, engine, statusBar(), this);
     notifier->activated = [this] {
         showNormal();
@@ -261,9 +284,9 @@ void MDI_Frmmanage::showDeliveryPaused()
     QAction* pause = menuItem(QStringLiteral("mnuPauseDelivery"));
     pause->setText(paused ? QStringLiteral("Resume Delivery") : QStringLiteral("Pause Delivery"));
     pause->setIcon(style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
-    lblDelivery->setText(!paused            ? QString()
-                         : engine.sending() ? QStringLiteral("Delivery pausing after the message on its way")
-                                            : QStringLiteral("Delivery paused"));
+    lblDeliveryState->setText(!paused            ? QString()
+                              : engine.sending() ? QStringLiteral("Delivery pausing after the message on its way")
+                                                 : QStringLiteral("Delivery paused"));
 }
 
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)

@@ -89,7 +89,7 @@ private:
     BroadtextWizard* broadtextWizard;
     Notifications* notifier;
     QLabel* lblProgress;
-    QLabel* lblDelivery;
+    QLabel* lblDeliveryState;
     bool exitConfirmed = false;
     ProgressStatus progress;
 };

@@ -3,8 +3,11 @@
 #include "common/AppState.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
 
 namespace {
 
@@ -54,6 +57,29 @@ bool WidgetDialogs::question(const QString& text)
                     QMessageBox::Yes | QMessageBox::No, owner());
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+int WidgetDialogs::choice(const QString& text, const QStringList& buttons)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(ProgramTitle), shown(text), QMessageBox::NoButton,
+                    owner());
+    QList<QPushButton*> pushed;
+    for (qsizetype i = 0; i < buttons.size(); ++i)
+        pushed << box.addButton(buttons[i],
+                                i + 1 == buttons.size() ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    if (!pushed.isEmpty()) {
+        box.setDefaultButton(pushed.first());
+        box.setEscapeButton(pushed.last());
+    }
+    box.exec();
+    const qsizetype i = pushed.indexOf(qobject_cast<QPushButton*>(box.clickedButton()));
+    return int(i < 0 ? buttons.size() - 1 : i);
+}
+
+void WidgetDialogs::showFolder(const QString& path)
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        message(QStringLiteral("The folder %1 could not be shown. Please open it in your file manager.").arg(path));
 }
 
 QString WidgetDialogs::openFileName(const QString& folder, const QString& filter)

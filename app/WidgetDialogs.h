@@ -1,4 +1,4 @@
-// Message boxes, questions and the file-open dialog as the user sees them (Qt Widgets).
+// Message boxes, questions, choices, the file-open dialog and the file manager as the user sees them.
 #pragma once
 
 #include "common/Seams.h"
@@ -8,6 +8,8 @@ public:
     void message(const QString& text) override;
     void notice(const QString& text) override;
     bool question(const QString& text) override;
+    int choice(const QString& text, const QStringList& buttons) override;
+    void showFolder(const QString& path) override;
     QString openFileName(const QString& folder, const QString& filter) override;
 };
 

@@ -10,6 +10,7 @@ LengthCounterCaptions LengthCounter(const QString& text, Charset::Mode mode)
     c.parts = count.parts;
     const int single = Charset::singleCapacity(mode, count.encoding);
     const int most = MaxMessageParts * Charset::partCapacity(mode, count.encoding);
+    c.limit = most;
     c.count = c.unicode ? QStringLiteral("Typed: %1/%2 characters (Unicode).").arg(count.units).arg(most)
                         : QStringLiteral("Typed: %1/%2 characters.").arg(count.units).arg(most);
     if (count.units > single)

@@ -15,6 +15,7 @@ struct LengthCounterCaptions {
     QString warning; // empty while the text is one SMS, else the multi-part warning
     bool unicode = false;
     int parts = 1;
+    int limit = MaxMessageLength; // the most characters the field takes in the encoding the text travels in
 };
 
 // n is the length without leading and trailing blanks (spaces only; a line break counts as CR LF).

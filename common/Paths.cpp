@@ -15,6 +15,11 @@ QString DefaultDataDirectory()
     return base + QStringLiteral("/broadtext");
 }
 
+QString PreferencesFilePath(const QString& dataDir)
+{
+    return dataDir + QStringLiteral("/broadtext.conf");
+}
+
 bool EnsureDataDirectory(const QString& dir, QString* error)
 {
     QFileInfo info(dir);

@@ -5,8 +5,10 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
-// Message boxes (OK button, the program's title), Yes/No questions and the file-open dialog.
+// Message boxes (OK button, the program's title), Yes/No questions, boxes with a choice of buttons, the
+// file-open dialog and the desktop's file manager.
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -15,6 +17,11 @@ public:
     // goes on while the notice is up. Returns at once.
     virtual void notice(const QString& text) = 0;
     virtual bool question(const QString& text) = 0; // true for Yes
+    // A box with buttons of the caller's, the first the default and the last what closing the box means;
+    // returns the index of the button pressed.
+    virtual int choice(const QString& text, const QStringList& buttons) = 0;
+    // Shows a folder in the desktop's file manager (a box of its own when that cannot be done).
+    virtual void showFolder(const QString& path) = 0;
     // filter in the form "TXT Files (*.txt)|*.txt"; returns the chosen path, empty when cancelled
     virtual QString openFileName(const QString& folder, const QString& filter) = 0;
 };

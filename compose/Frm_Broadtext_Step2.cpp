@@ -40,12 +40,14 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
     OptTxt = option(QStringLiteral("OptTxt"), QStringLiteral("From Text File"), this);
     OptAccess = option(QStringLiteral("OptAccess"), QStringLiteral("From MS Access File"), this);
     OptExcel = option(QStringLiteral("OptExcel"), QStringLiteral("From MS Excel File"), this);
+    OptCsv = option(QStringLiteral("OptCsv"), QStringLiteral("From CSV File"), this);
     OptNoOnNewLine = option(QStringLiteral("OptNoOnNewLine"), QStringLiteral("Each number is on new line"), this);
     OptNoSeperatedBy = option(QStringLiteral("OptNoSeperatedBy"), QStringLiteral("Numbers are seperated by:"), this);
     auto* sources = new QButtonGroup(this);
     sources->addButton(OptTxt);
     sources->addButton(OptAccess);
     sources->addButton(OptExcel);
+    sources->addButton(OptCsv);
     auto* layouts = new QButtonGroup(this);
     layouts->addButton(OptNoOnNewLine);
     layouts->addButton(OptNoSeperatedBy);
@@ -74,6 +76,7 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
     content()->addLayout(textLayout);
     content()->addWidget(OptAccess);
     content()->addWidget(OptExcel);
+    content()->addWidget(OptCsv);
     content()->addSpacing(16);
     auto* fileLayout = new QHBoxLayout;
     fileLayout->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("File :"), this));
@@ -93,10 +96,11 @@ Frm_Broadtext_Step2::Frm_Broadtext_Step2(Engine& engine, BroadtextWizard& wizard
         if (on)
             OptAccessOrExcel_Click();
     });
-    connect(OptExcel, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OptAccessOrExcel_Click();
-    });
+    for (QRadioButton* table : {OptExcel, OptCsv})
+        connect(table, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                OptAccessOrExcel_Click();
+        });
     connect(OptNoOnNewLine, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             cmbNoSeperatedBy->setEnabled(false);
@@ -132,8 +136,10 @@ void Frm_Broadtext_Step2::cmdBrowse_Click()
     if (OptAccess->isChecked())
         filter = QStringLiteral("MDB Files (*.mdb)|*.mdb");
     else if (OptExcel->isChecked())
-        filter = QStringLiteral("Excel Files (*.xls *.xlsx *.csv)|*.xls;*.xlsx;*.csv|XLS Files (*.xls)|*.xls|"
-                                "XLSX Files (*.xlsx)|*.xlsx|CSV Files (*.csv)|*.csv");
+        filter = QStringLiteral(
+            "Excel Files (*.xls *.xlsx)|*.xls;*.xlsx|XLS Files (*.xls)|*.xls|XLSX Files (*.xlsx)|*.xlsx");
+    else if (OptCsv->isChecked())
+        filter = QStringLiteral("CSV Files (*.csv)|*.csv");
     const QString chosen = engine.state.dialogs->openFileName(QDir::homePath(), filter);
     // A cancelled dialog leaves the field as it was.
     if (chosen.isEmpty())
@@ -181,7 +187,8 @@ void Frm_Broadtext_Step2::cmdNext_Click()
     const Kind kinds[] = {
         {OptTxt, {QStringLiteral(".txt")}, "Please enter or select Text file only.", 5},
         {OptAccess, {QStringLiteral(".mdb")}, "Please enter or select Access file only.", 3},
-        {OptExcel, {QStringLiteral(".xls"), QStringLiteral(".csv")}, "Please enter or select Excel file only.", 4},
+        {OptExcel, {QStringLiteral(".xls")}, "Please enter or select Excel file only.", 4},
+        {OptCsv, {QStringLiteral(".csv")}, "Please enter or select CSV file only.", 4},
     };
     for (const Kind& k : kinds) {
         if (!k.option->isChecked())

@@ -1,6 +1,6 @@
-// First step of the mass-send wizard: the source (a text file, an Access database file, or an Excel
-// workbook or CSV file) and the file. Next checks the choice, records the file name and the separator for the later
-// steps, and moves on to step 5 (text), 3 (Access) or 4 (Excel).
+// First step of the mass-send wizard: the source (a text file, an Access database file, an Excel workbook
+// or a CSV file) and the file. Next checks the choice, records the file name and the separator for the later
+// steps, and moves on to step 5 (text), 3 (Access) or 4 (Excel and CSV).
 #pragma once
 
 #include "compose/WizardStep.h"
@@ -18,6 +18,7 @@ public:
     QRadioButton* OptTxt;
     QRadioButton* OptAccess;
     QRadioButton* OptExcel;
+    QRadioButton* OptCsv;
     QRadioButton* OptNoOnNewLine;
     QRadioButton* OptNoSeperatedBy;
     QComboBox* cmbNoSeperatedBy;

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -97,6 +98,15 @@ void Frm_Broadtext_Step4::setGridWidths(int first, int second)
     MshRecords->setColumnWidth(0, first / Twips);
     if (second > 0)
         MshRecords->setColumnWidth(1, second / Twips);
+    fitGridColumn(0);
+    fitGridColumn(1);
+}
+
+void Frm_Broadtext_Step4::fitGridColumn(int column)
+{
+    // The widths given are the least; a longer value widens its column rather than being cut.
+    const QAbstractItemView* view = MshRecords;
+    MshRecords->setColumnWidth(column, std::max(MshRecords->columnWidth(column), view->sizeHintForColumn(column)));
 }
 
 void Frm_Broadtext_Step4::Form_Load()
@@ -105,6 +115,11 @@ void Frm_Broadtext_Step4::Form_Load()
     const NameList sheets = ExcelSheets(fileName());
     CmbSheetName->addItems(sheets.names);
     CmbSheetName->setCurrentIndex(-1);
+    // A file of one sheet (every CSV file) leaves nothing to choose: its columns are offered at once.
+    if (sheets.names.size() == 1 && sheets.error.isEmpty()) {
+        CmbSheetName->setCurrentIndex(0);
+        CmbSheetName_Click();
+    }
     // Whatever went wrong, the user is told the one thing that usually explains it.
     if (!sheets.error.isEmpty())
         engine.state.dialogs->message(QStringLiteral("Version of MS Excel on your computer is not match with this "
@@ -136,6 +151,7 @@ void Frm_Broadtext_Step4::preview(const QString& column, int gridColumn)
             continue;
         MshRecords->setItem(line++, gridColumn, new QTableWidgetItem(value));
     }
+    fitGridColumn(gridColumn);
     if (!r.error.isEmpty())
         engine.state.dialogs->message(r.error);
 }

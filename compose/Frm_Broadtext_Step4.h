@@ -42,5 +42,6 @@ private:
     // first line on.
     void preview(const QString& column, int gridColumn);
     void setGridWidths(int first, int second);
+    void fitGridColumn(int column);
     QString fileName() const;
 };

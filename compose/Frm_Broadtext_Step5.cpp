@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
+#include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "delivery/MessageBoxView.h"
@@ -70,11 +71,14 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Check1->setObjectName(QStringLiteral("Check1"));
     lblSelectedItems = NamedLabel(QStringLiteral("lblSelectedItems"), QString(), this);
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
+    lblSkipped = NamedLabel(QStringLiteral("lblSkipped"), QString(), this);
+    lblSkipped->setWordWrap(true);
     cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
     cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
     cmdRemoveDuplicates->setAutoDefault(false);
 
     model = new NumbersListModel(this);
+    model->setNumberRule(RecipientNumberProblem);
     ListNumbers = new QTreeView(this);
     ListNumbers->setObjectName(QStringLiteral("ListNumbers"));
     ListNumbers->setRootIsDecorated(false);
@@ -96,7 +100,11 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     // Room for the two lines of the warning, which appears while typing.
     Label5->setMinimumHeight(2 * Label5->fontMetrics().lineSpacing() + 2);
     auto* frameLayout = new QVBoxLayout(Frame2);
-    frameLayout->addWidget(NamedLabel(QStringLiteral("Label2"), QStringLiteral("Max 480 Characters :"), Frame2));
+    // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
+    const auto limitCaption = [](int limit) { return QStringLiteral("Max %1 Characters :").arg(limit); };
+    Label2 =
+        NamedLabel(QStringLiteral("Label2"), limitCaption(LengthCounter({}, engine.state.messageMode()).limit), Frame2);
+    frameLayout->addWidget(Label2);
     frameLayout->addWidget(txtMessage);
     frameLayout->addWidget(Label3);
     frameLayout->addWidget(Label5);
@@ -116,6 +124,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     counts->addWidget(NamedLabel(QStringLiteral("Label6"), QStringLiteral("of"), this));
     counts->addWidget(lblNoItems);
     content()->addLayout(counts);
+    content()->addWidget(lblSkipped);
     content()->addWidget(ListNumbers, 1);
     content()->addWidget(Frame2);
     content()->addWidget(progressSend);
@@ -129,8 +138,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
     connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
-    connect(txtMessage, &MessageTextEdit::changed, this, [this](const QString& text) {
+    connect(txtMessage, &MessageTextEdit::changed, this, [this, limitCaption](const QString& text) {
         const LengthCounterCaptions c = LengthCounter(text, this->engine.state.messageMode());
+        Label2->setText(limitCaption(c.limit));
         Label3->setText(c.count);
         Label5->setText(c.warning);
     });
@@ -143,6 +153,16 @@ void Frm_Broadtext_Step5::showCounts()
 {
     lblSelectedItems->setText(QString::number(model->checkedCount()));
     lblNoItems->setText(QString::number(model->count()));
+    QStringList notes;
+    if (const qint64 n = model->invalidCount())
+        notes << (n == 1 ? QStringLiteral("1 invalid number is left unticked.")
+                         : QStringLiteral("%1 invalid numbers are left unticked.").arg(n));
+    if (duplicatesRemoved > 0)
+        notes << (duplicatesRemoved == 1
+                      ? QStringLiteral("Remove Duplicates removed 1 repeated number.")
+                      : QStringLiteral("Remove Duplicates removed %1 repeated numbers.").arg(duplicatesRemoved));
+    lblSkipped->setText(notes.join(QLatin1Char(' ')));
+    lblSkipped->setVisible(!notes.isEmpty());
 }
 
 void Frm_Broadtext_Step5::Form_Load()
@@ -198,7 +218,7 @@ void Frm_Broadtext_Step5::Check1_Click()
 void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
 {
     // Numbers that the modem would be given alike are one recipient (the Outbox sends them cleaned).
-    model->removeDuplicates(CleanRecipientNumber);
+    duplicatesRemoved += model->removeDuplicates(CleanRecipientNumber);
     showCounts();
 }
 

@@ -34,9 +34,11 @@ public:
     QPushButton* cmdRemoveDuplicates;
     QLabel* lblSelectedItems;
     QLabel* lblNoItems;
+    QLabel* lblSkipped;
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
+    QLabel* Label2;
     QLabel* Label3;
     QLabel* Label5;
     QProgressBar* progressSend;
@@ -66,4 +68,5 @@ private:
     bool separate = false;
     bool sending = false;
     qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
+    qint64 duplicatesRemoved = 0;
 };

@@ -1,5 +1,6 @@
 #include "compose/NumbersListModel.h"
 
+#include <QColor>
 #include <QSet>
 
 NumbersListModel::NumbersListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -26,8 +27,13 @@ void NumbersListModel::append(const std::vector<NumberRow>& rows)
     const qint64 first = count();
     beginInsertRows({}, int(first), int(first + qint64(rows.size()) - 1));
     entries.insert(entries.end(), rows.begin(), rows.end());
-    checks.insert(checks.end(), rows.size(), 1);
-    checkedRows += qint64(rows.size());
+    for (const NumberRow& r : rows) {
+        problems.push_back(numberProblem ? numberProblem(r.number) : QString());
+        const bool valid = problems.back().isEmpty();
+        checks.push_back(valid ? 1 : 0);
+        checkedRows += valid ? 1 : 0;
+        invalidRows += valid ? 0 : 1;
+    }
     endInsertRows();
 }
 
@@ -36,13 +42,15 @@ void NumbersListModel::clear()
     beginResetModel();
     entries.clear();
     checks.clear();
+    problems.clear();
     checkedRows = 0;
+    invalidRows = 0;
     endResetModel();
 }
 
 void NumbersListModel::setChecked(qint64 i, bool on)
 {
-    if (i < 0 || i >= count() || isChecked(i) == on)
+    if (i < 0 || i >= count() || isChecked(i) == on || (on && !isValid(i)))
         return;
     checks[size_t(i)] = on ? 1 : 0;
     checkedRows += on ? 1 : -1;
@@ -53,8 +61,11 @@ void NumbersListModel::setChecked(qint64 i, bool on)
 
 void NumbersListModel::setAllChecked(bool on)
 {
-    std::fill(checks.begin(), checks.end(), on ? 1 : 0);
-    checkedRows = on ? count() : 0;
+    checkedRows = 0;
+    for (size_t i = 0; i < checks.size(); ++i) {
+        checks[i] = on && problems[i].isEmpty() ? 1 : 0;
+        checkedRows += checks[i];
+    }
     if (!entries.empty())
         Q_EMIT dataChanged(index(0, 0), index(int(count() - 1), 0), {Qt::CheckStateRole});
 }
@@ -69,11 +80,13 @@ qint64 NumbersListModel::removeDuplicates(const std::function<QString(const QStr
         seen.insert(key(entries[i].number));
         if (seen.size() == before) {
             checkedRows -= checks[i];
+            invalidRows -= problems[i].isEmpty() ? 0 : 1;
             continue;
         }
         if (kept != i) {
             entries[kept] = std::move(entries[i]);
             checks[kept] = checks[i];
+            problems[kept] = std::move(problems[i]);
         }
         ++kept;
     }
@@ -83,6 +96,7 @@ qint64 NumbersListModel::removeDuplicates(const std::function<QString(const QStr
     beginResetModel();
     entries.resize(kept);
     checks.resize(kept);
+    problems.resize(kept);
     endResetModel();
     return removed;
 }
@@ -106,6 +120,11 @@ QVariant NumbersListModel::data(const QModelIndex& index, int role) const
         return index.column() == 0 ? r.number : r.message;
     if (role == Qt::CheckStateRole && index.column() == 0)
         return isChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
+    const QString& problem = problems[size_t(index.row())];
+    if (role == Qt::ToolTipRole && !problem.isEmpty())
+        return problem;
+    if (role == Qt::ForegroundRole && !problem.isEmpty())
+        return QColor(Qt::gray);
     return {};
 }
 
@@ -120,7 +139,7 @@ bool NumbersListModel::setData(const QModelIndex& index, const QVariant& value, 
 Qt::ItemFlags NumbersListModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == 0)
+    if (index.column() == 0 && index.isValid() && isValid(index.row()))
         f |= Qt::ItemIsUserCheckable;
     return f;
 }

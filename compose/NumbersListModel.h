@@ -16,8 +16,13 @@ public:
     // Adds the "Message" column (separate-message mode).
     void setMessageColumn(bool on);
     bool hasMessageColumn() const { return messageColumn; }
-    // Appends rows, all checked.
+    // Why a number cannot be sent to (empty when it can): rows with such a number are listed unticked and
+    // cannot be ticked. Set before appending.
+    void setNumberRule(std::function<QString(const QString&)> problem) { numberProblem = std::move(problem); }
+    // Appends rows, checked when their number can be sent to.
     void append(const std::vector<NumberRow>& rows);
+    qint64 invalidCount() const { return invalidRows; }
+    bool isValid(qint64 i) const { return problems[size_t(i)].isEmpty(); }
     void clear();
 
     qint64 count() const { return qint64(entries.size()); }
@@ -44,6 +49,9 @@ Q_SIGNALS:
 private:
     std::vector<NumberRow> entries;
     std::vector<char> checks;
+    std::vector<QString> problems; // per row, empty when its number can be sent to
+    std::function<QString(const QString&)> numberProblem;
     qint64 checkedRows = 0;
+    qint64 invalidRows = 0;
     bool messageColumn = false;
 };

@@ -4,6 +4,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
 #include "common/Seams.h"
+#include "compose/RecipientNumbers.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
 #include "views/MessageTextEdit.h"
@@ -32,6 +33,15 @@ QStringList ComposeRecipients(const QString& numbersText)
     }
     return numbers;
 }
+
+namespace {
+
+QString LimitCaption(int limit)
+{
+    return QStringLiteral("(Max. %1 characters)").arg(limit);
+}
+
+} // namespace
 
 frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
 {
@@ -66,8 +76,10 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     hint->setWordWrap(true);
     grid->addWidget(hint, 2, 0, 1, 2);
     grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
-    grid->addWidget(NamedLabel(QStringLiteral("Label4"), QStringLiteral("(Max. 480 characters)"), this), 3, 1,
-                    Qt::AlignRight);
+    // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
+    Label4 =
+        NamedLabel(QStringLiteral("Label4"), LimitCaption(LengthCounter({}, engine.state.messageMode()).limit), this);
+    grid->addWidget(Label4, 3, 1, Qt::AlignRight);
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
     grid->addWidget(Label6, 6, 0, 1, 2);
@@ -81,6 +93,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
 void frm_ComposeSMS::Message_Change(const QString& text)
 {
     const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
+    Label4->setText(LimitCaption(c.limit));
     Label5->setText(c.count);
     Label6->setText(c.warning);
 }
@@ -96,7 +109,31 @@ void frm_ComposeSMS::Command1_Click()
     const QString numbers = ComposeNumbersText(MobileNumbers->text());
     MobileNumbers->setText(numbers); // the user sees semicolons turned into commas
 
-    for (const QString& number : ComposeRecipients(numbers)) {
+    // Every number is checked before any is queued: one refusal names them all, and nothing half-done stays.
+    // An empty element (a comma too many) is no number and is passed over.
+    QStringList recipients;
+    QStringList bad;
+    const QStringList typed = numbers.split(QLatin1Char(','));
+    const QStringList cleaned = ComposeRecipients(numbers);
+    for (qsizetype i = 0; i < cleaned.size(); ++i) {
+        if (cleaned[i].isEmpty())
+            continue;
+        if (RecipientNumberProblem(cleaned[i]).isEmpty())
+            recipients << cleaned[i];
+        else
+            bad << Trim(typed[i]);
+    }
+    if (!bad.isEmpty()) {
+        state.dialogs->message(BadNumbersText(bad));
+        MobileNumbers->setFocus();
+        return;
+    }
+    if (recipients.isEmpty()) {
+        state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
+        return;
+    }
+
+    for (const QString& number : std::as_const(recipients)) {
         try {
             // Each row on its own: rows already queued stay when a later one fails.
             engine.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "

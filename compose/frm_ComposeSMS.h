@@ -22,6 +22,7 @@ private:
     Engine& engine;
     QLineEdit* MobileNumbers;
     MessageTextEdit* Message;
+    QLabel* Label4;
     QLabel* Label5;
     QLabel* Label6;
     QPushButton* Command1;

@@ -1,6 +1,7 @@
 #include "settings/Preferences.h"
 
 #include "common/AppState.h"
+#include "common/Paths.h"
 
 #include <QSettings>
 
@@ -10,7 +11,7 @@ const QString NotificationsKey = QStringLiteral("notifications/enabled");
 
 QSettings preferences(const AppState& state)
 {
-    return QSettings(state.dataDir + QStringLiteral("/broadtext.conf"), QSettings::IniFormat);
+    return QSettings(PreferencesFilePath(state.dataDir), QSettings::IniFormat);
 }
 
 } // namespace

@@ -35,6 +35,8 @@ const QString ConnectedWarning =
 const QString RestartMessage =
     QStringLiteral("You have changed the default modem settings, this needs to restart(OFF & ON) your modem as well as "
                    "restart this application.\r\n\r\nThis software will now close. Please restart the application.");
+const QString FirstSetupMessage =
+    QStringLiteral("Settings Saved Successfully!!!\r\n\r\nBroadtext now restarts to apply them.");
 const QString DirectDeliver = QStringLiteral("DIRECT DELIVER");
 const QString StoreAndDeliver = QStringLiteral("STORE AND DELIVER");
 const QString ReceiveRange = QStringLiteral("Receive message time should be less than or equal to 65 seconds.");
@@ -559,13 +561,16 @@ void frm_Settings::cmdSave1_Click()
 
     Database& db = engine.db;
     double previousDelay = 0;
+    bool firstSetup = true; // no modem settings were stored before
     QString previousFormat;
     bool previousReports = false;
     try {
         db.beginTransaction();
         try {
-            if (const auto old = ReadModemSetting(db))
+            if (const auto old = ReadModemSetting(db)) {
                 previousDelay = NumericValue(Trim(text(old->ModemDelayFactor)));
+                firstSetup = false;
+            }
             previousFormat = ReadMessageFormat(db);
             previousReports = ReadDeliveryReports(db);
             WriteModemSetting(db, modem);
@@ -601,7 +606,8 @@ void frm_Settings::cmdSave1_Click()
     const bool delayChanged = chosenDelay != previousDelay;
     if ((delayChanged || state.selectPortFromList) &&
         (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
-        state.dialogs->message(RestartMessage);
+        // A first setup changed no modem that would need switching off and on: it only takes effect.
+        state.dialogs->message(firstSetup ? FirstSetupMessage : RestartMessage);
         engine.Disconnect();
         if (restartApplication)
             restartApplication();

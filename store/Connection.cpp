@@ -5,29 +5,65 @@
 #include "common/Seams.h"
 #include "store/Database.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 QString DatabaseFilePath(const AppState& state)
 {
     return state.dataDir + QStringLiteral("/Broadtext.db");
 }
 
-QString ConnectionErrorText(const QString& description)
+QString DatabaseAccessProblem(const QString& filePath)
 {
-    return QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ") + description +
-           QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.");
+    const auto refused = [](const QString& path, int mode) -> QString {
+        if (::access(QFile::encodeName(path).constData(), mode) == 0)
+            return {};
+        return QString::fromLocal8Bit(strerror(errno));
+    };
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (const QString why = refused(folder, W_OK | X_OK); !why.isEmpty())
+        return QStringLiteral("The folder %1 cannot be written: %2.").arg(folder, why);
+    if (QFileInfo::exists(filePath))
+        if (const QString why = refused(filePath, R_OK | W_OK); !why.isEmpty())
+            return QStringLiteral("The file cannot be written: %1.").arg(why);
+    return {};
 }
 
-void ConnectDatabase(AppState& state, Database& db)
+QString ConnectionErrorText(const QString& description, const QString& filePath)
+{
+    QString text = QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ") + description;
+    if (!filePath.isEmpty()) {
+        text += QStringLiteral("\r\n\r\nDatabase file: ") + filePath;
+        if (const QString why = DatabaseAccessProblem(filePath); !why.isEmpty())
+            text += QStringLiteral("\r\n") + why;
+    }
+    return text + QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.");
+}
+
+void ConnectDatabase(AppState& state, Database& db, QString* problem)
 {
     QString error;
+    const QString file = DatabaseFilePath(state);
     try {
         if (!EnsureDataDirectory(state.dataDir, &error))
             throw DbError(error);
-        db.open(DatabaseFilePath(state));
+        db.open(file);
+        // SQLite opens a file it may not write read-only without a word; every later save would fail.
+        if (!DatabaseAccessProblem(file).isEmpty()) {
+            db.close();
+            throw DbError(QStringLiteral("The database can be read but not written."));
+        }
         state.DatabaseConnected = true;
     } catch (const DbError& e) {
         state.DatabaseConnected = false;
-        if (state.dialogs)
-            state.dialogs->message(ConnectionErrorText(e.description()));
+        const QString text = ConnectionErrorText(e.description(), file);
+        if (problem)
+            *problem = text;
+        else if (state.dialogs)
+            state.dialogs->message(text);
     }
 }
 

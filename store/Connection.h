@@ -11,12 +11,18 @@ class Database;
 // The message database file in the data folder.
 QString DatabaseFilePath(const AppState& state);
 
-// Opens (or creates) the message database. On failure DatabaseConnected is false and the connection
-// error box is shown.
-void ConnectDatabase(AppState& state, Database& db);
+// Opens (or creates) the message database; a database that opens but cannot be written counts as not
+// opened. On failure DatabaseConnected is false and the connection error box is shown, or, with problem
+// given, its text is put there for the caller to offer a way out.
+void ConnectDatabase(AppState& state, Database& db, QString* problem = nullptr);
 
-// The text of the connection error box for a provider error description.
-QString ConnectionErrorText(const QString& description);
+// The text of the connection error box: the provider's description, and with a file path the file and what
+// the operating system says about reaching it.
+QString ConnectionErrorText(const QString& description, const QString& filePath = {});
+
+// Why the operating system would not let the program write the database file or its folder; empty when
+// nothing stands in the way.
+QString DatabaseAccessProblem(const QString& filePath);
 
 // Returns Outbox rows left 'SENDING' by an interrupted delivery run to waiting, and gives their recipients.
 // Throws DbError.

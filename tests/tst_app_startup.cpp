@@ -8,25 +8,30 @@
 #include "app/frmSplash.h"
 #include "compose/BroadtextWizard.h"
 #include "compose/Frm_Broadtext_Step2.h"
+#include "compose/Frm_Broadtext_Step5.h"
 #include "settings/Preferences.h"
 #include "settings/frm_Settings.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 #include "views/Frm_MessageBox.h"
+#include "views/MessageTextEdit.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -80,7 +85,8 @@ private Q_SLOTS:
     void firstStartCreatesTheDatabaseAndAsksForSettings();
     void screenSizeQuestion_data();
     void screenSizeQuestion();
-    void unusableDatabaseStillShowsTheWindows();
+    void unusableDatabaseOffersRetryFolderOrQuit_data();
+    void unusableDatabaseOffersRetryFolderOrQuit();
     void toolbarShowsTextUnderIconsInEveryStyle();
     void homePageCountsAtLoadAndOnEachTick();
     void statusBarTellsDeliveryAndReceptionProgress();
@@ -88,6 +94,12 @@ private Q_SLOTS:
     void windowsOpenOnceFromTheirCommands_data();
     void windowsOpenOnceFromTheirCommands();
     void homeLinksOpenTheMessageBoxOnTheirFolder();
+    void windowsReopenAsTheyWereLeft_data();
+    void windowsReopenAsTheyWereLeft();
+    void keyboardShortcutsReachTheCommands_data();
+    void keyboardShortcutsReachTheCommands();
+    void messageFieldsShowTheLimitOfTheFormatInUse_data();
+    void messageFieldsShowTheLimitOfTheFormatInUse();
     void wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext();
     void connectDisconnectAndButtonOne();
     void comNumberWithoutDeviceAsksForTheSettings_data();
@@ -160,21 +172,49 @@ void StartupTest::screenSizeQuestion()
     QCOMPARE(bool(rig.main()), goesOn);
 }
 
-void StartupTest::unusableDatabaseStillShowsTheWindows()
+void StartupTest::unusableDatabaseOffersRetryFolderOrQuit_data()
 {
+    QTest::addColumn<QList<int>>("answers"); // 0 Retry, 1 Open Data Folder, 2 Quit
+    QTest::addColumn<bool>("putRight");      // the user removes the obstacle while the box is up
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("Quit ends before any window") << QList<int>{2} << false << 1 << false;
+    QTest::newRow("the folder is shown, then Quit") << QList<int>{1, 2} << false << 2 << false;
+    QTest::newRow("Retry once put right") << QList<int>{0} << true << 1 << true;
+}
+
+void StartupTest::unusableDatabaseOffersRetryFolderOrQuit()
+{
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, putRight);
+    QFETCH(int, boxes);
+    QFETCH(bool, goesOn);
     AppRig rig;
+    // A plain file where the data folder's parent should be.
     QFile blocker(rig.dir.path() + u"/blocker"_s);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     rig.state.dataDir = blocker.fileName() + u"/broadtext"_s;
-    QVERIFY(rig.program.Main(QSize(800, 600)));
-    QVERIFY(!rig.state.DatabaseConnected);
-    QVERIFY(rig.dialogs.questions().isEmpty()); // no screen check without a database
-    QCOMPARE(rig.dialogs.messages().size(), 1);
-    QVERIFY(rig.dialogs.messages().first().startsWith("Following error occur while connecting with database"_L1));
-    rig.program.showMainWindow();
-    QVERIFY(rig.main()->isVisible());
-    QCOMPARE(rig.dialogs.messages().size(), 2); // the load's error handler
-    QVERIFY(!rig.state.IsConnected);
+    rig.dialogs.choiceAnswers.assign(answers.begin(), answers.end());
+    if (putRight)
+        rig.dialogs.onChoice = [&] { QVERIFY(blocker.remove()); };
+    QCOMPARE(rig.program.Main(QSize(1280, 800)), goesOn);
+    QCOMPARE(rig.dialogs.choices().size(), boxes);
+    const QString text = rig.dialogs.choices().first();
+    QVERIFY2(text.startsWith("Following error occur while connecting with database\r\n\r\nError: "_L1),
+             qPrintable(text));
+    QVERIFY2(text.contains(u"\r\n\r\nDatabase file: "_s + DatabaseFilePath(rig.state) + u"\r\nThe folder "_s +
+                           rig.state.dataDir + u" cannot be written: Not a directory.\r\n"_s),
+             qPrintable(text));
+    QVERIFY(text.endsWith("\r\n\r\nTo overcome this error please set proper data base for your application."_L1));
+    QCOMPARE(rig.dialogs.folders(), answers.contains(1) ? QStringList{rig.dir.path()} : QStringList{});
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    QCOMPARE(bool(rig.main()), goesOn);
+    QCOMPARE(rig.state.DatabaseConnected, goesOn);
+    if (goesOn) {
+        rig.program.showMainWindow();
+        QCOMPARE(rig.dialogs.messages(), QStringList{SetAll}); // a working window, asking for the settings
+    }
 }
 
 void StartupTest::toolbarShowsTextUnderIconsInEveryStyle()
@@ -348,6 +388,164 @@ void StartupTest::homeLinksOpenTheMessageBoxOnTheirFolder()
     }
 }
 
+void StartupTest::windowsReopenAsTheyWereLeft_data()
+{
+    QTest::addColumn<QString>("command"); // empty: the main window itself
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main window") << QString() << u"MDI_Frmmanage"_s;
+    QTest::newRow("message box") << u"mnuViewMessageBox"_s << u"Frm_MessageBox"_s;
+    QTest::newRow("compose") << u"mnuSendIndividualSMS"_s << u"frm_ComposeSMS"_s;
+    QTest::newRow("settings") << u"modemsetting"_s << u"frm_Settings"_s;
+}
+
+void StartupTest::windowsReopenAsTheyWereLeft()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, window);
+    AppRig rig;
+    QVERIFY(rig.open());
+    if (QWidget* settings = rig.visible("frm_Settings"))
+        settings->close();
+    const QRect place(130, 70, 820, 560);
+    const auto open = [&]() -> QWidget* {
+        if (command.isEmpty())
+            return rig.main();
+        rig.trigger(command);
+        return rig.visible(window.toLatin1().constData());
+    };
+    QWidget* first = open();
+    QVERIFY(first && first->isVisible());
+    QVERIFY(first->geometry() != place);
+    first->setGeometry(place);
+    // The user widens the message column of the Inbox.
+    const auto list = [](QWidget* w) { return w->findChild<QTreeWidget*>(u"ListMessage"_s); };
+    if (list(first))
+        list(first)->header()->resizeSection(1, 333);
+    QPointer<QWidget> left = first;
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    std::unique_ptr<MDI_Frmmanage> another;
+    QWidget* second = nullptr;
+    if (command.isEmpty()) {
+        another = std::make_unique<MDI_Frmmanage>(rig.state, rig.program.db, rig.program.log, rig.program.engine);
+        another->show();
+        second = another.get();
+    } else {
+        second = open();
+    }
+    QVERIFY(second && second != left.data() && second->isVisible());
+    QCOMPARE(second->geometry(), place);
+    if (list(second))
+        QCOMPARE(list(second)->columnWidth(1), 333);
+    QVERIFY(QFile::exists(rig.state.dataDir + u"/broadtext.conf"_s));
+}
+
+void StartupTest::keyboardShortcutsReachTheCommands_data()
+{
+    QTest::addColumn<bool>("inMessageBox"); // pressed in the open message box, else in the main window
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QString>("outcome");
+    const auto row = [](const char* name, bool box, const QKeySequence& keys, const char* outcome) {
+        QTest::newRow(name) << box << keys << QString::fromLatin1(outcome);
+    };
+    row("Ctrl+N composes", false, QKeySequence(u"Ctrl+N"_s), "window frm_ComposeSMS");
+    row("Ctrl+B sends a broadtext", false, QKeySequence(u"Ctrl+B"_s), "window Frm_Broadtext_Step2");
+    row("Ctrl+M shows the message box", false, QKeySequence(u"Ctrl+M"_s), "window Frm_MessageBox");
+    row("Ctrl+F searches the messages", false, QKeySequence(u"Ctrl+F"_s), "search");
+    row("F5 refreshes the home page", false, QKeySequence(Qt::Key_F5), "home counts");
+    row("Ctrl+Q exits", false, QKeySequence(u"Ctrl+Q"_s), "exit");
+    row("Ctrl+F in the message box", true, QKeySequence(u"Ctrl+F"_s), "search");
+    row("F5 in the message box", true, QKeySequence(Qt::Key_F5), "box refilled");
+    row("Delete in the message box", true, QKeySequence(Qt::Key_Delete), "delete asked");
+}
+
+void StartupTest::keyboardShortcutsReachTheCommands()
+{
+    QFETCH(bool, inMessageBox);
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, outcome);
+    AppRig rig;
+    QVERIFY(rig.open());
+    if (QWidget* settings = rig.visible("frm_Settings"))
+        settings->close();
+    QWidget* target = rig.main();
+    if (inMessageBox) {
+        rig.trigger(u"mnuViewMessageBox"_s);
+        target = rig.visible("Frm_MessageBox");
+        QVERIFY(target);
+        target->findChild<QTreeWidget*>(u"ListMessage"_s)->setFocus();
+    }
+    target->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(target));
+    rig.program.db.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'new')"_s);
+    rig.dialogs.clear();
+    QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : target, keys);
+    auto* box = qobject_cast<Frm_MessageBox*>(rig.visible("Frm_MessageBox"));
+    if (outcome.startsWith("window "_L1))
+        QVERIFY(rig.visible(outcome.mid(7).toLatin1().constData()));
+    else if (outcome == "search"_L1)
+        QTRY_VERIFY(box && QApplication::focusWidget() == box->findChild<QLineEdit*>(u"txtSearch"_s));
+    else if (outcome == "home counts"_L1)
+        QCOMPARE(rig.link("lblInBox")->text(), u"Inbox (1)"_s);
+    else if (outcome == "exit"_L1)
+        QCOMPARE(rig.endApplicationCalls, 1);
+    else if (outcome == "box refilled"_L1)
+        QCOMPARE(box->findChild<QTreeWidget*>(u"ListMessage"_s)->topLevelItemCount(), 1);
+    else
+        QCOMPARE(rig.dialogs.questions(), QStringList{u"Are you sure to delete the message(s)?"_s});
+}
+
+void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("label"); // the caption beside the message field
+    QTest::addColumn<bool>("pdu");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    const auto row = [](const char* name, const char* command, const char* label, bool pdu, const QString& text,
+                        const char* caption) { QTest::newRow(name) << command << label << pdu << text << caption; };
+    row("compose, text mode", "mnuSendIndividualSMS", "Label4", false, "", "(Max. 480 characters)");
+    row("compose, PDU", "mnuSendIndividualSMS", "Label4", true, "", "(Max. 459 characters)");
+    row("compose, PDU, Unicode text", "mnuSendIndividualSMS", "Label4", true, u"Привет"_s, "(Max. 201 characters)");
+    row("compose, text mode, Unicode text", "mnuSendIndividualSMS", "Label4", false, u"€"_s, "(Max. 210 characters)");
+    row("auto-reply, text mode", "mnuAutoreplyOnMissedCall", "Label2", false, "Hi",
+        "Message (Max.Length 480 Characters) :");
+    row("auto-reply, PDU", "mnuAutoreplyOnMissedCall", "Label2", true, "", "Message (Max.Length 459 Characters) :");
+    row("wizard, text mode", "wizard", "Label2", false, "", "Max 480 Characters :");
+    row("wizard, PDU", "wizard", "Label2", true, "Hi", "Max 459 Characters :");
+}
+
+void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, label);
+    QFETCH(bool, pdu);
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    AppRig rig;
+    QVERIFY(rig.open());
+    rig.state.PduMessages = pdu;
+    QWidget* window = nullptr;
+    if (command == "wizard"_L1) {
+        rig.trigger(u"button 2"_s);
+        Frm_Broadtext_Step2* step2 = rig.main()->wizard().step2();
+        step2->OptNoOnNewLine->click();
+        step2->txtFileName->setText(QStringLiteral(BROADTEXT_TEST_DATA "/wizard/three-lines.txt"));
+        step2->cmdNext->click();
+        window = rig.main()->wizard().step5();
+    } else {
+        rig.trigger(command);
+        window = QApplication::activeModalWidget();
+    }
+    QVERIFY(window && window->isVisible());
+    auto* field = window->findChild<MessageTextEdit*>();
+    QVERIFY(field);
+    if (!text.isEmpty())
+        field->setText(text);
+    QCOMPARE(window->findChild<QLabel*>(label)->text(), caption);
+}
+
 void StartupTest::wizardIsReusedFromSendBroadtextAndReloadedFromBroadtext()
 {
     AppRig rig;
@@ -469,7 +667,7 @@ void StartupTest::deliveryPausesAndExitAsksDuringARun()
     QAction* pause = rig.main()->menuItem(u"mnuPauseDelivery"_s);
     QVERIFY(pause && rig.main()->findChild<QToolBar*>(u"Toolbar1"_s)->actions().contains(pause));
     QCOMPARE(pause->text(), "Pause Delivery");
-    auto* status = rig.main()->statusBar()->findChild<QLabel*>(u"lblDelivery"_s);
+    auto* status = rig.main()->statusBar()->findChild<QLabel*>(u"lblDeliveryState"_s);
     QVERIFY(status && status->text().isEmpty());
 
     engine.Timer2_Timer();

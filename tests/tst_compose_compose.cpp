@@ -38,6 +38,8 @@ private Q_SLOTS:
     void blanksAreRefused_data();
     void blanksAreRefused();
     void numbersAreSplitAndCleanedAndTheMessageKeptAsTyped();
+    void badNumbersAreRefusedWithTheirReasons_data();
+    void badNumbersAreRefusedWithTheirReasons();
     void failedInsertKeepsTheWindowOpen();
 };
 
@@ -117,11 +119,46 @@ void ComposeWindowTest::numbersAreSplitAndCleanedAndTheMessageKeptAsTyped()
     QCOMPARE(rig.numbers()->text(), u"98 888.12121, +44 2123 234455"_s);
     QTRY_VERIFY(!rig.window); // closed (and gone) after queueing
 
+    // A comma too many is no number: nothing is queued for it.
     ComposeRig trailing;
-    trailing.numbers()->setText(u"9888812121,"_s);
+    trailing.numbers()->setText(u"9888812121,,"_s);
     trailing.message()->setText(u"Hi"_s);
     trailing.send();
-    QCOMPARE(trailing.rows(), (QStringList{"9888812121|Hi|0|1", "|Hi|0|1"}));
+    QCOMPARE(trailing.rows(), QStringList{"9888812121|Hi|0|1"});
+    QVERIFY(trailing.dialogs.shown.empty());
+}
+
+void ComposeWindowTest::badNumbersAreRefusedWithTheirReasons_data()
+{
+    QTest::addColumn<QString>("numbers");
+    QTest::addColumn<QStringList>("named"); // the lines of the refusal that name a number and its fault
+    QTest::newRow("letters and a sign") << u"abc;12#34"_s
+                                        << QStringList{u"abc: it holds \"a\", \"b\", \"c\""_s,
+                                                       u"12#34: it holds \"#\""_s};
+    QTest::newRow("words beside a good number")
+        << u"9888812121, hello world, N/A"_s
+        << QStringList{u"hello world: it holds \"h\", \"e\", \"l\", \"o\", \"w\", \"r\", \"d\""_s,
+                       u"N/A: it holds \"N\", \"/\", \"A\""_s};
+    QTest::newRow("signs only") << u"#, +"_s << QStringList{u"#: it holds \"#\""_s, u"+: it has no digits"_s};
+    QTest::newRow("two plus signs") << u"++44 2123"_s << QStringList{u"++44 2123: it holds \"+\" after its start"_s};
+}
+
+void ComposeWindowTest::badNumbersAreRefusedWithTheirReasons()
+{
+    QFETCH(QString, numbers);
+    QFETCH(QStringList, named);
+    ComposeRig rig;
+    rig.numbers()->setText(numbers);
+    rig.message()->setText(u"Hello"_s);
+    rig.send();
+    QCOMPARE(rig.dialogs.messages().size(), 1);
+    QStringList lines = rig.dialogs.messages().first().split(u"\r\n"_s);
+    QCOMPARE(lines.first(), u"These numbers cannot be sent to, so nothing was queued:"_s);
+    for (const QString& line : named)
+        QVERIFY2(lines.contains(line), qPrintable(line));
+    QVERIFY(!rig.dialogs.messages().first().contains(u"9888812121"_s));
+    QVERIFY(rig.rows().isEmpty());
+    QVERIFY(rig.window && rig.window->isVisible());
 }
 
 void ComposeWindowTest::failedInsertKeepsTheWindowOpen()

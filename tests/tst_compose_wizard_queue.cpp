@@ -33,6 +33,7 @@ private Q_SLOTS:
     void sendRefuses();
     void rowMarksDecideWhatIsQueued();
     void duplicatesGoWithOneButton();
+    void invalidNumbersAreListedUntickedAndCounted();
     void failurePartWayKeepsWhatWasQueued();
     void manyRowsAreQueuedWithTheWindowResponsive();
 };
@@ -146,16 +147,52 @@ void WizardQueueTest::duplicatesGoWithOneButton()
     QCOMPARE(rig.outboxMessages(), QStringList{"first"});
 }
 
+void WizardQueueTest::invalidNumbersAreListedUntickedAndCounted()
+{
+    QTemporaryDir dir;
+    const QString file =
+        writeNumbers(dir, {"9888812121", "hello world", "N/A", "#", "++44", "+442123234455", "98888-12121"});
+    WizardRig rig;
+    Frm_Broadtext_Step5* s = rig.textStep5(file);
+    QVERIFY(s);
+    const auto checks = [&] {
+        QString marks;
+        for (int r = 0; r < s->ListNumbers->model()->rowCount(); ++r)
+            marks += s->ListNumbers->model()->index(r, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked ? '1' : '0';
+        return marks;
+    };
+    QCOMPARE(checks(), u"1000011"_s);
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"3"_s);
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), u"7"_s);
+    QCOMPARE(WizardRig::text(s, "lblSkipped"), u"4 invalid numbers are left unticked."_s);
+    QCOMPARE(s->ListNumbers->model()->index(3, 0).data(Qt::ToolTipRole).toString(), u"it holds \"#\""_s);
+    // Neither a click on the row nor Select All ticks a number that cannot be sent to.
+    WizardRig::setRowChecked(s, 1, true);
+    s->Check1->click();
+    s->Check1->click();
+    QCOMPARE(checks(), u"1000011"_s);
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"3"_s);
+
+    QTest::mouseClick(WizardRig::child<QPushButton>(s, u"cmdRemoveDuplicates"_s), Qt::LeftButton);
+    QCOMPARE(WizardRig::text(s, "lblNoItems"), u"6"_s);
+    QCOMPARE(WizardRig::text(s, "lblSkipped"),
+             u"4 invalid numbers are left unticked. Remove Duplicates removed 1 repeated number."_s);
+    s->txtMessage->setText(u"Hi"_s);
+    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
+    QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "+442123234455"}));
+}
+
 void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
 {
     QTemporaryDir dir;
-    const QString file = writeNumbers(dir, {"111", "222", "bad", "444"});
+    const QString file = writeNumbers(dir, {"111", "222", "333", "444"});
     WizardRig rig;
     FakeMessageBoxView view;
     rig.state.MessageBoxOpen = true;
     rig.engine.setMessageBox(&view);
     rig.db.execute(u"CREATE TRIGGER refuse_bad BEFORE INSERT ON Message_OutBox "
-                   u"WHEN NEW.RecipientMobileNo = 'bad' BEGIN SELECT RAISE(ABORT, 'number refused'); END"_s);
+                   u"WHEN NEW.RecipientMobileNo = '333' BEGIN SELECT RAISE(ABORT, 'number refused'); END"_s);
     Frm_Broadtext_Step5* s = rig.textStep5(file);
     s->txtMessage->setText(u"Hi"_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
@@ -168,7 +205,7 @@ void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
     rig.db.execute(u"DROP TRIGGER refuse_bad"_s);
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages().last(), Sent);
-    QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222", "bad", "444"}));
+    QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222", "333", "444"}));
 }
 
 void WizardQueueTest::manyRowsAreQueuedWithTheWindowResponsive()

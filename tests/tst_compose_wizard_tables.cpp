@@ -3,6 +3,9 @@
 // cannot be read, at once or part way.
 #include "tst_compose_wizard_rig.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -42,6 +45,8 @@ private Q_SLOTS:
     void rowsAreListedAndQueued();
     void sheetPreviewShowsTheFirstFourRecords_data();
     void sheetPreviewShowsTheFirstFourRecords();
+    void aLoneSheetIsChosenAndThePreviewShowsWholeValues_data();
+    void aLoneSheetIsChosenAndThePreviewShowsWholeValues();
     void unreadableFilesGiveTheStepsMessage_data();
     void unreadableFilesGiveTheStepsMessage();
     void filesDamagedPastTheirListsAreReported_data();
@@ -214,13 +219,19 @@ void WizardTablesTest::rowsAreListedAndQueued()
     }
     QTest::mouseClick(s5->cmdNext, Qt::LeftButton);
     // A number whose message is empty is not queued; the box says how many were left out.
+    // A row without a number is listed unticked, and neither queued nor counted.
     QStringList queuedNumbers, queuedMessages;
-    for (int i = 0; i < numbers.size(); ++i)
-        if (!messages.at(i).trimmed().isEmpty()) {
-            queuedNumbers << numbers.at(i);
-            queuedMessages << messages.at(i);
+    qsizetype skipped = 0;
+    for (int i = 0; i < numbers.size(); ++i) {
+        if (numbers.at(i).trimmed().isEmpty())
+            continue;
+        if (messages.at(i).trimmed().isEmpty()) {
+            ++skipped;
+            continue;
         }
-    const qsizetype skipped = numbers.size() - queuedNumbers.size();
+        queuedNumbers << numbers.at(i);
+        queuedMessages << messages.at(i);
+    }
     QCOMPARE(rig.dialogs.messages(),
              QStringList{skipped == 0 ? Sent
                                       : Sent + u"\r\n\r\n%1 of the selected numbers have an empty "
@@ -264,6 +275,46 @@ void WizardTablesTest::sheetPreviewShowsTheFirstFourRecords()
     QCOMPARE(gridColumn(grid, 0), (QStringList{"Asha", "Ravi", "Nobody", ""}));
     QCOMPARE(gridColumn(grid, 1), (QStringList{"", "", "", ""}));
     QCOMPARE(rig.dialogs.messages().size(), 1);
+}
+
+void WizardTablesTest::aLoneSheetIsChosenAndThePreviewShowsWholeValues_data()
+{
+    QTest::addColumn<QString>("file"); // empty: a CSV file of long numbers written by the test
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("CSV file") << QString() << u"numbers"_s;
+    QTest::newRow("workbook of two sheets") << u"wizard.xls"_s << QString();
+}
+
+void WizardTablesTest::aLoneSheetIsChosenAndThePreviewShowsWholeValues()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, chosen);
+    QTemporaryDir dir;
+    WizardRig rig;
+    if (file.isEmpty()) {
+        file = dir.filePath(u"numbers.csv"_s);
+        QFile csv(file);
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("Mobile,SMS\n+44 2123 234 455 0000,A message of some length\n0091 98888 12121 00,Hi\n");
+        csv.close();
+        rig.step2With("OptCsv", file)->cmdNext->click();
+    } else {
+        rig.tableStep(file);
+    }
+    auto* s = rig.wizard.step4();
+    QVERIFY(s && s->isVisible());
+    QCOMPARE(s->CmbSheetName->currentText(), chosen);
+    QCOMPARE(s->cmbColumnName->count() > 0, !chosen.isEmpty());
+    if (chosen.isEmpty())
+        return;
+    WizardRig::choose(s, u"cmbColumnName"_s, u"Mobile"_s);
+    s->optSeparateSMS->click();
+    WizardRig::choose(s, u"cmbSMSField"_s, u"SMS"_s);
+    QCOMPARE(gridColumn(s->MshRecords, 0).first(), u"+44 2123 234 455 0000"_s);
+    const QAbstractItemView* view = s->MshRecords; // where the width its contents need is public
+    for (int c : {0, 1})
+        QVERIFY2(s->MshRecords->columnWidth(c) >= view->sizeHintForColumn(c), qPrintable(QString::number(c)));
+    QVERIFY(rig.dialogs.messages().isEmpty());
 }
 
 void WizardTablesTest::unreadableFilesGiveTheStepsMessage_data()
@@ -315,8 +366,8 @@ void WizardTablesTest::filesDamagedPastTheirListsAreReported()
     QFETCH(QStringList, numbers);
     const Names n = namesFor(file);
     WizardRig rig;
+    // A lone sheet is chosen as the step opens, so its damage may be told then; either way it is told once.
     WizardStep* s = rig.tableStep(file);
-    QVERIFY(rig.dialogs.messages().isEmpty());
     WizardRig::choose(s, n.tables, u"Contacts"_s);
     if (column.isEmpty()) {
         QCOMPARE(WizardRig::child<QComboBox>(s, n.numbers)->count(), 0);

@@ -210,6 +210,12 @@ void MessageBoxTest::openingOnTheOutboxAndSwitchingFolders()
     QVERIFY(box->isSentItemsSelected());
     QCOMPARE(box.headers()[2], "Delivered On");
     QCOMPARE(box.column(0), QStringList{"+222"});
+
+    // From the menu, with no folder asked for: the Inbox, not an empty list.
+    OpenBox plain(rig.engine, "");
+    QVERIFY(plain->isInBoxSelected());
+    QCOMPARE(plain.tree()->currentItem(), plain.node(2));
+    QCOMPARE(plain.column(0), (QStringList{"+113", "+112", "+111"}));
 }
 
 void MessageBoxTest::pagesOfHundred_data()
@@ -440,6 +446,24 @@ void MessageBoxTest::outboxColumnsFitWithAttemptsAndReason()
     box.clickNode(3);
     QCOMPARE(box.column(5), QStringList{"2"});
     QCOMPARE(box.column(6), QStringList{"+CMS ERROR: 38 network out of order"});
+
+    // A reason too long for its column, after a network failure that gave the attempt back: the row read shows
+    // the whole record under the message.
+    const QString reason =
+        QStringLiteral("+CMS ERROR: 38 (network out of order) while the network was gone for all messages");
+    rig.db.execute("UPDATE Message_OutBox SET Attempts = 0, LastError = ?", {reason});
+    box.clickNode(3);
+    auto* record = box.child<QLabel>("lblOutboxRecord");
+    QVERIFY(record);
+    QVERIFY(record->text().isEmpty());
+    box.clickRow(0);
+    QCOMPARE(record->text(), QStringLiteral("Status: waiting to be sent\nAttempts: 0\nLast failure: ") + reason);
+    rig.db.execute("UPDATE Message_OutBox SET Attempts = 2, NextAttempt = ?", {Database::DbTime(Base.addSecs(120))});
+    box.clickNode(3);
+    QVERIFY(record->text().isEmpty());
+    box.clickRow(0);
+    QCOMPARE(record->text(), QStringLiteral("Status: waiting to be sent\nAttempts: 2\nNext attempt: ") +
+                                 GeneralDateTime(Base.addSecs(120)) + QStringLiteral("\nLast failure: ") + reason);
 
     // Given up after the fifth attempt; the user sends it again.
     rig.db.execute("UPDATE Message_OutBox SET Attempts = 5, DeliveryStatus = 'FAILED'");

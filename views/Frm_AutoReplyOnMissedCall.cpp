@@ -30,6 +30,11 @@ void makeRed(QLabel* l, bool bold)
     }
 }
 
+QString LimitCaption(int limit)
+{
+    return QStringLiteral("Message (Max.Length %1 Characters) :").arg(limit);
+}
+
 } // namespace
 
 Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
@@ -47,7 +52,9 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     Label1->setWordWrap(true);
     chkSetMsg = new QCheckBox(QStringLiteral("Enable Autoreply SMS on Missed Calls"), this);
     chkSetMsg->setObjectName(QStringLiteral("chkSetMsg"));
-    auto* Label2 = NamedLabel(QStringLiteral("Label2"), QStringLiteral("Message (Max.Length 480 Characters) :"), this);
+    // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
+    Label2 =
+        NamedLabel(QStringLiteral("Label2"), LimitCaption(LengthCounter({}, engine.state.messageMode()).limit), this);
     auto* Label5 = NamedLabel(QStringLiteral("Label5"), QStringLiteral("*"), this);
     makeRed(Label5, false);
     Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), this);
@@ -107,6 +114,7 @@ void Frm_AutoReplyOnMissedCall::Form_Load()
 void Frm_AutoReplyOnMissedCall::Text_Message_Change(const QString& text)
 {
     const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
+    Label2->setText(LimitCaption(c.limit));
     Label3->setText(c.count);
     Label4->setText(c.warning);
 }

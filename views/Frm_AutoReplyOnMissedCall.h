@@ -26,6 +26,7 @@ private:
     Engine& engine;
     QCheckBox* chkSetMsg;
     MessageTextEdit* Text_Message;
+    QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;
     QPushButton* Cmdsend;

@@ -6,6 +6,7 @@
 #include "delivery/Engine.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "views/WindowPlace.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -143,6 +144,11 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     txtMessage->setObjectName(QStringLiteral("txtMessage"));
     txtMessage->setReadOnly(true);
     txtMessage->setFixedHeight(120);
+    lblOutboxRecord = new QLabel(this);
+    lblOutboxRecord->setObjectName(QStringLiteral("lblOutboxRecord"));
+    lblOutboxRecord->setWordWrap(true);
+    lblOutboxRecord->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblOutboxRecord->hide();
     lblPages = new QLabel(this);
     lblPages->setObjectName(QStringLiteral("lblPages"));
     lblSelected = new QLabel(this);
@@ -182,6 +188,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     number->addWidget(LblNo, 1);
     right->addLayout(number);
     right->addWidget(txtMessage);
+    right->addWidget(lblOutboxRecord);
     body->addLayout(right, 1);
     outer->addLayout(body, 1);
 
@@ -199,8 +206,21 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     connect(txtSearch, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtSearch_Search);
     connect(&searchPause, &QTimer::timeout, this, &Frm_MessageBox::txtSearch_Search);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this, [this] {
+        txtSearch->setFocus();
+        txtSearch->selectAll();
+    });
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, [this] {
+        fillTreeView();
+        refillCurrentFolder();
+    });
     connect(ListMessage->header(), &QHeaderView::sectionClicked, this, &Frm_MessageBox::ListMessage_ColumnClick);
     connect(ListMessage, &QTreeWidget::itemSelectionChanged, this, &Frm_MessageBox::keepSelection);
+    // Widths the user gives a folder's columns are kept for the next time.
+    connect(ListMessage->header(), &QHeaderView::sectionResized, this, [this] {
+        if (!settingColumns && (inBoxSelected || outBoxSelected || sentItemsSelected))
+            KeepColumnWidths(this->engine.state, ListMessage->header(), columnsKey());
+    });
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
     // A node chosen with the mouse or the keys opens its folder; so does a click on the node already chosen.
@@ -236,12 +256,13 @@ void Frm_MessageBox::Form_Load()
     outboxOrder = InitialFolderOrder(MessageFolder::Outbox);
     sentOrder = InitialFolderOrder(MessageFolder::SentItems);
     fillTreeView();
-    if (engine.state.msgType == QLatin1String("I")) {
-        selectNode(2);
-        fillListInbox();
-    } else if (engine.state.msgType == QLatin1String("O")) {
+    // Opened from the menu, without a folder asked for, it shows the Inbox rather than an empty list.
+    if (engine.state.msgType == QLatin1String("O")) {
         selectNode(3);
         fillListOutbox();
+    } else {
+        selectNode(2);
+        fillListInbox();
     }
     engine.state.msgType.clear();
 }
@@ -357,8 +378,24 @@ void Frm_MessageBox::fillListSent()
     fillList(MessageFolder::SentItems);
 }
 
+void Frm_MessageBox::showDelivery(const QString& record)
+{
+    lblOutboxRecord->setText(record);
+    lblOutboxRecord->setVisible(!record.isEmpty());
+}
+
+QString Frm_MessageBox::columnsKey() const
+{
+    return inBoxSelected    ? QStringLiteral("messagebox/inbox")
+           : outBoxSelected ? QStringLiteral("messagebox/outbox")
+                            : QStringLiteral("messagebox/sent");
+}
+
 void Frm_MessageBox::setColumnWidths()
 {
+    const QScopedValueRollback<bool> setting(settingColumns, true);
+    if (RestoreColumnWidths(engine.state, ListMessage->header(), columnsKey()))
+        return;
     const int width = ListMessage->viewport()->width();
     if (ListMessage->columnCount() < OutboxColumns) {
         // Sent Items add the delivery report after the hidden id: it takes a quarter beside the three.
@@ -421,12 +458,14 @@ void Frm_MessageBox::showSelectedCount()
 void Frm_MessageBox::fillList(MessageFolder folder)
 {
     const QScopedValueRollback<bool> quiet(filling, true);
+    const QScopedValueRollback<bool> setting(settingColumns, true);
     try {
         inBoxSelected = folder == MessageFolder::Inbox;
         outBoxSelected = folder == MessageFolder::Outbox;
         sentItemsSelected = folder == MessageFolder::SentItems;
         LblNo->clear();
         txtMessage->clear();
+        showDelivery({});
         ListMessage->clear();
         switch (folder) {
         case MessageFolder::Inbox:
@@ -573,18 +612,32 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
     try {
         LblNo->clear();
         txtMessage->clear();
+        showDelivery({});
         LblNo->setText(row->text(0));
         const qint64 id = Trim(row->text(IdColumn)).toLongLong();
         const bool inbox = folder == MessageFolder::Inbox;
         Query q(engine.db,
                 inbox ? QStringLiteral("SELECT Message FROM Message_InBox WHERE InBox_Id = ?")
-                      : QStringLiteral("SELECT Message FROM Message_OutBox WHERE Outbox_Id = ?"),
+                      : QStringLiteral("SELECT Message, DeliveryStatus, Attempts, NextAttempt, LastError FROM "
+                                       "Message_OutBox WHERE Outbox_Id = ?"),
                 {id});
         const bool found = q.next();
         if (found) {
             QString text = q.value(0).toString();
             text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             txtMessage->setPlainText(text);
+        }
+        if (found && folder == MessageFolder::Outbox) {
+            // The record as the delivery run left it, whole: the list's columns cut a long reason.
+            const QString status = Trim(q.value(1).toString());
+            QStringList lines{QStringLiteral("Status: ") +
+                                  (status.isEmpty() ? QStringLiteral("waiting to be sent") : status),
+                              QStringLiteral("Attempts: ") + QString::number(q.value(2).toInt())};
+            if (!q.value(3).isNull())
+                lines << QStringLiteral("Next attempt: ") + GeneralDateTime(Database::FromDbTime(q.value(3)));
+            if (const QString reason = FolderMessageText(q.value(4).toString()); !reason.isEmpty())
+                lines << QStringLiteral("Last failure: ") + reason;
+            showDelivery(lines.join(QLatin1Char('\n')));
         }
         if (inbox) {
             if (found) {
@@ -642,6 +695,9 @@ template <class Delete> void Frm_MessageBox::deleteMessages(MessageFolder folder
         return;
     }
     keptSelection.clear();
+    LblNo->clear();
+    txtMessage->clear();
+    showDelivery({});
     fillList(folder); // the page count and total as they are now
     fillTreeView();
     if (done.spared == 1)

@@ -72,6 +72,8 @@ private:
     void refillCurrentFolder();
     void selectNode(int node);
     void setColumnWidths();
+    QString columnsKey() const;
+    void showDelivery(const QString& record);
     void showPageNumber();
     QTreeWidgetItem* node(int number) const;
     bool currentFolder(MessageFolder* folder) const;
@@ -87,7 +89,8 @@ private:
     QToolBar* Toolbar1;
     QLineEdit* txtPages;
     QLineEdit* txtSearch;
-    QTimer searchPause; // a search starts once typing pauses
+    QLabel* lblOutboxRecord; // an Outbox row's record: status, attempts, next attempt, last failure
+    QTimer searchPause;      // a search starts once typing pauses
     QTreeWidget* TreeView1;
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;
@@ -108,5 +111,6 @@ private:
     bool unloaded = false;
     bool settingPages = false;
     bool selectingNode = false;
+    bool settingColumns = false; // column widths set by the window, not by the user
     QTreeWidgetItem* currentNodeBeforePress = nullptr;
 };

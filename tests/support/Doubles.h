@@ -7,6 +7,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <vector>
 
 // A clock that stands still unless told otherwise; advance() or set() move it.
@@ -26,13 +27,15 @@ private:
 class ScriptedDialogs : public Dialogs {
 public:
     struct Shown {
-        enum Kind { Message, Question, OpenFile, Notice } kind;
+        enum Kind { Message, Question, OpenFile, Notice, Choice, Folder } kind;
         QString text;
     };
     std::vector<Shown> shown;
     std::deque<bool> answers;
     bool defaultAnswer = true;
     std::deque<QString> fileNames;
+    std::deque<int> choiceAnswers;  // button indexes; the last button (the way out) when empty
+    std::function<void()> onChoice; // runs while a choice is up (the user putting something right)
     QString lastFilter;
     QString lastFolder;
 
@@ -47,6 +50,18 @@ public:
         answers.pop_front();
         return a;
     }
+    int choice(const QString& text, const QStringList& buttons) override
+    {
+        shown.push_back({Shown::Choice, text});
+        if (onChoice)
+            onChoice();
+        if (choiceAnswers.empty())
+            return int(buttons.size()) - 1;
+        int a = choiceAnswers.front();
+        choiceAnswers.pop_front();
+        return a;
+    }
+    void showFolder(const QString& path) override { shown.push_back({Shown::Folder, path}); }
     QString openFileName(const QString& folder, const QString& filter) override
     {
         shown.push_back({Shown::OpenFile, filter});
@@ -58,14 +73,17 @@ public:
         fileNames.pop_front();
         return f;
     }
-    QStringList messages() const
+    QStringList of(Shown::Kind kind) const
     {
         QStringList out;
         for (const auto& s : shown)
-            if (s.kind == Shown::Message)
+            if (s.kind == kind)
                 out << s.text;
         return out;
     }
+    QStringList messages() const { return of(Shown::Message); }
+    QStringList choices() const { return of(Shown::Choice); }
+    QStringList folders() const { return of(Shown::Folder); }
     QStringList notices() const
     {
         QStringList out;
