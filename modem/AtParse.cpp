@@ -273,25 +273,29 @@ bool isHexLine(const QByteArray& s)
 enum class Boundary { Yes, No, NotYet };
 
 // Whether a text-mode record's body can end at the line end at `at` (a CR LF): what follows it, past blank and
-// unsolicited lines, is the next header or a final result. With lastOnly a final result counts only as the
-// last line read so far, as it must when the announced length has already proved wrong.
+// unsolicited lines, is the next header or a final result. With lastOnly a final result counts only when
+// nothing but blank and unsolicited lines has come after it, as it must once the announced length has proved
+// wrong: an "OK" line with more text after it belongs to a text.
 Boundary boundaryAt(const QByteArray& answer, qsizetype at, bool lastOnly)
 {
+    bool afterFinal = false;
     qsizetype scan = at + 2;
     for (;;) {
         const auto next = lineAt(answer, scan);
         if (!next)
-            return Boundary::NotYet;
-        if (next->content.isEmpty() || ParseUnsolicited(next->content).kind != Unsolicited::None) {
-            scan = next->end;
+            return afterFinal && scan == answer.size() ? Boundary::Yes : Boundary::NotYet;
+        scan = next->end;
+        if (next->content.isEmpty() || ParseUnsolicited(next->content).kind != Unsolicited::None)
             continue;
-        }
+        if (afterFinal)
+            return Boundary::No;
         if (ParseListingHeader(next->content))
             return Boundary::Yes;
-        const FinalCode final = FinalResultOf(next->content);
-        if (final == FinalCode::None)
+        if (FinalResultOf(next->content) == FinalCode::None)
             return Boundary::No;
-        return !lastOnly || next->end == answer.size() ? Boundary::Yes : Boundary::No;
+        if (!lastOnly)
+            return Boundary::Yes;
+        afterFinal = true;
     }
 }
 

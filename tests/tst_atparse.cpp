@@ -90,6 +90,13 @@ void AtParseTest::listing_data()
                     msg("2", "REC UNREAD", "+919812345678", QString::fromLatin1(forged)),
                     msg("3", "REC READ", "+919812345678", QStringLiteral("Hi there"))},
                    true};
+    QTest::newRow("lengths counted far too short: an OK line inside a text does not end it")
+        << "\r\n" + hdr("1,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:00+22\"", 4) +
+               "Code 4711\r\nsee you\r\nOK\r\nthanks\r\n" +
+               hdr("2,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:01+22\"", 1) + "B\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC UNREAD", "+1555", QStringLiteral("Code 4711\r\nsee you\r\nOK\r\nthanks")),
+                    msg("2", "REC UNREAD", "+1555", QStringLiteral("B"))},
+                   true};
     QTest::newRow("header variants of real modems")
         << QByteArray("\r\n+CMGL:4,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\",145,1\r\na\r\n"
                       "+CMGL: 5, \"REC READ\", \"+1555\", , \"26/12/06,10:00:00+22\", 145, 1\r\nb\r\n"
@@ -194,6 +201,9 @@ void AtParseTest::unicodeListing_data()
     const int codePoints = int(Namaste.toUcs4().size());
     QTest::newRow("written with ? for each character IRA lacks, counted in UCS2 characters")
         << listingOf({{written, units}, {other.toLatin1(), 350}}) << Charset::Set::Ira
+        << QStringList{QString::fromLatin1(written), other};
+    QTest::newRow("written with ?, counted in hex digits: the announced end within the next header")
+        << listingOf({{written, 4 * units}, {other.toLatin1(), 350}}) << Charset::Set::Ira
         << QStringList{QString::fromLatin1(written), other};
     QTest::newRow("the same, last in the listing")
         << listingOf({{other.toLatin1(), 350}, {written, units}}) << Charset::Set::Ira
