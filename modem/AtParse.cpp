@@ -270,6 +270,109 @@ bool isHexLine(const QByteArray& s)
     });
 }
 
+enum class Boundary { Yes, No, NotYet };
+
+// Whether a text-mode record's body can end at the line end at `at` (a CR LF): what follows it, past blank and
+// unsolicited lines, is the next header or a final result. With lastOnly a final result counts only when
+// nothing but blank and unsolicited lines has come after it, as it must once the announced length has proved
+// wrong: an "OK" line with more text after it belongs to a text.
+Boundary boundaryAt(const QByteArray& answer, qsizetype at, bool lastOnly)
+{
+    bool afterFinal = false;
+    qsizetype scan = at + 2;
+    for (;;) {
+        const auto next = lineAt(answer, scan);
+        if (!next)
+            return afterFinal && scan == answer.size() ? Boundary::Yes : Boundary::NotYet;
+        scan = next->end;
+        if (next->content.isEmpty() || ParseUnsolicited(next->content).kind != Unsolicited::None)
+            continue;
+        if (afterFinal)
+            return Boundary::No;
+        if (ParseListingHeader(next->content))
+            return Boundary::Yes;
+        if (FinalResultOf(next->content) == FinalCode::None)
+            return Boundary::No;
+        if (!lastOnly)
+            return Boundary::Yes;
+        afterFinal = true;
+    }
+}
+
+// The nearest line end before `before` (down to the body's start) where the body can end, or -1.
+qsizetype boundaryBefore(const QByteArray& answer, qsizetype bodyStart, qsizetype before, qsizetype lowest)
+{
+    for (qsizetype at = answer.lastIndexOf("\r\n", before - 1); at >= std::max(bodyStart, lowest);
+         at = at > 0 ? answer.lastIndexOf("\r\n", at - 1) : -1) {
+        if (boundaryAt(answer, at, true) == Boundary::Yes)
+            return at;
+    }
+    return -1;
+}
+
+// Where the body of a text-mode record with an announced length ends (the position of the CR LF after it), or
+// nothing while that cannot be told yet. Modems count a text in characters of the set in use, UCS2 characters,
+// octets or hex digits, and some write a "?" for a character their set lacks while counting it in UCS2; so the
+// body ends at the first line end at or after the announced length only when the next header or the final
+// result follows there; otherwise at the nearest line end where one does, and the record is marked as one whose
+// length did not hold (the link then waits for the line to stay quiet before it believes a final "OK").
+std::optional<qsizetype> announcedEnd(const QByteArray& answer, qsizetype bodyStart, int length, ListingParse* out)
+{
+    const qsizetype announced = bodyStart + length;
+    const qsizetype cut = announced <= answer.size() ? answer.indexOf("\r\n", announced) : -1;
+    if (cut < 0) {
+        // The announced end has not come; but a shorter text may already stand before the final result.
+        const qsizetype lastLf = answer.size() - 1;
+        if (lastLf > bodyStart && answer.at(lastLf) == '\n') {
+            const qsizetype lineStart = answer.lastIndexOf('\n', lastLf - 1) + 1;
+            const FinalCode final = FinalResultOf(answer.mid(lineStart));
+            if (final != FinalCode::None && final != FinalCode::NoCarrier) {
+                qsizetype at = boundaryBefore(answer, bodyStart, lineStart, bodyStart);
+                if (at >= 0) {
+                    // As without lengths: the line end of the text and the blank line before the result go.
+                    if (at - 2 >= bodyStart && answer.mid(at - 2, 2) == "\r\n")
+                        at -= 2;
+                    out->lengthsKnown = false;
+                    return at;
+                }
+            }
+        }
+        out->announcedBytesOutstanding = std::max<qint64>(0, announced - answer.size());
+        return std::nullopt;
+    }
+    switch (boundaryAt(answer, cut, false)) {
+    case Boundary::NotYet:
+        return std::nullopt;
+    case Boundary::Yes: {
+        // A line end as near before the announced end is nearer, and a text one or two characters shorter than
+        // announced ends before the blank line that precedes the final result, not after it.
+        const qsizetype nearer =
+            boundaryBefore(answer, bodyStart, announced, announced - std::max<qsizetype>(cut - announced, 2));
+        if (nearer < 0)
+            return cut;
+        out->lengthsKnown = false;
+        return nearer;
+    }
+    case Boundary::No:
+        break;
+    }
+    out->lengthsKnown = false;
+    const qsizetype before = boundaryBefore(answer, bodyStart, announced, bodyStart);
+    if (before >= 0)
+        return before;
+    for (qsizetype at = answer.indexOf("\r\n", cut + 2); at >= 0; at = answer.indexOf("\r\n", at + 2)) {
+        switch (boundaryAt(answer, at, true)) {
+        case Boundary::Yes:
+            return at;
+        case Boundary::NotYet:
+            return std::nullopt;
+        case Boundary::No:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 ListingParse ParseListing(const QByteArray& answer, bool pduMode)
@@ -329,15 +432,11 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
         }
         const qsizetype bodyStart = line->end;
         if (header->Length >= 0) {
-            // The body is at least as long as announced (hex bodies are twice as long); it ends at the first
-            // line end at or after that point.
-            const qsizetype end = answer.indexOf("\r\n", bodyStart + header->Length);
-            if (end < 0) {
-                out.announcedBytesOutstanding = std::max<qint64>(0, bodyStart + header->Length - answer.size());
+            const std::optional<qsizetype> end = announcedEnd(answer, bodyStart, header->Length, &out);
+            if (!end)
                 return out;
-            }
-            addRecord(*header, answer.mid(bodyStart, end - bodyStart));
-            pos = end + 2;
+            addRecord(*header, answer.mid(bodyStart, *end - bodyStart));
+            pos = *end + 2;
             continue;
         }
         // No length: the body runs to the line end before the next header line, or before the blank line and
@@ -379,6 +478,48 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
         pos = bodyEnd;
     }
     return out;
+}
+
+namespace {
+
+// Whether a hex body read as UCS2 gives a text someone wrote: no control character but line ends, no
+// unassigned or private-use code point, no surrogate out of its pair.
+bool plausibleText(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const QChar::Category k = c.category();
+        if ((k == QChar::Other_Control && c != u'\r' && c != u'\n') || k == QChar::Other_NotAssigned ||
+            k == QChar::Other_PrivateUse || k == QChar::Other_Surrogate)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString ListingText(const QByteArray& body, int announcedLength, Charset::Set set)
+{
+    if (set != Charset::Set::Ucs2 && announcedLength > 0 && body.size() % 4 == 0 && isHexLine(body)) {
+        const Charset::Decoded unicode = Charset::decode(body, Charset::Set::Ucs2);
+        if (unicode.ok()) {
+            const qsizetype units = body.size() / 4;
+            const qsizetype codePoints = unicode.text.toUcs4().size();
+            // Counted in hex digits, the length is also that of a plain text of the same bytes: the hex is read
+            // as UCS2 only when that gives a text someone wrote, and decimal digits only (a code, a number) are
+            // taken as they stand.
+            const bool digitsOnly = std::all_of(body.begin(), body.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (announcedLength == units || announcedLength == codePoints || announcedLength == 2 * units ||
+                (announcedLength == body.size() && !digitsOnly && plausibleText(unicode.text)))
+                return unicode.text;
+        }
+    }
+    const Charset::Decoded text = Charset::decode(body, set);
+    return text.ok() ? text.text : QString::fromLatin1(body);
 }
 
 QString RemoveCrLf(const QString& s)

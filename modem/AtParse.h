@@ -6,6 +6,8 @@
 // "OK" inside a word or a message text never ends an answer.
 #pragma once
 
+#include "common/Charset.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -92,6 +94,11 @@ struct ListingParse {
 // the final result line that closes the answer. A record whose end has not arrived is not returned.
 // In PDU mode (pduMode) a record is a header "+CMGL: index,stat,[alpha],length" and one line of hex.
 ListingParse ParseListing(const QByteArray& answer, bool pduMode = false);
+
+// The text of a text-mode listing record from its body bytes: a message the sender wrote in UCS2 comes as hex
+// whose length the header announces in UCS2 characters, octets or hex digits (modems differ); any other
+// body, and a hex one without a length, is read in the set in use. What cannot be read is kept as it came.
+QString ListingText(const QByteArray& body, int announcedLength, Charset::Set set);
 
 // The header of a PDU-mode listing record; Length is the TPDU length it announces.
 std::optional<SIMMessage> ParsePduListingHeader(const QByteArray& line);

@@ -383,19 +383,7 @@ AtResult ModemRoutines::messageBody(const QByteArray& body, int pollDelayMs)
 
 QString ModemRoutines::decodeText(const QByteArray& bytes, int announcedLength) const
 {
-    // A message the sender wrote in UCS2 is listed as hex, twice (or, by some modems, four times) as long
-    // as the length its header announces; any other as text in the set in use.
-    const bool hexOnly = !bytes.isEmpty() && std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    });
-    if (hexOnly && announcedLength > 0 && bytes.size() % 4 == 0 &&
-        (bytes.size() == 2 * announcedLength || bytes.size() == 4 * announcedLength)) {
-        const Charset::Decoded unicode = Charset::decode(bytes, Charset::Set::Ucs2);
-        if (unicode.ok())
-            return unicode.text;
-    }
-    const Charset::Decoded text = Charset::decode(bytes, charset);
-    return text.ok() ? text.text : QString::fromLatin1(bytes); // what cannot be read is kept as it came
+    return ListingText(bytes, announcedLength, charset);
 }
 
 bool ModemRoutines::sendsAsText(const QString& text) const

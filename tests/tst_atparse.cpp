@@ -28,6 +28,12 @@ private Q_SLOTS:
     void listing_data();
     void listing();
     void pduListing();
+    void unicodeListing_data();
+    void unicodeListing();
+    void listingText_data();
+    void listingText();
+    void serviceCentreTime_data();
+    void serviceCentreTime();
     void listingHeader_data();
     void listingHeader();
     void resultCodesAndUnsolicitedLines();
@@ -43,6 +49,7 @@ private Q_SLOTS:
 };
 
 Q_DECLARE_METATYPE(Listing)
+Q_DECLARE_METATYPE(Charset::Set)
 
 void AtParseTest::listing_data()
 {
@@ -83,6 +90,13 @@ void AtParseTest::listing_data()
                     msg("2", "REC UNREAD", "+919812345678", QString::fromLatin1(forged)),
                     msg("3", "REC READ", "+919812345678", QStringLiteral("Hi there"))},
                    true};
+    QTest::newRow("lengths counted far too short: an OK line inside a text does not end it")
+        << "\r\n" + hdr("1,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:00+22\"", 4) +
+               "Code 4711\r\nsee you\r\nOK\r\nthanks\r\n" +
+               hdr("2,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:01+22\"", 1) + "B\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC UNREAD", "+1555", QStringLiteral("Code 4711\r\nsee you\r\nOK\r\nthanks")),
+                    msg("2", "REC UNREAD", "+1555", QStringLiteral("B"))},
+                   true};
     QTest::newRow("header variants of real modems")
         << QByteArray("\r\n+CMGL:4,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\",145,1\r\na\r\n"
                       "+CMGL: 5, \"REC READ\", \"+1555\", , \"26/12/06,10:00:00+22\", 145, 1\r\nb\r\n"
@@ -96,13 +110,19 @@ void AtParseTest::listing_data()
         << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("a"))}, true};
     QTest::newRow("cut short: the record whose end has not come is not given")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 2) + "ab\r\n" +
-               hdr("2,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 20) + "OK\r\n\r\nOK\r\n"
+               hdr("2,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 20) + "OK\r\nRING\r\n"
         << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("ab"))}, false};
     QTest::newRow("cut short, no lengths")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "half a te" << Listing{{}, false};
     QTest::newRow("cut short after a NO CARRIER line inside a text: not yet given")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "line one\r\nNO CARRIER\r\n"
         << Listing{{}, false};
+    QTest::newRow("no lengths (AT+CSDH refused): a text with a line OK and more lines after it")
+        << "\r\n" + hdr("1,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:00+22\"") + "TOKEN 7\r\nOK\r\nthanks\r\nbye\r\n" +
+               hdr("2,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:01+22\"") + "B\r\n\r\nOK\r\n"
+        << Listing{{msg("1", "REC UNREAD", "+1555", QStringLiteral("TOKEN 7\r\nOK\r\nthanks\r\nbye")),
+                    msg("2", "REC UNREAD", "+1555", QStringLiteral("B"))},
+                   true};
     QTest::newRow("refused") << QByteArray("\r\n+CMS ERROR: 321\r\n") << Listing{{}, true};
 }
 
@@ -134,6 +154,136 @@ void AtParseTest::listing()
         QCOMPARE(got.records[i].Number, expected.records[i].Number);
         QCOMPARE(got.records[i].Text, expected.records[i].Text);
     }
+}
+
+namespace {
+
+const QString Namaste = QStringLiteral("नमस्ते, कैसे हो? 👍");
+
+QString longText()
+{
+    QString s;
+    while (s.size() < 350)
+        s += QStringLiteral("Meeting moved to Friday at 10, bring the signed forms and the receipts. ");
+    return s.left(350);
+}
+
+QByteArray header(int index, int length)
+{
+    return "+CMGL: " + QByteArray::number(index) + ",\"REC UNREAD\",\"+919000000001\",,\"26/12/07,10:00:0" +
+           QByteArray::number(index) + "+22\",145," + QByteArray::number(length) + "\r\n";
+}
+
+QByteArray hex(const QString& text)
+{
+    return Charset::encode(text, Charset::Set::Ucs2).bytes;
+}
+
+// A listing as modems write it: each record a header and its body, then a blank line and OK.
+QByteArray listingOf(const QList<std::pair<QByteArray, int>>& records)
+{
+    QByteArray out = "\r\n";
+    for (qsizetype i = 0; i < records.size(); ++i)
+        out += header(int(i) + 3, records[i].second) + records[i].first + "\r\n";
+    return out + "\r\nOK\r\n";
+}
+
+} // namespace
+
+void AtParseTest::unicodeListing_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<Charset::Set>("set");
+    QTest::addColumn<QStringList>("texts");
+    const QString other = longText();
+    const QByteArray written = "??????, ???? ??? ?"; // in IRA, with the length counted in UCS2 characters
+    const int units = int(Namaste.size());
+    const int codePoints = int(Namaste.toUcs4().size());
+    QTest::newRow("written with ? for each character IRA lacks, counted in UCS2 characters")
+        << listingOf({{written, units}, {other.toLatin1(), 350}}) << Charset::Set::Ira
+        << QStringList{QString::fromLatin1(written), other};
+    QTest::newRow("written with ?, counted in hex digits: the announced end within the next header")
+        << listingOf({{written, 4 * units}, {other.toLatin1(), 350}}) << Charset::Set::Ira
+        << QStringList{QString::fromLatin1(written), other};
+    QTest::newRow("the same, last in the listing")
+        << listingOf({{other.toLatin1(), 350}, {written, units}}) << Charset::Set::Ira
+        << QStringList{other, QString::fromLatin1(written)};
+    QTest::newRow("the same, last, counted in UTF-8 octets: more than the listing holds")
+        << listingOf({{other.toLatin1(), 350}, {written, int(Namaste.toUtf8().size())}}) << Charset::Set::Ira
+        << QStringList{other, QString::fromLatin1(written)};
+    for (const auto& [unit, length] :
+         {std::pair{"UCS2 characters (the emoji counts two)", units}, std::pair{"octets", 2 * units},
+          std::pair{"hex digits", 4 * units}, std::pair{"code points (the emoji counts one)", codePoints}}) {
+        QTest::newRow(qPrintable(QStringLiteral("hex, length in %1").arg(QLatin1String(unit))))
+            << listingOf({{hex(Namaste), length}, {other.toLatin1(), 350}}) << Charset::Set::Gsm
+            << QStringList{Namaste, other};
+        QTest::newRow(qPrintable(QStringLiteral("hex, length in %1, last").arg(QLatin1String(unit))))
+            << listingOf({{other.toLatin1(), 350}, {hex(Namaste), length}}) << Charset::Set::Gsm
+            << QStringList{other, Namaste};
+    }
+    QTest::newRow("character set UCS2: every body hex, lengths in hex digits")
+        << listingOf({{hex(Namaste), 4 * units}, {hex(other), 4 * 350}}) << Charset::Set::Ucs2
+        << QStringList{Namaste, other};
+}
+
+void AtParseTest::unicodeListing()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(Charset::Set, set);
+    QFETCH(QStringList, texts);
+    const ListingParse got = ParseListing(answer);
+    QVERIFY(got.complete);
+    QStringList read;
+    for (size_t i = 0; i < got.records.size(); ++i)
+        read << ListingText(got.bodies[i], got.records[i].Length, set);
+    QCOMPARE(read, texts);
+}
+
+void AtParseTest::listingText_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("text");
+    const QString hindi = QStringLiteral("नमस्ते 👍");
+    QTest::newRow("UCS2 hex, length in characters") << hex(hindi) << int(hindi.size()) << hindi;
+    QTest::newRow("UCS2 hex, length in octets") << hex(hindi) << int(2 * hindi.size()) << hindi;
+    QTest::newRow("UCS2 hex, length in hex digits") << hex(hindi) << int(4 * hindi.size()) << hindi;
+    QTest::newRow("hex digits of a word, not of a text") << QByteArray("DEAD") << 4 << "DEAD";
+    QTest::newRow("a number is a number") << QByteArray("20261234") << 8 << "20261234";
+    QTest::newRow("hex without a length") << hex(hindi) << -1 << QString::fromLatin1(hex(hindi));
+    QTest::newRow("a length that fits no unit") << hex(hindi) << 5 << QString::fromLatin1(hex(hindi));
+    QTest::newRow("plain text") << QByteArray("Hi, 5 pm") << 8 << "Hi, 5 pm";
+}
+
+void AtParseTest::listingText()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, length);
+    QFETCH(QString, text);
+    QCOMPARE(ListingText(body, length, Charset::Set::Gsm), text);
+}
+
+void AtParseTest::serviceCentreTime_data()
+{
+    // The zone is counted in quarter hours, east of UTC positive.
+    QTest::addColumn<QString>("timestamp");
+    QTest::addColumn<QDateTime>("utc");
+    const auto utc = [](int h, int m, int s) { return QDateTime(QDate(2026, 12, 6), QTime(h, m, s), Qt::UTC); };
+    QTest::newRow("UTC-5") << "26/12/06,08:00:01-20" << utc(13, 0, 1);
+    QTest::newRow("UTC+5:30") << "26/12/06,08:00:01+22" << utc(2, 30, 1);
+    QTest::newRow("UTC-2, one-digit zone") << "26/12/06,08:00:01-8" << utc(10, 0, 1);
+    QTest::newRow("four-digit year, UTC+8") << "2026/12/06 08:00:01+32" << utc(0, 0, 1);
+    QTest::newRow("no time stamp") << "" << QDateTime();
+}
+
+void AtParseTest::serviceCentreTime()
+{
+    QFETCH(QString, timestamp);
+    QFETCH(QDateTime, utc);
+    const QDateTime got = ParseServiceCentreTime(timestamp);
+    QCOMPARE(got.isValid(), utc.isValid());
+    if (utc.isValid())
+        QCOMPARE(got.toUTC().toString(Qt::ISODate), utc.toString(Qt::ISODate));
 }
 
 void AtParseTest::listingHeader_data()

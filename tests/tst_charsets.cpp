@@ -11,13 +11,25 @@ QStringList inboxTexts(Database& db)
     return queryTexts(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
 }
 
+QString longText()
+{
+    QString s;
+    while (s.size() < 350)
+        s += QStringLiteral("Meeting moved to Friday at 10, bring the signed forms and the receipts. ");
+    return s.left(350);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ModemSimulator::LengthUnit)
 
 class CharsetsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void textsReachTheNetworkAsTyped();
     void receivedTextsAreStoredExactly();
+    void unicodeMessageListedInTextModeIsReadWhole_data();
+    void unicodeMessageListedInTextModeIsReadWhole();
     void settingsItemsNameSetsTheModemHas_data();
     void settingsItemsNameSetsTheModemHas();
 };
@@ -61,11 +73,47 @@ void CharsetsTest::receivedTextsAreStoredExactly()
     EngineRig rig;
     const QString unicode = QStringLiteral("Grüße ✓ 😀");
     const QString gsm = QStringLiteral("Price $5 @ _ € [ok] {é}");
+    // Sent from UTC-5: the listing's time stamp ends in "-20" (quarter hours).
+    const QDateTime sentOn(QDate(2026, 12, 6), QTime(8, 0, 1), Qt::OffsetFromUTC, -5 * 3600);
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), unicode, true);
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), gsm);
+    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), gsm, false, sentOn);
     QVERIFY(rig.connectModem());
     rig.receive();
     QCOMPARE(inboxTexts(rig.db), (QStringList{unicode, gsm}));
+    QCOMPARE(
+        rig.db.scalar(QStringLiteral("SELECT InboxDateTime FROM Message_InBox WHERE Message = ?"), {gsm}).toString(),
+        QStringLiteral("2026-12-06T13:00:01.000Z"));
+}
+
+void CharsetsTest::unicodeMessageListedInTextModeIsReadWhole_data()
+{
+    QTest::addColumn<ModemSimulator::LengthUnit>("unit");
+    QTest::addColumn<bool>("writtenWithQuestionMarks");
+    QTest::newRow("hex, length in UCS2 characters") << ModemSimulator::LengthUnit::Characters << false;
+    QTest::newRow("hex, length in octets") << ModemSimulator::LengthUnit::Octets << false;
+    QTest::newRow("hex, length in hex digits") << ModemSimulator::LengthUnit::HexDigits << false;
+    // A modem that writes "?" for what its set lacks, and counts the text in UCS2 characters.
+    QTest::newRow("? for each character, length in UCS2 characters") << ModemSimulator::LengthUnit::Characters << true;
+}
+
+void CharsetsTest::unicodeMessageListedInTextModeIsReadWhole()
+{
+    QFETCH(ModemSimulator::LengthUnit, unit);
+    QFETCH(bool, writtenWithQuestionMarks);
+    EngineRig rig;
+    rig.sim.setLengthUnit(unit);
+    QVERIFY(rig.connectModem());
+    const QString hindi = QStringLiteral("नमस्ते, कैसे हो? 👍");
+    const QString other = longText();
+    if (writtenWithQuestionMarks)
+        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919000000001"), hindi);
+    else
+        rig.sim.receiveSms(QStringLiteral("+919000000001"), hindi);
+    rig.sim.receiveSms(QStringLiteral("+919000000002"), other);
+    rig.receive();
+    QCOMPARE(inboxTexts(rig.db),
+             (QStringList{writtenWithQuestionMarks ? QStringLiteral("??????, ???? ??? ?") : hindi, other}));
+    QVERIFY(rig.log.text().contains(QStringLiteral("Received total 2 new SMS.")));
 }
 
 void CharsetsTest::settingsItemsNameSetsTheModemHas_data()

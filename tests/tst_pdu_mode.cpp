@@ -48,6 +48,8 @@ private Q_SLOTS:
     void deliveryReportsMarkTheSentRow();
     void aPartThatCannotBeStoredStaysOnTheSim();
     void aJoinedPartLeftOnTheSimIsNotStoredAgain();
+    void aDeliveryReportMarksOnlyItsOwnRow_data();
+    void aDeliveryReportMarksOnlyItsOwnRow();
 };
 
 void PduModeTest::aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed()
@@ -200,6 +202,55 @@ void PduModeTest::aJoinedPartLeftOnTheSimIsNotStoredAgain()
     rig.receive();
     QCOMPARE(rig.inbox(), text); // once
     QTRY_VERIFY(rig.sim.simMessages().isEmpty());
+}
+
+void PduModeTest::aDeliveryReportMarksOnlyItsOwnRow_data()
+{
+    // Two Sent Items rows, the older first; one report kept on the SIM.
+    QTest::addColumn<QStringList>("numbers");
+    QTest::addColumn<QStringList>("references");
+    QTest::addColumn<QString>("reportedNumber");
+    QTest::addColumn<int>("reportedReference");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::newRow("references 1 and 12 to one number, a report for 1")
+        << QStringList{"+919888812121", "+919888812121"} << QStringList{"1", "12"} << "+919888812121" << 1
+        << QStringList{"Delivered", ""};
+    QTest::newRow("references 12 and 1 to one number, a report for 1")
+        << QStringList{"+919888812121", "+919888812121"} << QStringList{"12", "1"} << "+919888812121" << 1
+        << QStringList{"", "Delivered"};
+    QTest::newRow("one reference, numbers that differ in the 9th digit from the end")
+        << QStringList{"+919888812121", "+919788812121"} << QStringList{"7", "7"} << "+919888812121" << 7
+        << QStringList{"Delivered", ""};
+    QTest::newRow("one reference, the number written nationally in the report")
+        << QStringList{"+919788812121", "+919888812121"} << QStringList{"7", "7"} << "09888812121" << 7
+        << QStringList{"", "Delivered"};
+}
+
+void PduModeTest::aDeliveryReportMarksOnlyItsOwnRow()
+{
+    QFETCH(QStringList, numbers);
+    QFETCH(QStringList, references);
+    QFETCH(QString, reportedNumber);
+    QFETCH(int, reportedReference);
+    QFETCH(QStringList, statuses);
+    PduRig rig;
+    QVERIFY(rig.connectPdu(true));
+    for (qsizetype i = 0; i < numbers.size(); ++i)
+        rig.db.execute(
+            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, "
+                           "DeliveryStatus, DeliveryDatetime, PartsSent, PartReferences) VALUES (?, 'Hi', "
+                           "?, 'SENT', ?, 1, ?)"),
+            {numbers[i], Database::DbTime(rig.clock.now()), Database::DbTime(rig.clock.now()), references[i]});
+    Pdu::StatusReportFields report;
+    report.reference = reportedReference;
+    report.recipient = reportedNumber;
+    report.serviceCentreTime = rig.clock.now();
+    report.dischargeTime = rig.clock.now();
+    rig.sim.storePdu(QStringLiteral("REC UNREAD"), Pdu::encodeStatusReport(report).pdu.hex);
+    rig.receive();
+    QCOMPARE(queryTexts(rig.db, QStringLiteral("SELECT coalesce(ReportStatus, '') FROM Message_OutBox ORDER BY "
+                                               "Outbox_Id")),
+             statuses);
 }
 
 QTEST_MAIN(PduModeTest)

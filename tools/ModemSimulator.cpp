@@ -567,7 +567,7 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const Submission& me
     }
 }
 
-QByteArray ModemSimulator::header(int index, const SimEntry& m) const
+QByteArray ModemSimulator::header(int index, const SimEntry& m, const QByteArray& text) const
 {
     const bool received = m.status.startsWith(QLatin1String("REC"));
     QByteArrayList fields;
@@ -580,14 +580,30 @@ QByteArray ModemSimulator::header(int index, const SimEntry& m) const
     if (received || headerStyle != HeaderStyle::NoAlphaField)
         fields << (received ? quoted(timestamp(m.received)) : QByteArray());
     if (csdh) {
-        // The length: octets of a UCS2 text, septets (characters, an escaped one counting two) of another.
+        // The length: of a hex text in the unit this modem counts in, else septets (characters, an escaped one
+        // counting two).
         fields << (m.number.startsWith(QLatin1Char('+')) ? "145" : "129");
-        const QByteArray gsm = Charset::encode(m.text, Charset::Set::Gsm).bytes;
-        fields << QByteArray::number(m.unicode ? m.text.size() * 2 : gsm.isEmpty() ? m.text.size() : gsm.size());
+        qsizetype length = 0;
+        if (m.unicode || charset == QLatin1String("UCS2")) {
+            const qsizetype units = text.size() / 4;
+            length = lengthUnit == LengthUnit::Characters ? units
+                     : lengthUnit == LengthUnit::Octets   ? 2 * units
+                                                          : text.size();
+        } else {
+            const QByteArray gsm = Charset::encode(m.text, Charset::Set::Gsm).bytes;
+            length = gsm.isEmpty() ? m.text.size() : gsm.size();
+        }
+        fields << QByteArray::number(length);
     }
     const QByteArray separator = headerStyle == HeaderStyle::BlanksAfterCommas ? ", " : ",";
     const QByteArray prefix = headerStyle == HeaderStyle::NoBlankAfterColon ? "+CMGL:" : "+CMGL: ";
     return prefix + fields.join(separator);
+}
+
+QByteArray ModemSimulator::listedText(const SimEntry& m) const
+{
+    // A UCS2-coded message is listed as hex whatever the character set, as modems do.
+    return m.unicode ? Charset::encode(m.text, Charset::Set::Ucs2).bytes : inCharset(m.text);
 }
 
 QByteArray ModemSimulator::listing(const QString& status)
@@ -596,8 +612,8 @@ QByteArray ModemSimulator::listing(const QString& status)
     for (auto& [index, m] : sim) {
         if (status != QLatin1String("ALL") && m.status != status)
             continue;
-        const QByteArray text = m.unicode ? Charset::encode(m.text, Charset::Set::Ucs2).bytes : inCharset(m.text);
-        out += header(index, m) + CrLf + text + CrLf;
+        const QByteArray text = listedText(m);
+        out += header(index, m, text) + CrLf + text + CrLf;
         if (m.status == QLatin1String("REC UNREAD"))
             m.status = QStringLiteral("REC READ"); // listing marks received messages read, as on a real SIM
     }
@@ -796,6 +812,12 @@ void ModemSimulator::setCsdhSupported(bool on)
     csdhSupported = on;
 }
 
+void ModemSimulator::setLengthUnit(LengthUnit unit)
+{
+    std::lock_guard lock(mutex);
+    lengthUnit = unit;
+}
+
 void ModemSimulator::setDataCallListed(bool on)
 {
     std::lock_guard lock(mutex);
@@ -884,6 +906,7 @@ bool ModemSimulator::pduMode() const
 
 void ModemSimulator::receiveSms(const QString& number, const QString& text, bool unicode)
 {
+    unicode = unicode || !Charset::canEncode(text, Charset::Set::Gsm);
     {
         std::lock_guard lock(mutex);
         // In PDU mode the network brings a long message in parts, each stored and announced by itself.

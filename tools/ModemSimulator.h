@@ -29,6 +29,9 @@ public:
     enum class SendFailure { None, CmsError, BareOk, Silence };
     // How listing headers are written: as the standard shows them, or as some makers do.
     enum class HeaderStyle { Standard, NoBlankAfterColon, BlanksAfterCommas, NoAlphaField, NumericStatus };
+    // What the length in a listing header counts of a hex (UCS2) text: UCS2 characters (an emoji outside the
+    // basic plane counts two), octets, or hex digits. Modems differ.
+    enum class LengthUnit { Characters, Octets, HexDigits };
 
     struct SimEntry {
         int index = 0;
@@ -85,6 +88,7 @@ public:
     void sendUnsolicited(const QByteArray& bytes);                          // written now, between answers
     void setHeaderStyle(HeaderStyle style);
     void setCsdhSupported(bool on);                 // AT+CSDH=1 answered with ERROR unless set
+    void setLengthUnit(LengthUnit unit);            // how listing headers count a hex text (octets unless set)
     void setDataCallListed(bool on);                // AT+CLCC always lists an LTE data connection
     void setErrorToEverything(bool on);             // every command is answered ERROR
     void setCharacterSets(const QStringList& sets); // what AT+CSCS accepts (GSM, IRA, 8859-1, UCS2)
@@ -106,7 +110,8 @@ public:
     // announced by +CDSI when 2).
     void setReportStatus(int status);
     bool pduMode() const;
-    // Stores REC UNREAD and announces +CMTI.
+    // Stores REC UNREAD and announces +CMTI. A text the GSM alphabet cannot carry comes UCS2-coded, as phones
+    // send it.
     void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
 
@@ -142,7 +147,8 @@ private:
     QByteArray pduListing(const QString& status);
     void answer(const QByteArray& bytes, int delayMs = 0);
     void writeNow(const QByteArray& bytes);
-    QByteArray header(int index, const SimEntry& m) const;
+    QByteArray header(int index, const SimEntry& m, const QByteArray& text) const;
+    QByteArray listedText(const SimEntry& m) const;               // a text-mode listing's body: hex for a UCS2 text
     QByteArray inCharset(const QString& text) const;              // as the modem writes text to the program
     QString fromCharset(const QByteArray& bytes, bool hex) const; // as it reads what the program wrote
     bool unicodeCoding() const;                                   // the text-mode parameters say UCS2
@@ -191,6 +197,7 @@ private:
     HeaderStyle headerStyle = HeaderStyle::Standard;
     bool csdhSupported = true;
     bool csdh = false;
+    LengthUnit lengthUnit = LengthUnit::Octets;
     bool dataCall = false;
     bool errorToEverything = false;
     QStringList sets = {QStringLiteral("GSM"), QStringLiteral("IRA"), QStringLiteral("8859-1"), QStringLiteral("UCS2")};

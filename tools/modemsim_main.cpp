@@ -8,6 +8,7 @@
 //   fail cms|ok|silence [count] [error]   the next sends fail with +CMS ERROR: error (500 when not given), a
 //                                         bare OK, or no answer
 //   delay <ms>                            the network takes this long before confirming a send
+//   length chars|octets|hex               what listing headers count of a UCS2 (hex) text
 //   sim | sent                            show the SIM store | the messages sent so far
 //   hangup | quit
 #include "common/Paths.h"
@@ -86,6 +87,10 @@ int main(int argc, char** argv)
                             count, error > 0 ? error : 500);
         } else if (word == QLatin1String("delay")) {
             modem.setNetworkDelayMs(rest.toInt());
+        } else if (word == QLatin1String("length")) {
+            modem.setLengthUnit(rest == QLatin1String("chars") ? ModemSimulator::LengthUnit::Characters
+                                : rest == QLatin1String("hex") ? ModemSimulator::LengthUnit::HexDigits
+                                                               : ModemSimulator::LengthUnit::Octets);
         } else if (word == QLatin1String("sim")) {
             for (const auto& m : modem.simMessages())
                 say(QStringLiteral("%1 %2 %3: %4").arg(m.index).arg(m.status, m.number, m.text));
@@ -99,7 +104,7 @@ int main(int argc, char** argv)
         } else {
             say(QStringLiteral(
                 "Commands: sms <number> <text> | call <number> [rings] [quiet] | fail cms|ok|silence [count] [error]"
-                " | delay <ms> | sim | sent | hangup | quit"));
+                " | delay <ms> | length chars|octets|hex | sim | sent | hangup | quit"));
         }
     }
     modem.stop();
