@@ -107,6 +107,11 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     lblProgress = new QLabel(this);
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
     statusBar()->addPermanentWidget(lblProgress);
+    // What the modem link waits for (a retry, an unplugged modem): stays until the engine says otherwise.
+    auto* lblModemStatus = new QLabel(this);
+    lblModemStatus->setObjectName(QStringLiteral("lblModemStatus"));
+    statusBar()->addPermanentWidget(lblModemStatus);
+    connect(&engine, &Engine::statusChanged, lblModemStatus, &QLabel::setText);
     notifier = new Notifications(state, engine, statusBar(), this);
     notifier->activated = [this] {
         showNormal();
