@@ -130,6 +130,12 @@ void Engine::connectWith(Attempt attempt)
                                                 "sent again and may reach the recipient twice.")
                                      .arg(Trim(recipient)));
         const auto row = ReadModemSetting(db);
+        if (!row && silent) {
+            log.WriteActivityLog(QStringLiteral("**ERROR** The modem settings are gone: Broadtext stops trying the "
+                                                "modem."));
+            tellStatus({});
+            return;
+        }
         if (!row) {
             state.dialogs->message(QStringLiteral("Please set all the settings before connecting with modem."));
             if (openSettings)
@@ -190,6 +196,9 @@ void Engine::connectWith(Attempt attempt)
                 }
                 if (portOpen) {
                     connectedPort = request.port;
+                    if (modemIdentity != r.identity)
+                        log.WriteActivityLog(
+                            QStringLiteral("The modem on COM Port %1: %2.").arg(request.port).arg(r.identity));
                     modemIdentity = r.identity;
                     reconnectWatch.stop();
                     retryTimer.stop();
@@ -200,13 +209,18 @@ void Engine::connectWith(Attempt attempt)
                     removeStrandedCopies();
                 } else if (r.opened && !r.aborted) {
                     initialisationFailed(attempt, request.port);
-                } else if (attempt == Attempt::Retry && !r.aborted) {
+                } else if (attempt != Attempt::User && !r.aborted) {
                     reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
                 }
                 Q_EMIT connectionChanged();
             });
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        if (silent) { // the program's own attempt: the next one may find the database working again
+            log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+            initialisationFailed(attempt, connectedPort);
+        } else {
+            state.dialogs->message(e.description());
+        }
     }
 }
 
