@@ -138,6 +138,11 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     lblDeliveryState = new QLabel(this);
     lblDeliveryState->setObjectName(QStringLiteral("lblDeliveryState"));
     statusBar()->addPermanentWidget(lblDeliveryState);
+    // What the modem link waits for (a retry, an unplugged modem): stays until the engine says otherwise.
+    auto* lblModemStatus = new QLabel(this);
+    lblModemStatus->setObjectName(QStringLiteral("lblModemStatus"));
+    statusBar()->addPermanentWidget(lblModemStatus);
+    connect(&engine, &Engine::statusChanged, lblModemStatus, &QLabel::setText);
     notifier = new Notifications(state, engine, statusBar(), this);
     notifier->activated = [this] {
         showNormal();

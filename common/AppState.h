@@ -47,6 +47,7 @@ struct AppState {
     QString dataDir;
     QString devDir = QStringLiteral("/dev");
     QString sysClassTtyDir = QStringLiteral("/sys/class/tty");
+    QString serialByIdDir = QStringLiteral("/dev/serial/by-id"); // stable names of USB serial devices
 
     // Seams to the outside world; never null once start-up (or a test) has wired them.
     Dialogs* dialogs = nullptr;

@@ -147,7 +147,9 @@ bool Delivery::SendAllOutboxSMS(std::function<void()> finished)
         // The selection is taken now: rows queued during the run wait for the next one.
         const QString now = Database::DbTime(state.clock->now());
         const qint64 total = db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {now});
-        log.WriteActivityLog(QStringLiteral("Total %1 SMS to be sent.").arg(total));
+        log.Write(ActivityLog::Check::Delivery, QStringLiteral("Total %1 SMS to be sent.").arg(total));
+        if (total > 0)
+            log.Show(ActivityLog::Check::Delivery); // something to send: the check shows after all
         if (total == 0) {
             if (finished)
                 finished();
@@ -478,7 +480,7 @@ void Delivery::listed(const ListResult& r)
     }
     const int count = int(r.records.size());
     if (count < 1) {
-        log.WriteActivityLog(QStringLiteral("No new SMS found on SIM card."));
+        log.Write(ActivityLog::Check::Reception, QStringLiteral("No new SMS found on SIM card."));
         if (joinParts() && state.MessageBoxOpen && messageBox) {
             messageBox->fillTreeView();
             messageBox->redraw();
@@ -486,7 +488,9 @@ void Delivery::listed(const ListResult& r)
         endReception();
         return;
     }
-    log.WriteActivityLog(QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
+    log.Write(ActivityLog::Check::Reception,
+              QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
+    log.Show(ActivityLog::Check::Reception);
     if (receptionProgress)
         receptionProgress(count, false);
 

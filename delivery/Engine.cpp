@@ -25,8 +25,25 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
       Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
       link(state, this), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
 {
-    link.writeLog = [this](const QString& line) { this->log.WriteActivityLog(line); };
-    link.showMessage = [this](const QString& text) { this->state.dialogs->message(text); };
+    link.writeLog = [this](const QString& line) {
+        // A listing's answer belongs to the reception that asked for it (a check that found nothing new
+        // keeps it out of the window).
+        if (line.startsWith(QLatin1String("Response for AT+CMGL")) && delivery.receiving())
+            this->log.Write(ActivityLog::Check::Reception, line);
+        else
+            this->log.WriteActivityLog(line);
+    };
+    link.showMessage = [this](const QString& text) {
+        // A connection attempt the program started by itself tells the log only; what went wrong reaches
+        // the user once, as a notice, when it keeps failing.
+        const bool connecting = link.running(ModemLink::Work::Connect);
+        if (connecting && quietConnect) {
+            this->log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
+            return;
+        }
+        connectBoxShown = connectBoxShown || connecting;
+        this->state.dialogs->message(text);
+    };
     connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) {
         if (u.kind == Unsolicited::StatusReport && !u.body.isEmpty())
             delivery.StatusReportArrived(QString::fromLatin1(u.body.trimmed()));
@@ -43,7 +60,11 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
     delivery.deliveryProgress = [this](int handled, int total, int failed, bool ended) {
         Q_EMIT deliveryProgress(handled, total, failed, ended);
     };
-    delivery.receptionProgress = [this](int importing, bool ended) { Q_EMIT receptionProgress(importing, ended); };
+    delivery.receptionProgress = [this](int importing, bool ended) {
+        if (ended)
+            this->log.Drop(ActivityLog::Check::Reception); // it found nothing new
+        Q_EMIT receptionProgress(importing, ended);
+    };
     delivery.messageReceived = [this](const QString& sender, const QString& text) {
         Q_EMIT messageReceived(sender, text);
     };
@@ -54,6 +75,8 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
     calls.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
     reconnectWatch.setInterval(ReconnectPollMs);
     connect(&reconnectWatch, &QTimer::timeout, this, &Engine::lookForReturningModem);
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &Engine::retryNow);
 }
 
 Engine::~Engine()
@@ -77,19 +100,42 @@ void Engine::applyTimerPeriods()
 
 void Engine::Connect()
 {
-    connectWith(false);
+    if (link.waiting(ModemLink::Work::Connect))
+        return;
+    retryTimer.stop();
+    retries = 0;
+    problemShown = false;
+    foreignModem = false;
+    connectWith(Attempt::User);
 }
 
-void Engine::connectWith(bool silent)
+void Engine::tellStatus(const QString& text)
+{
+    if (text == statusText)
+        return;
+    statusText = text;
+    Q_EMIT statusChanged(text);
+}
+
+void Engine::connectWith(Attempt attempt)
 {
     if (link.waiting(ModemLink::Work::Connect))
         return;
+    const bool silent = attempt != Attempt::User;
+    quietConnect = silent;
+    connectBoxShown = false;
     try {
         for (const QString& recipient : ResetSendingStatus(db))
             log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
                                                 "sent again and may reach the recipient twice.")
                                      .arg(Trim(recipient)));
         const auto row = ReadModemSetting(db);
+        if (!row && silent) {
+            log.WriteActivityLog(QStringLiteral("**ERROR** The modem settings are gone: Broadtext stops trying the "
+                                                "modem."));
+            tellStatus({});
+            return;
+        }
         if (!row) {
             state.dialogs->message(QStringLiteral("Please set all the settings before connecting with modem."));
             if (openSettings)
@@ -111,8 +157,29 @@ void Engine::connectWith(bool silent)
         link.ModemDelayFactor = state.ModemDelayFactor;
         link.request<ConnectResult>(
             ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
-            [this, request, silent](const ConnectResult& r) {
-                portOpen = r.opened && !r.portClosed && r.ready;
+            [this, request, silent, attempt](const ConnectResult& r) {
+                portOpen = r.opened && !r.portClosed && r.ready && !r.aborted;
+                if (portOpen && silent && !modemIdentity.isEmpty() && r.identity != modemIdentity) {
+                    // The port's name has passed to another device: its SIM and its messages are not the
+                    // ones the user connected to.
+                    portOpen = false;
+                    foreignModem = true;
+                    link.request<CommandResult>(ModemLink::Work::Query,
+                                                [](ModemRoutines& modem) {
+                                                    modem.CloseComPort();
+                                                    return CommandResult{};
+                                                },
+                                                nullptr, {});
+                    const QString text = QStringLiteral("A different modem is now on COM Port %1 (%2, until now %3): "
+                                                        "Broadtext does not use it until you connect.")
+                                             .arg(request.port)
+                                             .arg(r.identity, modemIdentity);
+                    log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
+                    state.dialogs->notice(text);
+                    tellStatus(QStringLiteral("A different modem is now on COM Port %1").arg(request.port));
+                    reconnectWatch.start();
+                    return;
+                }
                 state.IsConnected = portOpen;
                 state.ModemReady = portOpen;
                 if (r.openError && !silent) {
@@ -129,23 +196,76 @@ void Engine::connectWith(bool silent)
                 }
                 if (portOpen) {
                     connectedPort = request.port;
+                    if (modemIdentity != r.identity)
+                        log.WriteActivityLog(
+                            QStringLiteral("The modem on COM Port %1: %2.").arg(request.port).arg(r.identity));
+                    modemIdentity = r.identity;
                     reconnectWatch.stop();
+                    retryTimer.stop();
+                    retries = 0;
+                    problemShown = false;
+                    tellStatus({});
                     applyTimerPeriods();
                     removeStrandedCopies();
+                } else if (r.opened && !r.aborted) {
+                    initialisationFailed(attempt, request.port);
+                } else if (attempt != Attempt::User && !r.aborted) {
+                    reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
                 }
                 Q_EMIT connectionChanged();
             });
     } catch (const DbError& e) {
-        if (silent)
-            databaseFailed(e); // the reconnect watch's work, not the user's
-        else
+        if (silent) { // the program's own attempt: the next one may find the database working again
+            databaseFailed(e);
+            problemShown = true; // the database notice says it all
+            initialisationFailed(attempt, connectedPort);
+        } else {
             state.dialogs->message(e.description());
+        }
     }
+}
+
+void Engine::initialisationFailed(Attempt attempt, int port)
+{
+    connectedPort = port;
+    reconnectWatch.stop();
+    const int wait =
+        initRetryMs.isEmpty() ? 60000 : initRetryMs.at(std::min<qsizetype>(retries, initRetryMs.size() - 1));
+    ++retries;
+    retryTimer.start(wait);
+    const QString seconds = QString::number((wait + 999) / 1000);
+    log.WriteActivityLog(
+        QStringLiteral("**ERROR** The modem on COM Port %1 did not get ready: Broadtext tries again in "
+                       "%2 s.")
+            .arg(port)
+            .arg(seconds));
+    tellStatus(QStringLiteral("The modem on COM Port %1 is not ready: trying again in %2 s").arg(port).arg(seconds));
+    // Shown once for a run of failures; not again when the user's own Connect already showed a box about it.
+    if (problemShown || (attempt == Attempt::User && connectBoxShown)) {
+        problemShown = true;
+        return;
+    }
+    problemShown = true;
+    state.dialogs->notice(QStringLiteral("The modem on COM Port %1 does not answer as it should. Broadtext tries it "
+                                         "again by itself; the activity log tells how it goes.")
+                              .arg(port));
+}
+
+void Engine::retryNow()
+{
+    if (state.IsConnected || link.waiting(ModemLink::Work::Connect))
+        return;
+    log.WriteActivityLog(QStringLiteral("Trying the modem on COM Port %1 again.").arg(connectedPort));
+    connectWith(Attempt::Retry);
 }
 
 void Engine::Disconnect()
 {
     reconnectWatch.stop();
+    retryTimer.stop();
+    retries = 0;
+    foreignModem = false;
+    tellStatus({});
     state.IsConnected = false;
     state.ModemReady = false;
     portOpen = false;
@@ -178,6 +298,7 @@ void Engine::portLost()
                                 },
                                 nullptr, {});
     reconnectWatch.start();
+    tellStatus(QStringLiteral("The modem on COM Port %1 was disconnected: waiting for it").arg(connectedPort));
     Q_EMIT connectionChanged();
 }
 
@@ -188,11 +309,17 @@ void Engine::lookForReturningModem()
         return;
     }
     const QString device = ResolveComPort(state, connectedPort);
-    if (device.isEmpty() || !QFileInfo::exists(device))
+    const bool present = !device.isEmpty() && QFileInfo::exists(device);
+    if (foreignModem) {
+        // Tried again only once that device has gone away and a device is back under the port's name.
+        foreignModem = present;
+        return;
+    }
+    if (!present)
         return;
     log.WriteActivityLog(
         QStringLiteral("The modem on COM Port %1 (%2) is back: connecting again.").arg(connectedPort).arg(device));
-    connectWith(true);
+    connectWith(Attempt::Return);
 }
 
 // A tick while the same work runs or waits is dropped: at most one reception and one delivery are ever
@@ -203,7 +330,7 @@ void Engine::Timer1_Timer()
         return;
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
     if (!delivery.receiving())
-        startReception();
+        startReception(true);
 }
 
 void Engine::Timer2_Timer()
@@ -212,28 +339,37 @@ void Engine::Timer2_Timer()
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
     if (!delivery.sending() && !delivery.paused() && !delivery.held)
-        startDelivery();
+        startDelivery(true);
 }
 
-void Engine::startReception()
+// A timer's check shows in the activity log window only when it finds something; the one the user asks for
+// always does.
+void Engine::startReception(bool periodic)
 {
-    log.WriteActivityLog(QStringLiteral("Checking for new SMS on SIM card."));
+    if (periodic)
+        log.Hold(ActivityLog::Check::Reception);
+    log.Write(ActivityLog::Check::Reception, QStringLiteral("Checking for new SMS on SIM card."));
     link.ModemDelayFactor = state.ModemDelayFactor;
     delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
+    if (!delivery.receiving())
+        log.Drop(ActivityLog::Check::Reception);
 }
 
-void Engine::startDelivery()
+void Engine::startDelivery(bool periodic)
 {
-    log.WriteActivityLog(QStringLiteral("Checking if there are any SMS to be sent."));
+    if (periodic)
+        log.Hold(ActivityLog::Check::Delivery);
+    log.Write(ActivityLog::Check::Delivery, QStringLiteral("Checking if there are any SMS to be sent."));
     link.ModemDelayFactor = state.ModemDelayFactor;
     delivery.SendAllOutboxSMS();
+    log.Drop(ActivityLog::Check::Delivery); // nothing to send (a run shows its check itself)
 }
 
 bool Engine::ReceiveNow()
 {
     if (!state.IsConnected || !state.ModemReady || delivery.receiving())
         return false;
-    startReception();
+    startReception(false);
     return true;
 }
 
@@ -242,7 +378,7 @@ bool Engine::SendNow()
     if (!state.IsConnected || !state.ModemReady || delivery.sending() || delivery.held)
         return false;
     delivery.endPause(); // asked for by hand: try now
-    startDelivery();
+    startDelivery(false);
     return true;
 }
 

@@ -83,6 +83,12 @@ public:
     MessageBoxView* messageBox() const { return delivery.messageBox; }
     void RefreshMessageBox() { delivery.RefreshMessageBox(); }
 
+    // The waits before the program tries again a modem that opened but did not get ready, one after the
+    // other, the last repeated until it answers or the user disconnects (tests shorten them).
+    QList<int> initRetryMs{10000, 30000, 60000};
+    // How often an unplugged modem's device is looked for (tests shorten it).
+    void setReconnectPollMs(int ms) { reconnectWatch.setInterval(ms); }
+
     // How long a submission waits for the network's final answer (tests shorten it).
     void setFinalAnswerTimeout(int ms) { link.finalAnswerTimeoutMs = ms; }
     // Milliseconds of prescribed pacing spent on the modem thread (benchmarks subtract it).
@@ -96,6 +102,9 @@ public:
 Q_SIGNALS:
     // Connected or disconnected (Connect, Disconnect, or the device went away): menus follow.
     void connectionChanged();
+    // A line about the modem link for the status bar (waiting to try again, a different modem on the port);
+    // empty once there is nothing to say.
+    void statusChanged(const QString& text);
     // A delivery run: rows handled of the total waiting at its start, failed among them; ended at its end.
     void deliveryProgress(int handled, int total, int failed, bool ended);
     void deliveryPausedChanged(bool paused);
@@ -106,9 +115,15 @@ Q_SIGNALS:
     void callRecorded(const QString& number);
 
 private:
-    void connectWith(bool silent);
-    void startReception();
-    void startDelivery();
+    // Who started a connection attempt: the user, the program after an initialisation failed, or the
+    // program because an unplugged modem's device is back. Only the user's own attempt opens boxes.
+    enum class Attempt { User, Retry, Return };
+    void connectWith(Attempt attempt);
+    void initialisationFailed(Attempt attempt, int port);
+    void retryNow();
+    void tellStatus(const QString& text);
+    void startReception(bool periodic);
+    void startDelivery(bool periodic);
     void portLost();
     void lookForReturningModem();
     // Copies of messages stored on the SIM for sending that a crash left there: removed at connect.
@@ -123,5 +138,14 @@ private:
     int connectedPort = 0;
     QString lastTickError;
     bool databaseFailureShown = false;
-    QTimer reconnectWatch; // after an unplug: waits for the device to come back
+    QTimer reconnectWatch;        // after an unplug: waits for the device to come back
+    QTimer retryTimer;            // after a failed initialisation: the next try
+    int retries = 0;              // failed initialisations in a row
+    bool quietConnect = false;    // the running connection attempt was not the user's: no boxes
+    bool connectBoxShown = false; // the user's attempt showed a box about its failure
+    bool problemShown = false;    // the current run of failed initialisations was shown once
+    // Which modem and SIM the user connected (ModemIdentity): the program reconnects by itself to this one only.
+    QString modemIdentity;
+    bool foreignModem = false; // a different modem holds the port: left alone until its device goes away
+    QString statusText;
 };

@@ -55,7 +55,7 @@ QStringList SerialDevices(const QString& devDir, const QString& sysClassTtyDir)
 
 PortPaths PortPathsOf(const AppState& state)
 {
-    return {state.dataDir, state.devDir, state.sysClassTtyDir};
+    return {state.dataDir, state.devDir, state.sysClassTtyDir, state.serialByIdDir};
 }
 
 QString ResolveComPort(const AppState& state, int comNumber)
@@ -88,4 +88,29 @@ QString DescribeComPort(const AppState& state, int comNumber)
     if (!QFileInfo::exists(device))
         text += QStringLiteral(", not present");
     return text;
+}
+
+QString StableDeviceName(const PortPaths& paths, const QString& device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir byId(paths.serialByIdDir);
+    for (const QString& name : byId.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString path = byId.filePath(name);
+        if (QFileInfo(path).canonicalFilePath() == target)
+            return path;
+    }
+    return {};
+}
+
+bool PinComPort(const PortPaths& paths, int comNumber)
+{
+    const QString link = ComPortLink(paths.dataDir, comNumber);
+    if (comNumber < 1 || QFileInfo(link).isSymLink() || QFileInfo::exists(link))
+        return false;
+    const QString stable = StableDeviceName(paths, ResolveComPort(paths, comNumber));
+    if (stable.isEmpty() || !QDir().mkpath(QFileInfo(link).absolutePath()))
+        return false;
+    return QFile::link(stable, link);
 }

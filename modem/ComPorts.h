@@ -4,6 +4,10 @@
 // ln -s /dev/ttyUSB2 ~/.local/share/broadtext/ports/COM3, or by the modem simulator); otherwise the n-th
 // serial device present, counting /dev/ttyUSB*, then /dev/ttyACM*, then the real /dev/ttyS* ports, each
 // group in numeric order. A single USB modem is therefore COM1.
+//
+// Names like /dev/ttyUSB0 pass to whatever device the kernel finds next, so a modem picked by auto-detection
+// is linked by its stable name in /dev/serial/by-id (made from the maker, model and serial number) where
+// one exists: COMn then means that modem, not whichever device has its old name.
 #pragma once
 
 #include <QString>
@@ -16,6 +20,7 @@ struct PortPaths {
     QString dataDir;
     QString devDir = QStringLiteral("/dev");
     QString sysClassTtyDir = QStringLiteral("/sys/class/tty");
+    QString serialByIdDir = QStringLiteral("/dev/serial/by-id");
 };
 PortPaths PortPathsOf(const AppState& state);
 
@@ -31,3 +36,9 @@ QString DescribeComPort(const AppState& state, int comNumber);
 
 // The link ports/COMn for COM number n.
 QString ComPortLink(const QString& dataDir, int comNumber);
+
+// The stable name in the by-id folder that leads to device, or an empty text when there is none.
+QString StableDeviceName(const PortPaths& paths, const QString& device);
+// Makes ports/COMn a link to the stable name of the device COMn means now, when COMn has no link of its own
+// yet and the device has such a name; true when the link was made.
+bool PinComPort(const PortPaths& paths, int comNumber);

@@ -136,6 +136,8 @@ ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
     log(QStringLiteral("Setting the communication parameters for the modem."));
     result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId,
                                    request.pduMode, request.statusReports);
+    if (result.ready)
+        result.identity = ModemIdentity();
     result.aborted = abort.load();
     result.portClosed = !comm.PortOpen();
     return result;
@@ -252,6 +254,30 @@ QString ModemRoutines::GetManufacturerId()
 QString ModemRoutines::GetModelId()
 {
     return IdentityLine(ExecuteATCommand("AT+CGMM" + CR, delay(50), QStringLiteral("OK"), 5, {}).text());
+}
+
+QString ModemRoutines::ModemIdentity()
+{
+    // "+CCID: 8991...", "+ICCID: ...", "8991..." or the number in quotes: the value is what follows any prefix.
+    auto serial = [this](const QByteArray& command) {
+        const AtResult r = ExecuteATCommand(command + CR, delay(50), QStringLiteral("OK"), 5, {});
+        if (!r.ok())
+            return QString();
+        QString line = IdentityLine(r.text());
+        line = line.mid(line.indexOf(QLatin1Char(':')) + 1).remove(QLatin1Char('"'));
+        return Trim(line);
+    };
+    QStringList parts;
+    if (const QString imei = serial("AT+CGSN"); !imei.isEmpty())
+        parts << QStringLiteral("IMEI ") + imei;
+    QString sim = serial("AT+CCID");
+    if (sim.isEmpty())
+        sim = serial("AT+CIMI");
+    if (!sim.isEmpty())
+        parts << QStringLiteral("SIM ") + sim;
+    if (parts.isEmpty())
+        parts << GetManufacturerId() << GetModelId();
+    return parts.join(QStringLiteral(", "));
 }
 
 CallStatusResult ModemRoutines::GetCallStatus()

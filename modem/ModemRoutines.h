@@ -39,6 +39,7 @@ struct ConnectResult : LinkOutcome {
     bool opened = false;
     bool ready = false; // initialisation succeeded
     QString device;
+    QString identity; // which modem and SIM answered (see ModemIdentity); empty when not ready
 };
 
 struct CommandResult : LinkOutcome {
@@ -124,6 +125,9 @@ public:
 
     QString GetManufacturerId();
     QString GetModelId();
+    // Names the modem and its SIM for recognising them later: the IMEI (AT+CGSN) and the SIM's ICCID
+    // (AT+CCID) or IMSI (AT+CIMI), as far as the modem answers; otherwise its manufacturer and model.
+    QString ModemIdentity();
     CallStatusResult GetCallStatus();
 
     ListResult ListSIMMessages(const QString& status, int pollDelayMs);

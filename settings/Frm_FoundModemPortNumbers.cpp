@@ -4,6 +4,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
+#include "modem/ComPorts.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -104,6 +105,8 @@ void Frm_FoundModemPortNumbers::MshNumbers_Click(int row, int column)
         return;
     const QString port = Trim(portItem->text());
     state.selectPortFromList = true;
+    // From now on the number means this modem, even when another device later takes its device name.
+    PinComPort(PortPathsOf(state), port.toInt());
     const auto pick = onPick;
     close();
     if (pick)

@@ -4,6 +4,9 @@
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 
+#include <QRegularExpression>
+#include <utility>
+
 ActivityLog::ActivityLog(AppState& state, QObject* parent) : QObject(parent), state(state) {}
 
 QString ActivityLog::stamp() const
@@ -43,12 +46,72 @@ void ActivityLog::appendToFile(const QString& entry)
     file.flush();
 }
 
+QString ActivityLog::WindowText(const QString& message)
+{
+    static const QRegularExpression lineBreaks(QStringLiteral("[\r\n]+"));
+    static const QRegularExpression hexRun(QStringLiteral("[0-9A-Fa-f]{40,}"));
+    QString text = message;
+    text.replace(lineBreaks, QStringLiteral(" "));
+    // A PDU means nothing to people: its start is enough to tell one from another.
+    qsizetype from = 0;
+    for (auto m = hexRun.match(text); m.hasMatch(); m = hexRun.match(text, from)) {
+        const QString shortened = m.captured().left(16) + QStringLiteral("...");
+        text.replace(m.capturedStart(), m.capturedLength(), shortened);
+        from = m.capturedStart() + shortened.size();
+    }
+    if (text.size() > WindowLineLimit)
+        text = text.left(WindowLineLimit) + QStringLiteral("... (in full in activity.log)");
+    return text;
+}
+
 void ActivityLog::WriteActivityLog(const QString& message)
 {
     if (!state.ActivityLogOn)
         return;
-    const QString entry = stamp() + message;
-    appendToFile(entry);
+    const QString now = stamp();
+    appendToFile(now + message);
+    show(now + WindowText(message));
+}
+
+void ActivityLog::Hold(Check check)
+{
+    Held& h = held[int(check)];
+    h.open = true;
+    h.entries.clear();
+}
+
+void ActivityLog::Write(Check check, const QString& message)
+{
+    Held& h = held[int(check)];
+    if (!h.open) {
+        WriteActivityLog(message);
+        return;
+    }
+    if (!state.ActivityLogOn)
+        return;
+    const QString now = stamp();
+    appendToFile(now + message);
+    h.entries << now + WindowText(message);
+}
+
+void ActivityLog::Show(Check check)
+{
+    Held& h = held[int(check)];
+    const QStringList entries = std::exchange(h.entries, {});
+    h.open = false;
+    for (const QString& entry : entries)
+        show(entry);
+}
+
+void ActivityLog::Drop(Check check)
+{
+    Held& h = held[int(check)];
+    h.open = false;
+    h.entries.clear();
+}
+
+void ActivityLog::show(const QString& entry)
+{
     log = entry + QStringLiteral("\r\n") + log;
     if (log.size() > TrimAbove) {
         // The cut may fall inside an entry; that partial oldest entry stays.

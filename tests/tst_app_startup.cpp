@@ -293,6 +293,15 @@ void StartupTest::statusBarTellsDeliveryAndReceptionProgress()
     rig.clock.advance(2000);
     Q_EMIT engine.deliveryProgress(2, 5000, 0, false);
     QCOMPARE(progress->text(), "Sending 3 of 5000, about 2 h 47 min left");
+
+    // What the modem link waits for stays in the status bar until the engine clears it.
+    auto* modem = rig.main()->statusBar()->findChild<QLabel*>(u"lblModemStatus"_s);
+    QVERIFY(modem);
+    const QString waiting = u"The modem on COM Port 3 is not ready: trying again in 30 s"_s;
+    Q_EMIT engine.statusChanged(waiting);
+    QCOMPARE(modem->text(), waiting);
+    Q_EMIT engine.statusChanged({});
+    QVERIFY(modem->text().isEmpty());
 }
 
 void StartupTest::newMessagesAndCallsAreNotified()

@@ -373,6 +373,8 @@ void AtParseTest::callStatus_data()
     QTest::newRow("no call") << QStringLiteral("\r\nOK\r\n") << QStringLiteral("\r\nOK\r\n");
     QTest::newRow("incoming") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
                               << QStringLiteral("Incoming");
+    QTest::newRow("waiting") << QStringLiteral("\r\n+CLCC: 1,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
+                             << QStringLiteral("Waiting");
     QTest::newRow("two calls: the first counts")
         << QStringLiteral(
                "\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")

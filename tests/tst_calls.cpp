@@ -44,6 +44,8 @@ class CallsTest : public QObject {
 private Q_SLOTS:
     void missedCallFromAMobileGetsOneReply_data();
     void missedCallFromAMobileGetsOneReply();
+    void twoMissedCallsInARowGetTwoRowsAndTwoReplies_data();
+    void twoMissedCallsInARowGetTwoRowsAndTwoReplies();
     void replyNeedsAMobileNumberOfTenCharacters_data();
     void replyNeedsAMobileNumberOfTenCharacters();
     void ringWithoutCallerIdRecordsNothing();
@@ -97,6 +99,33 @@ void CallsTest::missedCallFromAMobileGetsOneReply()
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(rig.sim.sent().first().number, u"+919812345678"_s);
     QCOMPARE(rig.sim.sent().first().text, u"Sorry I missed you, I'll call back"_s);
+}
+
+void CallsTest::twoMissedCallsInARowGetTwoRowsAndTwoReplies_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("noCarrier");
+    QTest::newRow("the same caller again, NO CARRIER") << u"+919812345678"_s << true;
+    QTest::newRow("another caller, the modem says nothing") << u"+919811111111"_s << false;
+}
+
+void CallsTest::twoMissedCallsInARowGetTwoRowsAndTwoReplies()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, noCarrier);
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    rig.state.AutoReplyActive = true;
+    rig.state.AutoReplyText = u"reply"_s;
+    const QString first = u"+919812345678"_s;
+    rig.sim.incomingCall(first, 2, 500, noCarrier);
+    ringOut(rig);
+    rig.sim.incomingCall(second, 2, 500, noCarrier);
+    ringOut(rig);
+    QCOMPARE(queryTexts(rig.db, u"SELECT callerNumber FROM MissedCallStatistics WHERE IsMissCall <> 0 ORDER BY id"_s),
+             (QStringList{first, second}));
+    QCOMPARE(outboxRecipients(rig.db), (QStringList{first + u"|reply|0"_s, second + u"|reply|0"_s}));
+    QCOMPARE(rig.sound.played.size(), 4);
 }
 
 void CallsTest::replyNeedsAMobileNumberOfTenCharacters_data()

@@ -63,7 +63,10 @@ private Q_SLOTS:
     void textEntryPendingFromAnEarlierSessionIsCancelled();
     void ringsDuringADeliveryRunAreAllHeard();
     void fullSimOnASlowLineIsImportedExactly();
-    void unpluggedModemIsConnectedAgainWhenItReturns();
+    void unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame_data();
+    void unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame();
+    void failedInitialisationIsTriedAgainUntilDisconnect_data();
+    void failedInitialisationIsTriedAgainUntilDisconnect();
 };
 
 void ModemConversationTest::listingOnASlowLineWithOkInTextsLosesNothing()
@@ -284,25 +287,144 @@ void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
     rig.engine.Disconnect();
 }
 
-void ModemConversationTest::unpluggedModemIsConnectedAgainWhenItReturns()
+void ModemConversationTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame_data()
 {
+    QTest::addColumn<bool>("sameModem");
+    QTest::addColumn<bool>("sameSim");
+    QTest::newRow("the same modem and SIM") << true << true;
+    QTest::newRow("another modem") << false << false;
+    QTest::newRow("the same modem with another SIM") << true << false;
+}
+
+void ModemConversationTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
+{
+    QFETCH(bool, sameModem);
+    QFETCH(bool, sameSim);
     EngineRig rig;
+    rig.engine.setReconnectPollMs(200);
     QVERIFY(rig.connectModem());
     QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
+    const ModemSimulator::Serials first = rig.sim.serials();
     rig.sim.hangUp();
     QTRY_VERIFY(!rig.state.IsConnected);
     QVERIFY(rig.log.text().contains(QLatin1String("stopped answering")));
-    ModemSimulator again; // plugged in again, under the same COM number
+
+    ModemSimulator again; // a device under the same COM number: the modem plugged in again, or another one
+    ModemSimulator::Serials serials = again.serials();
+    QVERIFY(serials.imei != first.imei && serials.iccid != first.iccid);
+    if (sameModem)
+        serials.imei = first.imei;
+    if (sameSim)
+        serials.iccid = first.iccid;
+    again.setSerials(serials);
+    for (int i = 0; i < 6; ++i)
+        again.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("its own"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("after the return"));
+    runTimers(rig);
     QString error;
     QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
-    QCOMPARE(changed.size(), 2); // lost, then back
-    QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
     QVERIFY(rig.dialogs.shown.empty());
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("after the return"));
-    rig.deliver();
-    QCOMPARE(again.sent().size(), 1);
+
+    if (sameModem && sameSim) {
+        QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+        QCOMPARE(changed.size(), 2); // lost, then back
+        QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
+        QTRY_COMPARE_WITH_TIMEOUT(again.sent().size(), 1, 10000);
+        QVERIFY(rig.dialogs.notices().isEmpty());
+        rig.engine.Disconnect();
+        return;
+    }
+    const QString reported = QStringLiteral("A different modem is now on COM Port %1").arg(EngineRig::Com);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.notices().size(), 1, 10000);
+    QVERIFY(rig.dialogs.notices().first().startsWith(reported));
+    QVERIFY(rig.log.text().contains(reported));
+    QTest::qWait(1500); // the watch goes on, and leaves the other modem alone
+    QCOMPARE(rig.dialogs.notices().size(), 1);
+    QVERIFY(!rig.state.IsConnected && !rig.engine.portInUse());
+    QCOMPARE(again.simMessages().size(), 6);
+    QVERIFY(again.sent().isEmpty());
+    QCOMPARE(inboxCount(rig.db), 0);
+    QVERIFY(rig.dialogs.messages().isEmpty());
+
+    // The user connects: now it is the modem in use.
+    QVERIFY(rig.connectAndWait());
+    QTRY_COMPARE_WITH_TIMEOUT(again.sent().size(), 1, 10000);
     rig.engine.Disconnect();
+}
+
+void ModemConversationTest::failedInitialisationIsTriedAgainUntilDisconnect_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<bool>("afterUnplug");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("ERROR to ATE0 at the user's Connect") << false << false << 1;
+    QTest::newRow("silent at the user's Connect") << true << false << 0;
+    QTest::newRow("ERROR to ATE0 after an unplug") << false << true << 0;
+}
+
+void ModemConversationTest::failedInitialisationIsTriedAgainUntilDisconnect()
+{
+    QFETCH(bool, silent);
+    QFETCH(bool, afterUnplug);
+    QFETCH(int, boxes);
+    EngineRig rig;
+    rig.engine.setReconnectPollMs(200);
+    rig.engine.initRetryMs = {200, 1200};
+    QSignalSpy status(&rig.engine, &Engine::statusChanged);
+    ModemSimulator returned;
+    ModemSimulator* modem = &rig.sim;
+    auto refuse = [&](ModemSimulator& m) {
+        if (silent)
+            m.setSilent(true);
+        else
+            m.setErrorToEverything(true);
+    };
+    if (afterUnplug) {
+        QVERIFY(rig.connectModem());
+        rig.sim.hangUp();
+        QTRY_VERIFY(!rig.state.IsConnected);
+        returned.setSerials(rig.sim.serials());
+        refuse(returned);
+        QString error;
+        QVERIFY2(returned.start(&error) && returned.linkAs(rig.state.dataDir, EngineRig::Com, &error),
+                 qPrintable(error));
+        modem = &returned;
+    } else {
+        refuse(rig.sim);
+        QVERIFY(!rig.connectModem());
+    }
+    auto tries = [&] { return modem->commands().count(QStringLiteral("ATE0")); };
+    QTRY_COMPARE_WITH_TIMEOUT(tries(), 1, 10000);
+    QTRY_VERIFY(!status.isEmpty() && status.last().first().toString().contains(QLatin1String("trying again")));
+    QVERIFY(rig.log.text().contains(QLatin1String("tries again")));
+    // The first wait is short, the next one longer.
+    QTRY_COMPARE_WITH_TIMEOUT(tries(), 2, 3000);
+    QTest::qWait(700);
+    QCOMPARE(tries(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(tries(), 3, 5000);
+    QCOMPARE(rig.dialogs.messages().size(), boxes);
+    QCOMPARE(rig.dialogs.notices().size(), 1 - boxes); // told once, whichever way
+    QVERIFY(!rig.state.IsConnected);
+
+    // Once it answers, the next try connects and the status bar has nothing more to say.
+    modem->setSilent(false);
+    modem->setErrorToEverything(false);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+    QVERIFY(status.last().first().toString().isEmpty());
+
+    // After a Disconnect nothing is tried any more.
+    refuse(*modem);
+    rig.engine.Disconnect();
+    rig.engine.Connect();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.portInUse() && !status.last().first().toString().isEmpty(), 10000);
+    rig.engine.Disconnect();
+    const qsizetype before = tries();
+    QVERIFY(status.last().first().toString().isEmpty());
+    QTest::qWait(1600);
+    QCOMPARE(tries(), before);
+    // The user's own Connect: a box when the modem answered ERROR, a notice when it said nothing.
+    QCOMPARE(rig.dialogs.messages().size(), boxes + (silent ? 0 : 1));
+    QCOMPARE(rig.dialogs.notices().size(), 1 - boxes + (silent ? 1 : 0));
 }
 
 QTEST_GUILESS_MAIN(ModemConversationTest)

@@ -106,10 +106,11 @@ void OutboxBookkeepingTest::rowsThatCanNeverBeSentAreMarkedOnce()
     QVERIFY(!empty.delivered); // never pretended sent
     QCOMPARE(rig.log.text().count(QStringLiteral("marked INVALID NUMBER")), int(invalid.size()));
     // Said once, and left out of every later count.
-    rig.log.clear();
+    const qsizetype logged = rig.logFile().size();
     rig.deliver();
-    QVERIFY(rig.log.text().contains(QStringLiteral("] : Total 0 SMS to be sent.")));
-    QVERIFY(!rig.log.text().contains(QStringLiteral("INVALID NUMBER")));
+    const QString since = rig.logFile().mid(logged);
+    QVERIFY(since.contains(QStringLiteral("] : Total 0 SMS to be sent.")));
+    QVERIFY(!since.contains(QStringLiteral("INVALID NUMBER")));
 }
 
 void OutboxBookkeepingTest::failuresKeepTheirReasonBackOffAndEndAsFailed()

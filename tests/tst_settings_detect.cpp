@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -83,6 +84,7 @@ private Q_SLOTS:
     void cancelDuringTheScanShowsNoList();
     void noModemSaysSoOnceAndShowsNoListThenOneOnTheLastPort();
     void noScanOnceTheModemIsConnected();
+    void pickedModemKeepsItsNumberWhenItsDeviceNameMoves();
 };
 
 void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
@@ -224,6 +226,36 @@ void SettingsDetectTest::noScanOnceTheModemIsConnected()
     QVERIFY(!s.w->findChild<frm_ChekModemProgress*>());
     QVERIFY(rig.state.IsConnected && rig.state.ModemReady && rig.engine.portInUse());
     QVERIFY(rig.sim.commands().isEmpty());
+}
+
+void SettingsDetectTest::pickedModemKeepsItsNumberWhenItsDeviceNameMoves()
+{
+    EngineRig rig;
+    QVERIFY(QFile::remove(ComPortLink(rig.state.dataDir, EngineRig::Com)));
+    // A USB modem as the kernel shows it: /dev/ttyUSB0, and its stable name in /dev/serial/by-id.
+    const QString usb0 = rig.state.devDir + u"/ttyUSB0"_s;
+    const QString stable = rig.state.serialByIdDir + u"/usb-Maker_Modem_0001-if00-port0"_s;
+    QVERIFY(QDir().mkpath(rig.state.serialByIdDir));
+    QVERIFY(QFile::link(rig.sim.devicePath(), usb0) && QFile::link(usb0, stable));
+    QCOMPARE(ResolveComPort(rig.state, 1), usb0);
+
+    Settings s(rig);
+    s.detect();
+    Frm_FoundModemPortNumbers* list = s.foundList();
+    QVERIFY(list);
+    auto* grid = named<QTableWidget>(list, u"MshNumbers"_s);
+    QCOMPARE(rows(grid).first().section('|', 0, 0), u"1"_s);
+    clickCell(grid, 0, 2);
+    QTRY_VERIFY(rig.state.selectPortFromList);
+    QCOMPARE(ResolveComPort(rig.state, 1), stable);
+
+    // The modem is unplugged and another device gets ttyUSB0: COM1 is not that device.
+    ModemSimulator other;
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+    QVERIFY(QFile::remove(stable) && QFile::remove(usb0) && QFile::link(other.devicePath(), usb0));
+    QVERIFY(!QFileInfo::exists(ResolveComPort(rig.state, 1)));
+    QVERIFY(DescribeComPort(rig.state, 1).endsWith(u", not present"_s));
 }
 
 QTEST_MAIN(SettingsDetectTest)

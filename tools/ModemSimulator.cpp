@@ -48,7 +48,14 @@ QString unquoted(QString s)
 
 } // namespace
 
-ModemSimulator::ModemSimulator() = default;
+ModemSimulator::ModemSimulator()
+{
+    static std::atomic<int> made{0};
+    const int n = ++made;
+    serialNumbers = {QStringLiteral("35693803%1").arg(n, 7, 10, QLatin1Char('0')),
+                     QStringLiteral("899110%1").arg(n, 13, 10, QLatin1Char('0')),
+                     QStringLiteral("40410%1").arg(n, 10, 10, QLatin1Char('0'))};
+}
 
 ModemSimulator::~ModemSimulator()
 {
@@ -390,6 +397,11 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         answer(CrLf + manufacturer.toLatin1() + CrLf + Ok);
     } else if (upper == QLatin1String("AT+CGMM")) {
         answer(CrLf + model.toLatin1() + CrLf + Ok);
+    } else if (upper == QLatin1String("AT+CGSN") || upper == QLatin1String("AT+CIMI")) {
+        const QString& n = upper == QLatin1String("AT+CGSN") ? serialNumbers.imei : serialNumbers.imsi;
+        answer(n.isEmpty() ? Error : CrLf + n.toLatin1() + CrLf + Ok);
+    } else if (upper == QLatin1String("AT+CCID")) {
+        answer(serialNumbers.iccid.isEmpty() ? Error : "\r\n+CCID: " + serialNumbers.iccid.toLatin1() + CrLf + Ok);
     } else if (upper == QLatin1String("AT+CLCC")) {
         QByteArray a;
         if (dataCall)
@@ -743,6 +755,18 @@ void ModemSimulator::setIdentity(const QString& m, const QString& mo)
     std::lock_guard lock(mutex);
     manufacturer = m;
     model = mo;
+}
+
+void ModemSimulator::setSerials(const Serials& s)
+{
+    std::lock_guard lock(mutex);
+    serialNumbers = s;
+}
+
+ModemSimulator::Serials ModemSimulator::serials() const
+{
+    std::lock_guard lock(mutex);
+    return serialNumbers;
 }
 
 void ModemSimulator::setSimCapacity(int messages)

@@ -74,6 +74,13 @@ public:
     void setFloSupported(bool on);  // AT+FLO answered with ERROR unless set
     void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
+    // The serial numbers AT+CGSN (IMEI), AT+CCID (the SIM's ICCID) and AT+CIMI (its IMSI) give: different for
+    // every simulator made in a process; an empty one is answered with ERROR.
+    struct Serials {
+        QString imei, iccid, imsi;
+    };
+    void setSerials(const Serials& serials);
+    Serials serials() const;
     void setSimCapacity(int messages);
     // The next count submissions (AT+CMGS body, AT+CMSS) fail; a CMS error with the given number.
     void failSends(SendFailure how, int count = 1, int cmsError = 500);
@@ -181,6 +188,7 @@ private:
     bool clipEnabled = false;
     QString manufacturer = QStringLiteral("Broadtext Simulated Modems");
     QString model = QStringLiteral("SIM-GSM 900");
+    Serials serialNumbers;
     int capacity = 30;
     std::deque<std::pair<SendFailure, int>> failures;
     int promptsWithheld = 0;

@@ -10,6 +10,7 @@
 #include "store/Database.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +29,7 @@ struct TestRig {
         state.dataDir = dir.path() + QStringLiteral("/data");
         state.devDir = dir.path() + QStringLiteral("/dev");
         state.sysClassTtyDir = dir.path() + QStringLiteral("/sys");
+        state.serialByIdDir = dir.path() + QStringLiteral("/dev/serial/by-id");
         QDir().mkpath(state.devDir);
         QDir().mkpath(state.sysClassTtyDir);
         state.dialogs = &dialogs;
@@ -37,6 +39,13 @@ struct TestRig {
         state.endApplication = [this] { ++endApplicationCalls; };
         if (openDatabase)
             ConnectDatabase(state, db);
+    }
+
+    // The activity log file: every entry, whole (line breaks inside an entry as LF, as at its end).
+    QString logFile() const
+    {
+        QFile f(log.filePath());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 };
 
