@@ -1,94 +1,21 @@
-// The modem conversation as real modems and lines make it: slow lines, answers in pieces, message texts
-// that look like modem lines, the header variants of different makers, the packet-data "call" of LTE
-// modules, slow modems, a message box left open, text entry left pending by an earlier session, and a
-// modem unplugged and plugged in again. End to end: the timers, the real serial code, the simulator and the
-// database.
-#include "EngineRig.h"
-
-namespace {
-
-QStringList inboxTexts(Database& db)
-{
-    return queryTexts(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
-}
-
-qint64 inboxCount(Database& db)
-{
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_InBox"));
-}
-
-qint64 sentItems(Database& db)
-{
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
-}
-
-// Runs reception and delivery every second and the call watch as the main window does.
-void runTimers(EngineRig& rig, bool callWatch = true)
-{
-    rig.state.ReceiveIntervalSeconds = 1;
-    rig.state.SendIntervalSeconds = 1;
-    rig.engine.applyTimerPeriods();
-    rig.engine.timerRefreshHomePage.setEnabled(callWatch);
-}
-
-// A user who leaves a message box open: the box runs its own event loop until it is closed.
-class LingeringDialogs : public ScriptedDialogs {
-public:
-    int openForMs = 0;
-    std::function<void()> whileOpen;
-    void message(const QString& text) override
-    {
-        ScriptedDialogs::message(text);
-        QEventLoop loop;
-        QTimer::singleShot(openForMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        if (whileOpen)
-            whileOpen();
-    }
-};
-
-} // namespace
+// The modem conversation as real modems make it: message texts that look like modem lines, the header
+// variants of different makers, the packet-data "call" of LTE modules, text entry left pending by an earlier
+// session, rings during delivery, and a full SIM listed on a slow line (replayed from a transcript on the
+// in-memory line, its minutes of line time passing on the virtual clock). End to end: the timers, the modem
+// thread and the database. What needs real time and a real port is in tst_modem_pty.
+#include "Conversation.h"
 
 class ModemConversationTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void listingOnASlowLineWithOkInTextsLosesNothing();
     void textsThatLookLikeModemLinesAreStoredAsSent();
     void headerVariantsOfRealModems_data();
     void headerVariantsOfRealModems();
     void dataConnectionOfLteModulesIsNoCall();
-    void everyDelayFactorDeliversAndReceives_data();
-    void everyDelayFactorDeliversAndReceives();
-    void messageBoxLeftOpenStopsNothing();
     void textEntryPendingFromAnEarlierSessionIsCancelled();
     void ringsDuringADeliveryRunAreAllHeard();
     void fullSimOnASlowLineIsImportedExactly();
-    void unpluggedModemIsConnectedAgainWhenItReturns();
 };
-
-void ModemConversationTest::listingOnASlowLineWithOkInTextsLosesNothing()
-{
-    EngineRig rig;
-    rig.sim.setBaudRate(9600);
-    rig.sim.setChunkedAnswers(5, 64);
-    QStringList sent;
-    for (int i = 0; i < 30; ++i) {
-        const QString text = i % 3 == 0   ? QStringLiteral("OK see you at %1").arg(i)
-                             : i % 3 == 1 ? QStringLiteral("Your BOOK no. %1 is ready\r\nOK?").arg(i)
-                                          : QStringLiteral("TOKEN %1\r\nOK\r\nthanks").arg(i);
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+9198765432%1").arg(i % 10), text);
-        sent << text;
-    }
-    QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 60000);
-    QTRY_COMPARE(inboxCount(rig.db), 30);
-    QStringList stored = inboxTexts(rig.db);
-    stored.sort();
-    sent.sort();
-    QCOMPARE(stored, sent);
-    rig.engine.Disconnect();
-}
 
 void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
 {
@@ -162,79 +89,6 @@ void ModemConversationTest::dataConnectionOfLteModulesIsNoCall()
     rig.engine.Disconnect();
 }
 
-void ModemConversationTest::everyDelayFactorDeliversAndReceives_data()
-{
-    QTest::addColumn<double>("factor");
-    QTest::newRow("1") << 1.0;
-    QTest::newRow("3") << 3.0;
-    QTest::newRow("7 (slower modem)") << 7.0;
-}
-
-void ModemConversationTest::everyDelayFactorDeliversAndReceives()
-{
-    QFETCH(double, factor);
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    rig.state.ModemDelayFactor = factor;
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
-    runTimers(rig);
-    // The window answers at once all the while: the user-interface thread never waits for the modem.
-    QElapsedTimer sinceLastTurn;
-    qint64 longestStall = 0;
-    QTimer turn;
-    QObject::connect(&turn, &QTimer::timeout, [&] { longestStall = std::max(longestStall, sinceLastTurn.restart()); });
-    sinceLastTurn.start();
-    turn.start(20);
-    QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), 1, 40000);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 1, 40000);
-    QVERIFY2(longestStall < 400, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestStall)));
-    rig.engine.Disconnect();
-}
-
-void ModemConversationTest::messageBoxLeftOpenStopsNothing()
-{
-    EngineRig rig;
-    LingeringDialogs dialogs;
-    rig.state.dialogs = &dialogs;
-    SystemClock clock;
-    rig.state.clock = &clock;
-    rig.sim.setBaudRate(9600);
-    for (int i = 0; i < 15; ++i)
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"),
-                             QString(60, QLatin1Char('x')));
-    QVERIFY(rig.connectModem());
-    for (int i = 0; i < 3; ++i)
-        rig.queue(QStringLiteral("9888812121"), QStringLiteral("out %1").arg(i));
-    runTimers(rig);
-
-    // A click while the modem is busy opens a box that stays open for 8 s; a call rings meanwhile.
-    dialogs.openForMs = 8000;
-    qint64 sentBefore = -1, inboxBefore = -1, callsBefore = -1;
-    QDateTime opened;
-    dialogs.whileOpen = [&] {
-        // Checked as the box closes: work went on while it was open.
-        QVERIFY(sentItems(rig.db) > sentBefore);
-        QVERIFY(inboxCount(rig.db) > inboxBefore);
-        QVERIFY(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")) > callsBefore);
-        const QDateTime recorded = Database::FromDbTime(
-            rig.db.scalar(QStringLiteral("SELECT callDateTime FROM MissedCallStatistics ORDER BY id LIMIT 1")));
-        QVERIFY(recorded < opened.addSecs(6));
-    };
-    QTimer::singleShot(1500, [&] {
-        sentBefore = sentItems(rig.db);
-        inboxBefore = inboxCount(rig.db);
-        callsBefore = rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics"));
-        opened = QDateTime::currentDateTime();
-        rig.sim.incomingCall(QStringLiteral("+919812345678"), 1, 500, true);
-        dialogs.message(QStringLiteral("Please enter numeric value."));
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !dialogs.shown.empty() && opened.isValid() && opened.secsTo(QDateTime::currentDateTime()) > 9, 30000);
-    QCOMPARE(sentItems(rig.db), 3);
-    rig.engine.Disconnect();
-}
-
 void ModemConversationTest::textEntryPendingFromAnEarlierSessionIsCancelled()
 {
     EngineRig rig;
@@ -264,44 +118,22 @@ void ModemConversationTest::ringsDuringADeliveryRunAreAllHeard()
 
 void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
 {
-    EngineRig rig;
-    rig.sim.setSimCapacity(255);
-    rig.sim.setBaudRate(9600);
+    // 255 messages listed at 9600 baud: the listing takes longer on the line than any fixed bound would allow.
+    Replay replay(QStringLiteral("full-sim-9600"));
+    EngineRig rig(true, replay.plumbing());
+    QVERIFY(rig.connectModem());
+    rig.receive();
+    QTRY_VERIFY2(replay.player.atEnd() || !replay.player.failure().isEmpty(), "the deletions did not come");
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
+    QTRY_COMPARE(inboxCount(rig.db), 255);
     QStringList sent;
-    for (int i = 0; i < 255; ++i) {
-        // Long enough that the listing takes longer on the line than any fixed bound would allow.
+    for (int i = 0; i < 255; ++i)
         sent << QStringLiteral("Message %1 OK, and some more words in it, as people write them.")
                     .arg(i, 3, 10, QLatin1Char('0'));
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), sent.last());
-    }
-    QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 240000);
-    QTRY_COMPARE(inboxCount(rig.db), 255);
     QStringList stored = inboxTexts(rig.db);
     stored.sort();
     QCOMPARE(stored, sent);
-    rig.engine.Disconnect();
-}
-
-void ModemConversationTest::unpluggedModemIsConnectedAgainWhenItReturns()
-{
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
-    rig.sim.hangUp();
-    QTRY_VERIFY(!rig.state.IsConnected);
-    QVERIFY(rig.log.text().contains(QLatin1String("stopped answering")));
-    ModemSimulator again; // plugged in again, under the same COM number
-    QString error;
-    QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
-    QCOMPARE(changed.size(), 2); // lost, then back
-    QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
-    QVERIFY(rig.dialogs.shown.empty());
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("after the return"));
-    rig.deliver();
-    QCOMPARE(again.sent().size(), 1);
+    QVERIFY(replay.clock.nowMs() > 35000); // the line time passed, on the virtual clock
     rig.engine.Disconnect();
 }
 
