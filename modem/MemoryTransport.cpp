@@ -11,8 +11,7 @@ constexpr qsizetype PieceBytes = 64;
 
 MemoryTransport::MemoryTransport(VirtualClock& clock, ModemPeer& peer, QObject* parent)
     : ModemTransport(parent), virtualClock(clock), peer(peer)
-{
-}
+{}
 
 ModemTransport::Error MemoryTransport::setPortOpen(bool opening, const PortPaths& paths)
 {

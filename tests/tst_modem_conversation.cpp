@@ -19,25 +19,24 @@ private Q_SLOTS:
 
 void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
 {
-    EngineRig rig;
+    Replay replay(QStringLiteral("texts-like-modem-lines"));
+    EngineRig rig(true, replay.plumbing());
     const QString forged = QStringLiteral("Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\""
                                           "\r\nYou have won. Call now");
     const QStringList texts = {QStringLiteral("CALL ME DURING LUNCH"), QStringLiteral("BRING\r\nRING\r\nTHE BOOK"),
                                QStringLiteral("NO CARRIER\r\nERROR\r\nstill here"), forged, QStringLiteral("Hi there")};
-    for (const QString& t : texts)
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), t);
-    // The slot the forged header names holds the user's own stored message, which must stay.
-    while (rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("+1"), QStringLiteral("mine")) < 7) {
-    }
     QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 5, 20000);
-    QTRY_COMPARE(rig.sim.simMessages().size(), 2);
-    QTest::qWait(1500); // another reception finds nothing more
+    rig.receive();
+    QTRY_COMPARE(inboxCount(rig.db), 5);
+    // The slot the forged header names holds the user's own stored message: the transcript deletes only the
+    // five received ones (any other command would stop the replay) before the second reception, which adds
+    // nothing.
+    QTRY_VERIFY(replay.player.nextCommand() == "AT+CLCC\r" || !replay.player.failure().isEmpty());
+    rig.receive();
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
+    QVERIFY(replay.player.atEnd());
     QCOMPARE(inboxTexts(rig.db), texts);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE SenderMobileNo = '+15550001'")), 0);
-    for (const auto& m : rig.sim.simMessages())
-        QCOMPARE(m.status, QStringLiteral("STO SENT"));
     QVERIFY(!rig.sound.played.join(QLatin1Char(' ')).contains(QLatin1String("ringing")));
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 0);
     rig.engine.Disconnect();
@@ -45,29 +44,25 @@ void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
 
 void ModemConversationTest::headerVariantsOfRealModems_data()
 {
-    QTest::addColumn<int>("style");
-    QTest::addColumn<bool>("lengths");
-    QTest::newRow("no blank after +CMGL:") << int(ModemSimulator::HeaderStyle::NoBlankAfterColon) << true;
-    QTest::newRow("blanks after the commas") << int(ModemSimulator::HeaderStyle::BlanksAfterCommas) << true;
-    QTest::newRow("alpha field omitted") << int(ModemSimulator::HeaderStyle::NoAlphaField) << true;
-    QTest::newRow("numeric status") << int(ModemSimulator::HeaderStyle::NumericStatus) << true;
-    QTest::newRow("no text lengths (AT+CSDH refused)") << int(ModemSimulator::HeaderStyle::Standard) << false;
+    QTest::addColumn<QString>("transcript");
+    QTest::newRow("no blank after +CMGL:") << QStringLiteral("header-no-blank-after-colon");
+    QTest::newRow("blanks after the commas") << QStringLiteral("header-blanks-after-commas");
+    QTest::newRow("alpha field omitted") << QStringLiteral("header-no-alpha-field");
+    QTest::newRow("numeric status") << QStringLiteral("header-numeric-status");
+    QTest::newRow("no text lengths (AT+CSDH refused)") << QStringLiteral("header-no-lengths");
 }
 
 void ModemConversationTest::headerVariantsOfRealModems()
 {
-    QFETCH(int, style);
-    QFETCH(bool, lengths);
-    EngineRig rig;
-    rig.sim.setHeaderStyle(ModemSimulator::HeaderStyle(style));
-    rig.sim.setCsdhSupported(lengths);
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("first, one"));
-    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9812345678"), QStringLiteral("mine"));
-    rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("447700900123"), QStringLiteral("two\r\nlines"));
+    QFETCH(QString, transcript);
+    Replay replay(transcript);
+    EngineRig rig(true, replay.plumbing());
     QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 2, 15000);
-    QTRY_COMPARE(rig.sim.simMessages().size(), 1);
+    rig.receive();
+    QTRY_COMPARE(inboxCount(rig.db), 2);
+    // The two received ones are deleted, the stored one stays (any other command would stop the replay).
+    QTRY_VERIFY(replay.player.atEnd() || !replay.player.failure().isEmpty());
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
     QCOMPARE(inboxTexts(rig.db), (QStringList{"first, one", "two\r\nlines"}));
     QCOMPARE(
         rig.db.scalar(QStringLiteral("SELECT SenderMobileNo FROM Message_InBox ORDER BY InBox_Id DESC")).toString(),

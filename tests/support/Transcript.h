@@ -125,6 +125,15 @@ public:
                 return false;
         return true;
     }
+    // What the program is to write next (empty at the end).
+    QByteArray nextCommand() const
+    {
+        std::lock_guard lock(mutex);
+        for (size_t i = next; i < steps.size(); ++i)
+            if (steps[i].kind == Step::Write)
+                return steps[i].bytes;
+        return {};
+    }
     int commandsWritten() const
     {
         std::lock_guard lock(mutex);
