@@ -20,10 +20,10 @@ constexpr int ReconnectPollMs = 2000;
 
 } // namespace
 
-Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent)
+Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent, const ModemPlumbing& plumbing)
     : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
       Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
-      link(state, this), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
+      link(state, this, plumbing), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
 {
     link.writeLog = [this](const QString& line) {
         // A listing's answer belongs to the reception that asked for it (a check that found nothing new

@@ -22,7 +22,8 @@ class MessageBoxView;
 class Engine : public QObject {
     Q_OBJECT
 public:
-    Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent = nullptr);
+    Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent = nullptr,
+           const ModemPlumbing& plumbing = {});
     ~Engine() override;
 
     AppState& state;

@@ -1,8 +1,6 @@
 #include "modem/AtChannel.h"
 
-#include "modem/MSComm.h"
-
-#include <QThread>
+#include "modem/Transport.h"
 
 namespace {
 
@@ -23,10 +21,10 @@ bool isPrompt(const QByteArray& partial)
 
 } // namespace
 
-AtChannel::AtChannel(MSComm& port, std::atomic<bool>& abort, QObject* parent)
-    : QObject(parent), port(port), abort(abort)
+AtChannel::AtChannel(ModemTransport& port, ModemClock& clock, std::atomic<bool>& abort, QObject* parent)
+    : QObject(parent), port(port), clock(clock), abort(abort)
 {
-    connect(&port, &MSComm::OnComm, this, &AtChannel::onData);
+    connect(&port, &ModemTransport::OnComm, this, &AtChannel::onData);
 }
 
 void AtChannel::onData()
@@ -34,8 +32,7 @@ void AtChannel::onData()
     const QByteArray bytes = port.Input();
     if (bytes.isEmpty())
         return;
-    sinceByte.restart();
-    listingQuiet.restart();
+    lastByteAt = clock.nowMs();
     bytesRead += bytes.size();
     pending += bytes;
     process();
@@ -142,7 +139,7 @@ void AtChannel::process()
 
 bool AtChannel::listingDone()
 {
-    lastParse = ParseListing(result->raw, current && current->pduListing);
+    lastParse = ParseListing(result->raw, current && current->pduListing, std::move(lastParse));
     ListingParse& parse = lastParse;
     for (qsizetype i = routedListingLines; i < parse.unsolicited.size(); ++i)
         route(parse.unsolicited.at(i));
@@ -151,7 +148,7 @@ bool AtChannel::listingDone()
         return false;
     if (!parse.lengthsKnown && parse.final == FinalCode::Ok) {
         // Without lengths a line "OK" may belong to a text: the answer has ended only if nothing follows.
-        if (!listingQuiet.isValid() || listingQuiet.elapsed() < quietAfterFinalMs(port.baudRate()))
+        if (clock.nowMs() - lastByteAt < quietAfterFinalMs(port.baudRate()))
             return false;
     }
     result->final = parse.final;
@@ -229,14 +226,12 @@ AtResult AtChannel::exchange(const AtCommand& command)
     blankLines.clear();
     routedListingLines = 0;
     lastParse = {};
-    QElapsedTimer clock;
-    clock.start();
-    sinceByte.start();
-    listingQuiet.start();
+    const qint64 started = clock.nowMs();
+    lastByteAt = started;
     port.Output(command.bytes);
     while (!done) {
-        r.elapsedMs = clock.elapsed();
-        if (stopWaiting(r, sinceByte.elapsed()))
+        r.elapsedMs = clock.nowMs() - started;
+        if (stopWaiting(r, clock.nowMs() - lastByteAt))
             break;
         const qint64 before = bytesRead;
         port.waitForInput(20);
@@ -256,30 +251,30 @@ AtResult AtChannel::exchange(const AtCommand& command)
         pending.clear(); // an unfinished listing: nothing of it is read as anything else
     }
     process();
-    r.elapsedMs = clock.elapsed();
+    r.elapsedMs = clock.nowMs() - started;
     if (!r.aborted && !r.portClosed && r.elapsedMs < command.minMs) {
         const int rest = int(command.minMs - r.elapsedMs);
         sleep(rest);
         pacedMs += rest;
-        r.elapsedMs = clock.elapsed();
+        r.elapsedMs = clock.nowMs() - started;
     }
     return r;
 }
 
 void AtChannel::sleep(int ms)
 {
-    QElapsedTimer t;
-    t.start();
+    const qint64 started = clock.nowMs();
     while (!abort.load() && port.PortOpen()) {
-        const qint64 left = ms - t.elapsed();
+        const qint64 left = ms - (clock.nowMs() - started);
         if (left <= 0)
             break;
         port.waitForInput(int(std::min<qint64>(left, 50)));
     }
     if (!port.PortOpen()) {
-        // Nothing to hear: still keep the pace, the caller may be measuring it.
-        const qint64 left = ms - t.elapsed();
+        // Nothing to hear: still keep the pace, the caller may be measuring it (a closed port's wait
+        // takes the time all the same).
+        const qint64 left = ms - (clock.nowMs() - started);
         if (left > 0 && !abort.load())
-            QThread::msleep(static_cast<unsigned long>(left));
+            port.waitForInput(int(left));
     }
 }

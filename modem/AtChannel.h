@@ -13,12 +13,12 @@
 #include "modem/AtParse.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <functional>
 
-class MSComm;
+class ModemTransport;
+class ModemClock;
 
 struct AtCommand {
     enum Expect { Final, Prompt, Listing };
@@ -54,7 +54,8 @@ struct AtResult {
 class AtChannel : public QObject {
     Q_OBJECT
 public:
-    AtChannel(MSComm& port, std::atomic<bool>& abort, QObject* parent = nullptr);
+    // Time is read from clock only, and passes only in the port's waits.
+    AtChannel(ModemTransport& port, ModemClock& clock, std::atomic<bool>& abort, QObject* parent = nullptr);
 
     AtResult exchange(const AtCommand& command);
     // Writes bytes that are no command (the escape that cancels a pending text entry).
@@ -80,7 +81,8 @@ private:
     bool listingDone();
     bool stopWaiting(AtResult& r, qint64 sinceLastByte);
 
-    MSComm& port;
+    ModemTransport& port;
+    ModemClock& clock;
     std::atomic<bool>& abort;
     QByteArray pending;           // bytes read and not yet taken
     QByteArray urcWaitingForBody; // +CMT / +CDS header whose second line has not come yet
@@ -92,6 +94,5 @@ private:
     int routedListingLines = 0;
     ListingParse lastParse;
     qint64 bytesRead = 0;
-    QElapsedTimer sinceByte;
-    QElapsedTimer listingQuiet;
+    qint64 lastByteAt = 0; // on the clock
 };

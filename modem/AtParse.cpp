@@ -375,17 +375,29 @@ std::optional<qsizetype> announcedEnd(const QByteArray& answer, qsizetype bodySt
 
 } // namespace
 
-ListingParse ParseListing(const QByteArray& answer, bool pduMode)
+ListingParse ParseListing(const QByteArray& answer, bool pduMode, ListingParse earlier)
 {
     ListingParse out;
-    qsizetype pos = 0;
-    bool any = false;
+    out.resume = earlier.resume;
+    out.records = std::move(earlier.records);
+    out.bodies = std::move(earlier.bodies);
+    out.unsolicited = std::move(earlier.unsolicited);
+    out.records.erase(out.records.begin() + qsizetype(out.resume.records), out.records.end());
+    out.bodies.erase(out.bodies.begin() + qsizetype(out.resume.records), out.bodies.end());
+    out.unsolicited.resize(out.resume.unsolicited);
+    out.lengthsKnown = out.resume.lengthsKnown;
+    qsizetype pos = out.resume.pos;
+    bool any = out.resume.anyRecord;
+    bool settled = true; // no later byte can change how the answer up to pos was read
     auto addRecord = [&](SIMMessage m, const QByteArray& body) {
         m.Text = QString::fromLatin1(body);
         out.records.push_back(m);
         out.bodies.push_back(body);
     };
     while (pos < answer.size()) {
+        if (settled)
+            out.resume = {pos, any, out.records.size(), out.unsolicited.size(), out.lengthsKnown};
+        settled = true;
         const auto line = lineAt(answer, pos);
         if (!line)
             return out; // the rest of this line has not arrived
@@ -475,6 +487,7 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode)
         if (beforeFinal)
             textEnd = dropLineEnd(textEnd);
         addRecord(*header, answer.mid(bodyStart, textEnd - bodyStart));
+        settled = !beforeFinal; // more bytes may show that final line to be a line of the text
         pos = bodyEnd;
     }
     return out;

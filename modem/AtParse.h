@@ -86,6 +86,15 @@ struct ListingParse {
     QList<QByteArray> unsolicited;        // unsolicited lines found between records, in order
     qint64 announcedBytesOutstanding = 0; // body bytes announced by a header but not yet received
     qsizetype end = -1;                   // where the final result line ends, once complete
+    // Where a parse of more of the same answer resumes: the start of the first line whose reading what
+    // follows can still change, and what had been read before it.
+    struct Resume {
+        qsizetype pos = 0;
+        bool anyRecord = false;
+        size_t records = 0;
+        qsizetype unsolicited = 0;
+        bool lengthsKnown = true;
+    } resume;
 };
 
 // Parses a text-mode listing answer (the bytes read since the command was written, echo included).
@@ -93,7 +102,9 @@ struct ListingParse {
 // its own is never taken apart; without lengths a record's text ends before the next header line or before
 // the final result line that closes the answer. A record whose end has not arrived is not returned.
 // In PDU mode (pduMode) a record is a header "+CMGL: index,stat,[alpha],length" and one line of hex.
-ListingParse ParseListing(const QByteArray& answer, bool pduMode = false);
+// Given the parse of a start of the same answer (earlier), it goes on from that parse's resume point, so
+// that an answer read in pieces is parsed once in all; the result is the same as parsing from the start.
+ListingParse ParseListing(const QByteArray& answer, bool pduMode = false, ListingParse earlier = {});
 
 // The text of a text-mode listing record from its body bytes: a message the sender wrote in UCS2 comes as hex
 // whose length the header announces in UCS2 characters, octets or hex digits (modems differ); any other

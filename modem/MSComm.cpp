@@ -1,7 +1,9 @@
 #include "modem/MSComm.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QThread>
 
 #include <poll.h>
 
@@ -46,7 +48,7 @@ bool ParseCommSettings(const QString& text, LineSettings* out)
     return true;
 }
 
-MSComm::MSComm(QObject* parent) : QObject(parent)
+MSComm::MSComm(QObject* parent) : ModemTransport(parent)
 {
     serial.setParent(this); // moves to the modem thread with this object
 
@@ -155,8 +157,11 @@ QByteArray MSComm::Input()
 
 bool MSComm::waitForInput(int ms)
 {
-    if (!PortOpen())
+    if (!PortOpen()) {
+        if (ms > 0)
+            QThread::msleep(static_cast<unsigned long>(ms));
         return false;
+    }
     if (serial.waitForReadyRead(ms)) // emits readyRead, hence OnComm, before it returns
         return true;
     // The wait does not tell a device that went away (an unplugged modem, a closed pseudo-terminal) from
@@ -210,4 +215,23 @@ void MSComm::finishHangUp()
     if (hangingUp && serial.isOpen())
         serial.close();
     hangingUp = false;
+}
+
+namespace {
+
+class SteadyClock : public ModemClock {
+public:
+    qint64 nowMs() const override { return started.elapsed(); }
+    SteadyClock() { started.start(); }
+
+private:
+    QElapsedTimer started;
+};
+
+} // namespace
+
+ModemClock& ModemClock::steady()
+{
+    static SteadyClock clock;
+    return clock;
 }

@@ -8,59 +8,31 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
 #include <QSerialPort>
 #include <QString>
 
 #include "modem/ComPorts.h"
+#include "modem/Transport.h"
 
-class MSComm : public QObject {
+class MSComm : public ModemTransport {
     Q_OBJECT
 public:
-    // Error numbers raised by opening the port.
-    static constexpr int InvalidPortNumber = 8002; // no device behind the COM number
-    static constexpr int PortAlreadyOpen = 8005;   // the device is in use by another program
-    static constexpr int HardwareNotAvailable = 8010;
-    static constexpr int CouldNotSetCommState = 8015;
-    static constexpr int InvalidPropertyValue = 380;
-    static constexpr int comEvReceive = 2;
-
-    struct Error {
-        int number = 0;
-        QString description;
-        explicit operator bool() const { return number != 0; }
-    };
-
     explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
 
-    void setCommPort(int n) { commPort = n; }
-    int CommPort() const { return commPort; }
-    void setSettings(const QString& s) { settings = s; }
-    QString Settings() const { return settings; }
-    void setHandshaking(int h) { handshaking = h; }
-    void setDTREnable(bool on);
-    void setInputLen(int n) { inputLen = n; }
-    void setRThreshold(int n) { rThreshold = n; }
-    void setSThreshold(int n) { sThreshold = n; }
-    void setInputMode(int m) { inputMode = m; }
-    int InputMode() const { return inputMode; }
+    void setDTREnable(bool on) override;
 
-    bool PortOpen() const;
+    bool PortOpen() const override;
     // Opening looks the COM number up in paths.
-    Error setPortOpen(bool open, const PortPaths& paths = {});
+    Error setPortOpen(bool open, const PortPaths& paths = {}) override;
 
-    void Output(const QByteArray& bytes);
-    QByteArray Input(); // everything received since the last read (may be empty)
+    void Output(const QByteArray& bytes) override;
+    QByteArray Input() override; // everything received since the last read (may be empty)
     // Waits up to ms for bytes; those that arrive are announced through OnComm before it returns.
-    bool waitForInput(int ms);
-    qint32 baudRate() const { return baud; }
+    bool waitForInput(int ms) override;
+    qint32 baudRate() const override { return baud; }
     int CommEvent() const { return commEvent; }
-    QString device() const { return devicePath; }
-
-Q_SIGNALS:
-    void OnComm(); // characters arrived while the event loop ran
-    void hungUp(); // the device went away; the port is closed (or closing)
+    QString device() const override { return devicePath; }
 
 private:
     void readyRead();
@@ -71,11 +43,6 @@ private:
     QSerialPort serial;
     QString devicePath; // what the COM number stood for when the port was opened
     qint32 baud = 9600;
-    int commPort = 1;
-    QString settings = QStringLiteral("9600,N,8,1");
-    int handshaking = 0;
-    bool dtrEnable = false;
-    int inputLen = 0, rThreshold = 0, sThreshold = 0, inputMode = 0;
     int commEvent = 0;
     bool inOnComm = false; // an OnComm handler runs: its own reads must not raise it again
     bool hangingUp = false;

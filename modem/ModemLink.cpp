@@ -5,10 +5,10 @@
 #include <QMetaObject>
 #include <QSemaphore>
 
-ModemLink::ModemLink(AppState& state, QObject* parent) : QObject(parent), state(state)
+ModemLink::ModemLink(AppState& state, QObject* parent, const ModemPlumbing& plumbing) : QObject(parent), state(state)
 {
     thread.setObjectName(QStringLiteral("modem"));
-    routines = new ModemRoutines(abort);
+    routines = new ModemRoutines(abort, nullptr, plumbing);
     routines->moveToThread(&thread);
     connect(&thread, &QThread::finished, routines, &QObject::deleteLater);
     // The routines speak from the modem thread; what they say is handed over in order.

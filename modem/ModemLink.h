@@ -25,7 +25,8 @@ class ModemLink : public QObject {
 public:
     enum class Work { Connect, Listing, Deletion, Submission, CallWatch, Query, Probe };
 
-    explicit ModemLink(AppState& state, QObject* parent = nullptr);
+    // The modem is reached through the serial port unless plumbing says otherwise (tests, benchmarks).
+    explicit ModemLink(AppState& state, QObject* parent = nullptr, const ModemPlumbing& plumbing = {});
     ~ModemLink() override;
 
     // Runs work(routines) on the modem thread after the requests before it, then done(result) here. done is

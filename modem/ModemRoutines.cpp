@@ -30,14 +30,16 @@ QString shownAnswer(const AtResult& r)
 
 } // namespace
 
-ModemRoutines::ModemRoutines(std::atomic<bool>& abort, QObject* parent)
-    : QObject(parent), abort(abort), comm(this), channel(comm, abort, this)
+ModemRoutines::ModemRoutines(std::atomic<bool>& abort, QObject* parent, const ModemPlumbing& plumbing)
+    : QObject(parent), abort(abort), transport(plumbing.transport ? plumbing.transport() : std::make_unique<MSComm>()),
+      comm(*transport), channel(comm, plumbing.clock ? *plumbing.clock : ModemClock::steady(), abort, this)
 {
+    comm.setParent(this); // moves to the modem thread with the routines
     channel.onUnsolicited = [this](const Unsolicited& u) {
         if (unsolicited)
             unsolicited(u);
     };
-    connect(&comm, &MSComm::hungUp, this, &ModemRoutines::hungUp);
+    connect(&comm, &ModemTransport::hungUp, this, &ModemRoutines::hungUp);
 }
 
 ModemRoutines::~ModemRoutines()

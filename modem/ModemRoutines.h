@@ -17,6 +17,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // What every result carries: whether the link had to give the work up.
@@ -92,7 +93,8 @@ struct ProbeResult : LinkOutcome {
 class ModemRoutines : public QObject {
     Q_OBJECT
 public:
-    explicit ModemRoutines(std::atomic<bool>& abort, QObject* parent = nullptr);
+    // The serial port and the steady clock unless plumbing names others.
+    explicit ModemRoutines(std::atomic<bool>& abort, QObject* parent = nullptr, const ModemPlumbing& plumbing = {});
     ~ModemRoutines() override;
 
     // Set by the link before each request.
@@ -182,7 +184,8 @@ private:
     void hungUp();
 
     std::atomic<bool>& abort;
-    MSComm comm;
+    std::unique_ptr<ModemTransport> transport;
+    ModemTransport& comm;
     AtChannel channel;
     bool callerId = false;
     bool csdhRefused = false;                 // the modem refused AT+CSDH=1 once: it is not asked again

@@ -7,4 +7,4 @@ scripts/deps.sh
 scripts/format.sh --check
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBROADTEXT_WERROR=ON >/dev/null
 cmake --build build
-cd build && ctest --output-on-failure --timeout 300 "$@"
+cd build && ctest -j2 --output-on-failure --timeout 300 "$@"

@@ -34,6 +34,8 @@ private Q_SLOTS:
     void listingText();
     void serviceCentreTime_data();
     void serviceCentreTime();
+    void listingReadInPieces_data();
+    void listingReadInPieces();
     void listingHeader_data();
     void listingHeader();
     void resultCodesAndUnsolicitedLines();
@@ -139,6 +141,59 @@ void AtParseTest::pduListing()
     QCOMPARE(got.records[1].Pdu, QString::fromLatin1(deliver));
     QVERIFY(got.complete); // the OK after the third header closes the answer
     QVERIFY(!ParseListing(answer.left(answer.indexOf(deliver) + 10), true).complete);
+}
+
+void AtParseTest::listingReadInPieces_data()
+{
+    QTest::addColumn<int>("piece");
+    for (const int piece : {1, 2, 3, 5, 7, 16, 64, 1000})
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes a read").arg(piece))) << piece;
+}
+
+void AtParseTest::listingReadInPieces()
+{
+    // A listing read piece by piece, each read resuming from the last, gives at every point what parsing
+    // everything read so far from its start gives: with lengths, without (where an "OK" line may turn out
+    // to be part of a text), with unsolicited lines between records, in PDU mode.
+    QFETCH(int, piece);
+    const QByteArray pdu = "07919730071111F1040B919189888121F200006221601231950002C834";
+    const struct {
+        QByteArray answer;
+        bool pduMode;
+    } answers[] = {
+        {"AT+CMGL=\"ALL\"\r\r\n+CMGL: 1,\"REC READ\",\"+1555\",,\"26/12/04,20:15:02+22\",145,9\r\nOK\r\nfine?\r\n"
+         "\r\nRING\r\n+CMGL: 2,\"STO SENT\",\"9888\",,,129,3\r\nOut\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",5\r\n",
+         false},
+        {"\r\n+CMGL: 3,\"REC UNREAD\",\"+1555\",,\r\nTOKEN\r\nOK\r\nthanks\r\n+CMGL: 4,\"REC READ\",\"+1666\",,\r\n"
+         "OK\r\n\r\nOK\r\n",
+         false},
+        {"\r\n+CMGL: 1,0,,24\r\n" + pdu + "\r\n+CLIP: \"+1555\",145\r\n+CMGL: 2,1,\"Mum\",24\r\n" + pdu +
+             "\r\n\r\nOK\r\n",
+         true},
+    };
+    for (const auto& [answer, pduMode] : answers) {
+        ListingParse resumed;
+        for (qsizetype read = 0; read < answer.size();) {
+            read = std::min(answer.size(), read + piece);
+            resumed = ParseListing(answer.left(read), pduMode, std::move(resumed));
+            const ListingParse whole = ParseListing(answer.left(read), pduMode);
+            const QByteArray at =
+                "after " + QByteArray::number(read) + " bytes of " + answer.left(24).toPercentEncoding();
+            QVERIFY2(resumed.bodies == whole.bodies, at.constData());
+            QVERIFY2(resumed.records.size() == whole.records.size(), at.constData());
+            for (size_t i = 0; i < whole.records.size(); ++i) {
+                QCOMPARE(resumed.records[i].Index, whole.records[i].Index);
+                QCOMPARE(resumed.records[i].Text, whole.records[i].Text);
+                QCOMPARE(resumed.records[i].Pdu, whole.records[i].Pdu);
+            }
+            QVERIFY2(resumed.unsolicited == whole.unsolicited, at.constData());
+            QVERIFY2(resumed.complete == whole.complete && resumed.final == whole.final && resumed.end == whole.end &&
+                         resumed.lengthsKnown == whole.lengthsKnown &&
+                         resumed.announcedBytesOutstanding == whole.announcedBytesOutstanding,
+                     at.constData());
+        }
+        QVERIFY(resumed.complete);
+    }
 }
 
 void AtParseTest::listing()

@@ -1,119 +1,42 @@
-// The modem conversation as real modems and lines make it: slow lines, answers in pieces, message texts
-// that look like modem lines, the header variants of different makers, the packet-data "call" of LTE
-// modules, slow modems, a message box left open, text entry left pending by an earlier session, and a
-// modem unplugged and plugged in again. End to end: the timers, the real serial code, the simulator and the
-// database.
-#include "EngineRig.h"
-
-namespace {
-
-QStringList inboxTexts(Database& db)
-{
-    return queryTexts(db, QStringLiteral("SELECT Message FROM Message_InBox ORDER BY InBox_Id"));
-}
-
-qint64 inboxCount(Database& db)
-{
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_InBox"));
-}
-
-qint64 sentItems(Database& db)
-{
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
-}
-
-// Runs reception and delivery every second and the call watch as the main window does.
-void runTimers(EngineRig& rig, bool callWatch = true)
-{
-    rig.state.ReceiveIntervalSeconds = 1;
-    rig.state.SendIntervalSeconds = 1;
-    rig.engine.applyTimerPeriods();
-    rig.engine.timerRefreshHomePage.setEnabled(callWatch);
-}
-
-// A user who leaves a message box open: the box runs its own event loop until it is closed.
-class LingeringDialogs : public ScriptedDialogs {
-public:
-    int openForMs = 0;
-    std::function<void()> whileOpen;
-    void message(const QString& text) override
-    {
-        ScriptedDialogs::message(text);
-        QEventLoop loop;
-        QTimer::singleShot(openForMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        if (whileOpen)
-            whileOpen();
-    }
-};
-
-} // namespace
+// The modem conversation as real modems make it: message texts that look like modem lines, the header
+// variants of different makers, the packet-data "call" of LTE modules, text entry left pending by an earlier
+// session, rings during delivery, and a full SIM listed on a slow line (replayed from a transcript on the
+// in-memory line, its minutes of line time passing on the virtual clock). End to end: the timers, the modem
+// thread and the database. What needs real time and a real port is in tst_modem_pty.
+#include "Conversation.h"
 
 class ModemConversationTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void listingOnASlowLineWithOkInTextsLosesNothing();
     void textsThatLookLikeModemLinesAreStoredAsSent();
     void headerVariantsOfRealModems_data();
     void headerVariantsOfRealModems();
     void dataConnectionOfLteModulesIsNoCall();
-    void everyDelayFactorDeliversAndReceives_data();
-    void everyDelayFactorDeliversAndReceives();
-    void messageBoxLeftOpenStopsNothing();
     void textEntryPendingFromAnEarlierSessionIsCancelled();
     void ringsDuringADeliveryRunAreAllHeard();
     void fullSimOnASlowLineIsImportedExactly();
-    void unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame_data();
-    void unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame();
-    void failedInitialisationIsTriedAgainUntilDisconnect_data();
-    void failedInitialisationIsTriedAgainUntilDisconnect();
 };
-
-void ModemConversationTest::listingOnASlowLineWithOkInTextsLosesNothing()
-{
-    EngineRig rig;
-    rig.sim.setBaudRate(9600);
-    rig.sim.setChunkedAnswers(5, 64);
-    QStringList sent;
-    for (int i = 0; i < 30; ++i) {
-        const QString text = i % 3 == 0   ? QStringLiteral("OK see you at %1").arg(i)
-                             : i % 3 == 1 ? QStringLiteral("Your BOOK no. %1 is ready\r\nOK?").arg(i)
-                                          : QStringLiteral("TOKEN %1\r\nOK\r\nthanks").arg(i);
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+9198765432%1").arg(i % 10), text);
-        sent << text;
-    }
-    QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 60000);
-    QTRY_COMPARE(inboxCount(rig.db), 30);
-    QStringList stored = inboxTexts(rig.db);
-    stored.sort();
-    sent.sort();
-    QCOMPARE(stored, sent);
-    rig.engine.Disconnect();
-}
 
 void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
 {
-    EngineRig rig;
+    Replay replay(QStringLiteral("texts-like-modem-lines"));
+    EngineRig rig(true, replay.plumbing());
     const QString forged = QStringLiteral("Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\""
                                           "\r\nYou have won. Call now");
     const QStringList texts = {QStringLiteral("CALL ME DURING LUNCH"), QStringLiteral("BRING\r\nRING\r\nTHE BOOK"),
                                QStringLiteral("NO CARRIER\r\nERROR\r\nstill here"), forged, QStringLiteral("Hi there")};
-    for (const QString& t : texts)
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), t);
-    // The slot the forged header names holds the user's own stored message, which must stay.
-    while (rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("+1"), QStringLiteral("mine")) < 7) {
-    }
     QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 5, 20000);
-    QTRY_COMPARE(rig.sim.simMessages().size(), 2);
-    QTest::qWait(1500); // another reception finds nothing more
+    rig.receive();
+    QTRY_COMPARE(inboxCount(rig.db), 5);
+    // The slot the forged header names holds the user's own stored message: the transcript deletes only the
+    // five received ones (any other command would stop the replay) before the second reception, which adds
+    // nothing.
+    QTRY_VERIFY(replay.player.nextCommand() == "AT+CLCC\r" || !replay.player.failure().isEmpty());
+    rig.receive();
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
+    QVERIFY(replay.player.atEnd());
     QCOMPARE(inboxTexts(rig.db), texts);
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox WHERE SenderMobileNo = '+15550001'")), 0);
-    for (const auto& m : rig.sim.simMessages())
-        QCOMPARE(m.status, QStringLiteral("STO SENT"));
     QVERIFY(!rig.sound.played.join(QLatin1Char(' ')).contains(QLatin1String("ringing")));
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")), 0);
     rig.engine.Disconnect();
@@ -121,29 +44,25 @@ void ModemConversationTest::textsThatLookLikeModemLinesAreStoredAsSent()
 
 void ModemConversationTest::headerVariantsOfRealModems_data()
 {
-    QTest::addColumn<int>("style");
-    QTest::addColumn<bool>("lengths");
-    QTest::newRow("no blank after +CMGL:") << int(ModemSimulator::HeaderStyle::NoBlankAfterColon) << true;
-    QTest::newRow("blanks after the commas") << int(ModemSimulator::HeaderStyle::BlanksAfterCommas) << true;
-    QTest::newRow("alpha field omitted") << int(ModemSimulator::HeaderStyle::NoAlphaField) << true;
-    QTest::newRow("numeric status") << int(ModemSimulator::HeaderStyle::NumericStatus) << true;
-    QTest::newRow("no text lengths (AT+CSDH refused)") << int(ModemSimulator::HeaderStyle::Standard) << false;
+    QTest::addColumn<QString>("transcript");
+    QTest::newRow("no blank after +CMGL:") << QStringLiteral("header-no-blank-after-colon");
+    QTest::newRow("blanks after the commas") << QStringLiteral("header-blanks-after-commas");
+    QTest::newRow("alpha field omitted") << QStringLiteral("header-no-alpha-field");
+    QTest::newRow("numeric status") << QStringLiteral("header-numeric-status");
+    QTest::newRow("no text lengths (AT+CSDH refused)") << QStringLiteral("header-no-lengths");
 }
 
 void ModemConversationTest::headerVariantsOfRealModems()
 {
-    QFETCH(int, style);
-    QFETCH(bool, lengths);
-    EngineRig rig;
-    rig.sim.setHeaderStyle(ModemSimulator::HeaderStyle(style));
-    rig.sim.setCsdhSupported(lengths);
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("first, one"));
-    rig.sim.storeMessage(QStringLiteral("STO SENT"), QStringLiteral("9812345678"), QStringLiteral("mine"));
-    rig.sim.storeMessage(QStringLiteral("REC READ"), QStringLiteral("447700900123"), QStringLiteral("two\r\nlines"));
+    QFETCH(QString, transcript);
+    Replay replay(transcript);
+    EngineRig rig(true, replay.plumbing());
     QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 2, 15000);
-    QTRY_COMPARE(rig.sim.simMessages().size(), 1);
+    rig.receive();
+    QTRY_COMPARE(inboxCount(rig.db), 2);
+    // The two received ones are deleted, the stored one stays (any other command would stop the replay).
+    QTRY_VERIFY(replay.player.atEnd() || !replay.player.failure().isEmpty());
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
     QCOMPARE(inboxTexts(rig.db), (QStringList{"first, one", "two\r\nlines"}));
     QCOMPARE(
         rig.db.scalar(QStringLiteral("SELECT SenderMobileNo FROM Message_InBox ORDER BY InBox_Id DESC")).toString(),
@@ -162,79 +81,6 @@ void ModemConversationTest::dataConnectionOfLteModulesIsNoCall()
     QTRY_COMPARE_WITH_TIMEOUT(rig.sim.sent().size(), 1, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 1, 15000);
     QVERIFY(rig.engine.Timer1.isEnabled() && rig.engine.Timer2.isEnabled());
-    rig.engine.Disconnect();
-}
-
-void ModemConversationTest::everyDelayFactorDeliversAndReceives_data()
-{
-    QTest::addColumn<double>("factor");
-    QTest::newRow("1") << 1.0;
-    QTest::newRow("3") << 3.0;
-    QTest::newRow("7 (slower modem)") << 7.0;
-}
-
-void ModemConversationTest::everyDelayFactorDeliversAndReceives()
-{
-    QFETCH(double, factor);
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    rig.state.ModemDelayFactor = factor;
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
-    runTimers(rig);
-    // The window answers at once all the while: the user-interface thread never waits for the modem.
-    QElapsedTimer sinceLastTurn;
-    qint64 longestStall = 0;
-    QTimer turn;
-    QObject::connect(&turn, &QTimer::timeout, [&] { longestStall = std::max(longestStall, sinceLastTurn.restart()); });
-    sinceLastTurn.start();
-    turn.start(20);
-    QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), 1, 40000);
-    QTRY_COMPARE_WITH_TIMEOUT(inboxCount(rig.db), 1, 40000);
-    QVERIFY2(longestStall < 400, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestStall)));
-    rig.engine.Disconnect();
-}
-
-void ModemConversationTest::messageBoxLeftOpenStopsNothing()
-{
-    EngineRig rig;
-    LingeringDialogs dialogs;
-    rig.state.dialogs = &dialogs;
-    SystemClock clock;
-    rig.state.clock = &clock;
-    rig.sim.setBaudRate(9600);
-    for (int i = 0; i < 15; ++i)
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"),
-                             QString(60, QLatin1Char('x')));
-    QVERIFY(rig.connectModem());
-    for (int i = 0; i < 3; ++i)
-        rig.queue(QStringLiteral("9888812121"), QStringLiteral("out %1").arg(i));
-    runTimers(rig);
-
-    // A click while the modem is busy opens a box that stays open for 8 s; a call rings meanwhile.
-    dialogs.openForMs = 8000;
-    qint64 sentBefore = -1, inboxBefore = -1, callsBefore = -1;
-    QDateTime opened;
-    dialogs.whileOpen = [&] {
-        // Checked as the box closes: work went on while it was open.
-        QVERIFY(sentItems(rig.db) > sentBefore);
-        QVERIFY(inboxCount(rig.db) > inboxBefore);
-        QVERIFY(rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics")) > callsBefore);
-        const QDateTime recorded = Database::FromDbTime(
-            rig.db.scalar(QStringLiteral("SELECT callDateTime FROM MissedCallStatistics ORDER BY id LIMIT 1")));
-        QVERIFY(recorded < opened.addSecs(6));
-    };
-    QTimer::singleShot(1500, [&] {
-        sentBefore = sentItems(rig.db);
-        inboxBefore = inboxCount(rig.db);
-        callsBefore = rig.db.count(QStringLiteral("SELECT count(*) FROM MissedCallStatistics"));
-        opened = QDateTime::currentDateTime();
-        rig.sim.incomingCall(QStringLiteral("+919812345678"), 1, 500, true);
-        dialogs.message(QStringLiteral("Please enter numeric value."));
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !dialogs.shown.empty() && opened.isValid() && opened.secsTo(QDateTime::currentDateTime()) > 9, 30000);
-    QCOMPARE(sentItems(rig.db), 3);
     rig.engine.Disconnect();
 }
 
@@ -267,164 +113,23 @@ void ModemConversationTest::ringsDuringADeliveryRunAreAllHeard()
 
 void ModemConversationTest::fullSimOnASlowLineIsImportedExactly()
 {
-    EngineRig rig;
-    rig.sim.setSimCapacity(255);
-    rig.sim.setBaudRate(9600);
+    // 255 messages listed at 9600 baud: the listing takes longer on the line than any fixed bound would allow.
+    Replay replay(QStringLiteral("full-sim-9600"));
+    EngineRig rig(true, replay.plumbing());
+    QVERIFY(rig.connectModem());
+    rig.receive();
+    QTRY_VERIFY2(replay.player.atEnd() || !replay.player.failure().isEmpty(), "the deletions did not come");
+    QVERIFY2(replay.player.failure().isEmpty(), qPrintable(replay.player.failure()));
+    QTRY_COMPARE(inboxCount(rig.db), 255);
     QStringList sent;
-    for (int i = 0; i < 255; ++i) {
-        // Long enough that the listing takes longer on the line than any fixed bound would allow.
+    for (int i = 0; i < 255; ++i)
         sent << QStringLiteral("Message %1 OK, and some more words in it, as people write them.")
                     .arg(i, 3, 10, QLatin1Char('0'));
-        rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), sent.last());
-    }
-    QVERIFY(rig.connectModem());
-    runTimers(rig);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.simMessages().isEmpty(), 240000);
-    QTRY_COMPARE(inboxCount(rig.db), 255);
     QStringList stored = inboxTexts(rig.db);
     stored.sort();
     QCOMPARE(stored, sent);
+    QVERIFY(replay.clock.nowMs() > 35000); // the line time passed, on the virtual clock
     rig.engine.Disconnect();
-}
-
-void ModemConversationTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame_data()
-{
-    QTest::addColumn<bool>("sameModem");
-    QTest::addColumn<bool>("sameSim");
-    QTest::newRow("the same modem and SIM") << true << true;
-    QTest::newRow("another modem") << false << false;
-    QTest::newRow("the same modem with another SIM") << true << false;
-}
-
-void ModemConversationTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
-{
-    QFETCH(bool, sameModem);
-    QFETCH(bool, sameSim);
-    EngineRig rig;
-    rig.engine.setReconnectPollMs(200);
-    QVERIFY(rig.connectModem());
-    QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
-    const ModemSimulator::Serials first = rig.sim.serials();
-    rig.sim.hangUp();
-    QTRY_VERIFY(!rig.state.IsConnected);
-    QVERIFY(rig.log.text().contains(QLatin1String("stopped answering")));
-
-    ModemSimulator again; // a device under the same COM number: the modem plugged in again, or another one
-    ModemSimulator::Serials serials = again.serials();
-    QVERIFY(serials.imei != first.imei && serials.iccid != first.iccid);
-    if (sameModem)
-        serials.imei = first.imei;
-    if (sameSim)
-        serials.iccid = first.iccid;
-    again.setSerials(serials);
-    for (int i = 0; i < 6; ++i)
-        again.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("its own"));
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("after the return"));
-    runTimers(rig);
-    QString error;
-    QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
-    QVERIFY(rig.dialogs.shown.empty());
-
-    if (sameModem && sameSim) {
-        QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
-        QCOMPARE(changed.size(), 2); // lost, then back
-        QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
-        QTRY_COMPARE_WITH_TIMEOUT(again.sent().size(), 1, 10000);
-        QVERIFY(rig.dialogs.notices().isEmpty());
-        rig.engine.Disconnect();
-        return;
-    }
-    const QString reported = QStringLiteral("A different modem is now on COM Port %1").arg(EngineRig::Com);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.notices().size(), 1, 10000);
-    QVERIFY(rig.dialogs.notices().first().startsWith(reported));
-    QVERIFY(rig.log.text().contains(reported));
-    QTest::qWait(1500); // the watch goes on, and leaves the other modem alone
-    QCOMPARE(rig.dialogs.notices().size(), 1);
-    QVERIFY(!rig.state.IsConnected && !rig.engine.portInUse());
-    QCOMPARE(again.simMessages().size(), 6);
-    QVERIFY(again.sent().isEmpty());
-    QCOMPARE(inboxCount(rig.db), 0);
-    QVERIFY(rig.dialogs.messages().isEmpty());
-
-    // The user connects: now it is the modem in use.
-    QVERIFY(rig.connectAndWait());
-    QTRY_COMPARE_WITH_TIMEOUT(again.sent().size(), 1, 10000);
-    rig.engine.Disconnect();
-}
-
-void ModemConversationTest::failedInitialisationIsTriedAgainUntilDisconnect_data()
-{
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<bool>("afterUnplug");
-    QTest::addColumn<int>("boxes");
-    QTest::newRow("ERROR to ATE0 at the user's Connect") << false << false << 1;
-    QTest::newRow("silent at the user's Connect") << true << false << 0;
-    QTest::newRow("ERROR to ATE0 after an unplug") << false << true << 0;
-}
-
-void ModemConversationTest::failedInitialisationIsTriedAgainUntilDisconnect()
-{
-    QFETCH(bool, silent);
-    QFETCH(bool, afterUnplug);
-    QFETCH(int, boxes);
-    EngineRig rig;
-    rig.engine.setReconnectPollMs(200);
-    rig.engine.initRetryMs = {200, 1200};
-    QSignalSpy status(&rig.engine, &Engine::statusChanged);
-    ModemSimulator returned;
-    ModemSimulator* modem = &rig.sim;
-    auto refuse = [&](ModemSimulator& m) {
-        if (silent)
-            m.setSilent(true);
-        else
-            m.setErrorToEverything(true);
-    };
-    if (afterUnplug) {
-        QVERIFY(rig.connectModem());
-        rig.sim.hangUp();
-        QTRY_VERIFY(!rig.state.IsConnected);
-        returned.setSerials(rig.sim.serials());
-        refuse(returned);
-        QString error;
-        QVERIFY2(returned.start(&error) && returned.linkAs(rig.state.dataDir, EngineRig::Com, &error),
-                 qPrintable(error));
-        modem = &returned;
-    } else {
-        refuse(rig.sim);
-        QVERIFY(!rig.connectModem());
-    }
-    auto tries = [&] { return modem->commands().count(QStringLiteral("ATE0")); };
-    QTRY_COMPARE_WITH_TIMEOUT(tries(), 1, 10000);
-    QTRY_VERIFY(!status.isEmpty() && status.last().first().toString().contains(QLatin1String("trying again")));
-    QVERIFY(rig.log.text().contains(QLatin1String("tries again")));
-    // The first wait is short, the next one longer.
-    QTRY_COMPARE_WITH_TIMEOUT(tries(), 2, 3000);
-    QTest::qWait(700);
-    QCOMPARE(tries(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(tries(), 3, 5000);
-    QCOMPARE(rig.dialogs.messages().size(), boxes);
-    QCOMPARE(rig.dialogs.notices().size(), 1 - boxes); // told once, whichever way
-    QVERIFY(!rig.state.IsConnected);
-
-    // Once it answers, the next try connects and the status bar has nothing more to say.
-    modem->setSilent(false);
-    modem->setErrorToEverything(false);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
-    QVERIFY(status.last().first().toString().isEmpty());
-
-    // After a Disconnect nothing is tried any more.
-    refuse(*modem);
-    rig.engine.Disconnect();
-    rig.engine.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.portInUse() && !status.last().first().toString().isEmpty(), 10000);
-    rig.engine.Disconnect();
-    const qsizetype before = tries();
-    QVERIFY(status.last().first().toString().isEmpty());
-    QTest::qWait(1600);
-    QCOMPARE(tries(), before);
-    // The user's own Connect: a box when the modem answered ERROR, a notice when it said nothing.
-    QCOMPARE(rig.dialogs.messages().size(), boxes + (silent ? 0 : 1));
-    QCOMPARE(rig.dialogs.notices().size(), 1 - boxes + (silent ? 1 : 0));
 }
 
 QTEST_GUILESS_MAIN(ModemConversationTest)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "TestRig.h"
+#include "Transcript.h"
 #include "delivery/Engine.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
@@ -12,16 +13,28 @@
 #include <QSignalSpy>
 
 struct EngineRig : TestRig {
-    Engine engine{state, db, log};
+    Engine engine;
     ModemSimulator sim;
     static constexpr int Com = 3;
 
-    explicit EngineRig(bool openDatabase = true) : TestRig(openDatabase)
+    // With plumbing that keeps virtual time (a replayed transcript) no simulator runs. With the environment
+    // variable BROADTEXT_RECORD_TRANSCRIPT set, a run against the simulator is recorded to the file it names.
+    explicit EngineRig(bool openDatabase = true, const ModemPlumbing& plumbing = {})
+        : TestRig(openDatabase), engine(state, db, log, nullptr, plumbing.transport ? plumbing : recorder())
     {
         engine.timerRefreshHomePage.setEnabled(false);
+        if (plumbing.clock)
+            return;
         QString error;
         if (!sim.start(&error) || !sim.linkAs(state.dataDir, Com, &error))
             qFatal("simulator: %s", qPrintable(error));
+    }
+    static ModemPlumbing recorder()
+    {
+        const QString path = qEnvironmentVariable("BROADTEXT_RECORD_TRANSCRIPT");
+        if (path.isEmpty())
+            return {};
+        return {[path] { return std::make_unique<RecordingTransport>(path); }, nullptr};
     }
 
     void saveModemSetting(int com = Com, bool callerId = true, const QString& flow = QStringLiteral("0"))
