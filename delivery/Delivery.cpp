@@ -43,7 +43,7 @@ QString CleanRecipientNumber(const QString& stored)
 bool IsValidRecipientNumber(const QString& cleaned)
 {
     const QString digits = cleaned.startsWith(QLatin1Char('+')) ? cleaned.mid(1) : cleaned;
-    if (digits.isEmpty())
+    if (digits.size() < MinRecipientDigits || digits.size() > MaxRecipientDigits)
         return false;
     for (QChar c : digits)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))

@@ -120,7 +120,10 @@ private:
 
 // The recipient as the delivery run uses it: outer blanks trimmed, then every blank, "-" and "." removed.
 QString CleanRecipientNumber(const QString& stored);
-// A number the modem can be asked to send to: digits, optionally after one leading "+".
+// A number the modem can be asked to send to: digits, optionally after one leading "+". Short codes of
+// operators and services have three digits or more; an address field holds at most twenty.
+inline constexpr int MinRecipientDigits = 3;
+inline constexpr int MaxRecipientDigits = 20;
 bool IsValidRecipientNumber(const QString& cleaned);
 // The sender as reception stores it: ten characters or fewer get a "+"; longer ones keep a leading "+" or
 // "0", others get a "+".

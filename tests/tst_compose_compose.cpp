@@ -141,6 +141,11 @@ void ComposeWindowTest::badNumbersAreRefusedWithTheirReasons_data()
                        u"N/A: it holds \"N\", \"/\", \"A\""_s};
     QTest::newRow("signs only") << u"#, +"_s << QStringList{u"#: it holds \"#\""_s, u"+: it has no digits"_s};
     QTest::newRow("two plus signs") << u"++44 2123"_s << QStringList{u"++44 2123: it holds \"+\" after its start"_s};
+    QTest::newRow("too short, too long") << u"0, +44, 123456789012345678901"_s
+                                         << QStringList{
+                                                u"0: it has 1 digit; a number has 3 to 20"_s,
+                                                u"+44: it has 2 digits; a number has 3 to 20"_s,
+                                                u"123456789012345678901: it has 21 digits; a number has 3 to 20"_s};
 }
 
 void ComposeWindowTest::badNumbersAreRefusedWithTheirReasons()
@@ -164,13 +169,13 @@ void ComposeWindowTest::badNumbersAreRefusedWithTheirReasons()
 void ComposeWindowTest::failedInsertKeepsTheWindowOpen()
 {
     ComposeRig rig;
-    rig.db.execute(u"CREATE TRIGGER refuse BEFORE INSERT ON Message_OutBox WHEN NEW.RecipientMobileNo = '2' "
+    rig.db.execute(u"CREATE TRIGGER refuse BEFORE INSERT ON Message_OutBox WHEN NEW.RecipientMobileNo = '222' "
                    u"BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END"_s);
-    rig.numbers()->setText(u"1, 2, 3"_s);
+    rig.numbers()->setText(u"111, 222, 333"_s);
     rig.message()->setText(u"x"_s);
     rig.send();
     QCOMPARE(rig.dialogs.messages(), QStringList{u"disk I/O error"_s});
-    QCOMPARE(rig.rows(), QStringList{u"1|x|0|1"_s});
+    QCOMPARE(rig.rows(), QStringList{u"111|x|0|1"_s});
     QVERIFY(rig.window && rig.window->isVisible());
 }
 

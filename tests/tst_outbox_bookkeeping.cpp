@@ -92,7 +92,8 @@ void OutboxBookkeepingTest::rowsThatCanNeverBeSentAreMarkedOnce()
 {
     EngineRig rig;
     QVERIFY(rig.connectModem());
-    const QStringList invalid = {"12AB", "", "+", "98#888*12121", "(988)8812121", "98+88812121"};
+    const QStringList invalid = {"12AB",        "",  "+",   "98#888*12121",         "(988)8812121",
+                                 "98+88812121", "0", "+44", "123456789012345678901"};
     for (const QString& n : invalid)
         rig.queue(n, QStringLiteral("hello"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("   "));
@@ -197,7 +198,8 @@ void OutboxBookkeepingTest::aSubmissionCutByAnUnplugCountsAsAnAttempt()
     QTRY_VERIFY(!rig.state.IsConnected && !rig.engine.sending());
     QCOMPARE(outboxRow(rig.db, id).status, QString());
 
-    ModemSimulator again; // plugged in again under the same COM number
+    ModemSimulator again; // the same modem plugged in again under the same COM number
+    again.setSerials(rig.sim.serials());
     QString error;
     QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
