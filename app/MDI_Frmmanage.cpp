@@ -149,6 +149,7 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
         raise();
         activateWindow();
     };
+    notifier->trayActions = {menuItem(QStringLiteral("mnuPauseDelivery")), menuItem(QStringLiteral("Exit"))};
 
     home->openMessageBox = [this] { openMessageBox(); };
     home->openMissedCalls = [this] { openMissedCalls(); };

@@ -6,6 +6,7 @@
 #include "store/SettingsRows.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -44,6 +45,7 @@ Notifications::Notifications(AppState& state, Engine& engine, QStatusBar* status
 Notifications::~Notifications()
 {
     delete tray;
+    delete trayMenu;
 }
 
 bool Notifications::ensureTray()
@@ -57,8 +59,13 @@ bool Notifications::ensureTray()
         icon = QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon);
     tray = new QSystemTrayIcon(icon);
     tray->setToolTip(tip);
-    connect(tray, &QSystemTrayIcon::activated, this, [this] {
-        if (activated)
+    if (!trayActions.isEmpty()) {
+        trayMenu = new QMenu;
+        trayMenu->addActions(trayActions);
+        tray->setContextMenu(trayMenu);
+    }
+    connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Context && activated)
             activated();
     });
     tray->show();

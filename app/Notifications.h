@@ -4,6 +4,7 @@
 // same text for a while. The settings window's switch turns the notifications off; the counts stay.
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -12,6 +13,8 @@ struct AppState;
 struct HomeCounters;
 class Engine;
 class QStatusBar;
+class QAction;
+class QMenu;
 class QSystemTrayIcon;
 
 class Notifications : public QObject {
@@ -25,6 +28,8 @@ public:
     std::function<bool()> trayAvailable;
     // Called when the user clicks the tray icon (the main window shows itself).
     std::function<void()> activated;
+    // The commands of the tray icon's menu (pause or resume delivery, exit), given by the main window.
+    QList<QAction*> trayActions;
 
     // The counts for the tray icon's tooltip; the main window passes on each refresh of the home page.
     void showCounts(const HomeCounters& counts);
@@ -40,6 +45,7 @@ private:
     AppState& state;
     QPointer<QStatusBar> statusBar;
     QSystemTrayIcon* tray = nullptr;
+    QMenu* trayMenu = nullptr;
     QString tip;
 };
 

@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -335,6 +336,10 @@ void StartupTest::newMessagesAndCallsAreNotified()
     engine.timerRefreshHomePage_Timer();
     QVERIFY(notifications.trayIcon());
     QCOMPARE(notifications.trayIcon()->toolTip(), "Broadtext\n1 unread message\n0 missed calls today");
+    // Its menu pauses or resumes delivery and exits, as the main window's commands do.
+    QVERIFY(notifications.trayIcon()->contextMenu());
+    QCOMPARE(notifications.trayIcon()->contextMenu()->actions(),
+             (QList<QAction*>{rig.main()->menuItem(u"mnuPauseDelivery"_s), rig.main()->menuItem(u"Exit"_s)}));
     Q_EMIT engine.messageReceived("+447700900123", "Hello");
     QVERIFY(bar->currentMessage().isEmpty());
 }
