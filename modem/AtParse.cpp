@@ -316,8 +316,10 @@ qsizetype boundaryBefore(const QByteArray& answer, qsizetype bodyStart, qsizetyp
 // body ends at the first line end at or after the announced length only when the next header or the final
 // result follows there; otherwise at the nearest line end where one does, and the record is marked as one whose
 // length did not hold (the link then waits for the line to stay quiet before it believes a final "OK").
-std::optional<qsizetype> announcedEnd(const QByteArray& answer, qsizetype bodyStart, int length, ListingParse* out)
+std::optional<qsizetype> announcedEnd(const QByteArray& answer, qsizetype bodyStart, int length, ListingParse* out,
+                                      bool* beforeFinal)
 {
+    *beforeFinal = false;
     const qsizetype announced = bodyStart + length;
     const qsizetype cut = announced <= answer.size() ? answer.indexOf("\r\n", announced) : -1;
     if (cut < 0) {
@@ -333,6 +335,7 @@ std::optional<qsizetype> announcedEnd(const QByteArray& answer, qsizetype bodySt
                     if (at - 2 >= bodyStart && answer.mid(at - 2, 2) == "\r\n")
                         at -= 2;
                     out->lengthsKnown = false;
+                    *beforeFinal = true; // more bytes may show that final line to be a line of the text
                     return at;
                 }
             }
@@ -444,10 +447,12 @@ ListingParse ParseListing(const QByteArray& answer, bool pduMode, ListingParse e
         }
         const qsizetype bodyStart = line->end;
         if (header->Length >= 0) {
-            const std::optional<qsizetype> end = announcedEnd(answer, bodyStart, header->Length, &out);
+            bool beforeFinal = false;
+            const std::optional<qsizetype> end = announcedEnd(answer, bodyStart, header->Length, &out, &beforeFinal);
             if (!end)
                 return out;
             addRecord(*header, answer.mid(bodyStart, *end - bodyStart));
+            settled = !beforeFinal;
             pos = *end + 2;
             continue;
         }

@@ -167,6 +167,10 @@ void AtParseTest::listingReadInPieces()
         {"\r\n+CMGL: 3,\"REC UNREAD\",\"+1555\",,\r\nTOKEN\r\nOK\r\nthanks\r\n+CMGL: 4,\"REC READ\",\"+1666\",,\r\n"
          "OK\r\n\r\nOK\r\n",
          false},
+        {"\r\n+CMGL: 2,\"REC UNREAD\",\"+919876543202\",,\"26/12/07,13:31:14+00\",145,19\r\nTOKEN 2\r\nOK\r\n"
+         "thanks\r\n+CMGL: 3,\"REC UNREAD\",\"+919876543203\",,\"26/12/07,13:31:14+00\",145,15\r\nOK see you at 3"
+         "\r\n\r\nOK\r\n",
+         false},
         {"\r\n+CMGL: 1,0,,24\r\n" + pdu + "\r\n+CLIP: \"+1555\",145\r\n+CMGL: 2,1,\"Mum\",24\r\n" + pdu +
              "\r\n\r\nOK\r\n",
          true},
