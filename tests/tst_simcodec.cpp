@@ -181,6 +181,12 @@ void SimCodecTest::unsoundSubmitsAreRefused_data()
     QTest::newRow("header longer than the data") << "004100038121F3000002"
                                                     "0500";
     QTest::newRow("empty") << "";
+    QTest::newRow("161 septets") << "0001000081"
+                                    "0000A1" +
+                                        QString(282, QLatin1Char('0'));
+    QTest::newRow("141 octets of 8-bit data") << "0001000081"
+                                                 "00048D" +
+                                                     QString(282, QLatin1Char('0'));
 }
 
 void SimCodecTest::unsoundSubmitsAreRefused()

@@ -301,7 +301,8 @@ std::optional<Text> readUserData(Reader& r, bool hasHeader, Alphabet alphabet)
     const int length = r.octet();
     const qsizetype octets = alphabet == Alphabet::Gsm7 ? (length * 7 + 7) / 8 : length;
     const QByteArray data = r.take(octets);
-    if (!r.ok() || r.left() != 0)
+    // 140 octets is all one message carries (160 septets); a network refuses more.
+    if (!r.ok() || r.left() != 0 || octets > 140)
         return std::nullopt;
     Text out;
     int headerOctets = 0;
