@@ -1,8 +1,6 @@
 #include "tools/ModemSimulator.h"
 
-#include "common/Charset.h"
-#include "modem/AtParse.h"
-#include "modem/Pdu.h"
+#include "tools/SimCodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +42,14 @@ QString timestamp(const QDateTime& t)
 QString unquoted(QString s)
 {
     return s.remove(QLatin1Char('"')).trimmed();
+}
+
+// The statuses of AT+CMGL, by their number in PDU mode.
+const QStringList& ListingStatusNames()
+{
+    static const QStringList names = {QStringLiteral("REC UNREAD"), QStringLiteral("REC READ"),
+                                      QStringLiteral("STO UNSENT"), QStringLiteral("STO SENT"), QStringLiteral("ALL")};
+    return names;
 }
 
 } // namespace
@@ -501,41 +507,33 @@ void ModemSimulator::finishBody()
 
 std::optional<ModemSimulator::Submission> ModemSimulator::fromSubmitPdu(const QString& hex, int announcedLength) const
 {
-    if (Pdu::typeOf(hex) != Pdu::Type::Submit)
-        return std::nullopt;
-    const Pdu::Submit d = Pdu::decodeSubmit(hex);
-    if (!d.ok() || (announcedLength >= 0 && d.tpduLength != announcedLength))
+    const std::optional<SimCodec::Submit> d = SimCodec::decodeSubmit(hex);
+    if (!d || (announcedLength >= 0 && d->tpduLength != announcedLength))
         return std::nullopt;
     Submission m;
-    m.number = d.destination;
-    m.text = d.text;
-    m.unicode = d.coding.alphabet == Pdu::Alphabet::Ucs2;
-    m.partReference = d.concatenation.reference;
-    m.partNumber = d.concatenation.sequence;
-    m.partCount = d.concatenation.total;
-    m.report = d.statusReport;
+    m.number = d->destination;
+    m.text = d->text;
+    m.unicode = d->alphabet == SimCodec::Alphabet::Ucs2;
+    m.partReference = d->partReference;
+    m.partNumber = d->partNumber;
+    m.partCount = d->partCount;
+    m.report = d->statusReport;
     return m;
 }
 
 void ModemSimulator::sendReport(const QString& number, int reference)
 {
-    Pdu::StatusReportFields f;
-    f.reference = reference;
-    f.recipient = number;
-    f.serviceCentreTime = QDateTime::currentDateTime();
-    f.dischargeTime = f.serviceCentreTime.addSecs(2);
-    f.status = reportStatus;
-    const Pdu::EncodedReport report = Pdu::encodeStatusReport(f);
-    if (!report.ok())
+    const QDateTime now = QDateTime::currentDateTime();
+    const SimCodec::Part report = SimCodec::encodeStatusReport(reference, number, now, now.addSecs(2), reportStatus);
+    if (report.hex.isEmpty())
         return;
     if (reportRouting == 1) {
-        answer("\r\n+CDS: " + QByteArray::number(report.pdu.tpduLength) + CrLf + report.pdu.hex.toLatin1() + CrLf,
+        answer("\r\n+CDS: " + QByteArray::number(report.tpduLength) + CrLf + report.hex.toLatin1() + CrLf,
                networkDelayMs + 100);
         return;
     }
     const int index = freeIndex();
-    sim[index] = {index,         QStringLiteral("REC UNREAD"), number, QString(), QDateTime::currentDateTime(), false,
-                  report.pdu.hex};
+    sim[index] = {index, QStringLiteral("REC UNREAD"), number, QString(), now, false, report.hex};
     if (reportRouting == 2)
         answer("\r\n+CDSI: \"SM\"," + QByteArray::number(index) + CrLf, networkDelayMs + 100);
 }
@@ -602,8 +600,8 @@ QByteArray ModemSimulator::header(int index, const SimEntry& m, const QByteArray
                      : lengthUnit == LengthUnit::Octets   ? 2 * units
                                                           : text.size();
         } else {
-            const QByteArray gsm = Charset::encode(m.text, Charset::Set::Gsm).bytes;
-            length = gsm.isEmpty() ? m.text.size() : gsm.size();
+            const std::optional<QByteArray> gsm = SimCodec::toGsm(m.text);
+            length = gsm ? gsm->size() : m.text.size();
         }
         fields << QByteArray::number(length);
     }
@@ -615,7 +613,7 @@ QByteArray ModemSimulator::header(int index, const SimEntry& m, const QByteArray
 QByteArray ModemSimulator::listedText(const SimEntry& m) const
 {
     // A UCS2-coded message is listed as hex whatever the character set, as modems do.
-    return m.unicode ? Charset::encode(m.text, Charset::Set::Ucs2).bytes : inCharset(m.text);
+    return m.unicode ? SimCodec::toSet(m.text, SimCodec::Set::Ucs2) : inCharset(m.text);
 }
 
 QByteArray ModemSimulator::listing(const QString& status)
@@ -641,18 +639,11 @@ QByteArray ModemSimulator::pduListing(const QString& status)
         QString hex = m.pdu;
         if (hex.isEmpty()) {
             // A message stored as text: written as the PDU it would have been (its first part).
-            const std::optional<Pdu::Alphabet> alphabet =
-                m.unicode ? std::optional(Pdu::Alphabet::Ucs2) : std::optional<Pdu::Alphabet>();
-            if (m.status.startsWith(QLatin1String("REC"))) {
-                Pdu::DeliverOptions o;
-                o.serviceCentreTime = m.received;
-                o.alphabet = alphabet;
-                hex = Pdu::encodeDeliver(m.number, m.text, o).parts.value(0).hex;
-            } else {
-                Pdu::SubmitOptions o;
-                o.alphabet = alphabet;
-                hex = Pdu::encodeSubmit(m.number, m.text, o).parts.value(0).hex;
-            }
+            hex = (m.status.startsWith(QLatin1String("REC"))
+                       ? SimCodec::encodeDeliver(m.number, m.text, m.received, 0, m.unicode)
+                       : SimCodec::encodeSubmit(m.number, m.text, 0, m.unicode))
+                      .value(0)
+                      .hex;
         }
         const int smscOctets = hex.left(2).toInt(nullptr, 16);
         out += "+CMGL: " + QByteArray::number(index) + ',' +
@@ -666,23 +657,14 @@ QByteArray ModemSimulator::pduListing(const QString& status)
 
 QByteArray ModemSimulator::inCharset(const QString& text) const
 {
-    const Charset::Set set = Charset::fromName(charset).value_or(Charset::Set::Ira);
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        // A character the set lacks comes out as "?", as modems write it.
-        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const Charset::Encoded e = Charset::encode(text.mid(i, n), set);
-        out += e.ok() ? e.bytes : (set == Charset::Set::Ucs2 ? QByteArray("003F") : QByteArray("?"));
-        i += n - 1;
-    }
-    return out;
+    // A character the set lacks comes out as "?", as modems write it.
+    return SimCodec::toSet(text, SimCodec::setNamed(charset).value_or(SimCodec::Set::Ira));
 }
 
 QString ModemSimulator::fromCharset(const QByteArray& bytes, bool hex) const
 {
-    const Charset::Set set = hex ? Charset::Set::Ucs2 : Charset::fromName(charset).value_or(Charset::Set::Ira);
-    const Charset::Decoded d = Charset::decode(bytes, set);
-    return d.ok() ? d.text : QString::fromLatin1(bytes);
+    const SimCodec::Set set = hex ? SimCodec::Set::Ucs2 : SimCodec::setNamed(charset).value_or(SimCodec::Set::Ira);
+    return SimCodec::fromSet(bytes, set).value_or(QString::fromLatin1(bytes));
 }
 
 bool ModemSimulator::unicodeCoding() const
@@ -898,12 +880,10 @@ int ModemSimulator::storeMessage(const QString& status, const QString& number, c
 QStringList ModemSimulator::deliverPdus(const QString& number, const QString& text, int reference,
                                         const QDateTime& sentOn)
 {
-    Pdu::DeliverOptions o;
-    o.serviceCentreTime = sentOn.isValid() ? sentOn : QDateTime::currentDateTime();
-    o.concatenationReference = reference;
     QStringList out;
-    for (const Pdu::Encoded& e : Pdu::encodeDeliver(number, text, o).parts)
-        out << e.hex;
+    for (const SimCodec::Part& part :
+         SimCodec::encodeDeliver(number, text, sentOn.isValid() ? sentOn : QDateTime::currentDateTime(), reference))
+        out << part.hex;
     return out;
 }
 
@@ -911,8 +891,9 @@ int ModemSimulator::storePdu(const QString& status, const QString& hex)
 {
     std::lock_guard lock(mutex);
     const int index = freeIndex();
-    const Pdu::Deliver d = Pdu::decodeDeliver(hex);
-    sim[index] = {index, status, d.sender, d.text, d.serviceCentreTime, d.coding.alphabet == Pdu::Alphabet::Ucs2, hex};
+    // A status report or anything else the program is to be shown keeps only its hex.
+    const SimCodec::Deliver d = SimCodec::decodeDeliver(hex).value_or(SimCodec::Deliver{});
+    sim[index] = {index, status, d.sender, d.text, d.sentOn, d.alphabet == SimCodec::Alphabet::Ucs2, hex};
     return index;
 }
 
@@ -930,22 +911,17 @@ bool ModemSimulator::pduMode() const
 
 void ModemSimulator::receiveSms(const QString& number, const QString& text, bool unicode)
 {
-    unicode = unicode || !Charset::canEncode(text, Charset::Set::Gsm);
+    unicode = unicode || !SimCodec::toGsm(text);
     {
         std::lock_guard lock(mutex);
         // In PDU mode the network brings a long message in parts, each stored and announced by itself.
         QStringList parts(1, QString());
         const QDateTime sentOn = QDateTime::currentDateTime();
         if (pdu) {
-            Pdu::DeliverOptions o;
-            o.serviceCentreTime = sentOn;
-            o.concatenationReference = nextReference;
-            if (unicode)
-                o.alphabet = Pdu::Alphabet::Ucs2;
-            const Pdu::EncodeResult encoded = Pdu::encodeDeliver(number, text, o);
-            if (encoded.parts.size() > 1) {
+            const QList<SimCodec::Part> encoded = SimCodec::encodeDeliver(number, text, sentOn, nextReference, unicode);
+            if (encoded.size() > 1) {
                 parts.clear();
-                for (const Pdu::Encoded& part : encoded.parts)
+                for (const SimCodec::Part& part : encoded)
                     parts << part.hex;
             }
         }
