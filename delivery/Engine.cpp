@@ -390,6 +390,9 @@ void Engine::setDeliveryPaused(bool paused)
     log.WriteActivityLog(paused ? QStringLiteral("Delivery paused by the user.")
                                 : QStringLiteral("Delivery resumed by the user."));
     Q_EMIT deliveryPausedChanged(paused);
+    // What waited while paused goes now rather than at the next tick of the timer.
+    if (!paused && state.IsConnected && state.ModemReady && !delivery.sending() && !delivery.paused())
+        startDelivery(false);
 }
 
 int Engine::RetryFailed(const QList<qint64>& ids)
