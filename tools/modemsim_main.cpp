@@ -1,6 +1,7 @@
 // broadtext-modemsim: a simulated GSM modem for trying Broadtext without one.
 //
 //   broadtext-modemsim --com 1            link it as COM1 in the data folder and answer until "quit"
+//   broadtext-modemsim --com 1 --unit 2   another device (its own IMEI and SIM) under the same COM number
 //
 // Then start Broadtext and choose COM port 1 in Settings > System Settings. Commands on standard input:
 //   sms <number> <text>                   an SMS arrives on the SIM
@@ -25,15 +26,18 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     int com = 1;
+    int unit = 1;
     QString dataDir = DefaultDataDirectory();
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--com") && i + 1 < args.size())
             com = args[++i].toInt();
+        else if (args[i] == QLatin1String("--unit") && i + 1 < args.size())
+            unit = args[++i].toInt();
         else if (args[i] == QLatin1String("--data-dir") && i + 1 < args.size())
             dataDir = args[++i];
         else {
-            std::fprintf(stderr, "usage: broadtext-modemsim [--com N] [--data-dir DIR]\n");
+            std::fprintf(stderr, "usage: broadtext-modemsim [--com N] [--unit N] [--data-dir DIR]\n");
             return 2;
         }
     }
@@ -51,6 +55,10 @@ int main(int argc, char** argv)
 
     ModemSimulator modem;
     modem.setLogger(say);
+    // Each unit is a device of its own: the program takes a different unit for a different modem.
+    modem.setSerials({QStringLiteral("35693803%1").arg(unit, 7, 10, QLatin1Char('0')),
+                      QStringLiteral("899110%1").arg(unit, 13, 10, QLatin1Char('0')),
+                      QStringLiteral("40410%1").arg(unit, 10, 10, QLatin1Char('0'))});
     QString error;
     if (!modem.start(&error) || !modem.linkAs(dataDir, com, &error)) {
         std::fprintf(stderr, "Cannot start the simulator: %s\n", error.toLocal8Bit().constData());
