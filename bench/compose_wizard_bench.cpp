@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,7 +127,11 @@ Figures measure(TestRig& rig, BroadtextWizard& wizard, QPushButton* next)
     ticker.start(1);
     sinceTick.restart();
     t.restart();
+    QPointer<Frm_Broadtext_Step5> step(s5); // a step that queued everything closes
     s5->cmdNext->click();
+    // The rows are queued from the event loop: this loop stands for the application's.
+    while (step && step->isQueueing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     f.queueMs = t.nsecsElapsed() / 1e6;
     ticker.stop();
     f.queued = rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox"));

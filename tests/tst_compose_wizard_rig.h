@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -156,6 +157,14 @@ struct WizardRig : TestRig {
     {
         QAbstractItemModel* m = s->ListNumbers->model();
         m->setData(m->index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    }
+
+    // Send on step 5, waited for until the queueing has ended (a long list is queued from the event loop).
+    static void send(Frm_Broadtext_Step5* s)
+    {
+        QPointer<Frm_Broadtext_Step5> step(s); // a step that queued everything closes
+        QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!step || !step->isQueueing(), 60000);
     }
 
     // One column of the Outbox, in the order the rows were queued.
