@@ -108,7 +108,11 @@ Figures measure(TestRig& rig, BroadtextWizard& wizard, QPushButton* next)
     QElapsedTimer t;
     t.start();
     next->click();
-    Frm_Broadtext_Step5* s5 = wizard.step5();
+    QPointer<Frm_Broadtext_Step5> reading = wizard.step5();
+    // A table or a worksheet is read from the event loop: this loop stands for the application's.
+    while (reading && reading->isReading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Frm_Broadtext_Step5* s5 = reading;
     if (!s5)
         return f;
     s5->grab(); // lay out and draw the list once, as the screen would

@@ -62,6 +62,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
     lblSkipped = NamedLabel(QStringLiteral("lblSkipped"), QString(), this);
     lblSkipped->setWordWrap(true);
+    lblReading = NamedLabel(QStringLiteral("lblReading"), QString(), this);
+    lblReading->setVisible(false);
     cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
     cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
     cmdRemoveDuplicates->setAutoDefault(false);
@@ -118,6 +120,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     counts->addWidget(lblNoItems);
     content()->addLayout(counts);
     content()->addWidget(lblSkipped);
+    content()->addWidget(lblReading);
     content()->addWidget(ListNumbers, 1);
     content()->addWidget(Frame2);
     auto* progress = new QHBoxLayout;
@@ -144,6 +147,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(cmdCancel, &QPushButton::clicked, this, [this] {
         if (queueing)
             queueing->cancel();
+        else if (reading)
+            reading->cancel(QStringLiteral("Reading was cancelled: the list holds only the numbers read before."));
     });
     connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
@@ -181,28 +186,56 @@ void Frm_Broadtext_Step5::Form_Load()
         separate = !Trim(chosen.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
     Frame2->setVisible(!separate);
 
-    NumberRows read;
-    switch (kind) {
-    case Source::Text:
-        read = ReadTextFileNumbers(sourceFile, separator);
-        break;
-    case Source::Access:
-        read = ReadAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
-                               Trim(chosen.Frm_Broadtext_Step3.FieldName),
-                               separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString());
-        break;
-    case Source::Excel:
-        read = ReadExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
-                              Trim(chosen.Frm_Broadtext_Step4.ColumnName),
-                              separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString());
-        break;
-    case Source::None:
-        break;
-    }
     if (separate) {
         model->setMessageColumn(true);
         ListNumbers->setColumnWidth(1, 3500 / Twips);
     }
+    if (kind == Source::Text) {
+        showRead(ReadTextFileNumbers(sourceFile, separator));
+        return;
+    }
+    if (kind == Source::None) {
+        showCounts();
+        return;
+    }
+    // A table or a worksheet can be large and is read by another program: the step shows meanwhile.
+    if (kind == Source::Access)
+        reading = StartReadingAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
+                                          Trim(chosen.Frm_Broadtext_Step3.FieldName),
+                                          separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString(), this);
+    else
+        reading = StartReadingExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
+                                         Trim(chosen.Frm_Broadtext_Step4.ColumnName),
+                                         separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString(), this);
+    connect(reading, &NumberRowsReading::rowsRead, this, [this](qint64 rows) {
+        lblReading->setText(QStringLiteral("Reading the numbers... %1 read so far.").arg(rows));
+    });
+    connect(reading, &NumberRowsReading::finished, this, [this](const NumberRows& read) {
+        reading->deleteLater();
+        reading = nullptr;
+        setReading(false);
+        showRead(read);
+    });
+    setReading(true);
+    reading->start();
+}
+
+void Frm_Broadtext_Step5::setReading(bool on)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdNext})
+        w->setEnabled(!on);
+    lblReading->setText(QStringLiteral("Reading the numbers..."));
+    lblReading->setVisible(on);
+    cmdCancel->setVisible(on);
+    cmdCancel->setEnabled(on);
+    if (on)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void Frm_Broadtext_Step5::showRead(const NumberRows& read)
+{
     model->append(read.rows);
     showCounts();
     if (!read.error.isEmpty())

@@ -2,7 +2,8 @@
 // checked), can drop repeated numbers from it, takes one common message or uses the messages read from
 // the source, and queues one Outbox row for every checked row. Many rows are queued slice by slice from the event
 // loop (OutboxQueueing), the window locked but responsive, with a progress bar when it takes more than a moment
-// and a Cancel button.
+// and a Cancel button. A table or a worksheet is read the same way: the step opens at once and fills its list
+// when the reader program is done, Cancel keeping what was read.
 #pragma once
 
 #include "compose/WizardStep.h"
@@ -12,6 +13,8 @@
 class MessageTextEdit;
 class NumbersListModel;
 class OutboxQueueing;
+class NumberRowsReading;
+struct NumberRows;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -35,12 +38,15 @@ public:
     NumbersListModel* numbers() const { return model; }
     // Send is queueing rows into the Outbox; the step is locked meanwhile.
     bool isQueueing() const { return queueing != nullptr; }
+    // The numbers of a table or a worksheet are still being read (by the reader program).
+    bool isReading() const { return reading != nullptr; }
 
     QCheckBox* Check1;
     QPushButton* cmdRemoveDuplicates;
     QLabel* lblSelectedItems;
     QLabel* lblNoItems;
     QLabel* lblSkipped;
+    QLabel* lblReading;
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
@@ -63,6 +69,8 @@ private:
     void cmdNext_Click();
     void cmdBack_Click();
     void setSending(bool on);
+    void setReading(bool on);
+    void showRead(const NumberRows& read);
     void showCounts();
     void queueingProgress(qint64 done, qint64 total);
     void queueingFinished(const QString& error, bool cancelled);
@@ -72,7 +80,8 @@ private:
     QString separator;
     Source kind = Source::None;
     bool separate = false;
-    OutboxQueueing* queueing = nullptr; // while Send is queueing
+    OutboxQueueing* queueing = nullptr;   // while Send is queueing
+    NumberRowsReading* reading = nullptr; // while the list is read
     QElapsedTimer queueingTime;
     qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
     qint64 duplicatesRemoved = 0;

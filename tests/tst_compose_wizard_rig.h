@@ -122,7 +122,16 @@ struct WizardRig : TestRig {
             choose(s, QStringLiteral("cmbSMSField"), messages);
         }
         click(s, QStringLiteral("cmdNext"));
-        return wizard.step5();
+        return readStep5();
+    }
+
+    // Step 5 once it has read its list (a table or a worksheet is read from the event loop).
+    Frm_Broadtext_Step5* readStep5() const
+    {
+        QPointer<Frm_Broadtext_Step5> s = wizard.step5();
+        if (!QTest::qWaitFor([&] { return !s || !s->isReading(); }, 60000))
+            qFatal("step 5 did not finish reading");
+        return s;
     }
 
     // The loaded step n.
