@@ -239,7 +239,8 @@ void WizardQueueTest::manyRowsAreQueuedWhileTheEventLoopTurns()
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QString::number(numbers.size()));
 
     // A timer stands for everything else the program does meanwhile (the modem's results, the main window):
-    // it must keep firing from the application's own event loop, never from a loop run inside Send.
+    // it must keep firing from the application's own event loop, never from a loop run inside Send, and never
+    // wait long (a slice takes about 20 ms; the bound leaves room for a machine busy with other work).
     bool inSend = false, firedInsideSend = false;
     bool closeTried = false, stayedOpen = false, controlsLocked = false, progressShown = false;
     QElapsedTimer sinceLast;
@@ -268,7 +269,7 @@ void WizardQueueTest::manyRowsAreQueuedWhileTheEventLoopTurns()
     QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages(), QStringList{Sent}, 120000);
     timer.stop();
     QVERIFY(!firedInsideSend);
-    QVERIFY2(longestGap < 250, qPrintable(u"the event loop stood still for %1 ms"_s.arg(longestGap)));
+    QVERIFY2(longestGap < 500, qPrintable(u"the event loop stood still for %1 ms"_s.arg(longestGap)));
     QVERIFY(closeTried && stayedOpen && controlsLocked && progressShown);
     const QStringList queued = rig.outboxNumbers();
     QCOMPARE(queued.size(), numbers.size());
