@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -107,7 +108,11 @@ Figures measure(TestRig& rig, BroadtextWizard& wizard, QPushButton* next)
     QElapsedTimer t;
     t.start();
     next->click();
-    Frm_Broadtext_Step5* s5 = wizard.step5();
+    QPointer<Frm_Broadtext_Step5> reading = wizard.step5();
+    // A table or a worksheet is read from the event loop: this loop stands for the application's.
+    while (reading && reading->isReading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Frm_Broadtext_Step5* s5 = reading;
     if (!s5)
         return f;
     s5->grab(); // lay out and draw the list once, as the screen would
@@ -126,7 +131,11 @@ Figures measure(TestRig& rig, BroadtextWizard& wizard, QPushButton* next)
     ticker.start(1);
     sinceTick.restart();
     t.restart();
+    QPointer<Frm_Broadtext_Step5> step(s5); // a step that queued everything closes
     s5->cmdNext->click();
+    // The rows are queued from the event loop: this loop stands for the application's.
+    while (step && step->isQueueing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     f.queueMs = t.nsecsElapsed() / 1e6;
     ticker.stop();
     f.queued = rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox"));

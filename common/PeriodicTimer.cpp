@@ -3,7 +3,7 @@
 PeriodicTimer::PeriodicTimer(const QString& name, QObject* parent) : QObject(parent)
 {
     setObjectName(name);
-    connect(&timer, &QTimer::timeout, this, &PeriodicTimer::tick);
+    connect(&timer, &QTimer::timeout, this, &PeriodicTimer::Timer);
 }
 
 void PeriodicTimer::setInterval(int ms)
@@ -30,13 +30,4 @@ void PeriodicTimer::update()
         timer.start(period);
     else
         timer.stop();
-}
-
-void PeriodicTimer::tick()
-{
-    if (inTick)
-        return;
-    inTick = true;
-    Q_EMIT Timer();
-    inTick = false;
 }

@@ -1,6 +1,6 @@
 // A timer that behaves like the program's timers are described: a period in milliseconds (0 stops it) and
-// an enabled switch, independent of each other. A tick is skipped while the previous tick's handler is
-// still running (handlers let queued events run during modem waits, so a tick could otherwise re-enter).
+// an enabled switch, independent of each other. A tick's handler only starts work (the modem link reports back
+// later) and never runs an event loop, so one tick cannot begin inside another and no guard is needed.
 #pragma once
 
 #include <QObject>
@@ -22,10 +22,8 @@ Q_SIGNALS:
 
 private:
     void update();
-    void tick();
 
     QTimer timer;
     int period = 0;
     bool enabled = true;
-    bool inTick = false;
 };

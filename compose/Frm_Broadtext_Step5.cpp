@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
+#include "compose/OutboxQueueing.h"
 #include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
@@ -15,32 +16,20 @@
 #include "views/MessageTextEdit.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
 
 constexpr int Twips = 15;
-// A batch of inserts is committed after this long, and the window then handles its events.
-constexpr qint64 BatchMs = 40;
 // The progress bar appears once queueing has taken this long.
 constexpr qint64 ProgressAfterMs = 300;
-
-QString sqlErrorText(const QSqlError& e)
-{
-    const QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
-}
 
 } // namespace
 
@@ -73,6 +62,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     lblNoItems = NamedLabel(QStringLiteral("lblNoItems"), QString(), this);
     lblSkipped = NamedLabel(QStringLiteral("lblSkipped"), QString(), this);
     lblSkipped->setWordWrap(true);
+    lblReading = NamedLabel(QStringLiteral("lblReading"), QString(), this);
+    lblReading->setVisible(false);
     cmdRemoveDuplicates = new QPushButton(QStringLiteral("Remove &Duplicates"), this);
     cmdRemoveDuplicates->setObjectName(QStringLiteral("cmdRemoveDuplicates"));
     cmdRemoveDuplicates->setAutoDefault(false);
@@ -112,6 +103,10 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     progressSend = new QProgressBar(this);
     progressSend->setObjectName(QStringLiteral("progressSend"));
     progressSend->setVisible(false);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setAutoDefault(false);
+    cmdCancel->setVisible(false);
 
     content()->addWidget(NamedLabel(QStringLiteral("Label1"), QStringLiteral("Found Numbers"), this, true));
     auto* counts = new QHBoxLayout;
@@ -125,9 +120,13 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     counts->addWidget(lblNoItems);
     content()->addLayout(counts);
     content()->addWidget(lblSkipped);
+    content()->addWidget(lblReading);
     content()->addWidget(ListNumbers, 1);
     content()->addWidget(Frame2);
-    content()->addWidget(progressSend);
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(progressSend, 1);
+    progress->addWidget(cmdCancel);
+    content()->addLayout(progress);
 
     cmdBack = addButton(QStringLiteral("cmdBack"), QStringLiteral("<< &Back"));
     cmdNext = addButton(QStringLiteral("cmdNext"), QStringLiteral("&Send"));
@@ -145,6 +144,12 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
         Label5->setText(c.warning);
     });
     connect(cmdNext, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdNext_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, [this] {
+        if (queueing)
+            queueing->cancel();
+        else if (reading)
+            reading->cancel(QStringLiteral("Reading was cancelled: the list holds only the numbers read before."));
+    });
     connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 }
@@ -181,28 +186,56 @@ void Frm_Broadtext_Step5::Form_Load()
         separate = !Trim(chosen.Frm_Broadtext_Step4.SMSColumnName).isEmpty();
     Frame2->setVisible(!separate);
 
-    NumberRows read;
-    switch (kind) {
-    case Source::Text:
-        read = ReadTextFileNumbers(sourceFile, separator);
-        break;
-    case Source::Access:
-        read = ReadAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
-                               Trim(chosen.Frm_Broadtext_Step3.FieldName),
-                               separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString());
-        break;
-    case Source::Excel:
-        read = ReadExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
-                              Trim(chosen.Frm_Broadtext_Step4.ColumnName),
-                              separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString());
-        break;
-    case Source::None:
-        break;
-    }
     if (separate) {
         model->setMessageColumn(true);
         ListNumbers->setColumnWidth(1, 3500 / Twips);
     }
+    if (kind == Source::Text) {
+        showRead(ReadTextFileNumbers(sourceFile, separator));
+        return;
+    }
+    if (kind == Source::None) {
+        showCounts();
+        return;
+    }
+    // A table or a worksheet can be large and is read by another program: the step shows meanwhile.
+    if (kind == Source::Access)
+        reading = StartReadingAccessTable(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step3.tableName),
+                                          Trim(chosen.Frm_Broadtext_Step3.FieldName),
+                                          separate ? Trim(chosen.Frm_Broadtext_Step3.SMSColumnName) : QString(), this);
+    else
+        reading = StartReadingExcelSheet(Trim(sourceFile), Trim(chosen.Frm_Broadtext_Step4.SheetName),
+                                         Trim(chosen.Frm_Broadtext_Step4.ColumnName),
+                                         separate ? Trim(chosen.Frm_Broadtext_Step4.SMSColumnName) : QString(), this);
+    connect(reading, &NumberRowsReading::rowsRead, this, [this](qint64 rows) {
+        lblReading->setText(QStringLiteral("Reading the numbers... %1 read so far.").arg(rows));
+    });
+    connect(reading, &NumberRowsReading::finished, this, [this](const NumberRows& read) {
+        reading->deleteLater();
+        reading = nullptr;
+        setReading(false);
+        showRead(read);
+    });
+    setReading(true);
+    reading->start();
+}
+
+void Frm_Broadtext_Step5::setReading(bool on)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdNext})
+        w->setEnabled(!on);
+    lblReading->setText(QStringLiteral("Reading the numbers..."));
+    lblReading->setVisible(on);
+    cmdCancel->setVisible(on);
+    cmdCancel->setEnabled(on);
+    if (on)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void Frm_Broadtext_Step5::showRead(const NumberRows& read)
+{
     model->append(read.rows);
     showCounts();
     if (!read.error.isEmpty())
@@ -224,87 +257,17 @@ void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
 
 void Frm_Broadtext_Step5::setSending(bool on)
 {
-    sending = on;
     for (QWidget* w :
          std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
         w->setEnabled(!on);
+    cmdCancel->setVisible(on);
+    cmdCancel->setEnabled(on);
     if (!on)
         progressSend->setVisible(false);
 }
 
-void Frm_Broadtext_Step5::queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error)
-{
-    skippedEmpty = 0;
-    Database& db = engine.db;
-    const Clock& clock = *engine.state.clock;
-    QSqlQuery insert(db.connection());
-    if (!insert.prepare(QStringLiteral(
-            "INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)"))) {
-        *error = sqlErrorText(insert.lastError());
-        return;
-    }
-    progressSend->setRange(0, int(std::min<qint64>(model->count(), INT_MAX)));
-    QElapsedTimer total;
-    total.start();
-    const qint64 n = model->count();
-    qint64 i = 0;
-    std::vector<qint64> batch;
-    while (i < n) {
-        batch.clear();
-        try {
-            db.beginTransaction();
-        } catch (const DbError& e) {
-            *error = e.description();
-            return;
-        }
-        QElapsedTimer elapsed;
-        elapsed.start();
-        QString failure;
-        for (; i < n; ++i) {
-            if ((i & 255) == 0 && !batch.empty() && elapsed.elapsed() >= BatchMs)
-                break;
-            if (!model->isChecked(i))
-                continue;
-            const NumberRow& row = model->row(i);
-            // A message that would be empty is not queued; the caller says how many were left out.
-            if (separate && Trim(row.message).isEmpty()) {
-                ++skippedEmpty;
-                continue;
-            }
-            insert.bindValue(0, Trim(row.number));
-            insert.bindValue(1, separate ? Trim(row.message) : commonMessage);
-            insert.bindValue(2, Database::DbTime(clock.now()));
-            if (!insert.exec()) {
-                failure = sqlErrorText(insert.lastError());
-                break;
-            }
-            batch.push_back(i);
-        }
-        // What was saved before a failure stays saved.
-        try {
-            db.commit();
-            committed.insert(committed.end(), batch.begin(), batch.end());
-        } catch (const DbError& e) {
-            db.rollback();
-            if (failure.isEmpty())
-                failure = e.description();
-        }
-        if (!failure.isEmpty()) {
-            *error = failure;
-            return;
-        }
-        if (total.elapsed() >= ProgressAfterMs) {
-            progressSend->setVisible(true);
-            progressSend->setValue(int(std::min<qint64>(i, INT_MAX)));
-        }
-        QCoreApplication::processEvents();
-    }
-}
-
 void Frm_Broadtext_Step5::cmdNext_Click()
 {
-    if (sending)
-        return;
     auto& dialogs = *engine.state.dialogs;
     QString commonMessage;
     if (!separate) {
@@ -318,31 +281,65 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         dialogs.message(QStringLiteral("Please select mobile number from list."));
         return;
     }
-    if (separate) {
-        bool anyMessage = false;
-        for (qint64 i = 0; i < model->count() && !anyMessage; ++i)
-            anyMessage = model->isChecked(i) && !Trim(model->row(i).message).isEmpty();
-        if (!anyMessage) {
-            dialogs.message(QStringLiteral("The selected numbers have no message in the chosen column. Please choose "
-                                           "the column that holds the messages."));
-            return;
-        }
+    // The rows are taken now: the list is locked until the queueing ends.
+    std::vector<OutboxQueueing::Row> rows;
+    rows.reserve(size_t(model->checkedCount()));
+    skippedEmpty = 0;
+    for (qint64 i = 0; i < model->count(); ++i) {
+        if (!model->isChecked(i))
+            continue;
+        const NumberRow& row = model->row(i);
+        const QString message = separate ? Trim(row.message) : commonMessage;
+        // A message that would be empty is not queued; the end of the queueing says how many were left out.
+        if (message.isEmpty())
+            ++skippedEmpty;
+        else
+            rows.push_back({i, Trim(row.number), message});
+    }
+    if (rows.empty()) {
+        dialogs.message(QStringLiteral("The selected numbers have no message in the chosen column. Please choose "
+                                       "the column that holds the messages."));
+        return;
     }
 
+    queueing = new OutboxQueueing(engine.db, *engine.state.clock, std::move(rows), this);
+    connect(queueing, &OutboxQueueing::progress, this, &Frm_Broadtext_Step5::queueingProgress);
+    connect(queueing, &OutboxQueueing::finished, this, &Frm_Broadtext_Step5::queueingFinished);
+    progressSend->setRange(0, int(std::min<qint64>(queueing->total(), INT_MAX)));
+    progressSend->setValue(0);
+    queueingTime.start();
     setSending(true);
-    std::vector<qint64> committed;
-    QString error;
-    queueCheckedRows(commonMessage, committed, &error);
+    queueing->start();
+}
+
+void Frm_Broadtext_Step5::queueingProgress(qint64 done, qint64 total)
+{
+    Q_UNUSED(total);
+    if (queueingTime.elapsed() < ProgressAfterMs)
+        return;
+    progressSend->setVisible(true);
+    progressSend->setValue(int(std::min<qint64>(done, INT_MAX)));
+}
+
+void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
+{
+    const std::vector<qint64> committed = queueing->committed();
+    queueing->deleteLater();
+    queueing = nullptr;
     setSending(false);
 
+    auto& dialogs = *engine.state.dialogs;
     MessageBoxView* messageBox = engine.messageBox();
     const bool refreshMessageBox = engine.state.MessageBoxOpen && messageBox;
-    if (!error.isEmpty()) {
+    if (!error.isEmpty() || cancelled) {
         // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.
         for (qint64 r : committed)
             model->setChecked(r, false);
         showCounts();
-        dialogs.message(error);
+        dialogs.message(cancelled ? QStringLiteral("Queueing was cancelled: %1 of the selected numbers were put in the "
+                                                   "Out box and are no longer ticked.")
+                                        .arg(committed.size())
+                                  : error);
         if (!committed.empty() && refreshMessageBox)
             messageBox->fillTreeView();
         return;

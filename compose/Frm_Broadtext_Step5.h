@@ -1,13 +1,20 @@
 // Last step of the mass-send wizard: reads the numbers from the chosen source into a check-box list (all
 // checked), can drop repeated numbers from it, takes one common message or uses the messages read from
-// the source, and queues one Outbox row for every checked row. Queueing many rows commits them in short batches and
-// lets the window breathe between batches, with a progress bar when it takes more than a moment.
+// the source, and queues one Outbox row for every checked row. Many rows are queued slice by slice from the event
+// loop (OutboxQueueing), the window locked but responsive, with a progress bar when it takes more than a moment
+// and a Cancel button. A table or a worksheet is read the same way: the step opens at once and fills its list
+// when the reader program is done, Cancel keeping what was read.
 #pragma once
 
 #include "compose/WizardStep.h"
 
+#include <QElapsedTimer>
+
 class MessageTextEdit;
 class NumbersListModel;
+class OutboxQueueing;
+class NumberRowsReading;
+struct NumberRows;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -29,12 +36,17 @@ public:
     Source source() const { return kind; }
     bool separateMessages() const { return separate; }
     NumbersListModel* numbers() const { return model; }
+    // Send is queueing rows into the Outbox; the step is locked meanwhile.
+    bool isQueueing() const { return queueing != nullptr; }
+    // The numbers of a table or a worksheet are still being read (by the reader program).
+    bool isReading() const { return reading != nullptr; }
 
     QCheckBox* Check1;
     QPushButton* cmdRemoveDuplicates;
     QLabel* lblSelectedItems;
     QLabel* lblNoItems;
     QLabel* lblSkipped;
+    QLabel* lblReading;
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
@@ -42,12 +54,13 @@ public:
     QLabel* Label3;
     QLabel* Label5;
     QProgressBar* progressSend;
+    QPushButton* cmdCancel;
     QPushButton* cmdBack;
     QPushButton* cmdNext;
     QPushButton* cmdClose;
 
 protected:
-    bool busy() const override { return sending; }
+    bool busy() const override { return queueing != nullptr; }
 
 private:
     void Form_Load();
@@ -56,17 +69,20 @@ private:
     void cmdNext_Click();
     void cmdBack_Click();
     void setSending(bool on);
+    void setReading(bool on);
+    void showRead(const NumberRows& read);
     void showCounts();
-    // Adds an Outbox row for every checked row, committing in short batches; `committed` receives the rows
-    // saved, in order. On a failure the rows saved before it stay saved and `error` describes it.
-    void queueCheckedRows(const QString& commonMessage, std::vector<qint64>& committed, QString* error);
+    void queueingProgress(qint64 done, qint64 total);
+    void queueingFinished(const QString& error, bool cancelled);
 
     NumbersListModel* model;
     QString sourceFile;
     QString separator;
     Source kind = Source::None;
     bool separate = false;
-    bool sending = false;
+    OutboxQueueing* queueing = nullptr;   // while Send is queueing
+    NumberRowsReading* reading = nullptr; // while the list is read
+    QElapsedTimer queueingTime;
     qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
     qint64 duplicatesRemoved = 0;
 };

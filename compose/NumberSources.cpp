@@ -140,15 +140,20 @@ NameList AccessColumns(const QString& path, const QString& table)
     return {r.names, r.error};
 }
 
-NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
-                           const QString& messageColumn)
+namespace {
+
+QStringList accessRowsRequest(const QString& path, const QString& table, const QString& numbersColumn,
+                              const QString& messageColumn)
+{
+    QStringList request{QStringLiteral("access-rows"), path, table, numbersColumn};
+    if (!messageColumn.isEmpty())
+        request << messageColumn;
+    return request;
+}
+
+NumberRows accessRowsOf(const ReaderOutput& r, bool separate)
 {
     NumberRows out;
-    const bool separate = !messageColumn.isEmpty();
-    QStringList request{QStringLiteral("access-rows"), path, table, numbersColumn};
-    if (separate)
-        request << messageColumn;
-    const ReaderOutput r = readAccess(request, path);
     out.rows.reserve(r.rows.size());
     for (const auto& row : r.rows) {
         const QString number = row.empty() ? QString() : Trim(row[0].value_or(QString()));
@@ -158,6 +163,15 @@ NumberRows ReadAccessTable(const QString& path, const QString& table, const QStr
     }
     out.error = r.error;
     return out;
+}
+
+} // namespace
+
+NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
+                           const QString& messageColumn)
+{
+    return accessRowsOf(readAccess(accessRowsRequest(path, table, numbersColumn, messageColumn), path),
+                        !messageColumn.isEmpty());
 }
 
 // ---- Excel workbooks and CSV files
@@ -181,21 +195,80 @@ SheetRecords ExcelRecords(const QString& path, const QString& sheet, const QStri
     return {std::move(r.rows), r.error};
 }
 
-NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
-                          const QString& messageColumn)
+namespace {
+
+QStringList sheetRowsRequest(const QString& path, const QString& sheet, const QString& numbersColumn,
+                             const QString& messageColumn)
+{
+    QStringList request{QStringLiteral("sheet-records"), path, sheet, QString::number(-1), numbersColumn};
+    if (!messageColumn.isEmpty())
+        request << messageColumn;
+    return request;
+}
+
+NumberRows sheetRowsOf(const ReaderOutput& r, bool separate)
 {
     NumberRows out;
-    const bool separate = !messageColumn.isEmpty();
-    QStringList wanted{numbersColumn};
-    if (separate)
-        wanted << messageColumn;
-    const SheetRecords r = ExcelRecords(path, sheet, wanted);
-    out.rows.reserve(r.records.size());
-    for (const auto& rec : r.records) {
+    out.rows.reserve(r.rows.size());
+    for (const auto& rec : r.rows) {
         if (rec.empty() || !rec[0] || rec[0]->isEmpty())
             continue;
         out.rows.push_back({Trim(*rec[0]), separate && rec.size() > 1 ? Trim(rec[1].value_or(QString())) : QString()});
     }
     out.error = r.error;
     return out;
+}
+
+} // namespace
+
+NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
+                          const QString& messageColumn)
+{
+    return sheetRowsOf(readSheet(sheetRowsRequest(path, sheet, numbersColumn, messageColumn), path),
+                       !messageColumn.isEmpty());
+}
+
+// ---- Reading the rows without waiting
+
+void NumberRowsReading::start()
+{
+    if (!run) {
+        ReaderOutput refused;
+        refused.error = refusal;
+        Q_EMIT finished(rowsOf(refused));
+        return;
+    }
+    connect(run, &ReaderRun::rowsRead, this, &NumberRowsReading::rowsRead);
+    connect(run, &ReaderRun::finished, this, [this] { Q_EMIT finished(rowsOf(run->output())); });
+    run->start();
+}
+
+void NumberRowsReading::cancel(const QString& cancelledText)
+{
+    if (run)
+        run->cancel(cancelledText);
+}
+
+NumberRowsReading* StartReadingAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
+                                           const QString& messageColumn, QObject* parent)
+{
+    auto* reading = new NumberRowsReading(parent);
+    const bool separate = !messageColumn.isEmpty();
+    reading->rowsOf = [separate](const ReaderOutput& r) { return accessRowsOf(r, separate); };
+    if (checkedFile(path, &reading->refusal))
+        reading->run = StartReader(accessRowsRequest(path, table, numbersColumn, messageColumn), NotAccessMessage(path),
+                                   accessLimits(path), reading);
+    return reading;
+}
+
+NumberRowsReading* StartReadingExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
+                                          const QString& messageColumn, QObject* parent)
+{
+    auto* reading = new NumberRowsReading(parent);
+    const bool separate = !messageColumn.isEmpty();
+    reading->rowsOf = [separate](const ReaderOutput& r) { return sheetRowsOf(r, separate); };
+    if (checkedFile(path, &reading->refusal))
+        reading->run = StartReader(sheetRowsRequest(path, sheet, numbersColumn, messageColumn),
+                                   NotWorkbookMessage(path), sheetLimits(), reading);
+    return reading;
 }

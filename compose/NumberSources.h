@@ -10,9 +10,13 @@
 #include "compose/ReaderRecords.h"
 #include "compose/SourceFormats.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
+
+class ReaderRun;
 
 // One recipient: the number and, when the messages come from the source, the message.
 struct NumberRow {
@@ -75,3 +79,36 @@ SheetRecords ExcelRecords(const QString& path, const QString& sheet, const QStri
 // of blanks gives a row with an empty number); the message is read when messageColumn is not empty.
 NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
                           const QString& messageColumn);
+
+// ---- Reading the rows without waiting
+
+// ReadAccessTable or ReadExcelSheet followed from the event loop, for a window that stays responsive while a
+// large file is read: finished() gives the rows and the error, also when the file is refused at once.
+class NumberRowsReading : public QObject {
+    Q_OBJECT
+public:
+    void start();
+    // Ends the reading; the rows read so far are given, with cancelledText as the error.
+    void cancel(const QString& cancelledText);
+
+Q_SIGNALS:
+    void rowsRead(qint64 rows);
+    void finished(const NumberRows& read);
+
+private:
+    friend NumberRowsReading* StartReadingAccessTable(const QString&, const QString&, const QString&, const QString&,
+                                                      QObject*);
+    friend NumberRowsReading* StartReadingExcelSheet(const QString&, const QString&, const QString&, const QString&,
+                                                     QObject*);
+    explicit NumberRowsReading(QObject* parent) : QObject(parent) {}
+
+    ReaderRun* run = nullptr;
+    QString refusal; // the file was refused before any reader ran
+    std::function<NumberRows(const ReaderOutput&)> rowsOf;
+};
+
+// Both are started with start(), once their signals are connected.
+NumberRowsReading* StartReadingAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
+                                           const QString& messageColumn, QObject* parent);
+NumberRowsReading* StartReadingExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
+                                          const QString& messageColumn, QObject* parent);

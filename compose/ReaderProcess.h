@@ -1,13 +1,17 @@
 // Runs a file reader as a separate program (broadtext-reader, built from compose/reader), so that a
 // damaged file that makes a third-party reading library crash, abort or loop cannot take the program down
 // with it. The reader streams what it reads back as records (ReaderRecords); whatever arrived before a
-// failure is kept.
+// failure is kept. A window reads through ReaderRun, which follows the reader by signals and never waits;
+// RunReader waits for the reader and suits short requests (names of tables, sheets and columns).
 #pragma once
 
 #include "compose/ReaderRecords.h"
 
+#include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 struct ReaderLimits {
     int idleSeconds = 20; // the reader is ended when it sends nothing for this long
@@ -26,3 +30,43 @@ ReaderOutput RunReader(const QStringList& request, const QString& failureText, c
 // The same with any program speaking the reader's records.
 ReaderOutput RunReaderProgram(const QString& program, const QStringList& arguments, const QString& failureText,
                               const ReaderLimits& limits = {});
+
+// One run of a reader program followed from the event loop: the same limits and the same failure rule as
+// RunReaderProgram, with progress reported while the rows arrive and a cancel.
+class ReaderRun : public QObject {
+    Q_OBJECT
+public:
+    ReaderRun(const QString& program, const QStringList& arguments, const QString& failureText,
+              const ReaderLimits& limits, QObject* parent = nullptr);
+    ~ReaderRun() override;
+
+    // Starts the reader; finished() follows, also when it cannot start.
+    void start();
+    // Ends the reader; finished() follows with what was read so far and cancelledText as the error.
+    void cancel(const QString& cancelledText);
+
+    const ReaderOutput& output() const { return out; }
+
+Q_SIGNALS:
+    void rowsRead(qint64 rows);
+    void finished();
+
+private:
+    void readMore();
+    void end(bool endedByUs);
+
+    QString program;
+    QString failureText;
+    ReaderLimits limits;
+    QProcess reader;
+    QTimer silence;
+    QByteArray stream;
+    qsizetype decoded = 0;
+    ReaderOutput out;
+    QString cancelled;
+    bool done = false;
+};
+
+// ReaderRun with the reader program; a missing program is reported as RunReader reports it.
+ReaderRun* StartReader(const QStringList& request, const QString& failureText, const ReaderLimits& limits,
+                       QObject* parent);

@@ -1,9 +1,11 @@
 // The wizard's last step: the numbers list with its counts and Select All, the common message, and
 // queueing into the Outbox (what is stored, what is refused, the message box refresh, a failure part way,
-// more rows than a 16-bit count holds).
+// more rows than a 16-bit count holds, the event loop turning meanwhile, a cancel).
 #include "tst_compose_wizard_rig.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -35,7 +37,11 @@ private Q_SLOTS:
     void duplicatesGoWithOneButton();
     void invalidNumbersAreListedUntickedAndCounted();
     void failurePartWayKeepsWhatWasQueued();
-    void manyRowsAreQueuedWithTheWindowResponsive();
+    void manyRowsAreQueuedWhileTheEventLoopTurns();
+    void queueingCanBeCancelled();
+
+private:
+    static Frm_Broadtext_Step5* longList(WizardRig& rig, const QTemporaryDir& dir, QStringList& numbers);
 };
 
 void WizardQueueTest::commonMessageIsQueuedTrimmedForEveryRow()
@@ -48,7 +54,7 @@ void WizardQueueTest::commonMessageIsQueuedTrimmedForEveryRow()
     Frm_Broadtext_Step5* s = rig.textStep5(WizardRig::fixture(u"duplicates.txt"_s));
     QVERIFY(s);
     QTest::keyClicks(s->txtMessage, u"  Don't miss the sale  "_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     // Duplicates are queued as often as they are listed.
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "+442123234455", "9888812121"}));
@@ -91,7 +97,7 @@ void WizardQueueTest::sendRefuses()
             WizardRig::setRowChecked(s, r, false);
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"0"_s);
     s->txtMessage->setText(message);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{refusal});
     QVERIFY(rig.outboxNumbers().isEmpty());
     QVERIFY(rig.wizard.step5() == s && s->isVisible());
@@ -122,7 +128,7 @@ void WizardQueueTest::rowMarksDecideWhatIsQueued()
     QCOMPARE(s->Label3->text(), u"Typed: 161/480 characters."_s);
     QCOMPARE(s->Label5->text(), u"** This message is longer than 160 characters. Message will be sent "
                                 u"as 2 SMS messages."_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "9888812121"}));
     QCOMPARE(view.treeFills, 1); // the open message box shows the new Outbox count
@@ -141,7 +147,7 @@ void WizardQueueTest::duplicatesGoWithOneButton()
     QCOMPARE(WizardRig::listed(s, 1), (QStringList{"first", "kept"}));
     QCOMPARE(WizardRig::text(s, "lblNoItems"), u"2"_s);
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"1"_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), QStringList{"98888 12121"});
     QCOMPARE(rig.outboxMessages(), QStringList{"first"});
@@ -178,7 +184,7 @@ void WizardQueueTest::invalidNumbersAreListedUntickedAndCounted()
     QCOMPARE(WizardRig::text(s, "lblSkipped"),
              u"5 invalid numbers are left unticked. Remove Duplicates removed 1 repeated number."_s);
     s->txtMessage->setText(u"Hi"_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"9888812121", "+442123234455"}));
 }
@@ -195,7 +201,7 @@ void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
                    u"WHEN NEW.RecipientMobileNo = '333' BEGIN SELECT RAISE(ABORT, 'number refused'); END"_s);
     Frm_Broadtext_Step5* s = rig.textStep5(file);
     s->txtMessage->setText(u"Hi"_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages(), QStringList{"number refused"});
     QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222"}));
     QVERIFY(rig.wizard.step5() && s->isVisible() && s->cmdNext->isEnabled());
@@ -203,49 +209,105 @@ void WizardQueueTest::failurePartWayKeepsWhatWasQueued()
     // The rows already queued are unmarked: sending again queues only the rest.
     QCOMPARE(WizardRig::text(s, "lblSelectedItems"), u"2"_s);
     rig.db.execute(u"DROP TRIGGER refuse_bad"_s);
-    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    WizardRig::send(s);
     QCOMPARE(rig.dialogs.messages().last(), Sent);
     QCOMPARE(rig.outboxNumbers(), (QStringList{"111", "222", "333", "444"}));
 }
 
-void WizardQueueTest::manyRowsAreQueuedWithTheWindowResponsive()
+// A list that takes a while to queue, more numbers than a 16-bit count holds, all ticked with Select All.
+Frm_Broadtext_Step5* WizardQueueTest::longList(WizardRig& rig, const QTemporaryDir& dir, QStringList& numbers)
 {
-    // More rows than a 16-bit count holds: Select All and Send take them all.
-    const int n = 33000;
-    QStringList numbers;
+    const int n = 40000;
     for (int i = 0; i < n; ++i)
         numbers << u"98%1"_s.arg(i, 8, 10, QLatin1Char('0'));
+    Frm_Broadtext_Step5* s = rig.textStep5(writeNumbers(dir, numbers));
+    if (WizardRig::text(s, "lblNoItems") != QString::number(n))
+        qFatal("the list did not load");
+    s->Check1->click();
+    s->Check1->click();
+    s->txtMessage->setText(u"Hello"_s);
+    return s;
+}
+
+void WizardQueueTest::manyRowsAreQueuedWhileTheEventLoopTurns()
+{
     QTemporaryDir dir;
     WizardRig rig;
     rig.state.MessageBoxOpen = true; // the flag without a message box window must not matter
-    Frm_Broadtext_Step5* s = rig.textStep5(writeNumbers(dir, numbers));
-    QCOMPARE(WizardRig::text(s, "lblNoItems"), QString::number(n));
-    s->Check1->click();
-    s->Check1->click();
-    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QString::number(n));
-    s->txtMessage->setText(u"Hello"_s);
+    QStringList numbers;
+    Frm_Broadtext_Step5* s = longList(rig, dir, numbers);
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QString::number(numbers.size()));
 
-    // While queueing, the window keeps handling events, and refuses to close under the user's hands.
-    bool closeTried = false, stayedOpen = false, controlsLocked = false;
+    // A timer stands for everything else the program does meanwhile (the modem's results, the main window):
+    // it must keep firing from the application's own event loop, never from a loop run inside Send, and never
+    // wait long (a slice takes about 20 ms; the bound leaves room for a machine busy with other work).
+    bool inSend = false, firedInsideSend = false;
+    bool closeTried = false, stayedOpen = false, controlsLocked = false, progressShown = false;
+    QElapsedTimer sinceLast;
+    qint64 longestGap = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (!closeTried && rig.wizard.step5()) {
+        firedInsideSend |= inSend;
+        if (sinceLast.isValid())
+            longestGap = std::max(longestGap, sinceLast.restart());
+        if (!rig.wizard.step5())
+            return;
+        progressShown |= s->progressSend->isVisible() && s->progressSend->value() > 0;
+        if (!closeTried) {
+            // The window refuses to close under the user's hands.
             closeTried = true;
-            controlsLocked = !s->cmdNext->isEnabled() && !s->cmdClose->isEnabled() && !s->cmdBack->isEnabled();
+            controlsLocked = !s->cmdNext->isEnabled() && !s->cmdBack->isEnabled() && !s->ListNumbers->isEnabled();
             s->close();
             stayedOpen = rig.wizard.step5() != nullptr;
         }
     });
-    timer.start(1);
+    timer.start(10);
+    inSend = true;
     QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    inSend = false;
+    sinceLast.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages(), QStringList{Sent}, 120000);
     timer.stop();
-    QVERIFY(closeTried && stayedOpen && controlsLocked);
-    QCOMPARE(rig.dialogs.messages(), QStringList{Sent});
+    QVERIFY(!firedInsideSend);
+    QVERIFY2(longestGap < 500, qPrintable(u"the event loop stood still for %1 ms"_s.arg(longestGap)));
+    QVERIFY(closeTried && stayedOpen && controlsLocked && progressShown);
     const QStringList queued = rig.outboxNumbers();
-    QCOMPARE(queued.size(), n);
+    QCOMPARE(queued.size(), numbers.size());
     QCOMPARE(queued.first(), numbers.first());
     QCOMPARE(queued.last(), numbers.last());
     QVERIFY(!rig.wizard.anyStepLoaded());
+}
+
+void WizardQueueTest::queueingCanBeCancelled()
+{
+    QTemporaryDir dir;
+    WizardRig rig;
+    FakeMessageBoxView view;
+    rig.state.MessageBoxOpen = true;
+    rig.engine.setMessageBox(&view);
+    QStringList numbers;
+    Frm_Broadtext_Step5* s = longList(rig, dir, numbers);
+    auto* cancel = s->findChild<QPushButton*>(u"cmdCancel"_s);
+    QVERIFY(cancel);
+    QVERIFY(!cancel->isVisible());
+    QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+    QVERIFY(cancel->isVisible() && cancel->isEnabled());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages().size(), qsizetype(1), 60000);
+
+    // What was queued before the cancel stays queued, is unticked and is said; the rest waits for Send.
+    const qint64 queued = rig.outboxNumbers().size();
+    QVERIFY(queued > 0 && queued < numbers.size());
+    QCOMPARE(
+        rig.dialogs.messages().first(),
+        u"Queueing was cancelled: %1 of the selected numbers were put in the Out box and are no longer ticked."_s.arg(
+            queued));
+    QCOMPARE(WizardRig::text(s, "lblSelectedItems"), QString::number(numbers.size() - queued));
+    QVERIFY(rig.wizard.step5() && s->isVisible() && s->cmdNext->isEnabled() && !cancel->isVisible());
+    QCOMPARE(view.treeFills, 1);
+    WizardRig::send(s);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages().last(), Sent, 120000);
+    QCOMPARE(rig.outboxNumbers(), numbers);
 }
 
 QTEST_MAIN(WizardQueueTest)

@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -121,7 +122,16 @@ struct WizardRig : TestRig {
             choose(s, QStringLiteral("cmbSMSField"), messages);
         }
         click(s, QStringLiteral("cmdNext"));
-        return wizard.step5();
+        return readStep5();
+    }
+
+    // Step 5 once it has read its list (a table or a worksheet is read from the event loop).
+    Frm_Broadtext_Step5* readStep5() const
+    {
+        QPointer<Frm_Broadtext_Step5> s = wizard.step5();
+        if (!QTest::qWaitFor([&] { return !s || !s->isReading(); }, 60000))
+            qFatal("step 5 did not finish reading");
+        return s;
     }
 
     // The loaded step n.
@@ -156,6 +166,14 @@ struct WizardRig : TestRig {
     {
         QAbstractItemModel* m = s->ListNumbers->model();
         m->setData(m->index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    }
+
+    // Send on step 5, waited for until the queueing has ended (a long list is queued from the event loop).
+    static void send(Frm_Broadtext_Step5* s)
+    {
+        QPointer<Frm_Broadtext_Step5> step(s); // a step that queued everything closes
+        QTest::mouseClick(s->cmdNext, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!step || !step->isQueueing(), 60000);
     }
 
     // One column of the Outbox, in the order the rows were queued.

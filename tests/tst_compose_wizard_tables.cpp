@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +52,8 @@ private Q_SLOTS:
     void unreadableFilesGiveTheStepsMessage();
     void filesDamagedPastTheirListsAreReported_data();
     void filesDamagedPastTheirListsAreReported();
+    void aLargeSheetIsReadWhileTheEventLoopTurns_data();
+    void aLargeSheetIsReadWhileTheEventLoopTurns();
 };
 
 void WizardTablesTest::choicesOfferTablesAndTheirColumns_data()
@@ -217,7 +220,7 @@ void WizardTablesTest::rowsAreListedAndQueued()
         QCOMPARE(list->headerData(1, Qt::Horizontal).toString(), u"Message"_s);
         QCOMPARE(WizardRig::listed(s5, 1), messages);
     }
-    QTest::mouseClick(s5->cmdNext, Qt::LeftButton);
+    WizardRig::send(s5);
     // A number whose message is empty is not queued; the box says how many were left out.
     // A row without a number is listed unticked, and neither queued nor counted.
     QStringList queuedNumbers, queuedMessages;
@@ -374,13 +377,69 @@ void WizardTablesTest::filesDamagedPastTheirListsAreReported()
     } else {
         WizardRig::choose(s, n.numbers, column);
         WizardRig::click(s, u"cmdNext"_s);
-        Frm_Broadtext_Step5* s5 = rig.wizard.step5();
+        Frm_Broadtext_Step5* s5 = rig.readStep5();
         QVERIFY(s5 && s5->isVisible());
         QCOMPARE(WizardRig::listed(s5), numbers); // what was read before the damage
         QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(numbers.size()));
     }
     QCOMPARE(rig.dialogs.messages().size(), 1);
     QVERIFY2(rig.dialogs.messages().first().contains(file), qPrintable(rig.dialogs.messages().first()));
+}
+
+void WizardTablesTest::aLargeSheetIsReadWhileTheEventLoopTurns_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("read to its end") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void WizardTablesTest::aLargeSheetIsReadWhileTheEventLoopTurns()
+{
+    QFETCH(bool, cancel);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"numbers.csv"_s);
+    QStringList numbers;
+    for (int i = 0; i < 50000; ++i)
+        numbers << u"98%1"_s.arg(i, 8, 10, QLatin1Char('0'));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write((u"Mobile\n"_s + numbers.join(QLatin1Char('\n')) + u"\n"_s).toUtf8());
+    f.close();
+    WizardRig rig;
+    rig.step2With("OptCsv", file)->cmdNext->click();
+    WizardStep* s4 = rig.step(4);
+    QVERIFY(s4);
+    WizardRig::choose(s4, u"cmbColumnName"_s, u"Mobile"_s);
+
+    // Step 5 opens at once and reads its list while everything else goes on, never inside Next.
+    bool inNext = false, firedInsideNext = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { firedInsideNext |= inNext; });
+    timer.start(10);
+    inNext = true;
+    WizardRig::click(s4, u"cmdNext"_s);
+    inNext = false;
+    Frm_Broadtext_Step5* s5 = rig.wizard.step5();
+    QVERIFY(s5 && s5->isVisible() && s5->isReading());
+    QVERIFY(!s5->cmdNext->isEnabled() && s5->lblReading->isVisible() && s5->cmdCancel->isVisible());
+    if (cancel)
+        QTest::mouseClick(s5->cmdCancel, Qt::LeftButton);
+    QCOMPARE(rig.readStep5(), s5);
+    timer.stop();
+    QVERIFY(!firedInsideNext);
+    QVERIFY(s5->cmdNext->isEnabled() && !s5->lblReading->isVisible() && !s5->cmdCancel->isVisible());
+    const QStringList listed = WizardRig::listed(s5);
+    QCOMPARE(WizardRig::text(s5, "lblNoItems"), QString::number(listed.size()));
+    if (cancel) {
+        // What was read before the cancel is kept, and said to be only part of the list.
+        QCOMPARE(rig.dialogs.messages(),
+                 QStringList{u"Reading was cancelled: the list holds only the numbers read before."_s});
+        QVERIFY(listed.size() < numbers.size());
+        QCOMPARE(listed, numbers.mid(0, listed.size()));
+    } else {
+        QCOMPARE(rig.dialogs.messages(), QStringList{});
+        QCOMPARE(listed, numbers);
+    }
 }
 
 QTEST_MAIN(WizardTablesTest)
