@@ -38,7 +38,7 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
         const QString text = LinkFailureText(e);
         // The user's own action (Connect, the SIM manager) is answered with a box.
         const bool connecting = link.running(ModemLink::Work::Connect);
-        if (link.servingUser() && !(connecting && quietConnect)) {
+        if (link.servingUser()) {
             connectBoxShown = connectBoxShown || connecting;
             this->state.dialogs->message(text);
             return;
@@ -130,7 +130,6 @@ void Engine::connectWith(Attempt attempt)
     if (link.waiting(ModemLink::Work::Connect))
         return;
     const bool silent = attempt != Attempt::User;
-    quietConnect = silent;
     connectBoxShown = false;
     try {
         for (const QString& recipient : ResetSendingStatus(db))

@@ -684,7 +684,7 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
             if (!result.error.failed()) // OK without the network's reference
                 result.error = {LinkError::Unexpected, -1, QStringLiteral("AT+CMSS"), r.text().trimmed()};
             // Not sent: remove the stored copy so that retries do not fill the SIM.
-            if (DeleteSIMMessage(index).ok)
+            if (!DeleteSIMMessage(index).error.failed())
                 tell({SubmitEvent::StoredRemoved, index, int(part), {}});
             result.response = QStringLiteral("ERROR: the modem did not send the stored message (") +
                               Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
@@ -698,7 +698,7 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
         // The part has left; a failed clean-up must not make it count as unsent (it would be sent again).
         ++result.partsSent;
         const CommandResult deleted = DeleteSIMMessage(index);
-        if (deleted.ok)
+        if (!deleted.error.failed())
             tell({SubmitEvent::StoredRemoved, index, int(part) + 1, {}});
         else
             log(QStringLiteral("Could not delete the sent message %1 from the SIM card: '%2'")
