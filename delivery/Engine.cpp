@@ -6,6 +6,7 @@
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
+#include "delivery/LinkWords.h"
 #include "modem/ComPorts.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
@@ -33,16 +34,22 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
         else
             this->log.WriteActivityLog(line);
     };
-    link.showMessage = [this](const QString& text) {
-        // A connection attempt the program started by itself tells the log only; what went wrong reaches
-        // the user once, as a notice, when it keeps failing.
+    link.failed = [this](const LinkError& e) {
+        const QString text = LinkFailureText(e);
+        // The user's own action (Connect, the SIM manager) is answered with a box.
         const bool connecting = link.running(ModemLink::Work::Connect);
-        if (connecting && quietConnect) {
-            this->log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
+        if (link.servingUser()) {
+            connectBoxShown = connectBoxShown || connecting;
+            this->state.dialogs->message(text);
             return;
         }
-        connectBoxShown = connectBoxShown || connecting;
-        this->state.dialogs->message(text);
+        // Work the program started by itself tells the log, and the user once per problem by a notice; a
+        // connection attempt of its own tells the log only (a run of failed attempts has its own notice).
+        this->log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
+        if (connecting || noticesShown.contains(text))
+            return;
+        noticesShown.insert(text);
+        this->state.dialogs->notice(text);
     };
     connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) {
         if (u.kind == Unsolicited::StatusReport && !u.body.isEmpty())
@@ -105,6 +112,7 @@ void Engine::Connect()
     retryTimer.stop();
     retries = 0;
     problemShown = false;
+    noticesShown.clear();
     foreignModem = false;
     connectWith(Attempt::User);
 }
@@ -122,7 +130,6 @@ void Engine::connectWith(Attempt attempt)
     if (link.waiting(ModemLink::Work::Connect))
         return;
     const bool silent = attempt != Attempt::User;
-    quietConnect = silent;
     connectBoxShown = false;
     try {
         for (const QString& recipient : ResetSendingStatus(db))
@@ -213,7 +220,8 @@ void Engine::connectWith(Attempt attempt)
                     reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
                 }
                 Q_EMIT connectionChanged();
-            });
+            },
+            silent ? ModemLink::Origin::Program : ModemLink::Origin::User);
     } catch (const DbError& e) {
         if (silent) { // the program's own attempt: the next one may find the database working again
             databaseFailed(e);
@@ -520,7 +528,7 @@ void Engine::ListSIMMessages(const QString& status, int pollDelayMs, QObject* co
     link.request<ListResult>(
         ModemLink::Work::Listing,
         [status, pollDelayMs](ModemRoutines& modem) { return modem.ListSIMMessages(status, pollDelayMs); }, context,
-        std::move(done));
+        std::move(done), ModemLink::Origin::User);
 }
 
 void Engine::DeleteSIMMessage(int index, QObject* context, std::function<void()> done)
@@ -531,7 +539,8 @@ void Engine::DeleteSIMMessage(int index, QObject* context, std::function<void()>
         [done](const CommandResult&) {
             if (done)
                 done();
-        });
+        },
+        ModemLink::Origin::User);
 }
 
 void Engine::DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done)
@@ -547,7 +556,8 @@ void Engine::DeleteSIMMessagesByStatus(const QString& status, QObject* context, 
         [done](const CommandResult&) {
             if (done)
                 done();
-        });
+        },
+        ModemLink::Origin::User);
 }
 
 void Engine::ProbeComPorts(int first, int last, const QString& settings, QObject* context,
@@ -564,7 +574,8 @@ void Engine::ProbeComPorts(int first, int last, const QString& settings, QObject
             QObject::disconnect(*connection);
             if (done)
                 done(r);
-        });
+        },
+        ModemLink::Origin::User);
 }
 
 void Engine::cancelProbe()

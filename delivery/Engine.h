@@ -11,6 +11,7 @@
 #include "store/SettingsRows.h"
 
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <functional>
 
@@ -142,9 +143,9 @@ private:
     QTimer reconnectWatch;        // after an unplug: waits for the device to come back
     QTimer retryTimer;            // after a failed initialisation: the next try
     int retries = 0;              // failed initialisations in a row
-    bool quietConnect = false;    // the running connection attempt was not the user's: no boxes
     bool connectBoxShown = false; // the user's attempt showed a box about its failure
     bool problemShown = false;    // the current run of failed initialisations was shown once
+    QSet<QString> noticesShown;   // the modem failures of background work told by a notice since Connect
     // Which modem and SIM the user connected (ModemIdentity): the program reconnects by itself to this one only.
     QString modemIdentity;
     bool foreignModem = false; // a different modem holds the port: left alone until its device goes away

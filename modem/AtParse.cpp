@@ -10,11 +10,6 @@ namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 
-bool startsWith(const QByteArray& s, const char* prefix)
-{
-    return s.startsWith(prefix);
-}
-
 // Some modems report the status of a text-mode listing as its number.
 QString statusName(const QByteArray& field)
 {
@@ -148,52 +143,118 @@ FinalCode FinalResultOf(const QByteArray& raw, int* errorNumber)
     return FinalCode::None;
 }
 
+namespace {
+
+// What the modem says of its own accord, one row per line it may send: how the line starts (or, for a whole
+// line, what it is), what it is, how many lines of its own follow it, and what more is read from it.
+struct UnsolicitedRow {
+    const char* text;
+    enum Match { Whole, Prefix } match;
+    Unsolicited::Kind kind;
+    enum Body { NoBody, OneLine, OneLineAfterLength } body = NoBody;
+    void (*read)(Unsolicited& u, const QByteArray& rest) = nullptr;
+};
+
+void readRingType(Unsolicited& u, const QByteArray& rest)
+{
+    u.kind = rest.trimmed() == "VOICE" ? Unsolicited::Ring : Unsolicited::OtherRing;
+}
+
+void readCallerNumber(Unsolicited& u, const QByteArray&)
+{
+    u.number = ExtractCallerNumber(QString::fromLatin1(u.line));
+}
+
+void readStoreIndex(Unsolicited& u, const QByteArray&)
+{
+    bool ok = false;
+    const int index = u.line.mid(u.line.lastIndexOf(',') + 1).trimmed().toInt(&ok);
+    u.index = ok ? index : -1;
+}
+
+// +CMT: [<alpha>],<length> and +CDS: <length> are followed by the PDU in PDU mode; in text mode +CDS is one
+// line, and +CMT is followed by the text.
+constexpr UnsolicitedRow UnsolicitedLines[] = {
+    {"RING", UnsolicitedRow::Whole, Unsolicited::Ring},
+    {"+CRING:", UnsolicitedRow::Prefix, Unsolicited::Ring, UnsolicitedRow::NoBody, readRingType},
+    {"+CLIP:", UnsolicitedRow::Prefix, Unsolicited::CallerId, UnsolicitedRow::NoBody, readCallerNumber},
+    {"NO CARRIER", UnsolicitedRow::Whole, Unsolicited::NoCarrier},
+    {"+CMTI:", UnsolicitedRow::Prefix, Unsolicited::NewMessage, UnsolicitedRow::NoBody, readStoreIndex},
+    {"+CDSI:", UnsolicitedRow::Prefix, Unsolicited::StatusReportStored, UnsolicitedRow::NoBody, readStoreIndex},
+    {"+CDS:", UnsolicitedRow::Prefix, Unsolicited::StatusReport, UnsolicitedRow::OneLineAfterLength},
+    {"+CMT:", UnsolicitedRow::Prefix, Unsolicited::Delivered, UnsolicitedRow::OneLine},
+    {"+CBM:", UnsolicitedRow::Prefix, Unsolicited::Delivered, UnsolicitedRow::OneLine},
+    // Network registration, signal, call progress and vendor status lines: heard, and otherwise left alone.
+    {"+CREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CGREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CEREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CUSD:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CIEV:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CCWA:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CSSI:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CSSU:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+QIND", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+WIND", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+STIN", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+PACSP", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+QUSIM", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CPIN:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CFUN:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CTZV:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CTZE:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"*PSUTTZ", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"DST:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"^", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+ZPAS", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+SIMREADY", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+KSUP", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CGEV:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CMGRMI", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+MBMEM", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+ECSQ", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CSQN", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"SMS Ready", UnsolicitedRow::Whole, Unsolicited::Other},
+    {"Call Ready", UnsolicitedRow::Whole, Unsolicited::Other},
+    {"RDY", UnsolicitedRow::Whole, Unsolicited::Other},
+    {"START", UnsolicitedRow::Whole, Unsolicited::Other},
+    {"+PBREADY", UnsolicitedRow::Whole, Unsolicited::Other},
+};
+
+// The row a line (trimmed) is, and what follows the row's text.
+const UnsolicitedRow* unsolicitedRow(const QByteArray& line, QByteArray* rest = nullptr)
+{
+    for (const UnsolicitedRow& row : UnsolicitedLines) {
+        const bool match = row.match == UnsolicitedRow::Whole ? line == row.text : line.startsWith(row.text);
+        if (!match)
+            continue;
+        if (rest)
+            *rest = line.mid(qsizetype(strlen(row.text)));
+        return &row;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool UnsolicitedHasBody(const QByteArray& raw)
 {
-    const QByteArray line = raw.trimmed();
-    // +CMT: [<alpha>],<length> and +CDS: <length> in PDU mode; in text mode +CDS is one line.
-    if (line.startsWith("+CMT:") || line.startsWith("+CBM:"))
-        return true;
-    if (line.startsWith("+CDS:"))
-        return isNumber(line.mid(5).trimmed());
-    return false;
+    QByteArray rest;
+    const UnsolicitedRow* row = unsolicitedRow(raw.trimmed(), &rest);
+    if (!row)
+        return false;
+    return row->body == UnsolicitedRow::OneLine ||
+           (row->body == UnsolicitedRow::OneLineAfterLength && isNumber(rest.trimmed()));
 }
 
 Unsolicited ParseUnsolicited(const QByteArray& raw)
 {
     Unsolicited u;
-    const QByteArray line = raw.trimmed();
-    u.line = line;
-    if (line == "RING") {
-        u.kind = Unsolicited::Ring;
-    } else if (line.startsWith("+CRING:")) {
-        u.kind = line.mid(7).trimmed() == "VOICE" ? Unsolicited::Ring : Unsolicited::OtherRing;
-    } else if (line.startsWith("+CLIP:")) {
-        u.kind = Unsolicited::CallerId;
-        u.number = ExtractCallerNumber(QString::fromLatin1(line));
-    } else if (line == "NO CARRIER") {
-        u.kind = Unsolicited::NoCarrier;
-    } else if (line.startsWith("+CMTI:") || line.startsWith("+CDSI:")) {
-        u.kind = line.startsWith("+CMTI:") ? Unsolicited::NewMessage : Unsolicited::StatusReportStored;
-        bool ok = false;
-        const int index = line.mid(line.lastIndexOf(',') + 1).trimmed().toInt(&ok);
-        u.index = ok ? index : -1;
-    } else if (line.startsWith("+CDS:")) {
-        u.kind = Unsolicited::StatusReport;
-    } else if (line.startsWith("+CMT:") || line.startsWith("+CBM:")) {
-        u.kind = Unsolicited::Delivered;
-    } else {
-        static const char* const Others[] = {
-            "+CREG:", "+CGREG:",   "+CEREG:", "+CUSD:", "+CIEV:",  "+CCWA:", "+CSSI:", "+CSSU:",  "+QIND", "+WIND",
-            "+STIN",  "+PACSP",    "+QUSIM",  "+CPIN:", "+CFUN:",  "+CTZV:", "+CTZE:", "*PSUTTZ", "DST:",  "^",
-            "+ZPAS",  "+SIMREADY", "+KSUP",   "+CGEV:", "+CMGRMI", "+MBMEM", "+ECSQ",  "+CSQN"};
-        for (const char* p : Others)
-            if (startsWith(line, p)) {
-                u.kind = Unsolicited::Other;
-                break;
-            }
-        if (line == "SMS Ready" || line == "Call Ready" || line == "RDY" || line == "START" || line == "+PBREADY")
-            u.kind = Unsolicited::Other;
+    u.line = raw.trimmed();
+    QByteArray rest;
+    if (const UnsolicitedRow* row = unsolicitedRow(u.line, &rest)) {
+        u.kind = row->kind;
+        if (row->read)
+            row->read(u, rest);
     }
     return u;
 }

@@ -18,10 +18,10 @@ ModemLink::ModemLink(AppState& state, QObject* parent, const ModemPlumbing& plum
                 writeLog(line);
         });
     };
-    routines->message = [this](const QString& text) {
-        here([this, text] {
-            if (showMessage)
-                showMessage(text);
+    routines->failed = [this](const LinkError& e) {
+        here([this, e] {
+            if (failed)
+                failed(e);
         });
     };
     routines->unsolicited = [this](const Unsolicited& u) { here([this, u] { Q_EMIT unsolicited(u); }); };

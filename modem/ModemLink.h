@@ -4,8 +4,9 @@
 // Windows, timers and the call watch ask for work with request(); the work runs on the modem thread, one
 // request at a time and in the order asked, so no exchange can take another's answer; its result comes
 // back to the callback on the user-interface thread, which never sleeps or waits for the modem. Whether
-// the modem is busy is known here and only here. Unsolicited lines, activity-log lines and messages for
-// the user come back in the order the modem thread made them.
+// the modem is busy is known here and only here. Unsolicited lines, activity-log lines and failures the user
+// is to hear of (as LinkError values: the link chooses no words) come back in the order the modem thread made
+// them.
 #pragma once
 
 #include "modem/ModemRoutines.h"
@@ -24,6 +25,9 @@ class ModemLink : public QObject {
     Q_OBJECT
 public:
     enum class Work { Connect, Listing, Deletion, Submission, CallWatch, Query, Probe };
+    // Who asked: the user's own action (Connect, the SIM manager), or the program by itself (timers,
+    // retries). Failures are put in words differently for each.
+    enum class Origin { Program, User };
 
     // The modem is reached through the serial port unless plumbing says otherwise (tests, benchmarks).
     explicit ModemLink(AppState& state, QObject* parent = nullptr, const ModemPlumbing& plumbing = {});
@@ -33,11 +37,13 @@ public:
     // skipped once context is destroyed. A request given up (Disconnect, shut-down) completes with a
     // result whose aborted flag is set.
     template <class R>
-    void request(Work kind, std::function<R(ModemRoutines&)> work, QObject* context,
-                 std::function<void(const R&)> done);
+    void request(Work kind, std::function<R(ModemRoutines&)> work, QObject* context, std::function<void(const R&)> done,
+                 Origin origin = Origin::Program);
 
     bool busy() const { return current != nullptr || !queue.empty(); }
     bool running(Work kind) const { return current && current->kind == kind; }
+    // The running request is the user's own (failures it reports come during it, before its result).
+    bool servingUser() const { return current && current->origin == Origin::User; }
     bool waiting(Work kind) const; // queued or running
 
     // Stops the running request as soon as it can and gives up the waiting ones.
@@ -57,7 +63,7 @@ public:
     bool onUserThread(std::function<void()> f);
 
     std::function<void(const QString&)> writeLog;
-    std::function<void(const QString&)> showMessage;
+    std::function<void(const LinkError&)> failed;
 
 Q_SIGNALS:
     void unsolicited(const Unsolicited& u);
@@ -68,6 +74,7 @@ Q_SIGNALS:
 private:
     struct Job {
         Work kind;
+        Origin origin = Origin::Program;
         std::function<void()> run;    // on the modem thread
         std::function<void()> cancel; // here, for a job given up before it ran
     };
@@ -87,10 +94,11 @@ private:
 
 template <class R>
 void ModemLink::request(Work kind, std::function<R(ModemRoutines&)> work, QObject* context,
-                        std::function<void(const R&)> done)
+                        std::function<void(const R&)> done, Origin origin)
 {
     auto job = std::make_shared<Job>();
     job->kind = kind;
+    job->origin = origin;
     QPointer<QObject> guard(context);
     const bool guarded = context != nullptr;
     auto deliver = [guard, guarded, done](const R& r) {

@@ -52,6 +52,12 @@ int ModemRoutines::delay(double ms) const
     return ScaledDelay(ModemDelayFactor, ms);
 }
 
+void ModemRoutines::report(const LinkError& e)
+{
+    if (failed)
+        failed(e);
+}
+
 void ModemRoutines::hungUp()
 {
     if (portLost)
@@ -77,8 +83,14 @@ void ModemRoutines::logResponse(const QString& command, const AtResult& r)
         QLatin1Char('\''));
 }
 
+AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, const Pacing& pacing, const QString& expected,
+                                         const QString& reportedAs)
+{
+    return ExecuteATCommand(command, delay(pacing), expected, pacing.emptyPolls, reportedAs);
+}
+
 AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDelayMs, const QString& expected,
-                                         int maxEmptyPolls, const QString& errorText)
+                                         int maxEmptyPolls, const QString& reportedAs)
 {
     AtCommand c;
     c.bytes = command;
@@ -89,10 +101,10 @@ AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDela
         c.answerPrefix = "+CLCC:";
     const AtResult r = channel.exchange(c);
     if (r.isError()) {
-        if (!Trim(errorText).isEmpty())
-            message(errorText);
+        if (!Trim(reportedAs).isEmpty())
+            report(LinkError::of(r, Trim(reportedAs)));
     } else if (r.final == FinalCode::NoCarrier) {
-        message(QStringLiteral("Your modem probably does not support the dialing feature."));
+        report(LinkError::of(r, QString::fromLatin1(command).trimmed()));
     } else if (c.expect == AtCommand::Prompt && !r.prompt && r.final != FinalCode::None) {
         log(QStringLiteral("Modem gives non expected response\r\nCommand: ") + QString::fromLatin1(command) +
             QStringLiteral("\r\nExpected response: ") + Trim(expected) + QStringLiteral("\r\nReturned response: ") +
@@ -104,7 +116,7 @@ AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDela
 MSComm::Error ModemRoutines::OpenComPort(int port, const QString& settings)
 {
     if (comm.PortOpen()) {
-        message(QStringLiteral("Comm Port : %1 already open or some other program is using it.").arg(port));
+        report(LinkError{LinkError::AlreadyOpen, port, {}, {}});
         return {};
     }
     comm.setCommPort(port);
@@ -136,8 +148,10 @@ ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
     result.opened = true;
     result.device = comm.device();
     log(QStringLiteral("Setting the communication parameters for the modem."));
-    result.ready = InitializeModem(Trim(request.flowControl), Trim(request.characterSet), request.callerId,
-                                   request.pduMode, request.statusReports);
+    const Linked<> initialised = InitializeModem(Trim(request.flowControl), Trim(request.characterSet),
+                                                 request.callerId, request.pduMode, request.statusReports);
+    result.ready = initialised.ok();
+    result.error = initialised.error();
     if (result.ready)
         result.identity = ModemIdentity();
     result.aborted = abort.load();
@@ -145,10 +159,9 @@ ConnectResult ModemRoutines::Connect(const ConnectRequest& request)
     return result;
 }
 
-bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
-                                    bool pdu, bool reports)
+Linked<> ModemRoutines::InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
+                                        bool pdu, bool reports)
 {
-    const int d = delay(50);
     callerId = false;
     pduMode = pdu;
     statusReports = pdu && reports;
@@ -158,79 +171,87 @@ bool ModemRoutines::InitializeModem(const QString& flowControl, const QString& c
     cancelTextEntry();
 
     const auto flow = IsNumeric(flowControl) ? RoundHalfEven(NumericValue(flowControl)) : std::nullopt;
-    if (flow && *flow != 0) {
-        const QString command = QStringLiteral("AT+FLO=") + flowControl;
-        const AtResult r = ExecuteATCommand(command.toLatin1() + CR, d, QStringLiteral("OK"), 5, QString());
-        log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) + QLatin1Char('\''));
-    }
-
-    AtResult r = ExecuteATCommand("ATE0" + CR, d, QStringLiteral("OK"), 5,
-                                  QStringLiteral("Error occured while executing this command: ATE0"));
-    logResponse(QStringLiteral("ATE0"), r);
-    if (!r.ok()) {
-        CloseComPort();
-        return false;
-    }
-
-    // The settings' item names the set; the modem is asked which sets it has, and GSM, then IRA, stand in
-    // for one it lacks.
     const QString wanted = ModemCharacterSet(characterSet);
-    const AtResult offered = ExecuteATCommand("AT+CSCS=?" + CR, d, QStringLiteral("OK"), 5, {});
-    const QStringList supported = offered.ok() ? ParseCharacterSets(offered.text()) : QStringList();
-    const QString chosen = ChooseCharacterSet(wanted, supported);
-    unicodeOffered = supported.isEmpty() || supported.contains(QLatin1String("UCS2"));
-    log(chosen == wanted ? QStringLiteral("Character set in use: %1").arg(chosen)
-                         : QStringLiteral("Character set in use: %1 (the modem has no %2)").arg(chosen, wanted));
-    const QString cscs = QStringLiteral("AT+CSCS=") + QString::fromLatin1(quoted(chosen));
-    r = ExecuteATCommand(cscs.toLatin1() + CR, d, QStringLiteral("OK"), 5,
-                         QStringLiteral("Error occured while executing this command: AT+CSCS"));
-    logResponse(cscs, r);
-    if (!r.ok()) {
-        CloseComPort();
-        return false;
-    }
-    charsetName = chosen;
-    charset = Charset::fromName(chosen).value_or(Charset::Set::Ira);
-
-    if (enabledCallerId) {
-        callerId = true;
-        r = ExecuteATCommand("AT+CLIP=1" + CR, d, QStringLiteral("OK"), 5,
-                             QStringLiteral("Your modem does not support 'CallerID' feature."));
-        logResponse(QStringLiteral("AT+CLIP=1"), r);
-        if (!r.ok()) {
-            CloseComPort();
-            return false;
-        }
-    }
-
     const QString cmgf = pduMode ? QStringLiteral("AT+CMGF=0") : QStringLiteral("AT+CMGF=1");
-    r = ExecuteATCommand(cmgf.toLatin1() + CR, d, QStringLiteral("OK"), 5,
-                         QStringLiteral("Error occured while executing this command: ") + cmgf);
-    logResponse(cmgf, r);
-    if (!r.ok()) {
-        CloseComPort();
-        return false;
-    }
+    QString chosen;
+    auto only = [](bool when, const QString& command) {
+        return [when, command] { return when ? command : QString(); };
+    };
+    using Log = SequenceStep::Log;
+    const std::vector<SequenceStep> steps = {
+        // A modem that refuses the flow control the settings name works without it.
+        {.command = only(flow && *flow != 0, QStringLiteral("AT+FLO=") + flowControl), .logged = Log::Raw},
+        {.command = only(true, QStringLiteral("ATE0")), .mandatory = true, .reportedAs = QStringLiteral("ATE0")},
+        // The settings' item names the set; the modem is asked which sets it has, and GSM, then IRA, stand in
+        // for one it lacks.
+        {.command = only(true, QStringLiteral("AT+CSCS=?")),
+         .logged = Log::None,
+         .process =
+             [&](const AtResult& offered) {
+                 const QStringList supported = offered.ok() ? ParseCharacterSets(offered.text()) : QStringList();
+                 chosen = ChooseCharacterSet(wanted, supported);
+                 unicodeOffered = supported.isEmpty() || supported.contains(QLatin1String("UCS2"));
+                 log(chosen == wanted
+                         ? QStringLiteral("Character set in use: %1").arg(chosen)
+                         : QStringLiteral("Character set in use: %1 (the modem has no %2)").arg(chosen, wanted));
+             }},
+        {.command = [&] { return QStringLiteral("AT+CSCS=") + QString::fromLatin1(quoted(chosen)); },
+         .mandatory = true,
+         .reportedAs = QStringLiteral("AT+CSCS"),
+         .process =
+             [&](const AtResult& r) {
+                 if (!r.ok())
+                     return;
+                 charsetName = chosen;
+                 charset = Charset::fromName(chosen).value_or(Charset::Set::Ira);
+             }},
+        {.command = only(enabledCallerId, QStringLiteral("AT+CLIP=1")),
+         .mandatory = true,
+         .reportedAs = QStringLiteral("AT+CLIP=1"),
+         .process = [this](const AtResult&) { callerId = true; }},
+        {.command = only(true, cmgf), .mandatory = true, .reportedAs = cmgf},
+        // PDU mode: delivery reports come as +CDS lines with their PDU; a modem that will not route them so
+        // keeps them in its store, where the listing finds them.
+        {.command = only(pduMode && statusReports, QStringLiteral("AT+CNMI=2,1,0,1,0"))},
+        // Text mode: listing headers then announce each text's length, so that a text is cut where it ends,
+        // whatever lines it holds. A modem that does not know the command lists without lengths, and is not
+        // asked again.
+        {.command = only(!pduMode && !csdhRefused, QStringLiteral("AT+CSDH=1")),
+         .process =
+             [this](const AtResult& r) {
+                 if (r.isError())
+                     csdhRefused = true;
+             }},
+    };
+    return RunSequence(steps);
+}
 
-    if (pduMode) {
-        // Delivery reports come as +CDS lines with their PDU; a modem that will not route them so keeps them
-        // in its store, where the listing finds them.
-        if (statusReports) {
-            r = ExecuteATCommand("AT+CNMI=2,1,0,1,0" + CR, d, QStringLiteral("OK"), 5, QString());
-            logResponse(QStringLiteral("AT+CNMI=2,1,0,1,0"), r);
+Linked<> ModemRoutines::RunSequence(const std::vector<SequenceStep>& steps)
+{
+    for (const SequenceStep& step : steps) {
+        const QString command = step.command ? step.command() : QString();
+        if (command.isEmpty())
+            continue;
+        const AtResult r = ExecuteATCommand(command.toLatin1() + CR, step.pacing, step.expected, step.reportedAs);
+        if (step.logged == SequenceStep::Log::Trimmed)
+            logResponse(command, r);
+        else if (step.logged == SequenceStep::Log::Raw)
+            log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) +
+                QLatin1Char('\''));
+        if (step.process)
+            step.process(r);
+        const bool prompt = Trim(step.expected) == QLatin1String(">");
+        if (step.mandatory && !(prompt ? r.prompt : r.ok())) {
+            CloseComPort();
+            LinkError e = LinkError::of(r, step.reportedAs.isEmpty() ? command : step.reportedAs, prompt);
+            if (e.reason == LinkError::None) // answered, yet not as expected
+                e.reason = LinkError::Unexpected;
+            return e;
         }
-        return comm.PortOpen();
     }
-
-    // Listing headers then announce each text's length, so that a text is cut where it ends, whatever
-    // lines it holds. A modem that does not know the command lists without lengths.
-    if (!csdhRefused) {
-        r = ExecuteATCommand("AT+CSDH=1" + CR, d, QStringLiteral("OK"), 5, QString());
-        logResponse(QStringLiteral("AT+CSDH=1"), r);
-        if (r.isError())
-            csdhRefused = true;
-    }
-    return comm.PortOpen();
+    if (!comm.PortOpen())
+        return LinkError{LinkError::PortClosed, -1, {}, {}};
+    return {};
 }
 
 void ModemRoutines::cancelTextEntry()
@@ -238,7 +259,7 @@ void ModemRoutines::cancelTextEntry()
     if (!comm.PortOpen())
         return;
     channel.write(QByteArray(1, Escape));
-    channel.sleep(std::max(delay(50), 100));
+    channel.sleep(std::max(delay(Paces.cancelEntry), 100));
     channel.discardInput(true); // its echo, or the OK of the cancelled entry
 }
 
@@ -250,19 +271,19 @@ void ModemRoutines::CloseComPort()
 
 QString ModemRoutines::GetManufacturerId()
 {
-    return IdentityLine(ExecuteATCommand("AT+CGMI" + CR, delay(50), QStringLiteral("OK"), 5, {}).text());
+    return IdentityLine(ExecuteATCommand("AT+CGMI" + CR, Paces.identity, QStringLiteral("OK")).text());
 }
 
 QString ModemRoutines::GetModelId()
 {
-    return IdentityLine(ExecuteATCommand("AT+CGMM" + CR, delay(50), QStringLiteral("OK"), 5, {}).text());
+    return IdentityLine(ExecuteATCommand("AT+CGMM" + CR, Paces.identity, QStringLiteral("OK")).text());
 }
 
 QString ModemRoutines::ModemIdentity()
 {
     // "+CCID: 8991...", "+ICCID: ...", "8991..." or the number in quotes: the value is what follows any prefix.
     auto serial = [this](const QByteArray& command) {
-        const AtResult r = ExecuteATCommand(command + CR, delay(50), QStringLiteral("OK"), 5, {});
+        const AtResult r = ExecuteATCommand(command + CR, Paces.identity, QStringLiteral("OK"));
         if (!r.ok())
             return QString();
         QString line = IdentityLine(r.text());
@@ -285,17 +306,17 @@ QString ModemRoutines::ModemIdentity()
 CallStatusResult ModemRoutines::GetCallStatus()
 {
     CallStatusResult result;
-    const AtResult r = ExecuteATCommand("AT+CLCC" + CR, delay(120), QStringLiteral("OK"), 4, {});
+    const AtResult r = ExecuteATCommand("AT+CLCC" + CR, Paces.callStatus, QStringLiteral("OK"));
     result.aborted = r.aborted;
     result.portClosed = r.portClosed;
+    result.error = LinkError::of(r, QStringLiteral("AT+CLCC"));
     result.status = CallStatusFromResponse(r.text());
     const QString st = Trim(RemoveCrLf(result.status)).toUpper();
     result.callInProgress = st == QLatin1String("ACTIVE") || st == QLatin1String("INCOMING") ||
                             st == QLatin1String("DIALING") || st == QLatin1String("ALERTING");
-    bool voice = false;
     for (const CallEntry& c : ParseCallList(r.text()))
-        voice = voice || c.mode == 0;
-    result.noCall = r.ok() && !voice;
+        result.voiceCall = result.voiceCall || c.mode == 0;
+    result.noCall = r.ok() && !result.voiceCall;
     if (result.noCall)
         channel.setRinging(false);
     return result;
@@ -305,12 +326,14 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
 {
     ListResult result;
     const QString status = statusText.toUpper();
-    const QString call = Trim(RemoveCrLf(GetCallStatus().status)).toUpper();
-    // A call in progress (or no answer at all): nothing is listed.
-    if (!call.contains(QLatin1String("ERROR")) && !call.contains(QLatin1String("OK"))) {
+    // A call in progress (or no answer at all): nothing is listed. A modem that refuses AT+CLCC lists.
+    const CallStatusResult call = GetCallStatus();
+    if (call.voiceCall || !(call.error.reason == LinkError::None || call.error.refusal())) {
         result.callInProgress = true;
         result.portClosed = !comm.PortOpen();
         result.aborted = abort.load();
+        result.error =
+            call.voiceCall ? LinkError{LinkError::Unexpected, -1, QStringLiteral("AT+CLCC"), call.status} : call.error;
         return result;
     }
     // PDU mode names the statuses by their numbers.
@@ -328,8 +351,12 @@ ListResult ModemRoutines::ListSIMMessages(const QString& statusText, int pollDel
     result.aborted = r.aborted;
     result.portClosed = r.portClosed;
     log(QStringLiteral("Response for ") + command + QStringLiteral(" is '") + shownAnswer(r) + QLatin1Char('\''));
-    if (!r.ok() || !r.listing.complete)
+    result.error = LinkError::of(r, command);
+    if (!r.ok() || !r.listing.complete) {
+        if (!result.error.failed()) // OK before the listing's end
+            result.error = {LinkError::Unexpected, -1, command, r.text().trimmed()};
         return result;
+    }
     result.listed = true;
     result.records = r.listing.records;
     for (size_t i = 0; i < result.records.size(); ++i) {
@@ -377,10 +404,10 @@ void ModemRoutines::decodePduRecord(SIMMessage& m) const
 CommandResult ModemRoutines::DeleteSIMMessage(int index)
 {
     CommandResult result;
-    result.at =
-        ExecuteATCommand(QStringLiteral("AT+CMGD=%1").arg(index).toLatin1() + CR, delay(150), QStringLiteral("OK"), 5,
-                         QStringLiteral("Error occured while executing this command: AT+CMGD=%1").arg(index));
+    const QString command = QStringLiteral("AT+CMGD=%1").arg(index);
+    result.at = ExecuteATCommand(command.toLatin1() + CR, Paces.deleteOne, QStringLiteral("OK"), command);
     result.ok = result.at.ok();
+    result.error = LinkError::of(result.at, command);
     result.aborted = result.at.aborted;
     result.portClosed = result.at.portClosed;
     return result;
@@ -388,13 +415,12 @@ CommandResult ModemRoutines::DeleteSIMMessage(int index)
 
 void ModemRoutines::DeleteSIMMessagesByStatus(const QString& status)
 {
-    const ListResult listed = ListSIMMessages(status.toUpper(), delay(200));
+    const ListResult listed = ListSIMMessages(status.toUpper(), delay(Paces.listByStatus));
     for (const SIMMessage& m : listed.records) {
         if (abort.load() || !comm.PortOpen())
             return;
-        ExecuteATCommand(QStringLiteral("AT+CMGD=").toLatin1() + m.Index.toLatin1() + CR, delay(100),
-                         QStringLiteral("OK"), 5,
-                         QStringLiteral("Error occured while executing this command: AT+CMGD=") + m.Index);
+        const QString command = QStringLiteral("AT+CMGD=") + m.Index;
+        ExecuteATCommand(command.toLatin1() + CR, Paces.deleteListed, QStringLiteral("OK"), command);
     }
 }
 
@@ -472,19 +498,20 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
     SubmitResult refused;
     refused.response = QStringLiteral("ERROR: the modem cannot send this text");
     refused.reason = QStringLiteral("Unicode text, which the modem cannot send");
+    refused.error = {LinkError::Refused, -1, QStringLiteral("AT+CSCS=\"UCS2\""), refused.reason};
     if (!unicodeOffered)
         return refused;
-    const int d = delay(50);
-    const AtResult asked = ExecuteATCommand("AT+CSMP?" + CR, d, QStringLiteral("OK"), 5, {});
+    const Pacing& d = Paces.unicodeSwitch;
+    const AtResult asked = ExecuteATCommand("AT+CSMP?" + CR, d, QStringLiteral("OK"));
     QString parameters = ParseCsmp(asked.text());
     if (parameters.isEmpty())
         parameters = QStringLiteral("17,167,0,0");
     const QStringList p = parameters.split(QLatin1Char(','));
     const QString unicodeParameters = QStringList{p.value(0), p.value(1), p.value(2), QStringLiteral("8")}.join(',');
-    if (!ExecuteATCommand("AT+CSCS=\"UCS2\"" + CR, d, QStringLiteral("OK"), 5, {}).ok())
+    if (!ExecuteATCommand("AT+CSCS=\"UCS2\"" + CR, d, QStringLiteral("OK")).ok())
         return refused;
     SubmitResult result;
-    if (ExecuteATCommand("AT+CSMP=" + unicodeParameters.toLatin1() + CR, d, QStringLiteral("OK"), 5, {}).ok()) {
+    if (ExecuteATCommand("AT+CSMP=" + unicodeParameters.toLatin1() + CR, d, QStringLiteral("OK")).ok()) {
         const QByteArray to = Charset::encode(number, Charset::Set::Ucs2).bytes;
         QList<QByteArray> bodies;
         for (const QString& part : Charset::split(message, Charset::Mode::Text, Charset::Encoding::Ucs2))
@@ -493,8 +520,8 @@ SubmitResult ModemRoutines::submit(const QString& number, const QString& text, b
     } else {
         result = refused;
     }
-    ExecuteATCommand("AT+CSCS=" + quoted(charsetName) + CR, d, QStringLiteral("OK"), 5, {});
-    ExecuteATCommand("AT+CSMP=" + parameters.toLatin1() + CR, d, QStringLiteral("OK"), 5, {});
+    ExecuteATCommand("AT+CSCS=" + quoted(charsetName) + CR, d, QStringLiteral("OK"));
+    ExecuteATCommand("AT+CSMP=" + parameters.toLatin1() + CR, d, QStringLiteral("OK"));
     return result;
 }
 
@@ -509,6 +536,7 @@ SubmitResult ModemRoutines::submitPdus(const QString& number, const QString& tex
         SubmitResult refused;
         refused.response = QStringLiteral("ERROR: ") + encoded.error;
         refused.reason = encoded.error;
+        refused.error = {LinkError::Refused, -1, QStringLiteral("AT+CMGS"), encoded.error};
         return refused;
     }
     QList<Part> parts;
@@ -528,13 +556,15 @@ SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsC
             result.portClosed = !comm.PortOpen();
             result.response = QStringLiteral("ERROR");
             result.reason = QStringLiteral("the modem is not connected");
+            result.error = {abort.load() ? LinkError::Aborted : LinkError::PortClosed, -1, {}, {}};
             return result;
         }
         const QByteArray& header = parts.at(part).command;
         result.reachedModem = true;
-        const AtResult prompt = ExecuteATCommand(header + CR, delay(20), QStringLiteral("> "), 10, {});
+        const AtResult prompt = ExecuteATCommand(header + CR, Paces.submitPrompt, QStringLiteral("> "));
         logResponse(QString::fromLatin1(header), prompt);
         if (!prompt.prompt) {
+            result.error = LinkError::of(prompt, QStringLiteral("AT+CMGS"), true);
             // No prompt: the modem refused or did not answer. Ctrl-Z would submit whatever it collected, so
             // nothing more is written; an escape ends a text entry the modem may have opened after all.
             cancelTextEntry();
@@ -547,13 +577,16 @@ SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsC
             result.portClosed = prompt.portClosed;
             return result;
         }
-        const AtResult r = messageBody(body + CtrlZ, delay(250));
+        const AtResult r = messageBody(body + CtrlZ, delay(Paces.submitText));
         result.final = r.final;
         result.errorNumber = r.errorNumber;
         result.aborted = r.aborted;
         result.portClosed = r.portClosed;
         // Only +CMGS: <reference> says the network took the message; silence or a bare OK does not.
         if (!r.ok() || ParseResultNumber(r.text(), "+CMGS:").isEmpty()) {
+            result.error = LinkError::of(r, QStringLiteral("AT+CMGS"));
+            if (!result.error.failed()) // OK without the network's reference
+                result.error = {LinkError::Unexpected, -1, QStringLiteral("AT+CMGS"), r.text().trimmed()};
             result.response = r.isError() ? shownAnswer(r)
                                           : QStringLiteral("ERROR: the modem did not confirm the message (") +
                                                 Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
@@ -570,7 +603,7 @@ SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsC
     return result;
 }
 
-QString ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partText)
+Linked<int> ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partText)
 {
     QString part = partText;
     part.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -578,24 +611,25 @@ QString ModemRoutines::WriteSMSToSIM(const QString& number, const QString& partT
                       Charset::encode(part, charset, false).bytes);
 }
 
-QString ModemRoutines::writeToSim(const QByteArray& command, const QByteArray& body)
+Linked<int> ModemRoutines::writeToSim(const QByteArray& command, const QByteArray& body)
 {
     // The text is written once the modem asks for it: modems drop what comes before the prompt.
-    const QByteArray header = command + CR;
-    const AtResult prompt = ExecuteATCommand(header, delay(75), QStringLiteral("> "), 5,
-                                             QStringLiteral("Error occured while executing this command: AT+CMGW"));
+    const QString name = QStringLiteral("AT+CMGW");
+    const AtResult prompt = ExecuteATCommand(command + CR, Paces.storePrompt, QStringLiteral("> "), name);
     if (!prompt.prompt) {
         cancelTextEntry();
-        return {};
+        return LinkError::of(prompt, name, true);
     }
-    const AtResult r = messageBody(body + CtrlZ, delay(75));
-    if (r.isError()) {
-        message(QStringLiteral("Error occured while executing this command: AT+CMGW"));
-        return {};
-    }
-    if (!r.ok())
-        return {};
-    return ParseCmgwIndex(r.text());
+    const AtResult r = messageBody(body + CtrlZ, delay(Paces.storeText));
+    const LinkError e = LinkError::of(r, name);
+    if (e.refusal())
+        report(e);
+    if (e.failed())
+        return e;
+    const QString index = ParseCmgwIndex(r.text());
+    if (index.isEmpty()) // OK without the index of the stored copy
+        return LinkError{LinkError::Unexpected, -1, name, r.text().trimmed()};
+    return index.toInt();
 }
 
 AtResult ModemRoutines::SendStoredSMS(int index)
@@ -608,7 +642,7 @@ AtResult ModemRoutines::SendStoredSMS(int index)
     c.overallMs = finalAnswerTimeoutMs;
     const AtResult r = channel.exchange(c);
     if (r.isError())
-        message(QStringLiteral("Error occured while executing this command: AT+CMSS"));
+        report(LinkError::of(r, QStringLiteral("AT+CMSS")));
     return r;
 }
 
@@ -622,30 +656,36 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
             result.portClosed = !comm.PortOpen();
             result.response = QStringLiteral("ERROR");
             result.reason = QStringLiteral("the modem is not connected");
+            result.error = {abort.load() ? LinkError::Aborted : LinkError::PortClosed, -1, {}, {}};
             return result;
         }
         result.reachedModem = true;
-        const QString index = Trim(writeToSim(parts.at(part).command, body));
-        if (index.isEmpty()) {
+        const Linked<int> stored = writeToSim(parts.at(part).command, body);
+        if (!stored) {
             result.response = QStringLiteral("ERROR");
             result.reason = QStringLiteral("the message could not be stored on the SIM card");
+            result.error = stored.error();
             result.aborted = abort.load();
             result.portClosed = !comm.PortOpen();
             return result;
         }
-        tell({SubmitEvent::Stored, index.toInt(), int(part), {}});
-        const AtResult r = SendStoredSMS(index.toInt());
+        const int index = *stored;
+        tell({SubmitEvent::Stored, index, int(part), {}});
+        const AtResult r = SendStoredSMS(index);
         result.final = r.final;
         result.errorNumber = r.errorNumber;
         const bool confirmed = r.ok() && !ParseResultNumber(r.text(), "+CMSS:").isEmpty();
         if (confirmed)
-            tell({SubmitEvent::PartSent, index.toInt(), int(part) + 1, ParseResultNumber(r.text(), "+CMSS:")});
+            tell({SubmitEvent::PartSent, index, int(part) + 1, ParseResultNumber(r.text(), "+CMSS:")});
         if (!r.aborted && !r.portClosed)
-            pause(int(delay(1000) - r.elapsedMs));
+            pause(int(delay(Paces.storedSendRhythm) - r.elapsedMs));
         if (!confirmed) {
+            result.error = LinkError::of(r, QStringLiteral("AT+CMSS"));
+            if (!result.error.failed()) // OK without the network's reference
+                result.error = {LinkError::Unexpected, -1, QStringLiteral("AT+CMSS"), r.text().trimmed()};
             // Not sent: remove the stored copy so that retries do not fill the SIM.
-            if (DeleteSIMMessage(index.toInt()).ok)
-                tell({SubmitEvent::StoredRemoved, index.toInt(), int(part), {}});
+            if (!DeleteSIMMessage(index).error.failed())
+                tell({SubmitEvent::StoredRemoved, index, int(part), {}});
             result.response = QStringLiteral("ERROR: the modem did not send the stored message (") +
                               Trim(RemoveCrLf(r.text())) + QLatin1Char(')');
             result.reason = r.timedOut ? QStringLiteral("no answer")
@@ -657,12 +697,12 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
         }
         // The part has left; a failed clean-up must not make it count as unsent (it would be sent again).
         ++result.partsSent;
-        const CommandResult deleted = DeleteSIMMessage(index.toInt());
-        if (deleted.ok)
-            tell({SubmitEvent::StoredRemoved, index.toInt(), int(part) + 1, {}});
+        const CommandResult deleted = DeleteSIMMessage(index);
+        if (!deleted.error.failed())
+            tell({SubmitEvent::StoredRemoved, index, int(part) + 1, {}});
         else
             log(QStringLiteral("Could not delete the sent message %1 from the SIM card: '%2'")
-                    .arg(index, RemoveCrLf(shownAnswer(deleted.at))));
+                    .arg(QString::number(index), RemoveCrLf(shownAnswer(deleted.at))));
     }
     result.response = QStringLiteral("OK");
     result.sent = true;
@@ -688,8 +728,8 @@ ProbeResult ModemRoutines::ProbeComPorts(int first, int last, const QString& set
             continue;
         AtCommand c;
         c.bytes = "AT" + CR;
-        c.minMs = delay(100);
-        c.silenceMs = delay(100) * 4;
+        c.minMs = delay(Paces.probe);
+        c.silenceMs = delay(Paces.probe) * Paces.probe.emptyPolls;
         const AtResult r = channel.exchange(c);
         if (!r.empty())
             answering << p;

@@ -2,16 +2,18 @@
 // initialisation, identity and call-state queries, SIM listing and deletion, SMS submission, and the probe
 // of COM ports for auto-detection.
 //
-// Each routine returns a typed result. What the user must see (a message box, an activity-log line) goes
-// out through the message and log callbacks, which the link delivers on the user-interface thread in the
-// order they were made. Each command's delay (times the delay factor) is the least time its exchange takes:
-// the pacing slow modems need; answers themselves are recognised by whole lines.
+// Each routine returns a typed result carrying a LinkError when it failed. A failure the user is to hear of
+// goes out through the failed callback as a LinkError (which command, what reason): the words are chosen
+// above the link. Activity-log lines go out through the log callback; the link delivers both on the
+// user-interface thread in the order they were made. Each command's pacing (ModemCommands.h, times the delay
+// factor) is the least time its exchange takes; answers themselves are recognised by whole lines.
 #pragma once
 
 #include "common/Charset.h"
 #include "modem/AtChannel.h"
 #include "modem/ComPorts.h"
 #include "modem/MSComm.h"
+#include "modem/ModemCommands.h"
 
 #include <QObject>
 #include <QString>
@@ -24,6 +26,7 @@
 struct LinkOutcome {
     bool aborted = false;    // Disconnect, or the link was shut down
     bool portClosed = false; // the port was not open or the device went away
+    LinkError error;         // why the work failed (reason None when it did not)
 };
 
 struct ConnectRequest {
@@ -52,6 +55,7 @@ struct CallStatusResult : LinkOutcome {
     QString status;              // as GetCallStatus gives it: "Incoming", ..., the answer text, "ERROR"
     bool callInProgress = false; // a voice call is active, incoming, dialing or alerting
     bool noCall = false;         // the modem answered OK and listed no voice call
+    bool voiceCall = false;      // a voice call is listed, in whatever state
 };
 
 struct ListResult : LinkOutcome {
@@ -102,22 +106,28 @@ public:
     PortPaths paths;
     int finalAnswerTimeoutMs = 60000; // the network's own limit for a submission is about a minute
 
-    std::function<void(const QString&)> message; // a message box
-    std::function<void(const QString&)> log;     // an activity-log line
+    std::function<void(const LinkError&)> failed; // a failure the user is to hear of
+    std::function<void(const QString&)> log;      // an activity-log line
     std::function<void(const Unsolicited&)> unsolicited;
     std::function<void()> portLost;         // the device went away while open
     std::function<void(int)> probeProgress; // the port being probed
 
     // The exchange: command with its pacing, expected answer ("OK" or "> "), empty polls allowed and the
-    // error text shown when the modem answers with an error.
+    // name under which a refusal by the modem is reported through failed (empty: not reported).
     AtResult ExecuteATCommand(const QByteArray& command, int pollDelayMs, const QString& expected, int maxEmptyPolls,
-                              const QString& errorText);
+                              const QString& reportedAs);
+    // The same, paced as the table says.
+    AtResult ExecuteATCommand(const QByteArray& command, const Pacing& pacing, const QString& expected,
+                              const QString& reportedAs = {});
 
     // ConfigureComPort and OpenComPort: no error when the port opened.
     MSComm::Error OpenComPort(int port, const QString& settings);
-    // Initialises the modem; true when it is ready. A failure closes the port.
-    bool InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
-                         bool pdu = false, bool reports = false);
+    // Initialises the modem: ready, or why not (the first mandatory step that failed). A failure closes the port.
+    Linked<> InitializeModem(const QString& flowControl, const QString& characterSet, bool enabledCallerId,
+                             bool pdu = false, bool reports = false);
+    // Runs the steps in order: each written, paced, logged and processed as it says; the first mandatory step
+    // that fails closes the port and its failure is the result (reported through failed when it says so).
+    Linked<> RunSequence(const std::vector<SequenceStep>& steps);
     // Opens the port and initialises the modem.
     ConnectResult Connect(const ConnectRequest& request);
     void CloseComPort();
@@ -141,7 +151,8 @@ public:
     // (the same for every attempt, so that the parts sent later join those sent before).
     SubmitResult SendSMSDirect(const QString& number, const QString& text, int partsConfirmed = 0,
                                int concatenationReference = 0);
-    QString WriteSMSToSIM(const QString& number, const QString& part);
+    // The stored copy's SIM index.
+    Linked<int> WriteSMSToSIM(const QString& number, const QString& part);
     AtResult SendStoredSMS(int index);
     SubmitResult StoreAndSendSMS(const QString& number, const QString& text, int partsConfirmed = 0,
                                  int concatenationReference = 0);
@@ -160,6 +171,8 @@ public:
 
 private:
     int delay(double ms) const;
+    int delay(const Pacing& pacing) const { return delay(pacing.gapMs); }
+    void report(const LinkError& e);
     void logResponse(const QString& command, const AtResult& r);
     AtResult messageBody(const QByteArray& body, int pollDelayMs);
     QString decodeText(const QByteArray& bytes, int announcedLength) const;
@@ -177,7 +190,7 @@ private:
     SubmitResult sendPartsDirect(const QList<Part>& parts, int partsConfirmed);
     SubmitResult storeAndSendParts(const QList<Part>& parts, int partsConfirmed);
     void tell(const SubmitEvent& event);
-    QString writeToSim(const QByteArray& command, const QByteArray& body);
+    Linked<int> writeToSim(const QByteArray& command, const QByteArray& body);
     void decodePduRecord(SIMMessage& m) const;
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();

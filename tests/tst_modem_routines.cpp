@@ -8,9 +8,22 @@
 namespace {
 
 AtResult at(ModemRig& rig, const char* command, int pollMs = 20, const QString& expected = QStringLiteral("OK"),
-            const QString& errorText = {})
+            const QString& reportedAs = {})
 {
-    return rig.modem.ExecuteATCommand(QByteArray(command) + '\r', pollMs, expected, 5, errorText);
+    return rig.modem.ExecuteATCommand(QByteArray(command) + '\r', pollMs, expected, 5, reportedAs);
+}
+
+// The failures reported upward, as command and reason.
+QStringList reported(const ModemRig& rig)
+{
+    QStringList out;
+    for (const LinkError& e : rig.failures)
+        out << QStringLiteral("%1 %2").arg(e.command).arg(int(e.reason));
+    return out;
+}
+QString failure(const QString& command, LinkError::Reason reason)
+{
+    return QStringLiteral("%1 %2").arg(command).arg(int(reason));
 }
 
 } // namespace
@@ -61,7 +74,7 @@ void ModemRoutinesTest::answersEndOnWholeLinesAfterThePace()
     const AtResult quick = at(rig, "AT", 100);
     QVERIFY(quick.ok());
     QVERIFY2(quick.elapsedMs >= 100, qPrintable(QString::number(quick.elapsedMs)));
-    QVERIFY(rig.dialogs.shown.empty());
+    QVERIFY(rig.failures.empty());
 }
 
 void ModemRoutinesTest::errorsSilenceAndUnexpectedAnswers()
@@ -69,11 +82,9 @@ void ModemRoutinesTest::errorsSilenceAndUnexpectedAnswers()
     ModemRig rig;
     rig.sim.setEcho(false);
     QVERIFY(rig.openPort());
-    const AtResult error = at(rig, "AT+NOSUCH", 20, QStringLiteral("OK"),
-                              QStringLiteral("Error occured while executing this command: AT+NOSUCH"));
+    const AtResult error = at(rig, "AT+NOSUCH", 20, QStringLiteral("OK"), QStringLiteral("AT+NOSUCH"));
     QVERIFY(error.isError() && !error.ok());
-    QCOMPARE(rig.dialogs.messages(),
-             QStringList{QStringLiteral("Error occured while executing this command: AT+NOSUCH")});
+    QCOMPARE(reported(rig), QStringList{failure(QStringLiteral("AT+NOSUCH"), LinkError::Refused)});
 
     // Expecting the prompt, getting OK: the four log lines.
     QVERIFY(!at(rig, "AT", 20, QStringLiteral("> ")).prompt);
@@ -81,9 +92,9 @@ void ModemRoutinesTest::errorsSilenceAndUnexpectedAnswers()
                                                   "response: >\nReturned response: \nOK\n")));
 
     rig.sim.setSilent(true);
-    const AtResult silent = at(rig, "AT", 20, QStringLiteral("OK"), QStringLiteral("never shown"));
+    const AtResult silent = at(rig, "AT", 20, QStringLiteral("OK"), QStringLiteral("AT"));
     QVERIFY(silent.timedOut && silent.empty());
-    QCOMPARE(rig.dialogs.messages().size(), 1);
+    QCOMPARE(rig.failures.size(), 1); // silence is no refusal: not reported
     QVERIFY(rig.modem.portOpen());
 }
 
@@ -126,8 +137,8 @@ void ModemRoutinesTest::openingThePort()
     QVERIFY(rig.openPort());
     QVERIFY(rig.log.text().contains(QStringLiteral("] : COM Port opened successfully.\r\n")));
     QVERIFY(rig.openPort()); // already open: said, nothing changed
-    QCOMPARE(rig.dialogs.messages(),
-             QStringList{QStringLiteral("Comm Port : 3 already open or some other program is using it.")});
+    QCOMPARE(reported(rig), QStringList{failure({}, LinkError::AlreadyOpen)});
+    QCOMPARE(rig.failures.at(0).number, 3);
     QVERIFY(rig.modem.portOpen());
 }
 
@@ -178,7 +189,7 @@ void ModemRoutinesTest::initialisation()
     QVERIFY(rig.modem.InitializeModem(flow, QStringLiteral("GSM"), callerId));
     QCOMPARE(rig.sim.commands(), commands);
     QVERIFY(rig.sim.rawInput().startsWith('\x1b')); // a text entry left pending is cancelled first
-    QVERIFY(rig.dialogs.shown.empty());             // a refused AT+FLO says nothing
+    QVERIFY(rig.failures.empty());                  // a refused AT+FLO says nothing
     QCOMPARE(rig.modem.callerIdRequested(), callerId);
     // The echo is still on when ATE0 goes out: its answer holds the echo and OK, and counts.
     QVERIFY(rig.logFile().contains(QStringLiteral("] : Response for ATE0 is 'ATE0\rOK'\n")));
@@ -193,23 +204,26 @@ void ModemRoutinesTest::initialisationFailuresAndRecovery()
     ModemRig rig;
     rig.sim.setClipSupported(false);
     QVERIFY(rig.openPort());
-    QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
-    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Your modem does not support 'CallerID' feature.")});
+    const Linked<> refused = rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
+    QCOMPARE(refused.error().reason, LinkError::Refused);
+    QCOMPARE(refused.error().command, QStringLiteral("AT+CLIP=1"));
+    QCOMPARE(reported(rig), QStringList{failure(QStringLiteral("AT+CLIP=1"), LinkError::Refused)});
     QVERIFY(!rig.modem.portOpen());
     QVERIFY(rig.commandsStartingWith(QStringLiteral("AT+CMGF")).isEmpty());
 
     // Silent: closed without a word. ERROR to everything: the error text once.
     rig.sim.setClipSupported(true);
-    rig.dialogs.clear();
+    rig.failures.clear();
     rig.sim.setSilent(true);
     QVERIFY(rig.openPort());
-    QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
-    QVERIFY(rig.dialogs.shown.empty());
+    QCOMPARE(rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true).error().reason,
+             LinkError::TimedOut);
+    QVERIFY(rig.failures.empty());
     rig.sim.setSilent(false);
     rig.sim.setErrorToEverything(true);
     QVERIFY(rig.openPort());
     QVERIFY(!rig.modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true));
-    QCOMPARE(rig.dialogs.messages(), QStringList{QStringLiteral("Error occured while executing this command: ATE0")});
+    QCOMPARE(reported(rig), QStringList{failure(QStringLiteral("ATE0"), LinkError::Refused)});
 
     // The same modem, answering again: the next attempt connects. One that refuses AT+CSDH=1 lists without
     // lengths and is not asked again.

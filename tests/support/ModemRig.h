@@ -1,6 +1,6 @@
 // A TestRig with the modem routines run directly on the test's thread (as the modem thread runs them),
-// the real serial code and a simulated modem linked as COM3. Messages for the user go to the scripted
-// dialogs, log lines to the activity log, unsolicited lines to a list.
+// the real serial code and a simulated modem linked as COM3. Failures reported for the user go to a list
+// (the words are the engine's), log lines to the activity log, unsolicited lines to a list.
 #pragma once
 
 #include "TestRig.h"
@@ -12,6 +12,7 @@ struct ModemRig : TestRig {
     ModemRoutines modem{abort};
     ModemSimulator sim;
     QList<Unsolicited> heard;
+    QList<LinkError> failures;
     int portsLost = 0;
     static constexpr int Com = 3;
 
@@ -19,7 +20,7 @@ struct ModemRig : TestRig {
     {
         modem.paths = PortPathsOf(state);
         modem.log = [this](const QString& line) { log.WriteActivityLog(line); };
-        modem.message = [this](const QString& text) { dialogs.message(text); };
+        modem.failed = [this](const LinkError& e) { failures << e; };
         modem.unsolicited = [this](const Unsolicited& u) { heard << u; };
         modem.portLost = [this] { ++portsLost; };
         QString error;
@@ -32,7 +33,7 @@ struct ModemRig : TestRig {
     // Opens and initialises (echo off, text mode, caller id on).
     bool connectModem()
     {
-        return openPort() && modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true);
+        return openPort() && modem.InitializeModem(QStringLiteral("0"), QStringLiteral("GSM"), true).ok();
     }
 
     QStringList commandsStartingWith(const QString& prefix) const
