@@ -10,7 +10,6 @@
 #include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
-#include "delivery/MessageBoxView.h"
 #include "store/Database.h"
 #include "views/MessageTextEdit.h"
 
@@ -335,16 +334,14 @@ void Frm_Broadtext_Step5::cmdNext_Click()
     queueCheckedRows(commonMessage, committed, &error);
     setSending(false);
 
-    MessageBoxView* messageBox = engine.messageBox();
-    const bool refreshMessageBox = engine.state.MessageBoxOpen && messageBox;
     if (!error.isEmpty()) {
         // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.
         for (qint64 r : committed)
             model->setChecked(r, false);
         showCounts();
         dialogs.message(error);
-        if (!committed.empty() && refreshMessageBox)
-            messageBox->fillTreeView();
+        if (!committed.empty())
+            Q_EMIT engine.outboxChanged();
         return;
     }
     QString done = QStringLiteral("Message has been sent successfully to Out box.");
@@ -353,8 +350,7 @@ void Frm_Broadtext_Step5::cmdNext_Click()
                     .arg(skippedEmpty);
     dialogs.message(done);
     close();
-    if (refreshMessageBox)
-        messageBox->fillTreeView();
+    Q_EMIT engine.outboxChanged();
 }
 
 void Frm_Broadtext_Step5::cmdBack_Click()
