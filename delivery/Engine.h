@@ -107,12 +107,12 @@ Q_SIGNALS:
     void receptionProgress(int importing, bool ended);
     // A message was stored in the Inbox; a call was recorded.
     void messageReceived(const QString& sender, const QString& text);
+    void callRecorded(const QString& number);
     // The row a received message was stored as (the number and the text as the Inbox list shows them).
     void inboxMessageStored(const QString& number, const QString& text, const QDateTime& received, qint64 id);
     // What the folders hold or count changed: messages received, queued, sent, reported on, made to wait again.
     void inboxChanged();
     void outboxChanged();
-    void callRecorded(const QString& number);
 
 private:
     // Who started a connection attempt: the user, the program after an initialisation failed, or the

@@ -15,6 +15,13 @@ QVariant nullWhenEmpty(const QString& s)
 
 } // namespace
 
+qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at)
+{
+    return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
+                                    "VALUES (0, ?, ?, ?)"),
+                     {number, text, Database::DbTime(at)});
+}
+
 qint64 OutboxRepository::countDue(const QDateTime& now)
 {
     return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {Database::DbTime(now)});

@@ -41,6 +41,9 @@ class OutboxRepository {
 public:
     explicit OutboxRepository(Database& db) : db(db) {}
 
+    // A new row waiting to be sent, queued at `at`.
+    qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at);
+
     // Rows waiting whose next attempt is due at now: how many, and the highest id among them.
     qint64 countDue(const QDateTime& now);
     qint64 lastDue(const QDateTime& now);

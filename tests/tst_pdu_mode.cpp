@@ -54,6 +54,7 @@ private Q_SLOTS:
     void aJoinedPartLeftOnTheSimIsNotStoredAgain();
     void aDeliveryReportMarksOnlyItsOwnRow_data();
     void aDeliveryReportMarksOnlyItsOwnRow();
+    void aBusyWindowDoesNotHoldUpTheNextPart_data();
     void aBusyWindowDoesNotHoldUpTheNextPart();
 };
 
@@ -258,10 +259,19 @@ void PduModeTest::aDeliveryReportMarksOnlyItsOwnRow()
              statuses);
 }
 
+void PduModeTest::aBusyWindowDoesNotHoldUpTheNextPart_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("direct delivery") << QStringLiteral("DIRECT DELIVER");
+    QTest::newRow("store and deliver") << QStringLiteral("STORE AND DELIVER");
+}
+
 void PduModeTest::aBusyWindowDoesNotHoldUpTheNextPart()
 {
+    QFETCH(QString, mode);
     PduRig rig;
     QVERIFY(rig.connectPdu());
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = ?"), {mode});
     rig.queue(QStringLiteral("+919888812121"), longText(400));
     // The window thread is busy (a long slot) from just after the run starts: the modem goes on with the
     // parts, each one's confirmation kept on the row before the next is sent.
