@@ -11,7 +11,6 @@
 #include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
-#include "delivery/MessageBoxView.h"
 #include "store/Database.h"
 #include "views/MessageTextEdit.h"
 
@@ -329,8 +328,6 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
     setSending(false);
 
     auto& dialogs = *engine.state.dialogs;
-    MessageBoxView* messageBox = engine.messageBox();
-    const bool refreshMessageBox = engine.state.MessageBoxOpen && messageBox;
     if (!error.isEmpty() || cancelled) {
         // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.
         for (qint64 r : committed)
@@ -340,8 +337,8 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
                                                    "Out box and are no longer ticked.")
                                         .arg(committed.size())
                                   : error);
-        if (!committed.empty() && refreshMessageBox)
-            messageBox->fillTreeView();
+        if (!committed.empty())
+            Q_EMIT engine.outboxChanged();
         return;
     }
     QString done = QStringLiteral("Message has been sent successfully to Out box.");
@@ -350,8 +347,7 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
                     .arg(skippedEmpty);
     dialogs.message(done);
     close();
-    if (refreshMessageBox)
-        messageBox->fillTreeView();
+    Q_EMIT engine.outboxChanged();
 }
 
 void Frm_Broadtext_Step5::cmdBack_Click()

@@ -9,6 +9,7 @@
 #include "modem/ModemLink.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/OutboxRepository.h"
 
 CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery,
                            PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer)
@@ -135,9 +136,7 @@ void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
         !IsLastCallerNumberMobile || !r.noCall || ringSinceWatch || state.AutoReplyText.isEmpty())
         return;
     try {
-        db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
-                                  "VALUES (0, ?, ?, ?)"),
-                   {Trim(LastCallerNumber), state.AutoReplyText, Database::DbTime(state.clock->now())});
+        OutboxRepository(db).queueMessage(Trim(LastCallerNumber), state.AutoReplyText, state.clock->now());
     } catch (const DbError& e) {
         if (databaseFailed)
             databaseFailed(e);

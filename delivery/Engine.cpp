@@ -75,6 +75,11 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
     delivery.messageReceived = [this](const QString& sender, const QString& text) {
         Q_EMIT messageReceived(sender, text);
     };
+    delivery.inboxMessageStored = [this](const QString& number, const QString& text, const QDateTime& on, qint64 id) {
+        Q_EMIT inboxMessageStored(number, text, on, id);
+    };
+    delivery.inboxChanged = [this] { Q_EMIT inboxChanged(); };
+    delivery.outboxChanged = [this] { Q_EMIT outboxChanged(); };
     calls.callRecorded = [this](const QString& number) { Q_EMIT callRecorded(number); };
     delivery.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
     // Written to again: a new failure is shown again.
@@ -407,7 +412,7 @@ int Engine::RetryFailed(const QList<qint64>& ids)
 {
     try {
         const int n = RetryFailedOutboxRows(db, ids);
-        delivery.RefreshMessageBox();
+        Q_EMIT outboxChanged();
         return n;
     } catch (const DbError& e) {
         state.dialogs->message(e.description());

@@ -18,7 +18,6 @@
 struct AppState;
 class ActivityLog;
 class Database;
-class MessageBoxView;
 
 class Engine : public QObject {
     Q_OBJECT
@@ -80,11 +79,6 @@ public:
     void IdentifyCallerNumber(const QString& number) { calls.IdentifyCallerNumber(number); }
     const CallHandling& callState() const { return calls; }
 
-    // The open message box, told about new and sent messages.
-    void setMessageBox(MessageBoxView* view) { delivery.messageBox = view; }
-    MessageBoxView* messageBox() const { return delivery.messageBox; }
-    void RefreshMessageBox() { delivery.RefreshMessageBox(); }
-
     // The waits before the program tries again a modem that opened but did not get ready, one after the
     // other, the last repeated until it answers or the user disconnects (tests shorten them).
     QList<int> initRetryMs{10000, 30000, 60000};
@@ -115,6 +109,11 @@ Q_SIGNALS:
     // A message was stored in the Inbox; a call was recorded.
     void messageReceived(const QString& sender, const QString& text);
     void callRecorded(const QString& number);
+    // The row a received message was stored as (the number and the text as the Inbox list shows them).
+    void inboxMessageStored(const QString& number, const QString& text, const QDateTime& received, qint64 id);
+    // What the folders hold or count changed: messages received, queued, sent, reported on, made to wait again.
+    void inboxChanged();
+    void outboxChanged();
 
 private:
     // Who started a connection attempt: the user, the program after an initialisation failed, or the

@@ -3,7 +3,6 @@
 #include "common/AppState.h"
 
 #include <QMetaObject>
-#include <QSemaphore>
 
 ModemLink::ModemLink(AppState& state, QObject* parent, const ModemPlumbing& plumbing) : QObject(parent), state(state)
 {
@@ -81,15 +80,8 @@ void ModemLink::cancelAll()
         j->cancel();
 }
 
-bool ModemLink::onUserThread(std::function<void()> f)
+void ModemLink::adopt(QObject* o)
 {
-    auto done = std::make_shared<QSemaphore>(0);
-    here([f = std::move(f), done] {
-        f();
-        done->release();
-    });
-    while (!done->tryAcquire(1, 50))
-        if (abort.load())
-            return false;
-    return true;
+    o->moveToThread(&thread);
+    connect(&thread, &QThread::finished, o, &QObject::deleteLater);
 }

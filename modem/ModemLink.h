@@ -58,9 +58,10 @@ public:
     // Milliseconds of prescribed pacing spent on the modem thread so far (benchmarks subtract it).
     qint64 pacedMs() const { return paced.load(); }
 
-    // Called on the modem thread: runs f on the user-interface thread and waits until it has run (or the
-    // link is told to stop). Lets a routine keep a durable record before its next step.
-    bool onUserThread(std::function<void()> f);
+    // Moves o to the modem thread, where it is deleted when the thread ends: what work needs of its own there
+    // (a database connection of its own, so that a record is kept before the modem's next step without
+    // waiting for this thread).
+    void adopt(QObject* o);
 
     std::function<void(const QString&)> writeLog;
     std::function<void(const LinkError&)> failed;

@@ -179,6 +179,25 @@ void Database::open(const QString& filePath)
     for (const QString& f : {filePath, filePath + QStringLiteral("-wal"), filePath + QStringLiteral("-shm")})
         if (QFileInfo::exists(f))
             ::chmod(QFile::encodeName(f).constData(), 0600);
+    connect(filePath);
+    try {
+        createSchema();
+        CreateSearchIndexes(*this);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void Database::openShared(const QString& filePath)
+{
+    close();
+    path = filePath;
+    connect(filePath);
+}
+
+void Database::connect(const QString& filePath)
+{
     QSqlDatabase db =
         QSqlDatabase::contains(name) ? connection() : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(filePath);
@@ -194,8 +213,6 @@ void Database::open(const QString& filePath)
         // only after its row is stored, and that must hold across a power cut too.
         if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
             throw DbError(errorText(q.lastError()));
-        createSchema();
-        CreateSearchIndexes(*this);
     } catch (...) {
         db.close();
         throw;

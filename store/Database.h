@@ -34,6 +34,9 @@ public:
     // Opens the file, creating it (mode 0600) with every table and the default rows on first use.
     // Closes an open connection first. Throws DbError when the file cannot be opened or is no database.
     void open(const QString& filePath);
+    // Opens one more connection to a file an open connection set up (a thread's own connection): the same
+    // pragmas, no schema work. Throws DbError.
+    void openShared(const QString& filePath);
     void close();
     bool isOpen() const;
     QString filePath() const { return path; }
@@ -60,6 +63,7 @@ public:
 private:
     friend class Query;
     QSqlQuery prepare(const QString& sql, const QVariantList& values);
+    void connect(const QString& filePath);
     void createSchema();
 
     QString name;

@@ -9,7 +9,6 @@
 #include "compose/Frm_Broadtext_Step4.h"
 #include "compose/Frm_Broadtext_Step5.h"
 #include "delivery/Engine.h"
-#include "delivery/MessageBoxView.h"
 #include "views/MessageTextEdit.h"
 
 #include <QCheckBox>
@@ -23,14 +22,14 @@
 #include <QTableWidget>
 #include <QTreeView>
 
-// A message box that only counts the refreshes of its folder tree.
-class FakeMessageBoxView : public MessageBoxView {
+// Counts the engine's news that the Outbox changed: what an open message box refreshes its folder tree on.
+class OutboxNews : public QObject {
 public:
     int treeFills = 0;
-    bool isInBoxSelected() const override { return false; }
-    void fillTreeView() override { ++treeFills; }
-    void redraw() override {}
-    void addInboxRowAtTop(const QString&, const QString&, const QDateTime&, qint64) override {}
+    explicit OutboxNews(Engine& engine)
+    {
+        QObject::connect(&engine, &Engine::outboxChanged, this, [this] { ++treeFills; });
+    }
 };
 
 struct WizardRig : TestRig {

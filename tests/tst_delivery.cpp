@@ -1,7 +1,6 @@
 // The Outbox delivery run and reception into the Inbox, end to end: the real database, the real serial
 // code and the simulated modem.
 #include "EngineRig.h"
-#include "delivery/MessageBoxView.h"
 
 namespace {
 

@@ -2,9 +2,13 @@
 // joined parts and a retry sends only the parts not confirmed; parts received in any order, across
 // listings, become one Inbox message, and a part that never comes leaves a marked message after a day; a part
 // the database cannot take stays on the SIM, and a joined part whose SIM copy stayed is not stored again;
-// delivery reports, as +CDS lines or kept on the SIM, mark the Sent Items row.
+// delivery reports, as +CDS lines or kept on the SIM, mark the Sent Items row; a window kept busy does not
+// hold up a long message between its parts.
 #include "EngineRig.h"
 #include "modem/Pdu.h"
+
+#include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -50,6 +54,8 @@ private Q_SLOTS:
     void aJoinedPartLeftOnTheSimIsNotStoredAgain();
     void aDeliveryReportMarksOnlyItsOwnRow_data();
     void aDeliveryReportMarksOnlyItsOwnRow();
+    void aBusyWindowDoesNotHoldUpTheNextPart_data();
+    void aBusyWindowDoesNotHoldUpTheNextPart();
 };
 
 void PduModeTest::aLongMessageGoesJoinedAndARetrySendsOnlyWhatWasNotConfirmed()
@@ -251,6 +257,37 @@ void PduModeTest::aDeliveryReportMarksOnlyItsOwnRow()
     QCOMPARE(queryTexts(rig.db, QStringLiteral("SELECT coalesce(ReportStatus, '') FROM Message_OutBox ORDER BY "
                                                "Outbox_Id")),
              statuses);
+}
+
+void PduModeTest::aBusyWindowDoesNotHoldUpTheNextPart_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("direct delivery") << QStringLiteral("DIRECT DELIVER");
+    QTest::newRow("store and deliver") << QStringLiteral("STORE AND DELIVER");
+}
+
+void PduModeTest::aBusyWindowDoesNotHoldUpTheNextPart()
+{
+    QFETCH(QString, mode);
+    PduRig rig;
+    QVERIFY(rig.connectPdu());
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = ?"), {mode});
+    rig.queue(QStringLiteral("+919888812121"), longText(400));
+    // The window thread is busy (a long slot) from just after the run starts: the modem goes on with the
+    // parts, each one's confirmation kept on the row before the next is sent.
+    constexpr int BusyMs = 4000;
+    qsizetype sentWhileBusy = -1;
+    int recordedWhileBusy = -1;
+    QTimer::singleShot(0, [&] {
+        QThread::msleep(BusyMs);
+        sentWhileBusy = rig.sim.sent().size();
+        recordedWhileBusy = rig.outbox("PartsSent").toInt();
+    });
+    rig.deliver();
+    QCOMPARE(sentWhileBusy, 3);
+    QCOMPARE(recordedWhileBusy, 3);
+    QCOMPARE(rig.outbox("DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QCOMPARE(rig.outbox("PartReferences").toString().split(',').size(), 3);
 }
 
 QTEST_MAIN(PduModeTest)

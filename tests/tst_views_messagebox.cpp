@@ -854,14 +854,14 @@ void MessageBoxTest::escapeClosesAndUnhooksTheWindow()
 {
     BoxRig rig;
     OpenBox box(rig.engine, "");
-    QCOMPARE(rig.engine.messageBox(), static_cast<MessageBoxView*>(box.box.data()));
+    QVERIFY(rig.state.MessageBoxOpen);
     box->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(box.box));
     QTest::keyClick(box.list(), Qt::Key_Escape);
-    QVERIFY(!rig.engine.messageBox());
+    QVERIFY(!rig.state.MessageBoxOpen);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(box.box.isNull());
-    rig.engine.RefreshMessageBox(); // reception after closing finds no window to update
+    Q_EMIT rig.engine.inboxChanged(); // reception after closing finds no window to update
 }
 
 QTEST_MAIN(MessageBoxTest)

@@ -6,6 +6,8 @@
 #include "delivery/Engine.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/InboxRepository.h"
+#include "store/OutboxRepository.h"
 #include "views/WindowPlace.h"
 
 #include <QCloseEvent>
@@ -247,7 +249,13 @@ Frm_MessageBox::~Frm_MessageBox()
 void Frm_MessageBox::Form_Load()
 {
     engine.state.MessageBoxOpen = true;
-    engine.setMessageBox(this);
+    connect(&engine, &Engine::inboxChanged, this, &Frm_MessageBox::foldersChanged);
+    connect(&engine, &Engine::outboxChanged, this, &Frm_MessageBox::foldersChanged);
+    connect(&engine, &Engine::inboxMessageStored, this,
+            [this](const QString& number, const QString& text, const QDateTime& received, qint64 id) {
+                addInboxRowAtTop(number, text, received, id);
+                redraw();
+            });
     inBoxSelected = outBoxSelected = sentItemsSelected = false;
     page = 1;
     // Wide enough for the Outbox's six columns, and still inside a 1024 x 768 screen with its frame.
@@ -273,8 +281,13 @@ void Frm_MessageBox::Form_Unload()
         return;
     unloaded = true;
     engine.state.MessageBoxOpen = false;
-    if (engine.messageBox() == this)
-        engine.setMessageBox(nullptr);
+    disconnect(&engine, nullptr, this, nullptr);
+}
+
+void Frm_MessageBox::foldersChanged()
+{
+    fillTreeView();
+    redraw();
 }
 
 void Frm_MessageBox::closeEvent(QCloseEvent* event)
@@ -616,33 +629,35 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
         LblNo->setText(row->text(0));
         const qint64 id = Trim(row->text(IdColumn)).toLongLong();
         const bool inbox = folder == MessageFolder::Inbox;
-        Query q(engine.db,
-                inbox ? QStringLiteral("SELECT Message FROM Message_InBox WHERE InBox_Id = ?")
-                      : QStringLiteral("SELECT Message, DeliveryStatus, Attempts, NextAttempt, LastError FROM "
-                                       "Message_OutBox WHERE Outbox_Id = ?"),
-                {id});
-        const bool found = q.next();
-        if (found) {
-            QString text = q.value(0).toString();
-            text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-            txtMessage->setPlainText(text);
+        InboxRepository inboxRows(engine.db);
+        OutboxRepository outboxRows(engine.db);
+        std::optional<QString> text;
+        std::optional<OutboxRecord> record;
+        if (inbox) {
+            text = inboxRows.messageText(id);
+        } else if ((record = outboxRows.record(id))) {
+            text = record->message;
         }
-        if (found && folder == MessageFolder::Outbox) {
+        if (text) {
+            QString shown = *text;
+            shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            txtMessage->setPlainText(shown);
+        }
+        if (record && folder == MessageFolder::Outbox) {
             // The record as the delivery run left it, whole: the list's columns cut a long reason.
-            const QString status = Trim(q.value(1).toString());
+            const QString status = Trim(record->status);
             QStringList lines{QStringLiteral("Status: ") +
                                   (status.isEmpty() ? QStringLiteral("waiting to be sent") : status),
-                              QStringLiteral("Attempts: ") + QString::number(q.value(2).toInt())};
-            if (!q.value(3).isNull())
-                lines << QStringLiteral("Next attempt: ") + GeneralDateTime(Database::FromDbTime(q.value(3)));
-            if (const QString reason = FolderMessageText(q.value(4).toString()); !reason.isEmpty())
+                              QStringLiteral("Attempts: ") + QString::number(record->attempts)};
+            if (record->nextAttempt.isValid())
+                lines << QStringLiteral("Next attempt: ") + GeneralDateTime(record->nextAttempt);
+            if (const QString reason = FolderMessageText(record->lastError); !reason.isEmpty())
                 lines << QStringLiteral("Last failure: ") + reason;
             showDelivery(lines.join(QLatin1Char('\n')));
         }
         if (inbox) {
-            if (found) {
-                engine.db.execute(QStringLiteral("UPDATE Message_InBox SET IsRead = ? WHERE InBox_Id = ?"),
-                                  {Database::DbBool(true), id});
+            if (text) {
+                inboxRows.markRead(id);
                 setRowBold(row, false);
             }
             fillTreeView();

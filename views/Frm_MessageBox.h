@@ -1,10 +1,9 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
 // chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages
 // (those selected on any of its pages, or all it shows), and starting reception and delivery by hand. While
-// it is open, reception and the delivery run keep it current through MessageBoxView.
+// it is open it follows the engine's news (inboxChanged, outboxChanged, inboxMessageStored).
 #pragma once
 
-#include "delivery/MessageBoxView.h"
 #include "views/MessageBoxFolders.h"
 
 #include <QSet>
@@ -20,18 +19,19 @@ class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-class Frm_MessageBox : public QWidget, public MessageBoxView {
+class Frm_MessageBox : public QWidget {
     Q_OBJECT
 public:
     // Loads at once: the tree, and the folder the home page asked for (state.msgType, cleared here).
     explicit Frm_MessageBox(Engine& engine, QWidget* parent = nullptr);
     ~Frm_MessageBox() override;
 
-    // MessageBoxView
-    bool isInBoxSelected() const override { return inBoxSelected; }
-    void fillTreeView() override;
-    void redraw() override;
-    void addInboxRowAtTop(const QString& number, const QString& message, const QDateTime& received, qint64 id) override;
+    bool isInBoxSelected() const { return inBoxSelected; }
+    // The folder tree's counts read again.
+    void fillTreeView();
+    void redraw();
+    // A newly received message, shown at the top of the Inbox list in bold.
+    void addInboxRowAtTop(const QString& number, const QString& message, const QDateTime& received, qint64 id);
 
     bool isOutBoxSelected() const { return outBoxSelected; }
     bool isSentItemsSelected() const { return sentItemsSelected; }
@@ -68,6 +68,7 @@ protected:
 private:
     void Form_Load();
     void Form_Unload();
+    void foldersChanged();
     void fillList(MessageFolder folder);
     void refillCurrentFolder();
     void selectNode(int node);

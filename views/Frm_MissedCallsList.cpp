@@ -4,6 +4,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
+#include "store/CallsRepository.h"
 #include "store/Database.h"
 
 #include <QCheckBox>
@@ -129,26 +130,16 @@ void Frm_MissedCallsList::FillLogList()
     chkAll->setChecked(false);
     cmdDelete->setEnabled(false);
 
-    // Whole days: from local midnight of the first day to the midnight after the last one, so a call in
-    // the last minute of a day belongs to that day.
-    const auto [from, to] = Database::DayRange(DtpFrom->date(), DtpTo->date());
     const QSignalBlocker quiet(ListLogs);
     try {
-        Query q(
-            engine.db,
-            QStringLiteral("SELECT id, callerNumber, callDateTime FROM MissedCallStatistics"
-                           " WHERE callDateTime >= ? AND callDateTime < ? AND IsMissCall = ? ORDER BY callDateTime"),
-            {from, to, Database::DbBool(true)});
-        while (q.next()) {
+        for (const MissedCall& call : CallsRepository(engine.db).missedCalls(DtpFrom->date(), DtpTo->date())) {
             auto* row = new QTreeWidgetItem;
-            const QDateTime at = Database::FromDbTime(q.value(2));
-            row->setText(CallDate, at.toString(QStringLiteral("dd/MM/yyyy")));
-            const QString number = q.value(1).toString();
-            if (!number.isEmpty())
-                row->setText(CallNumber, number);
-            if (at.isValid())
-                row->setText(CallTiming, at.toString(QStringLiteral("HH:mm")));
-            row->setText(Id, q.value(0).toString());
+            row->setText(CallDate, call.at.toString(QStringLiteral("dd/MM/yyyy")));
+            if (!call.number.isEmpty())
+                row->setText(CallNumber, call.number);
+            if (call.at.isValid())
+                row->setText(CallTiming, call.at.toString(QStringLiteral("HH:mm")));
+            row->setText(Id, QString::number(call.id));
             row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
             row->setCheckState(CallDate, Qt::Unchecked);
             ListLogs->addTopLevelItem(row);
@@ -193,11 +184,11 @@ void Frm_MissedCallsList::cmdDelete_Click()
     if (!engine.state.dialogs->question(QStringLiteral("Are u sure to delete the logs?")))
         return;
     try {
+        CallsRepository calls(engine.db);
         for (int i = 0; i < ListLogs->topLevelItemCount(); ++i) {
             const QTreeWidgetItem* row = ListLogs->topLevelItem(i);
             if (row->checkState(CallDate) == Qt::Checked)
-                engine.db.execute(QStringLiteral("DELETE FROM MissedCallStatistics WHERE id = ?"),
-                                  {Trim(row->text(Id)).toLongLong()});
+                calls.deleteCall(Trim(row->text(Id)).toLongLong());
         }
         engine.state.dialogs->message(QStringLiteral("Records Deleted Successfully!!!"));
         FillLogList();

@@ -1,0 +1,15 @@
+#include "delivery/CallRecords.h"
+
+#include "common/AppState.h"
+#include "common/Seams.h"
+#include "delivery/DeliveryNews.h"
+#include "store/Database.h"
+
+void CallRecords::record(const QString& callerNumber)
+{
+    try {
+        calls.recordMissedCall(callerNumber, state.clock->now());
+    } catch (const DbError& e) {
+        news.failed(e);
+    }
+}
