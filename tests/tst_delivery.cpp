@@ -157,7 +157,7 @@ void DeliveryTest::emptyOutboxAndMissingTimerRow()
 
 void DeliveryTest::disconnectingEndsTheRunBeforeTheNextRow()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(600);
     for (int i = 0; i < 3; ++i)
@@ -181,7 +181,7 @@ void DeliveryTest::disconnectingEndsTheRunBeforeTheNextRow()
 
 void DeliveryTest::pausingEndsTheRunAfterTheMessageOnTheNetwork()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(600);
     for (int i = 0; i < 3; ++i)

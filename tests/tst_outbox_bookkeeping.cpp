@@ -186,7 +186,7 @@ void OutboxBookkeepingTest::aNetworkFailingEverythingPausesWithoutChargingTheRow
 
 void OutboxBookkeepingTest::aSubmissionCutByAnUnplugCountsAsAnAttempt()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(800);
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("cut short"));
@@ -216,7 +216,7 @@ void OutboxBookkeepingTest::aStoredMessageIsRecordedSentAsSoonAsTheModemConfirms
     constexpr int NetworkDelayMs = 200;
     QElapsedTimer since;
     std::atomic<qint64> submittedAt{-1};
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // measured in real time
     QVERIFY(rig.connectModem());
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
     rig.sim.setNetworkDelayMs(NetworkDelayMs);
@@ -243,7 +243,7 @@ void OutboxBookkeepingTest::aStoredMessageIsRecordedSentAsSoonAsTheModemConfirms
 
 void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(1500);
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
@@ -350,7 +350,7 @@ void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
 
 void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
     QVERIFY(rig.connectModem());
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
     rig.sim.setNetworkDelayMs(800);
