@@ -197,7 +197,8 @@ void OutboxBookkeepingTest::aSubmissionCutByAnUnplugCountsAsAnAttempt()
     QTRY_VERIFY(!rig.state.IsConnected && !rig.engine.sending());
     QCOMPARE(outboxRow(rig.db, id).status, QString());
 
-    ModemSimulator again; // plugged in again under the same COM number
+    ModemSimulator again; // the same modem plugged in again under the same COM number
+    again.setSerials(rig.sim.serials());
     QString error;
     QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
@@ -243,13 +244,14 @@ void OutboxBookkeepingTest::aStoredMessageIsRecordedSentAsSoonAsTheModemConfirms
 
 void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
 {
-    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
+    EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(1500);
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("second"));
+    CommandGate submission(rig.sim, QStringLiteral("AT+CMGS=\"9888812121\""));
     rig.engine.Timer2_Timer();
-    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    QVERIFY(submission.held());
     // Another program takes the database while the network confirms: the outcome cannot be written.
     const QString other = QStringLiteral("locker");
     {
@@ -257,6 +259,7 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
         locker.setDatabaseName(rig.db.filePath());
         QVERIFY(locker.open());
         QVERIFY(QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        submission.open();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
         for (int tick = 0; tick < 3; ++tick)
             rig.deliver();
@@ -307,7 +310,8 @@ void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
     rig.engine.applyTimerPeriods();
 
     // The database stops answering while the fourteenth message is on the network.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.commands().filter(QStringLiteral("AT+CMGS")).size() == 14, 20000);
+    CommandGate fourteenth(rig.sim, QStringLiteral("AT+CMGS"), 14);
+    QVERIFY(fourteenth.held());
     QElapsedTimer since;
     since.start();
     std::optional<DatabaseLock> lock;
@@ -325,6 +329,7 @@ void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
         lock.emplace(rig.db.filePath(), OutageMs);
         QVERIFY(lock->taken());
     }
+    fourteenth.open();
     rig.sim.receiveSms(QStringLiteral("+919812345678"), QStringLiteral("during"));
 
     auto left = [&rig](const char* where) {
@@ -350,15 +355,17 @@ void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
 
 void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
 {
-    EngineRig rig(EngineRig::Line::Terminal); // the user acts during a network wait in real time
+    EngineRig rig;
     QVERIFY(rig.connectModem());
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
     rig.sim.setNetworkDelayMs(800);
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("stored first"));
+    CommandGate fromSim(rig.sim, QStringLiteral("AT+CMSS"));
     rig.engine.Timer2_Timer();
     // While the copy is sent from the SIM its index is on the row; once it is deleted, no longer.
-    QTRY_VERIFY(rig.sim.commands().filter(QStringLiteral("AT+CMSS")).size() == 1);
+    QVERIFY(fromSim.held());
     QCOMPARE(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).toInt(), 1);
+    fromSim.open();
     QTRY_VERIFY(!rig.engine.sending());
     QVERIFY(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).isNull());
     rig.engine.Disconnect();

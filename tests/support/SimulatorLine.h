@@ -12,7 +12,9 @@
 
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <QTest>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 class SimulatorLine : public ModemPeer {
@@ -121,4 +123,43 @@ private:
     std::atomic<qint64> arrivalsUntil{0};
     std::atomic<bool> running{true};
     std::thread ticker;
+};
+
+// Holds the modem when it receives the nth command starting with prefix, until opened: a test acts while that
+// exchange is under way (the user pauses, disconnects, deletes; another program takes the database) at a
+// point fixed by the conversation rather than by real time. While it holds, the test must not call the
+// simulator. Opened at the latest when it goes out of scope.
+class CommandGate {
+public:
+    CommandGate(ModemSimulator& sim, const QString& prefix, int nth = 1) : sim(sim)
+    {
+        sim.setLogger([this, prefix, nth](const QString& line) {
+            if (line.startsWith(QLatin1String("<- ") + prefix) && ++seen == nth) {
+                reached = true;
+                gate.acquire();
+            }
+        });
+    }
+    ~CommandGate() { open(); }
+    CommandGate(const CommandGate&) = delete;
+    CommandGate& operator=(const CommandGate&) = delete;
+
+    // Waits (turning the event loop) until the modem holds.
+    [[nodiscard]] bool held(int timeoutMs = 20000)
+    {
+        return QTest::qWaitFor([this] { return reached.load(); }, timeoutMs);
+    }
+    void open()
+    {
+        if (!std::exchange(opened, true))
+            gate.release();
+        sim.setLogger({});
+    }
+
+private:
+    ModemSimulator& sim;
+    std::binary_semaphore gate{0};
+    std::atomic<bool> reached{false};
+    bool opened = false;
+    int seen = 0; // where the simulator logs
 };
