@@ -7,9 +7,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Lets the call ring out while the refresh tick runs as the main window's timer would (every ~50 ms here: the
-// rings come on the modem's virtual clock, which the call watch's own pacing moves on).
+// rings come on the modem's virtual clock, which runs four times faster than real time between exchanges).
 void ringOut(EngineRig& rig, bool* pausedDuringCall = nullptr)
 {
+    rig.simLine->setIdlePace(4);
     QElapsedTimer t;
     t.start();
     bool sawRinging = false;

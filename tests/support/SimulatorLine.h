@@ -63,6 +63,9 @@ public:
     }
 
     VirtualClock clock;
+    // How many times faster than real time the clock runs between the modem thread's waits (rings come
+    // sooner; the user-interface thread's timers are not affected).
+    void setIdlePace(int times) { pace = times; }
 
 private:
     // On the line's thread: hands over what the simulator has written, each piece when it is due.
@@ -90,7 +93,7 @@ private:
         while (running) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             const qint64 elapsed = real.elapsed();
-            clock.advanceTo(clock.nowMs() + elapsed - last);
+            clock.advanceTo(clock.nowMs() + (elapsed - last) * pace.load());
             last = elapsed;
             const bool due =
                 sim.outputDue() || clock.nowMs() <= arrivalsUntil.load() || (sim.hangUpAsked() && !hungUp.load());
@@ -122,6 +125,7 @@ private:
     std::atomic<bool> poked{false};
     std::atomic<qint64> arrivalsUntil{0};
     std::atomic<bool> running{true};
+    std::atomic<int> pace{1};
     std::thread ticker;
 };
 
