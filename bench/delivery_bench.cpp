@@ -12,7 +12,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("SKIP_DELIVERY")) {
-        EngineRig rig;
+        EngineRig rig(EngineRig::Line::Terminal);
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
@@ -35,7 +35,7 @@ int main(int argc, char** argv)
                     100.0 * (total - prescribed) / total, (total - prescribed) / messages);
     }
     {
-        EngineRig rig;
+        EngineRig rig(EngineRig::Line::Terminal);
         rig.sim.setEcho(false);
         rig.sim.setSimCapacity(255);
         rig.sim.setBaudRate(9600);

@@ -27,7 +27,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     {
-        ModemRig rig;
+        ModemRig rig(ModemRig::Line::Terminal);
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
@@ -45,7 +45,7 @@ int main(int argc, char** argv)
         }
     }
     {
-        EngineRig rig;
+        EngineRig rig(EngineRig::Line::Terminal);
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
                     clock.elapsed() / 1000.0, waits.size(), at(0.5), at(0.99), waits.back());
     }
     {
-        EngineRig rig;
+        EngineRig rig(EngineRig::Line::Terminal);
         if (!rig.connectModem())
             return 1;
         rig.engine.applyTimerPeriods();

@@ -161,9 +161,11 @@ void DeliveryTest::disconnectingEndsTheRunBeforeTheNextRow()
     rig.sim.setNetworkDelayMs(600);
     for (int i = 0; i < 3; ++i)
         rig.queue(QStringLiteral("9888812121"), QStringLiteral("x%1").arg(i));
+    CommandGate submission(rig.sim, QStringLiteral("AT+CMGS=\"9888812121\""));
     rig.engine.Timer2_Timer();
-    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    QVERIFY(submission.held());
     rig.engine.Disconnect();
+    submission.open();
     QTRY_VERIFY(!rig.engine.sending());
     QVERIFY(rig.sim.sent().size() <= 1);
     for (const Row& r : outbox(rig.db).mid(1)) {
@@ -186,9 +188,11 @@ void DeliveryTest::pausingEndsTheRunAfterTheMessageOnTheNetwork()
     for (int i = 0; i < 3; ++i)
         rig.queue(QStringLiteral("9888812121"), QStringLiteral("x%1").arg(i));
     QSignalSpy changed(&rig.engine, &Engine::deliveryPausedChanged);
+    CommandGate submission(rig.sim, QStringLiteral("AT+CMGS=\"9888812121\""));
     rig.engine.Timer2_Timer();
-    QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
+    QVERIFY(submission.held());
     rig.engine.setDeliveryPaused(true);
+    submission.open();
     QVERIFY(rig.engine.deliveryPaused());
     QCOMPARE(changed.size(), 1);
     // The submission under way is not cut: it reaches the network and its row moves to Sent Items.

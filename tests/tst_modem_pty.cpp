@@ -20,7 +20,7 @@ private Q_SLOTS:
 
 void ModemPtyTest::listingOnASlowLineWithOkInTextsLosesNothing()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     rig.sim.setBaudRate(9600);
     rig.sim.setChunkedAnswers(5, 64);
     QStringList sent;
@@ -53,7 +53,7 @@ void ModemPtyTest::everyDelayFactorDeliversAndReceives_data()
 void ModemPtyTest::everyDelayFactorDeliversAndReceives()
 {
     QFETCH(double, factor);
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     QVERIFY(rig.connectModem());
     rig.state.ModemDelayFactor = factor;
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
@@ -74,7 +74,7 @@ void ModemPtyTest::everyDelayFactorDeliversAndReceives()
 
 void ModemPtyTest::messageBoxLeftOpenStopsNothing()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     LingeringDialogs dialogs;
     rig.state.dialogs = &dialogs;
     SystemClock clock;
@@ -128,7 +128,7 @@ void ModemPtyTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
 {
     QFETCH(bool, sameModem);
     QFETCH(bool, sameSim);
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     rig.engine.setReconnectPollMs(200);
     QVERIFY(rig.connectModem());
     QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
@@ -195,7 +195,7 @@ void ModemPtyTest::failedInitialisationIsTriedAgainUntilDisconnect()
     QFETCH(bool, silent);
     QFETCH(bool, afterUnplug);
     QFETCH(int, boxes);
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     rig.engine.setReconnectPollMs(200);
     rig.engine.initRetryMs = {200, 1200};
     QSignalSpy status(&rig.engine, &Engine::statusChanged);

@@ -144,7 +144,7 @@ void ModemRoutinesTest::openingThePort()
 
 void ModemRoutinesTest::hangUpDuringAnExchange()
 {
-    ModemRig rig;
+    ModemRig rig(ModemRig::Line::Terminal); // a device that goes away in real time
     QVERIFY(rig.connectModem());
     rig.sim.setSilent(true);
     std::thread unplug([&] {

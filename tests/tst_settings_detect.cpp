@@ -89,7 +89,7 @@ private Q_SLOTS:
 
 void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     ModemSimulator sim5;
     QString error;
     QVERIFY2(sim5.start(&error) && sim5.linkAs(rig.state.dataDir, 5, &error), qPrintable(error));
@@ -151,7 +151,7 @@ void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
 
 void SettingsDetectTest::cancelDuringTheScanShowsNoList()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     ModemSimulator silent; // COM1 opens but never answers: its probe takes a while
     QString error;
     QVERIFY2(silent.start(&error) && silent.linkAs(rig.state.dataDir, 1, &error), qPrintable(error));
@@ -181,7 +181,7 @@ void SettingsDetectTest::cancelDuringTheScanShowsNoList()
 
 void SettingsDetectTest::noModemSaysSoOnceAndShowsNoListThenOneOnTheLastPort()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     QVERIFY(QFile::remove(ComPortLink(rig.state.dataDir, EngineRig::Com)));
     // What an earlier scan found is not this scan's result.
     rig.state.ComPorts = u"3, "_s;
@@ -214,7 +214,7 @@ void SettingsDetectTest::noModemSaysSoOnceAndShowsNoListThenOneOnTheLastPort()
 
 void SettingsDetectTest::noScanOnceTheModemIsConnected()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     Settings s(rig); // opened while disconnected: the button is enabled
     QVERIFY(named<QPushButton>(s.w, u"cmdChkModem"_s)->isEnabled());
     QVERIFY(rig.connectModem());
@@ -230,7 +230,7 @@ void SettingsDetectTest::noScanOnceTheModemIsConnected()
 
 void SettingsDetectTest::pickedModemKeepsItsNumberWhenItsDeviceNameMoves()
 {
-    EngineRig rig;
+    EngineRig rig(EngineRig::Line::Terminal);
     QVERIFY(QFile::remove(ComPortLink(rig.state.dataDir, EngineRig::Com)));
     // A USB modem as the kernel shows it: /dev/ttyUSB0, and its stable name in /dev/serial/by-id.
     const QString usb0 = rig.state.devDir + u"/ttyUSB0"_s;

@@ -68,8 +68,16 @@ ModemSimulator::~ModemSimulator()
     stop();
 }
 
+void ModemSimulator::setClock(std::function<qint64()> nowMs)
+{
+    std::lock_guard lock(mutex);
+    clock = std::move(nowMs);
+}
+
 qint64 ModemSimulator::nowMs() const
 {
+    if (clock)
+        return clock();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -255,6 +263,55 @@ void ModemSimulator::run()
             }
         }
     }
+}
+
+void ModemSimulator::feed(const QByteArray& bytes)
+{
+    std::lock_guard lock(mutex);
+    raw += bytes;
+    for (const char c : bytes)
+        handleByte(c);
+}
+
+QList<ModemSimulator::Output> ModemSimulator::takeOutput()
+{
+    std::lock_guard lock(mutex);
+    const qint64 now = nowMs();
+    tickCall(now);
+    QList<Output> out;
+    // Delayed answers now due go before what was written now, as the thread writes them.
+    QByteArray due;
+    while (!delayed.empty() && delayed.front().at <= now) {
+        due += delayed.front().bytes;
+        delayed.pop_front();
+    }
+    due += std::exchange(ready, {});
+    if (!due.isEmpty())
+        out.push_back({now, due});
+    for (Delayed& d : delayed)
+        out.push_back({d.at, std::move(d.bytes)});
+    delayed.clear();
+    for (const Output& o : out)
+        written += o.bytes.size();
+    return out;
+}
+
+bool ModemSimulator::outputDue() const
+{
+    std::lock_guard lock(mutex);
+    return !ready.isEmpty() || !delayed.empty() || (call.active && call.nextRingAt <= nowMs());
+}
+
+bool ModemSimulator::hangUpAsked() const
+{
+    std::lock_guard lock(mutex);
+    return hangupRequested;
+}
+
+int ModemSimulator::baudRate() const
+{
+    std::lock_guard lock(mutex);
+    return baud;
 }
 
 // ---- protocol (called with the mutex held) ----

@@ -60,6 +60,22 @@ public:
 
     // Creates the pseudo-terminal and starts answering. False with a reason on failure.
     bool start(QString* error = nullptr);
+
+    // The clock its own timing runs on (network delay, late and chunked answers, lines after an answer,
+    // rings), in milliseconds: the machine's steady clock unless another is given before it is used.
+    void setClock(std::function<qint64()> nowMs);
+
+    // On a line other than the pseudo-terminal (not started): the owner hands over what the program wrote
+    // and carries to the program what the modem has written, each piece at the time it is due.
+    struct Output {
+        qint64 atMs;
+        QByteArray bytes;
+    };
+    void feed(const QByteArray& bytes);
+    QList<Output> takeOutput(); // everything written since the last call (rings due by now included)
+    bool outputDue() const;     // takeOutput() has something now
+    bool hangUpAsked() const;   // hangUp() was called
+    int baudRate() const;       // the slow line's speed (0: none)
     void stop();
     // The device a serial program opens (/dev/pts/N).
     QString devicePath() const;
@@ -241,5 +257,6 @@ private:
     QStringList received;
     QList<SentMessage> network;
     std::function<void(const QString&)> logger;
+    std::function<qint64()> clock;
     QDateTime started;
 };

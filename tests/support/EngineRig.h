@@ -1,8 +1,10 @@
 // A TestRig with the whole background machinery (Engine: port, modem routines, delivery, call handling,
-// timers) and a simulated modem linked as COM3. The once-a-second refresh timer is stopped: tests call its
-// tick themselves.
+// timers) and a simulated modem as COM3: on the in-memory line with its virtual clock unless a test needs
+// the real pseudo-terminal (a slow line in real time, an unplugged device, port detection). The
+// once-a-second refresh timer is stopped: tests call its tick themselves.
 #pragma once
 
+#include "SimulatorLine.h"
 #include "TestRig.h"
 #include "Transcript.h"
 #include "delivery/Engine.h"
@@ -13,22 +15,32 @@
 #include <QSignalSpy>
 
 struct EngineRig : TestRig {
-    Engine engine;
+    enum class Line { Memory, Terminal };
     ModemSimulator sim;
+    std::unique_ptr<SimulatorLine> simLine; // on the in-memory line
+    Engine engine;
     static constexpr int Com = 3;
 
-    // With plumbing that keeps virtual time (a replayed transcript) no simulator runs. With the environment
-    // variable BROADTEXT_RECORD_TRANSCRIPT set, a run against the simulator is recorded to the file it names.
-    explicit EngineRig(bool openDatabase = true, const ModemPlumbing& plumbing = {})
-        : TestRig(openDatabase), engine(state, db, log, nullptr, plumbing.transport ? plumbing : recorder())
+    // With plumbing given (a replayed transcript) no simulator answers. With the environment variable
+    // BROADTEXT_RECORD_TRANSCRIPT set, a run against the simulator on its pseudo-terminal is recorded to the
+    // file it names.
+    explicit EngineRig(bool openDatabase = true, const ModemPlumbing& plumbing = {}, Line line = Line::Memory)
+        : TestRig(openDatabase), simLine(!plumbing.transport && line == Line::Memory && recorder().transport == nullptr
+                                             ? std::make_unique<SimulatorLine>(sim, Com)
+                                             : nullptr),
+          engine(state, db, log, nullptr,
+                 plumbing.transport ? plumbing
+                 : simLine          ? simLine->plumbing()
+                                    : recorder())
     {
         engine.timerRefreshHomePage.setEnabled(false);
-        if (plumbing.clock)
+        if (plumbing.transport || simLine)
             return;
         QString error;
         if (!sim.start(&error) || !sim.linkAs(state.dataDir, Com, &error))
             qFatal("simulator: %s", qPrintable(error));
     }
+    explicit EngineRig(Line line) : EngineRig(true, {}, line) {}
     static ModemPlumbing recorder()
     {
         const QString path = qEnvironmentVariable("BROADTEXT_RECORD_TRANSCRIPT");
