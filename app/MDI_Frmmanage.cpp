@@ -206,6 +206,7 @@ void MDI_Frmmanage::MDIForm_Load()
     state.ActivityLogOn = true;
     home->lblStart_Click(); // the log runs: Start is the inactive link
     try {
+        engine.loadModemSettings();
         LoadRunningSettings(state, db, log);
         menuItem(QStringLiteral("start"))->setEnabled(true);
         menuItem(QStringLiteral("mnustop"))->setEnabled(false);
@@ -233,7 +234,7 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
 {
     switch (index) {
     case 1:
-        if (state.IsConnected)
+        if (engine.status().connected)
             mnustop_Click();
         else
             start_Click();
@@ -250,7 +251,7 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index)
     case 5:
         if (!mayExit())
             break;
-        if (state.IsConnected)
+        if (engine.status().connected)
             mnustop_Click();
         state.endApplication();
         break;
@@ -263,7 +264,7 @@ void MDI_Frmmanage::Exit_Click()
 {
     if (!mayExit())
         return;
-    if (state.IsConnected)
+    if (engine.status().connected)
         engine.Disconnect();
     state.endApplication();
 }
@@ -315,7 +316,7 @@ void MDI_Frmmanage::showProgress()
 
 void MDI_Frmmanage::updateConnectionState()
 {
-    const bool connected = state.IsConnected;
+    const bool connected = engine.status().connected;
     menuItem(QStringLiteral("start"))->setEnabled(!connected);
     menuItem(QStringLiteral("mnustop"))->setEnabled(connected);
     setButton1(connected);

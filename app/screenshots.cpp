@@ -230,7 +230,7 @@ int main(int argc, char** argv)
 
     // Connected, a message received (no tray here: the status bar tells) and a delivery under way.
     main.start_Click();
-    if (!waitFor([&] { return state.IsConnected && state.ModemReady; }, "the connection"))
+    if (!waitFor([&] { return program.engine.status().ready; }, "the connection"))
         return 1;
     sim.setNetworkDelayMs(700);
     sim.receiveSms(QStringLiteral("447700900123"), QStringLiteral("Parcel delivered, thank you!"));

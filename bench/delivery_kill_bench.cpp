@@ -42,7 +42,7 @@ int runChild(const QString& dataDir)
     engine.Connect();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (!rig.state.ModemReady)
+        if (!engine.status().ready)
             return;
         engine.ReceiveNow();
         engine.SendNow();

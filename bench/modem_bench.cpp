@@ -49,7 +49,7 @@ int main(int argc, char** argv)
         rig.sim.setEcho(false);
         if (!rig.connectModem())
             return 1;
-        rig.state.ModemDelayFactor = 7;
+        rig.engine.setDelayFactor(7);
         rig.sim.setNetworkDelayMs(3000);
         for (int i = 0; i < 20; ++i)
             rig.queue(QStringLiteral("9888812121"), QStringLiteral("Message %1").arg(i));

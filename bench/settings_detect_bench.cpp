@@ -29,7 +29,7 @@ Figures detect(const QList<int>& silentPorts, const QList<int>& answeringPorts, 
     TestRig rig;
     Engine engine(rig.state, rig.db, rig.log);
     engine.timerRefreshHomePage.setEnabled(false);
-    rig.state.ModemDelayFactor = factor;
+    engine.setDelayFactor(factor);
     std::vector<std::unique_ptr<ModemSimulator>> sims;
     auto add = [&](int com, bool silent) {
         auto sim = std::make_unique<ModemSimulator>();

@@ -1,8 +1,8 @@
 // The process-wide state of Broadtext: the flags and values every part of the program shares, plus the
-// seams to the outside world. One instance is created at start-up (and a fresh one by every test).
+// seams to the outside world. What a modem is doing (connected, ready, its format and delay factor) is
+// not here: each modem session publishes its own ModemStatus. One instance is created at start-up (and a
+// fresh one by every test).
 #pragma once
-
-#include "common/Charset.h"
 
 #include <QString>
 #include <functional>
@@ -16,14 +16,6 @@ inline constexpr const char* ProgramTitle = "Broadtext";
 struct AppState {
     // Message store
     bool DatabaseConnected = false;
-
-    // Modem link, as the user-interface thread knows it (set only by the Engine from the link's results;
-    // whether the modem is busy is known by the link alone).
-    bool IsConnected = false; // the COM port is open
-    bool ModemReady = false;  // initialisation succeeded
-    double ModemDelayFactor = 1.0;
-    bool PduMessages = false; // the message format in the settings is PDU (parts hold 153/67 characters)
-    Charset::Mode messageMode() const { return PduMessages ? Charset::Mode::Pdu : Charset::Mode::Text; }
 
     // Timers, auto-reply, views
     qint16 ReceiveIntervalSeconds = 0;

@@ -81,7 +81,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     Frame2 = new QGroupBox(QStringLiteral("Compose Common SMS"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     txtMessage = new MessageTextEdit(QStringLiteral("txtMessage"), Frame2);
-    txtMessage->setMode(engine.state.messageMode());
+    txtMessage->setMode(engine.status().messageMode());
     txtMessage->setFixedHeight(72);
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), Frame2);
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), Frame2, true);
@@ -92,8 +92,8 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     auto* frameLayout = new QVBoxLayout(Frame2);
     // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
     const auto limitCaption = [](int limit) { return QStringLiteral("Max %1 Characters :").arg(limit); };
-    Label2 =
-        NamedLabel(QStringLiteral("Label2"), limitCaption(LengthCounter({}, engine.state.messageMode()).limit), Frame2);
+    Label2 = NamedLabel(QStringLiteral("Label2"), limitCaption(LengthCounter({}, engine.status().messageMode()).limit),
+                        Frame2);
     frameLayout->addWidget(Label2);
     frameLayout->addWidget(txtMessage);
     frameLayout->addWidget(Label3);
@@ -137,7 +137,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
     connect(txtMessage, &MessageTextEdit::changed, this, [this, limitCaption](const QString& text) {
-        const LengthCounterCaptions c = LengthCounter(text, this->engine.state.messageMode());
+        const LengthCounterCaptions c = LengthCounter(text, this->engine.status().messageMode());
         Label2->setText(limitCaption(c.limit));
         Label3->setText(c.count);
         Label5->setText(c.warning);

@@ -52,7 +52,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     MobileNumbers = new QLineEdit(this);
     MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
     Message = new MessageTextEdit(QStringLiteral("Message"), this);
-    Message->setMode(engine.state.messageMode());
+    Message->setMode(engine.status().messageMode());
     Label5 = NamedLabel(QStringLiteral("Label5"), QString(), this);
     Label6 = NamedLabel(QStringLiteral("Label6"), QString(), this);
     QPalette red = Label6->palette();
@@ -77,8 +77,8 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     grid->addWidget(hint, 2, 0, 1, 2);
     grid->addWidget(NamedLabel(QStringLiteral("Label3"), QStringLiteral("Enter Your Message Here :"), this), 3, 0);
     // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
-    Label4 =
-        NamedLabel(QStringLiteral("Label4"), LimitCaption(LengthCounter({}, engine.state.messageMode()).limit), this);
+    Label4 = NamedLabel(QStringLiteral("Label4"), LimitCaption(LengthCounter({}, engine.status().messageMode()).limit),
+                        this);
     grid->addWidget(Label4, 3, 1, Qt::AlignRight);
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
@@ -92,7 +92,7 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
 
 void frm_ComposeSMS::Message_Change(const QString& text)
 {
-    const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
+    const LengthCounterCaptions c = LengthCounter(text, engine.status().messageMode());
     Label4->setText(LimitCaption(c.limit));
     Label5->setText(c.count);
     Label6->setText(c.warning);

@@ -23,8 +23,10 @@ void CallHandling::OnComm(const Unsolicited& u)
         RingDetected = true;
         ringSinceWatch = true;
         state.sound->PlayWaveFile(ProgramFile(QStringLiteral("ringing.wav")), true);
-        if (RingCounter == 1)
+        if (RingCounter == 1) {
             CLIPFoundCounter = 0;
+            displayDeferred = false;
+        }
         ++RingCounter;
         break;
     case Unsolicited::CallerId: {
@@ -44,9 +46,12 @@ void CallHandling::OnComm(const Unsolicited& u)
         }
         if (!state.ChildWindowOpen)
             IdentifyCallerNumber(u.number);
-        else if (RingCounter > 1)
-            state.dialogs->message(
+        else if (RingCounter > 1 && !displayDeferred) {
+            // A ring is no answer to anything the user did: a notice, once a call, not a box per caller line.
+            displayDeferred = true;
+            state.dialogs->notice(
                 QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
+        }
         break;
     }
     case Unsolicited::NoCarrier:
@@ -64,14 +69,14 @@ void CallHandling::OnComm(const Unsolicited& u)
 
 void CallHandling::IdentifyCallerNumber(const QString& callerNumber)
 {
-    ++identifications;
+    ++identified;
     try {
         QString number = callerNumber;
         if (number.startsWith(QLatin1Char('+')))
             number.remove(0, 1);
         else if (number.startsWith(QLatin1String("00")))
             number.remove(0, 2);
-        userId = CountryID = CountryCode = QStringLiteral("0");
+        UserId = CountryID = CountryCode = QStringLiteral("0");
         MobileNumber = QStringLiteral("0");
         IsLastCallerNumberMobile = false;
 

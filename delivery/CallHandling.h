@@ -36,6 +36,17 @@ public:
     // A database failure: reported by the engine once.
     std::function<void(const class DbError& error)> databaseFailed;
 
+    // What the last ring and caller identification found.
+    bool ringDetected() const { return RingDetected; }
+    bool isLastCallerNumberMobile() const { return IsLastCallerNumberMobile; }
+    const QString& mobileNumber() const { return MobileNumber; }
+    const QString& countryCode() const { return CountryCode; }
+    const QString& userId() const { return UserId; }
+    int identifications() const { return identified; } // how often IdentifyCallerNumber ran
+
+private:
+    void AutoReplyToMissedCall(const CallStatusResult& r);
+
     int RingCounter = 1;         // rings of the current sequence plus 1; 1 when idle
     qint16 CLIPFoundCounter = 0; // caller numbers seen in the current sequence
     bool RingDetected = false;
@@ -45,12 +56,9 @@ public:
     QString MobileNumber;
     QString CountryCode = QStringLiteral("0");
     QString CountryID = QStringLiteral("0");
-    QString userId = QStringLiteral("0");
-
-    int identifications = 0; // how often IdentifyCallerNumber ran (shown in tests and the log)
-
-private:
-    void AutoReplyToMissedCall(const CallStatusResult& r);
+    QString UserId = QStringLiteral("0");
+    int identified = 0;
+    bool displayDeferred = false; // this call was shown as a notice because a window was open
 
     AppState& state;
     Database& db;

@@ -23,6 +23,9 @@ struct DeliveryNews {
     std::function<void(const DbError& error)> databaseFailed;
     std::function<void()> databaseWorked;
 
+    // Whether the modem's port is open (its session says); the jobs stop when it closes.
+    std::function<bool()> connected = [] { return false; };
+
     void failed(const DbError& e) const
     {
         if (databaseFailed)

@@ -1,107 +1,52 @@
 #include "delivery/Engine.h"
 
-#include "modem/Pdu.h"
-#include <QTimer>
-
 #include "common/AppState.h"
-#include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
-#include "delivery/LinkWords.h"
-#include "modem/ComPorts.h"
 #include "store/ActivityLog.h"
-#include "store/Connection.h"
 #include "store/Database.h"
-
-#include <QFileInfo>
-
-namespace {
-
-// How often an unplugged modem's device is looked for.
-constexpr int ReconnectPollMs = 2000;
-
-} // namespace
 
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent, const ModemPlumbing& plumbing)
     : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
       Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
-      link(state, this, plumbing), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
+      initRetryMs(
+          sessions
+              .emplace(FirstModem, std::make_unique<ModemSession>(FirstModem, state, db, log, Timer1, Timer2, plumbing))
+              .first->second->initRetryMs)
 {
-    link.writeLog = [this](const QString& line) {
-        // A listing's answer belongs to the reception that asked for it (a check that found nothing new
-        // keeps it out of the window).
-        if (line.startsWith(QLatin1String("Response for AT+CMGL")) && delivery.receiving())
-            this->log.Write(ActivityLog::Check::Reception, line);
-        else
-            this->log.WriteActivityLog(line);
-    };
-    link.failed = [this](const LinkError& e) {
-        const QString text = LinkFailureText(e);
-        // The user's own action (Connect, the SIM manager) is answered with a box.
-        const bool connecting = link.running(ModemLink::Work::Connect);
-        if (link.servingUser()) {
-            connectBoxShown = connectBoxShown || connecting;
-            this->state.dialogs->message(text);
-            return;
-        }
-        // Work the program started by itself tells the log, and the user once per problem by a notice; a
-        // connection attempt of its own tells the log only (a run of failed attempts has its own notice).
-        this->log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
-        if (connecting || noticesShown.contains(text))
-            return;
-        noticesShown.insert(text);
-        this->state.dialogs->notice(text);
-    };
-    connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) {
-        if (u.kind == Unsolicited::StatusReport && !u.body.isEmpty())
-            delivery.StatusReportArrived(QString::fromLatin1(u.body.trimmed()));
-        else if (u.kind == Unsolicited::StatusReportStored)
-            QTimer::singleShot(0, this, [this] { ReceiveNow(); }); // the report waits on the SIM
-        else
-            calls.OnComm(u);
-    });
-    connect(&link, &ModemLink::portLost, this, &Engine::portLost);
+    for (auto& [id, s] : sessions) {
+        ModemSession* session = s.get();
+        session->openSettings = [this] {
+            if (openSettings)
+                openSettings();
+        };
+        session->applyTimerPeriods = [this] { applyTimerPeriods(); };
+        connect(session, &ModemSession::statusChanged, this, [this](const ModemStatus& status) {
+            if (status.lastError != statusLine) {
+                statusLine = status.lastError;
+                Q_EMIT statusChanged(statusLine);
+            }
+            Q_EMIT modemStatusChanged(status);
+        });
+        connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
+        connect(session, &ModemSession::deliveryProgress, this, &Engine::deliveryProgress);
+        connect(session, &ModemSession::deliveryPausedChanged, this, &Engine::deliveryPausedChanged);
+        connect(session, &ModemSession::receptionProgress, this, &Engine::receptionProgress);
+        connect(session, &ModemSession::messageReceived, this, &Engine::messageReceived);
+        connect(session, &ModemSession::callRecorded, this, &Engine::callRecorded);
+        connect(session, &ModemSession::inboxMessageStored, this, &Engine::inboxMessageStored);
+        connect(session, &ModemSession::inboxChanged, this, &Engine::inboxChanged);
+        connect(session, &ModemSession::outboxChanged, this, &Engine::outboxChanged);
+    }
     connect(&Timer1, &PeriodicTimer::Timer, this, &Engine::Timer1_Timer);
     connect(&Timer2, &PeriodicTimer::Timer, this, &Engine::Timer2_Timer);
     connect(&timerRefreshHomePage, &PeriodicTimer::Timer, this, &Engine::timerRefreshHomePage_Timer);
     timerRefreshHomePage.setInterval(1000);
-    delivery.deliveryProgress = [this](int handled, int total, int failed, bool ended) {
-        Q_EMIT deliveryProgress(handled, total, failed, ended);
-    };
-    delivery.receptionProgress = [this](int importing, bool ended) {
-        if (ended)
-            this->log.Drop(ActivityLog::Check::Reception); // it found nothing new
-        Q_EMIT receptionProgress(importing, ended);
-    };
-    delivery.messageReceived = [this](const QString& sender, const QString& text) {
-        Q_EMIT messageReceived(sender, text);
-    };
-    delivery.inboxMessageStored = [this](const QString& number, const QString& text, const QDateTime& on, qint64 id) {
-        Q_EMIT inboxMessageStored(number, text, on, id);
-    };
-    delivery.inboxChanged = [this] { Q_EMIT inboxChanged(); };
-    delivery.outboxChanged = [this] { Q_EMIT outboxChanged(); };
-    calls.callRecorded = [this](const QString& number) { Q_EMIT callRecorded(number); };
-    delivery.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
-    // Written to again: a new failure is shown again.
-    delivery.databaseWorked = [this] { databaseFailureShown = false; };
-    calls.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
-    reconnectWatch.setInterval(ReconnectPollMs);
-    connect(&reconnectWatch, &QTimer::timeout, this, &Engine::lookForReturningModem);
-    retryTimer.setSingleShot(true);
-    connect(&retryTimer, &QTimer::timeout, this, &Engine::retryNow);
 }
 
 Engine::~Engine()
 {
     // Work given up now still reports back, while everything it reports to exists.
-    state.IsConnected = false;
-    state.ModemReady = false;
-    link.cancelAll();
-}
-
-bool Engine::modemFree() const
-{
-    return state.IsConnected && state.ModemReady && !link.busy() && !delivery.sending() && !delivery.receiving();
+    sessions.clear();
 }
 
 void Engine::applyTimerPeriods()
@@ -110,410 +55,30 @@ void Engine::applyTimerPeriods()
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
 }
 
-void Engine::Connect()
-{
-    if (link.waiting(ModemLink::Work::Connect))
-        return;
-    retryTimer.stop();
-    retries = 0;
-    problemShown = false;
-    noticesShown.clear();
-    foreignModem = false;
-    connectWith(Attempt::User);
-}
-
-void Engine::tellStatus(const QString& text)
-{
-    if (text == statusText)
-        return;
-    statusText = text;
-    Q_EMIT statusChanged(text);
-}
-
-void Engine::connectWith(Attempt attempt)
-{
-    if (link.waiting(ModemLink::Work::Connect))
-        return;
-    const bool silent = attempt != Attempt::User;
-    connectBoxShown = false;
-    try {
-        for (const QString& recipient : ResetSendingStatus(db))
-            log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
-                                                "sent again and may reach the recipient twice.")
-                                     .arg(Trim(recipient)));
-        const auto row = ReadModemSetting(db);
-        if (!row && silent) {
-            log.WriteActivityLog(QStringLiteral("**ERROR** The modem settings are gone: Broadtext stops trying the "
-                                                "modem."));
-            tellStatus({});
-            return;
-        }
-        if (!row) {
-            state.dialogs->message(QStringLiteral("Please set all the settings before connecting with modem."));
-            if (openSettings)
-                openSettings();
-            return;
-        }
-        auto text = [](const QVariant& v) { return v.isNull() ? QString() : v.toString(); };
-        ConnectRequest request;
-        request.flowControl = Trim(text(row->FlowControl));
-        request.characterSet = Trim(text(row->CharacterSet));
-        request.callerId = IsTrue(row->EnabledCallerId);
-        request.pduMode = ReadMessageFormat(db) == QLatin1String("PDU");
-        request.statusReports = request.pduMode && ReadDeliveryReports(db);
-        request.settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) + QLatin1Char(',') +
-                                text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
-        request.port = row->CommPortNo.toInt();
-
-        log.WriteActivityLog(QStringLiteral("Initializing the modem on COM Port: %1").arg(text(row->CommPortNo)));
-        link.ModemDelayFactor = state.ModemDelayFactor;
-        link.request<ConnectResult>(
-            ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
-            [this, request, silent, attempt](const ConnectResult& r) {
-                portOpen = r.opened && !r.portClosed && r.ready && !r.aborted;
-                if (portOpen && silent && !modemIdentity.isEmpty() && r.identity != modemIdentity) {
-                    // The port's name has passed to another device: its SIM and its messages are not the
-                    // ones the user connected to.
-                    portOpen = false;
-                    foreignModem = true;
-                    link.request<CommandResult>(ModemLink::Work::Query,
-                                                [](ModemRoutines& modem) {
-                                                    modem.CloseComPort();
-                                                    return CommandResult{};
-                                                },
-                                                nullptr, {});
-                    const QString text = QStringLiteral("A different modem is now on COM Port %1 (%2, until now %3): "
-                                                        "Broadtext does not use it until you connect.")
-                                             .arg(request.port)
-                                             .arg(r.identity, modemIdentity);
-                    log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
-                    state.dialogs->notice(text);
-                    tellStatus(QStringLiteral("A different modem is now on COM Port %1").arg(request.port));
-                    reconnectWatch.start();
-                    return;
-                }
-                state.IsConnected = portOpen;
-                state.ModemReady = portOpen;
-                if (r.openError && !silent) {
-                    if (r.openError.number == MSComm::InvalidPortNumber) {
-                        if (state.dialogs->question(QStringLiteral("No modem found on COM Port %1\r\nDo you wish to "
-                                                                   "enter the correct COM port settings for the "
-                                                                   "attached modem?")
-                                                        .arg(request.port)) &&
-                            openSettings)
-                            openSettings();
-                    } else {
-                        state.dialogs->message(r.openError.description);
-                    }
-                }
-                if (portOpen) {
-                    connectedPort = request.port;
-                    if (modemIdentity != r.identity)
-                        log.WriteActivityLog(
-                            QStringLiteral("The modem on COM Port %1: %2.").arg(request.port).arg(r.identity));
-                    modemIdentity = r.identity;
-                    reconnectWatch.stop();
-                    retryTimer.stop();
-                    retries = 0;
-                    problemShown = false;
-                    tellStatus({});
-                    applyTimerPeriods();
-                    removeStrandedCopies();
-                } else if (r.opened && !r.aborted) {
-                    initialisationFailed(attempt, request.port);
-                } else if (attempt != Attempt::User && !r.aborted) {
-                    reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
-                }
-                Q_EMIT connectionChanged();
-            },
-            silent ? ModemLink::Origin::Program : ModemLink::Origin::User);
-    } catch (const DbError& e) {
-        if (silent) { // the program's own attempt: the next one may find the database working again
-            databaseFailed(e);
-            problemShown = true; // the database notice says it all
-            initialisationFailed(attempt, connectedPort);
-        } else {
-            state.dialogs->message(e.description());
-        }
-    }
-}
-
-void Engine::initialisationFailed(Attempt attempt, int port)
-{
-    connectedPort = port;
-    reconnectWatch.stop();
-    const int wait =
-        initRetryMs.isEmpty() ? 60000 : initRetryMs.at(std::min<qsizetype>(retries, initRetryMs.size() - 1));
-    ++retries;
-    retryTimer.start(wait);
-    const QString seconds = QString::number((wait + 999) / 1000);
-    log.WriteActivityLog(
-        QStringLiteral("**ERROR** The modem on COM Port %1 did not get ready: Broadtext tries again in "
-                       "%2 s.")
-            .arg(port)
-            .arg(seconds));
-    tellStatus(QStringLiteral("The modem on COM Port %1 is not ready: trying again in %2 s").arg(port).arg(seconds));
-    // Shown once for a run of failures; not again when the user's own Connect already showed a box about it.
-    if (problemShown || (attempt == Attempt::User && connectBoxShown)) {
-        problemShown = true;
-        return;
-    }
-    problemShown = true;
-    state.dialogs->notice(QStringLiteral("The modem on COM Port %1 does not answer as it should. Broadtext tries it "
-                                         "again by itself; the activity log tells how it goes.")
-                              .arg(port));
-}
-
-void Engine::retryNow()
-{
-    if (state.IsConnected || link.waiting(ModemLink::Work::Connect))
-        return;
-    log.WriteActivityLog(QStringLiteral("Trying the modem on COM Port %1 again.").arg(connectedPort));
-    connectWith(Attempt::Retry);
-}
-
-void Engine::Disconnect()
-{
-    reconnectWatch.stop();
-    retryTimer.stop();
-    retries = 0;
-    foreignModem = false;
-    tellStatus({});
-    state.IsConnected = false;
-    state.ModemReady = false;
-    portOpen = false;
-    link.cancelAll();
-    link.request<CommandResult>(ModemLink::Work::Query,
-                                [](ModemRoutines& modem) {
-                                    modem.CloseComPort();
-                                    return CommandResult{};
-                                },
-                                nullptr, {});
-    Q_EMIT connectionChanged();
-}
-
-void Engine::portLost()
-{
-    if (!portOpen && !state.IsConnected)
-        return;
-    log.WriteActivityLog(QStringLiteral("**ERROR** The modem on COM Port %1 (%2) stopped answering: the device was "
-                                        "disconnected. The port has been closed.")
-                             .arg(connectedPort)
-                             .arg(ResolveComPort(state, connectedPort)));
-    state.IsConnected = false;
-    state.ModemReady = false;
-    portOpen = false;
-    link.cancelAll();
-    link.request<CommandResult>(ModemLink::Work::Query,
-                                [](ModemRoutines& modem) {
-                                    modem.CloseComPort();
-                                    return CommandResult{};
-                                },
-                                nullptr, {});
-    reconnectWatch.start();
-    tellStatus(QStringLiteral("The modem on COM Port %1 was disconnected: waiting for it").arg(connectedPort));
-    Q_EMIT connectionChanged();
-}
-
-void Engine::lookForReturningModem()
-{
-    if (state.IsConnected || link.waiting(ModemLink::Work::Connect)) {
-        reconnectWatch.stop();
-        return;
-    }
-    const QString device = ResolveComPort(state, connectedPort);
-    const bool present = !device.isEmpty() && QFileInfo::exists(device);
-    if (foreignModem) {
-        // Tried again only once that device has gone away and a device is back under the port's name.
-        foreignModem = present;
-        return;
-    }
-    if (!present)
-        return;
-    log.WriteActivityLog(
-        QStringLiteral("The modem on COM Port %1 (%2) is back: connecting again.").arg(connectedPort).arg(device));
-    connectWith(Attempt::Return);
-}
-
 // A tick while the same work runs or waits is dropped: at most one reception and one delivery are ever
 // queued, and a tick that finds the modem busy with other work waits its turn in the queue.
 void Engine::Timer1_Timer()
 {
-    if (!state.IsConnected || !state.ModemReady)
+    if (!status().ready)
         return;
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
-    if (!delivery.receiving())
-        startReception(true);
+    for (auto& [id, session] : sessions)
+        session->receiveTick();
 }
 
 void Engine::Timer2_Timer()
 {
-    if (!state.IsConnected || !state.ModemReady)
+    if (!status().ready)
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
-    if (!delivery.sending() && !delivery.paused() && !delivery.held)
-        startDelivery(true);
-}
-
-// A timer's check shows in the activity log window only when it finds something; the one the user asks for
-// always does.
-void Engine::startReception(bool periodic)
-{
-    if (periodic)
-        log.Hold(ActivityLog::Check::Reception);
-    log.Write(ActivityLog::Check::Reception, QStringLiteral("Checking for new SMS on SIM card."));
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    delivery.ReceiveAllSIMMessages(static_cast<qint16>(ScaledDelay(state.ModemDelayFactor, 400)));
-    if (!delivery.receiving())
-        log.Drop(ActivityLog::Check::Reception);
-}
-
-void Engine::startDelivery(bool periodic)
-{
-    if (periodic)
-        log.Hold(ActivityLog::Check::Delivery);
-    log.Write(ActivityLog::Check::Delivery, QStringLiteral("Checking if there are any SMS to be sent."));
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    delivery.SendAllOutboxSMS();
-    log.Drop(ActivityLog::Check::Delivery); // nothing to send (a run shows its check itself)
-}
-
-bool Engine::ReceiveNow()
-{
-    if (!state.IsConnected || !state.ModemReady || delivery.receiving())
-        return false;
-    startReception(false);
-    return true;
-}
-
-bool Engine::SendNow()
-{
-    if (!state.IsConnected || !state.ModemReady || delivery.sending() || delivery.held)
-        return false;
-    delivery.endPause(); // asked for by hand: try now
-    startDelivery(false);
-    return true;
-}
-
-void Engine::setDeliveryPaused(bool paused)
-{
-    if (delivery.held == paused)
-        return;
-    delivery.held = paused;
-    log.WriteActivityLog(paused ? QStringLiteral("Delivery paused by the user.")
-                                : QStringLiteral("Delivery resumed by the user."));
-    Q_EMIT deliveryPausedChanged(paused);
-    // What waited while paused goes now rather than at the next tick of the timer.
-    if (!paused && state.IsConnected && state.ModemReady && !delivery.sending() && !delivery.paused())
-        startDelivery(false);
-}
-
-int Engine::RetryFailed(const QList<qint64>& ids)
-{
-    try {
-        const int n = RetryFailedOutboxRows(db, ids);
-        Q_EMIT outboxChanged();
-        return n;
-    } catch (const DbError& e) {
-        state.dialogs->message(e.description());
-        return -1;
-    }
-}
-
-void Engine::databaseFailed(const DbError& e)
-{
-    log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
-    if (databaseFailureShown)
-        return;
-    databaseFailureShown = true;
-    // A notice, not a box: the work that found the problem goes on, and writes again until the database answers.
-    state.dialogs->notice(QStringLiteral("The message database %1 cannot be used just now: %2\r\n\r\nBroadtext "
-                                         "keeps trying; the activity log records each failure.")
-                              .arg(db.filePath(), e.description()));
-}
-
-void Engine::removeStrandedCopies()
-{
-    struct Copy {
-        qint64 id;
-        int index;
-        QString number;
-    };
-    QList<Copy> copies;
-    try {
-        Query q(db, QStringLiteral("SELECT Outbox_Id, SimIndex, RecipientMobileNo FROM Message_OutBox WHERE "
-                                   "SimIndex IS NOT NULL"));
-        while (q.next())
-            copies.append({q.value(0).toLongLong(), q.value(1).toInt(), CleanRecipientNumber(q.value(2).toString())});
-    } catch (const DbError& e) {
-        databaseFailed(e);
-        return;
-    }
-    if (copies.isEmpty())
-        return;
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    link.request<CommandResult>(
-        ModemLink::Work::Deletion,
-        [copies](ModemRoutines& modem) {
-            // Only a stored message at the recorded index, to the row's recipient, is this program's copy;
-            // anything else there is left alone.
-            CommandResult result;
-            std::vector<SIMMessage> stored;
-            for (const char* status : {"STO UNSENT", "STO SENT"}) {
-                const ListResult l =
-                    modem.ListSIMMessages(QString::fromLatin1(status), ScaledDelay(modem.ModemDelayFactor, 200));
-                if (!l.listed)
-                    return result;
-                stored.insert(stored.end(), l.records.begin(), l.records.end());
-            }
-            for (const Copy& c : copies)
-                for (const SIMMessage& m : stored)
-                    if (Trim(m.Index).toInt() == c.index && CleanRecipientNumber(m.Number) == c.number)
-                        modem.DeleteSIMMessage(c.index);
-            result.ok = true;
-            return result;
-        },
-        this,
-        [this, copies](const CommandResult& r) {
-            if (!r.ok)
-                return;
-            try {
-                for (const Copy& c : copies)
-                    db.execute(QStringLiteral("UPDATE Message_OutBox SET SimIndex = NULL WHERE Outbox_Id = ?"), {c.id});
-                databaseFailureShown = false;
-            } catch (const DbError& e) {
-                databaseFailed(e);
-                return;
-            }
-            log.WriteActivityLog(QStringLiteral("Copies of %1 messages that a stop had left on the SIM card were "
-                                                "looked for and removed.")
-                                     .arg(copies.size()));
-        });
+    for (auto& [id, session] : sessions)
+        session->sendTick();
 }
 
 void Engine::timerRefreshHomePage_Timer()
 {
-    // The call watch asks only when the modem has nothing else to do, so at any delay factor it never
-    // holds up reception or delivery; a reception or delivery in progress keeps its timer running.
-    if (state.IsConnected && state.ModemReady) {
-        if (!link.busy() && !delivery.sending() && !delivery.receiving()) {
-            calls.watchStarted();
-            link.ModemDelayFactor = state.ModemDelayFactor;
-            link.request<CallStatusResult>(
-                ModemLink::Work::CallWatch, [](ModemRoutines& modem) { return modem.GetCallStatus(); }, this,
-                [this](const CallStatusResult& r) {
-                    try {
-                        calls.CallWatched(r);
-                    } catch (const DbError& e) {
-                        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
-                    }
-                });
-        } else if (delivery.sending()) {
-            Timer2.setEnabled(true);
-        } else if (delivery.receiving()) {
-            Timer1.setEnabled(true);
-        }
-    }
+    for (auto& [id, session] : sessions)
+        session->watchTick();
     try {
         if (state.DatabaseConnected && showCounters)
             showCounters(CountHomePage(db, state.clock->now().date()));
@@ -524,67 +89,4 @@ void Engine::timerRefreshHomePage_Timer()
             log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
         lastTickError = e.description();
     }
-}
-
-void Engine::ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,
-                             std::function<void(const ListResult&)> done)
-{
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    link.request<ListResult>(
-        ModemLink::Work::Listing,
-        [status, pollDelayMs](ModemRoutines& modem) { return modem.ListSIMMessages(status, pollDelayMs); }, context,
-        std::move(done), ModemLink::Origin::User);
-}
-
-void Engine::DeleteSIMMessage(int index, QObject* context, std::function<void()> done)
-{
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    link.request<CommandResult>(
-        ModemLink::Work::Deletion, [index](ModemRoutines& modem) { return modem.DeleteSIMMessage(index); }, context,
-        [done](const CommandResult&) {
-            if (done)
-                done();
-        },
-        ModemLink::Origin::User);
-}
-
-void Engine::DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done)
-{
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    link.request<CommandResult>(
-        ModemLink::Work::Deletion,
-        [status](ModemRoutines& modem) {
-            modem.DeleteSIMMessagesByStatus(status);
-            return CommandResult{};
-        },
-        context,
-        [done](const CommandResult&) {
-            if (done)
-                done();
-        },
-        ModemLink::Origin::User);
-}
-
-void Engine::ProbeComPorts(int first, int last, const QString& settings, QObject* context,
-                           std::function<void(int)> progress, std::function<void(const ProbeResult&)> done)
-{
-    link.ModemDelayFactor = state.ModemDelayFactor;
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    if (progress)
-        *connection = connect(&link, &ModemLink::probeProgress, context ? context : this, progress);
-    link.request<ProbeResult>(
-        ModemLink::Work::Probe,
-        [first, last, settings](ModemRoutines& modem) { return modem.ProbeComPorts(first, last, settings); }, context,
-        [connection, done](const ProbeResult& r) {
-            QObject::disconnect(*connection);
-            if (done)
-                done(r);
-        },
-        ModemLink::Origin::User);
-}
-
-void Engine::cancelProbe()
-{
-    if (link.waiting(ModemLink::Work::Probe))
-        link.cancelAll();
 }

@@ -1,19 +1,17 @@
-// The program's background machinery, without any window: the modem link (the serial port MSComm1 and
-// every exchange, on the modem thread), the delivery run and reception, call handling, and the three timers
-// of the main window (Timer1 reception, Timer2 delivery, timerRefreshHomePage call watch and counters).
-// Connect and Disconnect live here. Windows use the small API below; the collaborators stay private.
+// The program's background machinery, without any window: its modem sessions (each with its link, delivery
+// run, reception and call watch; one today) and the three timers of the main window (Timer1 reception,
+// Timer2 delivery, timerRefreshHomePage call watch and counters). Windows use the small API below, which
+// speaks to the one modem; the sessions stay private.
 #pragma once
 
 #include "common/PeriodicTimer.h"
-#include "delivery/CallHandling.h"
-#include "delivery/Delivery.h"
-#include "modem/ModemLink.h"
+#include "delivery/ModemSession.h"
 #include "store/SettingsRows.h"
 
 #include <QObject>
-#include <QSet>
-#include <QTimer>
 #include <functional>
+#include <map>
+#include <memory>
 
 struct AppState;
 class ActivityLog;
@@ -33,8 +31,22 @@ public:
     PeriodicTimer Timer2;
     PeriodicTimer timerRefreshHomePage;
 
-    void Connect();    // start_Click's work
-    void Disconnect(); // mnustop_Click's work
+private:
+    std::map<int, std::unique_ptr<ModemSession>> sessions; // before everything that refers into them
+
+public:
+    // The modem sessions by modem id; today one, id 1, for the ModemSetting row.
+    static constexpr int FirstModem = 1;
+    ModemSession& session() const { return *sessions.at(FirstModem); }
+    // What the windows show of the modem: connected, ready, message format, delay factor, who it is.
+    const ModemStatus& status() const { return session().status(); }
+    // The delay factor and message format from the settings (start-up), or as the settings window saved them.
+    void loadModemSettings() { session().loadSettings(db); }
+    void setDelayFactor(double factor) { session().setDelayFactor(factor); }
+    void setPduMessages(bool pdu) { session().setPduMessages(pdu); }
+
+    void Connect() { session().Connect(); }       // start_Click's work
+    void Disconnect() { session().Disconnect(); } // mnustop_Click's work
     void Timer1_Timer();
     void Timer2_Timer();
     void timerRefreshHomePage_Timer();
@@ -43,52 +55,61 @@ public:
 
     // Makes the FAILED rows among these Outbox rows wait again (the message box's "send again"); how many (-1: the
     // database failed, and the user was told).
-    int RetryFailed(const QList<qint64>& ids);
+    int RetryFailed(const QList<qint64>& ids) { return session().RetryFailed(ids); }
 
     // The message box's "Receive SMS In InBox" and "Send SMS From OutBox": false when that work already
     // runs or waits (nothing is started twice) or the modem is not ready.
-    bool ReceiveNow();
-    bool SendNow();
-    bool receiving() const { return delivery.receiving(); }
+    bool ReceiveNow() { return session().ReceiveNow(); }
+    bool SendNow() { return session().SendNow(); }
+    bool receiving() const { return session().receiving(); }
     // Delivery paused by the user: a run under way stops once the message on the network is done (its rows
     // stay queued), and no run starts, by timer or by hand, until it is resumed. Reception and the call watch
     // go on.
-    void setDeliveryPaused(bool paused);
-    bool deliveryPaused() const { return delivery.held; }
-    bool sending() const { return delivery.sending(); }
+    void setDeliveryPaused(bool paused) { session().setDeliveryPaused(paused); }
+    bool deliveryPaused() const { return session().deliveryPaused(); }
+    bool sending() const { return session().sending(); }
     // The modem is connected and ready and has nothing to do.
-    bool modemFree() const;
+    bool modemFree() const { return session().modemFree(); }
 
     // The SIM manager's work; done runs on this thread with the result.
     void ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,
-                         std::function<void(const ListResult&)> done);
-    void DeleteSIMMessage(int index, QObject* context, std::function<void()> done);
-    void DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done);
+                         std::function<void(const ListResult&)> done)
+    {
+        session().ListSIMMessages(status, pollDelayMs, context, std::move(done));
+    }
+    void DeleteSIMMessage(int index, QObject* context, std::function<void()> done)
+    {
+        session().DeleteSIMMessage(index, context, std::move(done));
+    }
+    void DeleteSIMMessagesByStatus(const QString& status, QObject* context, std::function<void()> done)
+    {
+        session().DeleteSIMMessagesByStatus(status, context, std::move(done));
+    }
 
     // Modem auto-detection: probes COM first to last with "AT" and asks the answering ones who they are.
     void ProbeComPorts(int first, int last, const QString& settings, QObject* context,
-                       std::function<void(int)> progress, std::function<void(const ProbeResult&)> done);
-    void cancelProbe();
-    // The serial port is open (connected, connecting or probing).
-    bool portInUse() const
+                       std::function<void(int)> progress, std::function<void(const ProbeResult&)> done)
     {
-        return portOpen || link.waiting(ModemLink::Work::Connect) || link.waiting(ModemLink::Work::Probe);
+        session().ProbeComPorts(first, last, settings, context, std::move(progress), std::move(done));
     }
+    void cancelProbe() { session().cancelProbe(); }
+    // The serial port is open (connected, connecting or probing).
+    bool portInUse() const { return session().portInUse(); }
 
     // Incoming calls.
-    void IdentifyCallerNumber(const QString& number) { calls.IdentifyCallerNumber(number); }
-    const CallHandling& callState() const { return calls; }
+    void IdentifyCallerNumber(const QString& number) { session().IdentifyCallerNumber(number); }
+    const CallHandling& callState() const { return session().callState(); }
 
     // The waits before the program tries again a modem that opened but did not get ready, one after the
     // other, the last repeated until it answers or the user disconnects (tests shorten them).
-    QList<int> initRetryMs{10000, 30000, 60000};
+    QList<int>& initRetryMs;
     // How often an unplugged modem's device is looked for (tests shorten it).
-    void setReconnectPollMs(int ms) { reconnectWatch.setInterval(ms); }
+    void setReconnectPollMs(int ms) { session().setReconnectPollMs(ms); }
 
     // How long a submission waits for the network's final answer (tests shorten it).
-    void setFinalAnswerTimeout(int ms) { link.finalAnswerTimeoutMs = ms; }
+    void setFinalAnswerTimeout(int ms) { session().setFinalAnswerTimeout(ms); }
     // Milliseconds of prescribed pacing spent on the modem thread (benchmarks subtract it).
-    qint64 pacedMs() const { return link.pacedMs(); }
+    qint64 pacedMs() const { return session().pacedMs(); }
 
     // Opens the settings window (Connect without settings; the "No modem found" question).
     std::function<void()> openSettings;
@@ -98,8 +119,10 @@ public:
 Q_SIGNALS:
     // Connected or disconnected (Connect, Disconnect, or the device went away): menus follow.
     void connectionChanged();
-    // A line about the modem link for the status bar (waiting to try again, a different modem on the port);
-    // empty once there is nothing to say.
+    // The modem's status changed (connected, ready, format, delay factor, identity, its problem).
+    void modemStatusChanged(const ModemStatus& status);
+    // A line about the modem link for the status bar (waiting to try again, a different modem on the port,
+    // a problem of background work); empty once there is nothing to say.
     void statusChanged(const QString& text);
     // A delivery run: rows handled of the total waiting at its start, failed among them; ended at its end.
     void deliveryProgress(int handled, int total, int failed, bool ended);
@@ -116,37 +139,6 @@ Q_SIGNALS:
     void outboxChanged();
 
 private:
-    // Who started a connection attempt: the user, the program after an initialisation failed, or the
-    // program because an unplugged modem's device is back. Only the user's own attempt opens boxes.
-    enum class Attempt { User, Retry, Return };
-    void connectWith(Attempt attempt);
-    void initialisationFailed(Attempt attempt, int port);
-    void retryNow();
-    void tellStatus(const QString& text);
-    void startReception(bool periodic);
-    void startDelivery(bool periodic);
-    void portLost();
-    void lookForReturningModem();
-    // Copies of messages stored on the SIM for sending that a crash left there: removed at connect.
-    void removeStrandedCopies();
-    // A database failure of background work: logged each time, shown once until the database works again.
-    void databaseFailed(const DbError& e);
-
-    ModemLink link;
-    Delivery delivery;
-    CallHandling calls;
-    bool portOpen = false;
-    int connectedPort = 0;
+    QString statusLine;
     QString lastTickError;
-    bool databaseFailureShown = false;
-    QTimer reconnectWatch;        // after an unplug: waits for the device to come back
-    QTimer retryTimer;            // after a failed initialisation: the next try
-    int retries = 0;              // failed initialisations in a row
-    bool connectBoxShown = false; // the user's attempt showed a box about its failure
-    bool problemShown = false;    // the current run of failed initialisations was shown once
-    QSet<QString> noticesShown;   // the modem failures of background work told by a notice since Connect
-    // Which modem and SIM the user connected (ModemIdentity): the program reconnects by itself to this one only.
-    QString modemIdentity;
-    bool foreignModem = false; // a different modem holds the port: left alone until its device goes away
-    QString statusText;
 };

@@ -160,7 +160,7 @@ bool OutboxRun::start(std::function<void()> finished)
                 finished();
             return true;
         }
-        if (!state.IsConnected) {
+        if (!news.connected()) {
             log.WriteActivityLog(NotCommunicatingText());
             state.dialogs->message(NotCommunicatingText());
             if (finished)
@@ -187,7 +187,7 @@ void OutboxRun::nextRow()
 {
     qint64 id = 0;
     try {
-        while (state.IsConnected && !held) {
+        while (news.connected() && !held) {
             const std::optional<DueOutboxRow> row = outbox.claimNextRow(state.clock->now(), run->afterId, run->lastId);
             if (!row)
                 break;
@@ -286,7 +286,7 @@ void OutboxRun::rowDone(qint64 id, const QString& number, bool storeFirst, int a
             // A report that came within this submission's exchange is about this row or none.
             reports.matchEarlyReports();
             news.outboxTouched();
-            run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(state.ModemDelayFactor, 75);
+            run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(link.ModemDelayFactor, 75);
         } else {
             ++run->failed;
             run->lastSent = false;

@@ -109,7 +109,7 @@ bool Reception::start(qint16 listWait, std::function<void()> finished)
 {
     if (current)
         return false;
-    if (!state.IsConnected) {
+    if (!news.connected()) {
         state.dialogs->message(NotCommunicatingText());
         if (finished)
             finished();

@@ -237,7 +237,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
 void frm_Settings::Form_Load()
 {
     state.ChildWindowOpen = true;
-    if (!state.IsConnected) {
+    if (!engine.status().connected) {
         lblAlertMsg->clear();
         lblAlertMsg->hide();
     } else {
@@ -418,7 +418,7 @@ void frm_Settings::cmdExit3_Click()
 void frm_Settings::cmdChkModem_Click()
 {
     // The lock of the modem tab is decided at load; a connect made since then must not lose its port to a scan.
-    if (state.IsConnected || engine.portInUse()) {
+    if (engine.status().connected || engine.portInUse()) {
         state.dialogs->message(ConnectedWarning);
         return;
     }
@@ -489,14 +489,14 @@ bool frm_Settings::applyTimerTab()
     state.ReceiveIntervalSeconds = seconds(boxes[0].seconds);
     state.SendIntervalSeconds = seconds(boxes[1].seconds);
     if (chkEnableReceive->isChecked()) {
-        if (state.IsConnected)
+        if (engine.status().connected)
             engine.Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
     } else {
         state.ReceiveIntervalSeconds = 0;
         engine.Timer1.setInterval(0);
     }
     if (chkEnableSend->isChecked()) {
-        if (state.IsConnected)
+        if (engine.status().connected)
             engine.Timer2.setInterval(state.SendIntervalSeconds * 1000);
     } else {
         state.SendIntervalSeconds = 0;
@@ -599,8 +599,8 @@ void frm_Settings::cmdSave1_Click()
         return;
     }
     const double chosenDelay = NumericValue(delay);
-    state.ModemDelayFactor = chosenDelay;
-    state.PduMessages = cmbMessageFormat->currentText() == QLatin1String("PDU");
+    engine.setDelayFactor(chosenDelay);
+    engine.setPduMessages(cmbMessageFormat->currentText() == QLatin1String("PDU"));
     SetNotificationsEnabled(state, chkNotifications->isChecked());
 
     const bool delayChanged = chosenDelay != previousDelay;
@@ -619,7 +619,7 @@ void frm_Settings::cmdSave1_Click()
     state.dialogs->message(QStringLiteral("Settings Saved Successfully!!!"));
     // The message format and the reports are set up when the modem is initialised: a reconnect applies them.
     if ((previousFormat != cmbMessageFormat->currentText() || previousReports != chkDeliveryReports->isChecked()) &&
-        state.IsConnected) {
+        engine.status().connected) {
         engine.log.WriteActivityLog(QStringLiteral("The message format has changed: reconnecting to the modem."));
         engine.Disconnect();
         engine.Connect();

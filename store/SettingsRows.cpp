@@ -136,16 +136,18 @@ void WriteAutoReply(Database& db, const AutoReplyRow& r)
     }
 }
 
-void LoadRunningSettings(AppState& state, Database& db, ActivityLog& log)
+double ReadDelayFactor(Database& db)
 {
-    state.ModemDelayFactor = 1.0;
-    state.PduMessages = ReadMessageFormat(db) == QLatin1String("PDU");
     if (auto modem = ReadModemSetting(db)) {
         const QString f = Trim(text(modem->ModemDelayFactor));
         if (!f.isEmpty() && IsNumeric(f))
-            state.ModemDelayFactor = NumericValue(f);
+            return NumericValue(f);
     }
+    return 1.0;
+}
 
+void LoadRunningSettings(AppState& state, Database& db, ActivityLog& log)
+{
     log.WriteActivityLog(QStringLiteral("Initializing AutoReply On MissedCall Properties."));
     state.AutoReplyActive = false;
     state.AutoReplyText.clear();

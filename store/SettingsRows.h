@@ -44,7 +44,10 @@ void WriteAutoReply(Database& db, const AutoReplyRow& row);
 // A stored Yes/No value as a boolean (-1, 1 and "true" are true; null, empty and 0 are false).
 bool IsTrue(const QVariant& v);
 
-// Reads the delay factor, the auto-reply switch and text and the timer intervals into the running state,
+// The modem's delay factor: 1 when the row or the value is missing or not a number. Throws DbError.
+double ReadDelayFactor(Database& db);
+
+// Reads the auto-reply switch and text and the timer intervals into the running state,
 // with the defaults that apply to missing rows and empty fields. Throws DbError (the state keeps what was
 // read before the failure).
 void LoadRunningSettings(AppState& state, Database& db, ActivityLog& log);

@@ -123,7 +123,7 @@ void StartupTest::firstStartCreatesTheDatabaseAndAsksForSettings()
     QVERIFY(rig.dialogs.questions().isEmpty());
     QVERIFY(rig.main()->isVisible());
     QCOMPARE(rig.dialogs.messages(), QStringList{SetAll});
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
     QVERIFY(rig.state.ActivityLogOn);
     QCOMPARE(rig.state.MessagePageSize, 100);
     QVERIFY(rig.program.log.text().contains("Initializing AutoReply On MissedCall Properties."_L1));
@@ -539,7 +539,7 @@ void StartupTest::messageFieldsShowTheLimitOfTheFormatInUse()
     QFETCH(QString, caption);
     AppRig rig;
     QVERIFY(rig.open());
-    rig.state.PduMessages = pdu;
+    rig.program.engine.setPduMessages(pdu);
     QWidget* window = nullptr;
     if (command == "wizard"_L1) {
         rig.trigger(u"button 2"_s);
@@ -593,7 +593,7 @@ void StartupTest::connectDisconnectAndButtonOne()
                button->text() == (connect ? "Connect"_L1 : "Disconnect"_L1) &&
                button->property("image").toInt() == (connect ? 2 : 1);
     };
-    QTRY_VERIFY(rig.state.IsConnected && rig.state.ModemReady);
+    QTRY_VERIFY(rig.program.engine.status().ready);
     QVERIFY(rig.dialogs.shown.empty());
     QVERIFY(offersConnect(false));
     QCOMPARE(rig.program.engine.Timer1.interval(), 10000);
@@ -601,21 +601,21 @@ void StartupTest::connectDisconnectAndButtonOne()
     QVERIFY(rig.program.log.text().contains("] : Initializing the modem on COM Port: 3\r\n"_L1));
 
     button->trigger();
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
     QVERIFY(offersConnect(true));
     QCOMPARE(rig.program.engine.Timer1.interval(), 10000); // periods stay; ticks do nothing while disconnected
 
     button->trigger();
-    QTRY_VERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.program.engine.status().connected);
     QVERIFY(offersConnect(false));
     rig.trigger(u"mnustop"_s);
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
     rig.trigger(u"start"_s);
-    QTRY_VERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.program.engine.status().connected);
 
     // The modem is unplugged: the program notices, closes the port and offers Connect again.
     sim.hangUp();
-    QTRY_VERIFY(!rig.state.IsConnected);
+    QTRY_VERIFY(!rig.program.engine.status().connected);
     QTRY_VERIFY(offersConnect(true));
 }
 
@@ -634,7 +634,7 @@ void StartupTest::comNumberWithoutDeviceAsksForTheSettings()
     QVERIFY(rig.open(20));
     QTRY_COMPARE(rig.dialogs.questions(), QStringList{u"No modem found on COM Port 20\r\nDo you wish to enter the "
                                                       u"correct COM port settings for the attached modem?"_s});
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
     QVERIFY(rig.main()->menuItem(u"start"_s)->isEnabled());
     QCOMPARE(rig.main()->toolbarButton(1)->text(), u"Connect"_s);
     QCOMPARE(rig.program.engine.Timer1.interval(), 0);
@@ -649,14 +649,14 @@ void StartupTest::exitButtonEndsTheProgram()
     QVERIFY(rig.open());
     rig.trigger(u"button 5"_s);
     QCOMPARE(rig.endApplicationCalls, 1);
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
 
     WriteModemSetting(rig.program.db, {3, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, -1, u"1"_s});
     rig.main()->start_Click();
-    QTRY_VERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.program.engine.status().connected);
     rig.trigger(u"Exit"_s);
     QCOMPARE(rig.endApplicationCalls, 2);
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.program.engine.status().connected);
     QVERIFY(!rig.program.engine.portInUse());
 }
 
@@ -666,7 +666,7 @@ void StartupTest::deliveryPausesAndExitAsksDuringARun()
     ModemSimulator sim;
     QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
     QVERIFY(rig.open(3));
-    QTRY_VERIFY(rig.state.IsConnected);
+    QTRY_VERIFY(rig.program.engine.status().connected);
     Engine& engine = rig.program.engine;
     Database& db = rig.program.db;
     sim.setNetworkDelayMs(600);
@@ -694,7 +694,7 @@ void StartupTest::deliveryPausesAndExitAsksDuringARun()
     QCOMPARE(rig.dialogs.questions().size(), 3);
     QVERIFY(rig.dialogs.questions()[0].startsWith("Messages are being sent from the Outbox. Exit anyway?"_L1));
     QCOMPARE(rig.endApplicationCalls, 0);
-    QVERIFY(rig.main()->isVisible() && rig.state.IsConnected && engine.sending());
+    QVERIFY(rig.main()->isVisible() && rig.program.engine.status().connected && engine.sending());
 
     // Paused: the message on its way is finished, the rest stay queued, and the status bar says so.
     pause->trigger();

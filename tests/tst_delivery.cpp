@@ -39,6 +39,9 @@ private Q_SLOTS:
     void receptionKeepsAMessageItCouldNotStore();
     void emptySimSaysSo();
     void timersWithEqualPeriodsBothGetTheirTurn();
+    void refusalDuringTimerWorkIsOneNotice_data();
+    void refusalDuringTimerWorkIsOneNotice();
+    void statusCarriesConnectionAndIdentity();
 };
 
 void DeliveryTest::waitingRowsAreSentAndMoveToSentItems()
@@ -314,6 +317,68 @@ void DeliveryTest::timersWithEqualPeriodsBothGetTheirTurn()
     QTRY_COMPARE_WITH_TIMEOUT(rig.sim.sent().size(), 1, 6000);
     QTRY_COMPARE_WITH_TIMEOUT(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 1, 6000);
     rig.engine.Disconnect();
+}
+
+// The modem refusing a command while the timers deliver: the user is told once, without a box that would
+// wait for an answer nobody asked for, and the status bar and the log say it too.
+void DeliveryTest::refusalDuringTimerWorkIsOneNotice_data()
+{
+    QTest::addColumn<bool>("refuseEverything");
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("+CMS ERROR to AT+CMSS") << false << QStringLiteral("AT+CMSS");
+    QTest::newRow("ERROR to AT+CMGW") << true << QStringLiteral("AT+CMGW");
+}
+
+void DeliveryTest::refusalDuringTimerWorkIsOneNotice()
+{
+    QFETCH(bool, refuseEverything);
+    QFETCH(QString, refused);
+    EngineRig rig;
+    rig.engine.setFinalAnswerTimeout(1000);
+    QVERIFY(rig.connectModem());
+    QSignalSpy statusBar(&rig.engine, &Engine::statusChanged);
+    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
+    rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
+    rig.queue(QStringLiteral("9888812122"), QStringLiteral("second"));
+    if (refuseEverything)
+        rig.sim.setErrorToEverything(true);
+    else
+        rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 4);
+    rig.deliver();
+    rig.clock.advance(61 * 1000); // the rows are tried again: the same refusal is not shown again
+    rig.deliver();
+
+    const QString problem = QStringLiteral("Error occured while executing this command: ") + refused;
+    QVERIFY(rig.sim.sent().isEmpty());
+    QCOMPARE(rig.dialogs.messages(), QStringList());
+    QCOMPARE(rig.dialogs.notices(), QStringList{problem});
+    QVERIFY(rig.log.text().count(QStringLiteral("] : **ERROR** ") + problem) >= 2);
+    QVERIFY(!statusBar.isEmpty());
+    QCOMPARE(statusBar.last().first().toString(), problem);
+
+    // The modem takes messages again: the status bar has nothing more to say.
+    rig.sim.setErrorToEverything(false);
+    rig.clock.advance(121 * 1000);
+    rig.deliver();
+    QCOMPARE(rig.sim.sent().size(), 2);
+    QCOMPARE(statusBar.last().first().toString(), QString());
+    QCOMPARE(rig.dialogs.notices().size(), 1);
+}
+
+void DeliveryTest::statusCarriesConnectionAndIdentity()
+{
+    EngineRig rig;
+    QSignalSpy published(&rig.engine, &Engine::modemStatusChanged);
+    auto last = [&] { return published.last().first().value<ModemStatus>(); };
+    QVERIFY(rig.connectModem());
+    QVERIFY(last().connected && last().ready);
+    QCOMPARE(last().port, EngineRig::Com);
+    QVERIFY2(last().identity.contains(rig.sim.serials().imei), qPrintable(last().identity));
+    QCOMPARE(last(), rig.engine.status());
+
+    rig.engine.Disconnect();
+    QVERIFY(!last().connected && !last().ready);
+    QCOMPARE(last().port, EngineRig::Com);
 }
 
 QTEST_GUILESS_MAIN(DeliveryTest)

@@ -250,7 +250,7 @@ void FunctionsTest::storedSettingsBeyondRange()
     WriteModemSetting(rig.db, {1, u"9600"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, 0, delayFactor});
     WriteTimerSetting(rig.db, {-1, receiveTime, -1, u"10"_s, u"DIRECT DELIVER"_s});
     LoadRunningSettings(rig.state, rig.db, rig.log);
-    QCOMPARE(ScaledDelay(rig.state.ModemDelayFactor, 400), listingWaitMs);
+    QCOMPARE(ScaledDelay(ReadDelayFactor(rig.db), 400), listingWaitMs);
     QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(receiveSeconds));
     QCOMPARE(rig.state.SendIntervalSeconds, qint16(10));
 }

@@ -55,7 +55,7 @@ void ModemPtyTest::everyDelayFactorDeliversAndReceives()
     QFETCH(double, factor);
     EngineRig rig(EngineRig::Line::Terminal);
     QVERIFY(rig.connectModem());
-    rig.state.ModemDelayFactor = factor;
+    rig.engine.setDelayFactor(factor);
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
     runTimers(rig);
@@ -134,7 +134,7 @@ void ModemPtyTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
     QSignalSpy changed(&rig.engine, &Engine::connectionChanged);
     const ModemSimulator::Serials first = rig.sim.serials();
     rig.sim.hangUp();
-    QTRY_VERIFY(!rig.state.IsConnected);
+    QTRY_VERIFY(!rig.engine.status().connected);
     QVERIFY(rig.log.text().contains(QLatin1String("stopped answering")));
 
     ModemSimulator again; // a device under the same COM number: the modem plugged in again, or another one
@@ -154,7 +154,7 @@ void ModemPtyTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
     QVERIFY(rig.dialogs.shown.empty());
 
     if (sameModem && sameSim) {
-        QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.engine.status().ready, 10000);
         QCOMPARE(changed.size(), 2); // lost, then back
         QVERIFY(rig.log.text().contains(QLatin1String("is back: connecting again.")));
         QTRY_COMPARE_WITH_TIMEOUT(again.sent().size(), 1, 10000);
@@ -168,7 +168,7 @@ void ModemPtyTest::unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame()
     QVERIFY(rig.log.text().contains(reported));
     QTest::qWait(1500); // the watch goes on, and leaves the other modem alone
     QCOMPARE(rig.dialogs.notices().size(), 1);
-    QVERIFY(!rig.state.IsConnected && !rig.engine.portInUse());
+    QVERIFY(!rig.engine.status().connected && !rig.engine.portInUse());
     QCOMPARE(again.simMessages().size(), 6);
     QVERIFY(again.sent().isEmpty());
     QCOMPARE(inboxCount(rig.db), 0);
@@ -210,7 +210,7 @@ void ModemPtyTest::failedInitialisationIsTriedAgainUntilDisconnect()
     if (afterUnplug) {
         QVERIFY(rig.connectModem());
         rig.sim.hangUp();
-        QTRY_VERIFY(!rig.state.IsConnected);
+        QTRY_VERIFY(!rig.engine.status().connected);
         returned.setSerials(rig.sim.serials());
         refuse(returned);
         QString error;
@@ -232,12 +232,12 @@ void ModemPtyTest::failedInitialisationIsTriedAgainUntilDisconnect()
     QTRY_COMPARE_WITH_TIMEOUT(tries(), 3, 5000);
     QCOMPARE(rig.dialogs.messages().size(), boxes);
     QCOMPARE(rig.dialogs.notices().size(), 1 - boxes); // told once, whichever way
-    QVERIFY(!rig.state.IsConnected);
+    QVERIFY(!rig.engine.status().connected);
 
     // Once it answers, the next try connects and the status bar has nothing more to say.
     modem->setSilent(false);
     modem->setErrorToEverything(false);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.status().ready, 10000);
     QVERIFY(status.last().first().toString().isEmpty());
 
     // After a Disconnect nothing is tried any more.

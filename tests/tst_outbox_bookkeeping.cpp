@@ -195,14 +195,14 @@ void OutboxBookkeepingTest::aSubmissionCutByAnUnplugCountsAsAnAttempt()
     rig.engine.Timer2_Timer();
     QTRY_VERIFY(rig.sim.commands().contains(QStringLiteral("AT+CMGS=\"9888812121\"")));
     rig.sim.hangUp(); // the modem had the message when it was unplugged
-    QTRY_VERIFY(!rig.state.IsConnected && !rig.engine.sending());
+    QTRY_VERIFY(!rig.engine.status().connected && !rig.engine.sending());
     QCOMPARE(outboxRow(rig.db, id).status, QString());
 
     ModemSimulator again; // the same modem plugged in again under the same COM number
     again.setSerials(rig.sim.serials());
     QString error;
     QVERIFY2(again.start(&error) && again.linkAs(rig.state.dataDir, EngineRig::Com, &error), qPrintable(error));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.state.IsConnected && rig.state.ModemReady, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.status().ready, 10000);
     rig.deliver();
     QCOMPARE(again.sent().size(), 1);
     const OutboxRow r = outboxRow(rig.db, id);
@@ -253,6 +253,7 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("second"));
     CommandGate submission(rig.sim, QStringLiteral("AT+CMGS=\"9888812121\""));
+    QSignalSpy statusBar(&rig.engine, &Engine::statusChanged);
     rig.engine.Timer2_Timer();
     QVERIFY(submission.held());
     // Another program takes the database while the network confirms: the outcome cannot be written.
@@ -269,6 +270,7 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
         QCOMPARE(noticesSaying(rig.dialogs, QStringLiteral("cannot be used just now")), 1); // one, not a storm
         QVERIFY(rig.dialogs.notices().first().contains(rig.db.filePath()));
         QVERIFY(rig.dialogs.messages().isEmpty());
+        QVERIFY(!statusBar.isEmpty() && statusBar.last().first().toString().contains(u"cannot be used just now"));
         QVERIFY(QSqlQuery(locker).exec(QStringLiteral("ROLLBACK")));
         locker.close();
     }
@@ -279,6 +281,7 @@ void OutboxBookkeepingTest::noRowIsLeftSendingByADatabaseThatStopsAnswering()
     rig.sim.setNetworkDelayMs(0);
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 2);
+    QCOMPARE(statusBar.last().first().toString(), QString()); // the status bar follows the database back
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENDING'")), 0);
 }
 
@@ -304,7 +307,7 @@ void OutboxBookkeepingTest::aDatabaseOutageHoldsUpNoOtherWork()
     UnansweredBoxes boxes;
     boxes.holdMs = 10 * OutageMs;
     rig.state.dialogs = &boxes;
-    rig.state.ModemDelayFactor = 0.3; // a quick modem: the run is long only in messages
+    rig.engine.setDelayFactor(0.3); // a quick modem: the run is long only in messages
     QVERIFY(rig.connectModem());
     rig.sim.setNetworkDelayMs(50);
     QStringList texts;

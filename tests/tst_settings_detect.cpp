@@ -111,7 +111,7 @@ void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
     QCOMPARE(bar.size(), 20); // five per port, 100 after COM20
     QCOMPARE(bar.last().first().toInt(), 100);
     QVERIFY(rig.dialogs.shown.empty());
-    QVERIFY(!rig.engine.portInUse() && !rig.state.IsConnected);
+    QVERIFY(!rig.engine.portInUse() && !rig.engine.status().connected);
     QCOMPARE(connection.size(), 0); // the main window's menus stay as they are
     const QStringList probe = {u"AT"_s, u"AT+CGMI"_s, u"AT+CGMM"_s};
     QCOMPARE(rig.sim.commands(), probe);
@@ -171,7 +171,7 @@ void SettingsDetectTest::cancelDuringTheScanShowsNoList()
     QTRY_VERIFY(!rig.engine.portInUse());
     QTest::qWait(100);
     QVERIFY(s.w->findChildren<Frm_FoundModemPortNumbers*>().isEmpty());
-    QVERIFY(!rig.engine.portInUse() && !rig.state.IsConnected);
+    QVERIFY(!rig.engine.portInUse() && !rig.engine.status().connected);
     QCOMPARE(silent.commands(), QStringList{u"AT"_s});
     QVERIFY(rig.sim.commands().isEmpty()); // COM3 was never reached
     QVERIFY(rig.dialogs.shown.empty() && !rig.state.selectPortFromList);
@@ -195,7 +195,7 @@ void SettingsDetectTest::noModemSaysSoOnceAndShowsNoListThenOneOnTheLastPort()
     QVERIFY(!list);
     QCOMPARE(rig.dialogs.messages(), QStringList{u"Searched COM ports from 1 - 20 but did not find a modem."_s});
     QVERIFY(rig.state.ComPorts.isEmpty());
-    QVERIFY(!rig.state.selectPortFromList && !rig.state.IsConnected);
+    QVERIFY(!rig.state.selectPortFromList && !rig.engine.status().connected);
     QCOMPARE(s.selected(), before);
     QVERIFY(rig.state.ChildWindowOpen);
     QTest::qWait(50);
@@ -224,7 +224,7 @@ void SettingsDetectTest::noScanOnceTheModemIsConnected()
         rig.dialogs.messages(),
         QStringList{u"You can not change the modem settings. Because computer is already connected with modem."_s});
     QVERIFY(!s.w->findChild<frm_ChekModemProgress*>());
-    QVERIFY(rig.state.IsConnected && rig.state.ModemReady && rig.engine.portInUse());
+    QVERIFY(rig.engine.status().ready && rig.engine.portInUse());
     QVERIFY(rig.sim.commands().isEmpty());
 }
 

@@ -162,7 +162,7 @@ void SettingsWindowTest::freshDatabaseRefusesEmptyListsInOrderThenInserts()
     w.save();
     QCOMPARE(rig.dialogs.messages(), QStringList{FirstSetup});
     QCOMPARE(rig.endApplicationCalls, 1);
-    QCOMPARE(rig.state.ModemDelayFactor, 1.25);
+    QCOMPARE(rig.engine.status().delayFactor, 1.25);
     QCOMPARE(rig.db.count(u"SELECT count(*) FROM ModemSetting"_s), 1);
     QCOMPARE(stored(rig, ModemColumns), u"3 9600 8 n 1 2 GSM 1.25 -1"_s.split(' '));
     QCOMPARE(stored(rig, TimerColumns).at(3), u"30"_s);
@@ -199,7 +199,7 @@ void SettingsWindowTest::oneChangedFieldIsStoredAndReadBack()
     QFETCH(QString, code);
     EngineRig rig(EngineRig::Line::Terminal);
     rig.saveModemSetting();
-    rig.state.ModemDelayFactor = 1;
+    rig.engine.setDelayFactor(1);
     QStringList expected = stored(rig, ModemColumns);
     const bool callerId = item.isEmpty();
     expected[callerId ? ModemLists.size() : ModemLists.indexOf(control)] = code;
@@ -215,7 +215,7 @@ void SettingsWindowTest::oneChangedFieldIsStoredAndReadBack()
         QCOMPARE(rig.endApplicationCalls, restart ? 1 : 0);
     }
     QCOMPARE(stored(rig, ModemColumns), expected);
-    QCOMPARE(rig.state.ModemDelayFactor, restart ? 6.75 : 1.0);
+    QCOMPARE(rig.engine.status().delayFactor, restart ? 6.75 : 1.0);
     Window w(rig);
     if (callerId)
         QVERIFY(!w.check(control)->isChecked());
@@ -246,7 +246,7 @@ void SettingsWindowTest::connectedModemTabIsReadOnlyAndTimersRunAtOnce()
     QCOMPARE(rig.engine.Timer2.interval(), 40000);
     QCOMPARE(rig.engine.Timer1.interval(), 65000);
     QCOMPARE(stored(rig, TimerColumns).at(3), u"40"_s);
-    QVERIFY(rig.state.IsConnected);
+    QVERIFY(rig.engine.status().connected);
 
     // The lock was decided at load: a disconnect while the window is open does not lift it.
     rig.engine.Disconnect();
@@ -409,7 +409,7 @@ void SettingsWindowTest::lockedDatabaseStoresNothingAndTheProgramGoesOn()
 {
     EngineRig rig(EngineRig::Line::Terminal);
     rig.saveModemSetting();
-    rig.state.ModemDelayFactor = 1;
+    rig.engine.setDelayFactor(1);
     const QStringList modemBefore = stored(rig, ModemColumns), timersBefore = stored(rig, TimerColumns);
     Window w(rig);
     w.pick(u"cmbDelay"_s, u"2"_s);
@@ -433,7 +433,7 @@ void SettingsWindowTest::lockedDatabaseStoresNothingAndTheProgramGoesOn()
     QVERIFY(w.w && w.w->isVisible());
     QCOMPARE(stored(rig, ModemColumns), modemBefore);
     QCOMPARE(stored(rig, TimerColumns), timersBefore);
-    QCOMPARE(rig.state.ModemDelayFactor, 1.0);
+    QCOMPARE(rig.engine.status().delayFactor, 1.0);
 
     // Both rows are stored in one go or not at all: a refused timer row takes back the modem row written before.
     rig.db.execute(u"CREATE TRIGGER refuse BEFORE UPDATE ON Timer_setting BEGIN SELECT RAISE(ABORT, 'refused'); END"_s);
@@ -442,7 +442,7 @@ void SettingsWindowTest::lockedDatabaseStoresNothingAndTheProgramGoesOn()
     QCOMPARE(rig.dialogs.messages().size(), 1);
     QVERIFY2(rig.dialogs.messages().first().contains("refused"_L1), qPrintable(rig.dialogs.messages().first()));
     QCOMPARE(stored(rig, ModemColumns), modemBefore);
-    QCOMPARE(rig.state.ModemDelayFactor, 1.0);
+    QCOMPARE(rig.engine.status().delayFactor, 1.0);
     rig.db.execute(u"DROP TRIGGER refuse"_s);
 
     // Once the database is free again the same Save goes through.
@@ -492,7 +492,7 @@ void SettingsWindowTest::messageFormatAndReportsNeedNoRestart()
     }
     QCOMPARE(rig.dialogs.messages(), QStringList{Saved});
     QCOMPARE(rig.endApplicationCalls, 0);
-    QVERIFY(rig.state.PduMessages); // the counters count 153 a part from now on
+    QVERIFY(rig.engine.status().pduMessages); // the counters count 153 a part from now on
     QVERIFY(rig.connectAndWait());
     QVERIFY(rig.sim.pduMode());
 
@@ -502,5 +502,5 @@ void SettingsWindowTest::messageFormatAndReportsNeedNoRestart()
     w.check(u"chkDeliveryReports"_s)->setChecked(true);
     w.save();
     QTRY_VERIFY(rig.sim.commands().contains(u"AT+CNMI=2,1,0,1,0"_s));
-    QTRY_VERIFY(rig.state.ModemReady);
+    QTRY_VERIFY(rig.engine.status().ready);
 }

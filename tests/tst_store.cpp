@@ -208,10 +208,9 @@ void StoreTest::resetSendingStatusReturnsInterruptedRows()
 void StoreTest::runningSettingsAndTheirDefaults()
 {
     TestRig rig;
-    rig.state.ModemDelayFactor = 9;
     LoadRunningSettings(rig.state, rig.db, rig.log);
     // No modem settings: factor 1; the new database's timer row: 10 s each; no active reply.
-    QCOMPARE(rig.state.ModemDelayFactor, 1.0);
+    QCOMPARE(ReadDelayFactor(rig.db), 1.0);
     QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(10));
     QCOMPARE(rig.state.SendIntervalSeconds, qint16(10));
     QVERIFY(!rig.state.AutoReplyActive);
@@ -225,7 +224,7 @@ void StoreTest::runningSettingsAndTheirDefaults()
     WriteTimerSetting(rig.db, {0, 30, -1, u"3.5"_s, u"DIRECT DELIVER"_s});
     WriteAutoReply(rig.db, {u"  Sorry, I missed your call  "_s, -1});
     LoadRunningSettings(rig.state, rig.db, rig.log);
-    QCOMPARE(rig.state.ModemDelayFactor, 1.0);
+    QCOMPARE(ReadDelayFactor(rig.db), 1.0);
     QCOMPARE(rig.state.ReceiveIntervalSeconds, qint16(0));
     QCOMPARE(rig.state.SendIntervalSeconds, qint16(4));
     QVERIFY(rig.state.AutoReplyActive);
@@ -236,7 +235,7 @@ void StoreTest::runningSettingsAndTheirDefaults()
     WriteAutoReply(rig.db, {u"x"_s, 0});
     rig.db.execute(u"DELETE FROM Timer_setting"_s);
     LoadRunningSettings(rig.state, rig.db, rig.log);
-    QCOMPARE(rig.state.ModemDelayFactor, 2.75);
+    QCOMPARE(ReadDelayFactor(rig.db), 2.75);
     QVERIFY(!rig.state.AutoReplyActive);
     QVERIFY(rig.state.AutoReplyText.isEmpty());
     QCOMPARE(rig.state.SendIntervalSeconds, qint16(4));

@@ -53,12 +53,12 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
     chkSetMsg = new QCheckBox(QStringLiteral("Enable Autoreply SMS on Missed Calls"), this);
     chkSetMsg->setObjectName(QStringLiteral("chkSetMsg"));
     // The limit of the message format in use (PDU parts carry less), and of Unicode once the text needs it.
-    Label2 =
-        NamedLabel(QStringLiteral("Label2"), LimitCaption(LengthCounter({}, engine.state.messageMode()).limit), this);
+    Label2 = NamedLabel(QStringLiteral("Label2"), LimitCaption(LengthCounter({}, engine.status().messageMode()).limit),
+                        this);
     auto* Label5 = NamedLabel(QStringLiteral("Label5"), QStringLiteral("*"), this);
     makeRed(Label5, false);
     Text_Message = new MessageTextEdit(QStringLiteral("Text_Message"), this);
-    Text_Message->setMode(engine.state.messageMode());
+    Text_Message->setMode(engine.status().messageMode());
     Label3 = NamedLabel(QStringLiteral("Label3"), QString(), this);
     Label4 = NamedLabel(QStringLiteral("Label4"), QString(), this);
     Label4->setWordWrap(true);
@@ -113,7 +113,7 @@ void Frm_AutoReplyOnMissedCall::Form_Load()
 
 void Frm_AutoReplyOnMissedCall::Text_Message_Change(const QString& text)
 {
-    const LengthCounterCaptions c = LengthCounter(text, engine.state.messageMode());
+    const LengthCounterCaptions c = LengthCounter(text, engine.status().messageMode());
     Label2->setText(LimitCaption(c.limit));
     Label3->setText(c.count);
     Label4->setText(c.warning);

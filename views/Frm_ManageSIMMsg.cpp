@@ -157,7 +157,7 @@ void Frm_ManageSIMMsg::fitColumns()
 
 bool Frm_ManageSIMMsg::connected()
 {
-    if (engine.state.IsConnected)
+    if (engine.status().connected)
         return true;
     engine.state.dialogs->message(
         QStringLiteral("Computer is not communicating with the modem. Please select the option "

@@ -68,7 +68,7 @@ struct EngineRig : TestRig {
         engine.Connect();
         if (changed.isEmpty())
             changed.wait(15000);
-        return state.IsConnected && state.ModemReady;
+        return engine.status().ready;
     }
 
     // A delivery or reception as the timers run them, waited for until it has ended.
