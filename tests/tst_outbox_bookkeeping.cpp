@@ -5,6 +5,7 @@
 // goes, Received On is the service centre's time, the data folder is owner-only, the activity log survives
 // in files, and an older database is upgraded in place.
 #include "EngineRig.h"
+#include "OutboxRows.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -13,31 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct OutboxRow {
-    QString status;
-    int attempts;
-    QString reason;
-    QDateTime next;
-    bool delivered;
-};
-
-OutboxRow outboxRow(Database& db, qint64 id)
-{
-    Query q(db,
-            QStringLiteral("SELECT DeliveryStatus, Attempts, LastError, NextAttempt, DeliveryDatetime FROM "
-                           "Message_OutBox WHERE Outbox_Id = ?"),
-            {id});
-    if (!q.next())
-        return {};
-    return {q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(), Database::FromDbTime(q.value(3)),
-            !q.value(4).isNull()};
-}
-
-qint64 lastOutboxId(Database& db)
-{
-    return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox")).toLongLong();
-}
 
 int modeOf(const QString& path)
 {

@@ -4,6 +4,7 @@
 // simulator's pseudo-terminal or with real locks and timers; labelled slow.
 #include "DatabaseLock.h"
 #include "EngineRig.h"
+#include "OutboxRows.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,31 +13,6 @@
 #include <atomic>
 
 namespace {
-
-struct OutboxRow {
-    QString status;
-    int attempts;
-    QString reason;
-    QDateTime next;
-    bool delivered;
-};
-
-OutboxRow outboxRow(Database& db, qint64 id)
-{
-    Query q(db,
-            QStringLiteral("SELECT DeliveryStatus, Attempts, LastError, NextAttempt, DeliveryDatetime FROM "
-                           "Message_OutBox WHERE Outbox_Id = ?"),
-            {id});
-    if (!q.next())
-        return {};
-    return {q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(), Database::FromDbTime(q.value(3)),
-            !q.value(4).isNull()};
-}
-
-qint64 lastOutboxId(Database& db)
-{
-    return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox")).toLongLong();
-}
 
 // How many notices of background work say these words.
 int noticesSaying(const ScriptedDialogs& d, const QString& words)
