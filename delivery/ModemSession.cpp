@@ -189,12 +189,7 @@ void ModemSession::connectWith(Attempt attempt)
                     // ones the user connected to.
                     portOpen = false;
                     foreignModem = true;
-                    link.request<CommandResult>(ModemLink::Work::Query,
-                                                [](ModemRoutines& modem) {
-                                                    modem.CloseComPort();
-                                                    return CommandResult{};
-                                                },
-                                                nullptr, {});
+                    closePort();
                     const QString text = QStringLiteral("A different modem is now on COM Port %1 (%2, until now %3): "
                                                         "Broadtext does not use it until you connect.")
                                              .arg(request.port)
@@ -296,13 +291,18 @@ void ModemSession::Disconnect()
     current.connected = current.ready = false;
     tellStatus({});
     link.cancelAll();
+    closePort();
+    Q_EMIT connectionChanged();
+}
+
+void ModemSession::closePort()
+{
     link.request<CommandResult>(ModemLink::Work::Query,
                                 [](ModemRoutines& modem) {
                                     modem.CloseComPort();
                                     return CommandResult{};
                                 },
                                 nullptr, {});
-    Q_EMIT connectionChanged();
 }
 
 void ModemSession::portLost()
@@ -316,12 +316,7 @@ void ModemSession::portLost()
     current.connected = current.ready = false;
     portOpen = false;
     link.cancelAll();
-    link.request<CommandResult>(ModemLink::Work::Query,
-                                [](ModemRoutines& modem) {
-                                    modem.CloseComPort();
-                                    return CommandResult{};
-                                },
-                                nullptr, {});
+    closePort();
     reconnectWatch.start();
     tellStatus(QStringLiteral("The modem on COM Port %1 was disconnected: waiting for it").arg(current.port));
     Q_EMIT connectionChanged();

@@ -107,6 +107,8 @@ private:
     // program because an unplugged modem's device is back. Only the user's own attempt opens boxes.
     enum class Attempt { User, Retry, Return };
     void connectWith(Attempt attempt);
+    // Closes the port on the modem thread, after what is already asked of it.
+    void closePort();
     void initialisationFailed(Attempt attempt, int port);
     void retryNow();
     void tellStatus(const QString& text);

@@ -57,10 +57,14 @@ const QStringList& ListingStatusNames()
 ModemSimulator::ModemSimulator()
 {
     static std::atomic<int> made{0};
-    const int n = ++made;
-    serialNumbers = {QStringLiteral("35693803%1").arg(n, 7, 10, QLatin1Char('0')),
-                     QStringLiteral("899110%1").arg(n, 13, 10, QLatin1Char('0')),
-                     QStringLiteral("40410%1").arg(n, 10, 10, QLatin1Char('0'))};
+    serialNumbers = serialsOfUnit(++made);
+}
+
+ModemSimulator::Serials ModemSimulator::serialsOfUnit(int unit)
+{
+    return {QStringLiteral("35693803%1").arg(unit, 7, 10, QLatin1Char('0')),
+            QStringLiteral("899110%1").arg(unit, 13, 10, QLatin1Char('0')),
+            QStringLiteral("40410%1").arg(unit, 10, 10, QLatin1Char('0'))};
 }
 
 ModemSimulator::~ModemSimulator()

@@ -95,6 +95,8 @@ public:
     struct Serials {
         QString imei, iccid, imsi;
     };
+    // The IMEI, ICCID and IMSI of the n-th device (each simulator made in a process is the next unit).
+    static Serials serialsOfUnit(int unit);
     void setSerials(const Serials& serials);
     Serials serials() const;
     void setSimCapacity(int messages);

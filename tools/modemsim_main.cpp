@@ -56,9 +56,7 @@ int main(int argc, char** argv)
     ModemSimulator modem;
     modem.setLogger(say);
     // Each unit is a device of its own: the program takes a different unit for a different modem.
-    modem.setSerials({QStringLiteral("35693803%1").arg(unit, 7, 10, QLatin1Char('0')),
-                      QStringLiteral("899110%1").arg(unit, 13, 10, QLatin1Char('0')),
-                      QStringLiteral("40410%1").arg(unit, 10, 10, QLatin1Char('0'))});
+    modem.setSerials(ModemSimulator::serialsOfUnit(unit));
     QString error;
     if (!modem.start(&error) || !modem.linkAs(dataDir, com, &error)) {
         std::fprintf(stderr, "Cannot start the simulator: %s\n", error.toLocal8Bit().constData());
