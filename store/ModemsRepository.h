@@ -1,0 +1,51 @@
+// The modems the program drives, as the settings keep them. The first modem is the ModemSetting row (with the
+// message format of the settings), as databases of one modem always had it; further modems are rows of the
+// Modems table. A Modems row with id 1 only adds the first modem's name, role and switch. Every operation
+// throws DbError when the database fails.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+class Database;
+
+struct ModemConfig {
+    enum class Role { Both, Send, Receive };
+    int id = 0; // 1 for the ModemSetting row
+    QString name; // what the user calls it; empty: "Modem <id>"
+    int port = 0; // the COM number
+    QString bitsPerSecond{QStringLiteral("9600")};
+    QString parity{QStringLiteral("None")};
+    QString dataBits{QStringLiteral("8")};
+    QString stopBits{QStringLiteral("1")};
+    QString flowControl{QStringLiteral("None")};
+    QString characterSet{QStringLiteral("GSM")};
+    bool callerId = false;
+    double delayFactor = 1.0;
+    bool pdu = false; // message format PDU, else text
+    Role role = Role::Both;
+    bool enabled = true; // switched off: kept in the list, never connected
+
+    bool sends() const { return enabled && role != Role::Receive; }
+    bool receives() const { return enabled && role != Role::Send; }
+    QString displayName() const { return name.isEmpty() ? QStringLiteral("Modem %1").arg(id) : name; }
+    bool operator==(const ModemConfig&) const = default;
+};
+
+class ModemsRepository {
+public:
+    explicit ModemsRepository(Database& db) : db(db) {}
+
+    // Every configured modem, the first one first (present only when the ModemSetting row exists), then by id.
+    QList<ModemConfig> all();
+    std::optional<ModemConfig> find(int id);
+    // Writes a modem: id 1 to ModemSetting (and the message format), others to their Modems row. A modem with
+    // id 0 is added and gets the next free id (at least 2), which is returned.
+    int save(const ModemConfig& modem);
+    // Removes a further modem; the first modem is only switched off (false is returned for it).
+    bool remove(int id);
+
+private:
+    Database& db;
+};
