@@ -40,6 +40,15 @@ public:
     ModemSession& session() const { return *sessions.at(FirstModem); }
     // What the windows show of the modem: connected, ready, message format, delay factor, who it is.
     const ModemStatus& status() const { return session().status(); }
+    // Every modem session's id, in the settings' order, and each one's status.
+    QList<int> modemIds() const
+    {
+        QList<int> ids;
+        for (const auto& [id, s] : sessions)
+            ids.append(id);
+        return ids;
+    }
+    const ModemStatus& status(int modemId) const { return sessions.at(modemId)->status(); }
     // The delay factor and message format from the settings (start-up), or as the settings window saved them.
     void loadModemSettings() { session().loadSettings(db); }
     void setDelayFactor(double factor) { session().setDelayFactor(factor); }

@@ -6,6 +6,7 @@
 #include "common/Charset.h"
 #include "delivery/CallHandling.h"
 #include "delivery/Delivery.h"
+#include "modem/ModemHealth.h"
 #include "modem/ModemLink.h"
 
 #include <QObject>
@@ -26,8 +27,10 @@ struct ModemStatus {
     bool ready = false;       // initialisation succeeded
     bool pduMessages = false; // the message format in the settings is PDU (parts hold 153/67 characters)
     double delayFactor = 1.0;
-    QString identity;  // which modem and SIM answered the last successful connection
-    QString lastError; // the status bar's line: the problem the modem has now, in words; empty when none
+    QString identity;   // which modem and SIM answered the last successful connection
+    QString lastError;  // the status bar's line: the problem the modem has now, in words; empty when none
+    QString name;       // the modem's name in the settings ("Modem <id>" when none)
+    ModemHealth health; // what the last health poll found
     Charset::Mode messageMode() const { return pduMessages ? Charset::Mode::Pdu : Charset::Mode::Text; }
     bool operator==(const ModemStatus&) const = default;
 };

@@ -4,6 +4,7 @@
 // throws DbError when the database fails.
 #pragma once
 
+#include <QDate>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -12,7 +13,7 @@ class Database;
 
 struct ModemConfig {
     enum class Role { Both, Send, Receive };
-    int id = 0; // 1 for the ModemSetting row
+    int id = 0;   // 1 for the ModemSetting row
     QString name; // what the user calls it; empty: "Modem <id>"
     int port = 0; // the COM number
     QString bitsPerSecond{QStringLiteral("9600")};
@@ -33,6 +34,14 @@ struct ModemConfig {
     bool operator==(const ModemConfig&) const = default;
 };
 
+// What the modem panel counts for one modem.
+struct ModemCounts {
+    int sentToday = 0; // Sent Items rows this modem sent on the day asked for
+    int queued = 0;    // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
+    int failed = 0;    // Outbox rows FAILED on their last attempt through this modem
+    bool operator==(const ModemCounts&) const = default;
+};
+
 class ModemsRepository {
 public:
     explicit ModemsRepository(Database& db) : db(db) {}
@@ -45,6 +54,7 @@ public:
     int save(const ModemConfig& modem);
     // Removes a further modem; the first modem is only switched off (false is returned for it).
     bool remove(int id);
+    ModemCounts counts(int id, const QDate& day);
 
 private:
     Database& db;
