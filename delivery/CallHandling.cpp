@@ -11,9 +11,8 @@
 #include "store/Database.h"
 #include "store/OutboxRepository.h"
 
-CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery,
-                           PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer)
-    : state(state), db(db), log(log), link(link), delivery(delivery), Timer1(receiveTimer), Timer2(sendTimer)
+CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery)
+    : state(state), db(db), log(log), link(link), delivery(delivery)
 {}
 
 void CallHandling::OnComm(const Unsolicited& u)
@@ -59,8 +58,8 @@ void CallHandling::OnComm(const Unsolicited& u)
         RingCounter = 1;
         RingDetected = false;
         inCall = false;
-        Timer1.setEnabled(true);
-        Timer2.setEnabled(true);
+        if (holdWork)
+            holdWork(false);
         break;
     default:
         break;
@@ -114,8 +113,8 @@ void CallHandling::CallWatched(const CallStatusResult& r)
         return;
     if (r.callInProgress) {
         inCall = true;
-        Timer1.setEnabled(false);
-        Timer2.setEnabled(false);
+        if (holdWork)
+            holdWork(true);
     } else {
         inCall = false;
         const QString st = Trim(RemoveCrLf(r.status)).toUpper();
@@ -124,8 +123,8 @@ void CallHandling::CallWatched(const CallStatusResult& r)
                 RingCounter = 1;
                 RingDetected = false;
             }
-            Timer1.setEnabled(true);
-            Timer2.setEnabled(true);
+            if (holdWork)
+                holdWork(false);
         }
     }
     AutoReplyToMissedCall(r);

@@ -14,12 +14,10 @@ class ActivityLog;
 class Database;
 class Delivery;
 class ModemLink;
-class PeriodicTimer;
 
 class CallHandling {
 public:
-    CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery,
-                 PeriodicTimer& receiveTimer, PeriodicTimer& sendTimer);
+    CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery);
 
     // An unsolicited line from the modem (the serial receive event of old).
     void OnComm(const Unsolicited& u);
@@ -31,6 +29,8 @@ public:
 
     bool callInProgress() const { return inCall; }
 
+    // A call holds this modem's reception and delivery (true) or lets them go on (false).
+    std::function<void(bool held)> holdWork;
     // A call was recorded (its first caller number was seen).
     std::function<void(const QString& number)> callRecorded;
     // A database failure: reported by the engine once.
@@ -65,8 +65,6 @@ private:
     ActivityLog& log;
     ModemLink& link;
     Delivery& delivery;
-    PeriodicTimer& Timer1;
-    PeriodicTimer& Timer2;
     bool inCall = false;
     bool ringSinceWatch = false;
 };

@@ -8,10 +8,8 @@
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent, const ModemPlumbing& plumbing)
     : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
       Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
-      initRetryMs(
-          sessions
-              .emplace(FirstModem, std::make_unique<ModemSession>(FirstModem, state, db, log, Timer1, Timer2, plumbing))
-              .first->second->initRetryMs)
+      initRetryMs(sessions.emplace(FirstModem, std::make_unique<ModemSession>(FirstModem, state, db, log, plumbing))
+                      .first->second->initRetryMs)
 {
     for (auto& [id, s] : sessions) {
         ModemSession* session = s.get();
@@ -28,6 +26,7 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
             Q_EMIT modemStatusChanged(status);
         });
         connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
+        connect(session, &ModemSession::workHeldChanged, this, &Engine::followHeldWork);
         connect(session, &ModemSession::deliveryProgress, this, &Engine::deliveryProgress);
         connect(session, &ModemSession::deliveryPausedChanged, this, &Engine::deliveryPausedChanged);
         connect(session, &ModemSession::receptionProgress, this, &Engine::receptionProgress);
@@ -49,6 +48,18 @@ Engine::~Engine()
     sessions.clear();
 }
 
+// A call holds the work of the modem it rings on; a timer stops only when it has no modem left to serve.
+void Engine::followHeldWork()
+{
+    bool receive = false, send = false;
+    for (const auto& [id, session] : sessions) {
+        receive = receive || !session->receiveHeld();
+        send = send || !session->sendHeld();
+    }
+    Timer1.setEnabled(receive);
+    Timer2.setEnabled(send);
+}
+
 void Engine::applyTimerPeriods()
 {
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
@@ -63,7 +74,8 @@ void Engine::Timer1_Timer()
         return;
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
     for (auto& [id, session] : sessions)
-        session->receiveTick();
+        if (!session->receiveHeld())
+            session->receiveTick();
 }
 
 void Engine::Timer2_Timer()
@@ -72,7 +84,8 @@ void Engine::Timer2_Timer()
         return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
     for (auto& [id, session] : sessions)
-        session->sendTick();
+        if (!session->sendHeld())
+            session->sendTick();
 }
 
 void Engine::timerRefreshHomePage_Timer()

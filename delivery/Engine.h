@@ -148,6 +148,8 @@ Q_SIGNALS:
     void outboxChanged();
 
 private:
+    void followHeldWork();
+
     QString statusLine;
     QString lastTickError;
 };

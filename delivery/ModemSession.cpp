@@ -4,7 +4,6 @@
 
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
-#include "common/PeriodicTimer.h"
 #include "common/Seams.h"
 #include "delivery/LinkWords.h"
 #include "modem/ComPorts.h"
@@ -25,10 +24,10 @@ const QString DatabaseBusyLine = QStringLiteral("The message database cannot be 
 
 } // namespace
 
-ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityLog& log, PeriodicTimer& receiveTimer,
-                           PeriodicTimer& sendTimer, const ModemPlumbing& plumbing, QObject* parent)
-    : QObject(parent), state(state), db(db), log(log), Timer1(receiveTimer), Timer2(sendTimer),
-      link(state, this, plumbing), delivery(state, db, log, link), calls(state, db, log, link, delivery, Timer1, Timer2)
+ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityLog& log, const ModemPlumbing& plumbing,
+                           QObject* parent)
+    : QObject(parent), state(state), db(db), log(log), link(state, this, plumbing), delivery(state, db, log, link),
+      calls(state, db, log, link, delivery)
 {
     current.modemId = modemId;
     published = current;
@@ -74,6 +73,7 @@ ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityL
     // Written to again: a new failure is shown again.
     delivery.databaseWorked = [this] { databaseRecovered(); };
     calls.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
+    calls.holdWork = [this](bool held) { holdWork(held, held); };
     reconnectWatch.setInterval(ReconnectPollMs);
     connect(&reconnectWatch, &QTimer::timeout, this, &ModemSession::lookForReturningModem);
     retryTimer.setSingleShot(true);
@@ -556,10 +556,19 @@ void ModemSession::watchTick()
                 }
             });
     } else if (delivery.sending()) {
-        Timer2.setEnabled(true);
+        holdWork(receptionHeld, false);
     } else if (delivery.receiving()) {
-        Timer1.setEnabled(true);
+        holdWork(false, deliveryHeld);
     }
+}
+
+void ModemSession::holdWork(bool receive, bool send)
+{
+    if (receive == receptionHeld && send == deliveryHeld)
+        return;
+    receptionHeld = receive;
+    deliveryHeld = send;
+    Q_EMIT workHeldChanged();
 }
 
 void ModemSession::ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,

@@ -17,7 +17,6 @@
 struct AppState;
 class ActivityLog;
 class Database;
-class PeriodicTimer;
 
 // What one modem session knows of its modem, as the windows read it.
 struct ModemStatus {
@@ -40,9 +39,10 @@ Q_DECLARE_METATYPE(ModemStatus)
 class ModemSession : public QObject {
     Q_OBJECT
 public:
-    // The reception and delivery timers belong to the program; a call pauses them.
-    ModemSession(int modemId, AppState& state, Database& db, ActivityLog& log, PeriodicTimer& receiveTimer,
-                 PeriodicTimer& sendTimer, const ModemPlumbing& plumbing = {}, QObject* parent = nullptr);
+    // The reception and delivery timers belong to the program; a call on this modem holds its own share of
+    // their work (workHeldChanged).
+    ModemSession(int modemId, AppState& state, Database& db, ActivityLog& log, const ModemPlumbing& plumbing = {},
+                 QObject* parent = nullptr);
     ~ModemSession() override;
 
     int id() const { return current.modemId; }
@@ -67,6 +67,9 @@ public:
     void setDeliveryPaused(bool paused);
     bool deliveryPaused() const { return delivery.held; }
     bool modemFree() const;
+    // A call holds this modem's reception or delivery: the timers' ticks pass it by.
+    bool receiveHeld() const { return receptionHeld; }
+    bool sendHeld() const { return deliveryHeld; }
     int RetryFailed(const QList<qint64>& ids);
 
     void ListSIMMessages(const QString& status, int pollDelayMs, QObject* context,
@@ -104,6 +107,7 @@ Q_SIGNALS:
     void inboxMessageStored(const QString& number, const QString& text, const QDateTime& received, qint64 id);
     void inboxChanged();
     void outboxChanged();
+    void workHeldChanged();
 
 private:
     // Who started a connection attempt: the user, the program after an initialisation failed, or the
@@ -139,14 +143,16 @@ private:
     AppState& state;
     Database& db;
     ActivityLog& log;
-    PeriodicTimer& Timer1;
-    PeriodicTimer& Timer2;
     ModemLink link;
     Delivery delivery;
     CallHandling calls;
     ModemStatus current;
     ModemStatus published;
+    void holdWork(bool receive, bool send);
+
     bool portOpen = false;
+    bool receptionHeld = false;
+    bool deliveryHeld = false;
     bool databaseFailureShown = false;
     QSet<QString> problemsShown;  // background problems shown as a notice since Connect or the modem last worked
     QTimer reconnectWatch;        // after an unplug: waits for the device to come back
