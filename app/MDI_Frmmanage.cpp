@@ -15,11 +15,14 @@
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/ModemPanelModel.h"
 #include "views/WindowPlace.h"
 #include "views/frm_HomePage.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDockWidget>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -27,6 +30,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QTreeView>
 
 MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, Engine& engine, QWidget* parent)
     : QMainWindow(parent), state(state), db(db), log(log), engine(engine)
@@ -139,10 +143,43 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     lblDeliveryState->setObjectName(QStringLiteral("lblDeliveryState"));
     statusBar()->addPermanentWidget(lblDeliveryState);
     // What the modem link waits for (a retry, an unplugged modem): stays until the engine says otherwise.
-    auto* lblModemStatus = new QLabel(this);
+    lblModemStatus = new QLabel(this);
     lblModemStatus->setObjectName(QStringLiteral("lblModemStatus"));
     statusBar()->addPermanentWidget(lblModemStatus);
-    connect(&engine, &Engine::statusChanged, lblModemStatus, &QLabel::setText);
+    connect(&engine, &Engine::statusChanged, this, [this](const QString& text) {
+        modemLine = text;
+        showModemSummary();
+    });
+
+    // The modem panel. Its counts are counted by the store; the Modems repository is not part of this build
+    // yet, so they stay empty until it is.
+    modemPanel = new ModemPanelModel([](int) { return ModemCounts{}; }, this);
+    for (int id : engine.modemIds())
+        modemPanel->setStatus(engine.status(id));
+    connect(&engine, &Engine::modemStatusChanged, this, [this](const ModemStatus& status) {
+        modemPanel->setStatus(status);
+        showModemSummary();
+    });
+    connect(&engine, &Engine::outboxChanged, modemPanel, &ModemPanelModel::refreshCounts);
+    connect(&engine, &Engine::inboxChanged, modemPanel, &ModemPanelModel::refreshCounts);
+    auto* dockModems = new QDockWidget(QStringLiteral("Modems"), this);
+    dockModems->setObjectName(QStringLiteral("dockModems"));
+    auto* lstModems = new QTreeView(dockModems);
+    lstModems->setObjectName(QStringLiteral("lstModems"));
+    lstModems->setRootIsDecorated(false);
+    lstModems->setUniformRowHeights(true);
+    lstModems->setAlternatingRowColors(true);
+    lstModems->setModel(modemPanel);
+    lstModems->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    dockModems->setWidget(lstModems);
+    addDockWidget(Qt::BottomDockWidgetArea, dockModems);
+    dockModems->hide(); // until the user opens it; then as the user left it
+    QAction* showModems = dockModems->toggleViewAction();
+    showModems->setObjectName(QStringLiteral("mnuModems"));
+    showModems->setText(QStringLiteral("Modems"));
+    showModems->setToolTip(QStringLiteral("Show each modem's state, signal, network and counts."));
+    modem->addSeparator();
+    modem->addAction(showModems);
     notifier = new Notifications(state, engine, statusBar(), this);
     notifier->activated = [this] {
         showNormal();
@@ -158,6 +195,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     engine.showCounters = [this](const HomeCounters& c) {
         home->showCounters(c);
         notifier->showCounts(c);
+        queuedMessages = c.waitingOutbox;
+        showModemSummary();
     };
     connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
     connect(&engine, &Engine::deliveryProgress, this, [this](int handled, int total, int failed, bool ended) {
@@ -294,6 +333,12 @@ void MDI_Frmmanage::showDeliveryPaused()
     lblDeliveryState->setText(!paused            ? QString()
                               : engine.sending() ? QStringLiteral("Delivery pausing after the message on its way")
                                                  : QStringLiteral("Delivery paused"));
+}
+
+void MDI_Frmmanage::showModemSummary()
+{
+    lblModemStatus->setText(engine.modemIds().size() > 1 ? ModemSummaryLine(modemPanel->modems(), queuedMessages)
+                                                         : modemLine);
 }
 
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)

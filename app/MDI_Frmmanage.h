@@ -1,5 +1,6 @@
-// The main window: the frame with the menu bar, the five-button toolbar, the home page and a status bar
-// telling how a delivery or reception is getting on (and new messages and calls where there is no tray).
+// The main window: the frame with the menu bar, the five-button toolbar, the home page, the modem panel (a
+// dock, shown from the modem menu) and a status bar telling how a delivery or reception is getting on, how
+// the modems are (and new messages and calls where there is no tray).
 // Every other window is opened from here. The serial port, the timers and the background work belong to the
 // Engine.
 #pragma once
@@ -19,6 +20,7 @@ class Notifications;
 class QAction;
 class QLabel;
 class QMdiArea;
+class ModemPanelModel;
 class QToolBar;
 class frm_HomePage;
 class frm_Settings;
@@ -71,6 +73,8 @@ private:
     void setButton1(bool connected);
     void showProgress();
     void showDeliveryPaused();
+    // The engine's line for one modem as it is; for several, how many are ready and the first one's problem.
+    void showModemSummary();
     // Exit while messages are being sent only when the user says so (they stay queued).
     bool mayExit();
 
@@ -90,6 +94,10 @@ private:
     Notifications* notifier;
     QLabel* lblProgress;
     QLabel* lblDeliveryState;
+    QLabel* lblModemStatus;
+    QString modemLine;         // the engine's last line about the modem link
+    qint64 queuedMessages = 0; // the Outbox rows waiting, as the home page last counted them
+    ModemPanelModel* modemPanel;
     bool exitConfirmed = false;
     ProgressStatus progress;
 };

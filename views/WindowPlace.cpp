@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QSettings>
 #include <QWidget>
@@ -34,9 +35,29 @@ bool isPlaced(const QObject* o)
            !w->inherits("QMessageBox") && !w->inherits("QFileDialog");
 }
 
+// A main window's docks and toolbars: which are open, and where.
+QString layoutKey(const QWidget* w)
+{
+    return QStringLiteral("windows/%1/layout").arg(w->objectName());
+}
+
 void keep(const AppState& state, const QWidget* w)
 {
-    preferences(state).setValue(placeKey(w), w->saveGeometry());
+    QSettings settings = preferences(state);
+    settings.setValue(placeKey(w), w->saveGeometry());
+    if (const auto* main = qobject_cast<const QMainWindow*>(w))
+        settings.setValue(layoutKey(w), main->saveState());
+}
+
+void restore(const AppState& state, QWidget* w)
+{
+    const QSettings settings = preferences(state);
+    const QByteArray place = settings.value(placeKey(w)).toByteArray();
+    if (!place.isEmpty())
+        w->restoreGeometry(place);
+    const QByteArray layout = settings.value(layoutKey(w)).toByteArray();
+    if (auto* main = qobject_cast<QMainWindow*>(w); main && !layout.isEmpty())
+        main->restoreState(layout);
 }
 
 } // namespace
@@ -62,13 +83,10 @@ bool WindowPlaces::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if ((type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close) && isPlaced(watched)) {
         auto* w = static_cast<QWidget*>(watched);
-        if (type == QEvent::Show) {
-            const QByteArray place = preferences(state).value(placeKey(w)).toByteArray();
-            if (!place.isEmpty())
-                w->restoreGeometry(place);
-        } else if (w->isVisible() || type == QEvent::Hide) {
+        if (type == QEvent::Show)
+            restore(state, w);
+        else if (w->isVisible() || type == QEvent::Hide)
             keep(state, w);
-        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -1,5 +1,6 @@
-// Windows open where the user left them: the size and position of every named window, and the widths the
-// user gave to list columns, kept in broadtext.conf beside the database.
+// Windows open where the user left them: the size and position of every named window (and which docks of a
+// main window are open, and where), and the widths the user gave to list columns, kept in broadtext.conf
+// beside the database.
 #pragma once
 
 #include <QObject>
