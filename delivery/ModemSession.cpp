@@ -183,6 +183,7 @@ void ModemSession::connectWith(Attempt attempt)
         link.request<ConnectResult>(
             ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
             [this, request, silent, attempt](const ConnectResult& r) {
+                current.connecting = false;
                 portOpen = r.opened && !r.portClosed && r.ready && !r.aborted;
                 if (portOpen && silent && !current.identity.isEmpty() && r.identity != current.identity) {
                     // The port's name has passed to another device: its SIM and its messages are not the
@@ -236,6 +237,8 @@ void ModemSession::connectWith(Attempt attempt)
                 Q_EMIT connectionChanged();
             },
             silent ? ModemLink::Origin::Program : ModemLink::Origin::User);
+        current.connecting = true;
+        publish();
     } catch (const DbError& e) {
         if (silent) { // the program's own attempt: the next one may find the database working again
             databaseFailed(e);

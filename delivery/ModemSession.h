@@ -24,6 +24,7 @@ struct ModemStatus {
     int port = 0;             // the COM number of the last connection attempt
     bool connected = false;   // the COM port is open
     bool ready = false;       // initialisation succeeded
+    bool connecting = false;  // a connection attempt is under way
     bool pduMessages = false; // the message format in the settings is PDU (parts hold 153/67 characters)
     double delayFactor = 1.0;
     QString identity;   // which modem and SIM answered the last successful connection

@@ -91,6 +91,9 @@ void ModemPanelTest::rowTellsStateRadioAndSim_data()
                                                << u"Modem 2|COM 4|Connected|-93 dBm|Unknown||"_s;
     QTest::newRow("connected, not polled yet") << modem(1, 3, true, true) << true << u"Modem 1|COM 3|Connected||||"_s;
     QTest::newRow("port open, not ready yet") << modem(1, 3, true, false) << true << u"Modem 1|COM 3|Connecting||||"_s;
+    ModemStatus attempt = modem(1, 3, false, false);
+    attempt.connecting = true;
+    QTest::newRow("connection under way") << attempt << true << u"Modem 1|COM 3|Connecting||||"_s;
     QTest::newRow("connected with a problem")
         << modem(1, 3, true, true, u"The message database cannot be used just now: Broadtext keeps trying"_s) << true
         << u"Modem 1|COM 3|Connected · The message database cannot be used just now: Broadtext keeps trying||||"_s;

@@ -47,8 +47,10 @@ QString ModemStateText(const ModemPanelRow& row)
     const ModemStatus& s = row.status;
     if (!row.switchedOn)
         return QStringLiteral("Switched off");
+    if (s.connecting || (s.connected && !s.ready))
+        return QStringLiteral("Connecting");
     if (s.connected)
-        return s.ready ? QStringLiteral("Connected") : QStringLiteral("Connecting");
+        return QStringLiteral("Connected");
     // Disconnected with a problem to tell: the session retries, or waits for its device to come back.
     return s.lastError.isEmpty() ? QStringLiteral("Disconnected") : QStringLiteral("Waiting to try again");
 }
