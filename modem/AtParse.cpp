@@ -1,6 +1,7 @@
 #include "modem/AtParse.h"
 
 #include "common/FunctionsLibrary.h"
+#include "modem/HealthParse.h"
 
 #include <QRegularExpression>
 
@@ -172,6 +173,15 @@ void readStoreIndex(Unsolicited& u, const QByteArray&)
     u.index = ok ? index : -1;
 }
 
+// A +CREG line that cannot be read is still heard, as a status line like any other.
+void readRegistration(Unsolicited& u, const QByteArray&)
+{
+    const auto r = ParseRegistrationLine(u.line);
+    u.kind = r ? Unsolicited::Registration : Unsolicited::Other;
+    if (r)
+        u.registration = r->registration;
+}
+
 // +CMT: [<alpha>],<length> and +CDS: <length> are followed by the PDU in PDU mode; in text mode +CDS is one
 // line, and +CMT is followed by the text.
 constexpr UnsolicitedRow UnsolicitedLines[] = {
@@ -184,8 +194,8 @@ constexpr UnsolicitedRow UnsolicitedLines[] = {
     {"+CDS:", UnsolicitedRow::Prefix, Unsolicited::StatusReport, UnsolicitedRow::OneLineAfterLength},
     {"+CMT:", UnsolicitedRow::Prefix, Unsolicited::Delivered, UnsolicitedRow::OneLine},
     {"+CBM:", UnsolicitedRow::Prefix, Unsolicited::Delivered, UnsolicitedRow::OneLine},
-    // Network registration, signal, call progress and vendor status lines: heard, and otherwise left alone.
-    {"+CREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
+    {"+CREG:", UnsolicitedRow::Prefix, Unsolicited::Registration, UnsolicitedRow::NoBody, readRegistration},
+    // Packet-domain registration, signal, call progress and vendor status lines: heard, and otherwise left alone.
     {"+CGREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
     {"+CEREG:", UnsolicitedRow::Prefix, Unsolicited::Other},
     {"+CUSD:", UnsolicitedRow::Prefix, Unsolicited::Other},

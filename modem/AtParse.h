@@ -7,6 +7,7 @@
 #pragma once
 
 #include "common/Charset.h"
+#include "modem/ModemHealth.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -49,10 +50,12 @@ struct Unsolicited {
         StatusReportStored, // +CDSI: "SM",index
         StatusReport,       // +CDS: (followed by a PDU line in PDU mode)
         Delivered,          // +CMT: (followed by the message line)
-        Other               // network registration, signal, vendor status lines
+        Registration,       // +CREG: <stat>[,<lac>,<ci>[,<AcT>]]: the network registration changed
+        Other               // packet-domain registration, signal, vendor status lines
     } kind = None;
-    QString number; // CallerId
-    int index = -1; // NewMessage, StatusReportStored
+    QString number;                                                              // CallerId
+    int index = -1;                                                              // NewMessage, StatusReportStored
+    ModemHealth::Registration registration = ModemHealth::Registration::Unknown; // Registration
     QByteArray line;
     QByteArray body; // the line that follows +CMT / +CDS in PDU mode
 };

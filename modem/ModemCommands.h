@@ -38,6 +38,14 @@ struct PacingTable {
     // From a stored message's AT+CMSS to the next command: the network's rhythm between submissions.
     Pacing storedSendRhythm{"AT+CMSS", 1000, 0};
     Pacing probe{"AT", 100, 4};
+    // The health poll, run between other work at a low rate; AT+CIMI and AT+CCID once a connection.
+    Pacing signalQuality{"AT+CSQ", 50, 5};
+    Pacing registration{"AT+CREG?", 50, 5};
+    // Some modems ask the network before they name the operator: allowed a longer silence.
+    Pacing operatorName{"AT+COPS?", 100, 20};
+    Pacing simIdentity{"AT+CIMI, AT+CCID", 50, 5};
+    // Keeps the relay link open between submissions (AT+CMMS=2), asked once a connection before the first.
+    Pacing relayLink{"AT+CMMS=2", 50, 5};
 };
 inline constexpr PacingTable Paces{};
 

@@ -1,6 +1,7 @@
 #include "modem/ModemLink.h"
 
 #include "common/AppState.h"
+#include "common/Seams.h"
 
 #include <QMetaObject>
 
@@ -84,4 +85,17 @@ void ModemLink::adopt(QObject* o)
 {
     o->moveToThread(&thread);
     connect(&thread, &QThread::finished, o, &QObject::deleteLater);
+}
+
+void ModemLink::requestHealth(QObject* context, std::function<void(const HealthResult&)> done)
+{
+    request<HealthResult>(
+        Work::Health, [](ModemRoutines& modem) { return modem.PollHealth(); }, context,
+        [this, done = std::move(done)](const HealthResult& r) {
+            HealthResult stamped = r;
+            if (!r.aborted && state.clock)
+                stamped.health.checked = state.clock->now();
+            if (done)
+                done(stamped);
+        });
 }

@@ -24,7 +24,7 @@ struct AppState;
 class ModemLink : public QObject {
     Q_OBJECT
 public:
-    enum class Work { Connect, Listing, Deletion, Submission, CallWatch, Query, Probe };
+    enum class Work { Connect, Listing, Deletion, Submission, CallWatch, Query, Probe, Health };
     // Who asked: the user's own action (Connect, the SIM manager), or the program by itself (timers,
     // retries). Failures are put in words differently for each.
     enum class Origin { Program, User };
@@ -40,6 +40,11 @@ public:
     void request(Work kind, std::function<R(ModemRoutines&)> work, QObject* context, std::function<void(const R&)> done,
                  Origin origin = Origin::Program);
 
+    // The health poll (ModemRoutines::PollHealth) as one request at the back of the queue: it never breaks into
+    // the running request (a submission's parts stay together) and runs between the others. done gets the
+    // health with its checked time set from the program's clock (aborted when the poll was given up).
+    void requestHealth(QObject* context, std::function<void(const HealthResult&)> done);
+
     bool busy() const { return current != nullptr || !queue.empty(); }
     bool running(Work kind) const { return current && current->kind == kind; }
     // The running request is the user's own (failures it reports come during it, before its result).
@@ -52,6 +57,8 @@ public:
     // Copied to the modem thread with every request.
     double ModemDelayFactor = 1.0;
     int finalAnswerTimeoutMs = 60000;
+    // Submissions ask the modem to keep the relay link open between them (AT+CMMS=2, once a connection).
+    bool moreMessagesToSend = false;
 
     // Whether the last initialisation asked for caller identification.
     bool callerIdRequested() const { return callerId.load(); }
@@ -108,9 +115,10 @@ void ModemLink::request(Work kind, std::function<R(ModemRoutines&)> work, QObjec
     };
     std::weak_ptr<Job> self = job;
     job->run = [this, work, deliver, self, factor = ModemDelayFactor, timeout = finalAnswerTimeoutMs,
-                paths = PortPathsOf(state)] {
+                more = moreMessagesToSend, paths = PortPathsOf(state)] {
         routines->ModemDelayFactor = factor;
         routines->finalAnswerTimeoutMs = timeout;
+        routines->moreMessagesToSend = more;
         routines->paths = paths;
         R r = work(*routines);
         callerId = routines->callerIdRequested();

@@ -1,5 +1,6 @@
 #include "modem/ModemRoutines.h"
 
+#include "modem/HealthParse.h"
 #include "modem/Pdu.h"
 
 #include "common/Charset.h"
@@ -97,8 +98,12 @@ AtResult ModemRoutines::ExecuteATCommand(const QByteArray& command, int pollDela
     c.expect = Trim(expected) == QLatin1String(">") ? AtCommand::Prompt : AtCommand::Final;
     c.minMs = pollDelayMs;
     c.silenceMs = std::max(pollDelayMs * (maxEmptyPolls + 2), MinimumSilenceMs);
-    if (command.startsWith("AT+CLCC"))
-        c.answerPrefix = "+CLCC:";
+    // Answers whose own lines could be taken for unsolicited ones keep them.
+    static const std::pair<QByteArray, QByteArray> ownLines[] = {
+        {"AT+CLCC", "+CLCC:"}, {"AT+CREG?", "+CREG:"}, {"AT+CCID", "^SCID:"}};
+    for (const auto& [prefix, line] : ownLines)
+        if (command.startsWith(prefix))
+            c.answerPrefix = line;
     const AtResult r = channel.exchange(c);
     if (r.isError()) {
         if (!Trim(reportedAs).isEmpty())
@@ -165,6 +170,11 @@ Linked<> ModemRoutines::InitializeModem(const QString& flowControl, const QStrin
     callerId = false;
     pduMode = pdu;
     statusReports = pdu && reports;
+    // A new connection: the modem may have been reset or replaced.
+    relayLink = RelayLink::Unasked;
+    simIdentityRead = false;
+    imsi.clear();
+    iccid.clear();
 
     // A session that ended while the modem waited for a message text ("> ") left it waiting: without the
     // escape it would take the next commands for that text and answer none of them.
@@ -559,6 +569,7 @@ SubmitResult ModemRoutines::sendPartsDirect(const QList<Part>& parts, int partsC
             result.error = {abort.load() ? LinkError::Aborted : LinkError::PortClosed, -1, {}, {}};
             return result;
         }
+        keepRelayLinkOpen();
         const QByteArray& header = parts.at(part).command;
         result.reachedModem = true;
         const AtResult prompt = ExecuteATCommand(header + CR, Paces.submitPrompt, QStringLiteral("> "));
@@ -659,6 +670,7 @@ SubmitResult ModemRoutines::storeAndSendParts(const QList<Part>& parts, int part
             result.error = {abort.load() ? LinkError::Aborted : LinkError::PortClosed, -1, {}, {}};
             return result;
         }
+        keepRelayLinkOpen();
         result.reachedModem = true;
         const Linked<int> stored = writeToSim(parts.at(part).command, body);
         if (!stored) {
@@ -748,5 +760,80 @@ ProbeResult ModemRoutines::ProbeComPorts(int first, int last, const QString& set
         result.found.push_back(f);
         comm.setPortOpen(false);
     }
+    return result;
+}
+
+void ModemRoutines::keepRelayLinkOpen()
+{
+    if (!moreMessagesToSend || relayLink != RelayLink::Unasked)
+        return;
+    const QString command = QStringLiteral("AT+CMMS=2");
+    const AtResult r = ExecuteATCommand(command.toLatin1() + CR, Paces.relayLink, QStringLiteral("OK"));
+    if (r.aborted || r.portClosed)
+        return; // no answer to go by: asked again in the next connection
+    logResponse(command, r);
+    // Silence counts as a refusal too: a modem that does not know the command is not made to wait for again.
+    relayLink = r.ok() ? RelayLink::Kept : RelayLink::Refused;
+}
+
+HealthResult ModemRoutines::PollHealth()
+{
+    HealthResult result;
+    ModemHealth& h = result.health;
+    auto only = [](bool when, const char* command) {
+        return [when, command] { return when ? QString::fromLatin1(command) : QString(); };
+    };
+    using Log = SequenceStep::Log;
+    const bool identity = !simIdentityRead;
+    const std::vector<SequenceStep> steps = {
+        {.command = only(true, "AT+CSQ"),
+         .pacing = Paces.signalQuality,
+         .logged = Log::None,
+         .process =
+             [&](const AtResult& r) {
+                 if (const auto q = r.ok() ? ParseSignalQuality(r.text()) : std::nullopt) {
+                     h.rssi = q->rssi;
+                     h.ber = q->ber;
+                 }
+             }},
+        {.command = only(true, "AT+CREG?"),
+         .pacing = Paces.registration,
+         .logged = Log::None,
+         .process =
+             [&](const AtResult& r) {
+                 if (const auto g = r.ok() ? ParseRegistration(r.text()) : std::nullopt) {
+                     h.registration = g->registration;
+                     h.accessTechnology = g->accessTechnology;
+                 }
+             }},
+        {.command = only(true, "AT+COPS?"),
+         .pacing = Paces.operatorName,
+         .logged = Log::None,
+         .process =
+             [&](const AtResult& r) {
+                 if (const auto o = r.ok() ? ParseOperator(r.text()) : std::nullopt) {
+                     h.operatorName = o->name;
+                     if (o->accessTechnology >= 0)
+                         h.accessTechnology = o->accessTechnology;
+                 }
+             }},
+        {.command = only(identity, "AT+CIMI"),
+         .pacing = Paces.simIdentity,
+         .logged = Log::None,
+         .process = [&](const AtResult& r) { imsi = r.ok() ? ParseImsi(r.text()) : QString(); }},
+        {.command = only(identity, "AT+CCID"),
+         .pacing = Paces.simIdentity,
+         .logged = Log::None,
+         .process = [&](const AtResult& r) { iccid = r.ok() ? ParseIccid(r.text()) : QString(); }},
+    };
+    const Linked<> ran = RunSequence(steps);
+    result.error = ran.error();
+    result.aborted = abort.load();
+    result.portClosed = !comm.PortOpen();
+    // The identity counts as read once the modem answered for it, even with ERROR; a poll cut short asks again.
+    if (identity && !result.aborted && !result.portClosed)
+        simIdentityRead = true;
+    h.imsi = imsi;
+    h.iccid = iccid;
     return result;
 }

@@ -14,6 +14,7 @@
 #include "modem/ComPorts.h"
 #include "modem/MSComm.h"
 #include "modem/ModemCommands.h"
+#include "modem/ModemHealth.h"
 
 #include <QObject>
 #include <QString>
@@ -84,6 +85,12 @@ struct SubmitEvent {
     QString reference; // the network's message reference of the part just confirmed
 };
 
+// What the health poll found; a value the modem refused or did not give stays unknown (see ModemHealth).
+// checked is set by the link when the result arrives.
+struct HealthResult : LinkOutcome {
+    ModemHealth health;
+};
+
 struct ProbeResult : LinkOutcome {
     struct Found {
         int port;
@@ -105,6 +112,9 @@ public:
     double ModemDelayFactor = 1.0;
     PortPaths paths;
     int finalAnswerTimeoutMs = 60000; // the network's own limit for a submission is about a minute
+    // More messages follow: before the first submission of a connection the modem is asked to keep the relay
+    // link open between them (AT+CMMS=2). A modem that refuses is not asked again during that connection.
+    bool moreMessagesToSend = false;
 
     std::function<void(const LinkError&)> failed; // a failure the user is to hear of
     std::function<void(const QString&)> log;      // an activity-log line
@@ -160,6 +170,11 @@ public:
 
     ProbeResult ProbeComPorts(int first, int last, const QString& settings);
 
+    // Signal quality, network registration and operator (AT+CSQ, AT+CREG?, AT+COPS?), and once a connection the
+    // SIM's identity (AT+CIMI, AT+CCID), which later polls repeat. Every command is optional: a refusal or
+    // silence leaves its value unknown and the poll goes on. Nothing goes to the activity log.
+    HealthResult PollHealth();
+
     // Whether the last initialisation asked for caller identification.
     bool callerIdRequested() const { return callerId; }
     bool inPduMode() const { return pduMode; }
@@ -195,13 +210,20 @@ private:
     // Ends a text entry the modem may be waiting in (it answers OK, or nothing when it was not waiting).
     void cancelTextEntry();
     void hungUp();
+    // AT+CMMS=2 before a submission, when asked for and not yet answered in this connection.
+    void keepRelayLinkOpen();
 
     std::atomic<bool>& abort;
     std::unique_ptr<ModemTransport> transport;
     ModemTransport& comm;
     AtChannel channel;
     bool callerId = false;
-    bool csdhRefused = false;                 // the modem refused AT+CSDH=1 once: it is not asked again
+    bool csdhRefused = false; // the modem refused AT+CSDH=1 once: it is not asked again
+    // AT+CMMS=2 in this connection: not asked yet, answered OK (it holds until the modem is reset), or refused.
+    enum class RelayLink { Unasked, Kept, Refused } relayLink = RelayLink::Unasked;
+    // The SIM's identity as read once in this connection.
+    bool simIdentityRead = false;
+    QString imsi, iccid;
     Charset::Set charset = Charset::Set::Gsm; // the set in use (texts and numbers are written and read in it)
     QString charsetName = QStringLiteral("GSM");
     bool unicodeOffered = true; // the modem did not say it lacks UCS2

@@ -400,7 +400,7 @@ void AtParseTest::resultCodesAndUnsolicitedLines()
     QCOMPARE(ParseUnsolicited("+CLIP: \"+919812345678\",145,,,,0").number, QStringLiteral("+919812345678"));
     QCOMPARE(ParseUnsolicited("+CMTI: \"SM\",17").index, 17);
     QCOMPARE(ParseUnsolicited("+CDSI: \"SR\",2").kind, Unsolicited::StatusReportStored);
-    for (const char* vendor : {"^RSSI: 17", "+QIND: SMS DONE", "+WIND: 4", "+CREG: 1", "SMS Ready"})
+    for (const char* vendor : {"^RSSI: 17", "+QIND: SMS DONE", "+WIND: 4", "+CGREG: 1", "SMS Ready"})
         QCOMPARE(ParseUnsolicited(vendor).kind, Unsolicited::Other);
     QVERIFY(UnsolicitedHasBody("+CMT: ,24"));
     QVERIFY(UnsolicitedHasBody("+CDS: 25"));

@@ -102,7 +102,8 @@ void ModemCommandsTest::unsolicitedLines_data()
         << QByteArray("+CMT: \"+919812345678\",,\"26/12/07,13:34:37+00\"") << U::Delivered << "" << -1 << true;
     QTest::newRow("cell broadcast") << QByteArray("+CBM: 88") << U::Delivered << "" << -1 << true;
     QTest::newRow("signal (Huawei)") << QByteArray("^RSSI: 17") << U::Other << "" << -1 << false;
-    QTest::newRow("registration") << QByteArray("+CREG: 1") << U::Other << "" << -1 << false;
+    QTest::newRow("registration") << QByteArray("+CREG: 1") << U::Registration << "" << -1 << false;
+    QTest::newRow("packet-domain registration") << QByteArray("+CGREG: 1") << U::Other << "" << -1 << false;
     QTest::newRow("Quectel start-up") << QByteArray("+QIND: SMS DONE") << U::Other << "" << -1 << false;
     QTest::newRow("SIMCom start-up") << QByteArray("SMS Ready") << U::Other << "" << -1 << false;
     QTest::newRow("text with RING inside") << QByteArray("BRING") << U::None << "" << -1 << false;
