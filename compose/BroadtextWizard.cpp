@@ -138,5 +138,5 @@ void BroadtextWizard::stepUnloaded(WizardStep* step)
 
 void BroadtextWizard::updateChildWindowOpen()
 {
-    engine.state.ChildWindowOpen = anyStepLoaded();
+    engine.appState().ChildWindowOpen = anyStepLoaded();
 }

@@ -140,7 +140,7 @@ void Frm_Broadtext_Step2::cmdBrowse_Click()
             "Excel Files (*.xls *.xlsx)|*.xls;*.xlsx|XLS Files (*.xls)|*.xls|XLSX Files (*.xlsx)|*.xlsx");
     else if (OptCsv->isChecked())
         filter = QStringLiteral("CSV Files (*.csv)|*.csv");
-    const QString chosen = engine.state.dialogs->openFileName(QDir::homePath(), filter);
+    const QString chosen = engine.dialogs().openFileName(QDir::homePath(), filter);
     // A cancelled dialog leaves the field as it was.
     if (chosen.isEmpty())
         return;
@@ -151,7 +151,7 @@ void Frm_Broadtext_Step2::cmdBrowse_Click()
 void Frm_Broadtext_Step2::cmdNext_Click()
 {
     auto& fields = wizard.choices().Frm_Broadtext_Step2;
-    auto& dialogs = *engine.state.dialogs;
+    auto& dialogs = engine.dialogs();
     const QString file = Trim(txtFileName->text());
     if (file.isEmpty()) {
         dialogs.message(QStringLiteral("Please select file."));

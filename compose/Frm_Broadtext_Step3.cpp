@@ -77,7 +77,7 @@ void Frm_Broadtext_Step3::Form_Load()
     cmbTableName->addItems(tables.names);
     cmbTableName->setCurrentIndex(-1);
     if (!tables.error.isEmpty())
-        engine.state.dialogs->message(tables.error);
+        engine.dialogs().message(tables.error);
 }
 
 void Frm_Broadtext_Step3::cmbTableName_Click()
@@ -92,12 +92,12 @@ void Frm_Broadtext_Step3::cmbTableName_Click()
     CmbFieldName->setCurrentIndex(-1);
     cmbSMSField->setCurrentIndex(-1);
     if (!columns.error.isEmpty())
-        engine.state.dialogs->message(columns.error);
+        engine.dialogs().message(columns.error);
 }
 
 void Frm_Broadtext_Step3::cmdNext_Click()
 {
-    auto& dialogs = *engine.state.dialogs;
+    auto& dialogs = engine.dialogs();
     if (cmbTableName->currentIndex() < 0) {
         dialogs.message(QStringLiteral("Please select Table Name."));
         cmbTableName->setFocus();

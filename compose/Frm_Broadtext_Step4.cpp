@@ -122,8 +122,8 @@ void Frm_Broadtext_Step4::Form_Load()
     }
     // Whatever went wrong, the user is told the one thing that usually explains it.
     if (!sheets.error.isEmpty())
-        engine.state.dialogs->message(QStringLiteral("Version of MS Excel on your computer is not match with this "
-                                                     "software. Please install Excel of version 8.0"));
+        engine.dialogs().message(QStringLiteral("Version of MS Excel on your computer is not match with this "
+                                                "software. Please install Excel of version 8.0"));
 }
 
 void Frm_Broadtext_Step4::CmbSheetName_Click()
@@ -138,7 +138,7 @@ void Frm_Broadtext_Step4::CmbSheetName_Click()
     cmbColumnName->setCurrentIndex(-1);
     cmbSMSField->setCurrentIndex(-1);
     if (!columns.error.isEmpty())
-        engine.state.dialogs->message(columns.error);
+        engine.dialogs().message(columns.error);
 }
 
 void Frm_Broadtext_Step4::preview(const QString& column, int gridColumn)
@@ -153,7 +153,7 @@ void Frm_Broadtext_Step4::preview(const QString& column, int gridColumn)
     }
     fitGridColumn(gridColumn);
     if (!r.error.isEmpty())
-        engine.state.dialogs->message(r.error);
+        engine.dialogs().message(r.error);
 }
 
 void Frm_Broadtext_Step4::cmbColumnName_Click()
@@ -169,7 +169,7 @@ void Frm_Broadtext_Step4::cmbSMSField_Click()
     if (cmbSMSField->currentText().isEmpty())
         return;
     if (cmbColumnName->currentText().isEmpty()) {
-        engine.state.dialogs->message(QStringLiteral("First select the mobile numbers column"));
+        engine.dialogs().message(QStringLiteral("First select the mobile numbers column"));
         cmbSMSField->setCurrentIndex(-1);
         return;
     }
@@ -180,7 +180,7 @@ void Frm_Broadtext_Step4::cmbSMSField_Click()
 
 void Frm_Broadtext_Step4::cmdNext_Click()
 {
-    auto& dialogs = *engine.state.dialogs;
+    auto& dialogs = engine.dialogs();
     const QString sheet = Trim(CmbSheetName->currentText());
     const QString column = Trim(cmbColumnName->currentText());
     const QString smsColumn = Trim(cmbSMSField->currentText());

@@ -238,7 +238,7 @@ void Frm_Broadtext_Step5::showRead(const NumberRows& read)
     model->append(read.rows);
     showCounts();
     if (!read.error.isEmpty())
-        engine.state.dialogs->message(read.error);
+        engine.dialogs().message(read.error);
 }
 
 void Frm_Broadtext_Step5::Check1_Click()
@@ -267,7 +267,7 @@ void Frm_Broadtext_Step5::setSending(bool on)
 
 void Frm_Broadtext_Step5::cmdNext_Click()
 {
-    auto& dialogs = *engine.state.dialogs;
+    auto& dialogs = engine.dialogs();
     QString commonMessage;
     if (!separate) {
         commonMessage = Trim(txtMessage->text());
@@ -301,7 +301,7 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         return;
     }
 
-    queueing = new OutboxQueueing(engine.db, *engine.state.clock, std::move(rows), this);
+    queueing = new OutboxQueueing(engine.database(), engine.clock(), std::move(rows), this);
     connect(queueing, &OutboxQueueing::progress, this, &Frm_Broadtext_Step5::queueingProgress);
     connect(queueing, &OutboxQueueing::finished, this, &Frm_Broadtext_Step5::queueingFinished);
     progressSend->setRange(0, int(std::min<qint64>(queueing->total(), INT_MAX)));
@@ -327,7 +327,7 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
     queueing = nullptr;
     setSending(false);
 
-    auto& dialogs = *engine.state.dialogs;
+    auto& dialogs = engine.dialogs();
     if (!error.isEmpty() || cancelled) {
         // The rows already in the Outbox are unmarked, so that sending again does not queue them twice.
         for (qint64 r : committed)

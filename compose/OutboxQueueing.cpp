@@ -2,11 +2,12 @@
 
 #include "common/Seams.h"
 #include "store/Database.h"
+#include "store/OutboxRepository.h"
 
 #include <QElapsedTimer>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 
@@ -15,12 +16,6 @@ namespace {
 constexpr qint64 SliceMs = 20;
 // The clock is read every so many rows.
 constexpr size_t RowsBetweenClockReads = 64;
-
-QString sqlErrorText(const QSqlError& e)
-{
-    const QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
-}
 
 } // namespace
 
@@ -48,13 +43,9 @@ void OutboxQueueing::slice()
         finish({});
         return;
     }
-    QSqlQuery insert(db.connection());
-    if (!insert.prepare(QStringLiteral(
-            "INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)"))) {
-        finish(sqlErrorText(insert.lastError()));
-        return;
-    }
+    std::optional<OutboxRepository::Batch> batch;
     try {
+        batch.emplace(db);
         db.beginTransaction();
     } catch (const DbError& e) {
         finish(e.description());
@@ -68,15 +59,14 @@ void OutboxQueueing::slice()
         if (next > first && (next - first) % RowsBetweenClockReads == 0 && elapsed.elapsed() >= SliceMs)
             break;
         const Row& row = rows[next];
-        insert.bindValue(0, row.number);
-        insert.bindValue(1, row.message);
-        insert.bindValue(2, Database::DbTime(clock.now()));
-        if (!insert.exec()) {
-            failure = sqlErrorText(insert.lastError());
+        try {
+            batch->add(row.number, row.message, clock.now());
+        } catch (const DbError& e) {
+            failure = e.description();
             break;
         }
     }
-    insert.finish();
+    batch.reset();
     // What was saved before a failure stays saved.
     try {
         db.commit();

@@ -51,7 +51,7 @@ WizardStep::WizardStep(Engine& engine, BroadtextWizard& wizard, int step, QWidge
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Broadtext Wizard"));
     setFixedSize(WindowWidth, WindowHeight);
-    engine.state.ChildWindowOpen = true;
+    engine.appState().ChildWindowOpen = true;
 
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));

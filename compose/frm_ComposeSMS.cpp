@@ -1,12 +1,12 @@
 #include "compose/frm_ComposeSMS.h"
 
-#include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
 #include "common/Seams.h"
 #include "compose/RecipientNumbers.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
+#include "store/OutboxRepository.h"
 #include "views/MessageTextEdit.h"
 #include "views/NamedLabel.h"
 
@@ -100,10 +100,9 @@ void frm_ComposeSMS::Message_Change(const QString& text)
 
 void frm_ComposeSMS::Command1_Click()
 {
-    AppState& state = engine.state;
     const QString message = Message->text();
     if (Trim(MobileNumbers->text()).isEmpty() || Trim(message).isEmpty()) {
-        state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
+        engine.dialogs().message(QStringLiteral("You must enter the mobile number and the message."));
         return;
     }
     const QString numbers = ComposeNumbersText(MobileNumbers->text());
@@ -124,23 +123,22 @@ void frm_ComposeSMS::Command1_Click()
             bad << Trim(typed[i]);
     }
     if (!bad.isEmpty()) {
-        state.dialogs->message(BadNumbersText(bad));
+        engine.dialogs().message(BadNumbersText(bad));
         MobileNumbers->setFocus();
         return;
     }
     if (recipients.isEmpty()) {
-        state.dialogs->message(QStringLiteral("You must enter the mobile number and the message."));
+        engine.dialogs().message(QStringLiteral("You must enter the mobile number and the message."));
         return;
     }
 
+    OutboxRepository outbox(engine.database());
     for (const QString& number : std::as_const(recipients)) {
         try {
             // Each row on its own: rows already queued stay when a later one fails.
-            engine.db.execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
-                                             "OutBoxDateTime) VALUES (0, ?, ?, ?)"),
-                              {number, message, Database::DbTime(state.clock->now())});
+            outbox.queueMessage(number, message, engine.clock().now());
         } catch (const DbError& e) {
-            state.dialogs->message(e.description());
+            engine.dialogs().message(e.description());
             return;
         }
     }

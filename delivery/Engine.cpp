@@ -42,6 +42,16 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
     timerRefreshHomePage.setInterval(1000);
 }
 
+Dialogs& Engine::dialogs() const
+{
+    return *state.dialogs;
+}
+
+Clock& Engine::clock() const
+{
+    return *state.clock;
+}
+
 Engine::~Engine()
 {
     // Work given up now still reports back, while everything it reports to exists.

@@ -15,7 +15,9 @@
 
 struct AppState;
 class ActivityLog;
+class Clock;
 class Database;
+class Dialogs;
 
 class Engine : public QObject {
     Q_OBJECT
@@ -24,9 +26,21 @@ public:
            const ModemPlumbing& plumbing = {});
     ~Engine() override;
 
+private:
     AppState& state;
     Database& db;
     ActivityLog& log;
+
+public:
+    // What the windows share beside the modem: the seams to the outside world, the message database (for the
+    // repositories of store/), the activity log, and the flags the windows keep among themselves (which
+    // folder the message box opens on, whether a child window is open, page size, auto-reply).
+    Dialogs& dialogs() const;
+    Clock& clock() const;
+    Database& database() const { return db; }
+    ActivityLog& activityLog() const { return log; }
+    AppState& appState() const { return state; }
+
     PeriodicTimer Timer1;
     PeriodicTimer Timer2;
     PeriodicTimer timerRefreshHomePage;

@@ -28,7 +28,7 @@ constexpr int Px(int twips)
 } // namespace
 
 Frm_FoundModemPortNumbers::Frm_FoundModemPortNumbers(Engine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.state)
+    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.appState())
 {
     setObjectName(QStringLiteral("Frm_FoundModemPortNumbers"));
     setWindowTitle(QStringLiteral("Select Your Modem"));

@@ -29,7 +29,7 @@ QString listEntry(const QString& answer)
 } // namespace
 
 frm_ChekModemProgress::frm_ChekModemProgress(Engine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.state)
+    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.appState())
 {
     setObjectName(QStringLiteral("frm_ChekModemProgress"));
     setWindowTitle(QStringLiteral("Please Wait.........."));
@@ -122,7 +122,7 @@ void frm_ChekModemProgress::scanned(const ProbeResult& result)
         ProgBar->setValue(100);
         Label1->setText(QStringLiteral("100%"));
         if (result.found.empty())
-            state.dialogs->message(QStringLiteral("Searched COM ports from 1 - 20 but did not find a modem."));
+            engine.dialogs().message(QStringLiteral("Searched COM ports from 1 - 20 but did not find a modem."));
         for (const ProbeResult::Found& f : result.found) {
             state.ComPorts += QString::number(f.port) + QStringLiteral(", ");
             state.ManufacturerId += listEntry(f.manufacturer) + QLatin1Char(',');

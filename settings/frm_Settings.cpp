@@ -87,7 +87,7 @@ void selectText(QComboBox* box, const QString& value)
 } // namespace
 
 frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.state)
+    : QWidget(parent, Qt::Dialog), engine(engine), state(engine.appState())
 {
     setObjectName(QStringLiteral("frm_Settings"));
     setWindowTitle(QStringLiteral("Settings"));
@@ -255,7 +255,7 @@ void frm_Settings::Form_Load()
         loadTimerTab();
         loadNotifications();
     } catch (const DbError& e) {
-        state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
     TabStrip1->setCurrentIndex(0);
     TabStrip1_Click();
@@ -265,7 +265,7 @@ void frm_Settings::loadModemTab()
 {
     QString port, delay, stopBits, parity, dataBits, speed, flow, charSet;
     bool callerId = false;
-    if (const auto row = ReadModemSetting(engine.db)) {
+    if (const auto row = ReadModemSetting(engine.database())) {
         port = Trim(text(row->CommPortNo));
         delay = Trim(text(row->ModemDelayFactor));
         stopBits = Trim(text(row->StopBits));
@@ -319,12 +319,12 @@ void frm_Settings::loadModemTab()
     if (!charSet.isEmpty())
         selectText(cmb_CharSet, charSet);
     chkEnbCallID->setChecked(callerId);
-    selectText(cmbMessageFormat, ReadMessageFormat(engine.db));
+    selectText(cmbMessageFormat, ReadMessageFormat(engine.database()));
 }
 
 void frm_Settings::loadTimerTab()
 {
-    const auto row = ReadTimerSetting(engine.db);
+    const auto row = ReadTimerSetting(engine.database());
     if (!row)
         return;
     // Setting the texts runs the check of each box, as typing would.
@@ -339,7 +339,7 @@ void frm_Settings::loadTimerTab()
         OptDirctDelevary->setChecked(true);
     else if (mode == StoreAndDeliver)
         OptStoreOnSIM->setChecked(true);
-    chkDeliveryReports->setChecked(ReadDeliveryReports(engine.db));
+    chkDeliveryReports->setChecked(ReadDeliveryReports(engine.database()));
 }
 
 void frm_Settings::loadNotifications()
@@ -380,7 +380,7 @@ bool frm_Settings::checkTimeBox(QLineEdit* box, const QString& rangeMessage)
         refusal = rangeMessage;
     if (refusal.isEmpty())
         return true;
-    state.dialogs->message(refusal);
+    engine.dialogs().message(refusal);
     box->clear();
     box->setFocus();
     return false;
@@ -388,7 +388,7 @@ bool frm_Settings::checkTimeBox(QLineEdit* box, const QString& rangeMessage)
 
 void frm_Settings::refuse(const QString& message, int tab, QWidget* focus)
 {
-    state.dialogs->message(message);
+    engine.dialogs().message(message);
     TabStrip1->setCurrentIndex(tab);
     TabStrip1_Click();
     if (focus && focus->isEnabled())
@@ -419,7 +419,7 @@ void frm_Settings::cmdChkModem_Click()
 {
     // The lock of the modem tab is decided at load; a connect made since then must not lose its port to a scan.
     if (engine.status().connected || engine.portInUse()) {
-        state.dialogs->message(ConnectedWarning);
+        engine.dialogs().message(ConnectedWarning);
         return;
     }
     auto* detection = new frm_ChekModemProgress(engine, this);
@@ -559,7 +559,7 @@ void frm_Settings::cmdSave1_Click()
     modem.EnabledCallerId = Database::DbBool(chkEnbCallID->isChecked());
     modem.ModemDelayFactor = delay;
 
-    Database& db = engine.db;
+    Database& db = engine.database();
     double previousDelay = 0;
     bool firstSetup = true; // no modem settings were stored before
     QString previousFormat;
@@ -595,7 +595,7 @@ void frm_Settings::cmdSave1_Click()
         }
     } catch (const DbError& e) {
         // Nothing was stored; the running delay factor stays what the stored row says.
-        state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
         return;
     }
     const double chosenDelay = NumericValue(delay);
@@ -607,7 +607,7 @@ void frm_Settings::cmdSave1_Click()
     if ((delayChanged || state.selectPortFromList) &&
         (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
         // A first setup changed no modem that would need switching off and on: it only takes effect.
-        state.dialogs->message(firstSetup ? FirstSetupMessage : RestartMessage);
+        engine.dialogs().message(firstSetup ? FirstSetupMessage : RestartMessage);
         engine.Disconnect();
         if (restartApplication)
             restartApplication();
@@ -616,11 +616,12 @@ void frm_Settings::cmdSave1_Click()
         return;
     }
     state.selectPortFromList = false;
-    state.dialogs->message(QStringLiteral("Settings Saved Successfully!!!"));
+    engine.dialogs().message(QStringLiteral("Settings Saved Successfully!!!"));
     // The message format and the reports are set up when the modem is initialised: a reconnect applies them.
     if ((previousFormat != cmbMessageFormat->currentText() || previousReports != chkDeliveryReports->isChecked()) &&
         engine.status().connected) {
-        engine.log.WriteActivityLog(QStringLiteral("The message format has changed: reconnecting to the modem."));
+        engine.activityLog().WriteActivityLog(
+            QStringLiteral("The message format has changed: reconnecting to the modem."));
         engine.Disconnect();
         engine.Connect();
     }

@@ -2,6 +2,9 @@
 
 #include "store/Database.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 namespace {
 
 // Rows waiting to be sent whose next attempt is due (the first value bound is now).
@@ -13,6 +16,12 @@ QVariant nullWhenEmpty(const QString& s)
     return s.isEmpty() ? QVariant(QString()) : QVariant(s);
 }
 
+QString sqlErrorText(const QSqlError& e)
+{
+    const QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
+}
+
 } // namespace
 
 qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at)
@@ -20,6 +29,25 @@ qint64 OutboxRepository::queueMessage(const QString& number, const QString& text
     return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
                                     "VALUES (0, ?, ?, ?)"),
                      {number, text, Database::DbTime(at)});
+}
+
+OutboxRepository::Batch::Batch(Database& db) : insert(std::make_unique<QSqlQuery>(db.connection()))
+{
+    // RecepId keeps its default, 0, as for a message queued by itself.
+    if (!insert->prepare(
+            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)")))
+        throw DbError(sqlErrorText(insert->lastError()));
+}
+
+OutboxRepository::Batch::~Batch() = default;
+
+void OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at)
+{
+    insert->bindValue(0, number);
+    insert->bindValue(1, text);
+    insert->bindValue(2, Database::DbTime(at));
+    if (!insert->exec())
+        throw DbError(sqlErrorText(insert->lastError()));
 }
 
 qint64 OutboxRepository::countDue(const QDateTime& now)

@@ -8,9 +8,11 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class Database;
+class QSqlQuery;
 
 struct DueOutboxRow {
     qint64 id = 0;
@@ -43,6 +45,19 @@ public:
 
     // A new row waiting to be sent, queued at `at`.
     qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at);
+    // Queues many rows with one statement prepared once (the wizard's list, within the caller's transaction).
+    class Batch {
+    public:
+        explicit Batch(Database& db);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        // Throws DbError.
+        void add(const QString& number, const QString& text, const QDateTime& at);
+
+    private:
+        std::unique_ptr<QSqlQuery> insert;
+    };
 
     // Rows waiting whose next attempt is due at now: how many, and the highest id among them.
     qint64 countDue(const QDateTime& now);

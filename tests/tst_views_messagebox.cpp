@@ -78,7 +78,7 @@ struct OpenBox {
     QPointer<Frm_MessageBox> box;
     OpenBox(Engine& engine, const QString& msgType)
     {
-        engine.state.msgType = msgType;
+        engine.appState().msgType = msgType;
         box = new Frm_MessageBox(engine);
         box->show();
         QCoreApplication::processEvents();
@@ -645,8 +645,9 @@ void MessageBoxTest::deletingAllInAFolderAsksWithTheNumber()
             addOutbox(rig.db, "+333", "other", Base, Base.addSecs(1));
     }
     const auto counts = [&] {
-        return QList<qint64>{CountFolder(rig.db, MessageFolder::Inbox), CountFolder(rig.db, MessageFolder::Outbox),
-                             CountFolder(rig.db, MessageFolder::SentItems)};
+        return QList<qint64>{FoldersRepository(rig.db).count(MessageFolder::Inbox),
+                             FoldersRepository(rig.db).count(MessageFolder::Outbox),
+                             FoldersRepository(rig.db).count(MessageFolder::SentItems)};
     };
     OpenBox box(rig.engine, "");
     box.clickNode(int(folder) + 2);
@@ -654,7 +655,7 @@ void MessageBoxTest::deletingAllInAFolderAsksWithTheNumber()
 
     rig.dialogs.answers = {false};
     box.toolbar(5);
-    QCOMPARE(CountFolder(rig.db, folder), 843);
+    QCOMPARE(FoldersRepository(rig.db).count(folder), 843);
     box.toolbar(5);
     QTEST(rig.dialogs.questions().value(0), "question");
     QCOMPARE(rig.dialogs.questions().size(), 2);
@@ -685,8 +686,8 @@ void MessageBoxTest::deletingAllWhileSearchingDeletesWhatWasFound()
     QCOMPARE(box.list()->topLevelItemCount(), 3);
     box.toolbar(5);
     QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 3 messages from the Outbox?"});
-    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 843);
-    QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
+    QCOMPARE(FoldersRepository(rig.db).count(MessageFolder::Outbox), 843);
+    QCOMPARE(FoldersRepository(rig.db).count(MessageFolder::SentItems), 1);
     QCOMPARE(box.pagesText(), "No message found.");
 }
 
@@ -728,7 +729,7 @@ void MessageBoxTest::selectionIsKeptAcrossPagesAndDeletedWhole()
     goTo(9);
     QTest::keyClick(box.list(), Qt::Key_Delete);
     QCOMPARE(rig.dialogs.questions(), QStringList{"Delete 45 messages from the Outbox?"});
-    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 798);
+    QCOMPARE(FoldersRepository(rig.db).count(MessageFolder::Outbox), 798);
     QCOMPARE(rig.db.count("SELECT count(*) FROM Message_OutBox WHERE RecipientMobileNo IN ('+440', '+441', '+442')"),
              1);
     // The page count and total as they are now, on the last page there is.
@@ -761,8 +762,8 @@ void MessageBoxTest::aMessageBeingSentIsNotDeleted()
     // The run records what the network said about it and sends nothing more.
     QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 10000);
     QCOMPARE(rig.sim.sent().size(), 1);
-    QCOMPARE(CountFolder(rig.db, MessageFolder::SentItems), 1);
-    QCOMPARE(CountFolder(rig.db, MessageFolder::Outbox), 0);
+    QCOMPARE(FoldersRepository(rig.db).count(MessageFolder::SentItems), 1);
+    QCOMPARE(FoldersRepository(rig.db).count(MessageFolder::Outbox), 0);
 
     // Paused, the Send button says why nothing starts.
     rig.queue("+447700900555", "later");

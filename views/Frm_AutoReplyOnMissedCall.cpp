@@ -99,7 +99,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(Engine& engine, QWidget* pa
 void Frm_AutoReplyOnMissedCall::Form_Load()
 {
     try {
-        if (const auto row = ReadAutoReply(engine.db, false)) {
+        if (const auto row = ReadAutoReply(engine.database(), false)) {
             const QString message = row->Message.isNull() ? QString() : row->Message.toString();
             if (!message.isEmpty())
                 Text_Message->setText(Trim(message));
@@ -107,7 +107,7 @@ void Frm_AutoReplyOnMissedCall::Form_Load()
                 chkSetMsg->setChecked(true);
         }
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -125,21 +125,21 @@ void Frm_AutoReplyOnMissedCall::Cmdsend_Click()
     const bool active = chkSetMsg->isChecked();
     if (active && message.isEmpty()) {
         // A reply switched on with no text would answer missed calls with empty messages.
-        engine.state.dialogs->message(QStringLiteral("Please enter the reply message."));
+        engine.dialogs().message(QStringLiteral("Please enter the reply message."));
         Text_Message->setFocus();
         return;
     }
     try {
-        WriteAutoReply(engine.db, {message, Database::DbBool(active)});
+        WriteAutoReply(engine.database(), {message, Database::DbBool(active)});
     } catch (const DbError& e) {
         // Nothing was stored: the running reply stays as it was and the window stays open.
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
         return;
     }
     // The running call handling takes the text as well as the switch, so a reply switched on here is sent
     // from the next missed call on, not only after a restart.
-    engine.state.AutoReplyActive = active;
-    engine.state.AutoReplyText = message;
+    engine.appState().AutoReplyActive = active;
+    engine.appState().AutoReplyText = message;
     close();
 }
 

@@ -159,9 +159,8 @@ bool Frm_ManageSIMMsg::connected()
 {
     if (engine.status().connected)
         return true;
-    engine.state.dialogs->message(
-        QStringLiteral("Computer is not communicating with the modem. Please select the option "
-                       "'Listen To Modem' before executing any modem commands."));
+    engine.dialogs().message(QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                                            "'Listen To Modem' before executing any modem commands."));
     return false;
 }
 
@@ -220,7 +219,7 @@ void Frm_ManageSIMMsg::CmdDelFromList_Click()
 {
     if (!connected())
         return;
-    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the selected messages?")))
+    if (!engine.dialogs().question(QStringLiteral("Are you sure to delete the selected messages?")))
         return;
     QList<int> indexes;
     for (int i = 0; i < ListMessage->topLevelItemCount(); ++i) {
@@ -263,7 +262,7 @@ void Frm_ManageSIMMsg::cmdDelete_Click()
     for (const Category& c : categories)
         if (c.remove->isChecked())
             selected << c;
-    if (!engine.state.dialogs->question(QStringLiteral("Are you sure to delete the Messages?")))
+    if (!engine.dialogs().question(QStringLiteral("Are you sure to delete the Messages?")))
         return;
     for (const Category& c : selected) {
         workStarted();

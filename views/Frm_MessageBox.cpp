@@ -75,7 +75,8 @@ void setNodeBold(QTreeWidgetItem* node, bool bold)
 
 } // namespace
 
-Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent, Qt::Window), engine(engine)
+Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine(engine), folders(engine.database())
 {
     setObjectName(QStringLiteral("Frm_MessageBox"));
     setWindowTitle(QStringLiteral("Message Box"));
@@ -221,7 +222,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent) : QWidget(parent
     // Widths the user gives a folder's columns are kept for the next time.
     connect(ListMessage->header(), &QHeaderView::sectionResized, this, [this] {
         if (!settingColumns && (inBoxSelected || outBoxSelected || sentItemsSelected))
-            KeepColumnWidths(this->engine.state, ListMessage->header(), columnsKey());
+            KeepColumnWidths(this->engine.appState(), ListMessage->header(), columnsKey());
     });
     connect(ListMessage, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* row, int) { ListMessage_RowClick(row); });
@@ -248,7 +249,7 @@ Frm_MessageBox::~Frm_MessageBox()
 
 void Frm_MessageBox::Form_Load()
 {
-    engine.state.MessageBoxOpen = true;
+    engine.appState().MessageBoxOpen = true;
     connect(&engine, &Engine::inboxChanged, this, &Frm_MessageBox::foldersChanged);
     connect(&engine, &Engine::outboxChanged, this, &Frm_MessageBox::foldersChanged);
     connect(&engine, &Engine::inboxMessageStored, this,
@@ -265,14 +266,14 @@ void Frm_MessageBox::Form_Load()
     sentOrder = InitialFolderOrder(MessageFolder::SentItems);
     fillTreeView();
     // Opened from the menu, without a folder asked for, it shows the Inbox rather than an empty list.
-    if (engine.state.msgType == QLatin1String("O")) {
+    if (engine.appState().msgType == QLatin1String("O")) {
         selectNode(3);
         fillListOutbox();
     } else {
         selectNode(2);
         fillListInbox();
     }
-    engine.state.msgType.clear();
+    engine.appState().msgType.clear();
 }
 
 void Frm_MessageBox::Form_Unload()
@@ -280,7 +281,7 @@ void Frm_MessageBox::Form_Unload()
     if (unloaded)
         return;
     unloaded = true;
-    engine.state.MessageBoxOpen = false;
+    engine.appState().MessageBoxOpen = false;
     disconnect(&engine, nullptr, this, nullptr);
 }
 
@@ -346,8 +347,8 @@ bool Frm_MessageBox::currentFolder(MessageFolder* folder) const
 void Frm_MessageBox::fillTreeView()
 {
     try {
-        const qint64 unread = CountUnreadInbox(engine.db);
-        const qint64 waiting = CountWaitingOutbox(engine.db);
+        const qint64 unread = folders.countUnreadInbox();
+        const qint64 waiting = folders.countWaitingOutbox();
         QTreeWidgetItem* inbox = node(2);
         inbox->setText(0, unread == 0 ? QStringLiteral("Inbox") : QStringLiteral("Inbox(%1)").arg(unread));
         setNodeBold(inbox, unread != 0);
@@ -355,7 +356,7 @@ void Frm_MessageBox::fillTreeView()
         outbox->setText(0, waiting == 0 ? QStringLiteral("Outbox") : QStringLiteral("Outbox(%1)").arg(waiting));
         setNodeBold(outbox, waiting != 0);
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -407,7 +408,7 @@ QString Frm_MessageBox::columnsKey() const
 void Frm_MessageBox::setColumnWidths()
 {
     const QScopedValueRollback<bool> setting(settingColumns, true);
-    if (RestoreColumnWidths(engine.state, ListMessage->header(), columnsKey()))
+    if (RestoreColumnWidths(engine.appState(), ListMessage->header(), columnsKey()))
         return;
     const int width = ListMessage->viewport()->width();
     if (ListMessage->columnCount() < OutboxColumns) {
@@ -503,9 +504,9 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         setColumnWidths();
         ListMessage->viewport()->update();
 
-        const qint64 pageSize = engine.state.MessagePageSize > 0 ? engine.state.MessagePageSize : 100;
-        const FolderSearch search = PrepareFolderSearch(engine.db, folder, txtSearch->text());
-        const qint64 total = CountFolder(engine.db, folder, search);
+        const qint64 pageSize = engine.appState().MessagePageSize > 0 ? engine.appState().MessagePageSize : 100;
+        const FolderSearch search = folders.prepareSearch(folder, txtSearch->text());
+        const qint64 total = folders.count(folder, search);
         if (total > 0) {
             pages = (total + pageSize - 1) / pageSize;
             lblPages->setText(total % pageSize != 0
@@ -516,8 +517,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
             const FolderOrder order = folder == MessageFolder::Inbox    ? inboxOrder
                                       : folder == MessageFolder::Outbox ? outboxOrder
                                                                         : sentOrder;
-            const auto rows = ReadFolderPage(engine.db, folder, order, (page - 1) * pageSize,
-                                             static_cast<int>(pageSize), total, search);
+            const auto rows =
+                folders.readPage(folder, order, (page - 1) * pageSize, static_cast<int>(pageSize), total, search);
             QList<QTreeWidgetItem*> items;
             items.reserve(static_cast<qsizetype>(rows.size()));
             for (const FolderRow& r : rows) {
@@ -554,7 +555,7 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         }
         showSelectedCount();
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -629,8 +630,8 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
         LblNo->setText(row->text(0));
         const qint64 id = Trim(row->text(IdColumn)).toLongLong();
         const bool inbox = folder == MessageFolder::Inbox;
-        InboxRepository inboxRows(engine.db);
-        OutboxRepository outboxRows(engine.db);
+        InboxRepository inboxRows(engine.database());
+        OutboxRepository outboxRows(engine.database());
         std::optional<QString> text;
         std::optional<OutboxRecord> record;
         if (inbox) {
@@ -666,7 +667,7 @@ void Frm_MessageBox::ListMessage_RowClick(QTreeWidgetItem* row)
             selectNode(folder == MessageFolder::Outbox ? 3 : 4);
         }
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -681,12 +682,12 @@ void Frm_MessageBox::SendFailedAgain()
                 ids << Trim(ListMessage->topLevelItem(i)->text(IdColumn)).toLongLong();
     }
     if (ids.isEmpty()) {
-        engine.state.dialogs->message(QStringLiteral("Please select the failed messages in the Outbox."));
+        engine.dialogs().message(QStringLiteral("Please select the failed messages in the Outbox."));
         return;
     }
     const int waiting = engine.RetryFailed(ids);
     if (waiting == 0) {
-        engine.state.dialogs->message(QStringLiteral("None of the selected messages has failed."));
+        engine.dialogs().message(QStringLiteral("None of the selected messages has failed."));
         return;
     }
     if (waiting > 0)
@@ -697,16 +698,16 @@ void Frm_MessageBox::SendFailedAgain()
 // the message on the modem is kept: the run still has to record what the network said about it.
 template <class Delete> void Frm_MessageBox::deleteMessages(MessageFolder folder, qint64 count, Delete remove)
 {
-    if (!engine.state.dialogs->question(QStringLiteral("Delete %1 %2 from the %3?")
-                                            .arg(count)
-                                            .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
-                                            .arg(folderName(folder))))
+    if (!engine.dialogs().question(QStringLiteral("Delete %1 %2 from the %3?")
+                                       .arg(count)
+                                       .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
+                                       .arg(folderName(folder))))
         return;
     FolderDeletion done;
     try {
         done = remove(engine.sending());
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
         return;
     }
     keptSelection.clear();
@@ -716,11 +717,11 @@ template <class Delete> void Frm_MessageBox::deleteMessages(MessageFolder folder
     fillList(folder); // the page count and total as they are now
     fillTreeView();
     if (done.spared == 1)
-        engine.state.dialogs->message(
+        engine.dialogs().message(
             QStringLiteral("One message is being sent right now and was not deleted: it stays in the Outbox until "
                            "the modem has finished with it."));
     else if (done.spared > 1)
-        engine.state.dialogs->message(
+        engine.dialogs().message(
             QStringLiteral("%1 messages are being sent right now and were not deleted.").arg(done.spared));
 }
 
@@ -729,34 +730,33 @@ void Frm_MessageBox::DeleteSMS()
     MessageFolder folder = MessageFolder::Inbox;
     keepSelection();
     if (!currentFolder(&folder) || keptSelection.isEmpty()) {
-        engine.state.dialogs->message(NothingSelected);
+        engine.dialogs().message(NothingSelected);
         return;
     }
     const QList<qint64> ids = keptSelection.values();
     deleteMessages(folder, ids.size(),
-                   [&](bool spareSending) { return DeleteFolderMessages(engine.db, folder, ids, spareSending); });
+                   [&](bool spareSending) { return folders.deleteMessages(folder, ids, spareSending); });
 }
 
 void Frm_MessageBox::DeleteAllInFolder()
 {
     MessageFolder folder = MessageFolder::Inbox;
     if (!currentFolder(&folder)) {
-        engine.state.dialogs->message(NothingSelected);
+        engine.dialogs().message(NothingSelected);
         return;
     }
     try {
-        const FolderSearch search = PrepareFolderSearch(engine.db, folder, txtSearch->text());
-        const qint64 count = CountFolder(engine.db, folder, search);
+        const FolderSearch search = folders.prepareSearch(folder, txtSearch->text());
+        const qint64 count = folders.count(folder, search);
         if (count == 0) {
-            engine.state.dialogs->message(
+            engine.dialogs().message(
                 QStringLiteral("There is no message to delete in the %1.").arg(folderName(folder)));
             return;
         }
-        deleteMessages(folder, count, [&](bool spareSending) {
-            return DeleteAllFolderMessages(engine.db, folder, search, spareSending);
-        });
+        deleteMessages(folder, count,
+                       [&](bool spareSending) { return folders.deleteAll(folder, search, spareSending); });
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -768,8 +768,8 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index)
         break;
     case 2:
         if (engine.deliveryPaused())
-            engine.state.dialogs->message(QStringLiteral("Delivery is paused. Close this window and choose "
-                                                         "Resume Delivery in the main window to send the Outbox."));
+            engine.dialogs().message(QStringLiteral("Delivery is paused. Close this window and choose "
+                                                    "Resume Delivery in the main window to send the Outbox."));
         else
             engine.SendNow();
         break;
@@ -797,7 +797,7 @@ void Frm_MessageBox::txtPages_Change()
     const bool sign = t.contains(QLatin1Char('+')) || t.contains(QLatin1Char('-')) || t.contains(QLatin1Char('$')) ||
                       t.contains(QLatin1Char('.'));
     if (!IsNumeric(t) || sign) {
-        engine.state.dialogs->message(QStringLiteral("Please enter numeric value."));
+        engine.dialogs().message(QStringLiteral("Please enter numeric value."));
         settingPages = true;
         txtPages->setText(QString::number(page));
         settingPages = false;
@@ -817,7 +817,7 @@ void Frm_MessageBox::txtPages_Enter()
     const QString t = Trim(txtPages->text());
     const double value = IsNumeric(t) ? NumericValue(t) : 0;
     if (value < 1 || value > static_cast<double>(pages)) {
-        engine.state.dialogs->message(QStringLiteral("This page does not exist."));
+        engine.dialogs().message(QStringLiteral("This page does not exist."));
         settingPages = true;
         txtPages->setText(QString::number(page));
         settingPages = false;

@@ -84,6 +84,7 @@ private:
     template <class Delete> void deleteMessages(MessageFolder folder, qint64 count, Delete remove);
 
     Engine& engine;
+    FoldersRepository folders;
 
     QPushButton* cmdNext;
     QPushButton* cmdPrevious;

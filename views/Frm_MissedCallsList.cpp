@@ -100,7 +100,7 @@ Frm_MissedCallsList::Frm_MissedCallsList(Engine& engine, QWidget* parent) : QDia
 void Frm_MissedCallsList::Form_Load()
 {
     cmdDelete->setEnabled(false);
-    const QDate today = engine.state.clock->now().date();
+    const QDate today = engine.clock().now().date();
     DtpFrom->setDate(today);
     DtpTo->setDate(today);
     FillLogList();
@@ -109,7 +109,7 @@ void Frm_MissedCallsList::Form_Load()
 void Frm_MissedCallsList::cmdSearch_Click()
 {
     if (DtpFrom->date() > DtpTo->date()) {
-        engine.state.dialogs->message(QStringLiteral("'From Date' should be less than 'To Date'."));
+        engine.dialogs().message(QStringLiteral("'From Date' should be less than 'To Date'."));
         DtpFrom->setFocus();
         return;
     }
@@ -132,7 +132,7 @@ void Frm_MissedCallsList::FillLogList()
 
     const QSignalBlocker quiet(ListLogs);
     try {
-        for (const MissedCall& call : CallsRepository(engine.db).missedCalls(DtpFrom->date(), DtpTo->date())) {
+        for (const MissedCall& call : CallsRepository(engine.database()).missedCalls(DtpFrom->date(), DtpTo->date())) {
             auto* row = new QTreeWidgetItem;
             row->setText(CallDate, call.at.toString(QStringLiteral("dd/MM/yyyy")));
             if (!call.number.isEmpty())
@@ -145,7 +145,7 @@ void Frm_MissedCallsList::FillLogList()
             ListLogs->addTopLevelItem(row);
         }
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 
@@ -181,20 +181,20 @@ void Frm_MissedCallsList::cmdDelete_Click()
         cmdDelete->setEnabled(false);
         return;
     }
-    if (!engine.state.dialogs->question(QStringLiteral("Are u sure to delete the logs?")))
+    if (!engine.dialogs().question(QStringLiteral("Are u sure to delete the logs?")))
         return;
     try {
-        CallsRepository calls(engine.db);
+        CallsRepository calls(engine.database());
         for (int i = 0; i < ListLogs->topLevelItemCount(); ++i) {
             const QTreeWidgetItem* row = ListLogs->topLevelItem(i);
             if (row->checkState(CallDate) == Qt::Checked)
                 calls.deleteCall(Trim(row->text(Id)).toLongLong());
         }
-        engine.state.dialogs->message(QStringLiteral("Records Deleted Successfully!!!"));
+        engine.dialogs().message(QStringLiteral("Records Deleted Successfully!!!"));
         FillLogList();
         cmdDelete->setEnabled(false);
     } catch (const DbError& e) {
-        engine.state.dialogs->message(e.description());
+        engine.dialogs().message(e.description());
     }
 }
 

@@ -1,0 +1,84 @@
+// The three folders of the message box as the database gives them: folder counts and one page of a folder
+// in a chosen order, the whole folder or the messages a search finds in it, and deletes from a folder. A page
+// is fetched as a page (count, then LIMIT/OFFSET from whichever end is nearer), so a folder of a million
+// messages is never read whole. Every statement binds its values; each operation throws DbError when the
+// database fails.
+#pragma once
+
+#include "store/Search.h"
+
+#include <QList>
+#include <QString>
+#include <vector>
+
+class Database;
+
+enum class MessageFolder { Inbox, Outbox, SentItems };
+
+// The list column a folder is ordered by. Ties are broken by the message id in the same direction, so
+// every order is total and pages never overlap or miss a row.
+enum class FolderSortColumn { Number, Message, Date };
+
+struct FolderOrder {
+    FolderSortColumn column = FolderSortColumn::Date;
+    bool descending = false;
+};
+
+// One list row as shown: values trimmed, CR LF in the message made one blank, dates in local time.
+struct FolderRow {
+    QString number;
+    QString message;
+    QString date;
+    QString status;   // Outbox: the delivery status when there is one; Sent Items: the delivery report
+    QString attempts; // Outbox only: sending attempts so far, once the table records them
+    QString reason;   // Outbox only: why the last attempt failed, once the table records it
+    qint64 id = 0;
+    bool unread = false; // Inbox only
+};
+
+// A search of one folder, made once from the typed text and used for its count and all its pages. Blank
+// text (or text with nothing to search for) leaves the search inactive: the whole folder.
+struct FolderSearch {
+    SearchSql sql;
+    bool active = false;
+};
+
+// What a delete did: messages deleted, and messages spared because the modem has them right now.
+struct FolderDeletion {
+    qint64 deleted = 0;
+    qint64 spared = 0;
+};
+
+class FoldersRepository {
+public:
+    explicit FoldersRepository(Database& db) : db(db) {}
+
+    FolderSearch prepareSearch(MessageFolder folder, const QString& typed);
+
+    // Number of messages in a folder, or of those the search finds there.
+    qint64 count(MessageFolder folder, const FolderSearch& search = {});
+    qint64 countUnreadInbox();
+    qint64 countWaitingOutbox();
+
+    // Rows [first, first + rows) of a folder of `total` messages (as count() gave for the same search) in the
+    // given order.
+    std::vector<FolderRow> readPage(MessageFolder folder, FolderOrder order, qint64 first, int rows, qint64 total,
+                                    const FolderSearch& search = {});
+
+    // Deletes in one statement the folder's messages with these ids (those that moved to another folder
+    // meanwhile stay), sparing an Outbox message marked SENDING when spareSending.
+    FolderDeletion deleteMessages(MessageFolder folder, const QList<qint64>& ids, bool spareSending);
+    // The same for every message of the folder, or every one the search finds there.
+    FolderDeletion deleteAll(MessageFolder folder, const FolderSearch& search, bool spareSending);
+
+private:
+    FolderDeletion deleteWhere(MessageFolder folder, const QString& condition, const QVariantList& values,
+                               bool spareSending);
+    qint64 folderSizeEstimate(MessageFolder folder);
+
+    Database& db;
+};
+
+// How a stored value is shown in a list cell.
+QString FolderCellText(const QString& stored);
+QString FolderMessageText(const QString& stored);
