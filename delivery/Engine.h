@@ -128,6 +128,12 @@ public:
     QList<int>& initRetryMs;
     // How often an unplugged modem's device is looked for (tests shorten it).
     void setReconnectPollMs(int ms) { session().setReconnectPollMs(ms); }
+    // How often each modem's health is polled (0: never).
+    void setHealthPollMs(int ms)
+    {
+        for (auto& [id, s] : sessions)
+            s->setHealthPollMs(ms);
+    }
 
     // How long a submission waits for the network's final answer (tests shorten it).
     void setFinalAnswerTimeout(int ms) { session().setFinalAnswerTimeout(ms); }

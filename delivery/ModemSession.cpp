@@ -18,6 +18,10 @@ namespace {
 
 // How often an unplugged modem's device is looked for.
 constexpr int ReconnectPollMs = 2000;
+// How often the signal, the network and the SIM are asked for, and how old the last answer may grow while
+// delivery runs before it is asked for between two messages.
+constexpr int HealthPollMs = 60000;
+constexpr qint64 HealthStaleDuringRunSecs = 300;
 
 // The status bar while the database does not answer (the notice says more).
 const QString DatabaseBusyLine = QStringLiteral("The message database cannot be used just now: Broadtext keeps trying");
@@ -41,14 +45,11 @@ ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityL
             this->log.WriteActivityLog(line);
     };
     link.failed = [this](const LinkError& e) { modemMessage(e); };
-    connect(&link, &ModemLink::unsolicited, this, [this](const Unsolicited& u) {
-        if (u.kind == Unsolicited::StatusReport && !u.body.isEmpty())
-            delivery.StatusReportArrived(QString::fromLatin1(u.body.trimmed()));
-        else if (u.kind == Unsolicited::StatusReportStored)
-            QTimer::singleShot(0, this, [this] { ReceiveNow(); }); // the report waits on the SIM
-        else
-            calls.OnComm(u);
-    });
+    connect(&link, &ModemLink::unsolicited, this, &ModemSession::unsolicited);
+    // Between the parts and messages of a run the radio link stays up.
+    link.moreMessagesToSend = true;
+    healthTimer.setInterval(HealthPollMs);
+    connect(&healthTimer, &QTimer::timeout, this, &ModemSession::pollHealth);
     connect(&link, &ModemLink::portLost, this, &ModemSession::portLost);
     delivery.deliveryProgress = [this](int handled, int total, int failed, bool ended) {
         if (ended && handled > failed)
@@ -229,6 +230,11 @@ void ModemSession::connectWith(Attempt attempt)
                     if (applyTimerPeriods)
                         applyTimerPeriods();
                     removeStrandedCopies();
+                    announces = false;
+                    current.health = {};
+                    pollHealth();
+                    if (healthTimer.interval() > 0)
+                        healthTimer.start();
                 } else if (r.opened && !r.aborted) {
                     initialisationFailed(attempt, request.port);
                 } else if (attempt != Attempt::User && !r.aborted) {
@@ -286,6 +292,7 @@ void ModemSession::retryNow()
 
 void ModemSession::Disconnect()
 {
+    healthTimer.stop();
     reconnectWatch.stop();
     retryTimer.stop();
     retries = 0;
@@ -318,6 +325,7 @@ void ModemSession::portLost()
                              .arg(ResolveComPort(state, current.port)));
     current.connected = current.ready = false;
     portOpen = false;
+    healthTimer.stop();
     link.cancelAll();
     closePort();
     reconnectWatch.start();
@@ -350,6 +358,9 @@ void ModemSession::lookForReturningModem()
 void ModemSession::receiveTick()
 {
     if (!current.connected || !current.ready)
+        return;
+    // A modem that announces its messages starts reception itself; a run is not cut by listings.
+    if (delivery.sending() && announces)
         return;
     if (!delivery.receiving())
         startReception(true);
@@ -548,6 +559,19 @@ void ModemSession::watchTick()
     if (!current.connected || !current.ready)
         return;
     if (!link.busy() && !delivery.sending() && !delivery.receiving()) {
+        watchNow();
+    } else if (delivery.sending()) {
+        holdWork(receptionHeld, false);
+    } else if (delivery.receiving()) {
+        holdWork(false, deliveryHeld);
+    }
+}
+
+void ModemSession::watchNow()
+{
+    if (link.waiting(ModemLink::Work::CallWatch))
+        return;
+    {
         calls.watchStarted();
         link.request<CallStatusResult>(
             ModemLink::Work::CallWatch, [](ModemRoutines& modem) { return modem.GetCallStatus(); }, this,
@@ -558,11 +582,67 @@ void ModemSession::watchTick()
                     log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
                 }
             });
-    } else if (delivery.sending()) {
-        holdWork(receptionHeld, false);
-    } else if (delivery.receiving()) {
-        holdWork(false, deliveryHeld);
     }
+}
+
+void ModemSession::unsolicited(const Unsolicited& u)
+{
+    switch (u.kind) {
+    case Unsolicited::StatusReport:
+        if (!u.body.isEmpty())
+            delivery.StatusReportArrived(QString::fromLatin1(u.body.trimmed()));
+        return;
+    case Unsolicited::StatusReportStored:
+        QTimer::singleShot(0, this, [this] { ReceiveNow(); }); // the report waits on the SIM
+        return;
+    case Unsolicited::NewMessage:
+        // The modem tells when a message comes: the timer's listings are no longer needed during a run.
+        announces = true;
+        if (current.connected && current.ready && !receptionHeld && !delivery.receiving())
+            QTimer::singleShot(0, this, [this] {
+                if (current.connected && current.ready && !delivery.receiving())
+                    startReception(true);
+            });
+        return;
+    case Unsolicited::Registration:
+        current.health.registration = u.registration;
+        publish();
+        return;
+    case Unsolicited::Ring:
+    case Unsolicited::CallerId:
+        calls.OnComm(u);
+        // The call watch waits for a free modem; during a run a ring has it asked between two messages.
+        if (delivery.sending())
+            watchNow();
+        return;
+    default:
+        calls.OnComm(u);
+    }
+}
+
+void ModemSession::setHealthPollMs(int ms)
+{
+    healthTimer.setInterval(std::max(ms, 0));
+    if (ms <= 0)
+        healthTimer.stop();
+    else if (current.connected && current.ready && !healthTimer.isActive())
+        healthTimer.start();
+}
+
+void ModemSession::pollHealth()
+{
+    if (healthTimer.interval() <= 0 || !current.connected || !current.ready || link.waiting(ModemLink::Work::Health))
+        return;
+    if (delivery.sending() && current.health.checked.isValid() &&
+        current.health.checked.secsTo(state.clock->now()) < HealthStaleDuringRunSecs)
+        return;
+    link.requestHealth(this, [this](const HealthResult& r) {
+        if (r.aborted || r.portClosed || !current.connected)
+            return;
+        // A registration announced meanwhile is newer than none at all.
+        current.health = r.health;
+        publish();
+    });
 }
 
 void ModemSession::holdWork(bool receive, bool send)

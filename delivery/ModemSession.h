@@ -90,6 +90,9 @@ public:
 
     QList<int> initRetryMs{10000, 30000, 60000};
     void setReconnectPollMs(int ms) { reconnectWatch.setInterval(ms); }
+    // How often the modem's signal, network and SIM are asked for (0: never; tests that follow a
+    // conversation command by command switch it off).
+    void setHealthPollMs(int ms);
     void setFinalAnswerTimeout(int ms) { link.finalAnswerTimeoutMs = ms; }
     qint64 pacedMs() const { return link.pacedMs(); }
 
@@ -150,8 +153,14 @@ private:
     ModemStatus current;
     ModemStatus published;
     void holdWork(bool receive, bool send);
+    void unsolicited(const Unsolicited& u);
+    // The health poll: at connect, then at a low rate; a delivery run puts it off while the last one is recent.
+    void pollHealth();
+    void watchNow();
 
     bool portOpen = false;
+    bool announces = false; // the modem has announced a new message (+CMTI) since it connected
+    QTimer healthTimer;
     bool receptionHeld = false;
     bool deliveryHeld = false;
     bool databaseFailureShown = false;

@@ -18,9 +18,17 @@ QString registrationText(ModemHealth::Registration registration)
     using R = ModemHealth::Registration;
     switch (registration) {
     case R::Home:
+    case R::HomeCsfbNotPreferred:
         return QStringLiteral("Home");
+    case R::HomeSmsOnly:
+        return QStringLiteral("Home (SMS only)");
     case R::Roaming:
+    case R::RoamingCsfbNotPreferred:
         return QStringLiteral("Roaming");
+    case R::RoamingSmsOnly:
+        return QStringLiteral("Roaming (SMS only)");
+    case R::EmergencyOnly:
+        return QStringLiteral("Emergency only");
     case R::Searching:
         return QStringLiteral("Searching");
     case R::Denied:

@@ -34,6 +34,7 @@ struct EngineRig : TestRig {
                                     : recorder())
     {
         engine.timerRefreshHomePage.setEnabled(false);
+        engine.setHealthPollMs(0); // conversations are followed command by command
         if (plumbing.transport || simLine)
             return;
         QString error;
