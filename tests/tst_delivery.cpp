@@ -30,7 +30,6 @@ private Q_SLOTS:
     void waitingRowsAreSentAndMoveToSentItems();
     void failedSendsReturnToWaitingAndAreRetried_data();
     void failedSendsReturnToWaitingAndAreRetried();
-    void storeAndDeliverLeavesTheSimEmpty();
     void emptyOutboxAndMissingTimerRow();
     void disconnectingEndsTheRunBeforeTheNextRow();
     void pausingEndsTheRunAfterTheMessageOnTheNetwork();
@@ -115,21 +114,6 @@ void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
-}
-
-void DeliveryTest::storeAndDeliverLeavesTheSimEmpty()
-{
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
-    rig.queue(QStringLiteral("9888812121"), QString(200, 'z'));
-    rig.deliver();
-    QCOMPARE(rig.sim.sent().size(), 2);
-    QVERIFY(rig.sim.simMessages().isEmpty());
-    QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
-    QVERIFY(outbox(rig.db).first().delivered);
-    QVERIFY(rig.log.text().contains(
-        QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
 }
 
 void DeliveryTest::emptyOutboxAndMissingTimerRow()

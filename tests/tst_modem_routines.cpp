@@ -261,8 +261,7 @@ void ModemRoutinesTest::listingAndDeletion()
 void ModemRoutinesTest::directSubmissionParts_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("sent");
-    QTest::newRow("160 characters: one part") << QString(160, 'a') << QStringList{QString(160, 'a')};
+    QTest::addColumn<QStringList>("sent"); // where a part ends: tst_atparse (parts)
     QTest::newRow("161 characters: two parts")
         << QString(160, 'a') + QLatin1Char('b') << QStringList{QString(160, 'a'), QStringLiteral("b")};
     QTest::newRow("CR LF becomes LF") << QStringLiteral("line one\r\nline two") << QStringList{"line one\nline two"};
