@@ -641,23 +641,14 @@ void StartupTest::comNumberWithoutDeviceAsksForTheSettings()
     QCOMPARE(bool(rig.visible("frm_Settings")), answer);
 }
 
+// Exit while connected, which disconnects and frees the port: deliveryPausesAndExitAsksDuringARun.
 void StartupTest::exitButtonEndsTheProgram()
 {
     AppRig rig;
-    ModemSimulator sim;
-    QVERIFY(sim.start() && sim.linkAs(rig.state.dataDir, 3));
     QVERIFY(rig.open());
     rig.trigger(u"button 5"_s);
     QCOMPARE(rig.endApplicationCalls, 1);
     QVERIFY(!rig.program.engine.status().connected);
-
-    WriteModemSetting(rig.program.db, {3, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, -1, u"1"_s});
-    rig.main()->start_Click();
-    QTRY_VERIFY(rig.program.engine.status().connected);
-    rig.trigger(u"Exit"_s);
-    QCOMPARE(rig.endApplicationCalls, 2);
-    QVERIFY(!rig.program.engine.status().connected);
-    QVERIFY(!rig.program.engine.portInUse());
 }
 
 void StartupTest::deliveryPausesAndExitAsksDuringARun()
@@ -714,12 +705,13 @@ void StartupTest::deliveryPausesAndExitAsksDuringARun()
     QVERIFY(status->text().isEmpty());
     engine.Timer2_Timer();
     QTRY_COMPARE(submissions(), 2);
-    // Yes: the program ends and the rows stay queued, none left SENDING.
+    // Yes: the program disconnects and ends, and the rows stay queued, none left SENDING.
     rig.dialogs.defaultAnswer = true;
     rig.trigger(u"Exit"_s);
     QCOMPARE(rig.dialogs.questions().size(), 4);
     QCOMPARE(rig.endApplicationCalls, 1);
-    QTRY_VERIFY(!engine.sending());
+    QVERIFY(!engine.status().connected);
+    QTRY_VERIFY(!engine.sending() && !engine.portInUse());
     QCOMPARE(count("DeliveryStatus = 'SENDING'"), 0);
     QCOMPARE(count("DeliveryDatetime IS NULL"), 3);
 }

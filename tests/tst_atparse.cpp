@@ -39,14 +39,8 @@ private Q_SLOTS:
     void listingHeader_data();
     void listingHeader();
     void resultCodesAndUnsolicitedLines();
-    void identityLine_data();
-    void identityLine();
-    void callStatus_data();
-    void callStatus();
-    void cmgwIndex_data();
-    void cmgwIndex();
-    void callerNumber_data();
-    void callerNumber();
+    void answerValues_data();
+    void answerValues();
     void parts();
 };
 
@@ -407,96 +401,72 @@ void AtParseTest::resultCodesAndUnsolicitedLines()
     QVERIFY(!UnsolicitedHasBody("+CDS: 6,17,\"+1555\",145,\"26/12/06,10:00:00+22\",\"26/12/06,10:00:05+22\",0"));
 }
 
-void AtParseTest::identityLine_data()
+// The answers the routines read one value from, by the reader that reads them.
+enum Reader { Identity, CallState, StoredIndex, Caller };
+
+void AtParseTest::answerValues_data()
 {
+    QTest::addColumn<int>("reader");
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no echo") << QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n") << QStringLiteral("SIMCOM_Ltd");
-    QTest::newRow("echo") << QStringLiteral("AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n")
-                          << QStringLiteral("SIMCOM_SIM800L");
-    QTest::newRow("blanks trimmed") << QStringLiteral("\r\n  Quectel  \r\n\r\nOK\r\n") << QStringLiteral("Quectel");
-    QTest::newRow("single line") << QStringLiteral("OK") << QString();
-}
-
-void AtParseTest::identityLine()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, expected);
-    QCOMPARE(IdentityLine(answer), expected);
-}
-
-void AtParseTest::callStatus_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("no call") << QStringLiteral("\r\nOK\r\n") << QStringLiteral("\r\nOK\r\n");
-    QTest::newRow("incoming") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
-                              << QStringLiteral("Incoming");
-    QTest::newRow("waiting") << QStringLiteral("\r\n+CLCC: 1,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
-                             << QStringLiteral("Waiting");
-    QTest::newRow("two calls: the first counts")
-        << QStringLiteral(
-               "\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n")
-        << QStringLiteral("Active");
-    QTest::newRow("rejected") << QStringLiteral("\r\nERROR\r\n") << QStringLiteral("ERROR");
-    QTest::newRow("ring lines in the same answer")
-        << QStringLiteral(
-               "\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n"
-               "\r\nOK\r\n")
-        << QStringLiteral("Incoming");
-    QTest::newRow("new-message line, no call")
-        << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n") << QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n");
-    QTest::newRow("silence") << QString() << QString();
-    QTest::newRow("unknown state") << QStringLiteral("\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n") << QString();
+    const auto row = [](int reader, const char* name, const QString& answer, const QString& expected) {
+        QTest::newRow(name) << reader << answer << expected;
+    };
+    // Identity (AT+CGMI, AT+CGMM): the line before OK.
+    row(Identity, "identity, no echo", QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n"), QStringLiteral("SIMCOM_Ltd"));
+    row(Identity, "identity, echo", QStringLiteral("AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n"),
+        QStringLiteral("SIMCOM_SIM800L"));
+    row(Identity, "identity, blanks trimmed", QStringLiteral("\r\n  Quectel  \r\n\r\nOK\r\n"),
+        QStringLiteral("Quectel"));
+    row(Identity, "identity, single line", QStringLiteral("OK"), QString());
+    // Call state (AT+CLCC): the state word of the first voice call, else the answer itself.
+    row(CallState, "no call", QStringLiteral("\r\nOK\r\n"), QStringLiteral("\r\nOK\r\n"));
+    row(CallState, "incoming", QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
+        QStringLiteral("Incoming"));
+    row(CallState, "waiting", QStringLiteral("\r\n+CLCC: 1,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
+        QStringLiteral("Waiting"));
+    row(CallState, "two calls: the first counts",
+        QStringLiteral(
+            "\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
+        QStringLiteral("Active"));
+    row(CallState, "rejected", QStringLiteral("\r\nERROR\r\n"), QStringLiteral("ERROR"));
+    row(CallState, "ring lines in the same answer",
+        QStringLiteral(
+            "\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n"
+            "\r\nOK\r\n"),
+        QStringLiteral("Incoming"));
+    row(CallState, "new-message line, no call", QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"),
+        QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"));
+    row(CallState, "silence", QString(), QString());
+    row(CallState, "unknown state", QStringLiteral("\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n"), QString());
     const QString data = QStringLiteral("\r\n+CLCC: 1,0,0,1,0,\"\",128\r\n");
-    QTest::newRow("LTE data connection: no call")
-        << data + QStringLiteral("\r\nOK\r\n") << data + QStringLiteral("\r\nOK\r\n");
-    QTest::newRow("data connection, then a voice call")
-        << data + QStringLiteral("+CLCC: 2,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n") << QStringLiteral("Incoming");
+    row(CallState, "LTE data connection: no call", data + QStringLiteral("\r\nOK\r\n"),
+        data + QStringLiteral("\r\nOK\r\n"));
+    row(CallState, "data connection, then a voice call",
+        data + QStringLiteral("+CLCC: 2,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"), QStringLiteral("Incoming"));
+    // The SIM index AT+CMGW stored at.
+    row(StoredIndex, "stored, plain", QStringLiteral("\r\n+CMGW: 12\r\n\r\nOK\r\n"), QStringLiteral("12"));
+    row(StoredIndex, "stored after the prompt", QStringLiteral("\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n"),
+        QStringLiteral("3"));
+    row(StoredIndex, "full SIM", QStringLiteral("\r\n> \r\n+CMS ERROR: 322\r\n"), QString());
+    // The caller's number from a ring.
+    row(Caller, "+CLIP", QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n"),
+        QStringLiteral("+919888812121"));
+    row(Caller, "+CLCC", QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n"), QStringLiteral("09888812121"));
+    row(Caller, "+CLCC with blanks", QStringLiteral("+CLCC: 1, 1, 4, 0, 0, \"+4412345678\", 145\r\n"),
+        QStringLiteral("+4412345678"));
+    row(Caller, "withheld", QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"\",128\r\n"), QString());
+    row(Caller, "RING alone", QStringLiteral("\r\nRING\r\n"), QString());
 }
 
-void AtParseTest::callStatus()
+void AtParseTest::answerValues()
 {
+    QFETCH(int, reader);
     QFETCH(QString, answer);
     QFETCH(QString, expected);
-    QCOMPARE(CallStatusFromResponse(answer), expected);
-}
-
-void AtParseTest::cmgwIndex_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << QStringLiteral("\r\n+CMGW: 12\r\n\r\nOK\r\n") << QStringLiteral("12");
-    QTest::newRow("after the prompt") << QStringLiteral("\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n") << QStringLiteral("3");
-    QTest::newRow("full SIM") << QStringLiteral("\r\n> \r\n+CMS ERROR: 322\r\n") << QString();
-}
-
-void AtParseTest::cmgwIndex()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, expected);
-    QCOMPARE(ParseCmgwIndex(answer), expected);
-}
-
-void AtParseTest::callerNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("+CLIP") << QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n")
-                           << QStringLiteral("+919888812121");
-    QTest::newRow("+CLCC") << QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n")
-                           << QStringLiteral("09888812121");
-    QTest::newRow("+CLCC with blanks") << QStringLiteral("+CLCC: 1, 1, 4, 0, 0, \"+4412345678\", 145\r\n")
-                                       << QStringLiteral("+4412345678");
-    QTest::newRow("withheld") << QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"\",128\r\n") << QString();
-    QTest::newRow("RING alone") << QStringLiteral("\r\nRING\r\n") << QString();
-}
-
-void AtParseTest::callerNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(ExtractCallerNumber(text), expected);
+    QString (*const readers[])(const QString&) = {IdentityLine, CallStatusFromResponse, ParseCmgwIndex,
+                                                  ExtractCallerNumber};
+    QCOMPARE(readers[reader](answer), expected);
 }
 
 void AtParseTest::parts()

@@ -120,14 +120,13 @@ void CharsetsTest::settingsItemsNameSetsTheModemHas_data()
 {
     QTest::addColumn<QString>("item");
     QTest::addColumn<QString>("used");
-    QTest::newRow("GSM") << "GSM"
-                         << "GSM";
-    QTest::newRow("ASCII is IRA") << "ASCII"
-                                  << "IRA";
-    QTest::newRow("CDMA is IRA") << "CDMA"
-                                 << "IRA";
-    QTest::newRow("ANSI (8859-1), which this modem lacks: GSM") << "ANSI"
-                                                                << "GSM";
+    const auto row = [](const char* name, const char* item, const char* used) {
+        QTest::newRow(name) << QString(item) << QString(used);
+    };
+    row("GSM", "GSM", "GSM");
+    row("ASCII is IRA", "ASCII", "IRA");
+    row("CDMA is IRA", "CDMA", "IRA");
+    row("ANSI (8859-1), which this modem lacks: GSM", "ANSI", "GSM");
 }
 
 void CharsetsTest::settingsItemsNameSetsTheModemHas()

@@ -30,16 +30,12 @@ private Q_SLOTS:
     void waitingRowsAreSentAndMoveToSentItems();
     void failedSendsReturnToWaitingAndAreRetried_data();
     void failedSendsReturnToWaitingAndAreRetried();
-    void storeAndDeliverLeavesTheSimEmpty();
     void emptyOutboxAndMissingTimerRow();
     void disconnectingEndsTheRunBeforeTheNextRow();
     void pausingEndsTheRunAfterTheMessageOnTheNetwork();
     void interruptedRunIsResetAtConnect();
     void receptionImportsReceivedMessagesOnly();
     void receptionKeepsAMessageItCouldNotStore();
-    void emptySimSaysSo();
-    void timersWithEqualPeriodsBothGetTheirTurn();
-    void refusalDuringTimerWorkIsOneNotice_data();
     void refusalDuringTimerWorkIsOneNotice();
     void statusCarriesConnectionAndIdentity();
 };
@@ -118,21 +114,6 @@ void DeliveryTest::failedSendsReturnToWaitingAndAreRetried()
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
     QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
-}
-
-void DeliveryTest::storeAndDeliverLeavesTheSimEmpty()
-{
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
-    rig.queue(QStringLiteral("9888812121"), QString(200, 'z'));
-    rig.deliver();
-    QCOMPARE(rig.sim.sent().size(), 2);
-    QVERIFY(rig.sim.simMessages().isEmpty());
-    QCOMPARE(outbox(rig.db).first().status, QStringLiteral("SENT"));
-    QVERIFY(outbox(rig.db).first().delivered);
-    QVERIFY(rig.log.text().contains(
-        QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
 }
 
 void DeliveryTest::emptyOutboxAndMissingTimerRow()
@@ -231,8 +212,13 @@ void DeliveryTest::interruptedRunIsResetAtConnect()
     EngineRig rig;
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("x"));
     rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENDING'"));
+    rig.queue(QStringLiteral("9888812122"), QStringLiteral("sent before"));
+    rig.db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ? WHERE "
+                                  "RecipientMobileNo = '9888812122'"),
+                   {Database::DbTime(rig.clock.now())});
     QVERIFY(rig.connectModem());
-    QCOMPARE(outbox(rig.db).first().status, QString());
+    QCOMPARE(outbox(rig.db)[0].status, QString());
+    QCOMPARE(outbox(rig.db)[1].status, QStringLiteral("SENT")); // a finished row is left as it is
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 1);
 }
@@ -292,47 +278,11 @@ void DeliveryTest::receptionKeepsAMessageItCouldNotStore()
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 2);
 }
 
-void DeliveryTest::emptySimSaysSo()
-{
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    const qsizetype logged = rig.logFile().size();
-    rig.receive();
-    const QString since = rig.logFile().mid(logged);
-    QVERIFY(since.contains(QStringLiteral("] : No new SMS found on SIM card.\n")));
-    QVERIFY(!since.contains(QLatin1String("Received total")));
-}
-
-void DeliveryTest::timersWithEqualPeriodsBothGetTheirTurn()
-{
-    // Started together with the same period, the delivery tick always lands inside the reception's
-    // exchange. It must still run, once the modem is free.
-    EngineRig rig;
-    QVERIFY(rig.connectModem());
-    rig.queue(QStringLiteral("9888812121"), QStringLiteral("out"));
-    rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("in"));
-    rig.state.ReceiveIntervalSeconds = 1;
-    rig.state.SendIntervalSeconds = 1;
-    rig.engine.applyTimerPeriods();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.sim.sent().size(), 1, 6000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 1, 6000);
-    rig.engine.Disconnect();
-}
-
 // The modem refusing a command while the timers deliver: the user is told once, without a box that would
-// wait for an answer nobody asked for, and the status bar and the log say it too.
-void DeliveryTest::refusalDuringTimerWorkIsOneNotice_data()
-{
-    QTest::addColumn<bool>("refuseEverything");
-    QTest::addColumn<QString>("refused");
-    QTest::newRow("+CMS ERROR to AT+CMSS") << false << QStringLiteral("AT+CMSS");
-    QTest::newRow("ERROR to AT+CMGW") << true << QStringLiteral("AT+CMGW");
-}
-
+// wait for an answer nobody asked for, and the status bar and the log say it too. (ERROR to AT+CMGW, the
+// same from a replayed modem: tst_modem_commands.)
 void DeliveryTest::refusalDuringTimerWorkIsOneNotice()
 {
-    QFETCH(bool, refuseEverything);
-    QFETCH(QString, refused);
     EngineRig rig;
     rig.engine.setFinalAnswerTimeout(1000);
     QVERIFY(rig.connectModem());
@@ -340,15 +290,12 @@ void DeliveryTest::refusalDuringTimerWorkIsOneNotice()
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = 'STORE AND DELIVER'"));
     rig.queue(QStringLiteral("9888812121"), QStringLiteral("first"));
     rig.queue(QStringLiteral("9888812122"), QStringLiteral("second"));
-    if (refuseEverything)
-        rig.sim.setErrorToEverything(true);
-    else
-        rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 4);
+    rig.sim.failSends(ModemSimulator::SendFailure::CmsError, 4);
     rig.deliver();
     rig.clock.advance(61 * 1000); // the rows are tried again: the same refusal is not shown again
     rig.deliver();
 
-    const QString problem = QStringLiteral("Error occured while executing this command: ") + refused;
+    const QString problem = QStringLiteral("Error occured while executing this command: AT+CMSS");
     QVERIFY(rig.sim.sent().isEmpty());
     QCOMPARE(rig.dialogs.messages(), QStringList());
     QCOMPARE(rig.dialogs.notices(), QStringList{problem});
@@ -357,7 +304,6 @@ void DeliveryTest::refusalDuringTimerWorkIsOneNotice()
     QCOMPARE(statusBar.last().first().toString(), problem);
 
     // The modem takes messages again: the status bar has nothing more to say.
-    rig.sim.setErrorToEverything(false);
     rig.clock.advance(121 * 1000);
     rig.deliver();
     QCOMPARE(rig.sim.sent().size(), 2);

@@ -176,18 +176,15 @@ void FunctionsTest::senderNumbers_data()
     QTest::addColumn<QString>("stored");
     // Up to 10 characters a number is taken as international and gets its plus; longer ones keep a leading
     // plus or trunk 0 as listed.
-    QTest::newRow("9 characters") << "098123456"
-                                  << "+098123456";
-    QTest::newRow("10 characters") << "0981234567"
-                                   << "+0981234567";
-    QTest::newRow("11 characters, trunk 0") << "09812345678"
-                                            << "09812345678";
-    QTest::newRow("11 characters, plus") << "+9198123456"
-                                         << "+9198123456";
-    QTest::newRow("11 digits") << "91981234567"
-                               << "+91981234567";
-    QTest::newRow("blanks around") << " 919812345678 "
-                                   << "+919812345678";
+    const auto row = [](const char* name, const char* listed, const char* stored) {
+        QTest::newRow(name) << QString(listed) << QString(stored);
+    };
+    row("9 characters", "098123456", "+098123456");
+    row("10 characters", "0981234567", "+0981234567");
+    row("11 characters, trunk 0", "09812345678", "09812345678");
+    row("11 characters, plus", "+9198123456", "+9198123456");
+    row("11 digits", "91981234567", "+91981234567");
+    row("blanks around", " 919812345678 ", "+919812345678");
 }
 
 void FunctionsTest::senderNumbers()

@@ -70,6 +70,8 @@ void ModemConversationTest::headerVariantsOfRealModems()
     rig.engine.Disconnect();
 }
 
+// Also the timers of equal periods started together: the delivery tick lands inside the reception's
+// exchange and must still run once the modem is free.
 void ModemConversationTest::dataConnectionOfLteModulesIsNoCall()
 {
     EngineRig rig;

@@ -1,9 +1,13 @@
 // The modem conversation where real time and a real port are the point: a slow serial line with answers in
 // pieces, every delay factor with the window answering all the while, a message box left open while the
-// modem works, a modem unplugged and plugged in again (taken back only when it is the same modem), and a
-// modem that failed its initialisation tried again. End to end on the simulator's pseudo-terminal;
-// labelled slow (the rest of the conversation replays on the in-memory line in tst_modem_conversation).
+// modem works, a modem unplugged and plugged in again (taken back only when it is the same modem), a modem
+// that failed its initialisation tried again, and a port lost in the middle of an exchange. On the
+// simulator's pseudo-terminal; labelled slow (the rest of the conversation replays on the in-memory line in
+// tst_modem_conversation).
 #include "Conversation.h"
+#include "ModemRig.h"
+
+#include <thread>
 
 class ModemPtyTest : public QObject {
     Q_OBJECT
@@ -16,6 +20,7 @@ private Q_SLOTS:
     void unpluggedModemIsConnectedAgainOnlyWhenItIsTheSame();
     void failedInitialisationIsTriedAgainUntilDisconnect_data();
     void failedInitialisationIsTriedAgainUntilDisconnect();
+    void hangUpDuringAnExchange();
 };
 
 void ModemPtyTest::listingOnASlowLineWithOkInTextsLosesNothing()
@@ -253,6 +258,28 @@ void ModemPtyTest::failedInitialisationIsTriedAgainUntilDisconnect()
     // The user's own Connect: a box when the modem answered ERROR, a notice when it said nothing.
     QCOMPARE(rig.dialogs.messages().size(), boxes + (silent ? 0 : 1));
     QCOMPARE(rig.dialogs.notices().size(), 1 - boxes + (silent ? 1 : 0));
+}
+
+// The modem routines alone: a device that goes away in real time while the routine waits for its answer.
+void ModemPtyTest::hangUpDuringAnExchange()
+{
+    ModemRig rig(ModemRig::Line::Terminal);
+    QVERIFY(rig.connectModem());
+    rig.sim.setSilent(true);
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        rig.sim.hangUp();
+    });
+    QElapsedTimer t;
+    t.start();
+    const AtResult r = rig.modem.ExecuteATCommand("AT\r", 20, QStringLiteral("OK"), 500, {});
+    unplug.join();
+    QVERIFY(r.portClosed && !r.ok());
+    QVERIFY(t.elapsed() < 2000); // it stops waiting once the device is gone
+    QCOMPARE(rig.portsLost, 1);
+    QTRY_VERIFY(!rig.modem.portOpen());
+    QTest::qWait(100);
+    QCOMPARE(rig.portsLost, 1); // said once, no storm of errors
 }
 
 QTEST_GUILESS_MAIN(ModemPtyTest)

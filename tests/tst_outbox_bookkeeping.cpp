@@ -148,6 +148,14 @@ void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
     fromSim.open();
     QTRY_VERIFY(!rig.engine.sending());
     QVERIFY(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).isNull());
+    QCOMPARE(rig.db
+                 .scalar(QStringLiteral("SELECT DeliveryStatus || ' ' || (DeliveryDatetime IS NOT NULL) FROM "
+                                        "Message_OutBox"))
+                 .toString(),
+             "SENT 1"); // in Sent Items
+    QVERIFY(rig.sim.simMessages().isEmpty());
+    QVERIFY(rig.log.text().contains(
+        QStringLiteral("] : Sending SMS to 9888812121 using GSM modem and method - STORE & DELIVER.")));
     rig.engine.Disconnect();
 
     // What a stop between storing and cleaning up leaves: the program's copies are removed at the next

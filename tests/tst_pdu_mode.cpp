@@ -273,15 +273,19 @@ void PduModeTest::aBusyWindowDoesNotHoldUpTheNextPart()
     QVERIFY(rig.connectPdu());
     rig.db.execute(QStringLiteral("UPDATE Timer_setting SET SMSDelevaryMode = ?"), {mode});
     rig.queue(QStringLiteral("+919888812121"), longText(400));
-    // The window thread is busy (a long slot) from just after the run starts: the modem goes on with the
-    // parts, each one's confirmation kept on the row before the next is sent.
-    constexpr int BusyMs = 4000;
+    // The window thread is busy (a long slot) from just after the run starts, for 4 s or until every part is
+    // sent and kept: the modem goes on with the parts, each one's confirmation kept on the row before the next
+    // is sent.
     qsizetype sentWhileBusy = -1;
     int recordedWhileBusy = -1;
     QTimer::singleShot(0, [&] {
-        QThread::msleep(BusyMs);
-        sentWhileBusy = rig.sim.sent().size();
-        recordedWhileBusy = rig.outbox("PartsSent").toInt();
+        QElapsedTimer busy;
+        busy.start();
+        do {
+            QThread::msleep(20);
+            sentWhileBusy = rig.sim.sent().size();
+            recordedWhileBusy = rig.outbox("PartsSent").toInt();
+        } while ((sentWhileBusy < 3 || recordedWhileBusy < 3) && busy.elapsed() < 4000);
     });
     rig.deliver();
     QCOMPARE(sentWhileBusy, 3);

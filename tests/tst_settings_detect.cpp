@@ -214,7 +214,7 @@ void SettingsDetectTest::noModemSaysSoOnceAndShowsNoListThenOneOnTheLastPort()
 
 void SettingsDetectTest::noScanOnceTheModemIsConnected()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;   // no scan starts: the in-memory line will do
     Settings s(rig); // opened while disconnected: the button is enabled
     QVERIFY(named<QPushButton>(s.w, u"cmdChkModem"_s)->isEnabled());
     QVERIFY(rig.connectModem());

@@ -109,7 +109,7 @@ private Q_SLOTS:
 
 void SettingsWindowTest::freshDatabaseRefusesEmptyListsInOrderThenInserts()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     Window w(rig);
     QVERIFY(w.tab() == 0 && w.visible(u"Frame1"_s) && !w.visible(u"Frame2"_s));
     // Nothing stored yet: every list but the port holds what nearly every GSM modem works with.
@@ -197,7 +197,7 @@ void SettingsWindowTest::oneChangedFieldIsStoredAndReadBack()
     QFETCH(QString, control);
     QFETCH(QString, item);
     QFETCH(QString, code);
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     rig.saveModemSetting();
     rig.engine.setDelayFactor(1);
     QStringList expected = stored(rig, ModemColumns);
@@ -225,7 +225,7 @@ void SettingsWindowTest::oneChangedFieldIsStoredAndReadBack()
 
 void SettingsWindowTest::connectedModemTabIsReadOnlyAndTimersRunAtOnce()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     QVERIFY(rig.connectModem());
     const QStringList before = stored(rig, ModemColumns);
     Window w(rig);
@@ -271,7 +271,7 @@ void SettingsWindowTest::storedValuesOutsideTheListsAreRefused()
 {
     QFETCH(QString, column);
     QFETCH(QVariant, value);
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     rig.saveModemSetting();
     rig.db.execute(u"UPDATE ModemSetting SET %1 = ?"_s.arg(column), {value});
     const qsizetype i = ModemColumns.indexOf(column);
@@ -322,7 +322,7 @@ void SettingsWindowTest::timeBoxIsCheckedAtEveryChange()
     QFETCH(QString, input);
     QFETCH(bool, pasted);
     QFETCH(QString, message);
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     Window w(rig);
     w.setTab(1);
     QLineEdit* b = w.box(box);
@@ -339,7 +339,7 @@ void SettingsWindowTest::timeBoxIsCheckedAtEveryChange()
 
 void SettingsWindowTest::timeBoxesAreCheckedAndAppliedAtSave()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     rig.saveModemSetting();
     rig.state.ReceiveIntervalSeconds = rig.state.SendIntervalSeconds = 10;
     rig.engine.Timer1.setInterval(10000);
@@ -407,7 +407,7 @@ void SettingsWindowTest::timeBoxesAreCheckedAndAppliedAtSave()
 
 void SettingsWindowTest::lockedDatabaseStoresNothingAndTheProgramGoesOn()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     rig.saveModemSetting();
     rig.engine.setDelayFactor(1);
     const QStringList modemBefore = stored(rig, ModemColumns), timersBefore = stored(rig, TimerColumns);
@@ -482,7 +482,7 @@ QTEST_MAIN(SettingsWindowTest)
 
 void SettingsWindowTest::messageFormatAndReportsNeedNoRestart()
 {
-    EngineRig rig(EngineRig::Line::Terminal);
+    EngineRig rig;
     rig.saveModemSetting();
     {
         Window w(rig);

@@ -1,5 +1,5 @@
-// The message database: creation, reuse, failures, values stored as typed, dates, day ranges, counters,
-// the interrupted-delivery reset and the running settings read at start-up.
+// The message database: creation, reuse, failures, values stored as typed, dates, day ranges, counters
+// and the running settings read at start-up (the interrupted-delivery reset: tst_delivery).
 #include "TestRig.h"
 #include "store/CountryCodes.h"
 #include "store/SettingsRows.h"
@@ -21,7 +21,6 @@ private Q_SLOTS:
     void valuesAreStoredAsTyped();
     void datesReadBackAsTheSameMoment();
     void homeCountersCountUnreadWaitingAndTodaysMissedCalls();
-    void resetSendingStatusReturnsInterruptedRows();
     void runningSettingsAndTheirDefaults();
 };
 
@@ -190,19 +189,6 @@ void StoreTest::homeCountersCountUnreadWaitingAndTodaysMissedCalls()
     QCOMPARE(c.unreadInbox, 3);
     QCOMPARE(c.waitingOutbox, 2);
     QCOMPARE(c.missedCallsToday, 2);
-}
-
-void StoreTest::resetSendingStatusReturnsInterruptedRows()
-{
-    TestRig rig;
-    rig.db.execute(u"INSERT INTO Message_OutBox (RecipientMobileNo, DeliveryStatus) VALUES ('1', 'SENDING')"_s);
-    rig.db.execute(
-        u"INSERT INTO Message_OutBox (RecipientMobileNo, DeliveryStatus, DeliveryDatetime) VALUES ('2', 'SENT', ?)"_s,
-        {Database::DbTime(rig.clock.now())});
-    ResetSendingStatus(rig.db);
-    QCOMPARE(rig.db.scalar(
-                 u"SELECT group_concat(DeliveryStatus, '|') FROM (SELECT * FROM Message_OutBox ORDER BY Outbox_Id)"_s),
-             QVariant(u"|SENT"_s));
 }
 
 void StoreTest::runningSettingsAndTheirDefaults()

@@ -44,23 +44,14 @@ qint64 addOutbox(Database& db, const QString& number, const QString& message, co
                       sent ? Database::DbTime(delivered) : QString()});
 }
 
-void addManyInbox(Database& db, int n, bool sameTime = false)
-{
-    db.beginTransaction();
-    for (int i = 0; i < n; ++i)
-        addInbox(db, QStringLiteral("+44%1").arg(i), QStringLiteral("message %1").arg(i),
-                 sameTime ? Base : Base.addSecs(i), true);
-    db.commit();
-}
-
-// n messages in one folder, each with its own number.
-void addMany(Database& db, MessageFolder folder, int n)
+// n messages in one folder, each with its own number, a second apart unless at the same time.
+void addMany(Database& db, MessageFolder folder, int n, bool sameTime = false)
 {
     db.beginTransaction();
     for (int i = 0; i < n; ++i) {
         const QString number = QStringLiteral("+44%1").arg(i);
         if (folder == MessageFolder::Inbox)
-            addInbox(db, number, QStringLiteral("message %1").arg(i), Base.addSecs(i), true);
+            addInbox(db, number, QStringLiteral("message %1").arg(i), sameTime ? Base : Base.addSecs(i), true);
         else
             addOutbox(db, number, QStringLiteral("message %1").arg(i), Base.addSecs(i),
                       folder == MessageFolder::SentItems ? Base.addSecs(i + 60) : QDateTime());
@@ -237,7 +228,7 @@ void MessageBoxTest::pagesOfHundred()
     QFETCH(QString, label);
     QFETCH(int, lastPageRows);
     BoxRig rig;
-    addManyInbox(rig.db, messages, sameTime);
+    addMany(rig.db, MessageFolder::Inbox, messages, sameTime);
     OpenBox box(rig.engine, "I");
     const qint64 pages = (messages + 99) / 100;
     QCOMPARE(box.pagesText(), label);
@@ -287,7 +278,7 @@ void MessageBoxTest::pageBox()
                             {"3", true, {}, 3},       {" 1 ", true, {}, 1},     {"x", false, numeric, 2},
                             {"-", false, numeric, 2}, {"2.", false, numeric, 2}};
     BoxRig rig;
-    addManyInbox(rig.db, 250);
+    addMany(rig.db, MessageFolder::Inbox, 250);
     OpenBox box(rig.engine, "I");
     auto* edit = box.child<QLineEdit>("txtPages");
     for (const Case& c : cases) {
