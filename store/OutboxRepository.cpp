@@ -68,16 +68,20 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
                                                    qint64 afterId, qint64 lastId, bool heldByItToo)
 {
     const QString t = Database::DbTime(now);
-    QVariantList values{modem, Database::DbTime(now.addSecs(lease.count())), t, t};
+    const QString claimable = Eligible + (heldByItToo ? ClaimableOrHeld : Claimable);
+    QVariantList conditions{t, t};
     if (heldByItToo)
-        values << modem;
-    values << modem << afterId << lastId;
-    // The row is chosen and taken by the one statement: the database holds its write lock from the choice to
-    // the change, so a second claimer waits and then chooses among what is left.
+        conditions << modem;
+    conditions << modem;
+    const QVariantList values = QVariantList{modem, Database::DbTime(now.addSecs(lease.count()))} + conditions +
+                                conditions + QVariantList{afterId, lastId};
+    // The row is chosen and taken by the one statement: SQLite holds its write lock from the choice to the
+    // change, so a second claimer waits and then chooses among what is left. The conditions are said again
+    // outside the choice for databases that only lock the row when they change it: the second claimer finds
+    // the row no longer claimable and takes nothing.
     Query row(db,
-              QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = ?, ClaimUntil = ? WHERE Outbox_Id = (SELECT "
-                             "Outbox_Id FROM Message_OutBox WHERE ") +
-                  Eligible + (heldByItToo ? ClaimableOrHeld : Claimable) +
+              QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = ?, ClaimUntil = ? WHERE ") + claimable +
+                  QStringLiteral(" AND Outbox_Id = (SELECT Outbox_Id FROM Message_OutBox WHERE ") + claimable +
                   QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1) RETURNING "
                                  "Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent"),
               values);
