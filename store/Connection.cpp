@@ -67,17 +67,26 @@ void ConnectDatabase(AppState& state, Database& db, QString* problem)
     }
 }
 
-QStringList ResetSendingStatus(Database& db)
+QStringList ResetSendingStatus(Database& db, int modem)
 {
+    const QString rows = modem > 0
+                             ? QStringLiteral("DeliveryStatus = 'SENDING' AND (ClaimedBy IS NULL OR ClaimedBy = ?)")
+                             : QStringLiteral("DeliveryStatus = 'SENDING'");
+    const QVariantList values = modem > 0 ? QVariantList{modem} : QVariantList{};
     QStringList recipients;
     {
-        Query q(db, QStringLiteral("SELECT RecipientMobileNo FROM Message_OutBox WHERE DeliveryStatus = 'SENDING' "
-                                   "ORDER BY Outbox_Id"));
+        Query q(db,
+                QStringLiteral("SELECT RecipientMobileNo FROM Message_OutBox WHERE ") + rows +
+                    QStringLiteral(" ORDER BY Outbox_Id"),
+                values);
         while (q.next())
             recipients << q.value(0).toString();
     }
     if (!recipients.isEmpty())
-        db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE DeliveryStatus = 'SENDING'"));
+        db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE ") + rows, values);
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = NULL, ClaimUntil = NULL WHERE ") +
+                   (modem > 0 ? QStringLiteral("ClaimedBy = ?") : QStringLiteral("ClaimedBy IS NOT NULL")),
+               values);
     return recipients;
 }
 

@@ -24,9 +24,11 @@ QString ConnectionErrorText(const QString& description, const QString& filePath 
 // nothing stands in the way.
 QString DatabaseAccessProblem(const QString& filePath);
 
-// Returns Outbox rows left 'SENDING' by an interrupted delivery run to waiting, and gives their recipients.
-// Throws DbError.
-QStringList ResetSendingStatus(Database& db);
+// Returns Outbox rows left 'SENDING' by an interrupted delivery run to waiting, and gives their recipients; the
+// claims of the modem that is (re)connecting end too, since it holds nothing it is working on. With a modem
+// given, only its rows and those nobody holds: another modem's rows may be going out at this moment. Without
+// one (a single modem), every row. Throws DbError.
+QStringList ResetSendingStatus(Database& db, int modem = 0);
 // Makes FAILED Outbox rows among the given ones wait again, with their attempts forgotten; gives how many.
 // Throws DbError.
 int RetryFailedOutboxRows(Database& db, const QList<qint64>& ids);

@@ -21,7 +21,7 @@ QAtomicInt connectionCounter;
 // Bumped when the schema gains something existing files must get too (tables and indexes are created
 // with IF NOT EXISTS on every open, columns added below are added to older files in place; the default rows
 // go only into a file that had no schema at all).
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 
 const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Message_InBox ("
@@ -76,6 +76,23 @@ const char* const Tables[] = {
     " Message TEXT,"
     " SentOn TEXT,"
     " ReceivedOn TEXT)",
+    // The modems after the first (which stays the ModemSetting row); a row with id 1 only adds the first
+    // modem's name, role and switch.
+    "CREATE TABLE IF NOT EXISTS Modems ("
+    " ModemId INTEGER PRIMARY KEY,"
+    " Name TEXT,"
+    " CommPortNo INTEGER,"
+    " BitsPerSecond TEXT,"
+    " Parity TEXT,"
+    " DataBits TEXT,"
+    " StopBits TEXT,"
+    " FlowControl TEXT,"
+    " CharacterSet TEXT,"
+    " EnabledCallerId INTEGER NOT NULL DEFAULT 0,"
+    " ModemDelayFactor NUMERIC,"
+    " MessageFormat TEXT,"
+    " Role TEXT NOT NULL DEFAULT 'Both',"
+    " Enabled INTEGER NOT NULL DEFAULT -1)",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
@@ -107,6 +124,18 @@ const AddedColumn AddedColumns[] = {
     {"Message_Parts", "InBox_Id", "INTEGER"},
     {"ModemSetting", "MessageFormat", "TEXT"},
     {"Timer_setting", "DeliveryReports", "INTEGER NOT NULL DEFAULT 0"},
+    // Several modems share the Outbox: a waiting row is held by one modem until its lease runs out
+    // (ClaimedBy, ClaimUntil) and may be kept for one modem (ModemId). Once sent, ModemId and ModemName say
+    // which modem sent it (a row kept for a modem is sent by that modem, so the two meanings agree); a row's
+    // last attempt keeps its modem for the failures each modem counts.
+    {"Message_OutBox", "ClaimedBy", "INTEGER"},
+    {"Message_OutBox", "ClaimUntil", "TEXT"},
+    {"Message_OutBox", "ModemId", "INTEGER"},
+    {"Message_OutBox", "ModemName", "TEXT"},
+    {"Message_OutBox", "LastModemId", "INTEGER"},
+    // The modem that received an Inbox row, and its name at that time.
+    {"Message_InBox", "ModemId", "INTEGER"},
+    {"Message_InBox", "ModemName", "TEXT"},
 };
 
 // What the counters, the folder lists and the day ranges look up.
@@ -116,6 +145,8 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_outbox_waiting ON Message_OutBox(OutBoxDateTime) WHERE DeliveryDatetime IS NULL",
     "CREATE INDEX IF NOT EXISTS ix_outbox_sent ON Message_OutBox(DeliveryDatetime) WHERE DeliveryDatetime IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS ix_inbox_sim ON Message_InBox(SimIndex) WHERE SimIndex IS NOT NULL",
+    // A modem renewing or giving back its leases finds its rows without reading the whole Outbox.
+    "CREATE INDEX IF NOT EXISTS ix_outbox_claimed ON Message_OutBox(ClaimedBy) WHERE ClaimedBy IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS ix_calls_date ON MissedCallStatistics(callDateTime)",
     // The message box orders its folders by number without regard to case. The message text has no
     // index: one would add half again to the file for an order rarely asked for.

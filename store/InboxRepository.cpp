@@ -29,15 +29,13 @@ std::optional<qint64> InboxRepository::findStoredCopy(int simIndex, const QStrin
 }
 
 qint64 InboxRepository::storeInboxMessage(const QString& number, const QString& text, const QDateTime& received,
-                                          std::optional<int> simIndex)
+                                          std::optional<int> simIndex, int modem, const QString& modemName)
 {
-    if (!simIndex)
-        return db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime) "
-                                        "VALUES (?, 0, ?, ?)"),
-                         {number, text, Database::DbTime(received)});
     return db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime, "
-                                    "SimIndex) VALUES (?, 0, ?, ?, ?)"),
-                     {number, text, Database::DbTime(received), *simIndex});
+                                    "SimIndex, ModemId, ModemName) VALUES (?, 0, ?, ?, ?, ?, ?)"),
+                     {number, text, Database::DbTime(received), simIndex ? QVariant(*simIndex) : QVariant(),
+                      modem > 0 ? QVariant(modem) : QVariant(),
+                      modemName.isEmpty() ? QVariant(QString()) : QVariant(modemName)});
 }
 
 void InboxRepository::forgetSimCopy(qint64 id)

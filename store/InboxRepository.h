@@ -18,9 +18,10 @@ public:
     // The row a stopped reception stored from this SIM copy, if any.
     std::optional<qint64> findStoredCopy(int simIndex, const QString& number, const QString& text,
                                          const QDateTime& received);
-    // A new Inbox row; simIndex, when given, is kept until the SIM copy is deleted.
+    // A new Inbox row; simIndex, when given, is kept until the SIM copy is deleted. The receiving modem (0:
+    // not known) is kept with its name at this time.
     qint64 storeInboxMessage(const QString& number, const QString& text, const QDateTime& received,
-                             std::optional<int> simIndex = std::nullopt);
+                             std::optional<int> simIndex = std::nullopt, int modem = 0, const QString& modemName = {});
     void forgetSimCopy(qint64 id);
 
     // What the message box reads when a message is opened: its text (nothing when the row is gone), and the

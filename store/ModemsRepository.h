@@ -34,7 +34,8 @@ struct ModemConfig {
     bool operator==(const ModemConfig&) const = default;
 };
 
-// What the modem panel counts for one modem.
+// What the modem panel counts for one modem. Rows sent or failed before the modem was recorded with them count
+// for the first modem, the only one there was.
 struct ModemCounts {
     int sentToday = 0; // Sent Items rows this modem sent on the day asked for
     int queued = 0;    // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
@@ -52,7 +53,8 @@ public:
     // Writes a modem: id 1 to ModemSetting (and the message format), others to their Modems row. A modem with
     // id 0 is added and gets the next free id (at least 2), which is returned.
     int save(const ModemConfig& modem);
-    // Removes a further modem; the first modem is only switched off (false is returned for it).
+    // Removes a further modem; the first modem is only switched off (false is returned for it). The rows the
+    // removed modem held or was kept for are free for any modem.
     bool remove(int id);
     ModemCounts counts(int id, const QDate& day);
 

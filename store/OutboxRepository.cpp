@@ -11,6 +11,17 @@ namespace {
 const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')"
                                         " AND (NextAttempt IS NULL OR NextAttempt <= ?)");
 
+// Rows a modem may claim (bound: now, the modem): nobody holds them, or the lease ran out; kept for no modem or
+// for this one.
+const QString Claimable = QStringLiteral(" AND (ClaimedBy IS NULL OR ClaimUntil IS NULL OR ClaimUntil <= ?)"
+                                         " AND (ModemId IS NULL OR ModemId = ?)");
+// The same, and also what the modem holds itself (bound: now, the modem, the modem).
+const QString ClaimableOrHeld = QStringLiteral(" AND (ClaimedBy IS NULL OR ClaimUntil IS NULL OR ClaimUntil <= ? OR "
+                                               "ClaimedBy = ?) AND (ModemId IS NULL OR ModemId = ?)");
+
+// What ends a claim, set beside an outcome: the row is free for any modem.
+const QString EndClaim = QStringLiteral("ClaimedBy = NULL, ClaimUntil = NULL");
+
 QVariant nullWhenEmpty(const QString& s)
 {
     return s.isEmpty() ? QVariant(QString()) : QVariant(s);
@@ -24,11 +35,11 @@ QString sqlErrorText(const QSqlError& e)
 
 } // namespace
 
-qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at)
+qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem)
 {
-    return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
-                                    "VALUES (0, ?, ?, ?)"),
-                     {number, text, Database::DbTime(at)});
+    return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime, "
+                                    "ModemId) VALUES (0, ?, ?, ?, ?)"),
+                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant()});
 }
 
 OutboxRepository::Batch::Batch(Database& db) : insert(std::make_unique<QSqlQuery>(db.connection()))
@@ -50,29 +61,85 @@ void OutboxRepository::Batch::add(const QString& number, const QString& text, co
         throw DbError(sqlErrorText(insert->lastError()));
 }
 
-qint64 OutboxRepository::countDue(const QDateTime& now)
+qint64 OutboxRepository::countDue(const QDateTime& now, int modem)
 {
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {Database::DbTime(now)});
+    const QString t = Database::DbTime(now);
+    if (modem <= 0)
+        return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {t});
+    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable, {t, t, modem});
 }
 
-qint64 OutboxRepository::lastDue(const QDateTime& now)
+qint64 OutboxRepository::lastDue(const QDateTime& now, int modem)
 {
+    const QString t = Database::DbTime(now);
+    if (modem <= 0)
+        return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {t})
+            .toLongLong();
     return db
-        .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {Database::DbTime(now)})
+        .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible + Claimable,
+                {t, t, modem})
         .toLongLong();
+}
+
+std::optional<DueOutboxRow> OutboxRepository::claim(int modem, const QDateTime& now, std::chrono::seconds lease,
+                                                    qint64 afterId, qint64 lastId)
+{
+    return take(modem, now, lease, afterId, lastId, false);
 }
 
 std::optional<DueOutboxRow> OutboxRepository::claimNextRow(const QDateTime& now, qint64 afterId, qint64 lastId)
 {
+    return take(1, now, DefaultLease, afterId, lastId, true);
+}
+
+std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& now, std::chrono::seconds lease,
+                                                   qint64 afterId, qint64 lastId, bool heldByItToo)
+{
+    const QString t = Database::DbTime(now);
+    const QString claimable = Eligible + (heldByItToo ? ClaimableOrHeld : Claimable);
+    QVariantList conditions{t, t};
+    if (heldByItToo)
+        conditions << modem;
+    conditions << modem;
+    const QVariantList values = QVariantList{modem, Database::DbTime(now.addSecs(lease.count()))} + conditions +
+                                conditions + QVariantList{afterId, lastId};
+    // The row is chosen and taken by the one statement: SQLite holds its write lock from the choice to the
+    // change, so a second claimer waits and then chooses among what is left. The conditions are said again
+    // outside the choice for databases that only lock the row when they change it: the second claimer finds
+    // the row no longer claimable and takes nothing.
     Query row(db,
-              QStringLiteral("SELECT Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent FROM Message_OutBox "
-                             "WHERE ") +
-                  Eligible + QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1"),
-              {Database::DbTime(now), afterId, lastId});
+              QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = ?, ClaimUntil = ? WHERE ") + claimable +
+                  QStringLiteral(" AND Outbox_Id = (SELECT Outbox_Id FROM Message_OutBox WHERE ") + claimable +
+                  QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1) RETURNING "
+                                 "Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent"),
+              values);
     if (!row.next())
         return std::nullopt;
     return DueOutboxRow{row.value(0).toLongLong(), row.value(1).toString(), row.value(2).toString(),
                         row.value(3).toInt(), row.value(4).toInt()};
+}
+
+int OutboxRepository::renewLease(int modem, const QDateTime& now, std::chrono::seconds lease)
+{
+    return db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimUntil = ? WHERE ClaimedBy = ?"),
+                      {Database::DbTime(now.addSecs(lease.count())), modem});
+}
+
+void OutboxRepository::release(qint64 id)
+{
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET ") + EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"), {id});
+}
+
+int OutboxRepository::releaseAll(int modem)
+{
+    return db.execute(QStringLiteral("UPDATE Message_OutBox SET ") + EndClaim + QStringLiteral(" WHERE ClaimedBy = ?"),
+                      {modem});
+}
+
+void OutboxRepository::pin(qint64 id, int modem)
+{
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET ModemId = ? WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL"),
+               {modem > 0 ? QVariant(modem) : QVariant(), id});
 }
 
 std::optional<QString> OutboxRepository::deliveryMode()
@@ -85,20 +152,23 @@ std::optional<QString> OutboxRepository::deliveryMode()
 
 void OutboxRepository::markInvalidNumber(qint64 id)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ? WHERE Outbox_Id = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ") + EndClaim +
+                   QStringLiteral(" WHERE Outbox_Id = ?"),
                {QStringLiteral("INVALID NUMBER"), QStringLiteral("not a phone number"), id});
 }
 
 void OutboxRepository::markEmptyMessage(qint64 id)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ? WHERE Outbox_Id = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ") + EndClaim +
+                   QStringLiteral(" WHERE Outbox_Id = ?"),
                {QStringLiteral("EMPTY MESSAGE"), QStringLiteral("the message is empty"), id});
 }
 
 void OutboxRepository::markSending(qint64 id, const QDateTime& now)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, Attempts = Attempts + 1, LastAttempt = ? "
-                              "WHERE Outbox_Id = ?"),
+    // The attempt's modem is kept for the failures each modem counts.
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, Attempts = Attempts + 1, LastAttempt = ?, "
+                              "LastModemId = coalesce(ClaimedBy, LastModemId) WHERE Outbox_Id = ?"),
                {QStringLiteral("SENDING"), Database::DbTime(now), id});
 }
 
@@ -119,37 +189,44 @@ void OutboxRepository::recordPartSent(qint64 id, int partsSent, const QString& r
                {partsSent, reference, id});
 }
 
-void OutboxRepository::markSent(qint64 id, const QDateTime& now)
+void OutboxRepository::markSent(qint64 id, const QDateTime& now, int modem, const QString& modemName)
 {
+    // Every value on the right is the row's before the change: the holder is read before it is cleared.
     db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, DeliveryDatetime = ?, LastError = NULL, "
-                              "NextAttempt = NULL WHERE Outbox_Id = ?"),
-               {QStringLiteral("SENT"), Database::DbTime(now), id});
+                              "NextAttempt = NULL, ModemId = coalesce(?, ClaimedBy, ModemId), "
+                              "LastModemId = coalesce(?, ClaimedBy, LastModemId), ModemName = ?, ") +
+                   EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
+               {QStringLiteral("SENT"), Database::DbTime(now), modem > 0 ? QVariant(modem) : QVariant(),
+                modem > 0 ? QVariant(modem) : QVariant(), nullWhenEmpty(modemName), id});
 }
 
 void OutboxRepository::putBack(qint64 id, bool reachedModem)
 {
     db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = CASE WHEN ? THEN Attempts "
-                              "ELSE max(Attempts - 1, 0) END WHERE Outbox_Id = ?"),
+                              "ELSE max(Attempts - 1, 0) END, ") +
+                   EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
                {reachedModem, id});
 }
 
 void OutboxRepository::recordAttempt(qint64 id, const QString& reason)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ? WHERE Outbox_Id = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ?, ") + EndClaim +
+                   QStringLiteral(" WHERE Outbox_Id = ?"),
                {reason, id});
 }
 
 void OutboxRepository::markFailed(qint64 id, const QString& reason)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, NextAttempt = NULL WHERE "
-                              "Outbox_Id = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, NextAttempt = NULL, "
+                              "LastModemId = coalesce(ClaimedBy, LastModemId), ") +
+                   EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
                {QStringLiteral("FAILED"), reason, id});
 }
 
 void OutboxRepository::scheduleRetry(qint64 id, const QString& reason, const QDateTime& next)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ?, NextAttempt = ? WHERE "
-                              "Outbox_Id = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ?, NextAttempt = ?, ") +
+                   EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
                {reason, Database::DbTime(next), id});
 }
 
@@ -160,8 +237,8 @@ void OutboxRepository::giveBackAttempt(qint64 id)
 
 void OutboxRepository::settleUnsent(qint64 id, const QString& reason)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ? WHERE Outbox_Id = ? AND "
-                              "DeliveryStatus = ?"),
+    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', LastError = ?, ") + EndClaim +
+                   QStringLiteral(" WHERE Outbox_Id = ? AND DeliveryStatus = ?"),
                {nullWhenEmpty(reason), id, QStringLiteral("SENDING")});
 }
 
@@ -190,11 +267,18 @@ void OutboxRepository::recordReport(qint64 id, const QString& status, const QDat
 std::optional<OutboxRecord> OutboxRepository::record(qint64 id)
 {
     Query q(db,
-            QStringLiteral("SELECT Message, DeliveryStatus, Attempts, NextAttempt, LastError FROM Message_OutBox WHERE "
-                           "Outbox_Id = ?"),
+            QStringLiteral("SELECT Message, DeliveryStatus, Attempts, NextAttempt, LastError, ClaimedBy, ClaimUntil, "
+                           "ModemId, ModemName FROM Message_OutBox WHERE Outbox_Id = ?"),
             {id});
     if (!q.next())
         return std::nullopt;
-    return OutboxRecord{q.value(0).toString(), q.value(1).toString(), q.value(2).toInt(),
-                        Database::FromDbTime(q.value(3)), q.value(4).toString()};
+    return OutboxRecord{q.value(0).toString(),
+                        q.value(1).toString(),
+                        q.value(2).toInt(),
+                        Database::FromDbTime(q.value(3)),
+                        q.value(4).toString(),
+                        q.value(5).toInt(),
+                        Database::FromDbTime(q.value(6)),
+                        q.value(7).toInt(),
+                        q.value(8).toString()};
 }

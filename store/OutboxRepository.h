@@ -1,6 +1,11 @@
 // The Outbox rows as the delivery run sees them: picking the next row due, claiming it, and writing what
 // became of it. Every statement binds its values; each operation throws DbError when the database fails.
 //
+// Several modems share the one Outbox. A modem claims a row for a lease (ClaimedBy, ClaimUntil) and renews
+// it while it works; a row whose lease ran out is free again, so the rows of a modem that died go to the
+// others. A claim is one UPDATE statement, which the database runs as a whole, so two modems (or two
+// connections) can never both get a row. Every outcome ends the claim; a retry may go out on another modem.
+//
 // The modem thread keeps its own instance over its own connection for what it must record during a
 // submission (a stored SIM copy, a confirmed part): those are on the row before the modem takes the next step.
 #pragma once
@@ -8,6 +13,8 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <chrono>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -37,14 +44,16 @@ struct OutboxRecord {
     int attempts = 0;
     QDateTime nextAttempt; // invalid when none is set
     QString lastError;
+    int claimedBy = 0; // the modem holding the row, 0 for none
+    QDateTime claimUntil;
+    int modem = 0; // waiting: the modem it is kept for; sent: the modem that sent it (0: not recorded)
+    QString modemName;
 };
 
 class OutboxRepository {
 public:
     explicit OutboxRepository(Database& db) : db(db) {}
 
-    // A new row waiting to be sent, queued at `at`.
-    qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at);
     // Queues many rows with one statement prepared once (the wizard's list, within the caller's transaction).
     class Batch {
     public:
@@ -58,12 +67,32 @@ public:
     private:
         std::unique_ptr<QSqlQuery> insert;
     };
+    // The lease the single-modem run takes with claimNextRow: longer than any submission with its retries on
+    // the modem, since that run does not renew it.
+    static constexpr std::chrono::seconds DefaultLease{600};
 
-    // Rows waiting whose next attempt is due at now: how many, and the highest id among them.
-    qint64 countDue(const QDateTime& now);
-    qint64 lastDue(const QDateTime& now);
-    // The first due row after afterId, up to lastId, in queueing order.
+    // A new row waiting to be sent, queued at `at`; kept for one modem when `modem` is given (0: any modem).
+    qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem = 0);
+
+    // Rows waiting whose next attempt is due at now: how many, and the highest id among them. With a modem
+    // given, only the rows it could claim now.
+    qint64 countDue(const QDateTime& now, int modem = 0);
+    qint64 lastDue(const QDateTime& now, int modem = 0);
+    // Claims for `modem` until now + lease the first due row after afterId, up to lastId, in queueing order,
+    // that nobody holds (or whose lease ran out) and that is not kept for another modem.
+    std::optional<DueOutboxRow> claim(int modem, const QDateTime& now, std::chrono::seconds lease, qint64 afterId = 0,
+                                      qint64 lastId = std::numeric_limits<qint64>::max());
+    // The single-modem run: a claim for the first modem with the default lease, which also takes again a row
+    // the first modem still holds. That run works one row at a time, so such a row is one it lost track of
+    // (a write that failed after the claim) and must not wait for its lease.
     std::optional<DueOutboxRow> claimNextRow(const QDateTime& now, qint64 afterId, qint64 lastId);
+    // Extends the lease of every row the modem holds to now + lease; gives how many.
+    int renewLease(int modem, const QDateTime& now, std::chrono::seconds lease);
+    // Gives a row back / every row a modem holds (a modem that goes away), for any modem to claim.
+    void release(qint64 id);
+    int releaseAll(int modem);
+    // Keeps a waiting row for one modem, or for any (0).
+    void pin(qint64 id, int modem);
     // The delivery mode the settings ask for, or nothing when the settings row is missing.
     std::optional<QString> deliveryMode();
 
@@ -77,7 +106,8 @@ public:
     void forgetStoredCopy(qint64 id);
     void recordPartSent(qint64 id, int partsSent, const QString& reference);
 
-    void markSent(qint64 id, const QDateTime& now);
+    // Sent, through the given modem (by default the one holding the row), whose name is kept with it.
+    void markSent(qint64 id, const QDateTime& now, int modem = 0, const QString& modemName = {});
     // Disconnected under a submission: waiting again, the attempt given back unless it reached the modem.
     void putBack(qint64 id, bool reachedModem);
     // Failed for the network's or the modem's reason: waiting again with the reason kept.
@@ -95,5 +125,8 @@ public:
     std::optional<OutboxRecord> record(qint64 id);
 
 private:
+    std::optional<DueOutboxRow> take(int modem, const QDateTime& now, std::chrono::seconds lease, qint64 afterId,
+                                     qint64 lastId, bool heldByItToo);
+
     Database& db;
 };
