@@ -2,6 +2,7 @@
 // and what it saves, failures that stay on the modem they were set on, +CMTI as AT+CNMI asks, and the console
 // lines that address one modem or all. Spoken to through the simulator's own line on a clock of the test's,
 // so nothing here waits.
+#include "SimulatorLine.h"
 #include "tools/ModemSimulator.h"
 #include "tools/SimConsole.h"
 
@@ -109,6 +110,7 @@ private Q_SLOTS:
     void newMessagesAreAnnouncedAsCnmiAsks();
     void commandLineMakesTheModems_data();
     void commandLineMakesTheModems();
+    void eachComNumberReachesItsModemOnTheMemoryLine();
 };
 
 void SimPoolTest::eachModemAnswersWithItsOwnIdentity_data()
@@ -141,8 +143,7 @@ void SimPoolTest::healthAnswers_data()
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QString>("expected"); // the last command's answer
     QTest::newRow("signal") << u"2 signal 12 3"_s << QStringList{u"AT+CSQ"_s} << u"+CSQ: 12,3"_s;
-    QTest::newRow("signal, bit errors not known") << u"2 signal 7"_s << QStringList{u"AT+CSQ"_s}
-                                                  << u"+CSQ: 7,99"_s;
+    QTest::newRow("signal, bit errors not known") << u"2 signal 7"_s << QStringList{u"AT+CSQ"_s} << u"+CSQ: 7,99"_s;
     QTest::newRow("signal range") << QString() << QStringList{u"AT+CSQ=?"_s} << u"+CSQ: (0-31,99),(0-7,99)"_s;
     QTest::newRow("registered at home") << QString() << QStringList{u"AT+CREG?"_s} << u"+CREG: 0,1"_s;
     QTest::newRow("roaming") << u"2 reg roaming"_s << QStringList{u"AT+CREG?"_s} << u"+CREG: 0,5"_s;
@@ -152,8 +153,8 @@ void SimPoolTest::healthAnswers_data()
     QTest::newRow("not registered, announcing")
         << u"2 reg none"_s << QStringList{u"AT+CREG=1"_s, u"AT+CREG?"_s} << u"+CREG: 1,0"_s;
     QTest::newRow("announcing beyond 2") << QString() << QStringList{u"AT+CREG=3"_s} << u"ERROR"_s;
-    QTest::newRow("operator, short name") << QString() << QStringList{u"AT+COPS=3,1"_s, u"AT+COPS?"_s}
-                                          << u"+COPS: 0,1,\"{short}\""_s;
+    QTest::newRow("operator, short name")
+        << QString() << QStringList{u"AT+COPS=3,1"_s, u"AT+COPS?"_s} << u"+COPS: 0,1,\"{short}\""_s;
     QTest::newRow("operator, numeric") << QString() << QStringList{u"AT+COPS=3,2"_s, u"AT+COPS?"_s}
                                        << u"+COPS: 0,2,\"{code}\""_s;
     QTest::newRow("operator, none while searching")
@@ -228,7 +229,7 @@ void SimPoolTest::keptLinkShortensTheFollowingParts_data()
     const int pause = ModemSimulator::LinkHoldMs + 1000;
     QTest::addColumn<QString>("console");
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QList<int>>("pauses");   // before each submission after the first
+    QTest::addColumn<QList<int>>("pauses");    // before each submission after the first
     QTest::addColumn<QList<int>>("networkMs"); // each submission's
     QTest::addColumn<int>("modeAfter");
     QTest::newRow("link not kept") << QString() << QString() << QList<int>{0, 0} << QList<int>{d, d, d} << 0;
@@ -237,8 +238,7 @@ void SimPoolTest::keptLinkShortensTheFollowingParts_data()
         << QString() << u"AT+CMMS=2"_s << QList<int>{0, pause, 0} << QList<int>{d, kept, d, kept} << 2;
     QTest::newRow("kept once, then closed by a long pause")
         << QString() << u"AT+CMMS=1"_s << QList<int>{0, pause, 0} << QList<int>{d, kept, d, d} << 0;
-    QTest::newRow("refused") << u"2 cmms refuse"_s << u"AT+CMMS=2"_s << QList<int>{0, 0} << QList<int>{d, d, d}
-                             << 0;
+    QTest::newRow("refused") << u"2 cmms refuse"_s << u"AT+CMMS=2"_s << QList<int>{0, 0} << QList<int>{d, d, d} << 0;
 }
 
 void SimPoolTest::keptLinkShortensTheFollowingParts()
@@ -280,8 +280,7 @@ void SimPoolTest::failuresStayOnTheirModem_data()
     QTest::newRow("one send") << u"2 fail cms 1 38"_s << QList<int>{2} << u"+CMS ERROR: 38"_s << 1;
     QTest::newRow("two sends, default cause") << u"3 fail cms 2"_s << QList<int>{3} << u"+CMS ERROR: 500"_s << 2;
     QTest::newRow("network-wide") << u"2 fail network"_s << QList<int>{2} << u"+CMS ERROR: 331"_s << 3;
-    QTest::newRow("network-wide, its cause") << u"4 fail network 42"_s << QList<int>{4} << u"+CMS ERROR: 42"_s
-                                             << 3;
+    QTest::newRow("network-wide, its cause") << u"4 fail network 42"_s << QList<int>{4} << u"+CMS ERROR: 42"_s << 3;
     QTest::newRow("network-wide, over") << u"2 fail network;2 fail off"_s << QList<int>{} << QString() << 0;
     QTest::newRow("not registered") << u"3 reg searching"_s << QList<int>{3} << u"+CMS ERROR: 331"_s << 3;
     QTest::newRow("network-wide on every modem")
@@ -319,10 +318,9 @@ void SimPoolTest::newMessagesAreAnnouncedAsCnmiAsks_data()
     QTest::addColumn<bool>("announced");
     QTest::newRow("addressed, as modems start") << QString() << u"2 sms +15551234 hello"_s << QList<int>{2} << true;
     QTest::newRow("asked for") << u"AT+CNMI=2,1,0,1,0"_s << u"2 sms +15551234 hello"_s << QList<int>{2} << true;
-    QTest::newRow("not asked for") << u"AT+CNMI=2,0,0,0,0"_s << u"2 sms +15551234 hello"_s << QList<int>{2}
-                                   << false;
-    QTest::newRow("mode only, announcing kept") << u"AT+CNMI=1"_s << u"3 sms +15551234 hello"_s << QList<int>{3}
-                                                << true;
+    QTest::newRow("not asked for") << u"AT+CNMI=2,0,0,0,0"_s << u"2 sms +15551234 hello"_s << QList<int>{2} << false;
+    QTest::newRow("mode only, announcing kept")
+        << u"AT+CNMI=1"_s << u"3 sms +15551234 hello"_s << QList<int>{3} << true;
     QTest::newRow("unaddressed: the first modem") << QString() << u"sms +15551234 hello"_s << QList<int>{1} << true;
     QTest::newRow("every modem") << QString() << u"* sms +15551234 hello"_s << QList<int>{1, 2, 3, 4} << true;
     QTest::newRow("no such modem") << QString() << u"7 sms +15551234 hello"_s << QList<int>{} << true;
@@ -357,11 +355,9 @@ void SimPoolTest::commandLineMakesTheModems_data()
     QTest::newRow("one, its unit") << QStringList{u"--com"_s, u"3"_s, u"--unit"_s, u"2"_s} << QList<int>{3} << 2;
     QTest::newRow("several") << QStringList{u"--com"_s, u"1"_s, u"--com"_s, u"2"_s, u"--com"_s, u"5"_s}
                              << QList<int>{1, 2, 5} << 1;
-    QTest::newRow("a count") << QStringList{u"--modems"_s, u"4"_s, u"--com"_s, u"3"_s} << QList<int>{3, 4, 5, 6}
-                             << 1;
+    QTest::newRow("a count") << QStringList{u"--modems"_s, u"4"_s, u"--com"_s, u"3"_s} << QList<int>{3, 4, 5, 6} << 1;
     QTest::newRow("a count from COM1") << QStringList{u"--modems"_s, u"2"_s} << QList<int>{1, 2} << 1;
-    QTest::newRow("a count past COM20") << QStringList{u"--com"_s, u"19"_s, u"--modems"_s, u"3"_s} << QList<int>{}
-                                        << 1;
+    QTest::newRow("a count past COM20") << QStringList{u"--com"_s, u"19"_s, u"--modems"_s, u"3"_s} << QList<int>{} << 1;
     QTest::newRow("a count and two COMs")
         << QStringList{u"--com"_s, u"1"_s, u"--com"_s, u"2"_s, u"--modems"_s, u"2"_s} << QList<int>{} << 1;
     QTest::newRow("a COM twice") << QStringList{u"--com"_s, u"2"_s, u"--com"_s, u"2"_s} << QList<int>{} << 1;
@@ -375,8 +371,8 @@ void SimPoolTest::commandLineMakesTheModems()
     QFETCH(QList<int>, coms);
     QFETCH(int, unit);
     QString error;
-    const std::optional<SimOptions> o = ParseSimOptions(QStringList{u"broadtext-modemsim"_s} + arguments,
-                                                        u"/data"_s, &error);
+    const std::optional<SimOptions> o =
+        ParseSimOptions(QStringList{u"broadtext-modemsim"_s} + arguments, u"/data"_s, &error);
     QCOMPARE(o.has_value(), !coms.isEmpty());
     if (!o) {
         QVERIFY(!error.isEmpty());
@@ -386,5 +382,37 @@ void SimPoolTest::commandLineMakesTheModems()
     QCOMPARE(o->unit, unit);
 }
 
-QTEST_APPLESS_MAIN(SimPoolTest)
+// The in-memory line the program's tests use: each COM number reaches its own modem, another none.
+void SimPoolTest::eachComNumberReachesItsModemOnTheMemoryLine()
+{
+    Pool pool;
+    QList<std::pair<int, ModemSimulator*>> modems;
+    for (int com = 1; com <= 4; ++com)
+        modems << std::pair{com, &pool.at(com)};
+    SimulatorLine line(modems);
+    for (const int com : {3, 1, 4, 2, 5}) {
+        MemoryTransport port(line.clock, line);
+        port.setCommPort(com);
+        port.setSettings(u"9600,n,8,1"_s);
+        const ModemTransport::Error opened = port.setPortOpen(true);
+        if (com == 5) {
+            QCOMPARE(opened.number, int(ModemTransport::InvalidPortNumber));
+            continue;
+        }
+        QVERIFY2(!opened, qPrintable(opened.description));
+        port.Output("AT+CGSN\r");
+        QByteArray answer;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                port.waitForInput(10);
+                answer += port.Input();
+                return answer.endsWith("OK\r\n");
+            },
+            5000));
+        QCOMPARE(QString::fromLatin1(answer).split(u"\r\n"_s, Qt::SkipEmptyParts),
+                 (QStringList{pool.at(com).serials().imei, u"OK"_s}));
+    }
+}
+
+QTEST_GUILESS_MAIN(SimPoolTest)
 #include "tst_sim_pool.moc"

@@ -18,8 +18,7 @@ struct SimOptions {
 };
 
 // The options, or nothing with the reason (an empty reason: --help was asked for).
-std::optional<SimOptions> ParseSimOptions(const QStringList& arguments, const QString& defaultDataDir,
-                                          QString* error);
+std::optional<SimOptions> ParseSimOptions(const QStringList& arguments, const QString& defaultDataDir, QString* error);
 
 // What --help shows: the options and the console commands.
 QString SimHelp();
