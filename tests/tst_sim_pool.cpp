@@ -111,6 +111,7 @@ private Q_SLOTS:
     void commandLineMakesTheModems_data();
     void commandLineMakesTheModems();
     void eachComNumberReachesItsModemOnTheMemoryLine();
+    void unpluggedModemIsBackWhenPluggedIn();
 };
 
 void SimPoolTest::eachModemAnswersWithItsOwnIdentity_data()
@@ -412,6 +413,28 @@ void SimPoolTest::eachComNumberReachesItsModemOnTheMemoryLine()
         QCOMPARE(QString::fromLatin1(answer).split(u"\r\n"_s, Qt::SkipEmptyParts),
                  (QStringList{pool.at(com).serials().imei, u"OK"_s}));
     }
+}
+
+// "2 hangup" unplugs COM2 alone; "2 plug" brings the same device back, its SIM store kept.
+void SimPoolTest::unpluggedModemIsBackWhenPluggedIn()
+{
+    Pool pool;
+    SimulatorLine line({{1, &pool.at(1)}, {2, &pool.at(2)}});
+    pool.at(2).storeMessage(u"REC UNREAD"_s, u"+15550000"_s, u"kept"_s);
+    auto opens = [&line](int com) {
+        MemoryTransport port(line.clock, line);
+        port.setCommPort(com);
+        port.setSettings(u"9600,n,8,1"_s);
+        return !port.setPortOpen(true);
+    };
+    pool.type(u"2 hangup"_s);
+    QCOMPARE((QList<bool>{opens(1), opens(2)}), (QList<bool>{true, false}));
+    pool.type(u"2 plug"_s);
+    QCOMPARE((QList<bool>{opens(1), opens(2)}), (QList<bool>{true, true}));
+    // A device just plugged in echoes again, until told not to.
+    QVERIFY(pool.ask(2, u"ATE0"_s).contains(u"ATE0\r"_s));
+    QCOMPARE(pool.ask(2, u"AT+CGSN"_s), QStringList(pool.at(2).serials().imei));
+    QCOMPARE(pool.at(2).simMessages().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(SimPoolTest)
