@@ -104,9 +104,9 @@ public:
     void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
     // The serial numbers AT+CGSN (IMEI), AT+CCID (the SIM's ICCID) and AT+CIMI (its IMSI) give: different for
-    // every simulator made in a process; an empty one is answered with ERROR.
-    // The SIM's home network comes with it: its operator's long and short names and its numeric code (the
-    // first five digits of the IMSI).
+    // every simulator made in a process; an empty one is answered with ERROR. The SIM's home network comes
+    // with it: the operator's long and short names and numeric code (the first five digits of the IMSI) that
+    // AT+COPS? gives.
     struct Serials {
         QString imei, iccid, imsi;
         QString operatorLong, operatorShort, operatorCode;
@@ -143,7 +143,7 @@ public:
     void setSignal(int rssi, int ber = 99);
     void setRegistration(Registration stat);
     void setBareCcid(bool on);      // AT+CCID answered with the number alone, as some modems do
-    void setCmmsSupported(bool on); // AT+CMMS answered ERROR unless set (set by default)
+    void setCmmsSupported(bool on); // off: AT+CMMS answered ERROR, as by modems without it (on at first)
     int cmmsMode() const;           // what AT+CMMS last set
     int signalQuality() const;      // the rssi AT+CSQ gives
     Registration registrationState() const;
@@ -164,8 +164,8 @@ public:
     // announced by +CDSI when 2).
     void setReportStatus(int status);
     bool pduMode() const;
-    // Stores REC UNREAD and announces +CMTI. A text the GSM alphabet cannot carry comes UCS2-coded, as phones
-    // send it.
+    // Stores REC UNREAD and announces +CMTI (unless AT+CNMI set <mt> to 0). A text the GSM alphabet cannot
+    // carry comes UCS2-coded, as phones send it.
     void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
 
