@@ -6,8 +6,14 @@
 #include "tools/ModemSimulator.h"
 #include "tools/SimConsole.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
 #include <memory>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -91,6 +97,51 @@ QString withIdentity(QString text, const ModemSimulator::Serials& s)
         .replace(QStringLiteral("{code}"), s.operatorCode);
 }
 
+// A serial port opened as a program opens it: raw, read with a deadline.
+class RawPort {
+public:
+    explicit RawPort(const QString& path) : fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY))
+    {
+        termios t{};
+        if (fd >= 0 && tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~RawPort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    RawPort(const RawPort&) = delete;
+    RawPort& operator=(const RawPort&) = delete;
+    bool isOpen() const { return fd >= 0; }
+    // What comes within ms, or up to a line ending in `until`.
+    QByteArray read(int ms, const QByteArray& until = {})
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired() && (until.isEmpty() || !got.contains(until))) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, int(std::max<qint64>(1, deadline.remainingTime()))) <= 0)
+                continue;
+            char buffer[256];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, n);
+        }
+        return got;
+    }
+    QByteArray ask(const QByteArray& command)
+    {
+        [[maybe_unused]] const ssize_t n = ::write(fd, command.constData(), size_t(command.size()));
+        return read(5000, "OK\r\n");
+    }
+
+private:
+    int fd;
+};
+
 } // namespace
 
 class SimPoolTest : public QObject {
@@ -112,6 +163,7 @@ private Q_SLOTS:
     void commandLineMakesTheModems();
     void eachComNumberReachesItsModemOnTheMemoryLine();
     void unpluggedModemIsBackWhenPluggedIn();
+    void programLinksEachModemAsItsOwnComPort();
 };
 
 void SimPoolTest::eachModemAnswersWithItsOwnIdentity_data()
@@ -435,6 +487,42 @@ void SimPoolTest::unpluggedModemIsBackWhenPluggedIn()
     QVERIFY(pool.ask(2, u"ATE0"_s).contains(u"ATE0\r"_s));
     QCOMPARE(pool.ask(2, u"AT+CGSN"_s), QStringList(pool.at(2).serials().imei));
     QCOMPARE(pool.at(2).simMessages().size(), 1);
+}
+
+// broadtext-modemsim --com 2 --modems 2: COM2 and COM3 are two devices; "3 sms" reaches COM3 alone.
+void SimPoolTest::programLinksEachModemAsItsOwnComPort()
+{
+    QTemporaryDir data;
+    QProcess program;
+    program.start(QStringLiteral(BROADTEXT_MODEMSIM),
+                  {u"--data-dir"_s, data.path(), u"--com"_s, u"2"_s, u"--modems"_s, u"2"_s});
+    QVERIFY(program.waitForStarted());
+    QByteArray shown;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            program.waitForReadyRead(50);
+            shown += program.readAllStandardOutput();
+            return shown.contains("Type \"help\"");
+        },
+        10000));
+    const QString com2 = QFileInfo(data.filePath(u"ports/COM2"_s)).symLinkTarget();
+    const QString com3 = QFileInfo(data.filePath(u"ports/COM3"_s)).symLinkTarget();
+    QVERIFY2(!com2.isEmpty() && com2 != com3, qPrintable(com2 + u" "_s + com3));
+    RawPort port2(data.filePath(u"ports/COM2"_s)), port3(data.filePath(u"ports/COM3"_s));
+    QVERIFY(port2.isOpen() && port3.isOpen());
+    QVERIFY(port2.ask("ATE0\r").endsWith("OK\r\n"));
+    QVERIFY(port3.ask("ATE0\r").endsWith("OK\r\n"));
+    QCOMPARE(port2.ask("AT+CGSN\r"), "\r\n" + ModemSimulator::serialsOfUnit(1).imei.toLatin1() + "\r\n\r\nOK\r\n");
+    QCOMPARE(port3.ask("AT+CGSN\r"), "\r\n" + ModemSimulator::serialsOfUnit(2).imei.toLatin1() + "\r\n\r\nOK\r\n");
+    program.write("3 sms +15551234 hello\n");
+    QVERIFY(program.waitForBytesWritten(5000));
+    QCOMPARE(port3.read(5000, "\r\n+CMTI: \"SM\",1\r\n"), QByteArray("\r\n+CMTI: \"SM\",1\r\n"));
+    QCOMPARE(port2.read(200), QByteArray());
+    program.write("quit\n");
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(data.filePath(u"ports/COM2"_s)) &&
+            !QFileInfo(data.filePath(u"ports/COM3"_s)).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(SimPoolTest)
