@@ -62,9 +62,22 @@ ModemSimulator::ModemSimulator()
 
 ModemSimulator::Serials ModemSimulator::serialsOfUnit(int unit)
 {
+    // Units take the operators in turn, so that a pool of modems has a SIM of each.
+    struct Operator {
+        const char *longName, *shortName, *code;
+    };
+    static const Operator Operators[] = {{"Simnet Mobile", "Simnet", "00101"},
+                                         {"Tessera Telecom", "Tessera", "00102"},
+                                         {"Orbit GSM", "Orbit", "00103"},
+                                         {"Lantern Wireless", "Lantern", "00104"}};
+    const Operator& o = Operators[std::abs(unit - 1) % std::size(Operators)];
+    const QString code = QString::fromLatin1(o.code);
     return {QStringLiteral("35693803%1").arg(unit, 7, 10, QLatin1Char('0')),
             QStringLiteral("899110%1").arg(unit, 13, 10, QLatin1Char('0')),
-            QStringLiteral("40410%1").arg(unit, 10, 10, QLatin1Char('0'))};
+            code + QStringLiteral("%1").arg(unit, 10, 10, QLatin1Char('0')),
+            QString::fromLatin1(o.longName),
+            QString::fromLatin1(o.shortName),
+            code};
 }
 
 ModemSimulator::~ModemSimulator()
@@ -164,6 +177,40 @@ void ModemSimulator::hangUp()
     if (thread.joinable())
         thread.join();
     running = false;
+}
+
+bool ModemSimulator::replug(QString* error)
+{
+    std::unique_lock lock(mutex);
+    if (!hangupRequested)
+        return true;
+    hangupRequested = false;
+    // A new device: what was under way on the old line is gone.
+    line.clear();
+    bodyFor = BodyFor::None;
+    body.clear();
+    ready.clear();
+    delayed.clear();
+    echo = true;
+    cmms = 0;
+    cregMode = 0;
+    lastConfirmAt = -1;
+    if (slavePath.isEmpty())
+        return true; // on a line other than the pseudo-terminal
+    lock.unlock();
+    for (int& fd : wakePipe)
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    const QString link = linkPath;
+    linkPath.clear();
+    if (!start(error))
+        return false;
+    if (link.isEmpty())
+        return true;
+    const QString comName = QFileInfo(link).fileName();
+    return linkAs(QFileInfo(QFileInfo(link).absolutePath()).absolutePath(), comName.mid(3).toInt(), error);
 }
 
 QString ModemSimulator::devicePath() const
@@ -444,7 +491,16 @@ void ModemSimulator::handleCommand(const QByteArray& line)
             answer(Error);
         }
     } else if (upper.startsWith(QLatin1String("AT+CNMI="))) {
-        reportRouting = arg("AT+CNMI=").section(QLatin1Char(','), 3, 3).trimmed().toInt();
+        // Values left out keep theirs, as on real modems.
+        QStringList values = cnmi.split(QLatin1Char(','));
+        const QStringList given = arg("AT+CNMI=").split(QLatin1Char(','));
+        for (qsizetype i = 0; i < given.size() && i < values.size(); ++i)
+            if (!given[i].trimmed().isEmpty())
+                values[i] = QString::number(given[i].trimmed().toInt());
+        cnmi = values.join(QLatin1Char(','));
+        reportRouting = values[3].toInt();
+        // Messages for the terminal straight away (<mt> 2, +CMT) are not simulated: stored and announced.
+        announceNew = values[1] != QLatin1String("0");
         answer(Ok);
     } else if (upper.startsWith(QLatin1String("AT+CSDH="))) {
         if (!csdhSupported) {
@@ -468,7 +524,69 @@ void ModemSimulator::handleCommand(const QByteArray& line)
         const QString& n = upper == QLatin1String("AT+CGSN") ? serialNumbers.imei : serialNumbers.imsi;
         answer(n.isEmpty() ? Error : CrLf + n.toLatin1() + CrLf + Ok);
     } else if (upper == QLatin1String("AT+CCID")) {
-        answer(serialNumbers.iccid.isEmpty() ? Error : "\r\n+CCID: " + serialNumbers.iccid.toLatin1() + CrLf + Ok);
+        answer(serialNumbers.iccid.isEmpty()
+                   ? Error
+                   : CrLf + (bareCcid ? "" : "+CCID: ") + serialNumbers.iccid.toLatin1() + CrLf + Ok);
+    } else if (upper == QLatin1String("AT+CSQ")) {
+        answer("\r\n+CSQ: " + QByteArray::number(rssi) + ',' + QByteArray::number(ber) + CrLf + Ok);
+    } else if (upper == QLatin1String("AT+CSQ=?")) {
+        answer("\r\n+CSQ: (0-31,99),(0-7,99)\r\n" + Ok);
+    } else if (upper == QLatin1String("AT+CREG?")) {
+        answer(registrationLine(false) + Ok);
+    } else if (upper == QLatin1String("AT+CREG=?")) {
+        answer("\r\n+CREG: (0-2)\r\n" + Ok);
+    } else if (upper.startsWith(QLatin1String("AT+CREG="))) {
+        bool number = false;
+        const int n = arg("AT+CREG=").trimmed().toInt(&number);
+        if (number && n >= 0 && n <= 2) {
+            cregMode = n;
+            answer(Ok);
+        } else {
+            answer(Error);
+        }
+    } else if (upper == QLatin1String("AT+COPS?")) {
+        if (!registered()) {
+            answer("\r\n+COPS: 0\r\n" + Ok);
+        } else {
+            const QString& name = copsFormat == 2   ? serialNumbers.operatorCode
+                                  : copsFormat == 1 ? serialNumbers.operatorShort
+                                                    : serialNumbers.operatorLong;
+            answer("\r\n+COPS: 0," + QByteArray::number(copsFormat) + ',' + quoted(name) + CrLf + Ok);
+        }
+    } else if (upper == QLatin1String("AT+COPS=?")) {
+        answer("\r\n+COPS: (2," + quoted(serialNumbers.operatorLong) + ',' + quoted(serialNumbers.operatorShort) + ',' +
+               quoted(serialNumbers.operatorCode) + "),,(0-4),(0-2)\r\n" + Ok);
+    } else if (upper.startsWith(QLatin1String("AT+COPS="))) {
+        // Automatic selection, or only a change of the format the operator is given in.
+        const QStringList a = arg("AT+COPS=").split(QLatin1Char(','));
+        const int mode = a.value(0).trimmed().toInt();
+        bool number = false;
+        const int format = a.value(1).trimmed().toInt(&number);
+        if (mode == 0 && a.size() == 1) {
+            answer(Ok);
+        } else if ((mode == 0 || mode == 3) && number && format >= 0 && format <= 2) {
+            copsFormat = format;
+            answer(Ok);
+        } else {
+            answer(Error);
+        }
+    } else if (upper == QLatin1String("AT+CMMS=?")) {
+        answer(cmmsSupported ? "\r\n+CMMS: (0-2)\r\n" + Ok : Error);
+    } else if (upper == QLatin1String("AT+CMMS?")) {
+        answer(cmmsSupported ? "\r\n+CMMS: " + QByteArray::number(cmms) + CrLf + Ok : Error);
+    } else if (upper.startsWith(QLatin1String("AT+CMMS="))) {
+        bool number = false;
+        const int n = arg("AT+CMMS=").trimmed().toInt(&number);
+        if (cmmsSupported && number && n >= 0 && n <= 2) {
+            cmms = n;
+            answer(Ok);
+        } else {
+            answer(Error);
+        }
+    } else if (upper == QLatin1String("AT+CNMI?")) {
+        answer("\r\n+CNMI: " + cnmi.toLatin1() + CrLf + Ok);
+    } else if (upper == QLatin1String("AT+CNMI=?")) {
+        answer("\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n" + Ok);
     } else if (upper == QLatin1String("AT+CLCC")) {
         QByteArray a;
         if (dataCall)
@@ -610,27 +728,41 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const Submission& me
         cmsError = failures.front().second;
         failures.pop_front();
     }
+    if (networkFailure > 0 || !registered()) {
+        how = SendFailure::CmsError;
+        cmsError = networkFailure > 0 ? networkFailure : 331;
+    }
+    // AT+CMMS: the relay link stays open after a submission for a while, and the next part saves setting it up.
+    // Under 1 the network closes it once and the mode falls back to 0; under 2 it is kept.
+    const qint64 now = nowMs();
+    const bool withinHold = lastConfirmAt >= 0 && now - lastConfirmAt <= LinkHoldMs;
+    if (cmms == 1 && !withinHold && lastConfirmAt >= 0)
+        cmms = 0;
+    const bool linkKept = cmms > 0 && withinHold;
+    const int delayMs = linkKept ? std::max(0, networkDelayMs - LinkKeptGainMs) : networkDelayMs;
+    if (how != SendFailure::Silence)
+        lastConfirmAt = now + delayMs + answerDelayMs;
     switch (how) {
     case SendFailure::None: {
         const int reference = nextReference;
         nextReference = (nextReference + 1) % 256; // TP-MR is one octet
         network.append({number, text, reference, message.unicode, message.partReference, message.partNumber,
-                        message.partCount, message.report});
+                        message.partCount, message.report, linkKept});
         if (fromStore)
             sim[storeIndex].status = QStringLiteral("STO SENT");
         note(QStringLiteral("sent to %1: %2").arg(number, text));
-        answer(CrLf + (fromStore ? "+CMSS: " : "+CMGS: ") + QByteArray::number(reference) + CrLf + Ok, networkDelayMs);
+        answer(CrLf + (fromStore ? "+CMSS: " : "+CMGS: ") + QByteArray::number(reference) + CrLf + Ok, delayMs);
         if (pdu && message.report)
             sendReport(number, reference);
         break;
     }
     case SendFailure::CmsError:
         note(QStringLiteral("refused a message to %1").arg(number));
-        answer("\r\n+CMS ERROR: " + QByteArray::number(cmsError) + "\r\n", networkDelayMs);
+        answer("\r\n+CMS ERROR: " + QByteArray::number(cmsError) + "\r\n", delayMs);
         break;
     case SendFailure::BareOk:
         note(QStringLiteral("answered OK without sending a message to %1").arg(number));
-        answer(Ok, networkDelayMs);
+        answer(Ok, delayMs);
         break;
     case SendFailure::Silence:
         note(QStringLiteral("said nothing to a message for %1").arg(number));
@@ -741,6 +873,24 @@ int ModemSimulator::freeIndex() const
     return i;
 }
 
+bool ModemSimulator::registered() const
+{
+    return registration == Registration::Home || registration == Registration::Roaming;
+}
+
+QByteArray ModemSimulator::registrationLine(bool unsolicited) const
+{
+    // The location area and cell (under AT+CREG=2, while registered) are made up from the unit's IMEI.
+    QByteArray out = "\r\n+CREG: ";
+    if (!unsolicited)
+        out += QByteArray::number(cregMode) + ',';
+    out += QByteArray::number(int(registration));
+    if (cregMode == 2 && registered())
+        out += ",\"" + serialNumbers.imei.right(4).toLatin1() + "\",\"" +
+               serialNumbers.imei.right(7).left(4).toLatin1() + '"';
+    return out + CrLf;
+}
+
 void ModemSimulator::tickCall(qint64 now)
 {
     if (!call.active || now < call.nextRingAt)
@@ -836,6 +986,72 @@ void ModemSimulator::setNetworkDelayMs(int ms)
 {
     std::lock_guard lock(mutex);
     networkDelayMs = ms;
+}
+
+void ModemSimulator::failNetworkWide(int cause)
+{
+    std::lock_guard lock(mutex);
+    networkFailure = std::max(0, cause);
+}
+
+void ModemSimulator::clearFailures()
+{
+    std::lock_guard lock(mutex);
+    networkFailure = 0;
+    failures.clear();
+}
+
+void ModemSimulator::setSignal(int r, int b)
+{
+    std::lock_guard lock(mutex);
+    rssi = r;
+    ber = b;
+}
+
+void ModemSimulator::setRegistration(Registration stat)
+{
+    {
+        std::lock_guard lock(mutex);
+        if (registration == stat)
+            return;
+        registration = stat;
+        if (cregMode > 0 && !silent)
+            writeNow(registrationLine(true));
+        note(QStringLiteral("registration %1").arg(int(stat)));
+    }
+    wake();
+}
+
+void ModemSimulator::setBareCcid(bool on)
+{
+    std::lock_guard lock(mutex);
+    bareCcid = on;
+}
+
+void ModemSimulator::setCmmsSupported(bool on)
+{
+    std::lock_guard lock(mutex);
+    cmmsSupported = on;
+    if (!on)
+        cmms = 0;
+}
+
+int ModemSimulator::signalQuality() const
+{
+    std::lock_guard lock(mutex);
+    return rssi;
+}
+
+ModemSimulator::Registration ModemSimulator::registrationState() const
+{
+    std::lock_guard lock(mutex);
+    return registration;
+}
+
+int ModemSimulator::cmmsMode() const
+{
+    std::lock_guard lock(mutex);
+    return cmms;
 }
 
 void ModemSimulator::setChunkedAnswers(int pauseMs, int bytes)
@@ -989,7 +1205,7 @@ void ModemSimulator::receiveSms(const QString& number, const QString& text, bool
         for (const QString& hex : parts) {
             const int index = freeIndex();
             sim[index] = {index, QStringLiteral("REC UNREAD"), number, text, sentOn, unicode, hex};
-            if (!silent)
+            if (!silent && announceNew)
                 writeNow("\r\n+CMTI: \"SM\"," + QByteArray::number(index) + CrLf);
             note(QStringLiteral("SMS from %1 stored at %2").arg(number).arg(index));
         }

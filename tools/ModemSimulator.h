@@ -5,8 +5,11 @@
 // SIM store, and makes on demand what real modems and lines do to a program: incoming SMS, ringing calls,
 // send failures, a slow network, silence, hang-up, a slow serial line, answers in pieces, unsolicited lines
 // inside or right after an answer, the header variants of different makers, the packet-data "call" of LTE
-// modules, text entry still pending from an earlier session, and ERROR to everything. It records every
-// command and every raw byte received and every message "sent to the network".
+// modules, text entry still pending from an earlier session, and ERROR to everything. It answers the health
+// questions of 27.007 (signal, registration, operator, SIM identity), keeps the relay link open under
+// AT+CMMS (27.005), and can lose the network altogether. It records every command and every raw byte
+// received and every message "sent to the network". Several of them make a pool of modems, each a device
+// of its own.
 #pragma once
 
 #include <QByteArray>
@@ -51,7 +54,14 @@ public:
         // a delivery report.
         int partReference = 0, partNumber = 0, partCount = 0;
         bool reportRequested = false;
+        bool linkKept = false; // it went on the relay link AT+CMMS kept open from the message before
     };
+    // 27.007 registration states, as +CREG gives them.
+    enum class Registration { NotRegistered = 0, Home = 1, Searching = 2, Denied = 3, Unknown = 4, Roaming = 5 };
+    // What the network saves on each part sent on a relay link kept open (AT+CMMS), and how long after a
+    // confirmation the network keeps the link waiting for the next submission (27.005 says 1 to 5 s).
+    static constexpr int LinkKeptGainMs = 300;
+    static constexpr int LinkHoldMs = 5000;
 
     ModemSimulator();
     ~ModemSimulator();
@@ -83,6 +93,9 @@ public:
     bool linkAs(const QString& dataDir, int comNumber, QString* error = nullptr);
     // Closes the terminal as an unplugged modem would: the program sees a hang-up.
     void hangUp();
+    // Plugged in again after hangUp(): a new terminal (linked again under the same COM number) or, on a line
+    // other than the pseudo-terminal, answering again. The SIM store stays.
+    bool replug(QString* error = nullptr);
 
     // Behaviour (may be changed at any time).
     void setEcho(bool on);
@@ -91,11 +104,15 @@ public:
     void setClipSupported(bool on); // AT+CLIP=1 answered with ERROR unless set
     void setIdentity(const QString& manufacturer, const QString& model);
     // The serial numbers AT+CGSN (IMEI), AT+CCID (the SIM's ICCID) and AT+CIMI (its IMSI) give: different for
-    // every simulator made in a process; an empty one is answered with ERROR.
+    // every simulator made in a process; an empty one is answered with ERROR. The SIM's home network comes
+    // with it: the operator's long and short names and numeric code (the first five digits of the IMSI) that
+    // AT+COPS? gives.
     struct Serials {
         QString imei, iccid, imsi;
+        QString operatorLong, operatorShort, operatorCode;
     };
-    // The IMEI, ICCID and IMSI of the n-th device (each simulator made in a process is the next unit).
+    // The IMEI, ICCID, IMSI and operator of the n-th device (each simulator made in a process is the next
+    // unit); the operators are made up, on the test network code 001.
     static Serials serialsOfUnit(int unit);
     void setSerials(const Serials& serials);
     Serials serials() const;
@@ -103,7 +120,10 @@ public:
     // The next count submissions (AT+CMGS body, AT+CMSS) fail; a CMS error with the given number.
     void failSends(SendFailure how, int count = 1, int cmsError = 500);
     void withholdPrompts(int count, bool answerOk); // the next AT+CMGS / AT+CMGW get no "> " (or OK)
-    void setNetworkDelayMs(int ms);                 // time before +CMGS / +CMSS
+    void setNetworkDelayMs(int ms);                 // time before +CMGS / +CMSS, per part
+    // Every submission is refused with +CMS ERROR: cause, as when the network is out of service (0: off).
+    void failNetworkWide(int cause);
+    void clearFailures(); // what failSends() and failNetworkWide() set
     // 0 off; else answers come in pieces with this pause between them: two halves, or pieces of chunkBytes.
     void setChunkedAnswers(int pauseMs, int chunkBytes = 0);
     void setAnswerDelayMs(int ms);                            // every answer comes this late (a slow modem)
@@ -118,6 +138,15 @@ public:
     void setErrorToEverything(bool on);             // every command is answered ERROR
     void setCharacterSets(const QStringList& sets); // what AT+CSCS accepts (GSM, IRA, 8859-1, UCS2)
     QString characterSet() const;                   // the one the program selected
+    // Health. AT+CSQ gives rssi,ber. A change of registration is announced by +CREG when the program asked
+    // for it (AT+CREG=1 or 2); while not registered, submissions are refused with +CMS ERROR: 331.
+    void setSignal(int rssi, int ber = 99);
+    void setRegistration(Registration stat);
+    void setBareCcid(bool on);      // AT+CCID answered with the number alone, as some modems do
+    void setCmmsSupported(bool on); // off: AT+CMMS answered ERROR, as by modems without it (on at first)
+    int cmmsMode() const;           // what AT+CMMS last set
+    int signalQuality() const;      // the rssi AT+CSQ gives
+    Registration registrationState() const;
     // Text entry left pending, as after "AT+CMGS=..." and "> " when the program then went away.
     void enterTextEntry(const QString& number);
 
@@ -135,8 +164,8 @@ public:
     // announced by +CDSI when 2).
     void setReportStatus(int status);
     bool pduMode() const;
-    // Stores REC UNREAD and announces +CMTI. A text the GSM alphabet cannot carry comes UCS2-coded, as phones
-    // send it.
+    // Stores REC UNREAD and announces +CMTI (unless AT+CNMI set <mt> to 0). A text the GSM alphabet cannot
+    // carry comes UCS2-coded, as phones send it.
     void receiveSms(const QString& number, const QString& text, bool unicode = false);
     QList<SimEntry> simMessages() const;
 
@@ -170,6 +199,8 @@ private:
     std::optional<Submission> fromSubmitPdu(const QString& hex, int announcedLength) const;
     void sendReport(const QString& number, int reference);
     QByteArray pduListing(const QString& status);
+    QByteArray registrationLine(bool unsolicited) const;
+    bool registered() const;
     void answer(const QByteArray& bytes, int delayMs = 0);
     void writeNow(const QByteArray& bytes);
     QByteArray header(int index, const SimEntry& m, const QByteArray& text) const;
@@ -212,6 +243,17 @@ private:
     int promptsWithheld = 0;
     bool withheldPromptOk = false;
     int networkDelayMs = 0;
+    int networkFailure = 0; // a CMS cause for every submission
+    int rssi = 21, ber = 0;
+    Registration registration = Registration::Home;
+    int cregMode = 0;   // AT+CREG=<n>
+    int copsFormat = 0; // AT+COPS=3,<format>: 0 long, 1 short, 2 numeric
+    bool bareCcid = false;
+    bool cmmsSupported = true;
+    int cmms = 0;
+    qint64 lastConfirmAt = -1; // when the network last answered a submission
+    bool announceNew = true;   // AT+CNMI's <mt> is not 0 (modems announce by default)
+    QString cnmi = QStringLiteral("2,1,0,0,0");
     int chunkPauseMs = 0;
     int chunkBytes = 0;
     int answerDelayMs = 0;

@@ -4,7 +4,8 @@
 // Between the modem thread's waits the clock follows real time: a ticker adds the real time gone by, so what
 // the simulator does by itself (rings, an SMS arriving, a line after an answer) still reaches a modem thread
 // that is idle, as the serial port's read notification would bring it. The simulator's own timing runs on
-// the same clock. Only the COM number given answers; any other is a port with no device behind it.
+// the same clock. Only the COM numbers given answer (one modem each); any other is a port with no device
+// behind it.
 #pragma once
 
 #include "modem/MemoryTransport.h"
@@ -13,15 +14,23 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QTest>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <semaphore>
 #include <thread>
+#include <vector>
 
 class SimulatorLine : public ModemPeer {
 public:
-    SimulatorLine(ModemSimulator& sim, int com) : sim(sim), com(com)
+    SimulatorLine(ModemSimulator& sim, int com) : SimulatorLine(QList<std::pair<int, ModemSimulator*>>{{com, &sim}}) {}
+    // A pool: each modem answers on its own COM number, all on one clock.
+    explicit SimulatorLine(const QList<std::pair<int, ModemSimulator*>>& modems)
     {
-        sim.setClock([this] { return clock.nowMs(); });
+        for (const auto& [com, sim] : modems) {
+            sim->setClock([this] { return clock.nowMs(); });
+            ports.push_back(std::make_unique<Port>(*sim, com));
+        }
         ticker = std::thread([this] { tick(); });
     }
     ~SimulatorLine() override
@@ -40,26 +49,40 @@ public:
 
     ModemTransport::Error opened(int comPort, MemoryTransport& line) override
     {
-        if (comPort != com || sim.hangUpAsked())
+        Port* port = nullptr;
+        for (const auto& p : ports)
+            if (p->com == comPort)
+                port = p.get();
+        if (!port || port->sim.hangUpAsked())
             return {ModemTransport::InvalidPortNumber,
                     QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(comPort)};
         std::lock_guard lock(mutex);
-        if (current != &line) {
-            current = &line;
-            QObject::connect(&line, &QObject::destroyed, [this, gone = &line] {
-                std::lock_guard lock(mutex);
-                if (current == gone)
-                    current = nullptr;
-            });
+        if (port->current != &line) {
+            port->current = &line;
+            if (!lines.count(&line))
+                QObject::connect(&line, &QObject::destroyed, [this, gone = &line] {
+                    std::lock_guard lock(mutex);
+                    lines.erase(gone);
+                    for (const auto& p : ports)
+                        if (p->current == gone)
+                            p->current = nullptr;
+                });
+            lines[&line] = port;
         }
-        hungUp = false;
+        port->hungUp = false;
         return {};
     }
 
     void received(const QByteArray& bytes, MemoryTransport& line) override
     {
-        sim.feed(bytes);
-        carry(line);
+        Port* port = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            const auto it = lines.find(&line);
+            port = it != lines.end() ? it->second : ports.front().get();
+        }
+        port->sim.feed(bytes);
+        carry(*port, line);
     }
 
     VirtualClock clock;
@@ -68,19 +91,29 @@ public:
     void setIdlePace(int times) { pace = times; }
 
 private:
+    struct Port {
+        Port(ModemSimulator& sim, int com) : sim(sim), com(com) {}
+        ModemSimulator& sim;
+        const int com;
+        MemoryTransport* current = nullptr; // under mutex
+        std::atomic<bool> hungUp{false};
+        std::atomic<bool> poked{false};
+        std::atomic<qint64> arrivalsUntil{0};
+    };
+
     // On the line's thread: hands over what the simulator has written, each piece when it is due.
-    void carry(MemoryTransport& line)
+    void carry(Port& port, MemoryTransport& line)
     {
-        const int baud = sim.baudRate();
+        const int baud = port.sim.baudRate();
         line.setLineBaud(baud);
-        for (const ModemSimulator::Output& o : sim.takeOutput()) {
+        for (const ModemSimulator::Output& o : port.sim.takeOutput()) {
             const qint64 now = clock.nowMs();
             line.send(o.bytes, std::max<qint64>(0, o.atMs - now));
             const qint64 travel = baud > 0 ? o.bytes.size() * 10000LL / baud + 1 : 0;
-            arrivalsUntil = std::max(arrivalsUntil.load(), std::max(o.atMs, now)) + travel;
+            port.arrivalsUntil = std::max(port.arrivalsUntil.load(), std::max(o.atMs, now)) + travel;
         }
-        if (sim.hangUpAsked() && !hungUp) {
-            hungUp = true;
+        if (port.sim.hangUpAsked() && !port.hungUp) {
+            port.hungUp = true;
             line.hangUp();
         }
     }
@@ -95,35 +128,34 @@ private:
             const qint64 elapsed = real.elapsed();
             clock.advanceTo(clock.nowMs() + (elapsed - last) * pace.load());
             last = elapsed;
-            const bool due =
-                sim.outputDue() || clock.nowMs() <= arrivalsUntil.load() || (sim.hangUpAsked() && !hungUp.load());
-            if (!due || poked.exchange(true))
-                continue;
-            std::lock_guard lock(mutex);
-            if (!current) {
-                poked = false;
-                continue;
+            for (const auto& p : ports) {
+                Port* port = p.get();
+                const bool due = port->sim.outputDue() || clock.nowMs() <= port->arrivalsUntil.load() ||
+                                 (port->sim.hangUpAsked() && !port->hungUp.load());
+                if (!due || port->poked.exchange(true))
+                    continue;
+                std::lock_guard lock(mutex);
+                if (!port->current) {
+                    port->poked = false;
+                    continue;
+                }
+                MemoryTransport* line = port->current;
+                // Runs when the line's thread next turns its event loop, i.e. between exchanges.
+                QMetaObject::invokeMethod(
+                    line,
+                    [this, port, line] {
+                        port->poked = false;
+                        carry(*port, *line);
+                        line->waitForInput(0);
+                    },
+                    Qt::QueuedConnection);
             }
-            MemoryTransport* line = current;
-            // Runs when the line's thread next turns its event loop, i.e. between exchanges.
-            QMetaObject::invokeMethod(
-                line,
-                [this, line] {
-                    poked = false;
-                    carry(*line);
-                    line->waitForInput(0);
-                },
-                Qt::QueuedConnection);
         }
     }
 
-    ModemSimulator& sim;
-    const int com;
+    std::vector<std::unique_ptr<Port>> ports;
     std::mutex mutex;
-    MemoryTransport* current = nullptr; // under mutex
-    std::atomic<bool> hungUp{false};
-    std::atomic<bool> poked{false};
-    std::atomic<qint64> arrivalsUntil{0};
+    std::map<const MemoryTransport*, Port*> lines; // under mutex: the modem each open line reaches
     std::atomic<bool> running{true};
     std::atomic<int> pace{1};
     std::thread ticker;
