@@ -10,6 +10,7 @@
 #include "settings/frm_Settings.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/ModemsRepository.h"
 #include "store/SettingsRows.h"
 #include "views/Frm_AutoReplyOnMissedCall.h"
 #include "views/Frm_ManageSIMMsg.h"
@@ -151,9 +152,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
         showModemSummary();
     });
 
-    // The modem panel. Its counts are counted by the store; the Modems repository is not part of this build
-    // yet, so they stay empty until it is.
-    modemPanel = new ModemPanelModel([](int) { return ModemCounts{}; }, this);
+    // The modem panel; the store counts each modem's messages of today.
+    modemPanel = new ModemPanelModel(
+        [this](int id) { return ModemsRepository(this->db).counts(id, this->state.clock->now().date()); }, this);
     for (int id : engine.modemIds())
         modemPanel->setStatus(engine.status(id));
     connect(&engine, &Engine::modemStatusChanged, this, [this](const ModemStatus& status) {
