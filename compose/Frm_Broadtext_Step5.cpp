@@ -326,6 +326,8 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
     queueing->deleteLater();
     queueing = nullptr;
     setSending(false);
+    if (!committed.empty())
+        engine.deliverNow();
 
     auto& dialogs = engine.dialogs();
     if (!error.isEmpty() || cancelled) {

@@ -138,9 +138,12 @@ void frm_ComposeSMS::Command1_Click()
             // Each row on its own: rows already queued stay when a later one fails.
             outbox.queueMessage(number, message, engine.clock().now());
         } catch (const DbError& e) {
+            engine.deliverNow(); // what was queued goes
             engine.dialogs().message(e.description());
             return;
         }
     }
+    // Sent at once by a free modem rather than at the delivery timer's next tick.
+    engine.deliverNow();
     close();
 }

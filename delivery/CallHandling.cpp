@@ -140,7 +140,9 @@ void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
         !IsLastCallerNumberMobile || !r.noCall || ringSinceWatch || state.AutoReplyText.isEmpty())
         return;
     try {
-        OutboxRepository(db).queueMessage(Trim(LastCallerNumber), state.AutoReplyText, state.clock->now());
+        // The reply goes out from the modem that was called.
+        OutboxRepository(db).queueMessage(Trim(LastCallerNumber), state.AutoReplyText, state.clock->now(),
+                                          delivery.modemId);
     } catch (const DbError& e) {
         if (databaseFailed)
             databaseFailed(e);

@@ -23,6 +23,10 @@ struct DeliveryNews {
     std::function<void(const DbError& error)> databaseFailed;
     std::function<void()> databaseWorked;
 
+    // The modem these jobs work for: claims, sent and received rows carry its id, and its name as shown then.
+    int modemId = 1;
+    QString modemName;
+
     // Whether the modem's port is open (its session says); the jobs stop when it closes.
     std::function<bool()> connected = [] { return false; };
 

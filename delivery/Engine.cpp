@@ -4,6 +4,10 @@
 #include "common/Seams.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/ModemsRepository.h"
+
+#include <QSet>
+#include <algorithm>
 
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent, const ModemPlumbing& plumbing)
     : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
@@ -11,31 +15,7 @@ Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent,
       initRetryMs(sessions.emplace(FirstModem, std::make_unique<ModemSession>(FirstModem, state, db, log, plumbing))
                       .first->second->initRetryMs)
 {
-    for (auto& [id, s] : sessions) {
-        ModemSession* session = s.get();
-        session->openSettings = [this] {
-            if (openSettings)
-                openSettings();
-        };
-        session->applyTimerPeriods = [this] { applyTimerPeriods(); };
-        connect(session, &ModemSession::statusChanged, this, [this](const ModemStatus& status) {
-            if (status.lastError != statusLine) {
-                statusLine = status.lastError;
-                Q_EMIT statusChanged(statusLine);
-            }
-            Q_EMIT modemStatusChanged(status);
-        });
-        connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
-        connect(session, &ModemSession::workHeldChanged, this, &Engine::followHeldWork);
-        connect(session, &ModemSession::deliveryProgress, this, &Engine::deliveryProgress);
-        connect(session, &ModemSession::deliveryPausedChanged, this, &Engine::deliveryPausedChanged);
-        connect(session, &ModemSession::receptionProgress, this, &Engine::receptionProgress);
-        connect(session, &ModemSession::messageReceived, this, &Engine::messageReceived);
-        connect(session, &ModemSession::callRecorded, this, &Engine::callRecorded);
-        connect(session, &ModemSession::inboxMessageStored, this, &Engine::inboxMessageStored);
-        connect(session, &ModemSession::inboxChanged, this, &Engine::inboxChanged);
-        connect(session, &ModemSession::outboxChanged, this, &Engine::outboxChanged);
-    }
+    attach(&session());
     connect(&Timer1, &PeriodicTimer::Timer, this, &Engine::Timer1_Timer);
     connect(&Timer2, &PeriodicTimer::Timer, this, &Engine::Timer2_Timer);
     connect(&timerRefreshHomePage, &PeriodicTimer::Timer, this, &Engine::timerRefreshHomePage_Timer);
@@ -70,6 +50,128 @@ void Engine::followHeldWork()
     Timer2.setEnabled(send);
 }
 
+void Engine::attach(ModemSession* session)
+{
+    session->openSettings = [this] {
+        if (openSettings)
+            openSettings();
+    };
+    session->applyTimerPeriods = [this] { applyTimerPeriods(); };
+    connect(session, &ModemSession::statusChanged, this, [this](const ModemStatus& status) {
+        if (status.lastError != statusLine) {
+            statusLine = status.lastError;
+            Q_EMIT statusChanged(statusLine);
+        }
+        Q_EMIT modemStatusChanged(status);
+    });
+    connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
+    connect(session, &ModemSession::workHeldChanged, this, &Engine::followHeldWork);
+    connect(session, &ModemSession::deliveryProgress, this, &Engine::deliveryProgress);
+    connect(session, &ModemSession::deliveryPausedChanged, this, &Engine::deliveryPausedChanged);
+    connect(session, &ModemSession::receptionProgress, this, &Engine::receptionProgress);
+    connect(session, &ModemSession::messageReceived, this, &Engine::messageReceived);
+    connect(session, &ModemSession::callRecorded, this, &Engine::callRecorded);
+    connect(session, &ModemSession::inboxMessageStored, this, &Engine::inboxMessageStored);
+    connect(session, &ModemSession::inboxChanged, this, &Engine::inboxChanged);
+    connect(session, &ModemSession::outboxChanged, this, &Engine::outboxChanged);
+}
+
+ModemSession* Engine::find(int modemId) const
+{
+    const auto it = sessions.find(modemId);
+    return it == sessions.end() ? nullptr : it->second.get();
+}
+
+void Engine::loadModemSettings()
+{
+    session().loadSettings(db);
+    QList<ModemConfig> modems;
+    try {
+        modems = ModemsRepository(db).all();
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+        return;
+    }
+    QSet<int> listed{FirstModem};
+    for (const ModemConfig& config : modems) {
+        listed.insert(config.id);
+        ModemSession* s = find(config.id);
+        if (!s) {
+            const ModemPlumbing plumbing = plumbingFor ? plumbingFor(config.id) : ModemPlumbing{};
+            auto made = std::make_unique<ModemSession>(config.id, state, db, log, plumbing);
+            s = made.get();
+            sessions.emplace(config.id, std::move(made));
+            s->setHealthPollMs(healthPollMs);
+            attach(s);
+        }
+        s->setConfig(config);
+        if (!config.enabled && s->status().connected)
+            s->Disconnect();
+    }
+    // A modem taken out of the list: disconnected, and its rows go back to the others.
+    for (auto it = sessions.begin(); it != sessions.end();) {
+        if (listed.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        it->second->Disconnect();
+        it = sessions.erase(it);
+    }
+    Q_EMIT modemsChanged();
+}
+
+void Engine::Connect()
+{
+    // The first modem answers the user as it always has; the others connect quietly and tell the modem
+    // panel, the status bar and the log how it goes.
+    if (session().config().enabled)
+        session().Connect();
+    for (auto& [id, s] : sessions)
+        if (id != FirstModem)
+            s->ConnectQuietly();
+}
+
+void Engine::Disconnect()
+{
+    for (auto& [id, s] : sessions)
+        s->Disconnect();
+}
+
+bool Engine::ReceiveNow()
+{
+    bool started = false;
+    for (auto& [id, s] : sessions)
+        started = s->ReceiveNow() || started;
+    return started;
+}
+
+bool Engine::SendNow()
+{
+    bool started = false;
+    for (auto& [id, s] : sessions)
+        started = s->SendNow() || started;
+    return started;
+}
+
+void Engine::deliverNow()
+{
+    for (auto& [id, s] : sessions)
+        if (!s->sendHeld())
+            s->deliverQueued();
+}
+
+bool Engine::connected() const
+{
+    return std::any_of(sessions.begin(), sessions.end(), [](const auto& s) { return s.second->status().connected; });
+}
+
+void Engine::setHealthPollMs(int ms)
+{
+    healthPollMs = ms;
+    for (auto& [id, s] : sessions)
+        s->setHealthPollMs(ms);
+}
+
 void Engine::applyTimerPeriods()
 {
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
@@ -80,8 +182,6 @@ void Engine::applyTimerPeriods()
 // queued, and a tick that finds the modem busy with other work waits its turn in the queue.
 void Engine::Timer1_Timer()
 {
-    if (!status().ready)
-        return;
     Timer1.setInterval(state.ReceiveIntervalSeconds * 1000);
     for (auto& [id, session] : sessions)
         if (!session->receiveHeld())
@@ -90,8 +190,6 @@ void Engine::Timer1_Timer()
 
 void Engine::Timer2_Timer()
 {
-    if (!status().ready)
-        return;
     Timer2.setInterval(state.SendIntervalSeconds * 1000);
     for (auto& [id, session] : sessions)
         if (!session->sendHeld())

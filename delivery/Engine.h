@@ -9,6 +9,7 @@
 #include "store/SettingsRows.h"
 
 #include <QObject>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,12 +65,19 @@ public:
     }
     const ModemStatus& status(int modemId) const { return sessions.at(modemId)->status(); }
     // The delay factor and message format from the settings (start-up), or as the settings window saved them.
-    void loadModemSettings() { session().loadSettings(db); }
+    // With the modem list: a session for each modem in it, named and set as it says; gone ones removed.
+    void loadModemSettings();
+    // Makes the transports of further modems (tests give in-memory lines; empty: serial ports).
+    std::function<ModemPlumbing(int modemId)> plumbingFor;
+    // Any modem's port is open.
+    bool connected() const;
     void setDelayFactor(double factor) { session().setDelayFactor(factor); }
     void setPduMessages(bool pdu) { session().setPduMessages(pdu); }
 
-    void Connect() { session().Connect(); }       // start_Click's work
-    void Disconnect() { session().Disconnect(); } // mnustop_Click's work
+    void Connect();    // start_Click's work, for every modem switched on
+    void Disconnect(); // mnustop_Click's work, for every modem
+    // Messages were queued: every free sending modem starts a run now rather than at its timer's next tick.
+    void deliverNow();
     void Timer1_Timer();
     void Timer2_Timer();
     void timerRefreshHomePage_Timer();
@@ -82,15 +90,25 @@ public:
 
     // The message box's "Receive SMS In InBox" and "Send SMS From OutBox": false when that work already
     // runs or waits (nothing is started twice) or the modem is not ready.
-    bool ReceiveNow() { return session().ReceiveNow(); }
-    bool SendNow() { return session().SendNow(); }
-    bool receiving() const { return session().receiving(); }
+    bool ReceiveNow();
+    bool SendNow();
+    bool receiving() const
+    {
+        return std::any_of(sessions.begin(), sessions.end(), [](const auto& s) { return s.second->receiving(); });
+    }
     // Delivery paused by the user: a run under way stops once the message on the network is done (its rows
     // stay queued), and no run starts, by timer or by hand, until it is resumed. Reception and the call watch
     // go on.
-    void setDeliveryPaused(bool paused) { session().setDeliveryPaused(paused); }
+    void setDeliveryPaused(bool paused)
+    {
+        for (auto& [id, s] : sessions)
+            s->setDeliveryPaused(paused);
+    }
     bool deliveryPaused() const { return session().deliveryPaused(); }
-    bool sending() const { return session().sending(); }
+    bool sending() const
+    {
+        return std::any_of(sessions.begin(), sessions.end(), [](const auto& s) { return s.second->sending(); });
+    }
     // The modem is connected and ready and has nothing to do.
     bool modemFree() const { return session().modemFree(); }
 
@@ -129,11 +147,7 @@ public:
     // How often an unplugged modem's device is looked for (tests shorten it).
     void setReconnectPollMs(int ms) { session().setReconnectPollMs(ms); }
     // How often each modem's health is polled (0: never).
-    void setHealthPollMs(int ms)
-    {
-        for (auto& [id, s] : sessions)
-            s->setHealthPollMs(ms);
-    }
+    void setHealthPollMs(int ms);
 
     // How long a submission waits for the network's final answer (tests shorten it).
     void setFinalAnswerTimeout(int ms) { session().setFinalAnswerTimeout(ms); }
@@ -148,6 +162,8 @@ public:
 Q_SIGNALS:
     // Connected or disconnected (Connect, Disconnect, or the device went away): menus follow.
     void connectionChanged();
+    // Modems were added to or taken out of the list.
+    void modemsChanged();
     // The modem's status changed (connected, ready, format, delay factor, identity, its problem).
     void modemStatusChanged(const ModemStatus& status);
     // A line about the modem link for the status bar (waiting to try again, a different modem on the port,
@@ -169,6 +185,9 @@ Q_SIGNALS:
 
 private:
     void followHeldWork();
+    void attach(ModemSession* session);
+    ModemSession* find(int modemId) const;
+    int healthPollMs = 60000;
 
     QString statusLine;
     QString lastTickError;

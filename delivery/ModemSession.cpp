@@ -34,6 +34,10 @@ ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityL
       calls(state, db, log, link, delivery)
 {
     current.modemId = modemId;
+    settings.id = modemId;
+    current.name = settings.displayName();
+    delivery.modemId = modemId;
+    delivery.modemName = current.name;
     published = current;
     delivery.connected = [this] { return current.connected; };
     link.writeLog = [this](const QString& line) {
@@ -105,6 +109,44 @@ void ModemSession::Connect()
     connectWith(Attempt::User);
 }
 
+void ModemSession::ConnectQuietly()
+{
+    if (link.waiting(ModemLink::Work::Connect) || current.connected || !settings.enabled)
+        return;
+    retryTimer.stop();
+    retries = 0;
+    problemShown = false;
+    problemsShown.clear();
+    foreignModem = false;
+    connectWith(Attempt::Pool);
+}
+
+void ModemSession::setConfig(const ModemConfig& config)
+{
+    settings = config;
+    current.name = config.displayName();
+    nameRows();
+    if (current.modemId != 1) { // the first modem's format and factor come from the settings rows as always
+        current.pduMessages = config.pdu;
+        setDelayFactor(config.delayFactor);
+    }
+    publish();
+}
+
+void ModemSession::nameRows()
+{
+    // The Inbox and Sent Items keep the modem as it was called then, with its SIM once known.
+    const QString sim = !current.health.imsi.isEmpty() ? current.health.imsi : current.health.iccid;
+    delivery.modemName = sim.isEmpty() ? current.name : QStringLiteral("%1 (SIM %2)").arg(current.name, sim);
+}
+
+void ModemSession::deliverQueued()
+{
+    if (settings.sends() && current.connected && current.ready && !delivery.sending() && !delivery.paused() &&
+        !delivery.held && !deliveryHeld)
+        startDelivery(true);
+}
+
 void ModemSession::tellStatus(const QString& text)
 {
     current.lastError = text;
@@ -152,10 +194,14 @@ void ModemSession::connectWith(Attempt attempt)
     const bool silent = attempt != Attempt::User;
     connectBoxShown = false;
     try {
-        for (const QString& recipient : ResetSendingStatus(db))
+        for (const QString& recipient : ResetSendingStatus(db, current.modemId, state.clock->now()))
             log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
                                                 "sent again and may reach the recipient twice.")
                                      .arg(Trim(recipient)));
+        if (current.modemId != 1) {
+            connectAs(attempt);
+            return;
+        }
         const auto row = ReadModemSetting(db);
         if (!row && silent) {
             log.WriteActivityLog(QStringLiteral("**ERROR** The modem settings are gone: Broadtext stops trying the "
@@ -179,72 +225,7 @@ void ModemSession::connectWith(Attempt attempt)
         request.settings = Trim(text(row->BitsPerSecond) + QLatin1Char(',') + text(row->Parity) + QLatin1Char(',') +
                                 text(row->DataBits) + QLatin1Char(',') + text(row->StopBits));
         request.port = row->CommPortNo.toInt();
-
-        log.WriteActivityLog(QStringLiteral("Initializing the modem on COM Port: %1").arg(text(row->CommPortNo)));
-        link.request<ConnectResult>(
-            ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
-            [this, request, silent, attempt](const ConnectResult& r) {
-                current.connecting = false;
-                portOpen = r.opened && !r.portClosed && r.ready && !r.aborted;
-                if (portOpen && silent && !current.identity.isEmpty() && r.identity != current.identity) {
-                    // The port's name has passed to another device: its SIM and its messages are not the
-                    // ones the user connected to.
-                    portOpen = false;
-                    foreignModem = true;
-                    closePort();
-                    const QString text = QStringLiteral("A different modem is now on COM Port %1 (%2, until now %3): "
-                                                        "Broadtext does not use it until you connect.")
-                                             .arg(request.port)
-                                             .arg(r.identity, current.identity);
-                    log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
-                    state.dialogs->notice(text);
-                    tellStatus(QStringLiteral("A different modem is now on COM Port %1").arg(request.port));
-                    reconnectWatch.start();
-                    return;
-                }
-                current.port = request.port;
-                setConnected(portOpen);
-                if (r.openError && !silent) {
-                    if (r.openError.number == MSComm::InvalidPortNumber) {
-                        if (state.dialogs->question(QStringLiteral("No modem found on COM Port %1\r\nDo you wish to "
-                                                                   "enter the correct COM port settings for the "
-                                                                   "attached modem?")
-                                                        .arg(request.port)) &&
-                            openSettings)
-                            openSettings();
-                    } else {
-                        state.dialogs->message(r.openError.description);
-                    }
-                }
-                if (portOpen) {
-                    current.port = request.port;
-                    if (current.identity != r.identity)
-                        log.WriteActivityLog(
-                            QStringLiteral("The modem on COM Port %1: %2.").arg(request.port).arg(r.identity));
-                    current.identity = r.identity;
-                    reconnectWatch.stop();
-                    retryTimer.stop();
-                    retries = 0;
-                    problemShown = false;
-                    tellStatus({});
-                    if (applyTimerPeriods)
-                        applyTimerPeriods();
-                    removeStrandedCopies();
-                    announces = false;
-                    current.health = {};
-                    pollHealth();
-                    if (healthTimer.interval() > 0)
-                        healthTimer.start();
-                } else if (r.opened && !r.aborted) {
-                    initialisationFailed(attempt, request.port);
-                } else if (attempt != Attempt::User && !r.aborted) {
-                    reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
-                }
-                Q_EMIT connectionChanged();
-            },
-            silent ? ModemLink::Origin::Program : ModemLink::Origin::User);
-        current.connecting = true;
-        publish();
+        requestConnection(request, attempt);
     } catch (const DbError& e) {
         if (silent) { // the program's own attempt: the next one may find the database working again
             databaseFailed(e);
@@ -254,6 +235,101 @@ void ModemSession::connectWith(Attempt attempt)
             state.dialogs->message(e.description());
         }
     }
+}
+
+void ModemSession::connectAs(Attempt attempt)
+{
+    // A further modem: its row of the modem list, read again at every attempt.
+    const std::optional<ModemConfig> config = ModemsRepository(db).find(current.modemId);
+    if (!config || !config->enabled) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** %1 is not in the modem list or is switched off: Broadtext "
+                                            "does not connect it.")
+                                 .arg(current.name));
+        tellStatus({});
+        return;
+    }
+    setConfig(*config);
+    ConnectRequest request;
+    request.flowControl = Trim(config->flowControl);
+    request.characterSet = Trim(config->characterSet);
+    request.callerId = config->callerId;
+    request.pduMode = config->pdu;
+    request.statusReports = request.pduMode && ReadDeliveryReports(db);
+    request.settings = Trim(config->bitsPerSecond + QLatin1Char(',') + config->parity + QLatin1Char(',') +
+                            config->dataBits + QLatin1Char(',') + config->stopBits);
+    request.port = config->port;
+    requestConnection(request, attempt);
+}
+
+void ModemSession::requestConnection(const ConnectRequest& request, Attempt attempt)
+{
+    const bool silent = attempt != Attempt::User;
+    log.WriteActivityLog(QStringLiteral("Initializing the modem on COM Port: %1").arg(request.port));
+    link.request<ConnectResult>(
+        ModemLink::Work::Connect, [request](ModemRoutines& modem) { return modem.Connect(request); }, this,
+        [this, request, silent, attempt](const ConnectResult& r) {
+            current.connecting = false;
+            portOpen = r.opened && !r.portClosed && r.ready && !r.aborted;
+            if (portOpen && (attempt == Attempt::Retry || attempt == Attempt::Return) && !current.identity.isEmpty() &&
+                r.identity != current.identity) {
+                // The port's name has passed to another device: its SIM and its messages are not the
+                // ones the user connected to.
+                portOpen = false;
+                foreignModem = true;
+                closePort();
+                const QString text = QStringLiteral("A different modem is now on COM Port %1 (%2, until now %3): "
+                                                    "Broadtext does not use it until you connect.")
+                                         .arg(request.port)
+                                         .arg(r.identity, current.identity);
+                log.WriteActivityLog(QStringLiteral("**ERROR** ") + text);
+                state.dialogs->notice(text);
+                tellStatus(QStringLiteral("A different modem is now on COM Port %1").arg(request.port));
+                reconnectWatch.start();
+                return;
+            }
+            current.port = request.port;
+            setConnected(portOpen);
+            if (r.openError && !silent) {
+                if (r.openError.number == MSComm::InvalidPortNumber) {
+                    if (state.dialogs->question(QStringLiteral("No modem found on COM Port %1\r\nDo you wish to "
+                                                               "enter the correct COM port settings for the "
+                                                               "attached modem?")
+                                                    .arg(request.port)) &&
+                        openSettings)
+                        openSettings();
+                } else {
+                    state.dialogs->message(r.openError.description);
+                }
+            }
+            if (portOpen) {
+                current.port = request.port;
+                if (current.identity != r.identity)
+                    log.WriteActivityLog(
+                        QStringLiteral("The modem on COM Port %1: %2.").arg(request.port).arg(r.identity));
+                current.identity = r.identity;
+                reconnectWatch.stop();
+                retryTimer.stop();
+                retries = 0;
+                problemShown = false;
+                tellStatus({});
+                if (applyTimerPeriods)
+                    applyTimerPeriods();
+                removeStrandedCopies();
+                announces = false;
+                current.health = {};
+                pollHealth();
+                if (healthTimer.interval() > 0)
+                    healthTimer.start();
+            } else if (r.opened && !r.aborted) {
+                initialisationFailed(attempt, request.port);
+            } else if (attempt != Attempt::User && !r.aborted) {
+                reconnectWatch.start(); // the device went away meanwhile: wait for it as after an unplug
+            }
+            Q_EMIT connectionChanged();
+        },
+        silent ? ModemLink::Origin::Program : ModemLink::Origin::User);
+    current.connecting = true;
+    publish();
 }
 
 void ModemSession::initialisationFailed(Attempt attempt, int port)
@@ -357,7 +433,7 @@ void ModemSession::lookForReturningModem()
 // queued, and a tick that finds the modem busy with other work waits its turn in the queue.
 void ModemSession::receiveTick()
 {
-    if (!current.connected || !current.ready)
+    if (!current.connected || !current.ready || !settings.receives())
         return;
     // A modem that announces its messages starts reception itself; a run is not cut by listings.
     if (delivery.sending() && announces)
@@ -368,7 +444,7 @@ void ModemSession::receiveTick()
 
 void ModemSession::sendTick()
 {
-    if (!current.connected || !current.ready)
+    if (!current.connected || !current.ready || !settings.sends())
         return;
     if (!delivery.sending() && !delivery.paused() && !delivery.held)
         startDelivery(true);
@@ -397,7 +473,7 @@ void ModemSession::startDelivery(bool periodic)
 
 bool ModemSession::ReceiveNow()
 {
-    if (!current.connected || !current.ready || delivery.receiving())
+    if (!current.connected || !current.ready || delivery.receiving() || !settings.receives())
         return false;
     startReception(false);
     return true;
@@ -405,7 +481,7 @@ bool ModemSession::ReceiveNow()
 
 bool ModemSession::SendNow()
 {
-    if (!current.connected || !current.ready || delivery.sending() || delivery.held)
+    if (!current.connected || !current.ready || delivery.sending() || delivery.held || !settings.sends())
         return false;
     delivery.endPause(); // asked for by hand: try now
     startDelivery(false);
@@ -598,7 +674,7 @@ void ModemSession::unsolicited(const Unsolicited& u)
     case Unsolicited::NewMessage:
         // The modem tells when a message comes: the timer's listings are no longer needed during a run.
         announces = true;
-        if (current.connected && current.ready && !receptionHeld && !delivery.receiving())
+        if (current.connected && current.ready && settings.receives() && !receptionHeld && !delivery.receiving())
             QTimer::singleShot(0, this, [this] {
                 if (current.connected && current.ready && !delivery.receiving())
                     startReception(true);
@@ -639,8 +715,8 @@ void ModemSession::pollHealth()
     link.requestHealth(this, [this](const HealthResult& r) {
         if (r.aborted || r.portClosed || !current.connected)
             return;
-        // A registration announced meanwhile is newer than none at all.
         current.health = r.health;
+        nameRows();
         publish();
     });
 }

@@ -8,6 +8,7 @@
 #include "delivery/Delivery.h"
 #include "modem/ModemHealth.h"
 #include "modem/ModemLink.h"
+#include "store/ModemsRepository.h"
 
 #include <QObject>
 #include <QSet>
@@ -54,7 +55,14 @@ public:
     void setDelayFactor(double factor);
     void setPduMessages(bool pdu);
 
-    void Connect();    // the user's Connect
+    void Connect(); // the user's Connect
+    // Connect as one of several modems: its problems go to the log, the status and a notice, never a box.
+    void ConnectQuietly();
+    // The modem as the settings have it: its name, what it does (send, receive), whether it is switched on.
+    void setConfig(const ModemConfig& config);
+    const ModemConfig& config() const { return settings; }
+    // Starts a delivery run now when the modem sends and is free (messages were just queued).
+    void deliverQueued();
     void Disconnect(); // the user's Disconnect
     // The timers' work for this modem.
     void receiveTick();
@@ -116,8 +124,12 @@ Q_SIGNALS:
 private:
     // Who started a connection attempt: the user, the program after an initialisation failed, or the
     // program because an unplugged modem's device is back. Only the user's own attempt opens boxes.
-    enum class Attempt { User, Retry, Return };
+    // A pool attempt is the program's own but, like the user's, takes whatever modem answers.
+    enum class Attempt { User, Retry, Return, Pool };
     void connectWith(Attempt attempt);
+    void connectAs(Attempt attempt);
+    void nameRows();
+    void requestConnection(const ConnectRequest& request, Attempt attempt);
     // Closes the port on the modem thread, after what is already asked of it.
     void closePort();
     void initialisationFailed(Attempt attempt, int port);
@@ -159,6 +171,7 @@ private:
     void watchNow();
 
     bool portOpen = false;
+    ModemConfig settings;
     bool announces = false; // the modem has announced a new message (+CMTI) since it connected
     QTimer healthTimer;
     bool receptionHeld = false;

@@ -151,7 +151,7 @@ bool OutboxRun::start(std::function<void()> finished)
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
         const QDateTime now = state.clock->now();
-        const qint64 total = outbox.countDue(now);
+        const qint64 total = outbox.countDue(now, news.modemId);
         log.Write(ActivityLog::Check::Delivery, QStringLiteral("Total %1 SMS to be sent.").arg(total));
         if (total > 0)
             log.Show(ActivityLog::Check::Delivery); // something to send: the check shows after all
@@ -170,7 +170,7 @@ bool OutboxRun::start(std::function<void()> finished)
         run = std::make_unique<Run>();
         run->total = int(total);
         run->finished = std::move(finished);
-        run->lastId = outbox.lastDue(now);
+        run->lastId = outbox.lastDue(now, news.modemId);
     } catch (const DbError& e) {
         news.failed(e);
         if (run)
@@ -188,7 +188,8 @@ void OutboxRun::nextRow()
     qint64 id = 0;
     try {
         while (news.connected() && !held) {
-            const std::optional<DueOutboxRow> row = outbox.claimNextRow(state.clock->now(), run->afterId, run->lastId);
+            const std::optional<DueOutboxRow> row = outbox.claimNext(
+                news.modemId, state.clock->now(), OutboxRepository::DefaultLease, run->afterId, run->lastId);
             if (!row)
                 break;
             id = row->id;
@@ -282,7 +283,7 @@ void OutboxRun::rowDone(qint64 id, const QString& number, bool storeFirst, int a
             run->networkFailures.clear();
             if (!storeFirst)
                 log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
-            outbox.markSent(id, state.clock->now());
+            outbox.markSent(id, state.clock->now(), news.modemId, news.modemName);
             // A report that came within this submission's exchange is about this row or none.
             reports.matchEarlyReports();
             news.outboxTouched();
@@ -382,7 +383,7 @@ void OutboxRun::settleOutcomes()
     for (auto it = unsettled.begin(); it != unsettled.end();) {
         try {
             if (it->sent)
-                outbox.markSent(it.key(), state.clock->now());
+                outbox.markSent(it.key(), state.clock->now(), news.modemId, news.modemName);
             else
                 outbox.settleUnsent(it.key(), it->reason);
         } catch (const DbError&) {

@@ -66,7 +66,9 @@ bool PartsJoiner::join()
                     text += texts.contains(n) ? texts.value(n)
                                               : QStringLiteral("[part %1 of %2 did not arrive]").arg(n).arg(g.count);
                 const qint64 id =
-                    inbox.storeInboxMessage(g.number, text, sentOn.isValid() ? sentOn : state.clock->now());
+                    inbox.storeInboxMessage(g.number, text, sentOn.isValid() ? sentOn : state.clock->now(),
+                                            std::nullopt, announcer.about().modemId,
+                                            announcer.about().modemName);
                 parts.markJoined(g, id);
                 db.commit();
                 if (texts.size() < g.count)
@@ -206,11 +208,11 @@ void Reception::listed(const ListResult& r)
         bool stored = false;
         try {
             // Stored by a run that stopped before deleting the SIM copy: only the deletion is left to do.
-            if (const std::optional<qint64> already = inbox.findStoredCopy(index, number, m.Text, now)) {
+            if (const std::optional<qint64> already = inbox.findStoredCopy(index, number, m.Text, now, news.modemId)) {
                 id = *already;
                 stored = true;
             } else {
-                id = inbox.storeInboxMessage(number, m.Text, now, index);
+                id = inbox.storeInboxMessage(number, m.Text, now, index, news.modemId, news.modemName);
             }
         } catch (const DbError& e) {
             // The message stays on the SIM and is imported by the next run; deleting it would lose it.

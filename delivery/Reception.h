@@ -25,6 +25,8 @@ class InboxAnnouncer {
 public:
     InboxAnnouncer(AppState& state, const DeliveryNews& news) : state(state), news(news) {}
     void announce(const QString& number, const QString& text, const QDateTime& received, qint64 id);
+    // The modem whose reception this is.
+    const DeliveryNews& about() const { return news; }
 
 private:
     AppState& state;

@@ -67,12 +67,16 @@ void ConnectDatabase(AppState& state, Database& db, QString* problem)
     }
 }
 
-QStringList ResetSendingStatus(Database& db, int modem)
+QStringList ResetSendingStatus(Database& db, int modem, const QDateTime& now)
 {
+    // A row whose lease ran out was left by a modem that stopped without coming back.
     const QString rows = modem > 0
-                             ? QStringLiteral("DeliveryStatus = 'SENDING' AND (ClaimedBy IS NULL OR ClaimedBy = ?)")
+                             ? QStringLiteral("DeliveryStatus = 'SENDING' AND (ClaimedBy IS NULL OR ClaimedBy = ? OR "
+                                              "(ClaimUntil IS NOT NULL AND ClaimUntil < ?))")
                              : QStringLiteral("DeliveryStatus = 'SENDING'");
-    const QVariantList values = modem > 0 ? QVariantList{modem} : QVariantList{};
+    const QVariantList values =
+        modem > 0 ? QVariantList{modem, now.isValid() ? QVariant(Database::DbTime(now)) : QVariant(QString())}
+                  : QVariantList{};
     QStringList recipients;
     {
         Query q(db,
@@ -86,7 +90,7 @@ QStringList ResetSendingStatus(Database& db, int modem)
         db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE ") + rows, values);
     db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = NULL, ClaimUntil = NULL WHERE ") +
                    (modem > 0 ? QStringLiteral("ClaimedBy = ?") : QStringLiteral("ClaimedBy IS NOT NULL")),
-               values);
+               modem > 0 ? QVariantList{modem} : QVariantList{});
     return recipients;
 }
 

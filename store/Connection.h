@@ -1,6 +1,7 @@
 // Opening the message database at start-up, and the one maintenance routine run when connecting.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,7 +29,7 @@ QString DatabaseAccessProblem(const QString& filePath);
 // claims of the modem that is (re)connecting end too, since it holds nothing it is working on. With a modem
 // given, only its rows and those nobody holds: another modem's rows may be going out at this moment. Without
 // one (a single modem), every row. Throws DbError.
-QStringList ResetSendingStatus(Database& db, int modem = 0);
+QStringList ResetSendingStatus(Database& db, int modem = 0, const QDateTime& now = {});
 // Makes FAILED Outbox rows among the given ones wait again, with their attempts forgotten; gives how many.
 // Throws DbError.
 int RetryFailedOutboxRows(Database& db, const QList<qint64>& ids);

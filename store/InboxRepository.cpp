@@ -17,12 +17,14 @@ void InboxRepository::clearStaleSimMarks(const QList<int>& listedIndexes)
 }
 
 std::optional<qint64> InboxRepository::findStoredCopy(int simIndex, const QString& number, const QString& text,
-                                                      const QDateTime& received)
+                                                      const QDateTime& received, int modem)
 {
+    // Another modem's SIM has its own indexes: its copy is not this one (rows of before modems were kept
+    // belong to any).
     Query q(db,
             QStringLiteral("SELECT InBox_Id FROM Message_InBox WHERE SimIndex = ? AND SenderMobileNo = ? AND Message = "
-                           "? AND InboxDateTime = ?"),
-            {simIndex, number, text, Database::DbTime(received)});
+                           "? AND InboxDateTime = ? AND (ModemId IS NULL OR ? = 0 OR ModemId = ?)"),
+            {simIndex, number, text, Database::DbTime(received), modem, modem});
     if (!q.next())
         return std::nullopt;
     return q.value(0).toLongLong();

@@ -17,7 +17,7 @@ public:
     void clearStaleSimMarks(const QList<int>& listedIndexes);
     // The row a stopped reception stored from this SIM copy, if any.
     std::optional<qint64> findStoredCopy(int simIndex, const QString& number, const QString& text,
-                                         const QDateTime& received);
+                                         const QDateTime& received, int modem = 0);
     // A new Inbox row; simIndex, when given, is kept until the SIM copy is deleted. The receiving modem (0:
     // not known) is kept with its name at this time.
     qint64 storeInboxMessage(const QString& number, const QString& text, const QDateTime& received,

@@ -92,6 +92,12 @@ std::optional<DueOutboxRow> OutboxRepository::claimNextRow(const QDateTime& now,
     return take(1, now, DefaultLease, afterId, lastId, true);
 }
 
+std::optional<DueOutboxRow> OutboxRepository::claimNext(int modem, const QDateTime& now, std::chrono::seconds lease,
+                                                        qint64 afterId, qint64 lastId)
+{
+    return take(modem, now, lease, afterId, lastId, true);
+}
+
 std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& now, std::chrono::seconds lease,
                                                    qint64 afterId, qint64 lastId, bool heldByItToo)
 {

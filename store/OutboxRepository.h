@@ -86,6 +86,10 @@ public:
     // the first modem still holds. That run works one row at a time, so such a row is one it lost track of
     // (a write that failed after the claim) and must not wait for its lease.
     std::optional<DueOutboxRow> claimNextRow(const QDateTime& now, qint64 afterId, qint64 lastId);
+    // A run's claim for its modem, which works one row at a time: like claim, and it also takes again a row
+    // the modem still holds (one it lost track of).
+    std::optional<DueOutboxRow> claimNext(int modem, const QDateTime& now, std::chrono::seconds lease, qint64 afterId,
+                                          qint64 lastId);
     // Extends the lease of every row the modem holds to now + lease; gives how many.
     int renewLease(int modem, const QDateTime& now, std::chrono::seconds lease);
     // Gives a row back / every row a modem holds (a modem that goes away), for any modem to claim.
