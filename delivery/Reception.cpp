@@ -67,8 +67,7 @@ bool PartsJoiner::join()
                                               : QStringLiteral("[part %1 of %2 did not arrive]").arg(n).arg(g.count);
                 const qint64 id =
                     inbox.storeInboxMessage(g.number, text, sentOn.isValid() ? sentOn : state.clock->now(),
-                                            std::nullopt, announcer.about().modemId,
-                                            announcer.about().modemName);
+                                            std::nullopt, announcer.about().modemId, announcer.about().modemName);
                 parts.markJoined(g, id);
                 db.commit();
                 if (texts.size() < g.count)
