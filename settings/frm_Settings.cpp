@@ -894,16 +894,20 @@ void frm_Settings::cmdSave1_Click()
     else if (OptStoreOnSIM->isChecked())
         timers.mode = StoreAndDeliver;
 
-    const QString delay = cmbDelay->currentText();
+    // The first modem's row, whichever modem the fields show now (its delay factor as the list shows it).
+    storeShownModem();
+    const ModemConfig first = modems.first();
+    const QString delay = QString::number(first.delayFactor);
+    const QString format = first.pdu ? QStringLiteral("PDU") : QStringLiteral("Text");
     ModemSettingRow modem;
-    modem.CommPortNo = Trim(Combo_comportNo->currentText()).toInt();
-    modem.BitsPerSecond = Trim(Combo_BitsPerSec->currentText());
-    modem.DataBits = Trim(Combo_DataBits->currentText());
-    modem.Parity = ParityLetters.value(ParityNames.indexOf(Trim(Combo_Parity->currentText())));
-    modem.StopBits = Trim(Combo_stopBit->currentText());
-    modem.FlowControl = FlowCodes.value(FlowNames.indexOf(Trim(Cmb_FlowControl->currentText())));
-    modem.CharacterSet = Trim(cmb_CharSet->currentText());
-    modem.EnabledCallerId = Database::DbBool(chkEnbCallID->isChecked());
+    modem.CommPortNo = first.port;
+    modem.BitsPerSecond = first.bitsPerSecond;
+    modem.DataBits = first.dataBits;
+    modem.Parity = first.parity;
+    modem.StopBits = first.stopBits;
+    modem.FlowControl = first.flowControl;
+    modem.CharacterSet = first.characterSet;
+    modem.EnabledCallerId = Database::DbBool(first.callerId);
     modem.ModemDelayFactor = delay;
 
     Database& db = engine.database();
@@ -921,7 +925,7 @@ void frm_Settings::cmdSave1_Click()
             previousFormat = ReadMessageFormat(db);
             previousReports = ReadDeliveryReports(db);
             WriteModemSetting(db, modem);
-            WriteMessageFormat(db, cmbMessageFormat->currentText());
+            WriteMessageFormat(db, format);
 
             TimerSettingRow row;
             row.EnableReceiveTimer = timers.enableReceive;
@@ -949,12 +953,11 @@ void frm_Settings::cmdSave1_Click()
         return;
     const double chosenDelay = NumericValue(delay);
     engine.setDelayFactor(chosenDelay);
-    engine.setPduMessages(cmbMessageFormat->currentText() == QLatin1String("PDU"));
+    engine.setPduMessages(first.pdu);
     SetNotificationsEnabled(state, chkNotifications->isChecked());
 
     const bool delayChanged = chosenDelay != previousDelay;
-    if ((delayChanged || state.selectPortFromList) &&
-        (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
+    if ((delayChanged || state.selectPortFromList) && (delayChanged || first.bitsPerSecond != QLatin1String("9600"))) {
         // A first setup changed no modem that would need switching off and on: it only takes effect.
         engine.dialogs().message(firstSetup ? FirstSetupMessage : RestartMessage);
         engine.Disconnect();
@@ -967,8 +970,7 @@ void frm_Settings::cmdSave1_Click()
     state.selectPortFromList = false;
     engine.dialogs().message(QStringLiteral("Settings Saved Successfully!!!"));
     // The message format and the reports are set up when the modem is initialised: a reconnect applies them.
-    if ((previousFormat != cmbMessageFormat->currentText() || previousReports != chkDeliveryReports->isChecked()) &&
-        engine.status().connected) {
+    if ((previousFormat != format || previousReports != chkDeliveryReports->isChecked()) && engine.status().connected) {
         engine.activityLog().WriteActivityLog(
             QStringLiteral("The message format has changed: reconnecting to the modem."));
         engine.Disconnect();
