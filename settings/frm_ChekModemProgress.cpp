@@ -121,7 +121,7 @@ void frm_ChekModemProgress::scanned(const ProbeResult& result)
     if (completed) {
         ProgBar->setValue(100);
         Label1->setText(QStringLiteral("100%"));
-        if (result.found.empty())
+        if (result.found.empty() && !onScanned)
             engine.dialogs().message(QStringLiteral("Searched COM ports from 1 - 20 but did not find a modem."));
         for (const ProbeResult::Found& f : result.found) {
             state.ComPorts += QString::number(f.port) + QStringLiteral(", ");
@@ -131,6 +131,10 @@ void frm_ChekModemProgress::scanned(const ProbeResult& result)
     }
     close();
     deleteLater();
+    if (completed && onScanned) {
+        onScanned(result);
+        return;
+    }
     // An empty list would leave nothing to pick and no way on: the message has said it all.
     if (completed && !result.found.empty()) {
         auto* list = new Frm_FoundModemPortNumbers(engine, parentWidget());

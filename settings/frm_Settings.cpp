@@ -5,10 +5,12 @@
 #include "common/Seams.h"
 #include "delivery/Engine.h"
 #include "modem/ComPorts.h"
+#include "modem/ModemRoutines.h"
 #include "settings/Preferences.h"
 #include "settings/frm_ChekModemProgress.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/ModemsRepository.h"
 #include "store/SettingsRows.h"
 #include "views/WindowOnTop.h"
 
@@ -18,12 +20,14 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
@@ -54,6 +58,27 @@ const QStringList ParityLetters = {QStringLiteral("e"), QStringLiteral("o"), QSt
                                    QStringLiteral("s")};
 const QStringList FlowNames = {QStringLiteral("None"), QStringLiteral("Xon/Xoff"), QStringLiteral("Hardware")};
 const QStringList FlowCodes = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")};
+// The roles in the order of ModemConfig::Role.
+const QStringList RoleNames = {QStringLiteral("Send and receive"), QStringLiteral("Send only"),
+                               QStringLiteral("Receive only")};
+// What a modem found by detection is set to: the speed of the probe and the delay factor of a picked modem.
+const QString DetectedSpeed = QStringLiteral("115200");
+constexpr double DetectedDelay = 3;
+enum ModemColumn { NameColumn, PortColumn, SpeedColumn, FormatColumn, RoleColumn, OnColumn, ModemColumns };
+
+// A new modem starts with what nearly every GSM modem works with; only the port is left to choose.
+ModemConfig newModem()
+{
+    ModemConfig m;
+    m.bitsPerSecond = QStringLiteral("115200");
+    m.parity = QStringLiteral("n");
+    m.dataBits = QStringLiteral("8");
+    m.stopBits = QStringLiteral("1");
+    m.flowControl = QStringLiteral("0");
+    m.characterSet = QStringLiteral("GSM");
+    m.delayFactor = 1;
+    return m;
+}
 
 QString text(const QVariant& v)
 {
@@ -134,8 +159,41 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
         alert.setColor(group, QPalette::WindowText, QColor(192, 0, 0));
     lblAlertMsg->setPalette(alert);
 
+    lstModems = new QTableWidget(0, ModemColumns, Frame1);
+    lstModems->setObjectName(QStringLiteral("lstModems"));
+    lstModems->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("COM port"), QStringLiteral("Speed"),
+                                          QStringLiteral("Format"), QStringLiteral("Role"), QStringLiteral("On")});
+    lstModems->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstModems->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstModems->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstModems->verticalHeader()->hide();
+    lstModems->horizontalHeader()->setStretchLastSection(true);
+    lstModems->setMinimumHeight(80);
+    cmdAddModem = new QPushButton(QStringLiteral("&Add"), Frame1);
+    cmdAddModem->setObjectName(QStringLiteral("cmdAddModem"));
+    cmdRemoveModem = new QPushButton(QStringLiteral("&Remove"), Frame1);
+    cmdRemoveModem->setObjectName(QStringLiteral("cmdRemoveModem"));
+    cmdDetectModems = new QPushButton(QStringLiteral("&Detect"), Frame1);
+    cmdDetectModems->setObjectName(QStringLiteral("cmdDetectModems"));
+    cmdDetectModems->setToolTip(QStringLiteral("Looks for modems on COM1 to COM20 and adds those not in the list"));
+    lblDetectResult = label(Frame1, QString(), "lblDetectResult");
+    txtModemName = new QLineEdit(Frame1);
+    txtModemName->setObjectName(QStringLiteral("txtModemName"));
+    cmbModemRole = dropDownList(Frame1, "cmbModemRole", RoleNames);
+    chkModemOn = new QCheckBox(QStringLiteral("Switched on"), Frame1);
+    chkModemOn->setObjectName(QStringLiteral("chkModemOn"));
+    chkModemOn->setToolTip(QStringLiteral("A modem switched off stays in the list and is never connected"));
+
     auto* modemGrid = new QGridLayout(Frame1);
     int row = 0;
+    modemGrid->addWidget(lstModems, row++, 0, 1, 3);
+    auto* listButtons = new QHBoxLayout;
+    listButtons->addWidget(cmdAddModem);
+    listButtons->addWidget(cmdRemoveModem);
+    listButtons->addWidget(cmdDetectModems);
+    listButtons->addWidget(lblDetectResult, 1);
+    listButtons->addWidget(chkModemOn);
+    modemGrid->addLayout(listButtons, row++, 0, 1, 3);
     auto addRow = [&](const QString& caption, QWidget* field, QWidget* extra = nullptr) {
         modemGrid->addWidget(label(Frame1, caption), row, 0);
         modemGrid->addWidget(field, row, 1);
@@ -143,6 +201,12 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
             modemGrid->addWidget(extra, row, 2);
         ++row;
     };
+    auto* role = new QHBoxLayout;
+    role->addWidget(label(Frame1, QStringLiteral("Role")));
+    role->addWidget(cmbModemRole, 1);
+    modemGrid->addWidget(label(Frame1, QStringLiteral("Name")), row, 0);
+    modemGrid->addWidget(txtModemName, row, 1);
+    modemGrid->addLayout(role, row++, 2);
     addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo, lblComPortDevice);
     addRow(QStringLiteral("Bits Per Second"), Combo_BitsPerSec);
     addRow(QStringLiteral("Data Bits"), Combo_DataBits);
@@ -219,7 +283,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     layout->addWidget(Frame1, 1);
     layout->addWidget(Frame2, 1);
     layout->addLayout(buttons);
-    resize(620, 480);
+    resize(620, 560);
 
     connect(TabStrip1, &QTabBar::currentChanged, this, &frm_Settings::TabStrip1_Click);
     connect(Combo_comportNo, &QComboBox::currentIndexChanged, this, &frm_Settings::showComPortDevice);
@@ -230,6 +294,16 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     connect(cmdSave1, &QPushButton::clicked, this, &frm_Settings::cmdSave1_Click);
     connect(cmdExit3, &QPushButton::clicked, this, &frm_Settings::cmdExit3_Click);
     connect(cmdChkModem, &QPushButton::clicked, this, &frm_Settings::cmdChkModem_Click);
+    connect(cmdAddModem, &QPushButton::clicked, this, &frm_Settings::cmdAddModem_Click);
+    connect(cmdRemoveModem, &QPushButton::clicked, this, &frm_Settings::cmdRemoveModem_Click);
+    connect(cmdDetectModems, &QPushButton::clicked, this, &frm_Settings::cmdDetectModems_Click);
+    connect(lstModems, &QTableWidget::itemSelectionChanged, this, &frm_Settings::modemSelected);
+    for (QComboBox* box : {Combo_comportNo, Combo_BitsPerSec, Combo_DataBits, Combo_Parity, Combo_stopBit,
+                           Cmb_FlowControl, cmb_CharSet, cmbMessageFormat, cmbDelay, cmbModemRole})
+        connect(box, &QComboBox::currentIndexChanged, this, &frm_Settings::fieldsChanged);
+    connect(chkEnbCallID, &QCheckBox::toggled, this, &frm_Settings::fieldsChanged);
+    connect(chkModemOn, &QCheckBox::toggled, this, &frm_Settings::fieldsChanged);
+    connect(txtModemName, &QLineEdit::textChanged, this, &frm_Settings::fieldsChanged);
 
     Form_Load();
 }
@@ -243,20 +317,27 @@ void frm_Settings::Form_Load()
     } else {
         // Decided once: a later connect or disconnect does not change it while the window stays open.
         Frame1->setEnabled(false);
-        for (QWidget* w : std::initializer_list<QWidget*>{Combo_comportNo, Combo_BitsPerSec, Combo_DataBits,
-                                                          Combo_Parity, Combo_stopBit, Cmb_FlowControl, cmb_CharSet,
-                                                          cmdChkModem, chkEnbCallID, cmbDelay})
+        for (QWidget* w : std::initializer_list<QWidget*>{
+                 Combo_comportNo, Combo_BitsPerSec, Combo_DataBits, Combo_Parity, Combo_stopBit, Cmb_FlowControl,
+                 cmb_CharSet, cmdChkModem, chkEnbCallID, cmbDelay, lstModems, cmdAddModem, cmdRemoveModem,
+                 cmdDetectModems, txtModemName, cmbModemRole, chkModemOn})
             w->setEnabled(false);
         lblAlertMsg->setText(ConnectedWarning);
         lblAlertMsg->show();
     }
+    QList<ModemConfig> stored;
     try {
+        showingModem = true;
         loadModemTab();
+        showingModem = false;
+        stored = ModemsRepository(engine.database()).all();
         loadTimerTab();
         loadNotifications();
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }
+    showingModem = false;
+    listModems(stored);
     TabStrip1->setCurrentIndex(0);
     TabStrip1_Click();
 }
@@ -320,6 +401,216 @@ void frm_Settings::loadModemTab()
         selectText(cmb_CharSet, charSet);
     chkEnbCallID->setChecked(callerId);
     selectText(cmbMessageFormat, ReadMessageFormat(engine.database()));
+}
+
+void frm_Settings::listModems(const QList<ModemConfig>& stored)
+{
+    modems = stored;
+    // A database without modem settings still has its first modem: the one the fields show.
+    if (modems.isEmpty() || modems.first().id != Engine::FirstModem) {
+        ModemConfig first;
+        first.id = Engine::FirstModem;
+        modems.prepend(first);
+    }
+    shownModem = 0;
+    showingModem = true;
+    txtModemName->setText(modems.first().name);
+    cmbModemRole->setCurrentIndex(static_cast<int>(modems.first().role));
+    chkModemOn->setChecked(modems.first().enabled);
+    showingModem = false;
+    // The first modem's other fields are what loadModemTab put into the controls, read as Save reads them.
+    storeShownModem();
+    showingModem = true;
+    lstModems->setRowCount(static_cast<int>(modems.size()));
+    for (int r = 0; r < modems.size(); ++r)
+        fillModemRow(r);
+    lstModems->selectRow(0);
+    showingModem = false;
+}
+
+void frm_Settings::storeShownModem()
+{
+    if (showingModem || shownModem < 0 || shownModem >= modems.size())
+        return;
+    ModemConfig& m = modems[shownModem];
+    m.name = Trim(txtModemName->text());
+    m.port = Combo_comportNo->currentIndex() < 0 ? 0 : Trim(Combo_comportNo->currentText()).toInt();
+    m.bitsPerSecond = Trim(Combo_BitsPerSec->currentText());
+    m.dataBits = Trim(Combo_DataBits->currentText());
+    m.parity = ParityLetters.value(ParityNames.indexOf(Trim(Combo_Parity->currentText())));
+    m.stopBits = Trim(Combo_stopBit->currentText());
+    m.flowControl = FlowCodes.value(FlowNames.indexOf(Trim(Cmb_FlowControl->currentText())));
+    m.characterSet = Trim(cmb_CharSet->currentText());
+    m.callerId = chkEnbCallID->isChecked();
+    m.delayFactor = cmbDelay->currentIndex() < 0 ? 0 : NumericValue(cmbDelay->currentText()); // 0: none chosen
+    m.pdu = cmbMessageFormat->currentText() == QLatin1String("PDU");
+    m.role = static_cast<ModemConfig::Role>(std::max(0, cmbModemRole->currentIndex()));
+    m.enabled = chkModemOn->isChecked();
+}
+
+void frm_Settings::showModem(int row)
+{
+    const ModemConfig& m = modems.at(row);
+    showingModem = true;
+    txtModemName->setText(m.name);
+    cmbModemRole->setCurrentIndex(static_cast<int>(m.role));
+    chkModemOn->setChecked(m.enabled);
+    if (m.port > 0)
+        selectText(Combo_comportNo, QString::number(m.port));
+    else
+        Combo_comportNo->setCurrentIndex(-1);
+    selectText(Combo_BitsPerSec, m.bitsPerSecond);
+    selectText(Combo_DataBits, m.dataBits);
+    Combo_Parity->setCurrentIndex(static_cast<int>(ParityLetters.indexOf(m.parity)));
+    selectText(Combo_stopBit, m.stopBits);
+    Cmb_FlowControl->setCurrentIndex(static_cast<int>(FlowCodes.indexOf(m.flowControl)));
+    selectText(cmb_CharSet, m.characterSet);
+    chkEnbCallID->setChecked(m.callerId);
+    cmbDelay->setCurrentIndex(-1);
+    for (int i = 0; i < cmbDelay->count(); ++i)
+        if (cmbDelay->itemText(i).toDouble() == m.delayFactor)
+            cmbDelay->setCurrentIndex(i);
+    selectText(cmbMessageFormat, m.pdu ? QStringLiteral("PDU") : QStringLiteral("Text"));
+    shownModem = row;
+    showingModem = false;
+    showComPortDevice();
+}
+
+void frm_Settings::selectModem(int row)
+{
+    storeShownModem();
+    showingModem = true;
+    lstModems->selectRow(row);
+    showingModem = false;
+    showModem(row);
+}
+
+void frm_Settings::modemSelected()
+{
+    if (showingModem)
+        return;
+    const int row = lstModems->currentRow();
+    if (row < 0 || row >= modems.size() || row == shownModem)
+        return;
+    storeShownModem();
+    showModem(row);
+}
+
+void frm_Settings::fieldsChanged()
+{
+    if (showingModem || modems.isEmpty())
+        return;
+    storeShownModem();
+    fillModemRow(shownModem);
+}
+
+void frm_Settings::fillModemRow(int row)
+{
+    const ModemConfig& m = modems.at(row);
+    const QString cells[ModemColumns] = {
+        m.id == 0 && m.name.isEmpty() ? QStringLiteral("New modem") : m.displayName(),
+        m.port > 0 ? QStringLiteral("COM%1").arg(m.port) : QString(),
+        m.bitsPerSecond,
+        m.pdu ? QStringLiteral("PDU") : QStringLiteral("Text"),
+        RoleNames.value(static_cast<int>(m.role)),
+        m.enabled ? QStringLiteral("On") : QStringLiteral("Off"),
+    };
+    for (int c = 0; c < ModemColumns; ++c) {
+        if (QTableWidgetItem* item = lstModems->item(row, c))
+            item->setText(cells[c]);
+        else
+            lstModems->setItem(row, c, new QTableWidgetItem(cells[c]));
+    }
+}
+
+void frm_Settings::appendModem(const ModemConfig& modem)
+{
+    modems << modem;
+    const int row = static_cast<int>(modems.size()) - 1;
+    showingModem = true;
+    lstModems->setRowCount(row + 1);
+    showingModem = false;
+    fillModemRow(row);
+}
+
+void frm_Settings::cmdAddModem_Click()
+{
+    storeShownModem();
+    appendModem(newModem());
+    selectModem(static_cast<int>(modems.size()) - 1);
+    Combo_comportNo->setFocus();
+}
+
+void frm_Settings::cmdRemoveModem_Click()
+{
+    storeShownModem();
+    const int row = shownModem;
+    if (modems.at(row).id == Engine::FirstModem) {
+        engine.dialogs().message(firstModemRefusal());
+        return;
+    }
+    // Nothing is stored before Save: Exit keeps the modem.
+    if (modems.at(row).id > 0)
+        removedModems << modems.at(row).id;
+    showingModem = true;
+    modems.removeAt(row);
+    lstModems->removeRow(row);
+    showingModem = false;
+    shownModem = -1; // its fields belong to nobody now
+    selectModem(row - 1);
+}
+
+void frm_Settings::cmdDetectModems_Click()
+{
+    // A scan opens every port in turn: not while a modem of the list uses one.
+    if (engine.connected() || engine.portInUse()) {
+        engine.dialogs().message(ConnectedWarning);
+        return;
+    }
+    storeShownModem();
+    lblDetectResult->clear();
+    auto* detection = new frm_ChekModemProgress(engine, this);
+    QPointer<frm_Settings> self(this);
+    detection->onScanned = [self](const ProbeResult& result) {
+        if (self)
+            self->addDetectedModems(result);
+    };
+    detection->setWindowModality(Qt::ApplicationModal);
+    detection->show();
+}
+
+void frm_Settings::addDetectedModems(const ProbeResult& result)
+{
+    storeShownModem();
+    int firstAdded = -1;
+    for (const ProbeResult::Found& found : result.found) {
+        const bool listed =
+            std::any_of(modems.begin(), modems.end(), [&](const ModemConfig& m) { return m.port == found.port; });
+        if (listed)
+            continue;
+        ModemConfig m = newModem();
+        m.port = found.port;
+        m.bitsPerSecond = DetectedSpeed;
+        m.delayFactor = DetectedDelay;
+        m.name = Trim(Trim(found.manufacturer) + QLatin1Char(' ') + Trim(found.model));
+        // From now on the number means this modem, as for a modem picked from the detection list.
+        PinComPort(PortPathsOf(state), found.port);
+        appendModem(m);
+        if (firstAdded < 0)
+            firstAdded = static_cast<int>(modems.size()) - 1;
+    }
+    const int added = firstAdded < 0 ? 0 : static_cast<int>(modems.size()) - firstAdded;
+    if (result.found.empty())
+        lblDetectResult->setText(QStringLiteral("No modem found on COM1 - COM20."));
+    else if (added == 0)
+        lblDetectResult->setText(QStringLiteral("The modems found are in the list already."));
+    else
+        lblDetectResult->setText(QStringLiteral("Modems added: %1. Save keeps them.").arg(added));
+    if (firstAdded >= 0)
+        selectModem(firstAdded);
+    TabStrip1->setCurrentIndex(0);
+    TabStrip1_Click();
+    activateWindow();
 }
 
 void frm_Settings::loadTimerTab()
@@ -507,6 +798,38 @@ bool frm_Settings::applyTimerTab()
 
 bool frm_Settings::validateModemTab()
 {
+    // The modem on view first, as with one modem; then every other one, shown when it is refused.
+    if (!validateShownModem())
+        return false;
+    const int shown = shownModem;
+    for (int row = 0; row < modems.size(); ++row) {
+        if (row == shown)
+            continue;
+        selectModem(row);
+        if (!validateShownModem())
+            return false;
+    }
+    if (shownModem != shown)
+        selectModem(shown);
+    // Two modems switched on with one port would take it from each other at every connect.
+    for (int row = 1; row < modems.size(); ++row) {
+        const ModemConfig& m = modems.at(row);
+        const bool shared = m.enabled && std::any_of(modems.begin(), modems.begin() + row, [&](const ModemConfig& o) {
+                                return o.enabled && o.port == m.port;
+                            });
+        if (shared) {
+            selectModem(row);
+            refuse(QStringLiteral("COM%1 is set for another modem already. Please select another Comm port Number.")
+                       .arg(m.port),
+                   0, Combo_comportNo);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool frm_Settings::validateShownModem()
+{
     const struct {
         QComboBox* list;
         QString message;
@@ -529,6 +852,30 @@ bool frm_Settings::validateModemTab()
     return true;
 }
 
+bool frm_Settings::saveModemList()
+{
+    storeShownModem();
+    // Each modem is a write of its own (the repository keeps each one whole); the first one's row holds again
+    // what was written above, now with its name, role and switch.
+    ModemsRepository repository(engine.database());
+    try {
+        while (!removedModems.isEmpty()) {
+            repository.remove(removedModems.first());
+            removedModems.removeFirst();
+        }
+        for (ModemConfig& m : modems)
+            m.id = repository.save(m);
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+        return false;
+    }
+    for (int row = 0; row < modems.size(); ++row)
+        fillModemRow(row);
+    // The sessions follow the list: new modems get one, removed ones lose theirs, the others take their settings.
+    engine.loadModemSettings();
+    return true;
+}
+
 void frm_Settings::cmdSave1_Click()
 {
     // The running intervals change here already; the rows are stored below, together, or not at all.
@@ -547,16 +894,20 @@ void frm_Settings::cmdSave1_Click()
     else if (OptStoreOnSIM->isChecked())
         timers.mode = StoreAndDeliver;
 
-    const QString delay = cmbDelay->currentText();
+    // The first modem's row, whichever modem the fields show now (its delay factor as the list shows it).
+    storeShownModem();
+    const ModemConfig first = modems.first();
+    const QString delay = QString::number(first.delayFactor);
+    const QString format = first.pdu ? QStringLiteral("PDU") : QStringLiteral("Text");
     ModemSettingRow modem;
-    modem.CommPortNo = Trim(Combo_comportNo->currentText()).toInt();
-    modem.BitsPerSecond = Trim(Combo_BitsPerSec->currentText());
-    modem.DataBits = Trim(Combo_DataBits->currentText());
-    modem.Parity = ParityLetters.value(ParityNames.indexOf(Trim(Combo_Parity->currentText())));
-    modem.StopBits = Trim(Combo_stopBit->currentText());
-    modem.FlowControl = FlowCodes.value(FlowNames.indexOf(Trim(Cmb_FlowControl->currentText())));
-    modem.CharacterSet = Trim(cmb_CharSet->currentText());
-    modem.EnabledCallerId = Database::DbBool(chkEnbCallID->isChecked());
+    modem.CommPortNo = first.port;
+    modem.BitsPerSecond = first.bitsPerSecond;
+    modem.DataBits = first.dataBits;
+    modem.Parity = first.parity;
+    modem.StopBits = first.stopBits;
+    modem.FlowControl = first.flowControl;
+    modem.CharacterSet = first.characterSet;
+    modem.EnabledCallerId = Database::DbBool(first.callerId);
     modem.ModemDelayFactor = delay;
 
     Database& db = engine.database();
@@ -574,7 +925,7 @@ void frm_Settings::cmdSave1_Click()
             previousFormat = ReadMessageFormat(db);
             previousReports = ReadDeliveryReports(db);
             WriteModemSetting(db, modem);
-            WriteMessageFormat(db, cmbMessageFormat->currentText());
+            WriteMessageFormat(db, format);
 
             TimerSettingRow row;
             row.EnableReceiveTimer = timers.enableReceive;
@@ -598,14 +949,15 @@ void frm_Settings::cmdSave1_Click()
         engine.dialogs().message(e.description());
         return;
     }
+    if (!saveModemList())
+        return;
     const double chosenDelay = NumericValue(delay);
     engine.setDelayFactor(chosenDelay);
-    engine.setPduMessages(cmbMessageFormat->currentText() == QLatin1String("PDU"));
+    engine.setPduMessages(first.pdu);
     SetNotificationsEnabled(state, chkNotifications->isChecked());
 
     const bool delayChanged = chosenDelay != previousDelay;
-    if ((delayChanged || state.selectPortFromList) &&
-        (delayChanged || Trim(Combo_BitsPerSec->currentText()) != QLatin1String("9600"))) {
+    if ((delayChanged || state.selectPortFromList) && (delayChanged || first.bitsPerSecond != QLatin1String("9600"))) {
         // A first setup changed no modem that would need switching off and on: it only takes effect.
         engine.dialogs().message(firstSetup ? FirstSetupMessage : RestartMessage);
         engine.Disconnect();
@@ -618,8 +970,7 @@ void frm_Settings::cmdSave1_Click()
     state.selectPortFromList = false;
     engine.dialogs().message(QStringLiteral("Settings Saved Successfully!!!"));
     // The message format and the reports are set up when the modem is initialised: a reconnect applies them.
-    if ((previousFormat != cmbMessageFormat->currentText() || previousReports != chkDeliveryReports->isChecked()) &&
-        engine.status().connected) {
+    if ((previousFormat != format || previousReports != chkDeliveryReports->isChecked()) && engine.status().connected) {
         engine.activityLog().WriteActivityLog(
             QStringLiteral("The message format has changed: reconnecting to the modem."));
         engine.Disconnect();

@@ -4,8 +4,15 @@
 // needs it, closes the port and starts the program afresh so that modem and program start anew. A database
 // without modem settings gets the values nearly every GSM modem works with: only the port is left to choose.
 //
+// The modem tab lists every modem the program drives. The fields below the list edit the selected one (the
+// first, today's ModemSetting row, when the window opens); Add, Remove and Detect change the list, and Save
+// stores the whole list and hands it to the running sessions. The first modem cannot be removed, only switched
+// off: its row is the one older versions read.
+//
 // Opened modeless; it deletes itself when closed. Its values are read when it is created.
 #pragma once
+
+#include "store/ModemsRepository.h"
 
 #include <QWidget>
 #include <functional>
@@ -20,6 +27,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabBar;
+class QTableWidget;
+struct ProbeResult;
 
 class frm_Settings : public QWidget {
     Q_OBJECT
@@ -29,6 +38,11 @@ public:
     void cmdSave1_Click();
     void cmdExit3_Click();
     void cmdChkModem_Click();
+    void cmdAddModem_Click();
+    void cmdRemoveModem_Click();
+    void cmdDetectModems_Click();
+    // The end of a scan started by Detect: every modem found on a port no modem of the list uses is added.
+    void addDetectedModems(const ProbeResult& result);
 
     // A modem picked from the detection list: its port, 115200 bits per second and delay factor 3.
     void selectDetectedModem(const QString& port);
@@ -39,6 +53,11 @@ public:
 
     // The refusal of an empty delay factor.
     static QString delayFactorRefusal() { return QStringLiteral("Please select Modem Delay Factor."); }
+    // The refusal of Remove for the first modem.
+    static QString firstModemRefusal()
+    {
+        return QStringLiteral("The first modem can be switched off but not removed.");
+    }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,6 +77,19 @@ private:
     // Timer tab part of Save: validates both boxes and applies the running intervals. False when refused.
     bool applyTimerTab();
     bool validateModemTab();
+    void listModems(const QList<ModemConfig>& stored);
+    // The fields of the selected modem into its entry of the list, and an entry into the fields.
+    void storeShownModem();
+    void showModem(int row);
+    void selectModem(int row); // in the list too
+    void appendModem(const ModemConfig& modem);
+    // The checks of the fields the controls show now.
+    bool validateShownModem();
+    void modemSelected();
+    void fieldsChanged();
+    void fillModemRow(int row);
+    // Writes the list: further modems added or changed, removed ones taken out. False when the database failed.
+    bool saveModemList();
 
     Engine& engine;
     AppState& state;
@@ -80,6 +112,21 @@ private:
     QComboBox* cmbDelay;
     QPushButton* cmdChkModem;
     QLabel* lblAlertMsg;
+
+    QTableWidget* lstModems;
+    QPushButton* cmdAddModem;
+    QPushButton* cmdRemoveModem;
+    QPushButton* cmdDetectModems;
+    QLabel* lblDetectResult;
+    QLineEdit* txtModemName;
+    QComboBox* cmbModemRole;
+    QCheckBox* chkModemOn;
+    // The modems as the window holds them until Save (added ones with id 0), the one whose values the fields
+    // show, and the ids removed since the last Save.
+    QList<ModemConfig> modems;
+    int shownModem = 0;
+    QList<int> removedModems;
+    bool showingModem = false; // the fields are being filled: their changes are not edits
 
     QCheckBox* chkEnableReceive;
     QLineEdit* txttime;
