@@ -17,10 +17,10 @@ struct ModemConfig {
     QString name; // what the user calls it; empty: "Modem <id>"
     int port = 0; // the COM number
     QString bitsPerSecond{QStringLiteral("9600")};
-    QString parity{QStringLiteral("None")};
+    QString parity{QStringLiteral("n")}; // as the serial settings spell it ("115200,n,8,1")
     QString dataBits{QStringLiteral("8")};
     QString stopBits{QStringLiteral("1")};
-    QString flowControl{QStringLiteral("None")};
+    QString flowControl{QStringLiteral("0")}; // 0 none, 1 XON/XOFF, 2 RTS/CTS
     QString characterSet{QStringLiteral("GSM")};
     bool callerId = false;
     double delayFactor = 1.0;
