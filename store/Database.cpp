@@ -153,6 +153,11 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_inbox_number ON Message_InBox(SenderMobileNo COLLATE NOCASE)",
     "CREATE INDEX IF NOT EXISTS ix_sent_number ON Message_OutBox(RecipientMobileNo COLLATE NOCASE)"
     " WHERE DeliveryDatetime IS NOT NULL",
+    // The modem that received or sent a row: ordered by, and its first and last names tell at once whether a
+    // folder holds the rows of more than one modem (the message box shows the column only then).
+    "CREATE INDEX IF NOT EXISTS ix_inbox_modem ON Message_InBox(ModemName COLLATE NOCASE)",
+    "CREATE INDEX IF NOT EXISTS ix_sent_modem ON Message_OutBox(ModemName COLLATE NOCASE)"
+    " WHERE DeliveryDatetime IS NOT NULL",
 };
 
 QString errorText(const QSqlError& e)

@@ -54,6 +54,9 @@ QString orderClause(const FolderTable& t, FolderOrder order, bool reversed)
     case FolderSortColumn::Date:
         key = QString::fromLatin1(t.date);
         break;
+    case FolderSortColumn::Modem:
+        key = QStringLiteral("ModemName COLLATE NOCASE");
+        break;
     }
     return QStringLiteral(" ORDER BY ") + key + direction + QStringLiteral(", ") + QString::fromLatin1(t.id) +
            direction;
@@ -190,6 +193,29 @@ qint64 FoldersRepository::countWaitingOutbox()
     return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryDatetime IS NULL"));
 }
 
+bool FoldersRepository::namesSeveralModems(MessageFolder folder)
+{
+    if (folder == MessageFolder::Outbox)
+        return false;
+    // The lowest and the highest name, each read off the end of the folder's modem index.
+    const FolderTable& t = tableOf(folder);
+    const QString end = QStringLiteral("(SELECT %1(ModemName COLLATE NOCASE) FROM ") + QString::fromLatin1(t.table) +
+                        QString::fromLatin1(t.where) + QLatin1Char(')');
+    return IsTrue(db.scalar(QStringLiteral("SELECT coalesce(") + end.arg(QStringLiteral("min")) +
+                            QStringLiteral(" <> ") + end.arg(QStringLiteral("max")) +
+                            QStringLiteral(" COLLATE NOCASE, 0)")));
+}
+
+QString FoldersRepository::modemName(MessageFolder folder, qint64 id)
+{
+    const FolderTable& t = tableOf(folder);
+    return FolderCellText(
+        db.scalar(
+              QStringLiteral("SELECT ModemName FROM %1 WHERE %2 = ?").arg(QLatin1String(t.table), QLatin1String(t.id)),
+              {id})
+            .toString());
+}
+
 std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderOrder order, qint64 first, int rows,
                                                    qint64 total, const FolderSearch& search)
 {
@@ -213,6 +239,8 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
         sql += QStringLiteral(", Attempts, LastError");
     else if (folder == MessageFolder::SentItems)
         sql += QStringLiteral(", ReportStatus, ReportedAt");
+    if (folder != MessageFolder::Outbox)
+        sql += QStringLiteral(", ModemName");
     QVariantList values;
     Plan plan = Plan::Lookup;
     if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message) {
@@ -236,6 +264,8 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
         r.message = FolderMessageText(q.value(1).toString());
         r.date = dateText(q.value(2));
         r.id = q.value(3).toLongLong();
+        if (folder != MessageFolder::Outbox)
+            r.modem = FolderCellText(q.value(folder == MessageFolder::Inbox ? 5 : 6).toString());
         if (folder == MessageFolder::Inbox)
             r.unread = !IsTrue(q.value(4));
         else if (folder == MessageFolder::Outbox) {

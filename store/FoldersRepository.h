@@ -17,7 +17,7 @@ enum class MessageFolder { Inbox, Outbox, SentItems };
 
 // The list column a folder is ordered by. Ties are broken by the message id in the same direction, so
 // every order is total and pages never overlap or miss a row.
-enum class FolderSortColumn { Number, Message, Date };
+enum class FolderSortColumn { Number, Message, Date, Modem };
 
 struct FolderOrder {
     FolderSortColumn column = FolderSortColumn::Date;
@@ -32,6 +32,7 @@ struct FolderRow {
     QString status;   // Outbox: the delivery status when there is one; Sent Items: the delivery report
     QString attempts; // Outbox only: sending attempts so far, once the table records them
     QString reason;   // Outbox only: why the last attempt failed, once the table records it
+    QString modem;    // Inbox and Sent Items: the modem (and SIM) that received or sent it, when recorded
     qint64 id = 0;
     bool unread = false; // Inbox only
 };
@@ -59,6 +60,11 @@ public:
     qint64 count(MessageFolder folder, const FolderSearch& search = {});
     qint64 countUnreadInbox();
     qint64 countWaitingOutbox();
+    // Whether the folder's rows name more than one modem (or SIM): only then does the modem tell rows apart.
+    // Never for the Outbox, whose rows have not met a modem yet.
+    bool namesSeveralModems(MessageFolder folder);
+    // The modem a row of the folder names, as its list cell shows it.
+    QString modemName(MessageFolder folder, qint64 id);
 
     // Rows [first, first + rows) of a folder of `total` messages (as count() gave for the same search) in the
     // given order.

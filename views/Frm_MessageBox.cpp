@@ -31,12 +31,16 @@
 namespace {
 
 // List columns: the number, the message, the date, the hidden id; the Outbox adds the status, the sending
-// attempts and the reason the last attempt failed.
+// attempts and the reason the last attempt failed; Sent Items the delivery report. The Inbox and Sent Items end
+// with the modem (ModemColumn), shown only while the folder holds the rows of more than one.
 constexpr int IdColumn = 3;
 constexpr int StatusColumn = 4;
 constexpr int AttemptsColumn = 5;
 constexpr int ReasonColumn = 6;
 constexpr int OutboxColumns = 7;
+
+// What a modem column needs: a modem's name with its SIM's IMSI.
+const QString ModemSample = QStringLiteral("Modem 10 (SIM 234150123456789)");
 
 const QString NothingSelected = QStringLiteral("Please select message which you want to delete.");
 
@@ -372,7 +376,20 @@ void Frm_MessageBox::addInboxRowAtTop(const QString& number, const QString& mess
     // A search shows what it found; the new message may not be part of that.
     if (!inBoxSelected || !ParseSearchText(txtSearch->text()).isEmpty())
         return;
-    auto* row = new QTreeWidgetItem({number, message, GeneralDateTime(received), QString::number(id)});
+    QStringList texts{number, message, GeneralDateTime(received), QString::number(id)};
+    const int modem = ModemColumn(MessageFolder::Inbox);
+    try {
+        // The first message from another modem (or SIM) brings the modem column out.
+        if (ListMessage->columnCount() <= modem && folders.namesSeveralModems(MessageFolder::Inbox)) {
+            fillList(MessageFolder::Inbox);
+            return;
+        }
+        if (ListMessage->columnCount() > modem)
+            texts << folders.modemName(MessageFolder::Inbox, id);
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+    }
+    auto* row = new QTreeWidgetItem(texts);
     setRowBold(row, true);
     ListMessage->insertTopLevelItem(0, row);
 }
@@ -408,25 +425,38 @@ QString Frm_MessageBox::columnsKey() const
 void Frm_MessageBox::setColumnWidths()
 {
     const QScopedValueRollback<bool> setting(settingColumns, true);
-    if (RestoreColumnWidths(engine.appState(), ListMessage->header(), columnsKey()))
-        return;
-    const int width = ListMessage->viewport()->width();
-    if (ListMessage->columnCount() < OutboxColumns) {
-        // Sent Items add the delivery report after the hidden id: it takes a quarter beside the three.
-        const bool report = ListMessage->columnCount() > StatusColumn;
-        const int share = report ? width / 4 : width / 3;
-        for (int c = 0; c < IdColumn && c < ListMessage->columnCount(); ++c)
-            ListMessage->setColumnWidth(c, share);
-        if (report)
-            ListMessage->setColumnWidth(StatusColumn, width - 3 * share);
-        return;
-    }
-    // The Outbox has more to show in the same width: number, date, status and attempts get what their texts
-    // need, the message and the reason share the rest, and nothing is left for a scroll bar to reach.
     const QFontMetrics metrics(ListMessage->font());
     const auto needs = [&](int column, const QString& sample) {
         return std::max(ListMessage->header()->sectionSizeHint(column), metrics.horizontalAdvance(sample) + 16);
     };
+    MessageFolder folder = MessageFolder::Inbox;
+    const int modem = currentFolder(&folder) ? ModemColumn(folder) : -1;
+    const bool modemShown = modem >= 0 && modem < ListMessage->columnCount();
+    if (const QList<int> kept = RestoreColumnWidths(engine.appState(), ListMessage->header(), columnsKey());
+        !kept.isEmpty()) {
+        // Widths kept before the modem column came out (or before there was one) leave it to us.
+        if (modemShown && kept.value(modem) <= 0)
+            ListMessage->setColumnWidth(modem, needs(modem, ModemSample));
+        return;
+    }
+    const int width = ListMessage->viewport()->width();
+    if (ListMessage->columnCount() < OutboxColumns) {
+        // The columns shown share the width; the last (the delivery report, the modem) takes what is left.
+        QList<int> shown;
+        for (int c = 0; c < ListMessage->columnCount(); ++c)
+            if (c != IdColumn && !ListMessage->isColumnHidden(c))
+                shown << c;
+        if (shown.isEmpty())
+            return;
+        const int share = width / static_cast<int>(shown.size());
+        for (int c : shown)
+            ListMessage->setColumnWidth(c, share);
+        if (shown.size() > 3)
+            ListMessage->setColumnWidth(shown.back(), width - share * static_cast<int>(shown.size() - 1));
+        return;
+    }
+    // The Outbox has more to show in the same width: number, date, status and attempts get what their texts
+    // need, the message and the reason share the rest, and nothing is left for a scroll bar to reach.
     const int number = needs(0, QStringLiteral("+000000000000"));
     const int date = needs(2, GeneralDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59))));
     const int status = needs(StatusColumn, QStringLiteral("INVALID NUMBER"));
@@ -484,7 +514,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         switch (folder) {
         case MessageFolder::Inbox:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
-                                          QStringLiteral("Received On"), QStringLiteral("Id")});
+                                          QStringLiteral("Received On"), QStringLiteral("Id"),
+                                          QStringLiteral("Modem")});
             break;
         case MessageFolder::Outbox:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
@@ -494,13 +525,17 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         case MessageFolder::SentItems:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
                                           QStringLiteral("Delivered On"), QStringLiteral("Id"),
-                                          QStringLiteral("Delivery Report")});
+                                          QStringLiteral("Delivery Report"), QStringLiteral("Modem")});
             break;
         }
-        ListMessage->setColumnCount(folder == MessageFolder::Outbox      ? OutboxColumns
-                                    : folder == MessageFolder::SentItems ? StatusColumn + 1
-                                                                         : 4);
-        ListMessage->setColumnHidden(IdColumn, true);
+        // One modem (or none recorded) tells no rows apart: then the list has no modem column, as it always was.
+        const int modem = ModemColumn(folder) >= 0 && folders.namesSeveralModems(folder) ? ModemColumn(folder) : -1;
+        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? OutboxColumns
+                                    : modem >= 0                    ? modem + 1
+                                                                    : ModemColumn(folder));
+        // A column keeps its hiding across folders: each is set afresh.
+        for (int c = 0; c < ListMessage->columnCount(); ++c)
+            ListMessage->setColumnHidden(c, c == IdColumn);
         setColumnWidths();
         ListMessage->viewport()->update();
 
@@ -527,6 +562,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
                     texts << r.status << r.attempts << r.reason;
                 else if (folder == MessageFolder::SentItems)
                     texts << r.status;
+                if (modem >= 0)
+                    texts << r.modem;
                 auto* row = new QTreeWidgetItem(texts);
                 if (!r.reason.isEmpty()) // a reason seldom fits its column and is shown nowhere else
                     row->setToolTip(ReasonColumn, r.reason);

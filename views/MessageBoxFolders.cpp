@@ -5,8 +5,26 @@ FolderOrder InitialFolderOrder(MessageFolder folder)
     return {FolderSortColumn::Date, folder != MessageFolder::Outbox};
 }
 
+int ModemColumn(MessageFolder folder)
+{
+    // After the number, the message, the date and the hidden id; Sent Items have the delivery report first.
+    switch (folder) {
+    case MessageFolder::Inbox:
+        return 4;
+    case MessageFolder::SentItems:
+        return 5;
+    case MessageFolder::Outbox:
+        break;
+    }
+    return -1;
+}
+
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
 {
+    if (column >= 0 && column == ModemColumn(folder)) {
+        *order = {FolderSortColumn::Modem, false};
+        return true;
+    }
     switch (column) {
     case 0:
         *order = {FolderSortColumn::Number, false};

@@ -8,6 +8,10 @@
 // Items by delivery, newest first.
 FolderOrder InitialFolderOrder(MessageFolder folder);
 
+// The list column of the modem that received or sent a row: the last, after the folder's own columns; -1 for
+// the Outbox, which has none.
+int ModemColumn(MessageFolder folder);
+
 // The order a click on a column header asks for; nothing for columns that only refill. Clicked orders are
 // ascending, except Sent Items by delivery date, which is always newest first.
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order);

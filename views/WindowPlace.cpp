@@ -12,6 +12,8 @@
 #include <QSettings>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 QSettings preferences(const AppState& state)
@@ -91,15 +93,16 @@ bool WindowPlaces::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-bool RestoreColumnWidths(const AppState& state, QHeaderView* header, const QString& key)
+QList<int> RestoreColumnWidths(const AppState& state, QHeaderView* header, const QString& key)
 {
-    const QStringList widths = preferences(state).value(QStringLiteral("columns/") + key).toStringList();
-    if (widths.size() != header->count())
-        return false;
-    for (int c = 0; c < header->count(); ++c)
-        if (!header->isSectionHidden(c) && widths[c].toInt() > 0)
-            header->resizeSection(c, widths[c].toInt());
-    return true;
+    const QStringList stored = preferences(state).value(QStringLiteral("columns/") + key).toStringList();
+    QList<int> widths;
+    for (int c = 0; c < stored.size() && c < header->count(); ++c) {
+        widths << std::max(stored[c].toInt(), 0);
+        if (!header->isSectionHidden(c) && widths.back() > 0)
+            header->resizeSection(c, widths.back());
+    }
+    return widths;
 }
 
 void KeepColumnWidths(const AppState& state, const QHeaderView* header, const QString& key)

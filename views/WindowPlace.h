@@ -3,6 +3,7 @@
 // beside the database.
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -24,7 +25,10 @@ private:
     const AppState& state;
 };
 
-// The widths stored under key for a list of that many columns; false (nothing changed) when none are.
-bool RestoreColumnWidths(const AppState& state, QHeaderView* header, const QString& key);
+// Puts back the widths stored under key and returns them (0 for a column that was hidden then), or nothing
+// (no change) when none are stored. A list can gain a last column and lose it again: widths kept without it
+// still fit the columns they were kept for (the caller sizes the new one), and a width kept for a column the
+// list does not have now is passed over.
+QList<int> RestoreColumnWidths(const AppState& state, QHeaderView* header, const QString& key);
 // Keeps the header's column widths under key.
 void KeepColumnWidths(const AppState& state, const QHeaderView* header, const QString& key);
