@@ -16,11 +16,13 @@ struct ModemConfig {
     int id = 0;   // 1 for the ModemSetting row
     QString name; // what the user calls it; empty: "Modem <id>"
     int port = 0; // the COM number
+    // The line as the ModemSetting row keeps it, in the codes the port takes: parity a letter (n e o m s),
+    // flow control 0 (none), 1 (Xon/Xoff) or 2 (hardware).
     QString bitsPerSecond{QStringLiteral("9600")};
-    QString parity{QStringLiteral("None")};
+    QString parity{QStringLiteral("n")};
     QString dataBits{QStringLiteral("8")};
     QString stopBits{QStringLiteral("1")};
-    QString flowControl{QStringLiteral("None")};
+    QString flowControl{QStringLiteral("0")};
     QString characterSet{QStringLiteral("GSM")};
     bool callerId = false;
     double delayFactor = 1.0;
