@@ -1,13 +1,16 @@
 // Killed at random moments: the program (its Engine in a child process of this one) is killed with
 // SIGKILL 30 times while it takes messages off the SIM and 30 times while it delivers the Outbox, each
 // time restarted on the same data folder and the same simulated modem (which, like a real one, outlives
-// the program). At the end every message must be in the Inbox exactly once and every Outbox row must have
-// reached the network, none marked sent that did not; a row may reach the network twice when the kill
-// fell between the network's confirmation and the database's record of it, and the program says so.
+// the program); then 30 times more while four modems share the Outbox. At the end every message must be in
+// the Inbox exactly once and every Outbox row must have reached the network, none marked sent that did not
+// (with four modems: that did not reach it through the modem its Sent Items row names); a row may reach the
+// network twice when the kill fell between the network's confirmation and the database's record of it, and
+// the program says so.
 //
-//   delivery_kill_bench [trials]        30 by default
+//   delivery_kill_bench [trials]        30 by default (in each of the three parts)
 #include "TestRig.h"
 #include "delivery/Engine.h"
+#include "store/ModemsRepository.h"
 #include "store/SettingsRows.h"
 #include "tools/ModemSimulator.h"
 
@@ -20,7 +23,9 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -39,11 +44,11 @@ int runChild(const QString& dataDir)
         return 3;
     Engine engine(rig.state, rig.db, rig.log);
     engine.timerRefreshHomePage.setEnabled(false);
+    engine.loadModemSettings(); // every modem of the list, as the program starts
     engine.Connect();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (!engine.status().ready)
-            return;
+        // Each modem that is ready takes its share; the others wait for their connection.
         engine.ReceiveNow();
         engine.SendNow();
     });
@@ -188,17 +193,101 @@ int main(int argc, char** argv)
         failed += status == QLatin1String("FAILED");
     }
     // Rows found SENDING at a start: the program logs that they may reach the recipient twice.
-    int warned = 0;
-    for (const QString& name : QDir(rig.state.dataDir).entryList({QStringLiteral("activity.log*")})) {
-        QFile f(rig.state.dataDir + QLatin1Char('/') + name);
-        if (f.open(QIODevice::ReadOnly))
-            warned += int(f.readAll().count("may reach the recipient twice"));
-    }
+    auto logText = [&] {
+        QByteArray all;
+        for (const QString& name : QDir(rig.state.dataDir).entryList({QStringLiteral("activity.log*")})) {
+            QFile f(rig.state.dataDir + QLatin1Char('/') + name);
+            if (f.open(QIODevice::ReadOnly))
+                all += f.readAll();
+        }
+        return all;
+    };
+    auto warnings = [&] { return int(logText().count("may reach the recipient twice")); };
+    const int warned = warnings();
     std::printf("delivery, %d kills: %d queued, %s; never reached the network %d, reached it twice %d (rows the "
                 "program warned may go twice: %d), marked sent without reaching it %d, FAILED %d\n",
                 trials, queued, delivered ? "all settled" : "NOT all settled", notSent, twice, warned, falselySent,
                 failed);
+
+    // Four modems: the first and three more on the next COM numbers, each its own device with its own network.
+    constexpr int PoolSize = 4;
+    std::vector<std::unique_ptr<ModemSimulator>> others;
+    QList<ModemSimulator*> pool{&sim};
+    for (int id = 2; id <= PoolSize; ++id) {
+        others.push_back(std::make_unique<ModemSimulator>());
+        ModemSimulator& m = *others.back();
+        m.setSerials(ModemSimulator::serialsOfUnit(id));
+        if (!m.start(&error) || !m.linkAs(rig.state.dataDir, Com + id - 1, &error)) {
+            std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+            return 1;
+        }
+        m.setChunkedAnswers(15, 64);
+        m.setNetworkDelayMs(250);
+        ModemConfig config;
+        config.port = Com + id - 1;
+        config.bitsPerSecond = QStringLiteral("115200");
+        config.role = ModemConfig::Role::Send;
+        if (ModemsRepository(rig.db).save(config) != id) {
+            std::fprintf(stderr, "modem %d not saved as such\n", id);
+            return 1;
+        }
+        pool << &m;
+    }
+    sim.clearRecords();
+    const int warnedBefore = warnings();
+    const int poolQueued = 120;
+    auto poolText = [](int i) { return QStringLiteral("Pooled %1: your order is ready").arg(i); };
+    rig.db.beginTransaction();
+    for (int i = 0; i < poolQueued; ++i)
+        rig.db.execute(
+            QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
+                           "OutBoxDateTime) VALUES (0, ?, ?, ?)"),
+            {QStringLiteral("98888%1").arg(30000 + i), poolText(i), Database::DbTime(QDateTime::currentDateTimeUtc())});
+    rig.db.commit();
+    for (int i = 0; i < trials; ++i)
+        run.killAfter(300, 3000);
+    const bool poolDelivered = run.runUntil([&] { return waiting() == 0; });
+    // Each text with the modems whose network took it.
+    QHash<QString, QList<int>> takenBy;
+    QList<int> perModem;
+    for (int id = 1; id <= PoolSize; ++id) {
+        const QList<ModemSimulator::SentMessage> sent = pool[id - 1]->sent();
+        perModem << int(sent.size());
+        for (const auto& m : sent)
+            takenBy[m.text] << id;
+    }
+    // Rows that went twice must be among those the program warned of (each recipient is queued once).
+    const QByteArray logged = logText();
+    int poolNotSent = 0, poolTwice = 0, poolFalselySent = 0, poolFailed = 0, otherModem = 0, twiceUnwarned = 0;
+    for (int i = 0; i < poolQueued; ++i) {
+        const QString text = poolText(i);
+        Query q(rig.db, QStringLiteral("SELECT DeliveryStatus, ModemId FROM Message_OutBox WHERE Message = ?"), {text});
+        q.next();
+        const QString status = q.value(0).toString();
+        const int modem = q.value(1).toInt();
+        const QList<int> by = takenBy.value(text);
+        poolNotSent += by.isEmpty();
+        poolTwice += by.size() > 1;
+        twiceUnwarned +=
+            by.size() > 1 &&
+            !logged.contains(QStringLiteral("The message to 98888%1 was being sent").arg(30000 + i).toLatin1());
+        poolFalselySent += status == QLatin1String("SENT") && by.isEmpty();
+        // Sent Items name a modem whose network never took the message.
+        otherModem += status == QLatin1String("SENT") && !by.isEmpty() && !by.contains(modem);
+        poolFailed += status == QLatin1String("FAILED");
+    }
+    QStringList spread;
+    for (int id = 1; id <= PoolSize; ++id)
+        spread << QStringLiteral("modem %1: %2").arg(id).arg(perModem[id - 1]);
+    std::printf("delivery on %d modems, %d kills: %d queued, %s; never reached the network %d, reached it twice %d "
+                "(rows the program warned may go twice: %d; twice without a warning: %d), marked sent without reaching "
+                "it %d, marked sent by a "
+                "modem that did not send it %d, FAILED %d; sent by %s\n",
+                PoolSize, trials, poolQueued, poolDelivered ? "all settled" : "NOT all settled", poolNotSent, poolTwice,
+                warnings() - warnedBefore, twiceUnwarned, poolFalselySent, otherModem, poolFailed,
+                qPrintable(spread.join(QStringLiteral(", "))));
     std::printf("program starts: %d\n", run.started);
-    sim.stop();
-    return lost || falselySent || notSent ? 2 : 0;
+    for (ModemSimulator* m : pool)
+        m->stop();
+    return lost || falselySent || notSent || poolFalselySent || poolNotSent || otherModem || twiceUnwarned ? 2 : 0;
 }
