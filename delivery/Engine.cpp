@@ -66,7 +66,10 @@ void Engine::attach(ModemSession* session)
     });
     connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
     connect(session, &ModemSession::workHeldChanged, this, &Engine::followHeldWork);
-    connect(session, &ModemSession::deliveryProgress, this, &Engine::deliveryProgress);
+    connect(session, &ModemSession::deliveryProgress, this,
+            [this, id = session->id()](int handled, int total, int failed, bool ended) {
+                sumRuns(id, {handled, total, failed, !ended});
+            });
     connect(session, &ModemSession::deliveryPausedChanged, this, &Engine::deliveryPausedChanged);
     connect(session, &ModemSession::receptionProgress, this, &Engine::receptionProgress);
     connect(session, &ModemSession::messageReceived, this, &Engine::messageReceived);
@@ -74,6 +77,24 @@ void Engine::attach(ModemSession* session)
     connect(session, &ModemSession::inboxMessageStored, this, &Engine::inboxMessageStored);
     connect(session, &ModemSession::inboxChanged, this, &Engine::inboxChanged);
     connect(session, &ModemSession::outboxChanged, this, &Engine::outboxChanged);
+}
+
+// The runs of several modems are one run for the user: what they handled together, of the most any of them
+// found waiting (they take from the same rows), until the last of them ends.
+void Engine::sumRuns(int modemId, const RunCount& count)
+{
+    runs[modemId] = count;
+    RunCount sum;
+    for (const RunCount& r : std::as_const(runs)) {
+        sum.handled += r.handled;
+        sum.failed += r.failed;
+        sum.total = std::max(sum.total, r.total);
+        sum.running = sum.running || r.running;
+    }
+    sum.total = std::max(sum.total, sum.handled);
+    if (!sum.running)
+        runs.clear();
+    Q_EMIT deliveryProgress(sum.handled, sum.total, sum.failed, !sum.running);
 }
 
 ModemSession* Engine::find(int modemId) const

@@ -8,6 +8,7 @@
 #include "delivery/ModemSession.h"
 #include "store/SettingsRows.h"
 
+#include <QMap>
 #include <QObject>
 #include <algorithm>
 #include <functional>
@@ -145,7 +146,11 @@ public:
     // other, the last repeated until it answers or the user disconnects (tests shorten them).
     QList<int>& initRetryMs;
     // How often an unplugged modem's device is looked for (tests shorten it).
-    void setReconnectPollMs(int ms) { session().setReconnectPollMs(ms); }
+    void setReconnectPollMs(int ms)
+    {
+        for (auto& [id, s] : sessions)
+            s->setReconnectPollMs(ms);
+    }
     // How often each modem's health is polled (0: never).
     void setHealthPollMs(int ms);
 
@@ -186,6 +191,12 @@ Q_SIGNALS:
 private:
     void followHeldWork();
     void attach(ModemSession* session);
+    struct RunCount {
+        int handled = 0, total = 0, failed = 0;
+        bool running = false;
+    };
+    void sumRuns(int modemId, const RunCount& count);
+    QMap<int, RunCount> runs; // the delivery runs under way, by modem
     ModemSession* find(int modemId) const;
     int healthPollMs = 60000;
 

@@ -158,7 +158,8 @@ void ModemColumnTest::theColumnComesOutForSeveralModems()
 
     // The Outbox has no modem column, whatever the folder shown before hid.
     box->TreeView1_NodeClick(3);
-    QCOMPARE(box.shownHeaders(), (QStringList{"Mobile Number", "Message", "Outbox Date", "Status", "Attempts", "Reason"}));
+    QCOMPARE(box.shownHeaders(),
+             (QStringList{"Mobile Number", "Message", "Outbox Date", "Status", "Attempts", "Reason"}));
 }
 
 void ModemColumnTest::orderingByModem_data()
