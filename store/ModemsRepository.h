@@ -17,7 +17,7 @@ struct ModemConfig {
     QString name; // what the user calls it; empty: "Modem <id>"
     int port = 0; // the COM number
     QString bitsPerSecond{QStringLiteral("9600")};
-    QString parity{QStringLiteral("None")};
+    QString parity{QStringLiteral("n")}; // as the ModemSetting row and the settings window keep it
     QString dataBits{QStringLiteral("8")};
     QString stopBits{QStringLiteral("1")};
     QString flowControl{QStringLiteral("None")};
