@@ -50,7 +50,7 @@ QHash<QString, QList<std::pair<int, QString>>> sentItems(PoolRig& rig)
 {
     QHash<QString, QList<std::pair<int, QString>>> out;
     for (Query q(rig.db, u"SELECT RecipientMobileNo, ModemId, ModemName FROM Message_OutBox WHERE DeliveryStatus = "
-                          u"'SENT'"_s);
+                         u"'SENT'"_s);
          q.next();)
         out[q.value(0).toString()].append({q.value(1).isNull() ? 0 : q.value(1).toInt(), q.value(2).toString()});
     return out;
