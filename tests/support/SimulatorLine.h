@@ -53,7 +53,7 @@ public:
         for (const auto& p : ports)
             if (p->com == comPort)
                 port = p.get();
-        if (!port || port->sim.hangUpAsked())
+        if (!port || port->sim.hangUpAsked() || port->unplugged)
             return {ModemTransport::InvalidPortNumber,
                     QStringLiteral("Invalid port number (no serial device answers to COM %1)").arg(comPort)};
         std::lock_guard lock(mutex);
@@ -82,7 +82,37 @@ public:
             port = it != lines.end() ? it->second : ports.front().get();
         }
         port->sim.feed(bytes);
+        if (port->unplugNow.exchange(false)) {
+            // Pulled out before it could answer: what it would have said never reaches the program.
+            port->sim.takeOutput();
+            port->unplugged = true;
+            port->hungUp = true;
+            line.hangUp();
+            return;
+        }
         carry(*port, line);
+    }
+
+    // Unplugs the modem on COM com as it receives the nth command starting with prefix, before it answers:
+    // a point fixed by the conversation (that command reached the modem, nothing came back). The simulator's
+    // logger is taken for it.
+    void unplugAtCommand(int com, const QString& prefix, int nth)
+    {
+        Port& port = portOn(com);
+        port.sim.setLogger([&port, prefix, nth, seen = std::make_shared<std::atomic<int>>(0)](const QString& line) {
+            if (line.startsWith(QLatin1String("<- ") + prefix) && ++*seen == nth)
+                port.unplugNow = true;
+        });
+    }
+    bool unplugged(int com) { return portOn(com).unplugged; }
+    // Plugged in again after unplugAtCommand: a fresh device (what was under way is gone), the SIM kept.
+    void replug(int com)
+    {
+        Port& port = portOn(com);
+        port.sim.setLogger({});
+        port.sim.hangUp();
+        port.sim.replug();
+        port.unplugged = false;
     }
 
     VirtualClock clock;
@@ -97,9 +127,19 @@ private:
         const int com;
         MemoryTransport* current = nullptr; // under mutex
         std::atomic<bool> hungUp{false};
+        std::atomic<bool> unplugNow{false}; // unplugAtCommand's command came
+        std::atomic<bool> unplugged{false};
         std::atomic<bool> poked{false};
         std::atomic<qint64> arrivalsUntil{0};
     };
+
+    Port& portOn(int com)
+    {
+        for (const auto& p : ports)
+            if (p->com == com)
+                return *p;
+        qFatal("no simulated modem on COM %d", com);
+    }
 
     // On the line's thread: hands over what the simulator has written, each piece when it is due.
     void carry(Port& port, MemoryTransport& line)
@@ -130,6 +170,8 @@ private:
             last = elapsed;
             for (const auto& p : ports) {
                 Port* port = p.get();
+                if (port->unplugged)
+                    continue;
                 const bool due = port->sim.outputDue() || clock.nowMs() <= port->arrivalsUntil.load() ||
                                  (port->sim.hangUpAsked() && !port->hungUp.load());
                 if (!due || port->poked.exchange(true))
