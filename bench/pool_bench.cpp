@@ -14,8 +14,8 @@ constexpr int NetworkMs = 3000;
 
 struct Figures {
     double perMinute = 0;
-    QList<double> ofLimit; // each modem's rate / the network's limit
-    int linkKept = 0;      // parts that went on a relay link kept open
+    QList<double> ofLimit;    // each modem's rate / the network's limit
+    int linkKept = 0;         // parts that went on a relay link kept open
     int fewest = 0, most = 0; // messages per modem
 };
 

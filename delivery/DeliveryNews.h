@@ -26,6 +26,8 @@ struct DeliveryNews {
     // The modem these jobs work for: claims, sent and received rows carry its id, and its name as shown then.
     int modemId = 1;
     QString modemName;
+    // Other modems take from the same Outbox.
+    bool pooled = false;
 
     // Whether the modem's port is open (its session says); the jobs stop when it closes.
     std::function<bool()> connected = [] { return false; };

@@ -65,6 +65,11 @@ void Engine::attach(ModemSession* session)
         Q_EMIT modemStatusChanged(status);
     });
     connect(session, &ModemSession::connectionChanged, this, &Engine::connectionChanged);
+    // A modem that went away gave its rows back: the others take them now.
+    connect(session, &ModemSession::connectionChanged, this, [this] {
+        if (sessions.size() > 1)
+            deliverNow();
+    });
     connect(session, &ModemSession::workHeldChanged, this, &Engine::followHeldWork);
     connect(session, &ModemSession::deliveryProgress, this,
             [this, id = session->id()](int handled, int total, int failed, bool ended) {
@@ -138,6 +143,8 @@ void Engine::loadModemSettings()
         it->second->Disconnect();
         it = sessions.erase(it);
     }
+    for (auto& [id, s] : sessions)
+        s->setPooled(sessions.size() > 1);
     Q_EMIT modemsChanged();
 }
 

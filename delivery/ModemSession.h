@@ -63,6 +63,8 @@ public:
     const ModemConfig& config() const { return settings; }
     // Starts a delivery run now when the modem sends and is free (messages were just queued).
     void deliverQueued();
+    // Other modems take from the same Outbox.
+    void setPooled(bool pooled) { delivery.pooled = pooled; }
     void Disconnect(); // the user's Disconnect
     // The timers' work for this modem.
     void receiveTick();

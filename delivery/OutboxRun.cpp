@@ -114,6 +114,7 @@ struct OutboxRun::Run {
     int failed = 0;
     qint64 lastId = 0;  // the run ends at the highest id waiting when it started
     qint64 afterId = 0; // rows are taken one at a time in queueing order
+    bool lookedBack = false;
     bool lastSent = false;
     int pauseBeforeNextMs = 0; // the pause after a delivered message, kept before the next one
     // The latest rows that failed one after another for the same reason of the network or the modem.
@@ -190,6 +191,13 @@ void OutboxRun::nextRow()
         while (news.connected() && !held) {
             const std::optional<DueOutboxRow> row = outbox.claimNext(
                 news.modemId, state.clock->now(), OutboxRepository::DefaultLease, run->afterId, run->lastId);
+            if (!row && news.pooled && !run->lookedBack) {
+                // Another modem gave rows back (it went away, or its network refused them) behind this run's
+                // place: they go now, once, rather than at the next tick.
+                run->lookedBack = true;
+                run->afterId = 0;
+                continue;
+            }
             if (!row)
                 break;
             id = row->id;
