@@ -50,7 +50,7 @@ OptOutRequest ClassifyOptOutText(const QString& text, const QStringList& stopWor
 
 QStringList OptOutSettings::DefaultStopWords()
 {
-    return {QStringLiteral("STOP"), QStringLiteral("UNSUBSCRIBE"), QStringLiteral("STOPALL"),
+    return {QStringLiteral("STOP"),   QStringLiteral("UNSUBSCRIBE"), QStringLiteral("STOPALL"),
             QStringLiteral("CANCEL"), QStringLiteral("END"),         QStringLiteral("QUIT")};
 }
 
@@ -132,20 +132,20 @@ int OptOutRepository::optOutQueuedRows(const QString& number)
     const QString key = OptOutKey(number);
     if (key.isEmpty())
         return 0;
-    return db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
-                                     "ClaimUntil = NULL WHERE DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR "
-                                     "DeliveryStatus = '') AND OptOutReply = 0 AND ") +
-                          RowKey + QStringLiteral(" = ?"),
-                      {QString::fromLatin1(OptedOutStatus), QStringLiteral("the recipient asked not to receive messages"),
-                       key});
+    return db.execute(
+        QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
+                       "ClaimUntil = NULL WHERE DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR "
+                       "DeliveryStatus = '') AND OptOutReply = 0 AND ") +
+            RowKey + QStringLiteral(" = ?"),
+        {QString::fromLatin1(OptedOutStatus), QStringLiteral("the recipient asked not to receive messages"), key});
 }
 
 void OptOutRepository::markOptedOut(qint64 outboxId)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
-                              "ClaimUntil = NULL WHERE Outbox_Id = ?"),
-               {QString::fromLatin1(OptedOutStatus), QStringLiteral("the recipient asked not to receive messages"),
-                outboxId});
+    db.execute(
+        QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
+                       "ClaimUntil = NULL WHERE Outbox_Id = ?"),
+        {QString::fromLatin1(OptedOutStatus), QStringLiteral("the recipient asked not to receive messages"), outboxId});
 }
 
 qint64 OptOutRepository::queueConfirmation(const QString& number, const QString& text, const QDateTime& at, int modem)

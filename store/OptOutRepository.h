@@ -30,7 +30,7 @@ struct OptOutEntry {
 
 struct OptOutSettings {
     QStringList stopWords = DefaultStopWords();
-    bool confirm = false;      // answer a stop word once with confirmText
+    bool confirm = false; // answer a stop word once with confirmText
     QString confirmText;
     bool startRemoves = false; // "START" from a listed number takes it off the list
 
