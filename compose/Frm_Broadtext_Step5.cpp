@@ -12,6 +12,7 @@
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 #include "views/MessageTextEdit.h"
 
 #include <QCheckBox>
@@ -284,6 +285,14 @@ void Frm_Broadtext_Step5::cmdNext_Click()
     std::vector<OutboxQueueing::Row> rows;
     rows.reserve(size_t(model->checkedCount()));
     skippedEmpty = 0;
+    skippedOptedOut = 0;
+    QSet<QString> optedOut;
+    try {
+        optedOut = OptOutRepository(engine.database()).keys();
+    } catch (const DbError& e) {
+        dialogs.message(e.description());
+        return;
+    }
     for (qint64 i = 0; i < model->count(); ++i) {
         if (!model->isChecked(i))
             continue;
@@ -292,8 +301,14 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         // A message that would be empty is not queued; the end of the queueing says how many were left out.
         if (message.isEmpty())
             ++skippedEmpty;
+        else if (!optedOut.isEmpty() && optedOut.contains(OptOutKey(row.number)))
+            ++skippedOptedOut; // said at the end of the queueing with the other numbers left out
         else
             rows.push_back({i, Trim(row.number), message});
+    }
+    if (rows.empty() && skippedOptedOut > 0) {
+        dialogs.message(OptedOutText(skippedOptedOut));
+        return;
     }
     if (rows.empty()) {
         dialogs.message(QStringLiteral("The selected numbers have no message in the chosen column. Please choose "
@@ -347,6 +362,8 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
     if (skippedEmpty > 0)
         done += QStringLiteral("\r\n\r\n%1 of the selected numbers have an empty message and were not queued.")
                     .arg(skippedEmpty);
+    if (skippedOptedOut > 0)
+        done += QStringLiteral("\r\n\r\n") + OptedOutText(skippedOptedOut);
     dialogs.message(done);
     close();
     Q_EMIT engine.outboxChanged();

@@ -83,6 +83,7 @@ private:
     OutboxQueueing* queueing = nullptr;   // while Send is queueing
     NumberRowsReading* reading = nullptr; // while the list is read
     QElapsedTimer queueingTime;
-    qint64 skippedEmpty = 0; // rows of the last queueing left out for an empty message
+    qint64 skippedEmpty = 0;    // rows of the last queueing left out for an empty message
+    qint64 skippedOptedOut = 0; // ... and for a number on the opt-out list
     qint64 duplicatesRemoved = 0;
 };

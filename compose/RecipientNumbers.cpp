@@ -38,3 +38,9 @@ QString BadNumbersText(const QStringList& numbers)
                            "start; blanks, dots and dashes in it are ignored.");
     return text;
 }
+
+QString OptedOutText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 of the numbers is on the opt-out list and was not queued.")
+                      : QStringLiteral("%1 of the numbers are on the opt-out list and were not queued.").arg(count);
+}

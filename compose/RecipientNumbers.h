@@ -11,3 +11,6 @@ QString RecipientNumberProblem(const QString& number);
 
 // The refusal of the compose window for the numbers that cannot be sent to (number and reason each).
 QString BadNumbersText(const QStringList& numbers);
+
+// What the compose windows say of the numbers they passed over because they are on the opt-out list.
+QString OptedOutText(qsizetype count);

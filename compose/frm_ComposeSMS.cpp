@@ -6,6 +6,7 @@
 #include "compose/RecipientNumbers.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 #include "store/OutboxRepository.h"
 #include "views/MessageTextEdit.h"
 #include "views/NamedLabel.h"
@@ -132,6 +133,20 @@ void frm_ComposeSMS::Command1_Click()
         return;
     }
 
+    // Numbers on the opt-out list are passed over, and the user is told how many.
+    qsizetype optedOut = 0;
+    try {
+        const QSet<QString> listed = OptOutRepository(engine.database()).keys();
+        optedOut = recipients.removeIf([&](const QString& n) { return listed.contains(OptOutKey(n)); });
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+        return;
+    }
+    if (recipients.isEmpty()) {
+        engine.dialogs().message(OptedOutText(optedOut));
+        return;
+    }
+
     OutboxRepository outbox(engine.database());
     for (const QString& number : std::as_const(recipients)) {
         try {
@@ -145,5 +160,7 @@ void frm_ComposeSMS::Command1_Click()
     }
     // Sent at once by a free modem rather than at the delivery timer's next tick.
     engine.deliverNow();
+    if (optedOut > 0)
+        engine.dialogs().message(OptedOutText(optedOut));
     close();
 }

@@ -9,6 +9,7 @@
 #include "modem/ModemLink.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 #include "store/OutboxRepository.h"
 
 CallHandling::CallHandling(AppState& state, Database& db, ActivityLog& log, ModemLink& link, Delivery& delivery)
@@ -140,6 +141,16 @@ void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
         !IsLastCallerNumberMobile || !r.noCall || ringSinceWatch || state.AutoReplyText.isEmpty())
         return;
     try {
+        // A caller on the opt-out list gets no reply; the call is still recorded.
+        if (OptOutRepository(db).contains(Trim(LastCallerNumber))) {
+            log.WriteActivityLog(
+                QStringLiteral("No reply to the missed call from %1: the number is on the opt-out list.")
+                    .arg(Trim(LastCallerNumber)));
+            LastCallStatus.clear();
+            LastCallerNumber.clear();
+            IsLastCallerNumberMobile = false;
+            return;
+        }
         // The reply goes out from the modem that was called.
         OutboxRepository(db).queueMessage(Trim(LastCallerNumber), state.AutoReplyText, state.clock->now(),
                                           delivery.modemId);

@@ -10,6 +10,7 @@
 #include "modem/ModemRoutines.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -217,6 +218,14 @@ void OutboxRun::nextRow()
                 outbox.markEmptyMessage(id);
                 log.WriteActivityLog(QStringLiteral("**ERROR** The message to %1 is empty: it is not sent and stays "
                                                     "in the Outbox marked EMPTY MESSAGE.")
+                                         .arg(number));
+                continue;
+            }
+            // Queued after the stop word came, or by another program: the list has the last word.
+            if (!row->optOutReply && OptOutRepository(db).contains(number)) {
+                OptOutRepository(db).markOptedOut(id);
+                log.WriteActivityLog(QStringLiteral("The message to %1 is not sent: the number is on the opt-out "
+                                                    "list. It stays in the Outbox marked OPTED OUT.")
                                          .arg(number));
                 continue;
             }

@@ -13,6 +13,7 @@
 #include "modem/Pdu.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 
 #include <QMap>
 #include <algorithm>
@@ -101,7 +102,7 @@ struct Reception::Current {
 Reception::Reception(AppState& state, Database& db, ActivityLog& log, ModemLink& link, ReportMatcher& reports,
                      const DeliveryNews& news)
     : state(state), inbox(db), parts(db), log(log), link(link), reports(reports), news(news), announcer(state, news),
-      joiner(state, db, log, announcer)
+      joiner(state, db, log, announcer), db(db)
 {}
 
 Reception::~Reception() = default;
@@ -221,6 +222,7 @@ void Reception::listed(const ListResult& r)
                     .arg(number, e.description()));
             break;
         }
+        honourOptOut(number, m.Text);
         if (!stored) {
             anyReceived = true;
             announcer.announce(number, m.Text, now, id);
@@ -233,6 +235,50 @@ void Reception::listed(const ListResult& r)
         news.inboxTouched();
     if (current && current->deletionsLeft == 0)
         end();
+}
+
+void Reception::honourOptOut(const QString& number, const QString& text)
+{
+    try {
+        const OptOutSettings settings = ReadOptOutSettings(db);
+        const OptOutRequest request = ClassifyOptOutText(text, settings.stopWords);
+        if (request == OptOutRequest::None)
+            return;
+        OptOutRepository optOut(db);
+        if (request == OptOutRequest::Start) {
+            if (settings.startRemoves && optOut.remove(number))
+                log.WriteActivityLog(
+                    QStringLiteral("%1 asked to receive messages again (START): removed from the opt-out list.")
+                        .arg(number));
+            return;
+        }
+        // The list entry, the rows held back and the answer stand or fall together.
+        db.beginTransaction();
+        int heldBack = 0;
+        bool added = false;
+        try {
+            added = optOut.add(number, state.clock->now(), news.modemId, Trim(text).toUpper());
+            heldBack = optOut.optOutQueuedRows(number);
+            if (added && settings.confirm && !Trim(settings.confirmText).isEmpty())
+                optOut.queueConfirmation(number, settings.confirmText, state.clock->now(), news.modemId);
+            db.commit();
+        } catch (const DbError&) {
+            db.rollback();
+            throw;
+        }
+        QString line = added ? QStringLiteral("%1 asked not to receive messages (%2): added to the opt-out list.")
+                             : QStringLiteral("%1 asked not to receive messages (%2): already on the opt-out list.");
+        line = line.arg(number, Trim(text).toUpper());
+        if (heldBack > 0)
+            line += QStringLiteral(" %1 waiting message(s) to it marked OPTED OUT.").arg(heldBack);
+        log.WriteActivityLog(line);
+        if (heldBack > 0)
+            news.outboxTouched();
+    } catch (const DbError& e) {
+        log.WriteActivityLog(
+            QStringLiteral("**ERROR** The request of %1 not to receive messages could not be recorded (%2).")
+                .arg(number, e.description()));
+    }
 }
 
 void Reception::deleteFromSim(int index, std::function<void()> deleted)

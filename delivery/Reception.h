@@ -68,6 +68,8 @@ private:
     void end();
     // Deletes a SIM copy whose message is stored; deleted runs once the modem has deleted it.
     void deleteFromSim(int index, std::function<void()> deleted);
+    // A stop word puts the sender on the opt-out list and holds back what waits for it; START may take it off.
+    void honourOptOut(const QString& number, const QString& text);
 
     AppState& state;
     InboxRepository inbox;
@@ -79,6 +81,7 @@ private:
     InboxAnnouncer announcer;
     PartsJoiner joiner;
     std::unique_ptr<Current> current;
+    Database& db;
 };
 
 // The sender as reception stores it: ten characters or fewer get a "+"; longer ones keep a leading "+" or

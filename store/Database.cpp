@@ -21,7 +21,7 @@ QAtomicInt connectionCounter;
 // Bumped when the schema gains something existing files must get too (tables and indexes are created
 // with IF NOT EXISTS on every open, columns added below are added to older files in place; the default rows
 // go only into a file that had no schema at all).
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 
 const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Message_InBox ("
@@ -93,6 +93,13 @@ const char* const Tables[] = {
     " MessageFormat TEXT,"
     " Role TEXT NOT NULL DEFAULT 'Both',"
     " Enabled INTEGER NOT NULL DEFAULT -1)",
+    // Numbers whose owners asked not to receive messages, one row per key (the last nine digits).
+    "CREATE TABLE IF NOT EXISTS OptOut ("
+    " NumberKey TEXT PRIMARY KEY,"
+    " MobileNo TEXT,"
+    " AddedOn TEXT,"
+    " ModemId INTEGER,"
+    " Word TEXT)",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
@@ -136,6 +143,14 @@ const AddedColumn AddedColumns[] = {
     // The modem that received an Inbox row, and its name at that time.
     {"Message_InBox", "ModemId", "INTEGER"},
     {"Message_InBox", "ModemName", "TEXT"},
+    // The opt-out list's settings: the stop words (one a line; null: the defaults), the confirmation answer,
+    // and whether START takes a number off the list. The confirmation row itself is marked so that the list
+    // does not hold it back.
+    {"Timer_setting", "OptOutWords", "TEXT"},
+    {"Timer_setting", "OptOutConfirm", "INTEGER NOT NULL DEFAULT 0"},
+    {"Timer_setting", "OptOutConfirmText", "TEXT"},
+    {"Timer_setting", "OptOutStartRemoves", "INTEGER NOT NULL DEFAULT 0"},
+    {"Message_OutBox", "OptOutReply", "INTEGER NOT NULL DEFAULT 0"},
 };
 
 // What the counters, the folder lists and the day ranges look up.

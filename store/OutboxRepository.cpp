@@ -117,12 +117,12 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
               QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = ?, ClaimUntil = ? WHERE ") + claimable +
                   QStringLiteral(" AND Outbox_Id = (SELECT Outbox_Id FROM Message_OutBox WHERE ") + claimable +
                   QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1) RETURNING "
-                                 "Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent"),
+                                 "Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent, OptOutReply"),
               values);
     if (!row.next())
         return std::nullopt;
     return DueOutboxRow{row.value(0).toLongLong(), row.value(1).toString(), row.value(2).toString(),
-                        row.value(3).toInt(), row.value(4).toInt()};
+                        row.value(3).toInt(),      row.value(4).toInt(),    row.value(5).toInt() != 0};
 }
 
 int OutboxRepository::renewLease(int modem, const QDateTime& now, std::chrono::seconds lease)

@@ -27,6 +27,7 @@ struct DueOutboxRow {
     QString message;
     int attempts = 0;
     int partsSent = 0;
+    bool optOutReply = false; // the answer to a stop word, which goes to a number on the opt-out list
 };
 
 // A sent row a delivery report may be about.
