@@ -86,3 +86,8 @@ QString WidgetDialogs::openFileName(const QString& folder, const QString& filter
 {
     return QFileDialog::getOpenFileName(owner(), QString::fromLatin1(ProgramTitle), folder, QtFileFilter(filter));
 }
+
+QString WidgetDialogs::saveFileName(const QString& suggested, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(owner(), QString::fromLatin1(ProgramTitle), suggested, QtFileFilter(filter));
+}

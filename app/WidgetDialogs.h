@@ -11,6 +11,7 @@ public:
     int choice(const QString& text, const QStringList& buttons) override;
     void showFolder(const QString& path) override;
     QString openFileName(const QString& folder, const QString& filter) override;
+    QString saveFileName(const QString& suggested, const QString& filter) override;
 };
 
 // "TXT Files (*.txt)|*.txt" -> "TXT Files (*.txt)"

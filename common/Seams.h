@@ -8,7 +8,7 @@
 #include <QStringList>
 
 // Message boxes (OK button, the program's title), Yes/No questions, boxes with a choice of buttons, the
-// file-open dialog and the desktop's file manager.
+// file-open and file-save dialogs and the desktop's file manager.
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -24,6 +24,9 @@ public:
     virtual void showFolder(const QString& path) = 0;
     // filter in the form "TXT Files (*.txt)|*.txt"; returns the chosen path, empty when cancelled
     virtual QString openFileName(const QString& folder, const QString& filter) = 0;
+    // The file-save dialog, offering `suggested` (a path) and asking before an existing file is replaced; the
+    // filter as for openFileName. Returns the chosen path, empty when cancelled.
+    virtual QString saveFileName(const QString& suggested, const QString& filter) = 0;
 };
 
 class Clock {

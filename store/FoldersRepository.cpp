@@ -5,6 +5,7 @@
 #include "store/SettingsRows.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -317,4 +318,65 @@ FolderDeletion FoldersRepository::deleteAll(MessageFolder folder, const FolderSe
     const QString condition =
         search.active ? searchCondition(tableOf(folder), search.sql, Plan::Lookup, &values) : QString();
     return deleteWhere(folder, condition, values, spareSending);
+}
+
+FolderExport::FolderExport(Database& db, MessageFolder folder, FolderOrder order, const FolderSearch& search)
+    : folder(folder)
+{
+    const FolderTable& t = tableOf(folder);
+    const QString columns =
+        folder == MessageFolder::Inbox
+            ? QStringLiteral("InboxDateTime, SenderMobileNo, Message, IsRead, ModemName")
+            : QStringLiteral("OutBoxDateTime, DeliveryDatetime, RecipientMobileNo, Message, DeliveryStatus, "
+                             "ReportStatus, ReportedAt, Attempts, ModemName");
+    QVariantList values;
+    const QString sql =
+        QStringLiteral("SELECT ") + columns + QStringLiteral(" FROM ") + QString::fromLatin1(t.table) +
+        whereClause(t, search.active ? searchCondition(t, search.sql, Plan::Lookup, &values) : QString()) +
+        orderClause(t, order, false);
+    query = std::make_unique<Query>(db, sql, values);
+}
+
+FolderExport::~FolderExport() = default;
+
+QStringList FolderExport::header(MessageFolder folder)
+{
+    if (folder == MessageFolder::Inbox)
+        return {QStringLiteral("Received"), QStringLiteral("Number"), QStringLiteral("Message"), QStringLiteral("Read"),
+                QStringLiteral("Modem")};
+    return {QStringLiteral("Queued"),   QStringLiteral("Sent"),     QStringLiteral("Number"),
+            QStringLiteral("Message"),  QStringLiteral("Status"),   QStringLiteral("Delivery Report"),
+            QStringLiteral("Reported"), QStringLiteral("Attempts"), QStringLiteral("Modem")};
+}
+
+bool FolderExport::next(QStringList& row)
+{
+    if (!query->next())
+        return false;
+    row.clear();
+    const auto text = [this](int column) { return query->value(column).toString(); };
+    if (folder == MessageFolder::Inbox) {
+        row << ExportDateText(query->value(0)) << text(1) << text(2)
+            << (IsTrue(query->value(3)) ? QStringLiteral("Yes") : QStringLiteral("No")) << text(4);
+    } else {
+        row << ExportDateText(query->value(0)) << ExportDateText(query->value(1)) << text(2) << text(3) << text(4)
+            << text(5) << ExportDateText(query->value(6)) << text(7) << text(8);
+    }
+    return true;
+}
+
+QString ExportDateText(const QVariant& stored)
+{
+    if (stored.isNull() || stored.toString().isEmpty())
+        return {};
+    const QDateTime t = Database::FromDbTime(stored);
+    if (!t.isValid())
+        return stored.toString();
+    // Written with its offset, so that an hour repeated when the clocks go back stays two different times.
+    const int offset = t.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }

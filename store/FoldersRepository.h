@@ -9,9 +9,12 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <memory>
 #include <vector>
 
 class Database;
+class Query;
 
 enum class MessageFolder { Inbox, Outbox, SentItems };
 
@@ -88,3 +91,24 @@ private:
 // How a stored value is shown in a list cell.
 QString FolderCellText(const QString& stored);
 QString FolderMessageText(const QString& stored);
+
+// A folder's messages (or those a search finds there) for export, in the given order, read in one forward
+// pass and given one row at a time, so that no more than one is held whatever the folder's size. Values are
+// as stored (the message whole, line breaks included); dates in local time as ISO 8601 with their UTC offset.
+// Inbox rows: received, number, message, read, modem; Sent Items (and Outbox) rows: queued, sent, number,
+// message, status, delivery report, when reported, attempts, modem.
+class FolderExport {
+public:
+    FolderExport(Database& db, MessageFolder folder, FolderOrder order, const FolderSearch& search = {});
+    ~FolderExport();
+    static QStringList header(MessageFolder folder);
+    // The next row into row; false at the end.
+    bool next(QStringList& row);
+
+private:
+    MessageFolder folder;
+    std::unique_ptr<Query> query;
+};
+
+// A stored date as an export writes it: local time, ISO 8601 with the offset ("2026-03-02T09:00:00+01:00").
+QString ExportDateText(const QVariant& stored);

@@ -1,6 +1,7 @@
 #include "views/Frm_MessageBox.h"
 
 #include "common/AppState.h"
+#include "common/Csv.h"
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
@@ -11,6 +12,7 @@
 #include "views/WindowPlace.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -112,6 +114,12 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
         connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i + 1); });
     }
 
+    cmdExport = new QPushButton(QStringLiteral("Export..."), this);
+    cmdExport->setObjectName(QStringLiteral("cmdExport"));
+    cmdExport->setToolTip(QStringLiteral("Writes the messages the list shows (the whole folder, or what the search "
+                                         "found) to a CSV file."));
+    cmdExport->setEnabled(false);
+
     txtPages = new QLineEdit(this);
     txtPages->setObjectName(QStringLiteral("txtPages"));
     txtPages->setFixedWidth(60);
@@ -176,6 +184,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
     auto* top = new QHBoxLayout;
     top->addWidget(Toolbar1);
     top->addStretch();
+    top->addWidget(cmdExport);
     top->addWidget(txtSearch);
     outer->addLayout(top);
     auto* body = new QHBoxLayout;
@@ -201,6 +210,7 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
 
     connect(cmdNext, &QPushButton::clicked, this, &Frm_MessageBox::cmdNext_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &Frm_MessageBox::cmdPrevious_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &Frm_MessageBox::cmdExport_Click);
     connect(txtPages, &QLineEdit::textChanged, this, &Frm_MessageBox::txtPages_Change);
     connect(txtPages, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtPages_Enter);
     // A cleared box shows the whole folder at once; typed text waits for a pause (or Enter).
@@ -507,6 +517,7 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         inBoxSelected = folder == MessageFolder::Inbox;
         outBoxSelected = folder == MessageFolder::Outbox;
         sentItemsSelected = folder == MessageFolder::SentItems;
+        cmdExport->setEnabled(folder != MessageFolder::Outbox);
         LblNo->clear();
         txtMessage->clear();
         showDelivery({});
@@ -792,6 +803,34 @@ void Frm_MessageBox::DeleteAllInFolder()
         }
         deleteMessages(folder, count,
                        [&](bool spareSending) { return folders.deleteAll(folder, search, spareSending); });
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+    }
+}
+
+void Frm_MessageBox::cmdExport_Click()
+{
+    MessageFolder folder = MessageFolder::Inbox;
+    if (!currentFolder(&folder) || folder == MessageFolder::Outbox)
+        return;
+    const QString suggested = QDir::home().filePath(
+        (folder == MessageFolder::Inbox ? QStringLiteral("Inbox") : QStringLiteral("Sent Items")) +
+        QStringLiteral(".csv"));
+    const QString path = engine.dialogs().saveFileName(suggested, QStringLiteral("CSV Files (*.csv)|*.csv"));
+    if (path.isEmpty())
+        return;
+    try {
+        // What the list shows, in its order: the search's result when one is active.
+        const FolderOrder order = folder == MessageFolder::Inbox ? inboxOrder : sentOrder;
+        FolderExport rows(engine.database(), folder, order, folders.prepareSearch(folder, txtSearch->text()));
+        const CsvFileResult done =
+            WriteCsvFile(path, FolderExport::header(folder), [&](QStringList& row) { return rows.next(row); });
+        if (!done.error.isEmpty())
+            engine.dialogs().message(QStringLiteral("The messages could not be exported to %1: %2")
+                                         .arg(QDir::toNativeSeparators(path), done.error));
+        else
+            engine.dialogs().message(
+                QStringLiteral("%1 messages exported to %2.").arg(done.rows).arg(QDir::toNativeSeparators(path)));
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }

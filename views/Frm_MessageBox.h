@@ -51,6 +51,9 @@ public:
 
     void cmdNext_Click();
     void cmdPrevious_Click();
+    // Writes what the list shows of the Inbox or Sent Items (the whole folder, or the search's result) to a CSV
+    // file the user names, and says how many messages it holds or why it could not be written.
+    void cmdExport_Click();
     void Toolbar1_ButtonClick(int index);
     // Node numbers as the tree shows them: 1 the root, 2 Inbox, 3 Outbox, 4 Sent Items.
     void TreeView1_NodeClick(int node);
@@ -88,6 +91,7 @@ private:
 
     QPushButton* cmdNext;
     QPushButton* cmdPrevious;
+    QPushButton* cmdExport;
     QToolBar* Toolbar1;
     QLineEdit* txtPages;
     QLineEdit* txtSearch;

@@ -27,7 +27,7 @@ private:
 class ScriptedDialogs : public Dialogs {
 public:
     struct Shown {
-        enum Kind { Message, Question, OpenFile, Notice, Choice, Folder } kind;
+        enum Kind { Message, Question, OpenFile, Notice, Choice, Folder, SaveFile } kind;
         QString text;
     };
     std::vector<Shown> shown;
@@ -66,6 +66,18 @@ public:
     {
         shown.push_back({Shown::OpenFile, filter});
         lastFolder = folder;
+        lastFilter = filter;
+        if (fileNames.empty())
+            return {};
+        QString f = fileNames.front();
+        fileNames.pop_front();
+        return f;
+    }
+    // The save dialog takes its answers from the same queue as the open dialog; the suggested path is kept.
+    QString saveFileName(const QString& suggested, const QString& filter) override
+    {
+        shown.push_back({Shown::SaveFile, suggested});
+        lastFolder = suggested;
         lastFilter = filter;
         if (fileNames.empty())
             return {};
