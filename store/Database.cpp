@@ -21,7 +21,6 @@ QAtomicInt connectionCounter;
 // Bumped when the schema gains something existing files must get too (tables and indexes are created
 // with IF NOT EXISTS on every open, columns added below are added to older files in place; the default rows
 // go only into a file that had no schema at all).
-constexpr int SchemaVersion = 4;
 
 const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Message_InBox ("

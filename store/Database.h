@@ -26,6 +26,9 @@ private:
 
 class Database {
 public:
+    // The layout of the tables this program writes: an older file is brought up to it when opened.
+    static constexpr int SchemaVersion = 4;
+
     Database();
     ~Database();
     Database(const Database&) = delete;
