@@ -38,9 +38,9 @@ int main(int argc, char** argv)
     rig.state.clock = &clock;
     QProcess sim;
     QByteArray shown;
-    sim.start(QStringLiteral(BROADTEXT_MODEMSIM), {u"--data-dir"_s, rig.state.dataDir, u"--com"_s, u"1"_s,
-                                                   u"--modems"_s, QString::number(Modems), u"--delay"_s,
-                                                   QString::number(NetworkMs)});
+    sim.start(QStringLiteral(BROADTEXT_MODEMSIM),
+              {u"--data-dir"_s, rig.state.dataDir, u"--com"_s, u"1"_s, u"--modems"_s, QString::number(Modems),
+               u"--delay"_s, QString::number(NetworkMs)});
     if (!sim.waitForStarted() || !QTest::qWaitFor(
                                      [&] {
                                          shown += sim.readAllStandardOutput();
@@ -49,7 +49,8 @@ int main(int argc, char** argv)
                                      10000))
         qFatal("the simulator did not start");
 
-    WriteModemSetting(rig.db, {1, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, Database::DbBool(true), u"1"_s});
+    WriteModemSetting(rig.db,
+                      {1, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, Database::DbBool(true), u"1"_s});
     for (int com = 2; com <= Modems; ++com) {
         ModemConfig modem;
         modem.port = com;
@@ -72,9 +73,10 @@ int main(int argc, char** argv)
 
     rig.db.beginTransaction();
     for (int i = 0; i < Messages; ++i)
-        rig.db.execute(u"INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
-                       "VALUES (0, ?, ?, ?)"_s,
-                       {u"98888%1"_s.arg(20000 + i), u"Real-time pool message %1"_s.arg(i), Database::DbTime(clock.now())});
+        rig.db.execute(
+            u"INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime) "
+            "VALUES (0, ?, ?, ?)"_s,
+            {u"98888%1"_s.arg(20000 + i), u"Real-time pool message %1"_s.arg(i), Database::DbTime(clock.now())});
     rig.db.commit();
 
     QList<double> late;

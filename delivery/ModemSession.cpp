@@ -101,24 +101,25 @@ void ModemSession::Connect()
 {
     if (link.waiting(ModemLink::Work::Connect))
         return;
-    retryTimer.stop();
-    retries = 0;
-    problemShown = false;
-    problemsShown.clear();
-    foreignModem = false;
-    connectWith(Attempt::User);
+    connectAfresh(Attempt::User);
 }
 
 void ModemSession::ConnectQuietly()
 {
     if (link.waiting(ModemLink::Work::Connect) || current.connected || !settings.enabled)
         return;
+    connectAfresh(Attempt::Pool);
+}
+
+// An attempt asked for anew: the tries and problems of earlier attempts are forgotten.
+void ModemSession::connectAfresh(Attempt attempt)
+{
     retryTimer.stop();
     retries = 0;
     problemShown = false;
     problemsShown.clear();
     foreignModem = false;
-    connectWith(Attempt::Pool);
+    connectWith(attempt);
 }
 
 void ModemSession::setConfig(const ModemConfig& config)

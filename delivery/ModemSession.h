@@ -129,6 +129,7 @@ private:
     // A pool attempt is the program's own but, like the user's, takes whatever modem answers.
     enum class Attempt { User, Retry, Return, Pool };
     void connectWith(Attempt attempt);
+    void connectAfresh(Attempt attempt);
     void connectAs(Attempt attempt);
     void nameRows();
     void requestConnection(const ConnectRequest& request, Attempt attempt);

@@ -1,6 +1,7 @@
 // The modem list of the settings window: Add, Remove and Detect, the fields following the selected modem, and
 // Save storing every modem (the first one still as the ModemSetting row) and giving the engine a session each.
 #include "EngineRig.h"
+#include "ShownWindow.h"
 #include "settings/Frm_FoundModemPortNumbers.h"
 #include "settings/frm_ChekModemProgress.h"
 #include "settings/frm_Settings.h"
@@ -22,21 +23,8 @@ const QString Saved = u"Settings Saved Successfully!!!"_s;
 const QStringList ModemSettingColumns = u"CommPortNo BitsPerSecond DataBits Parity StopBits FlowControl CharacterSet "
                                         u"ModemDelayFactor EnabledCallerId MessageFormat"_s.split(' ');
 
-struct Window {
-    QPointer<frm_Settings> w;
-    explicit Window(EngineRig& rig) : w(new frm_Settings(rig.engine))
-    {
-        w->show();
-        w->activateWindow();
-        if (!QTest::qWaitForWindowActive(w))
-            qWarning("settings window not active");
-    }
-    ~Window() { delete w.data(); }
-    template <class T> T* get(const QString& name) const
-    {
-        T* c = w->findChild<T*>(name);
-        return c ? c : throw std::logic_error("no control " + name.toStdString());
-    }
+struct Window : ShownWindow<frm_Settings> {
+    explicit Window(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
     QTableWidget* list() const { return get<QTableWidget>(u"lstModems"_s); }
     void click(const QString& button) const { QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton); }
     void select(int row) const

@@ -1,6 +1,7 @@
 // The settings window against a real database: what it shows, what Save stores and refuses, the running
 // values it changes, and when it restarts the program.
 #include "EngineRig.h"
+#include "ShownWindow.h"
 #include "modem/ComPorts.h"
 #include "settings/frm_Settings.h"
 
@@ -44,21 +45,8 @@ const QStringList TimerColumns =
     u"EnableReceiveTimer ReceiveAllMessagesTime EnableSendTimer SendAllMessagesTime SMSDelevaryMode"_s.split(' ');
 
 // The settings window of one test, shown and active (focus is only reported in the active window).
-struct Window {
-    QPointer<frm_Settings> w;
-    explicit Window(EngineRig& rig) : w(new frm_Settings(rig.engine))
-    {
-        w->show();
-        w->activateWindow();
-        if (!QTest::qWaitForWindowActive(w))
-            qWarning("settings window not active");
-    }
-    ~Window() { delete w.data(); }
-    template <class T> T* get(const QString& name) const
-    {
-        T* c = w->findChild<T*>(name);
-        return c ? c : throw std::logic_error("no control " + name.toStdString());
-    }
+struct Window : ShownWindow<frm_Settings> {
+    explicit Window(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
     QComboBox* list(const QString& name) const { return get<QComboBox>(name); }
     QLineEdit* box(const QString& name) const { return get<QLineEdit>(name); }
     QCheckBox* check(const QString& name) const { return get<QCheckBox>(name); }

@@ -67,11 +67,7 @@ public:
         shown.push_back({Shown::OpenFile, filter});
         lastFolder = folder;
         lastFilter = filter;
-        if (fileNames.empty())
-            return {};
-        QString f = fileNames.front();
-        fileNames.pop_front();
-        return f;
+        return nextFileName();
     }
     // The save dialog takes its answers from the same queue as the open dialog; the suggested path is kept.
     QString saveFileName(const QString& suggested, const QString& filter) override
@@ -79,6 +75,10 @@ public:
         shown.push_back({Shown::SaveFile, suggested});
         lastFolder = suggested;
         lastFilter = filter;
+        return nextFileName();
+    }
+    QString nextFileName()
+    {
         if (fileNames.empty())
             return {};
         QString f = fileNames.front();
