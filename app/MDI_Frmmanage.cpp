@@ -16,6 +16,7 @@
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/Frm_OptOutList.h"
 #include "views/ModemPanelModel.h"
 #include "views/WindowPlace.h"
 #include "views/frm_HomePage.h"
@@ -71,6 +72,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
             &QAction::triggered, this, [this] { broadtextWizard->show(); });
     connect(addItem(messages, QStringLiteral("mnuViewMessageBox"), QStringLiteral("View Message Box")),
             &QAction::triggered, this, &MDI_Frmmanage::openMessageBox);
+    connect(addItem(messages, QStringLiteral("mnuOptOut"), QStringLiteral("Opt-out List")), &QAction::triggered, this,
+            &MDI_Frmmanage::openOptOutList);
 
     connect(addItem(bar, QStringLiteral("mnuBroadtext"), QStringLiteral("Broadtext")), &QAction::triggered, this,
             [this] { broadtextWizard->reload(); });
@@ -448,6 +451,13 @@ void MDI_Frmmanage::openMissedCalls()
     if (!missedCalls || !missedCalls->isVisible())
         missedCalls = new Frm_MissedCallsList(engine, this);
     showModeless(missedCalls);
+}
+
+void MDI_Frmmanage::openOptOutList()
+{
+    if (!optOutList || !optOutList->isVisible())
+        optOutList = new Frm_OptOutList(engine, this);
+    showModeless(optOutList);
 }
 
 bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)

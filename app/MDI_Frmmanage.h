@@ -26,6 +26,7 @@ class frm_HomePage;
 class frm_Settings;
 class Frm_MessageBox;
 class Frm_MissedCallsList;
+class Frm_OptOutList;
 class BroadtextWizard;
 
 class MDI_Frmmanage : public QMainWindow {
@@ -56,6 +57,7 @@ public:
     void openAutoReply();
     void openSIMManager();
     void openMissedCalls();
+    void openOptOutList();
     BroadtextWizard& wizard() { return *broadtextWizard; }
     Notifications& notifications() { return *notifier; }
 
@@ -90,6 +92,7 @@ private:
     QPointer<frm_Settings> settingsWindow;
     QPointer<Frm_MessageBox> messageBox;
     QPointer<Frm_MissedCallsList> missedCalls;
+    QPointer<Frm_OptOutList> optOutList;
     BroadtextWizard* broadtextWizard;
     Notifications* notifier;
     QLabel* lblProgress;
