@@ -60,6 +60,6 @@ void WriteScheduleSettings(Database& db, const ScheduleSettings& s)
     const bool on = s.quiet.enabled();
     db.execute(QStringLiteral("UPDATE Timer_setting SET QuietFrom = ?, QuietTo = ?, QuietRepliesExempt = ? WHERE rowid "
                               "= (SELECT rowid FROM Timer_setting ORDER BY rowid LIMIT 1)"),
-               {on ? storedTime(s.quiet.start) : QVariant(QString()), on ? storedTime(s.quiet.end) : QVariant(QString()),
-                Database::DbBool(s.repliesExempt)});
+               {on ? storedTime(s.quiet.start) : QVariant(QString()),
+                on ? storedTime(s.quiet.end) : QVariant(QString()), Database::DbBool(s.repliesExempt)});
 }

@@ -1,9 +1,15 @@
 // When rows go out: the quiet-hours window by itself, a row waiting for its chosen time, quiet hours holding
 // rows back but for the replies to missed calls when the user allows it, and moving or cancelling a row.
 #include "EngineRig.h"
+#include "compose/frm_ComposeSMS.h"
 #include "store/OutboxRepository.h"
 #include "store/Schedule.h"
+#include "views/MessageTextEdit.h"
 
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +23,8 @@ private Q_SLOTS:
     void quietHoursHoldRows_data();
     void quietHoursHoldRows();
     void rescheduleAndCancel();
+    void composeQueuesAtTheChosenTime_data();
+    void composeQueuesAtTheChosenTime();
 };
 
 namespace {
@@ -135,7 +143,8 @@ void ScheduleTest::rescheduleAndCancel()
     QVERIFY(rig.connectModem());
     OutboxRepository outbox(rig.db);
     const QDateTime tomorrow = rig.clock.now().addDays(1);
-    const qint64 moved = outbox.queueMessage(u"+447700900123"_s, u"moved"_s, rig.clock.now(), 0, QueueOptions::SendAt(tomorrow));
+    const qint64 moved =
+        outbox.queueMessage(u"+447700900123"_s, u"moved"_s, rig.clock.now(), 0, QueueOptions::SendAt(tomorrow));
     const qint64 cancelled =
         outbox.queueMessage(u"+447700900124"_s, u"cancelled"_s, rig.clock.now(), 0, QueueOptions::SendAt(tomorrow));
     const qint64 dropped = outbox.queueMessage(u"+447700900125"_s, u"dropped"_s, rig.clock.now());
@@ -158,6 +167,35 @@ void ScheduleTest::rescheduleAndCancel()
     rig.clock.advance(24LL * 3600 * 1000);
     rig.deliver();
     QCOMPARE(sentTexts(rig.sim), (QStringList{u"moved"_s, u"held"_s}));
+}
+
+void ScheduleTest::composeQueuesAtTheChosenTime_data()
+{
+    QTest::addColumn<bool>("chosen");
+    QTest::newRow("send at") << true;
+    QTest::newRow("as soon as it can") << false;
+}
+
+void ScheduleTest::composeQueuesAtTheChosenTime()
+{
+    QFETCH(bool, chosen);
+    TestRig rig;
+    rig.clock.set(QDateTime(Day, QTime(10, 0)));
+    Engine engine{rig.state, rig.db, rig.log};
+    QPointer<frm_ComposeSMS> window = new frm_ComposeSMS(engine);
+    window->show();
+    window->findChild<QLineEdit*>(u"MobileNumbers"_s)->setText(u"9888812121,9888812122"_s);
+    window->findChild<MessageTextEdit*>(u"Message"_s)->setText(u"hello"_s);
+    const QDateTime at(Day, QTime(18, 30)); // local, as the user types it
+    window->findChild<QCheckBox*>(u"chkSendAt"_s)->setChecked(chosen);
+    window->findChild<QDateTimeEdit*>(u"dtpSendAt"_s)->setDateTime(at);
+    QTest::mouseClick(window->findChild<QPushButton*>(u"Command1"_s), Qt::LeftButton);
+    Query q(rig.db, u"SELECT SendAt FROM Message_OutBox"_s);
+    int rows = 0;
+    for (; q.next(); ++rows)
+        QCOMPARE(q.value(0).isNull() ? QDateTime() : Database::FromDbTime(q.value(0)), chosen ? at : QDateTime());
+    QCOMPARE(rows, 2);
+    delete window.data();
 }
 
 QTEST_MAIN(ScheduleTest)
