@@ -11,7 +11,10 @@
 #include "views/MessageTextEdit.h"
 #include "views/NamedLabel.h"
 
+#include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,6 +66,15 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     bold.setBold(true);
     Label6->setFont(bold);
     Label6->setWordWrap(true);
+    // Unticked, the rows go as soon as a modem is free, as they always did.
+    chkSendAt = new QCheckBox(QStringLiteral("Send at"), this);
+    chkSendAt->setObjectName(QStringLiteral("chkSendAt"));
+    dtpSendAt = new QDateTimeEdit(engine.clock().now().toLocalTime().addSecs(3600), this);
+    dtpSendAt->setObjectName(QStringLiteral("dtpSendAt"));
+    dtpSendAt->setCalendarPopup(true);
+    dtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    dtpSendAt->setEnabled(false);
+    connect(chkSendAt, &QCheckBox::toggled, dtpSendAt, &QWidget::setEnabled);
     Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setAutoDefault(false);
@@ -84,6 +96,11 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     grid->addWidget(Message, 4, 0, 1, 2);
     grid->addWidget(Label5, 5, 0, 1, 2);
     grid->addWidget(Label6, 6, 0, 1, 2);
+    auto* sendAt = new QHBoxLayout;
+    sendAt->addWidget(chkSendAt);
+    sendAt->addWidget(dtpSendAt);
+    sendAt->addStretch();
+    grid->addLayout(sendAt, 7, 0);
     grid->addWidget(Command1, 7, 1, Qt::AlignRight);
     resize(480, 400);
 
@@ -147,11 +164,13 @@ void frm_ComposeSMS::Command1_Click()
         return;
     }
 
+    // A time already past simply means now.
+    const QueueOptions options = chkSendAt->isChecked() ? QueueOptions::SendAt(dtpSendAt->dateTime()) : QueueOptions{};
     OutboxRepository outbox(engine.database());
     for (const QString& number : std::as_const(recipients)) {
         try {
             // Each row on its own: rows already queued stay when a later one fails.
-            outbox.queueMessage(number, message, engine.clock().now());
+            outbox.queueMessage(number, message, engine.clock().now(), 0, options);
         } catch (const DbError& e) {
             engine.deliverNow(); // what was queued goes
             engine.dialogs().message(e.description());

@@ -5,6 +5,8 @@
 
 class Engine;
 class MessageTextEdit;
+class QCheckBox;
+class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,6 +27,8 @@ private:
     QLabel* Label4;
     QLabel* Label5;
     QLabel* Label6;
+    QCheckBox* chkSendAt;
+    QDateTimeEdit* dtpSendAt; // local time; the row keeps it in UTC
     QPushButton* Command1;
 };
 

@@ -153,7 +153,7 @@ void CallHandling::AutoReplyToMissedCall(const CallStatusResult& r)
         }
         // The reply goes out from the modem that was called.
         OutboxRepository(db).queueMessage(Trim(LastCallerNumber), state.AutoReplyText, state.clock->now(),
-                                          delivery.modemId);
+                                          delivery.modemId, QueueOptions::AutoReply());
     } catch (const DbError& e) {
         if (databaseFailed)
             databaseFailed(e);

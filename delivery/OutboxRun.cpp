@@ -11,6 +11,7 @@
 #include "store/ActivityLog.h"
 #include "store/Database.h"
 #include "store/OptOutRepository.h"
+#include "store/Schedule.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -20,6 +21,16 @@ namespace {
 
 // How often an outcome that could not be written is written again.
 constexpr int SettleRetryMs = 5000;
+
+// Quiet hours as they stand at `now`: what the Outbox holds back from counting and claiming. Read again for
+// every claim, so a run that reaches the window's start stops taking rows there.
+OutboxRepository::Hold QuietHold(Database& db, const QDateTime& now)
+{
+    const ScheduleSettings s = ReadScheduleSettings(db);
+    if (!s.quiet.contains(now))
+        return OutboxRepository::Hold::Nothing;
+    return s.repliesExempt ? OutboxRepository::Hold::AllButAutoReplies : OutboxRepository::Hold::Everything;
+}
 
 } // namespace
 
@@ -153,6 +164,7 @@ bool OutboxRun::start(std::function<void()> finished)
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
         const QDateTime now = state.clock->now();
+        outbox.setHold(QuietHold(db, now));
         const qint64 total = outbox.countDue(now, news.modemId);
         log.Write(ActivityLog::Check::Delivery, QStringLiteral("Total %1 SMS to be sent.").arg(total));
         if (total > 0)
@@ -190,6 +202,7 @@ void OutboxRun::nextRow()
     qint64 id = 0;
     try {
         while (news.connected() && !held) {
+            outbox.setHold(QuietHold(db, state.clock->now()));
             const std::optional<DueOutboxRow> row = outbox.claimNext(
                 news.modemId, state.clock->now(), OutboxRepository::DefaultLease, run->afterId, run->lastId);
             if (!row && news.pooled && !run->lookedBack) {

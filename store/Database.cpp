@@ -150,6 +150,14 @@ const AddedColumn AddedColumns[] = {
     {"Timer_setting", "OptOutConfirmText", "TEXT"},
     {"Timer_setting", "OptOutStartRemoves", "INTEGER NOT NULL DEFAULT 0"},
     {"Message_OutBox", "OptOutReply", "INTEGER NOT NULL DEFAULT 0"},
+    // A row may wait for the moment the user chose (SendAt, null: as soon as it can); quiet hours hold every
+    // row but, when the user allows it, the replies to missed calls (AutoReply). Quiet hours are two local
+    // times "HH:mm" (null: none) and the switch for the replies, on unless the user turns it off.
+    {"Message_OutBox", "SendAt", "TEXT"},
+    {"Message_OutBox", "AutoReply", "INTEGER NOT NULL DEFAULT 0"},
+    {"Timer_setting", "QuietFrom", "TEXT"},
+    {"Timer_setting", "QuietTo", "TEXT"},
+    {"Timer_setting", "QuietRepliesExempt", "INTEGER NOT NULL DEFAULT -1"},
 };
 
 // What the counters, the folder lists and the day ranges look up.

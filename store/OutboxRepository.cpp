@@ -7,9 +7,15 @@
 
 namespace {
 
-// Rows waiting to be sent whose next attempt is due (the first value bound is now).
+// Rows waiting to be sent whose next attempt and chosen time are due, and that quiet hours do not hold (bound:
+// now, now, whether only replies to missed calls may go, whether nothing may); eligibleValues gives them.
 const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')"
-                                        " AND (NextAttempt IS NULL OR NextAttempt <= ?)");
+                                        " AND (NextAttempt IS NULL OR NextAttempt <= ?)"
+                                        " AND (SendAt IS NULL OR SendAt <= ?) AND (? = 0 OR AutoReply <> 0) AND ? = 0");
+
+// A row the user may still move or cancel: waiting, and no modem has it.
+const QString Waiting = QStringLiteral(" WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL "
+                                       "OR DeliveryStatus = '') AND ClaimedBy IS NULL");
 
 // Rows a modem may claim (bound: now, the modem): nobody holds them, or the lease ran out; kept for no modem or
 // for this one.
@@ -33,30 +39,56 @@ QString sqlErrorText(const QSqlError& e)
     return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
 }
 
+QVariant timeOrNull(const QDateTime& t)
+{
+    return t.isValid() ? QVariant(Database::DbTime(t)) : QVariant(QString());
+}
+
 } // namespace
 
-qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem)
+QVariantList OutboxRepository::eligibleValues(const QString& now) const
+{
+    return {now, now, hold == Hold::AllButAutoReplies ? 1 : 0, hold == Hold::Everything ? 1 : 0};
+}
+
+qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem,
+                                      const QueueOptions& options)
 {
     return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime, "
-                                    "ModemId) VALUES (0, ?, ?, ?, ?)"),
-                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant()});
+                                    "ModemId, SendAt, AutoReply) VALUES (0, ?, ?, ?, ?, ?, ?)"),
+                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant(),
+                      timeOrNull(options.sendAt), Database::DbBool(options.autoReply)});
+}
+
+bool OutboxRepository::reschedule(qint64 id, const QDateTime& sendAt)
+{
+    return db.execute(QStringLiteral("UPDATE Message_OutBox SET SendAt = ?") + Waiting, {timeOrNull(sendAt), id}) > 0;
+}
+
+bool OutboxRepository::cancel(qint64 id)
+{
+    return db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?") + Waiting,
+                      {QString::fromLatin1(CancelledStatus), QStringLiteral("cancelled by the user"), id}) > 0;
 }
 
 OutboxRepository::Batch::Batch(Database& db) : insert(std::make_unique<QSqlQuery>(db.connection()))
 {
     // RecepId keeps its default, 0, as for a message queued by itself.
     if (!insert->prepare(
-            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)")))
+            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, SendAt) VALUES "
+                           "(?, ?, ?, ?)")))
         throw DbError(sqlErrorText(insert->lastError()));
 }
 
 OutboxRepository::Batch::~Batch() = default;
 
-void OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at)
+void OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at,
+                                  const QDateTime& sendAt)
 {
     insert->bindValue(0, number);
     insert->bindValue(1, text);
     insert->bindValue(2, Database::DbTime(at));
+    insert->bindValue(3, timeOrNull(sendAt));
     if (!insert->exec())
         throw DbError(sqlErrorText(insert->lastError()));
 }
@@ -65,19 +97,21 @@ qint64 OutboxRepository::countDue(const QDateTime& now, int modem)
 {
     const QString t = Database::DbTime(now);
     if (modem <= 0)
-        return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {t});
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable, {t, t, modem});
+        return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, eligibleValues(t));
+    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable,
+                    eligibleValues(t) + QVariantList{t, modem});
 }
 
 qint64 OutboxRepository::lastDue(const QDateTime& now, int modem)
 {
     const QString t = Database::DbTime(now);
     if (modem <= 0)
-        return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {t})
+        return db
+            .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, eligibleValues(t))
             .toLongLong();
     return db
         .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible + Claimable,
-                {t, t, modem})
+                eligibleValues(t) + QVariantList{t, modem})
         .toLongLong();
 }
 
@@ -103,7 +137,7 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
 {
     const QString t = Database::DbTime(now);
     const QString claimable = Eligible + (heldByItToo ? ClaimableOrHeld : Claimable);
-    QVariantList conditions{t, t};
+    QVariantList conditions = eligibleValues(t) + QVariantList{t};
     if (heldByItToo)
         conditions << modem;
     conditions << modem;

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariant>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -20,6 +21,15 @@
 
 class Database;
 class QSqlQuery;
+
+// What a row may carry beside its number and text when it is queued.
+struct QueueOptions {
+    QDateTime sendAt;       // not before this moment (invalid: as soon as it can)
+    bool autoReply = false; // the reply to a missed call, which quiet hours may let through
+
+    static QueueOptions SendAt(const QDateTime& at) { return {at, false}; }
+    static QueueOptions AutoReply() { return {QDateTime(), true}; }
+};
 
 struct DueOutboxRow {
     qint64 id = 0;
@@ -63,7 +73,7 @@ public:
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
         // Throws DbError.
-        void add(const QString& number, const QString& text, const QDateTime& at);
+        void add(const QString& number, const QString& text, const QDateTime& at, const QDateTime& sendAt = {});
 
     private:
         std::unique_ptr<QSqlQuery> insert;
@@ -72,8 +82,21 @@ public:
     // the modem, since that run does not renew it.
     static constexpr std::chrono::seconds DefaultLease{600};
 
+    // A row cancelled by the user before it went: it stays in the Outbox with this status, like every row
+    // that will not be sent, and no run takes it.
+    static constexpr const char* CancelledStatus = "CANCELLED";
+
     // A new row waiting to be sent, queued at `at`; kept for one modem when `modem` is given (0: any modem).
-    qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem = 0);
+    qint64 queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem = 0,
+                        const QueueOptions& options = {});
+    // A waiting row no modem holds: sent not before `sendAt` (invalid: as soon as it can) / cancelled. False
+    // when the row is no longer waiting (sent, marked, or being sent).
+    bool reschedule(qint64 id, const QDateTime& sendAt);
+    bool cancel(qint64 id);
+
+    // What quiet hours hold back from countDue, lastDue and the claims of this instance.
+    enum class Hold { Nothing, AllButAutoReplies, Everything };
+    void setHold(Hold h) { hold = h; }
 
     // Rows waiting whose next attempt is due at now: how many, and the highest id among them. With a modem
     // given, only the rows it could claim now.
@@ -133,5 +156,8 @@ private:
     std::optional<DueOutboxRow> take(int modem, const QDateTime& now, std::chrono::seconds lease, qint64 afterId,
                                      qint64 lastId, bool heldByItToo);
 
+    QVariantList eligibleValues(const QString& now) const;
+
     Database& db;
+    Hold hold = Hold::Nothing;
 };
