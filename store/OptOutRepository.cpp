@@ -72,12 +72,15 @@ OptOutSettings ReadOptOutSettings(Database& db)
 
 void WriteOptOutSettings(Database& db, const OptOutSettings& s)
 {
-    // Stored upper case as the user sees them; compared case-folded.
+    // Stored upper case as the user sees them; compared case-folded. No words at all is kept as an empty text,
+    // not as unset (which means the default words).
+    QString words = canonicalWords(s.stopWords).toUpper();
+    if (words.isNull())
+        words = QStringLiteral("");
     db.execute(QStringLiteral("UPDATE Timer_setting SET OptOutWords = ?, OptOutConfirm = ?, OptOutConfirmText = ?, "
                               "OptOutStartRemoves = ?") +
                    FirstRow,
-               {canonicalWords(s.stopWords).toUpper(), Database::DbBool(s.confirm), s.confirmText,
-                Database::DbBool(s.startRemoves)});
+               {words, Database::DbBool(s.confirm), s.confirmText, Database::DbBool(s.startRemoves)});
 }
 
 bool OptOutRepository::add(const QString& number, const QDateTime& at, int modem, const QString& word)

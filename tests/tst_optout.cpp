@@ -18,12 +18,24 @@ using namespace Qt::StringLiterals;
 class OptOutTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void noStopWordsStopsNothing();
     void stopWords_data();
     void stopWords();
     void stopHoldsBackEveryQueuedRow();
     void composeSkipsListedNumbers();
     void olderFileGetsTheList();
 };
+
+void OptOutTest::noStopWordsStopsNothing()
+{
+    TestRig rig;
+    OptOutSettings s = ReadOptOutSettings(rig.db);
+    s.stopWords.clear();
+    WriteOptOutSettings(rig.db, s);
+    // Saved without any word, the list stays empty rather than falling back to the default words.
+    QCOMPARE(ReadOptOutSettings(rig.db).stopWords, QStringList{});
+    QCOMPARE(int(ClassifyOptOutText(u"STOP"_s, ReadOptOutSettings(rig.db).stopWords)), int(OptOutRequest::None));
+}
 
 void OptOutTest::stopWords_data()
 {

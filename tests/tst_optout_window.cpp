@@ -98,8 +98,8 @@ void OptOutWindowTest::addHoldsBackQueuedRows_data()
                                           << u"+1 (555) 010-9999 added to the opt-out list. 0 waiting message(s) to "
                                              "it marked OPTED OUT."_s
                                           << QStringList{u"+1 (555) 010-9999"_s} << 0;
-    QTest::newRow("not a number") << QString() << u"John"_s << u"Please enter a valid mobile number."_s
-                                  << QStringList{} << 0;
+    QTest::newRow("not a number") << QString() << u"John"_s << u"Please enter a valid mobile number."_s << QStringList{}
+                                  << 0;
     QTest::newRow("already listed") << u"+447700900123"_s << u"0044 7700 900123"_s
                                     << u"0044 7700 900123 is already on the opt-out list."_s
                                     << QStringList{u"+447700900123"_s} << 0;
@@ -148,11 +148,12 @@ void OptOutWindowTest::listShowsWhenWhereAndWhy()
     rig.click("cmdAddOptOut");
 
     // The most recent first; one added by hand has neither modem nor word.
-    QCOMPARE(rig.rows(), (QStringList{
-                             u"07700900789 | %1 |  | "_s.arg(shown(Start)),
-                             u"+447700900456 | %1 | Modem %2 | QUIT"_s.arg(shown(Start.addSecs(-3600))).arg(officeId + 5),
-                             u"+447700900123 | %1 | Office | STOP"_s.arg(shown(Start.addSecs(-7200))),
-                         }));
+    QCOMPARE(rig.rows(),
+             (QStringList{
+                 u"07700900789 | %1 |  | "_s.arg(shown(Start)),
+                 u"+447700900456 | %1 | Modem %2 | QUIT"_s.arg(shown(Start.addSecs(-3600))).arg(officeId + 5),
+                 u"+447700900123 | %1 | Office | STOP"_s.arg(shown(Start.addSecs(-7200))),
+             }));
 }
 
 void OptOutWindowTest::removeAsksFirst_data()
@@ -234,12 +235,11 @@ void OptOutWindowTest::settingsSaveAndReadBack_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("storedWords"); // empty with a refusal: what was there stays
 
-    QTest::newRow("words tidied, answer on") << u"stop\n  Halt \n\nSTOP\n"_s << true << u"  You are off the list. "_s
-                                             << true << u"Opt-out settings saved."_s
-                                             << QStringList{u"STOP"_s, u"HALT"_s};
+    QTest::newRow("words tidied, answer on")
+        << u"stop\n  Halt \n\nSTOP\n"_s << true << u"  You are off the list. "_s << true << u"Opt-out settings saved."_s
+        << QStringList{u"STOP"_s, u"HALT"_s};
     QTest::newRow("no words at all") << u" \n"_s << false << QString() << false
-                                     << u"Please enter at least one stop word."_s
-                                     << OptOutSettings::DefaultStopWords();
+                                     << u"Please enter at least one stop word."_s << OptOutSettings::DefaultStopWords();
     QTest::newRow("answer without text") << u"STOP"_s << true << u"   "_s << false
                                          << u"Please enter the confirmation text."_s
                                          << OptOutSettings::DefaultStopWords();

@@ -90,17 +90,17 @@ Frm_OptOutList::Frm_OptOutList(Engine& engine, QWidget* parent) : QDialog(parent
     cmdExportOptOut = button(QStringLiteral("cmdExportOptOut"), QStringLiteral("&Export..."), this);
 
     auto* settings = named(new QGroupBox(QStringLiteral("Settings"), this), QStringLiteral("fraOptOutSettings"));
-    auto* lblWords = named(new QLabel(QStringLiteral("Stop words (one per line) :"), settings),
-                           QStringLiteral("lblStopWords"));
+    auto* lblWords =
+        named(new QLabel(QStringLiteral("Stop words (one per line) :"), settings), QStringLiteral("lblStopWords"));
     txtStopWords = named(new QPlainTextEdit(settings), QStringLiteral("txtStopWords"));
     txtStopWords->setToolTip(
         QStringLiteral("A message whose whole text is one of these words, in any case, puts its sender on the list."));
     chkOptOutConfirm = named(new QCheckBox(QStringLiteral("Answer a stop word once with :"), settings),
                              QStringLiteral("chkOptOutConfirm"));
     txtOptOutConfirmText = named(new QLineEdit(settings), QStringLiteral("txtOptOutConfirmText"));
-    chkOptOutStartRemoves = named(new QCheckBox(QStringLiteral("START from a listed number takes it off the list"),
-                                                settings),
-                                  QStringLiteral("chkOptOutStartRemoves"));
+    chkOptOutStartRemoves =
+        named(new QCheckBox(QStringLiteral("START from a listed number takes it off the list"), settings),
+              QStringLiteral("chkOptOutStartRemoves"));
     cmdSaveOptOut = button(QStringLiteral("cmdSaveOptOut"), QStringLiteral("&Save Settings"), settings);
     CmdExit = button(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), this);
 
@@ -259,7 +259,8 @@ void Frm_OptOutList::cmdExportOptOut_Click()
         const QList<OptOutEntry> entries = OptOutRepository(engine.database()).list();
         qsizetype next = 0;
         const CsvFileResult done = WriteCsvFile(
-            path, {QStringLiteral("Number"), QStringLiteral("Added On"), QStringLiteral("Modem"), QStringLiteral("Word")},
+            path,
+            {QStringLiteral("Number"), QStringLiteral("Added On"), QStringLiteral("Modem"), QStringLiteral("Word")},
             [&](QStringList& row) {
                 if (next == entries.size())
                     return false;
