@@ -7,9 +7,13 @@
 
 namespace {
 
-// Rows waiting to be sent whose next attempt is due (the first value bound is now).
+// Rows waiting to be sent whose next attempt is due, queued by themselves or in a running campaign (bound: now,
+// RunningCampaign). A paused campaign's rows wait where they are; a cancelled one's no longer wait at all.
 const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')"
-                                        " AND (NextAttempt IS NULL OR NextAttempt <= ?)");
+                                        " AND (NextAttempt IS NULL OR NextAttempt <= ?)"
+                                        " AND (CampaignId IS NULL OR EXISTS (SELECT 1 FROM Campaigns WHERE "
+                                        "Campaigns.Id = Message_OutBox.CampaignId AND Campaigns.State = ?))");
+const QString RunningCampaign = QStringLiteral("running");
 
 // Rows a modem may claim (bound: now, the modem): nobody holds them, or the lease ran out; kept for no modem or
 // for this one.
@@ -42,11 +46,12 @@ qint64 OutboxRepository::queueMessage(const QString& number, const QString& text
                      {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant()});
 }
 
-OutboxRepository::Batch::Batch(Database& db) : insert(std::make_unique<QSqlQuery>(db.connection()))
+OutboxRepository::Batch::Batch(Database& db, qint64 campaign)
+    : insert(std::make_unique<QSqlQuery>(db.connection())), campaign(campaign)
 {
     // RecepId keeps its default, 0, as for a message queued by itself.
-    if (!insert->prepare(
-            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime) VALUES (?, ?, ?)")))
+    if (!insert->prepare(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, "
+                                        "CampaignId) VALUES (?, ?, ?, ?)")))
         throw DbError(sqlErrorText(insert->lastError()));
 }
 
@@ -57,6 +62,7 @@ void OutboxRepository::Batch::add(const QString& number, const QString& text, co
     insert->bindValue(0, number);
     insert->bindValue(1, text);
     insert->bindValue(2, Database::DbTime(at));
+    insert->bindValue(3, campaign > 0 ? QVariant(campaign) : QVariant());
     if (!insert->exec())
         throw DbError(sqlErrorText(insert->lastError()));
 }
@@ -65,19 +71,21 @@ qint64 OutboxRepository::countDue(const QDateTime& now, int modem)
 {
     const QString t = Database::DbTime(now);
     if (modem <= 0)
-        return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {t});
-    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable, {t, t, modem});
+        return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, {t, RunningCampaign});
+    return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable,
+                    {t, RunningCampaign, t, modem});
 }
 
 qint64 OutboxRepository::lastDue(const QDateTime& now, int modem)
 {
     const QString t = Database::DbTime(now);
     if (modem <= 0)
-        return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {t})
+        return db
+            .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible, {t, RunningCampaign})
             .toLongLong();
     return db
         .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible + Claimable,
-                {t, t, modem})
+                {t, RunningCampaign, t, modem})
         .toLongLong();
 }
 
@@ -103,7 +111,7 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
 {
     const QString t = Database::DbTime(now);
     const QString claimable = Eligible + (heldByItToo ? ClaimableOrHeld : Claimable);
-    QVariantList conditions{t, t};
+    QVariantList conditions{t, RunningCampaign, t};
     if (heldByItToo)
         conditions << modem;
     conditions << modem;
