@@ -82,11 +82,11 @@ qint64 CampaignRepository::cancel(qint64 id)
             return -1;
         }
         // A row under submission (SENDING) is left to its outcome: the modem may already have sent it.
-        const qint64 rows = db.execute(
-            QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
-                           "ClaimUntil = NULL WHERE CampaignId = ? AND DeliveryDatetime IS NULL AND "
-                           "(DeliveryStatus IS NULL OR DeliveryStatus = '')"),
-            {QString::fromLatin1(CancelledStatus), QStringLiteral("the campaign was cancelled"), id});
+        const qint64 rows =
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
+                                      "ClaimUntil = NULL WHERE CampaignId = ? AND DeliveryDatetime IS NULL AND "
+                                      "(DeliveryStatus IS NULL OR DeliveryStatus = '')"),
+                       {QString::fromLatin1(CancelledStatus), QStringLiteral("the campaign was cancelled"), id});
         db.commit();
         return rows;
     } catch (...) {

@@ -2,13 +2,16 @@
 // run queued as a campaign with each number once, and a paused or cancelled campaign's rows left alone by the
 // modems while the rest of the Outbox goes on.
 #include "TestRig.h"
-#include "tst_compose_wizard_rig.h"
 #include "common/LengthCounter.h"
 #include "compose/MailMerge.h"
 #include "compose/OutboxQueueing.h"
 #include "store/CampaignRepository.h"
 #include "store/OptOutRepository.h"
 #include "store/OutboxRepository.h"
+#include "tst_compose_wizard_rig.h"
+#include "views/Frm_Campaigns.h"
+
+#include <QTreeWidget>
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -28,6 +31,7 @@ private Q_SLOTS:
     void countsPerCampaign();
     void wizardQueuesMergedCampaign_data();
     void wizardQueuesMergedCampaign();
+    void windowPausesResumesAndCancels();
 };
 
 namespace {
@@ -41,21 +45,23 @@ void CampaignsTest::merge_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("two fields") << u"Dear {Name}, you owe {Amount}."_s << QStringList{u"Ann"_s, u"12.50"_s, u"x"_s}
                                 << u"Dear Ann, you owe 12.50."_s;
-    QTest::newRow("case and blanks in the field") << u"{ due date }/{NAME}"_s << QStringList{u"Ann"_s, u"1"_s, u"May 3"_s}
-                                                 << u"May 3/Ann"_s;
-    QTest::newRow("missing cells at the end") << u"[{Name}|{Amount}|{Due Date}]"_s << QStringList{u"Ann"_s}
-                                             << u"[Ann||]"_s;
+    QTest::newRow("case and blanks in the field")
+        << u"{ due date }/{NAME}"_s << QStringList{u"Ann"_s, u"1"_s, u"May 3"_s} << u"May 3/Ann"_s;
+    QTest::newRow("missing cells at the end")
+        << u"[{Name}|{Amount}|{Due Date}]"_s << QStringList{u"Ann"_s} << u"[Ann||]"_s;
     QTest::newRow("empty cell") << u"Hi {Name}!"_s << QStringList{QString(), u"3"_s} << u"Hi !"_s;
     QTest::newRow("quotes kept as in the cell")
-        << u"\"{Name}\" owes '{Amount}'"_s << QStringList{u"O'Brien \"Jr\""_s, u"5"_s} << u"\"O'Brien \"Jr\"\" owes '5'"_s;
-    QTest::newRow("doubled braces are braces") << u"{{Name}} is {Name} }}{{"_s << QStringList{u"Ann"_s}
-                                               << u"{Name} is Ann }{"_s;
+        << u"\"{Name}\" owes '{Amount}'"_s << QStringList{u"O'Brien \"Jr\""_s, u"5"_s}
+        << u"\"O'Brien \"Jr\"\" owes '5'"_s;
+    QTest::newRow("doubled braces are braces")
+        << u"{{Name}} is {Name} }}{{"_s << QStringList{u"Ann"_s} << u"{Name} is Ann }{"_s;
     QTest::newRow("lone closing brace") << u"a } b {Name}"_s << QStringList{u"Ann"_s} << u"a } b Ann"_s;
-    QTest::newRow("a cell with braces is not read again") << u"{Name}"_s << QStringList{u"{Amount}"_s, u"9"_s}
-                                                         << u"{Amount}"_s;
+    QTest::newRow("a cell with braces is not read again")
+        << u"{Name}"_s << QStringList{u"{Amount}"_s, u"9"_s} << u"{Amount}"_s;
     QTest::newRow("unicode") << u"Cher {Name}, total {Amount}"_s << QStringList{u"Zoë Ñúñez 李"_s, u"€ 7"_s}
                              << u"Cher Zoë Ñúñez 李, total € 7"_s;
-    QTest::newRow("emoji") << u"{Name} 🎉{Amount}"_s << QStringList{u"👩‍👩‍👧"_s, u"🍰"_s} << u"👩‍👩‍👧 🎉🍰"_s;
+    QTest::newRow("emoji") << u"{Name} 🎉{Amount}"_s << QStringList{u"👩‍👩‍👧"_s, u"🍰"_s}
+                           << u"👩‍👩‍👧 🎉🍰"_s;
     QTest::newRow("no field") << u"Same for all"_s << QStringList{u"Ann"_s} << u"Same for all"_s;
 }
 
@@ -101,7 +107,7 @@ void CampaignsTest::longestResultAndRowsTooLong()
     const QString fits = QString(459, u'a');
     const std::vector<QStringList> rows{
         {u"Ann"_s, u"1"_s},
-        {u"Bob"_s, fits},              // 470 GSM characters: longest, still fits
+        {u"Bob"_s, fits},               // 470 GSM characters: longest, still fits
         {u"Zoé"_s, QString(100, u'é')}, // GSM carries é: fits
         {u"李"_s, QString(202, u'x')},  // Unicode, 211 units: too long
         {u"Cy"_s, QString(480, u'b')},  // too long in any encoding
@@ -125,12 +131,9 @@ void CampaignsTest::campaignQueuesEachNumberOnce()
 {
     TestRig rig;
     const qint64 campaign = CampaignRepository(rig.db).create(u"Spring sale"_s, rig.clock.now());
-    std::vector<OutboxQueueing::Row> rows{{0, u"+44 7700 900123"_s, u"a"_s},
-                                          {1, u"07700900123"_s, u"b"_s},
-                                          {2, u"0044 7700 900 124"_s, u"c"_s},
-                                          {3, u"not a number"_s, u"d"_s},
-                                          {4, u"not a number"_s, u"e"_s},
-                                          {5, u"7700900124"_s, u"f"_s}};
+    std::vector<OutboxQueueing::Row> rows{{0, u"+44 7700 900123"_s, u"a"_s},   {1, u"07700900123"_s, u"b"_s},
+                                          {2, u"0044 7700 900 124"_s, u"c"_s}, {3, u"not a number"_s, u"d"_s},
+                                          {4, u"not a number"_s, u"e"_s},      {5, u"7700900124"_s, u"f"_s}};
     OutboxQueueing q(rig.db, rig.clock, rows, campaign);
     QSignalSpy done(&q, &OutboxQueueing::finished);
     q.start();
@@ -291,6 +294,49 @@ void CampaignsTest::wizardQueuesMergedCampaign()
     }
     QVERIFY(rows > 0);
     QCOMPARE(keys.size(), rows); // each number once
+}
+
+void CampaignsTest::windowPausesResumesAndCancels()
+{
+    WizardRig rig;
+    const QDateTime now = rig.clock.now();
+    const qint64 c = CampaignRepository(rig.db).create(u"Window"_s, now);
+    {
+        OutboxRepository::Batch b(rig.db, c);
+        b.add(u"111111111"_s, u"one"_s, now);
+        b.add(u"222222222"_s, u"two"_s, now);
+    }
+    OutboxRepository(rig.db).markSent(rig.db.scalar(u"SELECT min(Outbox_Id) FROM Message_OutBox"_s).toLongLong(), now);
+    auto* w = new Frm_Campaigns(rig.engine);
+    QTreeWidget* list = w->ListCampaigns;
+    QCOMPARE(list->topLevelItemCount(), 1);
+    const auto shown = [list](int column) { return list->topLevelItem(0)->text(column); };
+    // Name, created, state, then queued, sent, failed, delivered, opted out, cancelled.
+    QCOMPARE(shown(0), u"Window"_s);
+    QCOMPARE(shown(2), u"running"_s);
+    QCOMPARE(shown(3), u"1"_s);
+    QCOMPARE(shown(4), u"1"_s);
+    QVERIFY(!w->cmdPause->isEnabled()); // nothing selected
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(w->cmdPause->isEnabled());
+    QVERIFY(!w->cmdResume->isEnabled());
+    w->cmdPause->click();
+    QCOMPARE(shown(2), u"paused"_s);
+    QCOMPARE(CampaignRepository(rig.db).campaign(c)->state, CampaignState::Paused);
+    QVERIFY(w->cmdResume->isEnabled());
+    w->cmdResume->click();
+    QCOMPARE(CampaignRepository(rig.db).campaign(c)->state, CampaignState::Running);
+    // Cancel asks first; No leaves it running.
+    rig.dialogs.answers = {false, true};
+    w->cmdCancelCampaign->click();
+    QCOMPARE(CampaignRepository(rig.db).campaign(c)->state, CampaignState::Running);
+    w->cmdCancelCampaign->click();
+    QCOMPARE(rig.dialogs.questions().size(), 2);
+    QCOMPARE(shown(2), u"cancelled"_s);
+    QCOMPARE(shown(3), u"0"_s);
+    QCOMPARE(shown(8), u"1"_s);
+    QVERIFY(!w->cmdCancelCampaign->isEnabled());
+    delete w;
 }
 
 QTEST_MAIN(CampaignsTest)
