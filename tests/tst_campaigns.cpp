@@ -32,6 +32,7 @@ private Q_SLOTS:
     void wizardQueuesMergedCampaign_data();
     void wizardQueuesMergedCampaign();
     void windowPausesResumesAndCancels();
+    void olderFileGetsCampaigns();
 };
 
 namespace {
@@ -272,6 +273,18 @@ void CampaignsTest::wizardQueuesMergedCampaign()
     QVERIFY(name->text().startsWith(u"Campaign "_s));
     name->setText(u"Spring"_s);
     s->txtMessage->setText(message);
+    if (refusal.isEmpty()) {
+        // The counter speaks for the longest message a ticked row will get.
+        QString longest;
+        const QStringList numbers = WizardRig::listed(s);
+        for (int i = 0; i < numbers.size(); ++i) {
+            const QString merged = u"Hi "_s + numbers[i] + u"!"_s;
+            if (s->ListNumbers->model()->index(i, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked &&
+                merged.size() > longest.size())
+                longest = merged;
+        }
+        QCOMPARE(s->Label3->text(), LengthCounter(longest).count);
+    }
     WizardRig::send(s);
     if (!refusal.isEmpty()) {
         QCOMPARE(rig.dialogs.messages().size(), 1);
@@ -337,6 +350,28 @@ void CampaignsTest::windowPausesResumesAndCancels()
     QCOMPARE(shown(8), u"1"_s);
     QVERIFY(!w->cmdCancelCampaign->isEnabled());
     delete w;
+}
+
+void CampaignsTest::olderFileGetsCampaigns()
+{
+    TestRig rig;
+    const QString file = rig.db.filePath();
+    const qint64 before = OutboxRepository(rig.db).queueMessage(u"447700900123"_s, u"queued before"_s, rig.clock.now());
+    // The file as the previous version left it: no campaigns, the Outbox without their column.
+    for (const QString& sql : {u"DROP INDEX ix_outbox_campaign"_s, u"DROP TABLE Campaigns"_s,
+                               u"ALTER TABLE Message_OutBox DROP COLUMN CampaignId"_s, u"PRAGMA user_version = 4"_s})
+        rig.db.execute(sql);
+    rig.db.close();
+    rig.db.open(file);
+    QCOMPARE(rig.db.scalar(u"PRAGMA user_version"_s).toInt(), Database::SchemaVersion);
+    OutboxRepository outbox(rig.db);
+    // A row queued before campaigns existed belongs to none and goes as before.
+    QCOMPARE(outbox.countDue(rig.clock.now()), 1);
+    const qint64 c = CampaignRepository(rig.db).create(u"After"_s, rig.clock.now());
+    QVERIFY(CampaignRepository(rig.db).pause(c));
+    const auto taken = outbox.claim(1, rig.clock.now(), std::chrono::seconds(60));
+    QVERIFY(taken);
+    QCOMPARE(taken->id, before);
 }
 
 QTEST_MAIN(CampaignsTest)
