@@ -5,12 +5,14 @@
 #include "common/LengthCounter.h"
 #include "common/Seams.h"
 #include "compose/BroadtextWizard.h"
+#include "compose/MailMerge.h"
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
 #include "compose/OutboxQueueing.h"
 #include "compose/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
+#include "store/CampaignRepository.h"
 #include "store/Database.h"
 #include "store/OptOutRepository.h"
 #include "views/MessageTextEdit.h"
@@ -20,10 +22,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
@@ -100,6 +105,12 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     frameLayout->addWidget(Label3);
     frameLayout->addWidget(Label5);
 
+    txtCampaignName =
+        new QLineEdit(QStringLiteral("Campaign %1")
+                          .arg(engine.clock().now().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+                      this);
+    txtCampaignName->setObjectName(QStringLiteral("txtCampaignName"));
+
     progressSend = new QProgressBar(this);
     progressSend->setObjectName(QStringLiteral("progressSend"));
     progressSend->setVisible(false);
@@ -123,6 +134,10 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     content()->addWidget(lblReading);
     content()->addWidget(ListNumbers, 1);
     content()->addWidget(Frame2);
+    auto* name = new QHBoxLayout;
+    name->addWidget(NamedLabel(QStringLiteral("lblCampaignName"), QStringLiteral("Campaign name:"), this));
+    name->addWidget(txtCampaignName, 1);
+    content()->addLayout(name);
     auto* progress = new QHBoxLayout;
     progress->addWidget(progressSend, 1);
     progress->addWidget(cmdCancel);
@@ -137,12 +152,7 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(Check1, &QCheckBox::clicked, this, &Frm_Broadtext_Step5::Check1_Click);
     connect(cmdRemoveDuplicates, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdRemoveDuplicates_Click);
     connect(model, &NumbersListModel::rowCheckChanged, this, [this] { showCounts(); });
-    connect(txtMessage, &MessageTextEdit::changed, this, [this, limitCaption](const QString& text) {
-        const LengthCounterCaptions c = LengthCounter(text, this->engine.status().messageMode());
-        Label2->setText(limitCaption(c.limit));
-        Label3->setText(c.count);
-        Label5->setText(c.warning);
-    });
+    connect(txtMessage, &MessageTextEdit::changed, this, &Frm_Broadtext_Step5::showLength);
     connect(cmdNext, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdNext_Click);
     connect(cmdCancel, &QPushButton::clicked, this, [this] {
         if (queueing)
@@ -152,6 +162,44 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     });
     connect(cmdBack, &QPushButton::clicked, this, &Frm_Broadtext_Step5::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+}
+
+QStringList Frm_Broadtext_Step5::mergeHeaders() const
+{
+    const WizardChoices& chosen = wizard.choices();
+    QStringList headers;
+    if (kind == Source::Access)
+        headers << chosen.Frm_Broadtext_Step3.FieldName << chosen.Frm_Broadtext_Step3.SMSColumnName;
+    else if (kind == Source::Excel)
+        headers << chosen.Frm_Broadtext_Step4.ColumnName << chosen.Frm_Broadtext_Step4.SMSColumnName;
+    return headers;
+}
+
+QStringList Frm_Broadtext_Step5::mergeCells(const NumberRow& row) const
+{
+    return {row.number, row.message};
+}
+
+void Frm_Broadtext_Step5::showLength(const QString& text)
+{
+    // With fields, the counter speaks for the longest message any ticked row will get.
+    QString counted = text;
+    const QStringList headers = mergeHeaders();
+    if (!headers.isEmpty() && text.contains(QLatin1Char('{'))) {
+        const MailMerge merge = MailMerge::Parse(text, headers);
+        if (merge.error().isEmpty() && merge.hasFields()) {
+            std::vector<QStringList> cells;
+            for (qint64 i = 0; i < model->count(); ++i)
+                if (model->isChecked(i))
+                    cells.push_back(mergeCells(model->row(i)));
+            if (!cells.empty())
+                counted = CheckMergedLengths(merge, cells, engine.status().messageMode()).longest;
+        }
+    }
+    const LengthCounterCaptions c = LengthCounter(counted, engine.status().messageMode());
+    Label2->setText(QStringLiteral("Max %1 Characters :").arg(c.limit));
+    Label3->setText(c.count);
+    Label5->setText(c.warning);
 }
 
 void Frm_Broadtext_Step5::showCounts()
@@ -286,6 +334,18 @@ void Frm_Broadtext_Step5::cmdNext_Click()
     rows.reserve(size_t(model->checkedCount()));
     skippedEmpty = 0;
     skippedOptedOut = 0;
+    campaignDuplicates = 0;
+    // A common message for a table or a worksheet is a template over its columns: checked whole first.
+    std::optional<MailMerge> merge;
+    if (!separate && !mergeHeaders().isEmpty()) {
+        merge = MailMerge::Parse(commonMessage, mergeHeaders());
+        if (!merge->error().isEmpty()) {
+            dialogs.message(merge->error());
+            return;
+        }
+        if (!merge->hasFields())
+            merge.reset();
+    }
     QSet<QString> optedOut;
     try {
         optedOut = OptOutRepository(engine.database()).keys();
@@ -297,7 +357,8 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         if (!model->isChecked(i))
             continue;
         const NumberRow& row = model->row(i);
-        const QString message = separate ? Trim(row.message) : commonMessage;
+        const QString message =
+            separate ? Trim(row.message) : (merge ? Trim(merge->fill(mergeCells(row))) : commonMessage);
         // A message that would be empty is not queued; the end of the queueing says how many were left out.
         if (message.isEmpty())
             ++skippedEmpty;
@@ -315,8 +376,30 @@ void Frm_Broadtext_Step5::cmdNext_Click()
                                        "the column that holds the messages."));
         return;
     }
+    if (merge) {
+        // Reported, never cut: a message longer than the field takes is not queued for anyone.
+        std::vector<qint64> tooLong;
+        for (const OutboxQueueing::Row& r : rows)
+            if (!FitsMessageField(r.message, engine.status().messageMode()))
+                tooLong.push_back(r.listRow);
+        if (!tooLong.empty()) {
+            dialogs.message(TooLongRowsText(tooLong));
+            return;
+        }
+    }
+    QString campaignName = Trim(txtCampaignName->text());
+    if (campaignName.isEmpty())
+        campaignName = QStringLiteral("Campaign %1")
+                           .arg(engine.clock().now().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    qint64 campaign = 0;
+    try {
+        campaign = CampaignRepository(engine.database()).create(campaignName, engine.clock().now());
+    } catch (const DbError& e) {
+        dialogs.message(e.description());
+        return;
+    }
 
-    queueing = new OutboxQueueing(engine.database(), engine.clock(), std::move(rows), this);
+    queueing = new OutboxQueueing(engine.database(), engine.clock(), std::move(rows), campaign, this);
     connect(queueing, &OutboxQueueing::progress, this, &Frm_Broadtext_Step5::queueingProgress);
     connect(queueing, &OutboxQueueing::finished, this, &Frm_Broadtext_Step5::queueingFinished);
     progressSend->setRange(0, int(std::min<qint64>(queueing->total(), INT_MAX)));
@@ -338,6 +421,7 @@ void Frm_Broadtext_Step5::queueingProgress(qint64 done, qint64 total)
 void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
 {
     const std::vector<qint64> committed = queueing->committed();
+    campaignDuplicates = queueing->duplicates();
     queueing->deleteLater();
     queueing = nullptr;
     setSending(false);
@@ -364,6 +448,9 @@ void Frm_Broadtext_Step5::queueingFinished(const QString& error, bool cancelled)
                     .arg(skippedEmpty);
     if (skippedOptedOut > 0)
         done += QStringLiteral("\r\n\r\n") + OptedOutText(skippedOptedOut);
+    if (campaignDuplicates > 0)
+        done += QStringLiteral("\r\n\r\n%1 of the selected numbers were repeated and were queued once.")
+                    .arg(campaignDuplicates);
     dialogs.message(done);
     close();
     Q_EMIT engine.outboxChanged();

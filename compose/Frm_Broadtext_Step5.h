@@ -3,7 +3,9 @@
 // the source, and queues one Outbox row for every checked row. Many rows are queued slice by slice from the event
 // loop (OutboxQueueing), the window locked but responsive, with a progress bar when it takes more than a moment
 // and a Cancel button. A table or a worksheet is read the same way: the step opens at once and fills its list
-// when the reader program is done, Cancel keeping what was read.
+// when the reader program is done, Cancel keeping what was read. A run is queued as a campaign under the name
+// given (txtCampaignName), each number once; a common message for a table or a worksheet may carry the
+// chosen columns as fields (`{Column}`), checked for every row before anything is queued.
 #pragma once
 
 #include "compose/WizardStep.h"
@@ -14,10 +16,12 @@ class MessageTextEdit;
 class NumbersListModel;
 class OutboxQueueing;
 class NumberRowsReading;
+struct NumberRow;
 struct NumberRows;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -50,6 +54,7 @@ public:
     QTreeView* ListNumbers;
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
+    QLineEdit* txtCampaignName;
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label5;
@@ -72,6 +77,10 @@ private:
     void setReading(bool on);
     void showRead(const NumberRows& read);
     void showCounts();
+    void showLength(const QString& text);
+    // The columns a common message may name as fields, in the order of mergeCells(); empty for a text file.
+    QStringList mergeHeaders() const;
+    QStringList mergeCells(const NumberRow& row) const;
     void queueingProgress(qint64 done, qint64 total);
     void queueingFinished(const QString& error, bool cancelled);
 
@@ -86,4 +95,5 @@ private:
     qint64 skippedEmpty = 0;    // rows of the last queueing left out for an empty message
     qint64 skippedOptedOut = 0; // ... and for a number on the opt-out list
     qint64 duplicatesRemoved = 0;
+    qint64 campaignDuplicates = 0; // rows of the last queueing left out as numbers the campaign already had
 };

@@ -2,6 +2,7 @@
 
 #include "common/Seams.h"
 #include "store/Database.h"
+#include "store/OptOutRepository.h"
 #include "store/OutboxRepository.h"
 
 #include <QElapsedTimer>
@@ -19,8 +20,9 @@ constexpr size_t RowsBetweenClockReads = 64;
 
 } // namespace
 
-OutboxQueueing::OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, QObject* parent)
-    : QObject(parent), db(db), clock(clock), rows(std::move(rows))
+OutboxQueueing::OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, qint64 campaign,
+                               QObject* parent)
+    : QObject(parent), db(db), clock(clock), rows(std::move(rows)), campaign(campaign)
 {}
 
 void OutboxQueueing::start()
@@ -45,7 +47,7 @@ void OutboxQueueing::slice()
     }
     std::optional<OutboxRepository::Batch> batch;
     try {
-        batch.emplace(db);
+        batch.emplace(db, campaign);
         db.beginTransaction();
     } catch (const DbError& e) {
         finish(e.description());
@@ -54,11 +56,23 @@ void OutboxQueueing::slice()
     QElapsedTimer elapsed;
     elapsed.start();
     const size_t first = next;
+    const QSet<QString> keysBefore = keys;
+    const qint64 repeatedBefore = repeated;
     QString failure;
     for (; next < rows.size(); ++next) {
         if (next > first && (next - first) % RowsBetweenClockReads == 0 && elapsed.elapsed() >= SliceMs)
             break;
         const Row& row = rows[next];
+        if (campaign > 0) {
+            // A number without digits has no key; it is queued as given and fails as an invalid number.
+            const QString key = OptOutKey(row.number);
+            if (!key.isEmpty() && keys.contains(key)) {
+                ++repeated;
+                continue;
+            }
+            if (!key.isEmpty())
+                keys.insert(key);
+        }
         try {
             batch->add(row.number, row.message, clock.now());
         } catch (const DbError& e) {
@@ -74,6 +88,9 @@ void OutboxQueueing::slice()
             saved.push_back(rows[i].listRow);
     } catch (const DbError& e) {
         db.rollback();
+        // Nothing of the slice stays: neither do the numbers it would have queued.
+        keys = keysBefore;
+        repeated = repeatedBefore;
         if (failure.isEmpty())
             failure = e.description();
     }

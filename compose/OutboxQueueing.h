@@ -2,10 +2,12 @@
 // one short transaction, and between slices everything else the program does (the modem's results, the
 // windows) gets its turn, without a nested event loop. A slice that fits the first turn ends the job at
 // once, so a short list is queued before Send returns. What a slice committed stays committed when a later
-// one fails or the user cancels.
+// one fails or the user cancels. A run queued as a campaign carries its id on every row, and a number it
+// already queued (by the opt-out list's key, so spellings of one number are one) is queued once.
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <vector>
@@ -22,7 +24,9 @@ public:
         QString message;
     };
 
-    OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, QObject* parent = nullptr);
+    // campaign: the Campaigns row the run is queued in, 0 for none (then repeated numbers are queued as given).
+    OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, qint64 campaign = 0,
+                   QObject* parent = nullptr);
 
     // Queues the first slice now and the rest from the event loop; finished() ends the job either way.
     void start();
@@ -30,8 +34,11 @@ public:
     void cancel();
 
     qint64 total() const { return qint64(rows.size()); }
-    // The list rows saved in the Outbox so far, in order.
+    // The list rows dealt with so far, in order: saved in the Outbox, or left out as a number the campaign
+    // already has.
     const std::vector<qint64>& committed() const { return saved; }
+    // The rows left out so far because the campaign already had their number.
+    qint64 duplicates() const { return repeated; }
 
 Q_SIGNALS:
     void progress(qint64 done, qint64 total);
@@ -46,6 +53,9 @@ private:
     const Clock& clock;
     std::vector<Row> rows;
     std::vector<qint64> saved;
+    qint64 campaign = 0;
+    QSet<QString> keys; // of the numbers queued in the campaign, committed or in the slice under way
+    qint64 repeated = 0;
     size_t next = 0;
     bool cancelled = false;
     bool ended = false;

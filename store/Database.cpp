@@ -99,6 +99,13 @@ const char* const Tables[] = {
     " AddedOn TEXT,"
     " ModemId INTEGER,"
     " Word TEXT)",
+    // A wizard run queued under a name; its rows carry its Id (Message_OutBox.CampaignId). Only the rows of a
+    // running campaign are taken for sending.
+    "CREATE TABLE IF NOT EXISTS Campaigns ("
+    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " Name TEXT,"
+    " Created TEXT,"
+    " State TEXT NOT NULL DEFAULT 'running')",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
@@ -158,6 +165,8 @@ const AddedColumn AddedColumns[] = {
     {"Timer_setting", "QuietFrom", "TEXT"},
     {"Timer_setting", "QuietTo", "TEXT"},
     {"Timer_setting", "QuietRepliesExempt", "INTEGER NOT NULL DEFAULT -1"},
+    // The campaign a row was queued in (null: queued by itself).
+    {"Message_OutBox", "CampaignId", "INTEGER"},
 };
 
 // What the counters, the folder lists and the day ranges look up.
@@ -180,6 +189,8 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_inbox_modem ON Message_InBox(ModemName COLLATE NOCASE)",
     "CREATE INDEX IF NOT EXISTS ix_sent_modem ON Message_OutBox(ModemName COLLATE NOCASE)"
     " WHERE DeliveryDatetime IS NOT NULL",
+    // A campaign's counts and its pause or cancellation read only its own rows.
+    "CREATE INDEX IF NOT EXISTS ix_outbox_campaign ON Message_OutBox(CampaignId) WHERE CampaignId IS NOT NULL",
 };
 
 QString errorText(const QSqlError& e)

@@ -7,11 +7,16 @@
 
 namespace {
 
-// Rows waiting to be sent whose next attempt and chosen time are due, and that quiet hours do not hold (bound:
-// now, now, whether only replies to missed calls may go, whether nothing may); eligibleValues gives them.
+// Rows waiting to be sent whose next attempt and chosen time are due, that quiet hours do not hold, queued by
+// themselves or in a running campaign (bound: now, now, whether only replies to missed calls may go, whether
+// nothing may, RunningCampaign); eligibleValues gives them. A paused campaign's rows wait where they are; a
+// cancelled one's no longer wait at all.
 const QString Eligible = QStringLiteral("DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus = '')"
                                         " AND (NextAttempt IS NULL OR NextAttempt <= ?)"
-                                        " AND (SendAt IS NULL OR SendAt <= ?) AND (? = 0 OR AutoReply <> 0) AND ? = 0");
+                                        " AND (SendAt IS NULL OR SendAt <= ?) AND (? = 0 OR AutoReply <> 0) AND ? = 0"
+                                        " AND (CampaignId IS NULL OR EXISTS (SELECT 1 FROM Campaigns WHERE "
+                                        "Campaigns.Id = Message_OutBox.CampaignId AND Campaigns.State = ?))");
+const QString RunningCampaign = QStringLiteral("running");
 
 // A row the user may still move or cancel: waiting, and no modem has it.
 const QString Waiting = QStringLiteral(" WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL "
@@ -48,7 +53,7 @@ QVariant timeOrNull(const QDateTime& t)
 
 QVariantList OutboxRepository::eligibleValues(const QString& now) const
 {
-    return {now, now, hold == Hold::AllButAutoReplies ? 1 : 0, hold == Hold::Everything ? 1 : 0};
+    return {now, now, hold == Hold::AllButAutoReplies ? 1 : 0, hold == Hold::Everything ? 1 : 0, RunningCampaign};
 }
 
 qint64 OutboxRepository::queueMessage(const QString& number, const QString& text, const QDateTime& at, int modem,
@@ -71,12 +76,12 @@ bool OutboxRepository::cancel(qint64 id)
                       {QString::fromLatin1(CancelledStatus), QStringLiteral("cancelled by the user"), id}) > 0;
 }
 
-OutboxRepository::Batch::Batch(Database& db) : insert(std::make_unique<QSqlQuery>(db.connection()))
+OutboxRepository::Batch::Batch(Database& db, qint64 campaign)
+    : insert(std::make_unique<QSqlQuery>(db.connection())), campaign(campaign)
 {
     // RecepId keeps its default, 0, as for a message queued by itself.
-    if (!insert->prepare(
-            QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, SendAt) VALUES "
-                           "(?, ?, ?, ?)")))
+    if (!insert->prepare(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, "
+                                        "SendAt, CampaignId) VALUES (?, ?, ?, ?, ?)")))
         throw DbError(sqlErrorText(insert->lastError()));
 }
 
@@ -89,6 +94,7 @@ void OutboxRepository::Batch::add(const QString& number, const QString& text, co
     insert->bindValue(1, text);
     insert->bindValue(2, Database::DbTime(at));
     insert->bindValue(3, timeOrNull(sendAt));
+    insert->bindValue(4, campaign > 0 ? QVariant(campaign) : QVariant());
     if (!insert->exec())
         throw DbError(sqlErrorText(insert->lastError()));
 }

@@ -65,10 +65,11 @@ class OutboxRepository {
 public:
     explicit OutboxRepository(Database& db) : db(db) {}
 
-    // Queues many rows with one statement prepared once (the wizard's list, within the caller's transaction).
+    // Queues many rows with one statement prepared once (the wizard's list, within the caller's transaction),
+    // in a campaign when one is given (0: none).
     class Batch {
     public:
-        explicit Batch(Database& db);
+        explicit Batch(Database& db, qint64 campaign = 0);
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -77,6 +78,7 @@ public:
 
     private:
         std::unique_ptr<QSqlQuery> insert;
+        qint64 campaign = 0;
     };
     // The lease the single-modem run takes with claimNextRow: longer than any submission with its retries on
     // the modem, since that run does not renew it.

@@ -1,0 +1,121 @@
+#include "store/CampaignRepository.h"
+
+#include "store/Database.h"
+#include "store/OptOutRepository.h"
+
+namespace {
+
+CampaignState stateOf(const QString& s)
+{
+    if (s == QLatin1String("paused"))
+        return CampaignState::Paused;
+    if (s == QLatin1String("cancelled"))
+        return CampaignState::Cancelled;
+    return CampaignState::Running;
+}
+
+Campaign campaignOf(const Query& q)
+{
+    return {q.value(0).toLongLong(), q.value(1).toString(), Database::FromDbTime(q.value(2)),
+            stateOf(q.value(3).toString())};
+}
+
+} // namespace
+
+QString CampaignRepository::StateText(CampaignState s)
+{
+    switch (s) {
+    case CampaignState::Paused:
+        return QStringLiteral("paused");
+    case CampaignState::Cancelled:
+        return QStringLiteral("cancelled");
+    case CampaignState::Running:
+        break;
+    }
+    return QStringLiteral("running");
+}
+
+qint64 CampaignRepository::create(const QString& name, const QDateTime& created)
+{
+    return db.insert(QStringLiteral("INSERT INTO Campaigns (Name, Created, State) VALUES (?, ?, ?)"),
+                     {name, Database::DbTime(created), StateText(CampaignState::Running)});
+}
+
+std::optional<Campaign> CampaignRepository::campaign(qint64 id)
+{
+    Query q(db, QStringLiteral("SELECT Id, Name, Created, State FROM Campaigns WHERE Id = ?"), {id});
+    if (!q.next())
+        return std::nullopt;
+    return campaignOf(q);
+}
+
+QList<Campaign> CampaignRepository::list()
+{
+    QList<Campaign> out;
+    Query q(db, QStringLiteral("SELECT Id, Name, Created, State FROM Campaigns ORDER BY Id DESC"));
+    while (q.next())
+        out.push_back(campaignOf(q));
+    return out;
+}
+
+bool CampaignRepository::pause(qint64 id)
+{
+    return db.execute(QStringLiteral("UPDATE Campaigns SET State = ? WHERE Id = ? AND State = ?"),
+                      {StateText(CampaignState::Paused), id, StateText(CampaignState::Running)}) > 0;
+}
+
+bool CampaignRepository::resume(qint64 id)
+{
+    return db.execute(QStringLiteral("UPDATE Campaigns SET State = ? WHERE Id = ? AND State = ?"),
+                      {StateText(CampaignState::Running), id, StateText(CampaignState::Paused)}) > 0;
+}
+
+qint64 CampaignRepository::cancel(qint64 id)
+{
+    db.beginTransaction();
+    try {
+        // Said again for a cancelled campaign: a row under submission then that came back to wait (the modem
+        // went away) is swept up by the next cancel.
+        if (db.execute(QStringLiteral("UPDATE Campaigns SET State = ? WHERE Id = ?"),
+                       {StateText(CampaignState::Cancelled), id}) == 0) {
+            db.rollback();
+            return -1;
+        }
+        // A row under submission (SENDING) is left to its outcome: the modem may already have sent it.
+        const qint64 rows =
+            db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, LastError = ?, ClaimedBy = NULL, "
+                                      "ClaimUntil = NULL WHERE CampaignId = ? AND DeliveryDatetime IS NULL AND "
+                                      "(DeliveryStatus IS NULL OR DeliveryStatus = '')"),
+                       {QString::fromLatin1(CancelledStatus), QStringLiteral("the campaign was cancelled"), id});
+        db.commit();
+        return rows;
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+CampaignCounts CampaignRepository::counts(qint64 id)
+{
+    Query q(db,
+            QStringLiteral(
+                "SELECT"
+                " sum(DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus IN ('', 'SENDING'))),"
+                " sum(DeliveryDatetime IS NOT NULL),"
+                " sum(DeliveryDatetime IS NULL AND DeliveryStatus IN ('FAILED', 'INVALID NUMBER', 'EMPTY MESSAGE')),"
+                " sum(DeliveryDatetime IS NOT NULL AND ReportStatus = 'Delivered'),"
+                " sum(DeliveryDatetime IS NULL AND DeliveryStatus = ?),"
+                " sum(DeliveryDatetime IS NULL AND DeliveryStatus = ?)"
+                " FROM Message_OutBox WHERE CampaignId = ?"),
+            {QString::fromLatin1(OptOutRepository::OptedOutStatus), QString::fromLatin1(CancelledStatus), id});
+    CampaignCounts c;
+    if (q.next()) {
+        c.queued = q.value(0).toLongLong();
+        c.sent = q.value(1).toLongLong();
+        c.failed = q.value(2).toLongLong();
+        c.delivered = q.value(3).toLongLong();
+        c.optedOut = q.value(4).toLongLong();
+        c.cancelled = q.value(5).toLongLong();
+    }
+    return c;
+}
