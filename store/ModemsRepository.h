@@ -1,8 +1,10 @@
 // The modems the program drives, as the settings keep them. The first modem is the ModemSetting row (with the
 // message format of the settings), as databases of one modem always had it; further modems are rows of the
-// Modems table. A Modems row with id 1 only adds the first modem's name, role and switch. Every operation
-// throws DbError when the database fails.
+// Modems table. A Modems row with id 1 only adds the first modem's name, role, switch and sending limits. Every
+// operation throws DbError when the database fails.
 #pragma once
+
+#include "store/SendingLimits.h"
 
 #include <QDate>
 #include <QList>
@@ -27,6 +29,7 @@ struct ModemConfig {
     bool pdu = false; // message format PDU, else text
     Role role = Role::Both;
     bool enabled = true; // switched off: kept in the list, never connected
+    ModemLimits limits;  // what the operator lets its SIM send
 
     bool sends() const { return enabled && role != Role::Receive; }
     bool receives() const { return enabled && role != Role::Send; }
