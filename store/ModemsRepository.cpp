@@ -245,7 +245,7 @@ bool ModemsRepository::remove(int id)
     }
 }
 
-ModemCounts ModemsRepository::counts(int id, const QDate& day)
+ModemCounts ModemsRepository::counts(int id, const QDate& day, const QDateTime& now)
 {
     // Rows sent or failed before modems were recorded went through the first modem, the only one there was.
     const QString sender = id == 1 ? QStringLiteral("coalesce(%1, 1) = ?") : QStringLiteral("%1 = ?");
@@ -263,5 +263,8 @@ ModemCounts ModemsRepository::counts(int id, const QDate& day)
                                            "DeliveryStatus = 'FAILED' AND ") +
                                 sender.arg(QStringLiteral("LastModemId")),
                             {id}));
+    if (now.isValid())
+        if (const std::optional<ModemConfig> modem = find(id))
+            c.limitsUsed = LimitsUsedText(db, id, modem->limits, now);
     return c;
 }

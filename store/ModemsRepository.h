@@ -40,9 +40,10 @@ struct ModemConfig {
 // What the modem panel counts for one modem. Rows sent or failed before the modem was recorded with them count
 // for the first modem, the only one there was.
 struct ModemCounts {
-    int sentToday = 0; // Sent Items rows this modem sent on the day asked for
-    int queued = 0;    // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
-    int failed = 0;    // Outbox rows FAILED on their last attempt through this modem
+    int sentToday = 0;    // Sent Items rows this modem sent on the day asked for
+    int queued = 0;       // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
+    int failed = 0;       // Outbox rows FAILED on their last attempt through this modem
+    QString limitsUsed{}; // how much of each sending limit is used ("7/10 min · 120/500 day"); empty without limits
     bool operator==(const ModemCounts&) const = default;
 };
 
@@ -59,7 +60,8 @@ public:
     // Removes a further modem; the first modem is only switched off (false is returned for it). The rows the
     // removed modem held or was kept for are free for any modem.
     bool remove(int id);
-    ModemCounts counts(int id, const QDate& day);
+    // With `now`, also how much of the modem's sending limits is used at that moment.
+    ModemCounts counts(int id, const QDate& day, const QDateTime& now = {});
 
 private:
     Database& db;

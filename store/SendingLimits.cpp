@@ -71,9 +71,9 @@ SendingHistory ReadSendingHistory(Database& db, int modem, const QString& cleane
             h.partTimes << at;
     }
     const QString month = Database::DbTime(startOfMonth(now));
-    h.monthRecipients = int(db.count(
-        QStringLiteral("SELECT count(DISTINCT Recipient) FROM SentParts WHERE ModemId = ? AND SentAt >= ?"),
-        {modem, month}));
+    h.monthRecipients = int(
+        db.count(QStringLiteral("SELECT count(DISTINCT Recipient) FROM SentParts WHERE ModemId = ? AND SentAt >= ?"),
+                 {modem, month}));
     h.knownRecipient = db.count(QStringLiteral("SELECT count(*) FROM SentParts WHERE ModemId = ? AND SentAt >= ? AND "
                                                "Recipient = ?"),
                                 {modem, month, cleanedRecipient}) > 0;
@@ -107,5 +107,6 @@ QString SentPartsInsertFor()
     return QStringLiteral("INSERT INTO SentParts (ModemId, SentAt, Recipient, Parts) SELECT coalesce(?, ClaimedBy, "
                           "ModemId, 1), ?, ") +
            QLatin1String(CleanedRecipient) +
-           QStringLiteral(", max(PartsSent, ?, 1) FROM Message_OutBox WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL");
+           QStringLiteral(
+               ", max(PartsSent, ?, 1) FROM Message_OutBox WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL");
 }

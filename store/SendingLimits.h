@@ -25,8 +25,8 @@ struct ModemLimits {
 
 // What the modem sent lately: the time of every part of the last day, and this month's recipients.
 struct SendingHistory {
-    QList<QDateTime> partTimes; // oldest first
-    int monthRecipients = 0;    // distinct recipients since the start of this calendar month
+    QList<QDateTime> partTimes;  // oldest first
+    int monthRecipients = 0;     // distinct recipients since the start of this calendar month
     bool knownRecipient = false; // the row's recipient is one of them: it does not count again
 };
 

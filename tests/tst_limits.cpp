@@ -4,6 +4,7 @@
 #include "PoolRig.h"
 #include "store/OutboxRepository.h"
 #include "store/SendingLimits.h"
+#include "views/ModemPanelModel.h"
 
 #include <QHash>
 #include <QSet>
@@ -56,7 +57,7 @@ private Q_SLOTS:
     void sendingLimits_data();
     void sendingLimits();
     void limitsAreKeptWithEachModem();
-    void aSentRowIsCountedOnce();
+    void aSentRowIsCountedOnceAndThePanelShowsIt();
     void twoModemsNeverExceedTheirMinute_data();
     void twoModemsNeverExceedTheirMinute();
 };
@@ -82,8 +83,8 @@ void LimitsTest::sendingLimits_data()
         << ModemLimits{10} << spread(8, 5) << 0 << false << 4 << Now.addSecs(-11 + 60);
     QTest::newRow("minute: more parts than the limit wait for an empty window")
         << ModemLimits{10} << spread(1, 20) << 0 << false << 12 << Now.addSecs(-20 + 60);
-    QTest::newRow("minute: more parts than the limit go alone") << ModemLimits{10} << QList<int>{} << 0 << false << 12
-                                                                 << QDateTime();
+    QTest::newRow("minute: more parts than the limit go alone")
+        << ModemLimits{10} << QList<int>{} << 0 << false << 12 << QDateTime();
     QTest::newRow("hour: full") << ModemLimits{0, 100} << spread(100, 600) << 0 << false << 1
                                 << Now.addSecs(-699 + 3600);
     QTest::newRow("hour: the minute's limit is not the hour's")
@@ -94,14 +95,14 @@ void LimitsTest::sendingLimits_data()
         << ModemLimits{0, 0, 50} << spread(50, 86400) << 0 << false << 1 << QDateTime();
     QTest::newRow("minute and hour: the later wins")
         << ModemLimits{10, 10} << tenInMinute << 0 << false << 1 << Now.addSecs(-14 + 3600);
-    QTest::newRow("month: room for one more") << ModemLimits{0, 0, 0, 5} << QList<int>{} << 4 << false << 1
-                                              << QDateTime();
+    QTest::newRow("month: room for one more")
+        << ModemLimits{0, 0, 0, 5} << QList<int>{} << 4 << false << 1 << QDateTime();
     QTest::newRow("month: a new recipient waits for next month")
         << ModemLimits{0, 0, 0, 5} << QList<int>{} << 5 << false << 1 << QDateTime(QDate(2026, 4, 1), QTime(0, 0));
-    QTest::newRow("month: a known recipient goes") << ModemLimits{0, 0, 0, 5} << QList<int>{} << 5 << true << 1
-                                                   << QDateTime();
-    QTest::newRow("month: zero is no limit") << ModemLimits{10, 0, 0, 0} << QList<int>{} << 100000 << false << 1
-                                             << QDateTime();
+    QTest::newRow("month: a known recipient goes")
+        << ModemLimits{0, 0, 0, 5} << QList<int>{} << 5 << true << 1 << QDateTime();
+    QTest::newRow("month: zero is no limit")
+        << ModemLimits{10, 0, 0, 0} << QList<int>{} << 100000 << false << 1 << QDateTime();
 }
 
 void LimitsTest::sendingLimits()
@@ -141,10 +142,13 @@ void LimitsTest::limitsAreKeptWithEachModem()
     }
 }
 
-void LimitsTest::aSentRowIsCountedOnce()
+void LimitsTest::aSentRowIsCountedOnceAndThePanelShowsIt()
 {
     TestRig rig;
     OutboxRepository outbox(rig.db);
+    ModemConfig second;
+    second.limits = {10, 0, 500};
+    QCOMPARE(ModemsRepository(rig.db).save(second), 2);
     rig.db.execute(u"INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, PartsSent) VALUES "
                    u"(' +91 98-76.5 ', 'x', ?, 2)"_s,
                    {Database::DbTime(Now)});
@@ -156,7 +160,18 @@ void LimitsTest::aSentRowIsCountedOnce()
     QCOMPARE(h.monthRecipients, 1);
     QVERIFY(h.knownRecipient);
     QCOMPARE(ReadSendingHistory(rig.db, 1, u"+9198765"_s, Now.addSecs(10)).partTimes.size(), 0);
-    QCOMPARE(LimitsUsedText(rig.db, 2, ModemLimits{10, 0, 500}, Now.addSecs(10)), u"3/10 min \u00B7 3/500 day"_s);
+    const QString used = u"3/10 min \u00B7 3/500 day"_s;
+    QCOMPARE(LimitsUsedText(rig.db, 2, second.limits, Now.addSecs(10)), used);
+    QCOMPARE(LimitsUsedText(rig.db, 2, second.limits, Now.addSecs(70)), u"0/10 min \u00B7 3/500 day"_s);
+
+    ModemPanelModel panel([&](int id) { return ModemsRepository(rig.db).counts(id, Now.date(), Now.addSecs(10)); });
+    for (int id : {1, 2}) {
+        ModemStatus status;
+        status.modemId = id;
+        panel.setStatus(status);
+    }
+    QCOMPARE(panel.data(panel.index(1, ModemPanelModel::SentToday), Qt::ToolTipRole).toString(), u"Limits: "_s + used);
+    QVERIFY(panel.data(panel.index(0, ModemPanelModel::SentToday), Qt::ToolTipRole).isNull()); // no limits
 }
 
 void LimitsTest::twoModemsNeverExceedTheirMinute_data()
