@@ -60,6 +60,8 @@ private Q_SLOTS:
     void aSentRowIsCountedOnceAndThePanelShowsIt();
     void twoModemsNeverExceedTheirMinute_data();
     void twoModemsNeverExceedTheirMinute();
+    void aRandomGapSeparatesTheMessages_data();
+    void aRandomGapSeparatesTheMessages();
 };
 
 void LimitsTest::sendingLimits_data()
@@ -226,6 +228,38 @@ void LimitsTest::twoModemsNeverExceedTheirMinute()
                  qint64(perModem.value(id)));
     if (secondLimit == 0)
         QCOMPARE(rounds, 1); // the limited modem's share went on the other
+}
+
+void LimitsTest::aRandomGapSeparatesTheMessages_data()
+{
+    QTest::addColumn<int>("gapMin");
+    QTest::addColumn<int>("gapMax");
+    QTest::newRow("no gap") << 0 << 0;
+    QTest::newRow("4 to 6 seconds") << 4 << 6;
+}
+
+void LimitsTest::aRandomGapSeparatesTheMessages()
+{
+    QFETCH(int, gapMin);
+    QFETCH(int, gapMax);
+    PoolRig rig(1);
+    ModemConfig m = *ModemsRepository(rig.db).find(1);
+    m.limits.gapMinSeconds = gapMin;
+    m.limits.gapMaxSeconds = gapMax;
+    ModemsRepository(rig.db).save(m);
+    QVERIFY(rig.connectAll());
+    rig.engine.Timer2.setEnabled(false);
+    const int messages = 3;
+    for (int i = 0; i < messages; ++i)
+        rig.queue(numberOf(i), u"Message %1"_s.arg(i));
+    const qint64 before = rig.engine.pacedMs();
+    rig.engine.deliverNow();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sentRows(), qint64(messages), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.sending(), 30000);
+    // The modem waited the gap before each message but the first (the usual pause between messages is far less).
+    const qint64 waited = rig.engine.pacedMs() - before;
+    const qint64 gaps = (messages - 1) * 1000LL;
+    QVERIFY2(waited >= gaps * gapMin && (gapMax > 0 || waited < gaps * 4), qPrintable(QString::number(waited)));
 }
 
 QTEST_MAIN(LimitsTest)
