@@ -157,7 +157,11 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
 
     // The modem panel; the store counts each modem's messages of today.
     modemPanel = new ModemPanelModel(
-        [this](int id) { return ModemsRepository(this->db).counts(id, this->state.clock->now().date()); }, this);
+        [this](int id) {
+            const QDateTime now = this->state.clock->now();
+            return ModemsRepository(this->db).counts(id, now.date(), now);
+        },
+        this);
     for (int id : engine.modemIds())
         modemPanel->setStatus(engine.status(id));
     connect(&engine, &Engine::modemStatusChanged, this, [this](const ModemStatus& status) {

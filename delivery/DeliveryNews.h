@@ -29,6 +29,9 @@ struct DeliveryNews {
     // Other modems take from the same Outbox.
     bool pooled = false;
 
+    // The modem's sending limits let it send again after a run they stopped.
+    std::function<void()> limitsAllow;
+
     // Whether the modem's port is open (its session says); the jobs stop when it closes.
     std::function<bool()> connected = [] { return false; };
 

@@ -73,6 +73,7 @@ ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityL
     };
     delivery.inboxChanged = [this] { Q_EMIT inboxChanged(); };
     delivery.outboxChanged = [this] { Q_EMIT outboxChanged(); };
+    delivery.limitsAllow = [this] { deliverQueued(); };
     calls.callRecorded = [this](const QString& number) { Q_EMIT callRecorded(number); };
     delivery.databaseFailed = [this](const DbError& e) { databaseFailed(e); };
     // Written to again: a new failure is shown again.

@@ -1,6 +1,7 @@
 #include "delivery/OutboxRun.h"
 
 #include "common/AppState.h"
+#include "common/Charset.h"
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "delivery/DeliveryNews.h"
@@ -10,8 +11,12 @@
 #include "modem/ModemRoutines.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
+#include "store/ModemsRepository.h"
 #include "store/OptOutRepository.h"
 #include "store/Schedule.h"
+#include "store/SendingLimits.h"
+
+#include <QRandomGenerator>
 
 #include <QStringList>
 #include <algorithm>
@@ -129,11 +134,14 @@ struct OutboxRun::Run {
     bool lookedBack = false;
     bool lastSent = false;
     int pauseBeforeNextMs = 0; // the pause after a delivered message, kept before the next one
+    int partsOnTheWay = 0;     // the parts the limits counted for the row being submitted
     // The latest rows that failed one after another for the same reason of the network or the modem.
     QList<qint64> networkFailures;
     QString networkReason;
     int attempted = 0;
     bool databaseFailed = false;
+    ModemLimits limits; // as the settings had them when the run started
+    bool pdu = false;
     std::function<void()> finished;
 };
 
@@ -145,6 +153,11 @@ OutboxRun::OutboxRun(AppState& state, Database& db, ActivityLog& log, ModemLink&
     link.adopt(recorder);
     settleTimer.setInterval(SettleRetryMs);
     QObject::connect(&settleTimer, &QTimer::timeout, [this] { settleOutcomes(); });
+    limitTimer.setSingleShot(true);
+    QObject::connect(&limitTimer, &QTimer::timeout, [this] {
+        if (this->news.limitsAllow)
+            this->news.limitsAllow();
+    });
 }
 
 OutboxRun::~OutboxRun() = default;
@@ -185,6 +198,10 @@ bool OutboxRun::start(std::function<void()> finished)
         run->total = int(total);
         run->finished = std::move(finished);
         run->lastId = outbox.lastDue(now, news.modemId);
+        if (const std::optional<ModemConfig> modem = ModemsRepository(db).find(news.modemId)) {
+            run->limits = modem->limits;
+            run->pdu = modem->pdu;
+        }
     } catch (const DbError& e) {
         news.failed(e);
         if (run)
@@ -203,6 +220,16 @@ void OutboxRun::nextRow()
     try {
         while (news.connected() && !held) {
             outbox.setHold(QuietHold(db, state.clock->now()));
+            // A modem at a window's limit claims nothing: the rows stay free for the others.
+            if (run->limits.any()) {
+                const QDateTime now = state.clock->now();
+                const LimitVerdict v =
+                    SendingLimits(run->limits, ReadSendingHistory(db, news.modemId, QString(), now), 1, now);
+                if (v.partsLimit) {
+                    waitForLimits(v.notBefore);
+                    break;
+                }
+            }
             const std::optional<DueOutboxRow> row = outbox.claimNext(
                 news.modemId, state.clock->now(), OutboxRepository::DefaultLease, run->afterId, run->lastId);
             if (!row && news.pooled && !run->lookedBack) {
@@ -245,6 +272,10 @@ void OutboxRun::nextRow()
             const std::optional<QString> mode = outbox.deliveryMode();
             if (!mode)
                 continue;
+            if (const Limits l = checkLimits(id, number, text, row->partsSent); l == Limits::SkipRow)
+                continue;
+            else if (l == Limits::EndRun)
+                break;
             outbox.markSending(id, state.clock->now());
             // An outcome still waiting from an attempt the database missed is older than this one.
             unsettled.remove(id);
@@ -313,11 +344,17 @@ void OutboxRun::rowDone(qint64 id, const QString& number, bool storeFirst, int a
             run->networkFailures.clear();
             if (!storeFirst)
                 log.WriteActivityLog(QStringLiteral("SMS sent successfully. Now removing it from outbox."));
-            outbox.markSent(id, state.clock->now(), news.modemId, news.modemName);
+            outbox.markSent(id, state.clock->now(), news.modemId, news.modemName, run->partsOnTheWay);
             // A report that came within this submission's exchange is about this row or none.
             reports.matchEarlyReports();
             news.outboxTouched();
             run->pauseBeforeNextMs = storeFirst ? 100 : ScaledDelay(link.ModemDelayFactor, 75);
+            // The operator's gap between messages, chosen anew each time so that the rhythm is not a machine's.
+            if (const ModemLimits& l = run->limits; l.gapMaxSeconds > 0 || l.gapMinSeconds > 0) {
+                const int low = std::max(l.gapMinSeconds, 0), high = std::max(l.gapMaxSeconds, low);
+                const int gapMs = int(QRandomGenerator::global()->bounded(qint64(low) * 1000, qint64(high) * 1000 + 1));
+                run->pauseBeforeNextMs = std::max(run->pauseBeforeNextMs, gapMs);
+            }
         } else {
             ++run->failed;
             run->lastSent = false;
@@ -365,6 +402,37 @@ void OutboxRun::rowDone(qint64 id, const QString& number, bool storeFirst, int a
     if (news.deliveryProgress)
         news.deliveryProgress(run->handled, run->total, run->failed, false);
     nextRow();
+}
+
+OutboxRun::Limits OutboxRun::checkLimits(qint64 id, const QString& number, const QString& text, int partsSent)
+{
+    const int parts =
+        std::max(Charset::count(text, run->pdu ? Charset::Mode::Pdu : Charset::Mode::Text).parts - partsSent, 1);
+    run->partsOnTheWay = parts;
+    if (!run->limits.any())
+        return Limits::Go;
+    const QDateTime now = state.clock->now();
+    const LimitVerdict v = SendingLimits(run->limits, ReadSendingHistory(db, news.modemId, number, now), parts, now);
+    if (v.allowed)
+        return Limits::Go;
+    outbox.release(id); // free for a modem that may send it
+    if (v.partsLimit) {
+        waitForLimits(v.notBefore);
+        return Limits::EndRun;
+    }
+    log.WriteActivityLog(QStringLiteral("The message to %1 waits: %2 has sent to as many recipients this month as "
+                                        "its limit allows.")
+                             .arg(number, news.modemName.isEmpty() ? QStringLiteral("the modem") : news.modemName));
+    return Limits::SkipRow;
+}
+
+void OutboxRun::waitForLimits(const QDateTime& until)
+{
+    const qint64 ms = std::clamp<qint64>(state.clock->now().msecsTo(until), 0, 24LL * 3600 * 1000);
+    log.WriteActivityLog(QStringLiteral("%1 has sent as many parts as its limits allow: it sends again at %2.")
+                             .arg(news.modemName.isEmpty() ? QStringLiteral("The modem") : news.modemName,
+                                  until.toLocalTime().toString(QStringLiteral("HH:mm:ss"))));
+    limitTimer.start(int(ms) + 1);
 }
 
 void OutboxRun::pauseAfter(const QString& reason)

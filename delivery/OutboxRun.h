@@ -5,9 +5,10 @@
 // Every Outbox row keeps what became of it: its attempts, when the last was and the next may be, why the
 // last failed, the parts already confirmed and the SIM index of a stored copy. A failed row is tried again
 // after 1, 2, 4 and 8 minutes and then shows FAILED; a number that is not a phone number shows INVALID NUMBER
-// and an empty text EMPTY MESSAGE; none of them is ever marked sent. When every message of a run fails the
-// same way for a reason of the network or the modem, delivery pauses for a minute and the rows are not
-// charged with the attempt. A row is never left SENDING: its outcome is written as soon as the database
+// and an empty text EMPTY MESSAGE; none of them is ever marked sent. A modem at one of its sending limits
+// takes no more rows until the window allows (the others go on), and waits a random gap between messages. When every
+// message of a run fails the same way for a reason of the network or the modem, delivery pauses for a minute and the
+// rows are not charged with the attempt. A row is never left SENDING: its outcome is written as soon as the database
 // answers again.
 //
 // What a submission must keep between its steps (a stored copy's SIM index, each confirmed part) is written
@@ -72,6 +73,11 @@ private:
     void rowDone(qint64 id, const QString& number, bool storeFirst, int attempts, const SubmitResult& r);
     void endRun();
     void pauseAfter(const QString& reason);
+    // Whether the modem's limits let the row go now; when they hold it, the row is given back and, for a window
+    // of parts, the run ends and the limit timer is set for when the window allows.
+    enum class Limits { Go, SkipRow, EndRun };
+    Limits checkLimits(qint64 id, const QString& number, const QString& text, int partsSent);
+    void waitForLimits(const QDateTime& until);
     // A row whose outcome could not be written yet: written again until the database answers.
     void keepOutcome(qint64 id, const Outcome& outcome);
     void settleOutcomes();
@@ -88,6 +94,7 @@ private:
     QDateTime pausedUntil;
     QMap<qint64, Outcome> unsettled;
     QTimer settleTimer;
+    QTimer limitTimer; // single shot: the modem's window of parts allows again
 };
 
 // The recipient as the delivery run uses it: outer blanks trimmed, then every blank, "-" and "." removed.

@@ -106,6 +106,13 @@ const char* const Tables[] = {
     " Name TEXT,"
     " Created TEXT,"
     " State TEXT NOT NULL DEFAULT 'running')",
+    // What each modem sent, kept for its sending limits: one row per sent Outbox row, with its parts and its
+    // recipient as the run cleans it. Unlike Sent Items, the user cannot delete it to get round a limit.
+    "CREATE TABLE IF NOT EXISTS SentParts ("
+    " ModemId INTEGER NOT NULL,"
+    " SentAt TEXT NOT NULL,"
+    " Recipient TEXT,"
+    " Parts INTEGER NOT NULL DEFAULT 1)",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
@@ -167,6 +174,14 @@ const AddedColumn AddedColumns[] = {
     {"Timer_setting", "QuietRepliesExempt", "INTEGER NOT NULL DEFAULT -1"},
     // The campaign a row was queued in (null: queued by itself).
     {"Message_OutBox", "CampaignId", "INTEGER"},
+    // Each modem's sending limits (0: none) and the random gap between its messages, in seconds; the first
+    // modem's are on its Modems row with id 1.
+    {"Modems", "LimitPerMinute", "INTEGER NOT NULL DEFAULT 0"},
+    {"Modems", "LimitPerHour", "INTEGER NOT NULL DEFAULT 0"},
+    {"Modems", "LimitPerDay", "INTEGER NOT NULL DEFAULT 0"},
+    {"Modems", "LimitRecipientsPerMonth", "INTEGER NOT NULL DEFAULT 0"},
+    {"Modems", "GapMinSeconds", "INTEGER NOT NULL DEFAULT 0"},
+    {"Modems", "GapMaxSeconds", "INTEGER NOT NULL DEFAULT 0"},
 };
 
 // What the counters, the folder lists and the day ranges look up.
@@ -178,6 +193,8 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_inbox_sim ON Message_InBox(SimIndex) WHERE SimIndex IS NOT NULL",
     // A modem renewing or giving back its leases finds its rows without reading the whole Outbox.
     "CREATE INDEX IF NOT EXISTS ix_outbox_claimed ON Message_OutBox(ClaimedBy) WHERE ClaimedBy IS NOT NULL",
+    // The sending limits read a modem's last day and month.
+    "CREATE INDEX IF NOT EXISTS ix_sentparts_modem ON SentParts(ModemId, SentAt)",
     "CREATE INDEX IF NOT EXISTS ix_calls_date ON MissedCallStatistics(callDateTime)",
     // The message box orders its folders by number without regard to case. The message text has no
     // index: one would add half again to the file for an order rarely asked for.

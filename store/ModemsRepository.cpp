@@ -4,11 +4,27 @@
 #include "store/Database.h"
 #include "store/SettingsRows.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString Columns = QStringLiteral("ModemId, Name, CommPortNo, BitsPerSecond, Parity, DataBits, StopBits, "
                                        "FlowControl, CharacterSet, EnabledCallerId, ModemDelayFactor, MessageFormat, "
-                                       "Role, Enabled");
+                                       "Role, Enabled, LimitPerMinute, LimitPerHour, LimitPerDay, "
+                                       "LimitRecipientsPerMonth, GapMinSeconds, GapMaxSeconds");
+
+// The limits as Columns lists them from `first` on.
+ModemLimits limitsOf(const Query& q, int first)
+{
+    return {q.value(first).toInt(),     q.value(first + 1).toInt(), q.value(first + 2).toInt(),
+            q.value(first + 3).toInt(), q.value(first + 4).toInt(), q.value(first + 5).toInt()};
+}
+
+QVariantList limitValues(const ModemLimits& l)
+{
+    return {std::max(l.perMinute, 0),          std::max(l.perHour, 0),       std::max(l.perDay, 0),
+            std::max(l.recipientsPerMonth, 0), std::max(l.gapMinSeconds, 0), std::max(l.gapMaxSeconds, 0)};
+}
 
 QString roleText(ModemConfig::Role role)
 {
@@ -51,15 +67,17 @@ bool isPdu(const QVariant& v)
     return Trim(v.toString()).compare(QLatin1String("PDU"), Qt::CaseInsensitive) == 0;
 }
 
-// The first modem's name, role and switch from its Modems row, when there is one.
+// The first modem's name, role, switch and limits from its Modems row, when there is one.
 void readFirstModemExtras(Database& db, ModemConfig& m)
 {
-    Query q(db, QStringLiteral("SELECT Name, Role, Enabled FROM Modems WHERE ModemId = 1"));
+    Query q(db, QStringLiteral("SELECT Name, Role, Enabled, LimitPerMinute, LimitPerHour, LimitPerDay, "
+                               "LimitRecipientsPerMonth, GapMinSeconds, GapMaxSeconds FROM Modems WHERE ModemId = 1"));
     if (!q.next())
         return;
     m.name = q.value(0).toString();
     m.role = roleOf(q.value(1));
     m.enabled = q.value(2).isNull() || IsTrue(q.value(2));
+    m.limits = limitsOf(q, 3);
 }
 
 std::optional<ModemConfig> readFirstModem(Database& db)
@@ -100,6 +118,7 @@ ModemConfig fromModemsRow(const Query& q)
     m.pdu = isPdu(q.value(11));
     m.role = roleOf(q.value(12));
     m.enabled = q.value(13).isNull() || IsTrue(q.value(13));
+    m.limits = limitsOf(q, 14);
     return m;
 }
 
@@ -108,13 +127,18 @@ QVariant nameValue(const QString& name)
     return name.isEmpty() ? QVariant(QString()) : QVariant(name);
 }
 
-// Adds or rewrites the first modem's Modems row, which holds only its name, role and switch.
-void writeFirstModemExtras(Database& db, const QString& name, ModemConfig::Role role, bool enabled)
+// Adds or rewrites the first modem's Modems row, which holds only its name, role, switch and limits.
+void writeFirstModemExtras(Database& db, const QString& name, ModemConfig::Role role, bool enabled,
+                           const ModemLimits& limits)
 {
-    db.execute(QStringLiteral("INSERT INTO Modems (ModemId, Name, Role, Enabled) VALUES (1, ?, ?, ?) ON CONFLICT "
-                              "(ModemId) DO UPDATE SET Name = excluded.Name, Role = excluded.Role, Enabled = "
-                              "excluded.Enabled"),
-               {nameValue(name), roleText(role), Database::DbBool(enabled)});
+    db.execute(QStringLiteral("INSERT INTO Modems (ModemId, Name, Role, Enabled, LimitPerMinute, LimitPerHour, "
+                              "LimitPerDay, LimitRecipientsPerMonth, GapMinSeconds, GapMaxSeconds) VALUES (1, ?, ?, ?, "
+                              "?, ?, ?, ?, ?, ?) ON CONFLICT (ModemId) DO UPDATE SET Name = excluded.Name, Role = "
+                              "excluded.Role, Enabled = excluded.Enabled, LimitPerMinute = excluded.LimitPerMinute, "
+                              "LimitPerHour = excluded.LimitPerHour, LimitPerDay = excluded.LimitPerDay, "
+                              "LimitRecipientsPerMonth = excluded.LimitRecipientsPerMonth, GapMinSeconds = "
+                              "excluded.GapMinSeconds, GapMaxSeconds = excluded.GapMaxSeconds"),
+               QVariantList{nameValue(name), roleText(role), Database::DbBool(enabled)} + limitValues(limits));
 }
 
 } // namespace
@@ -152,7 +176,7 @@ int ModemsRepository::save(const ModemConfig& modem)
                                    modem.flowControl, modem.characterSet, Database::DbBool(modem.callerId),
                                    modem.delayFactor});
             WriteMessageFormat(db, modem.pdu ? QStringLiteral("PDU") : QStringLiteral("Text"));
-            writeFirstModemExtras(db, modem.name, modem.role, modem.enabled);
+            writeFirstModemExtras(db, modem.name, modem.role, modem.enabled, modem.limits);
         } else {
             if (id <= 0) {
                 // An id nothing has used: Inbox and Sent Items rows keep the id of the modem they went through,
@@ -166,7 +190,8 @@ int ModemsRepository::save(const ModemConfig& modem)
                                .toLongLong()));
             }
             db.execute(QStringLiteral("INSERT INTO Modems (") + Columns +
-                           QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (ModemId) "
+                           QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                          "ON CONFLICT (ModemId) "
                                           "DO UPDATE SET Name = excluded.Name, CommPortNo = excluded.CommPortNo, "
                                           "BitsPerSecond = excluded.BitsPerSecond, Parity = excluded.Parity, "
                                           "DataBits = excluded.DataBits, StopBits = excluded.StopBits, "
@@ -174,11 +199,17 @@ int ModemsRepository::save(const ModemConfig& modem)
                                           "EnabledCallerId = excluded.EnabledCallerId, "
                                           "ModemDelayFactor = excluded.ModemDelayFactor, "
                                           "MessageFormat = excluded.MessageFormat, Role = excluded.Role, "
-                                          "Enabled = excluded.Enabled"),
-                       {id, nameValue(modem.name), modem.port, modem.bitsPerSecond, modem.parity, modem.dataBits,
-                        modem.stopBits, modem.flowControl, modem.characterSet, Database::DbBool(modem.callerId),
-                        modem.delayFactor, modem.pdu ? QStringLiteral("PDU") : QStringLiteral("Text"),
-                        roleText(modem.role), Database::DbBool(modem.enabled)});
+                                          "Enabled = excluded.Enabled, LimitPerMinute = excluded.LimitPerMinute, "
+                                          "LimitPerHour = excluded.LimitPerHour, LimitPerDay = excluded.LimitPerDay, "
+                                          "LimitRecipientsPerMonth = excluded.LimitRecipientsPerMonth, "
+                                          "GapMinSeconds = excluded.GapMinSeconds, "
+                                          "GapMaxSeconds = excluded.GapMaxSeconds"),
+                       QVariantList{id, nameValue(modem.name), modem.port, modem.bitsPerSecond, modem.parity,
+                                    modem.dataBits, modem.stopBits, modem.flowControl, modem.characterSet,
+                                    Database::DbBool(modem.callerId), modem.delayFactor,
+                                    modem.pdu ? QStringLiteral("PDU") : QStringLiteral("Text"), roleText(modem.role),
+                                    Database::DbBool(modem.enabled)} +
+                           limitValues(modem.limits));
         }
         db.commit();
         return id;
@@ -193,7 +224,7 @@ bool ModemsRepository::remove(int id)
     if (id == 1) {
         const std::optional<ModemConfig> first = readFirstModem(db);
         ModemConfig m = first.value_or(ModemConfig{});
-        writeFirstModemExtras(db, m.name, m.role, false);
+        writeFirstModemExtras(db, m.name, m.role, false, m.limits);
         return false;
     }
     db.beginTransaction();
@@ -214,7 +245,7 @@ bool ModemsRepository::remove(int id)
     }
 }
 
-ModemCounts ModemsRepository::counts(int id, const QDate& day)
+ModemCounts ModemsRepository::counts(int id, const QDate& day, const QDateTime& now)
 {
     // Rows sent or failed before modems were recorded went through the first modem, the only one there was.
     const QString sender = id == 1 ? QStringLiteral("coalesce(%1, 1) = ?") : QStringLiteral("%1 = ?");
@@ -232,5 +263,8 @@ ModemCounts ModemsRepository::counts(int id, const QDate& day)
                                            "DeliveryStatus = 'FAILED' AND ") +
                                 sender.arg(QStringLiteral("LastModemId")),
                             {id}));
+    if (now.isValid())
+        if (const std::optional<ModemConfig> modem = find(id))
+            c.limitsUsed = LimitsUsedText(db, id, modem->limits, now);
     return c;
 }

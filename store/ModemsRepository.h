@@ -1,8 +1,10 @@
 // The modems the program drives, as the settings keep them. The first modem is the ModemSetting row (with the
 // message format of the settings), as databases of one modem always had it; further modems are rows of the
-// Modems table. A Modems row with id 1 only adds the first modem's name, role and switch. Every operation
-// throws DbError when the database fails.
+// Modems table. A Modems row with id 1 only adds the first modem's name, role, switch and sending limits. Every
+// operation throws DbError when the database fails.
 #pragma once
+
+#include "store/SendingLimits.h"
 
 #include <QDate>
 #include <QList>
@@ -27,6 +29,7 @@ struct ModemConfig {
     bool pdu = false; // message format PDU, else text
     Role role = Role::Both;
     bool enabled = true; // switched off: kept in the list, never connected
+    ModemLimits limits;  // what the operator lets its SIM send
 
     bool sends() const { return enabled && role != Role::Receive; }
     bool receives() const { return enabled && role != Role::Send; }
@@ -37,9 +40,10 @@ struct ModemConfig {
 // What the modem panel counts for one modem. Rows sent or failed before the modem was recorded with them count
 // for the first modem, the only one there was.
 struct ModemCounts {
-    int sentToday = 0; // Sent Items rows this modem sent on the day asked for
-    int queued = 0;    // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
-    int failed = 0;    // Outbox rows FAILED on their last attempt through this modem
+    int sentToday = 0;    // Sent Items rows this modem sent on the day asked for
+    int queued = 0;       // Outbox rows waiting that this modem holds (claimed) or that are pinned to it
+    int failed = 0;       // Outbox rows FAILED on their last attempt through this modem
+    QString limitsUsed{}; // how much of each sending limit is used ("7/10 min · 120/500 day"); empty without limits
     bool operator==(const ModemCounts&) const = default;
 };
 
@@ -56,7 +60,8 @@ public:
     // Removes a further modem; the first modem is only switched off (false is returned for it). The rows the
     // removed modem held or was kept for are free for any modem.
     bool remove(int id);
-    ModemCounts counts(int id, const QDate& day);
+    // With `now`, also how much of the modem's sending limits is used at that moment.
+    ModemCounts counts(int id, const QDate& day, const QDateTime& now = {});
 
 private:
     Database& db;

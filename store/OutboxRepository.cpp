@@ -1,6 +1,7 @@
 #include "store/OutboxRepository.h"
 
 #include "store/Database.h"
+#include "store/SendingLimits.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -235,7 +236,22 @@ void OutboxRepository::recordPartSent(qint64 id, int partsSent, const QString& r
                {partsSent, reference, id});
 }
 
-void OutboxRepository::markSent(qint64 id, const QDateTime& now, int modem, const QString& modemName)
+void OutboxRepository::markSent(qint64 id, const QDateTime& now, int modem, const QString& modemName, int parts)
+{
+    // The sending limits count what the modem sent: recorded with the row in one transaction, so that a row
+    // marked again after a failure is counted once.
+    db.beginTransaction();
+    try {
+        db.execute(SentPartsInsertFor(), {modem > 0 ? QVariant(modem) : QVariant(), Database::DbTime(now), parts, id});
+        markSentRow(id, now, modem, modemName);
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+void OutboxRepository::markSentRow(qint64 id, const QDateTime& now, int modem, const QString& modemName)
 {
     // Every value on the right is the row's before the change: the holder is read before it is cleared.
     db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = ?, DeliveryDatetime = ?, LastError = NULL, "

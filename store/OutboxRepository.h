@@ -137,7 +137,7 @@ public:
     void recordPartSent(qint64 id, int partsSent, const QString& reference);
 
     // Sent, through the given modem (by default the one holding the row), whose name is kept with it.
-    void markSent(qint64 id, const QDateTime& now, int modem = 0, const QString& modemName = {});
+    void markSent(qint64 id, const QDateTime& now, int modem = 0, const QString& modemName = {}, int parts = 0);
     // Disconnected under a submission: waiting again, the attempt given back unless it reached the modem.
     void putBack(qint64 id, bool reachedModem);
     // Failed for the network's or the modem's reason: waiting again with the reason kept.
@@ -155,6 +155,7 @@ public:
     std::optional<OutboxRecord> record(qint64 id);
 
 private:
+    void markSentRow(qint64 id, const QDateTime& now, int modem, const QString& modemName);
     std::optional<DueOutboxRow> take(int modem, const QDateTime& now, std::chrono::seconds lease, qint64 afterId,
                                      qint64 lastId, bool heldByItToo);
 

@@ -175,6 +175,9 @@ QVariant ModemPanelModel::data(const QModelIndex& index, int role) const
         return index.column() >= SentToday ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     if (role == Qt::ToolTipRole && index.column() == State && !s.lastError.isEmpty())
         return s.lastError;
+    // The sending limits beside what the modem sent: how close it is to being held back.
+    if (role == Qt::ToolTipRole && index.column() == SentToday && !row.counts.limitsUsed.isEmpty())
+        return QStringLiteral("Limits: ") + row.counts.limitsUsed;
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
