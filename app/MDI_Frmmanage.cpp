@@ -13,6 +13,7 @@
 #include "store/ModemsRepository.h"
 #include "store/SettingsRows.h"
 #include "views/Frm_AutoReplyOnMissedCall.h"
+#include "views/Frm_Campaigns.h"
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
@@ -74,6 +75,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
             &QAction::triggered, this, &MDI_Frmmanage::openMessageBox);
     connect(addItem(messages, QStringLiteral("mnuOptOut"), QStringLiteral("Opt-out List")), &QAction::triggered, this,
             &MDI_Frmmanage::openOptOutList);
+    connect(addItem(messages, QStringLiteral("mnuCampaigns"), QStringLiteral("Campaigns")), &QAction::triggered, this,
+            &MDI_Frmmanage::openCampaigns);
 
     connect(addItem(bar, QStringLiteral("mnuBroadtext"), QStringLiteral("Broadtext")), &QAction::triggered, this,
             [this] { broadtextWizard->reload(); });
@@ -462,6 +465,13 @@ void MDI_Frmmanage::openOptOutList()
     if (!optOutList || !optOutList->isVisible())
         optOutList = new Frm_OptOutList(engine, this);
     showModeless(optOutList);
+}
+
+void MDI_Frmmanage::openCampaigns()
+{
+    if (!campaigns || !campaigns->isVisible())
+        campaigns = new Frm_Campaigns(engine, this);
+    showModeless(campaigns);
 }
 
 bool MDI_Frmmanage::eventFilter(QObject* watched, QEvent* event)

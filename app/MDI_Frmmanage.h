@@ -27,6 +27,7 @@ class frm_Settings;
 class Frm_MessageBox;
 class Frm_MissedCallsList;
 class Frm_OptOutList;
+class Frm_Campaigns;
 class BroadtextWizard;
 
 class MDI_Frmmanage : public QMainWindow {
@@ -58,6 +59,7 @@ public:
     void openSIMManager();
     void openMissedCalls();
     void openOptOutList();
+    void openCampaigns();
     BroadtextWizard& wizard() { return *broadtextWizard; }
     Notifications& notifications() { return *notifier; }
 
@@ -93,6 +95,7 @@ private:
     QPointer<Frm_MessageBox> messageBox;
     QPointer<Frm_MissedCallsList> missedCalls;
     QPointer<Frm_OptOutList> optOutList;
+    QPointer<Frm_Campaigns> campaigns;
     BroadtextWizard* broadtextWizard;
     Notifications* notifier;
     QLabel* lblProgress;

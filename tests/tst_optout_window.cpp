@@ -8,6 +8,7 @@
 #include "delivery/Engine.h"
 #include "store/ModemsRepository.h"
 #include "store/OptOutRepository.h"
+#include "views/Frm_Campaigns.h"
 #include "views/Frm_OptOutList.h"
 
 #include <QAction>
@@ -306,6 +307,14 @@ void OptOutWindowTest::menuOpensTheWindow()
     QCOMPARE(first[0]->objectName(), u"Frm_OptOutList"_s);
     item->trigger(); // the open one comes forward, no second one
     QCOMPARE(visible(), first);
+
+    // The campaigns window opens from the same menu, once.
+    QAction* campaigns = main->menuItem(u"mnuCampaigns"_s);
+    QVERIFY(campaigns && main->findChild<QMenu*>(u"mnuSMSMessages"_s)->actions().contains(campaigns));
+    campaigns->trigger();
+    campaigns->trigger();
+    QCOMPARE(main->findChildren<Frm_Campaigns*>().size(), 1);
+    QVERIFY(main->findChild<Frm_Campaigns*>(u"Frm_Campaigns"_s)->isVisible());
 }
 
 QTEST_MAIN(OptOutWindowTest)
