@@ -8,7 +8,7 @@
 void CallRecords::record(const QString& callerNumber)
 {
     try {
-        calls.recordMissedCall(callerNumber, state.clock->now());
+        calls.recordMissedCall(callerNumber, state.clock->now(), news.modemId, news.modemName);
     } catch (const DbError& e) {
         news.failed(e);
     }

@@ -2,12 +2,14 @@
 
 #include "store/Database.h"
 
-void CallsRepository::recordMissedCall(const QString& callerNumber, const QDateTime& at)
+void CallsRepository::recordMissedCall(const QString& callerNumber, const QDateTime& at, int modem,
+                                       const QString& modemName)
 {
-    db.execute(
-        QStringLiteral("INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall) VALUES (?, ?, ?)"),
-        {callerNumber.isEmpty() ? QVariant(QString()) : QVariant(callerNumber), Database::DbTime(at),
-         Database::DbBool(true)});
+    db.execute(QStringLiteral("INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall, ModemId, "
+                              "ModemName) VALUES (?, ?, ?, ?, ?)"),
+               {callerNumber.isEmpty() ? QVariant(QString()) : QVariant(callerNumber), Database::DbTime(at),
+                Database::DbBool(true), modem > 0 ? QVariant(modem) : QVariant(),
+                modemName.isEmpty() ? QVariant(QString()) : QVariant(modemName)});
 }
 
 QList<MissedCall> CallsRepository::missedCalls(const QDate& from, const QDate& to)

@@ -18,7 +18,9 @@ public:
     explicit CallsRepository(Database& db) : db(db) {}
 
     // A call that rang and was not answered; an unknown caller is kept as a null number.
-    void recordMissedCall(const QString& callerNumber, const QDateTime& at);
+    // The modem that was called (0: not known) is kept with its name at this time.
+    void recordMissedCall(const QString& callerNumber, const QDateTime& at, int modem = 0,
+                          const QString& modemName = {});
     // The missed calls of the whole days from `from` to `to`, oldest first.
     QList<MissedCall> missedCalls(const QDate& from, const QDate& to);
     void deleteCall(qint64 id);

@@ -156,6 +156,9 @@ const AddedColumn AddedColumns[] = {
     // The modem that received an Inbox row, and its name at that time.
     {"Message_InBox", "ModemId", "INTEGER"},
     {"Message_InBox", "ModemName", "TEXT"},
+    // The modem a call rang on.
+    {"MissedCallStatistics", "ModemId", "INTEGER"},
+    {"MissedCallStatistics", "ModemName", "TEXT"},
     // The opt-out list's settings: the stop words (one a line; null: the defaults), the confirmation answer,
     // and whether START takes a number off the list. The confirmation row itself is marked so that the list
     // does not hold it back.

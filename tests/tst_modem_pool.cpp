@@ -213,6 +213,9 @@ void ModemPoolTest::aMissedCallIsAnsweredFromTheModemCalled()
     }
     QCOMPARE(queryTexts(rig.db, u"SELECT RecipientMobileNo || '|' || ModemId FROM Message_OutBox"_s),
              QStringList{u"+919812345678|%1"_s.arg(called)});
+    // The call is recorded with the modem it rang on.
+    QCOMPARE(queryTexts(rig.db, u"SELECT DISTINCT ModemId FROM MissedCallStatistics"_s),
+             QStringList{QString::number(called)});
     rig.engine.Timer2_Timer();
     QTRY_COMPARE_WITH_TIMEOUT(rig.sentRows(), 1, 30000);
     for (int id : rig.ids())
