@@ -1,4 +1,5 @@
 #include "views/Frm_Campaigns.h"
+#include "views/NamedLabel.h"
 
 #include "common/Seams.h"
 #include "delivery/Engine.h"
@@ -14,14 +15,6 @@
 namespace {
 
 enum Column { Name, Created, State, Queued, Sent, Failed, Delivered, OptedOut, Cancelled, Columns };
-
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 } // namespace
 
@@ -40,11 +33,11 @@ Frm_Campaigns::Frm_Campaigns(Engine& engine, QWidget* parent) : QDialog(parent),
                                     QStringLiteral("Queued"), QStringLiteral("Sent"), QStringLiteral("Failed"),
                                     QStringLiteral("Delivered"), QStringLiteral("Opted out"),
                                     QStringLiteral("Cancelled")});
-    cmdPause = button(QStringLiteral("cmdPause"), QStringLiteral("&Pause"), this);
-    cmdResume = button(QStringLiteral("cmdResume"), QStringLiteral("&Resume"), this);
-    cmdCancelCampaign = button(QStringLiteral("cmdCancelCampaign"), QStringLiteral("&Cancel Campaign"), this);
-    cmdRefresh = button(QStringLiteral("cmdRefresh"), QStringLiteral("Re&fresh"), this);
-    cmdClose = button(QStringLiteral("cmdClose"), QStringLiteral("Cl&ose"), this);
+    cmdPause = NamedButton(QStringLiteral("cmdPause"), QStringLiteral("&Pause"), this);
+    cmdResume = NamedButton(QStringLiteral("cmdResume"), QStringLiteral("&Resume"), this);
+    cmdCancelCampaign = NamedButton(QStringLiteral("cmdCancelCampaign"), QStringLiteral("&Cancel Campaign"), this);
+    cmdRefresh = NamedButton(QStringLiteral("cmdRefresh"), QStringLiteral("Re&fresh"), this);
+    cmdClose = NamedButton(QStringLiteral("cmdClose"), QStringLiteral("Cl&ose"), this);
 
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {cmdPause, cmdResume, cmdCancelCampaign, cmdRefresh})

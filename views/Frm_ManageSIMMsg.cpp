@@ -30,14 +30,6 @@ QCheckBox* box(const QString& name, const QString& caption, QWidget* parent)
     return b;
 }
 
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
-
 QLabel* label(const QString& name, const QString& caption, QWidget* parent)
 {
     QLabel* l = NamedLabel(name, caption, parent);
@@ -62,7 +54,7 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(pa
     auto* Chkshowunread = box(QStringLiteral("Chkshowunread"), QStringLiteral("Un Read"), readFrame);
     auto* Chkshowsent = box(QStringLiteral("Chkshowsent"), QStringLiteral("Sent"), readFrame);
     auto* Chkshowunsent = box(QStringLiteral("Chkshowunsent"), QStringLiteral("Un Sent"), readFrame);
-    auto* CmdShow = button(QStringLiteral("CmdShow"), QStringLiteral("&Show"), readFrame);
+    auto* CmdShow = NamedButton(QStringLiteral("CmdShow"), QStringLiteral("&Show"), readFrame);
     ListMessage = new QTreeWidget(readFrame);
     ListMessage->setObjectName(QStringLiteral("ListMessage"));
     ListMessage->viewport()->installEventFilter(this);
@@ -72,8 +64,8 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(pa
         {QStringLiteral("Message"), QStringLiteral("Status"), QStringLiteral("Mobile Number"), QString()});
     ListMessage->header()->setStretchLastSection(false);
     chkItem = box(QStringLiteral("chkItem"), QStringLiteral("Select All"), readFrame);
-    auto* CmdDelFromList = button(QStringLiteral("CmdDelFromList"), QStringLiteral("Dele&te"), readFrame);
-    auto* Cmdend = button(QStringLiteral("Cmdend"), QStringLiteral("&Exit"), readFrame);
+    auto* CmdDelFromList = NamedButton(QStringLiteral("CmdDelFromList"), QStringLiteral("Dele&te"), readFrame);
+    auto* Cmdend = NamedButton(QStringLiteral("Cmdend"), QStringLiteral("&Exit"), readFrame);
 
     auto* deleteFrame = new QGroupBox(QStringLiteral("Manage Messages"), this);
     deleteFrame->setObjectName(QStringLiteral("FrameDelete"));
@@ -86,8 +78,8 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(Engine& engine, QWidget* parent) : QDialog(pa
     auto* ChkUnread = box(QStringLiteral("ChkUnread"), QStringLiteral("Un Read"), deleteFrame);
     auto* ChkSent = box(QStringLiteral("ChkSent"), QStringLiteral("Sent"), deleteFrame);
     auto* ChkUnsent = box(QStringLiteral("ChkUnsent"), QStringLiteral("Un Sent"), deleteFrame);
-    auto* cmdDelete = button(QStringLiteral("cmdDelete"), QStringLiteral("&Delete"), deleteFrame);
-    auto* CmdExit = button(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), deleteFrame);
+    auto* cmdDelete = NamedButton(QStringLiteral("cmdDelete"), QStringLiteral("&Delete"), deleteFrame);
+    auto* CmdExit = NamedButton(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), deleteFrame);
 
     // The order in which the statuses are listed and deleted.
     categories = {

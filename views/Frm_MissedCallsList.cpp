@@ -1,4 +1,5 @@
 #include "views/Frm_MissedCallsList.h"
+#include "views/NamedLabel.h"
 
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
@@ -34,14 +35,6 @@ QDateEdit* datePicker(const QString& name, QWidget* parent)
     return d;
 }
 
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
-
 } // namespace
 
 Frm_MissedCallsList::Frm_MissedCallsList(Engine& engine, QWidget* parent) : QDialog(parent), engine(engine)
@@ -56,7 +49,7 @@ Frm_MissedCallsList::Frm_MissedCallsList(Engine& engine, QWidget* parent) : QDia
     auto* Label3 = new QLabel(QStringLiteral("To Date :"), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     DtpTo = datePicker(QStringLiteral("DtpTo"), this);
-    cmdSearch = button(QStringLiteral("cmdSearch"), QStringLiteral("&Search"), this);
+    cmdSearch = NamedButton(QStringLiteral("cmdSearch"), QStringLiteral("&Search"), this);
     ListLogs = new QTreeWidget(this);
     ListLogs->setObjectName(QStringLiteral("ListLogs"));
     ListLogs->setRootIsDecorated(false);
@@ -64,8 +57,8 @@ Frm_MissedCallsList::Frm_MissedCallsList(Engine& engine, QWidget* parent) : QDia
     ListLogs->setSelectionMode(QAbstractItemView::SingleSelection);
     chkAll = new QCheckBox(QStringLiteral("Select All"), this);
     chkAll->setObjectName(QStringLiteral("chkAll"));
-    cmdDelete = button(QStringLiteral("cmdDelete"), QStringLiteral("&Delete Selected"), this);
-    CmdExit = button(QStringLiteral("CmdExit"), QStringLiteral("&Exit"), this);
+    cmdDelete = NamedButton(QStringLiteral("cmdDelete"), QStringLiteral("&Delete Selected"), this);
+    CmdExit = NamedButton(QStringLiteral("CmdExit"), QStringLiteral("&Exit"), this);
 
     auto* grid = new QGridLayout(this);
     auto* range = new QHBoxLayout;

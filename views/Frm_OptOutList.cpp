@@ -1,4 +1,5 @@
 #include "views/Frm_OptOutList.h"
+#include "views/NamedLabel.h"
 
 #include "common/Csv.h"
 #include "common/Seams.h"
@@ -25,14 +26,6 @@ namespace {
 
 enum Column { Number, AddedOn, Modem, Word };
 constexpr int KeyRole = Qt::UserRole;
-
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 template <class Widget> Widget* named(Widget* w, const QString& name)
 {
@@ -74,7 +67,7 @@ Frm_OptOutList::Frm_OptOutList(Engine& engine, QWidget* parent) : QDialog(parent
 
     auto* lblNumber = named(new QLabel(QStringLiteral("Mobile Number :"), this), QStringLiteral("lblOptOutNumber"));
     txtOptOutNumber = named(new QLineEdit(this), QStringLiteral("txtOptOutNumber"));
-    cmdAddOptOut = button(QStringLiteral("cmdAddOptOut"), QStringLiteral("&Add"), this);
+    cmdAddOptOut = NamedButton(QStringLiteral("cmdAddOptOut"), QStringLiteral("&Add"), this);
     lstOptOut = named(new QTreeWidget(this), QStringLiteral("lstOptOut"));
     lstOptOut->setRootIsDecorated(false);
     lstOptOut->setUniformRowHeights(true);
@@ -86,8 +79,8 @@ Frm_OptOutList::Frm_OptOutList(Engine& engine, QWidget* parent) : QDialog(parent
     lstOptOut->setColumnWidth(AddedOn, 140);
     lstOptOut->setColumnWidth(Modem, 120);
     lblOptOutCount = named(new QLabel(this), QStringLiteral("lblOptOutCount"));
-    cmdRemoveOptOut = button(QStringLiteral("cmdRemoveOptOut"), QStringLiteral("&Remove"), this);
-    cmdExportOptOut = button(QStringLiteral("cmdExportOptOut"), QStringLiteral("&Export..."), this);
+    cmdRemoveOptOut = NamedButton(QStringLiteral("cmdRemoveOptOut"), QStringLiteral("&Remove"), this);
+    cmdExportOptOut = NamedButton(QStringLiteral("cmdExportOptOut"), QStringLiteral("&Export..."), this);
 
     auto* settings = named(new QGroupBox(QStringLiteral("Settings"), this), QStringLiteral("fraOptOutSettings"));
     auto* lblWords =
@@ -101,8 +94,8 @@ Frm_OptOutList::Frm_OptOutList(Engine& engine, QWidget* parent) : QDialog(parent
     chkOptOutStartRemoves =
         named(new QCheckBox(QStringLiteral("START from a listed number takes it off the list"), settings),
               QStringLiteral("chkOptOutStartRemoves"));
-    cmdSaveOptOut = button(QStringLiteral("cmdSaveOptOut"), QStringLiteral("&Save Settings"), settings);
-    CmdExit = button(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), this);
+    cmdSaveOptOut = NamedButton(QStringLiteral("cmdSaveOptOut"), QStringLiteral("&Save Settings"), settings);
+    CmdExit = NamedButton(QStringLiteral("CmdExit"), QStringLiteral("E&xit"), this);
 
     auto* grid = new QGridLayout(this);
     auto* entry = new QHBoxLayout;

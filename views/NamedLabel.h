@@ -1,7 +1,9 @@
-// A label that carries its control name, as every window's labels do, optionally in bold.
+// Labels and buttons that carry their control names, as every window's do; a label optionally in bold, a
+// button never the default one (Enter belongs to the field being typed in).
 #pragma once
 
 #include <QLabel>
+#include <QPushButton>
 
 inline QLabel* NamedLabel(const QString& name, const QString& caption, QWidget* parent, bool bold = false)
 {
@@ -13,4 +15,12 @@ inline QLabel* NamedLabel(const QString& name, const QString& caption, QWidget* 
         l->setFont(f);
     }
     return l;
+}
+
+inline QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
 }
