@@ -113,6 +113,11 @@ const char* const Tables[] = {
     " SentAt TEXT NOT NULL,"
     " Recipient TEXT,"
     " Parts INTEGER NOT NULL DEFAULT 1)",
+    // Settings of the ways other programs reach Broadtext (receive hook, HTTP API, webhooks), one row per name,
+    // so each can grow without a new column.
+    "CREATE TABLE IF NOT EXISTS Integration_setting ("
+    " Name TEXT PRIMARY KEY,"
+    " Value TEXT)",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
