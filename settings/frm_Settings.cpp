@@ -11,6 +11,7 @@
 #include "store/ActivityLog.h"
 #include "store/Database.h"
 #include "store/ModemsRepository.h"
+#include "store/Schedule.h"
 #include "store/SettingsRows.h"
 #include "views/WindowOnTop.h"
 
@@ -19,6 +20,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,6 +30,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTableWidget>
+#include <QTimeEdit>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
@@ -64,6 +67,13 @@ const QStringList RoleNames = {QStringLiteral("Send and receive"), QStringLitera
 // What a modem found by detection is set to: the speed of the probe and the delay factor of a picked modem.
 const QString DetectedSpeed = QStringLiteral("115200");
 constexpr double DetectedDelay = 3;
+// What the quiet-hours boxes show while quiet hours are off: the evening and morning most users choose.
+const QTime QuietFromDefault(21, 0);
+const QTime QuietToDefault(8, 0);
+// The sending limits in the order of frm_Settings::limitBoxes.
+constexpr int ModemLimits::*LimitFields[] = {&ModemLimits::perMinute,     &ModemLimits::perHour,
+                                             &ModemLimits::perDay,        &ModemLimits::recipientsPerMonth,
+                                             &ModemLimits::gapMinSeconds, &ModemLimits::gapMaxSeconds};
 enum ModemColumn { NameColumn, PortColumn, SpeedColumn, FormatColumn, RoleColumn, OnColumn, ModemColumns };
 
 // A new modem starts with what nearly every GSM modem works with; only the port is left to choose.
@@ -107,6 +117,34 @@ QLabel* label(QWidget* parent, const QString& caption, const char* name = nullpt
 void selectText(QComboBox* box, const QString& value)
 {
     box->setCurrentIndex(box->findText(value, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+// A limit box's value: empty is 0 (no limit); anything but a whole number of 0 or more is -1, which Save refuses
+// (kept as a number, so that switching modems does not turn a wrong entry into "no limit").
+int limitValue(const QLineEdit* box)
+{
+    const QString t = Trim(box->text());
+    if (t.isEmpty())
+        return 0;
+    bool ok = false;
+    const int v = t.toInt(&ok);
+    return ok && v >= 0 ? v : -1;
+}
+
+QLineEdit* limitBox(QWidget* parent, const char* name)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setFixedWidth(60);
+    return box;
+}
+
+QTimeEdit* timeBox(QWidget* parent, const char* name)
+{
+    auto* box = new QTimeEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setDisplayFormat(QStringLiteral("HH:mm"));
+    return box;
 }
 
 } // namespace
@@ -183,6 +221,39 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     chkModemOn = new QCheckBox(QStringLiteral("Switched on"), Frame1);
     chkModemOn->setObjectName(QStringLiteral("chkModemOn"));
     chkModemOn->setToolTip(QStringLiteral("A modem switched off stays in the list and is never connected"));
+    auto* limitsGroup = new QGroupBox(QStringLiteral("Sending limits of this SIM (0 = no limit)"), Frame1);
+    limitsGroup->setObjectName(QStringLiteral("grpSendingLimits"));
+    txtLimitMinute = limitBox(limitsGroup, "txtLimitMinute");
+    txtLimitHour = limitBox(limitsGroup, "txtLimitHour");
+    txtLimitDay = limitBox(limitsGroup, "txtLimitDay");
+    txtLimitRecipientsMonth = limitBox(limitsGroup, "txtLimitRecipientsMonth");
+    txtGapMin = limitBox(limitsGroup, "txtGapMin");
+    txtGapMax = limitBox(limitsGroup, "txtGapMax");
+    txtLimitRecipientsMonth->setToolTip(QStringLiteral("Distinct numbers this SIM may send to in a calendar month"));
+    for (QLineEdit* box : {txtGapMin, txtGapMax})
+        box->setToolTip(QStringLiteral("The pause before each message is chosen at random between the two"));
+    // A caption and a line of boxes a row: the first boxes line up, the rest follow their words.
+    auto* limitsGrid = new QGridLayout(limitsGroup);
+    auto limitsRow = [&](int r, const QString& caption, std::initializer_list<std::pair<QLineEdit*, QString>> boxes) {
+        limitsGrid->addWidget(label(limitsGroup, caption), r, 0);
+        auto* line = new QHBoxLayout;
+        for (const auto& [box, after] : boxes) {
+            line->addWidget(box);
+            if (!after.isEmpty())
+                line->addWidget(label(limitsGroup, after));
+        }
+        line->addStretch(1);
+        limitsGrid->addLayout(line, r, 1);
+    };
+    limitsRow(0, QStringLiteral("Parts a minute"),
+              {{txtLimitMinute, QStringLiteral("an hour")},
+               {txtLimitHour, QStringLiteral("a day")},
+               {txtLimitDay, QString()}});
+    limitsRow(1, QStringLiteral("Recipients a month"),
+              {{txtLimitRecipientsMonth, QStringLiteral("Random gap between messages")},
+               {txtGapMin, QStringLiteral("to")},
+               {txtGapMax, QStringLiteral("seconds")}});
+    limitsGrid->setColumnStretch(1, 1);
 
     auto* modemGrid = new QGridLayout(Frame1);
     int row = 0;
@@ -218,6 +289,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     modemGrid->addWidget(chkEnbCallID, row++, 0, 1, 3);
     addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay,
            label(Frame1, QStringLiteral("(1=Faster Modem, 7=Slower Modem )")));
+    modemGrid->addWidget(limitsGroup, row++, 0, 1, 3);
     modemGrid->addWidget(cmdChkModem, row++, 0, 1, 3);
     modemGrid->addWidget(lblAlertMsg, row++, 0, 1, 3);
     modemGrid->setColumnStretch(2, 1);
@@ -249,6 +321,25 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
         box->setFixedWidth(60);
         box->setEnabled(false); // follows its check box
     }
+    auto* quietGroup = new QGroupBox(QStringLiteral("Quiet hours"), Frame2);
+    quietGroup->setObjectName(QStringLiteral("grpQuietHours"));
+    chkQuietHours = new QCheckBox(QStringLiteral("Do not send between"), quietGroup);
+    chkQuietHours->setObjectName(QStringLiteral("chkQuietHours"));
+    dtpQuietFrom = timeBox(quietGroup, "dtpQuietFrom");
+    dtpQuietTo = timeBox(quietGroup, "dtpQuietTo");
+    chkQuietRepliesExempt =
+        new QCheckBox(QStringLiteral("Replies to missed calls are sent in quiet hours too"), quietGroup);
+    chkQuietRepliesExempt->setObjectName(QStringLiteral("chkQuietRepliesExempt"));
+    for (QWidget* w : std::initializer_list<QWidget*>{dtpQuietFrom, dtpQuietTo, chkQuietRepliesExempt})
+        w->setEnabled(false); // follows chkQuietHours
+    auto* quietGrid = new QGridLayout(quietGroup);
+    quietGrid->addWidget(chkQuietHours, 0, 0);
+    quietGrid->addWidget(dtpQuietFrom, 0, 1);
+    quietGrid->addWidget(label(quietGroup, QStringLiteral("and")), 0, 2);
+    quietGrid->addWidget(dtpQuietTo, 0, 3);
+    quietGrid->addWidget(label(quietGroup, QStringLiteral("(local time)")), 0, 4);
+    quietGrid->addWidget(chkQuietRepliesExempt, 1, 0, 1, 5);
+    quietGrid->setColumnStretch(4, 1);
 
     auto* timerGrid = new QGridLayout(Frame2);
     timerGrid->addWidget(chkEnableReceive, 0, 0, 1, 4);
@@ -266,8 +357,9 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     timerGrid->addWidget(OptStoreOnSIM, 6, 0, 1, 4);
     timerGrid->addWidget(chkDeliveryReports, 7, 0, 1, 4);
     timerGrid->addWidget(chkNotifications, 8, 0, 1, 4);
+    timerGrid->addWidget(quietGroup, 9, 0, 1, 4);
     timerGrid->setColumnStretch(3, 1);
-    timerGrid->setRowStretch(9, 1);
+    timerGrid->setRowStretch(10, 1);
 
     cmdSave1 = new QPushButton(QStringLiteral("&Save"), this);
     cmdSave1->setObjectName(QStringLiteral("cmdSave1"));
@@ -283,7 +375,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     layout->addWidget(Frame1, 1);
     layout->addWidget(Frame2, 1);
     layout->addLayout(buttons);
-    resize(620, 560);
+    resize(620, 640);
 
     connect(TabStrip1, &QTabBar::currentChanged, this, &frm_Settings::TabStrip1_Click);
     connect(Combo_comportNo, &QComboBox::currentIndexChanged, this, &frm_Settings::showComPortDevice);
@@ -304,6 +396,10 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     connect(chkEnbCallID, &QCheckBox::toggled, this, &frm_Settings::fieldsChanged);
     connect(chkModemOn, &QCheckBox::toggled, this, &frm_Settings::fieldsChanged);
     connect(txtModemName, &QLineEdit::textChanged, this, &frm_Settings::fieldsChanged);
+    for (QLineEdit* box : limitBoxes())
+        connect(box, &QLineEdit::textChanged, this, &frm_Settings::fieldsChanged);
+    for (QWidget* w : std::initializer_list<QWidget*>{dtpQuietFrom, dtpQuietTo, chkQuietRepliesExempt})
+        connect(chkQuietHours, &QCheckBox::toggled, w, &QWidget::setEnabled);
 
     Form_Load();
 }
@@ -322,6 +418,8 @@ void frm_Settings::Form_Load()
                  cmb_CharSet, cmdChkModem, chkEnbCallID, cmbDelay, lstModems, cmdAddModem, cmdRemoveModem,
                  cmdDetectModems, txtModemName, cmbModemRole, chkModemOn})
             w->setEnabled(false);
+        for (QLineEdit* box : limitBoxes())
+            box->setEnabled(false);
         lblAlertMsg->setText(ConnectedWarning);
         lblAlertMsg->show();
     }
@@ -332,6 +430,7 @@ void frm_Settings::Form_Load()
         showingModem = false;
         stored = ModemsRepository(engine.database()).all();
         loadTimerTab();
+        loadQuietHours();
         loadNotifications();
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
@@ -417,6 +516,9 @@ void frm_Settings::listModems(const QList<ModemConfig>& stored)
     txtModemName->setText(modems.first().name);
     cmbModemRole->setCurrentIndex(static_cast<int>(modems.first().role));
     chkModemOn->setChecked(modems.first().enabled);
+    const std::array<QLineEdit*, 6> boxes = limitBoxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        boxes[i]->setText(QString::number(modems.first().limits.*LimitFields[i]));
     showingModem = false;
     // The first modem's other fields are what loadModemTab put into the controls, read as Save reads them.
     storeShownModem();
@@ -446,6 +548,14 @@ void frm_Settings::storeShownModem()
     m.pdu = cmbMessageFormat->currentText() == QLatin1String("PDU");
     m.role = static_cast<ModemConfig::Role>(std::max(0, cmbModemRole->currentIndex()));
     m.enabled = chkModemOn->isChecked();
+    const std::array<QLineEdit*, 6> boxes = limitBoxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        m.limits.*LimitFields[i] = limitValue(boxes[i]);
+}
+
+std::array<QLineEdit*, 6> frm_Settings::limitBoxes() const
+{
+    return {txtLimitMinute, txtLimitHour, txtLimitDay, txtLimitRecipientsMonth, txtGapMin, txtGapMax};
 }
 
 void frm_Settings::showModem(int row)
@@ -455,6 +565,9 @@ void frm_Settings::showModem(int row)
     txtModemName->setText(m.name);
     cmbModemRole->setCurrentIndex(static_cast<int>(m.role));
     chkModemOn->setChecked(m.enabled);
+    const std::array<QLineEdit*, 6> boxes = limitBoxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        boxes[i]->setText(QString::number(m.limits.*LimitFields[i]));
     if (m.port > 0)
         selectText(Combo_comportNo, QString::number(m.port));
     else
@@ -631,6 +744,25 @@ void frm_Settings::loadTimerTab()
     else if (mode == StoreAndDeliver)
         OptStoreOnSIM->setChecked(true);
     chkDeliveryReports->setChecked(ReadDeliveryReports(engine.database()));
+}
+
+void frm_Settings::loadQuietHours()
+{
+    const ScheduleSettings s = ReadScheduleSettings(engine.database());
+    const bool on = s.quiet.enabled();
+    chkQuietHours->setChecked(on);
+    dtpQuietFrom->setTime(on ? s.quiet.start : QuietFromDefault);
+    dtpQuietTo->setTime(on ? s.quiet.end : QuietToDefault);
+    chkQuietRepliesExempt->setChecked(s.repliesExempt);
+}
+
+bool frm_Settings::validateQuietHours()
+{
+    if (chkQuietHours->isChecked() && dtpQuietFrom->time() == dtpQuietTo->time()) {
+        refuse(quietHoursRefusal(), 1, dtpQuietTo);
+        return false;
+    }
+    return true;
 }
 
 void frm_Settings::loadNotifications()
@@ -849,6 +981,16 @@ bool frm_Settings::validateShownModem()
             return false;
         }
     }
+    for (QLineEdit* box : limitBoxes()) {
+        if (limitValue(box) < 0) {
+            refuse(limitRefusal(), 0, box);
+            return false;
+        }
+    }
+    if (limitValue(txtGapMin) > limitValue(txtGapMax)) {
+        refuse(gapRefusal(), 0, txtGapMin);
+        return false;
+    }
     return true;
 }
 
@@ -880,6 +1022,8 @@ void frm_Settings::cmdSave1_Click()
 {
     // The running intervals change here already; the rows are stored below, together, or not at all.
     if (!applyTimerTab())
+        return;
+    if (!validateQuietHours())
         return;
     if (!validateModemTab())
         return;
@@ -939,6 +1083,11 @@ void frm_Settings::cmdSave1_Click()
             }
             WriteTimerSetting(db, row);
             WriteDeliveryReports(db, chkDeliveryReports->isChecked());
+            ScheduleSettings schedule;
+            if (chkQuietHours->isChecked())
+                schedule.quiet = {dtpQuietFrom->time(), dtpQuietTo->time()};
+            schedule.repliesExempt = chkQuietRepliesExempt->isChecked();
+            WriteScheduleSettings(db, schedule);
             db.commit();
         } catch (const DbError&) {
             db.rollback();

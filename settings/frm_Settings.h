@@ -9,12 +9,17 @@
 // stores the whole list and hands it to the running sessions. The first modem cannot be removed, only switched
 // off: its row is the one older versions read.
 //
+// Below the fields sit the selected modem's sending limits (0 = no limit) and the random gap between its
+// messages; the timer tab holds the quiet hours, when nothing but (if allowed) replies to missed calls is sent.
+// The sessions read both from the database at each run, so Save is all it takes for them to apply.
+//
 // Opened modeless; it deletes itself when closed. Its values are read when it is created.
 #pragma once
 
 #include "store/ModemsRepository.h"
 
 #include <QWidget>
+#include <array>
 #include <functional>
 
 struct AppState;
@@ -28,6 +33,7 @@ class QPushButton;
 class QRadioButton;
 class QTabBar;
 class QTableWidget;
+class QTimeEdit;
 struct ProbeResult;
 
 class frm_Settings : public QWidget {
@@ -58,6 +64,20 @@ public:
     {
         return QStringLiteral("The first modem can be switched off but not removed.");
     }
+    // The refusals of the sending policy: quiet hours of no length, a limit that is no count, a gap backwards.
+    static QString quietHoursRefusal()
+    {
+        return QStringLiteral("Quiet hours start and end at the same time. Please set two different times or switch "
+                              "quiet hours off.");
+    }
+    static QString limitRefusal()
+    {
+        return QStringLiteral("Sending limits and gaps must be whole numbers of 0 or more (0 = no limit).");
+    }
+    static QString gapRefusal()
+    {
+        return QStringLiteral("The shortest gap between messages must not be longer than the longest.");
+    }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -68,6 +88,9 @@ private:
     void loadModemTab();
     void loadTimerTab();
     void loadNotifications();
+    void loadQuietHours();
+    // Refuses quiet hours of no length; false when refused.
+    bool validateQuietHours();
     void TabStrip1_Click();
     void showComPortDevice();
     // The check of a time box after every change of its text; false when it refused (and emptied) the text.
@@ -88,6 +111,8 @@ private:
     void modemSelected();
     void fieldsChanged();
     void fillModemRow(int row);
+    // The limit boxes in the order of LimitFields (frm_Settings.cpp).
+    std::array<QLineEdit*, 6> limitBoxes() const;
     // Writes the list: further modems added or changed, removed ones taken out. False when the database failed.
     bool saveModemList();
 
@@ -121,6 +146,12 @@ private:
     QLineEdit* txtModemName;
     QComboBox* cmbModemRole;
     QCheckBox* chkModemOn;
+    QLineEdit* txtLimitMinute;
+    QLineEdit* txtLimitHour;
+    QLineEdit* txtLimitDay;
+    QLineEdit* txtLimitRecipientsMonth;
+    QLineEdit* txtGapMin;
+    QLineEdit* txtGapMax;
     // The modems as the window holds them until Save (added ones with id 0), the one whose values the fields
     // show, and the ids removed since the last Save.
     QList<ModemConfig> modems;
@@ -135,6 +166,10 @@ private:
     QRadioButton* OptDirctDelevary;
     QRadioButton* OptStoreOnSIM;
     QCheckBox* chkNotifications;
+    QCheckBox* chkQuietHours;
+    QTimeEdit* dtpQuietFrom;
+    QTimeEdit* dtpQuietTo;
+    QCheckBox* chkQuietRepliesExempt;
 
     QPushButton* cmdSave1;
     QPushButton* cmdExit3;
