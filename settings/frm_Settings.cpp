@@ -135,7 +135,7 @@ QLineEdit* limitBox(QWidget* parent, const char* name)
 {
     auto* box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
-    box->setFixedWidth(60);
+    box->setFixedWidth(50);
     return box;
 }
 
@@ -232,28 +232,24 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     txtLimitRecipientsMonth->setToolTip(QStringLiteral("Distinct numbers this SIM may send to in a calendar month"));
     for (QLineEdit* box : {txtGapMin, txtGapMax})
         box->setToolTip(QStringLiteral("The pause before each message is chosen at random between the two"));
-    // A caption and a line of boxes a row: the first boxes line up, the rest follow their words.
+    auto* gap = new QHBoxLayout;
+    gap->addWidget(txtGapMin);
+    gap->addWidget(label(limitsGroup, QStringLiteral("to")));
+    gap->addWidget(txtGapMax);
+    gap->addStretch(1);
     auto* limitsGrid = new QGridLayout(limitsGroup);
-    auto limitsRow = [&](int r, const QString& caption, std::initializer_list<std::pair<QLineEdit*, QString>> boxes) {
-        limitsGrid->addWidget(label(limitsGroup, caption), r, 0);
-        auto* line = new QHBoxLayout;
-        for (const auto& [box, after] : boxes) {
-            line->addWidget(box);
-            if (!after.isEmpty())
-                line->addWidget(label(limitsGroup, after));
-        }
-        line->addStretch(1);
-        limitsGrid->addLayout(line, r, 1);
-    };
-    limitsRow(0, QStringLiteral("Parts a minute"),
-              {{txtLimitMinute, QStringLiteral("an hour")},
-               {txtLimitHour, QStringLiteral("a day")},
-               {txtLimitDay, QString()}});
-    limitsRow(1, QStringLiteral("Recipients a month"),
-              {{txtLimitRecipientsMonth, QStringLiteral("Random gap between messages")},
-               {txtGapMin, QStringLiteral("to")},
-               {txtGapMax, QStringLiteral("seconds")}});
+    int limitRow = 0;
+    for (const auto& [caption, box] : {std::pair{QStringLiteral("Parts a minute"), txtLimitMinute},
+                                       std::pair{QStringLiteral("Parts an hour"), txtLimitHour},
+                                       std::pair{QStringLiteral("Parts a day"), txtLimitDay},
+                                       std::pair{QStringLiteral("Recipients a month"), txtLimitRecipientsMonth}}) {
+        limitsGrid->addWidget(label(limitsGroup, caption), limitRow, 0);
+        limitsGrid->addWidget(box, limitRow++, 1);
+    }
+    limitsGrid->addWidget(label(limitsGroup, QStringLiteral("Random gap, seconds")), limitRow, 0);
+    limitsGrid->addLayout(gap, limitRow++, 1);
     limitsGrid->setColumnStretch(1, 1);
+    limitsGrid->setRowStretch(limitRow, 1);
 
     auto* modemGrid = new QGridLayout(Frame1);
     int row = 0;
@@ -279,6 +275,8 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     modemGrid->addWidget(txtModemName, row, 1);
     modemGrid->addLayout(role, row++, 2);
     addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo, lblComPortDevice);
+    // The limits stand beside the line settings, which leave that side empty, so the tab grows no taller.
+    modemGrid->addWidget(limitsGroup, row, 2, 7, 1, Qt::AlignTop);
     addRow(QStringLiteral("Bits Per Second"), Combo_BitsPerSec);
     addRow(QStringLiteral("Data Bits"), Combo_DataBits);
     addRow(QStringLiteral("Parity"), Combo_Parity);
@@ -289,7 +287,6 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     modemGrid->addWidget(chkEnbCallID, row++, 0, 1, 3);
     addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay,
            label(Frame1, QStringLiteral("(1=Faster Modem, 7=Slower Modem )")));
-    modemGrid->addWidget(limitsGroup, row++, 0, 1, 3);
     modemGrid->addWidget(cmdChkModem, row++, 0, 1, 3);
     modemGrid->addWidget(lblAlertMsg, row++, 0, 1, 3);
     modemGrid->setColumnStretch(2, 1);
@@ -375,7 +372,7 @@ frm_Settings::frm_Settings(Engine& engine, QWidget* parent)
     layout->addWidget(Frame1, 1);
     layout->addWidget(Frame2, 1);
     layout->addLayout(buttons);
-    resize(620, 640);
+    resize(620, 560);
 
     connect(TabStrip1, &QTabBar::currentChanged, this, &frm_Settings::TabStrip1_Click);
     connect(Combo_comportNo, &QComboBox::currentIndexChanged, this, &frm_Settings::showComPortDevice);

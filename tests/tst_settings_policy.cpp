@@ -22,8 +22,8 @@ namespace {
 
 const QString Saved = u"Settings Saved Successfully!!!"_s;
 // The limit boxes in the order the rows of the table list their values.
-const QStringList LimitBoxes = u"txtLimitMinute txtLimitHour txtLimitDay txtLimitRecipientsMonth txtGapMin txtGapMax"_s
-                                   .split(u' ');
+const QStringList LimitBoxes =
+    u"txtLimitMinute txtLimitHour txtLimitDay txtLimitRecipientsMonth txtGapMin txtGapMax"_s.split(u' ');
 
 struct Window : ShownWindow<frm_Settings> {
     explicit Window(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
