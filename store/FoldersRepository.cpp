@@ -207,6 +207,12 @@ bool FoldersRepository::namesSeveralModems(MessageFolder folder)
                             QStringLiteral(" COLLATE NOCASE, 0)")));
 }
 
+bool FoldersRepository::outboxHoldsScheduled()
+{
+    return IsTrue(db.scalar(QStringLiteral("SELECT EXISTS (SELECT 1 FROM Message_OutBox WHERE SendAt IS NOT NULL AND "
+                                           "DeliveryDatetime IS NULL)")));
+}
+
 QString FoldersRepository::modemName(MessageFolder folder, qint64 id)
 {
     const FolderTable& t = tableOf(folder);
@@ -237,7 +243,7 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
     if (t.extra)
         sql += QStringLiteral(", ") + QString::fromLatin1(t.extra);
     if (folder == MessageFolder::Outbox)
-        sql += QStringLiteral(", Attempts, LastError");
+        sql += QStringLiteral(", Attempts, LastError, SendAt");
     else if (folder == MessageFolder::SentItems)
         sql += QStringLiteral(", ReportStatus, ReportedAt");
     if (folder != MessageFolder::Outbox)
@@ -273,6 +279,7 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
             r.status = FolderCellText(q.value(4).toString());
             r.attempts = FolderCellText(q.value(5).toString());
             r.reason = FolderMessageText(q.value(6).toString());
+            r.sendAt = dateText(q.value(7));
         } else if (!q.value(4).isNull()) {
             // What the delivery report said, with when the message reached the phone.
             r.status = FolderCellText(q.value(4).toString());

@@ -36,6 +36,7 @@ struct FolderRow {
     QString attempts; // Outbox only: sending attempts so far, once the table records them
     QString reason;   // Outbox only: why the last attempt failed, once the table records it
     QString modem;    // Inbox and Sent Items: the modem (and SIM) that received or sent it, when recorded
+    QString sendAt;   // Outbox only: the time chosen for sending, when one was
     qint64 id = 0;
     bool unread = false; // Inbox only
 };
@@ -66,6 +67,9 @@ public:
     // Whether the folder's rows name more than one modem (or SIM): only then does the modem tell rows apart.
     // Never for the Outbox, whose rows have not met a modem yet.
     bool namesSeveralModems(MessageFolder folder);
+    // Whether a row waiting in the Outbox has a time chosen for its sending: only then does the Outbox show
+    // when.
+    bool outboxHoldsScheduled();
     // The modem a row of the folder names, as its list cell shows it.
     QString modemName(MessageFolder folder, qint64 id);
 

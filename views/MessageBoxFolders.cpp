@@ -19,6 +19,12 @@ int ModemColumn(MessageFolder folder)
     return -1;
 }
 
+int SendAtColumn(MessageFolder folder)
+{
+    // After the number, the message, the date, the hidden id, the status, the attempts and the reason.
+    return folder == MessageFolder::Outbox ? 7 : -1;
+}
+
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
 {
     if (column >= 0 && column == ModemColumn(folder)) {
