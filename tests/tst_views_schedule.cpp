@@ -2,8 +2,8 @@
 // time), rescheduling and cancelling the selected rows, and a campaign's results written to CSV. The process
 // runs at +05:30 so that a stored UTC time and the local time shown can never agree by chance.
 #include "TestRig.h"
-#include "delivery/Engine.h"
 #include "common/FunctionsLibrary.h"
+#include "delivery/Engine.h"
 #include "store/CampaignRepository.h"
 #include "views/Frm_Campaigns.h"
 #include "views/Frm_MessageBox.h"
@@ -176,10 +176,9 @@ void ScheduleViewTest::rescheduleAndCancel_data()
     QTest::addColumn<QStringList>("messages");
     const QString beingSent = "One message is being sent right now and was not changed.";
     const QString gone = "One message is no longer waiting to be sent and was not changed.";
-    QTest::newRow("reschedule")
-        << "cmdReschedule"
-        << QStringList{"|2026-03-03T04:30:00.000Z", "|2026-03-03T04:30:00.000Z", "|", "SENT|"}
-        << QStringList{"Please choose a time in the future.", beingSent, gone};
+    QTest::newRow("reschedule") << "cmdReschedule"
+                                << QStringList{"|2026-03-03T04:30:00.000Z", "|2026-03-03T04:30:00.000Z", "|", "SENT|"}
+                                << QStringList{"Please choose a time in the future.", beingSent, gone};
     QTest::newRow("cancel") << "cmdCancelSend"
                             << QStringList{"CANCELLED|2026-03-02T08:00:00.000Z", "CANCELLED|", "|", "SENT|"}
                             << QStringList{beingSent, gone};
@@ -234,13 +233,15 @@ void ScheduleViewTest::campaignExport_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("line");
-    QTest::newRow("sent and delivered") << "sent" << "Hello"
+    QTest::newRow("sent and delivered") << "sent"
+                                        << "Hello"
                                         << QByteArray("+4411,Hello,SENT,2026-03-02T09:00:00+05:30,Modem 1,Delivered");
-    QTest::newRow("quotes and commas") << "queued" << "Say \"hi\", Bob"
-                                       << QByteArray("+4411,\"Say \"\"hi\"\", Bob\",QUEUED,,,");
-    QTest::newRow("Unicode") << "opted out" << "Grüße 👋 Ελλάδα" << QByteArray("+4411,Grüße 👋 Ελλάδα,OPTED OUT,,,");
-    QTest::newRow("line breaks") << "failed" << "one\r\ntwo\nthree"
-                                 << QByteArray("+4411,\"one\r\ntwo\nthree\",FAILED,,,");
+    QTest::newRow("quotes and commas") << "queued"
+                                       << "Say \"hi\", Bob" << QByteArray("+4411,\"Say \"\"hi\"\", Bob\",QUEUED,,,");
+    QTest::newRow("Unicode") << "opted out"
+                             << "Grüße 👋 Ελλάδα" << QByteArray("+4411,Grüße 👋 Ελλάδα,OPTED OUT,,,");
+    QTest::newRow("line breaks") << "failed"
+                                 << "one\r\ntwo\nthree" << QByteArray("+4411,\"one\r\ntwo\nthree\",FAILED,,,");
 }
 
 void ScheduleViewTest::campaignExport()
@@ -256,16 +257,13 @@ void ScheduleViewTest::campaignExport()
     const QString path = rig.dir.filePath(QStringLiteral("results.csv"));
     rig.dialogs.fileNames = {path};
 
-    QPointer<Frm_Campaigns> window = new Frm_Campaigns(rig.engine);
-    auto* list = window->ListCampaigns;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(0) == QLatin1String("Spring sale"))
-            list->setCurrentItem(list->topLevelItem(i));
-    auto* export_ = window->findChild<QPushButton*>(QStringLiteral("cmdExport"));
-    QVERIFY(export_);
-    QVERIFY(export_->isEnabled());
-    export_->click();
-    delete window.data();
+    {
+        Frm_Campaigns window(rig.engine);
+        window.ListCampaigns->setCurrentItem(window.ListCampaigns->topLevelItem(0)); // the newest
+        auto* export_ = window.findChild<QPushButton*>(QStringLiteral("cmdExport"));
+        QVERIFY(export_ && export_->isEnabled());
+        export_->click();
+    }
 
     QVERIFY(rig.dialogs.lastFolder.endsWith(QStringLiteral("Spring sale.csv")));
     QFile file(path);
