@@ -58,6 +58,9 @@ QString orderClause(const FolderTable& t, FolderOrder order, bool reversed)
     case FolderSortColumn::Modem:
         key = QStringLiteral("ModemName COLLATE NOCASE");
         break;
+    case FolderSortColumn::SendAt:
+        key = QStringLiteral("SendAt");
+        break;
     }
     return QStringLiteral(" ORDER BY ") + key + direction + QStringLiteral(", ") + QString::fromLatin1(t.id) +
            direction;
@@ -250,7 +253,8 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
         sql += QStringLiteral(", ModemName");
     QVariantList values;
     Plan plan = Plan::Lookup;
-    if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message) {
+    if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message &&
+        order.column != FolderSortColumn::SendAt) {
         // The rows a walk in the shown order passes before the page is full, if matches are spread evenly.
         const double walked = double(offset + wanted) * double(folderSizeEstimate(folder)) / double(total);
         if (walked <= MaxProbes)

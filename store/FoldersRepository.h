@@ -19,8 +19,9 @@ class Query;
 enum class MessageFolder { Inbox, Outbox, SentItems };
 
 // The list column a folder is ordered by. Ties are broken by the message id in the same direction, so
-// every order is total and pages never overlap or miss a row.
-enum class FolderSortColumn { Number, Message, Date, Modem };
+// every order is total and pages never overlap or miss a row. SendAt (the Outbox's chosen sending time) has no
+// index, like the message: the Outbox is seldom long.
+enum class FolderSortColumn { Number, Message, Date, Modem, SendAt };
 
 struct FolderOrder {
     FolderSortColumn column = FolderSortColumn::Date;

@@ -31,6 +31,10 @@ bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
         *order = {FolderSortColumn::Modem, false};
         return true;
     }
+    if (column >= 0 && column == SendAtColumn(folder)) {
+        *order = {FolderSortColumn::SendAt, false}; // rows sent as soon as they can first
+        return true;
+    }
     switch (column) {
     case 0:
         *order = {FolderSortColumn::Number, false};
