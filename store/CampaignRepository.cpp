@@ -1,6 +1,7 @@
 #include "store/CampaignRepository.h"
 
 #include "store/Database.h"
+#include "store/FoldersRepository.h"
 #include "store/OptOutRepository.h"
 
 namespace {
@@ -118,4 +119,33 @@ CampaignCounts CampaignRepository::counts(qint64 id)
         c.cancelled = q.value(5).toLongLong();
     }
     return c;
+}
+
+CampaignResults::CampaignResults(Database& db, qint64 campaign)
+{
+    // A sent row says SENT whatever its status column kept; a waiting row without a status is still queued.
+    query = std::make_unique<Query>(
+        db,
+        QStringLiteral("SELECT RecipientMobileNo, Message, CASE WHEN DeliveryDatetime IS NOT NULL THEN 'SENT' "
+                       "WHEN coalesce(DeliveryStatus, '') = '' THEN 'QUEUED' ELSE DeliveryStatus END, "
+                       "DeliveryDatetime, ModemName, ReportStatus FROM Message_OutBox WHERE CampaignId = ? "
+                       "ORDER BY Outbox_Id"),
+        QVariantList{campaign});
+}
+
+CampaignResults::~CampaignResults() = default;
+
+QStringList CampaignResults::header()
+{
+    return {QStringLiteral("Number"), QStringLiteral("Message"), QStringLiteral("Status"),
+            QStringLiteral("Sent"),   QStringLiteral("Modem"),   QStringLiteral("Delivery")};
+}
+
+bool CampaignResults::next(QStringList& row)
+{
+    if (!query->next())
+        return false;
+    const auto text = [this](int column) { return query->value(column).toString(); };
+    row = {text(0), text(1), text(2), ExportDateText(query->value(3)), text(4), text(5)};
+    return true;
 }

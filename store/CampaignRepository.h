@@ -7,10 +7,13 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <memory>
 #include <optional>
 
 class Database;
+class Query;
 
 enum class CampaignState { Running, Paused, Cancelled };
 
@@ -57,4 +60,20 @@ public:
 
 private:
     Database& db;
+};
+
+// A campaign's results for export, in queueing order, read in one forward pass and given one row at a time:
+// number, message (whole, line breaks included), status (SENT, QUEUED, or the one stored: SENDING, FAILED,
+// OPTED OUT, CANCELLED...), when it was sent (local time, ISO 8601 with its offset), the modem that sent it, and
+// what the delivery report said. Throws DbError.
+class CampaignResults {
+public:
+    CampaignResults(Database& db, qint64 campaign);
+    ~CampaignResults();
+    static QStringList header();
+    // The next row into row; false at the end.
+    bool next(QStringList& row);
+
+private:
+    std::unique_ptr<Query> query;
 };

@@ -58,6 +58,9 @@ QString orderClause(const FolderTable& t, FolderOrder order, bool reversed)
     case FolderSortColumn::Modem:
         key = QStringLiteral("ModemName COLLATE NOCASE");
         break;
+    case FolderSortColumn::SendAt:
+        key = QStringLiteral("SendAt");
+        break;
     }
     return QStringLiteral(" ORDER BY ") + key + direction + QStringLiteral(", ") + QString::fromLatin1(t.id) +
            direction;
@@ -207,6 +210,12 @@ bool FoldersRepository::namesSeveralModems(MessageFolder folder)
                             QStringLiteral(" COLLATE NOCASE, 0)")));
 }
 
+bool FoldersRepository::outboxHoldsScheduled()
+{
+    return IsTrue(db.scalar(QStringLiteral("SELECT EXISTS (SELECT 1 FROM Message_OutBox WHERE SendAt IS NOT NULL AND "
+                                           "DeliveryDatetime IS NULL)")));
+}
+
 QString FoldersRepository::modemName(MessageFolder folder, qint64 id)
 {
     const FolderTable& t = tableOf(folder);
@@ -237,14 +246,15 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
     if (t.extra)
         sql += QStringLiteral(", ") + QString::fromLatin1(t.extra);
     if (folder == MessageFolder::Outbox)
-        sql += QStringLiteral(", Attempts, LastError");
+        sql += QStringLiteral(", Attempts, LastError, SendAt");
     else if (folder == MessageFolder::SentItems)
         sql += QStringLiteral(", ReportStatus, ReportedAt");
     if (folder != MessageFolder::Outbox)
         sql += QStringLiteral(", ModemName");
     QVariantList values;
     Plan plan = Plan::Lookup;
-    if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message) {
+    if (search.active && !search.sql.index.isEmpty() && order.column != FolderSortColumn::Message &&
+        order.column != FolderSortColumn::SendAt) {
         // The rows a walk in the shown order passes before the page is full, if matches are spread evenly.
         const double walked = double(offset + wanted) * double(folderSizeEstimate(folder)) / double(total);
         if (walked <= MaxProbes)
@@ -273,6 +283,7 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
             r.status = FolderCellText(q.value(4).toString());
             r.attempts = FolderCellText(q.value(5).toString());
             r.reason = FolderMessageText(q.value(6).toString());
+            r.sendAt = dateText(q.value(7));
         } else if (!q.value(4).isNull()) {
             // What the delivery report said, with when the message reached the phone.
             r.status = FolderCellText(q.value(4).toString());

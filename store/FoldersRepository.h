@@ -19,8 +19,9 @@ class Query;
 enum class MessageFolder { Inbox, Outbox, SentItems };
 
 // The list column a folder is ordered by. Ties are broken by the message id in the same direction, so
-// every order is total and pages never overlap or miss a row.
-enum class FolderSortColumn { Number, Message, Date, Modem };
+// every order is total and pages never overlap or miss a row. SendAt (the Outbox's chosen sending time) has no
+// index, like the message: the Outbox is seldom long.
+enum class FolderSortColumn { Number, Message, Date, Modem, SendAt };
 
 struct FolderOrder {
     FolderSortColumn column = FolderSortColumn::Date;
@@ -36,6 +37,7 @@ struct FolderRow {
     QString attempts; // Outbox only: sending attempts so far, once the table records them
     QString reason;   // Outbox only: why the last attempt failed, once the table records it
     QString modem;    // Inbox and Sent Items: the modem (and SIM) that received or sent it, when recorded
+    QString sendAt;   // Outbox only: the time chosen for sending, when one was
     qint64 id = 0;
     bool unread = false; // Inbox only
 };
@@ -66,6 +68,9 @@ public:
     // Whether the folder's rows name more than one modem (or SIM): only then does the modem tell rows apart.
     // Never for the Outbox, whose rows have not met a modem yet.
     bool namesSeveralModems(MessageFolder folder);
+    // Whether a row waiting in the Outbox has a time chosen for its sending: only then does the Outbox show
+    // when.
+    bool outboxHoldsScheduled();
     // The modem a row of the folder names, as its list cell shows it.
     QString modemName(MessageFolder folder, qint64 id);
 

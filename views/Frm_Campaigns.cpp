@@ -1,14 +1,17 @@
 #include "views/Frm_Campaigns.h"
 #include "views/NamedLabel.h"
 
+#include "common/Csv.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
 #include "store/CampaignRepository.h"
 #include "store/Database.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -36,11 +39,13 @@ Frm_Campaigns::Frm_Campaigns(Engine& engine, QWidget* parent) : QDialog(parent),
     cmdPause = NamedButton(QStringLiteral("cmdPause"), QStringLiteral("&Pause"), this);
     cmdResume = NamedButton(QStringLiteral("cmdResume"), QStringLiteral("&Resume"), this);
     cmdCancelCampaign = NamedButton(QStringLiteral("cmdCancelCampaign"), QStringLiteral("&Cancel Campaign"), this);
+    cmdExport = NamedButton(QStringLiteral("cmdExport"), QStringLiteral("&Export..."), this);
+    cmdExport->setToolTip(QStringLiteral("Writes what became of each message of the selected campaign to a CSV file."));
     cmdRefresh = NamedButton(QStringLiteral("cmdRefresh"), QStringLiteral("Re&fresh"), this);
     cmdClose = NamedButton(QStringLiteral("cmdClose"), QStringLiteral("Cl&ose"), this);
 
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {cmdPause, cmdResume, cmdCancelCampaign, cmdRefresh})
+    for (QPushButton* b : {cmdPause, cmdResume, cmdCancelCampaign, cmdExport, cmdRefresh})
         buttons->addWidget(b);
     buttons->addStretch();
     buttons->addWidget(cmdClose);
@@ -53,6 +58,7 @@ Frm_Campaigns::Frm_Campaigns(Engine& engine, QWidget* parent) : QDialog(parent),
     connect(cmdPause, &QPushButton::clicked, this, &Frm_Campaigns::cmdPause_Click);
     connect(cmdResume, &QPushButton::clicked, this, &Frm_Campaigns::cmdResume_Click);
     connect(cmdCancelCampaign, &QPushButton::clicked, this, &Frm_Campaigns::cmdCancelCampaign_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &Frm_Campaigns::cmdExport_Click);
     connect(cmdRefresh, &QPushButton::clicked, this, &Frm_Campaigns::FillCampaigns);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
     // What the modems send changes the counts.
@@ -102,6 +108,7 @@ void Frm_Campaigns::updateButtons()
     cmdPause->setEnabled(item && state == CampaignState::Running);
     cmdResume->setEnabled(item && state == CampaignState::Paused);
     cmdCancelCampaign->setEnabled(item && state != CampaignState::Cancelled);
+    cmdExport->setEnabled(item);
 }
 
 void Frm_Campaigns::cmdPause_Click()
@@ -139,6 +146,35 @@ void Frm_Campaigns::cmdCancelCampaign_Click()
             Q_EMIT engine.outboxChanged(); // which fills the list again
         else
             FillCampaigns();
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+    }
+}
+
+void Frm_Campaigns::cmdExport_Click()
+{
+    const qint64 id = selectedId();
+    if (id <= 0)
+        return;
+    // The campaign's name makes the file's, without what a file name cannot hold.
+    QString name = ListCampaigns->currentItem()->text(Name);
+    name.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
+    if (name.trimmed().isEmpty())
+        name = QStringLiteral("Campaign");
+    const QString path = engine.dialogs().saveFileName(QDir::home().filePath(name.trimmed() + QStringLiteral(".csv")),
+                                                       QStringLiteral("CSV Files (*.csv)|*.csv"));
+    if (path.isEmpty())
+        return;
+    try {
+        CampaignResults rows(engine.database(), id);
+        const CsvFileResult done =
+            WriteCsvFile(path, CampaignResults::header(), [&](QStringList& row) { return rows.next(row); });
+        if (!done.error.isEmpty())
+            engine.dialogs().message(QStringLiteral("The messages could not be exported to %1: %2")
+                                         .arg(QDir::toNativeSeparators(path), done.error));
+        else
+            engine.dialogs().message(
+                QStringLiteral("%1 messages exported to %2.").arg(done.rows).arg(QDir::toNativeSeparators(path)));
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }

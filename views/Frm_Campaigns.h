@@ -1,5 +1,6 @@
 // The campaigns window: every campaign with what became of its messages (queued, sent, failed, delivered
-// according to the delivery reports, opted out), and pausing, resuming or cancelling the one selected.
+// according to the delivery reports, opted out), pausing, resuming or cancelling the one selected, and writing
+// its results to a CSV file.
 #pragma once
 
 #include <QDialog>
@@ -20,6 +21,7 @@ public:
     QPushButton* cmdPause;
     QPushButton* cmdResume;
     QPushButton* cmdCancelCampaign;
+    QPushButton* cmdExport;
     QPushButton* cmdRefresh;
     QPushButton* cmdClose;
 
@@ -29,6 +31,8 @@ private:
     void cmdPause_Click();
     void cmdResume_Click();
     void cmdCancelCampaign_Click();
+    // One line per message of the selected campaign, to a file the user names; says how many or why not.
+    void cmdExport_Click();
 
     Engine& engine;
 };

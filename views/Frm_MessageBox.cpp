@@ -11,13 +11,19 @@
 #include "store/OutboxRepository.h"
 #include "views/WindowPlace.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -34,7 +40,8 @@ namespace {
 
 // List columns: the number, the message, the date, the hidden id; the Outbox adds the status, the sending
 // attempts and the reason the last attempt failed; Sent Items the delivery report. The Inbox and Sent Items end
-// with the modem (ModemColumn), shown only while the folder holds the rows of more than one.
+// with the modem (ModemColumn), shown only while the folder holds the rows of more than one; the Outbox with the
+// time a row is to be sent at (SendAtColumn), shown only while a waiting row has one.
 constexpr int IdColumn = 3;
 constexpr int StatusColumn = 4;
 constexpr int AttemptsColumn = 5;
@@ -119,6 +126,13 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
     cmdExport->setToolTip(QStringLiteral("Writes the messages the list shows (the whole folder, or what the search "
                                          "found) to a CSV file."));
     cmdExport->setEnabled(false);
+
+    cmdReschedule = new QAction(QStringLiteral("Reschedule..."), this);
+    cmdReschedule->setObjectName(QStringLiteral("cmdReschedule"));
+    cmdReschedule->setEnabled(false);
+    cmdCancelSend = new QAction(QStringLiteral("Cancel Sending"), this);
+    cmdCancelSend->setObjectName(QStringLiteral("cmdCancelSend"));
+    cmdCancelSend->setEnabled(false);
 
     txtPages = new QLineEdit(this);
     txtPages->setObjectName(QStringLiteral("txtPages"));
@@ -211,6 +225,18 @@ Frm_MessageBox::Frm_MessageBox(Engine& engine, QWidget* parent)
     connect(cmdNext, &QPushButton::clicked, this, &Frm_MessageBox::cmdNext_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &Frm_MessageBox::cmdPrevious_Click);
     connect(cmdExport, &QPushButton::clicked, this, &Frm_MessageBox::cmdExport_Click);
+    connect(cmdReschedule, &QAction::triggered, this, &Frm_MessageBox::cmdReschedule_Click);
+    connect(cmdCancelSend, &QAction::triggered, this, &Frm_MessageBox::cmdCancelSend_Click);
+    // The other folders have nothing to offer on a row.
+    ListMessage->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListMessage, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (!outBoxSelected)
+            return;
+        QMenu menu(this);
+        menu.addAction(cmdReschedule);
+        menu.addAction(cmdCancelSend);
+        menu.exec(ListMessage->viewport()->mapToGlobal(at));
+    });
     connect(txtPages, &QLineEdit::textChanged, this, &Frm_MessageBox::txtPages_Change);
     connect(txtPages, &QLineEdit::returnPressed, this, &Frm_MessageBox::txtPages_Enter);
     // A cleared box shows the whole folder at once; typed text waits for a pause (or Enter).
@@ -440,13 +466,19 @@ void Frm_MessageBox::setColumnWidths()
         return std::max(ListMessage->header()->sectionSizeHint(column), metrics.horizontalAdvance(sample) + 16);
     };
     MessageFolder folder = MessageFolder::Inbox;
-    const int modem = currentFolder(&folder) ? ModemColumn(folder) : -1;
+    const bool known = currentFolder(&folder);
+    const int modem = known ? ModemColumn(folder) : -1;
     const bool modemShown = modem >= 0 && modem < ListMessage->columnCount();
+    const int sendAt = known ? SendAtColumn(folder) : -1;
+    const bool sendAtShown = sendAt >= 0 && sendAt < ListMessage->columnCount();
+    const QString dateSample = GeneralDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59)));
     if (const QList<int> kept = RestoreColumnWidths(engine.appState(), ListMessage->header(), columnsKey());
         !kept.isEmpty()) {
-        // Widths kept before the modem column came out (or before there was one) leave it to us.
+        // Widths kept before the modem or sending time column came out (or before there was one) leave it to us.
         if (modemShown && kept.value(modem) <= 0)
             ListMessage->setColumnWidth(modem, needs(modem, ModemSample));
+        if (sendAtShown && kept.value(sendAt) <= 0)
+            ListMessage->setColumnWidth(sendAt, needs(sendAt, dateSample));
         return;
     }
     const int width = ListMessage->viewport()->width();
@@ -466,12 +498,16 @@ void Frm_MessageBox::setColumnWidths()
         return;
     }
     // The Outbox has more to show in the same width: number, date, status and attempts get what their texts
-    // need, the message and the reason share the rest, and nothing is left for a scroll bar to reach.
+    // need (the sending time too, when shown), the message and the reason share the rest, and nothing is left for
+    // a scroll bar to reach.
     const int number = needs(0, QStringLiteral("+000000000000"));
-    const int date = needs(2, GeneralDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59))));
+    const int date = needs(2, dateSample);
     const int status = needs(StatusColumn, QStringLiteral("INVALID NUMBER"));
     const int attempts = needs(AttemptsColumn, QStringLiteral("00"));
-    const int rest = std::max(width - number - date - status - attempts, 160);
+    const int scheduled = sendAtShown ? needs(sendAt, dateSample) : 0;
+    if (sendAtShown)
+        ListMessage->setColumnWidth(sendAt, scheduled);
+    const int rest = std::max(width - number - date - status - attempts - scheduled, 160);
     const int message = rest / 2;
     for (auto [column, w] : {std::pair{0, number},
                              {1, message},
@@ -507,6 +543,22 @@ void Frm_MessageBox::keepSelection()
 void Frm_MessageBox::showSelectedCount()
 {
     lblSelected->setText(keptSelection.isEmpty() ? QString() : QStringLiteral("%1 selected").arg(keptSelection.size()));
+    updateScheduleActions();
+}
+
+// Offered while a selected row of this page still waits (no status yet). Whether a modem has taken it in the
+// meantime only the change itself finds out.
+void Frm_MessageBox::updateScheduleActions()
+{
+    bool waiting = false;
+    if (outBoxSelected) {
+        for (int i = 0; i < ListMessage->topLevelItemCount() && !waiting; ++i) {
+            const QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+            waiting = row->isSelected() && Trim(row->text(StatusColumn)).isEmpty();
+        }
+    }
+    cmdReschedule->setEnabled(waiting);
+    cmdCancelSend->setEnabled(waiting);
 }
 
 void Frm_MessageBox::fillList(MessageFolder folder)
@@ -531,7 +583,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         case MessageFolder::Outbox:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
                                           QStringLiteral("Outbox Date"), QStringLiteral("Id"), QStringLiteral("Status"),
-                                          QStringLiteral("Attempts"), QStringLiteral("Reason")});
+                                          QStringLiteral("Attempts"), QStringLiteral("Reason"),
+                                          QStringLiteral("Send at")});
             break;
         case MessageFolder::SentItems:
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"), QStringLiteral("Message"),
@@ -541,9 +594,12 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         }
         // One modem (or none recorded) tells no rows apart: then the list has no modem column, as it always was.
         const int modem = ModemColumn(folder) >= 0 && folders.namesSeveralModems(folder) ? ModemColumn(folder) : -1;
-        ListMessage->setColumnCount(folder == MessageFolder::Outbox ? OutboxColumns
-                                    : modem >= 0                    ? modem + 1
-                                                                    : ModemColumn(folder));
+        // The same for the sending time: a user who never schedules sees the Outbox as it always was.
+        const int sendAt = SendAtColumn(folder) >= 0 && folders.outboxHoldsScheduled() ? SendAtColumn(folder) : -1;
+        ListMessage->setColumnCount(sendAt >= 0                       ? sendAt + 1
+                                    : folder == MessageFolder::Outbox ? OutboxColumns
+                                    : modem >= 0                      ? modem + 1
+                                                                      : ModemColumn(folder));
         // A column keeps its hiding across folders: each is set afresh.
         for (int c = 0; c < ListMessage->columnCount(); ++c)
             ListMessage->setColumnHidden(c, c == IdColumn);
@@ -575,6 +631,8 @@ void Frm_MessageBox::fillList(MessageFolder folder)
                     texts << r.status;
                 if (modem >= 0)
                     texts << r.modem;
+                if (sendAt >= 0)
+                    texts << r.sendAt;
                 auto* row = new QTreeWidgetItem(texts);
                 if (!r.reason.isEmpty()) // a reason seldom fits its column and is shown nowhere else
                     row->setToolTip(ReasonColumn, r.reason);
@@ -834,6 +892,96 @@ void Frm_MessageBox::cmdExport_Click()
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }
+}
+
+template <class Change> void Frm_MessageBox::changeWaitingRows(Change change)
+{
+    keepSelection();
+    const QList<qint64> ids = keptSelection.values();
+    qint64 beingSent = 0;
+    qint64 gone = 0;
+    Database& db = engine.database();
+    try {
+        OutboxRepository outbox(db);
+        db.beginTransaction();
+        try {
+            for (qint64 id : ids) {
+                if (change(outbox, id))
+                    continue;
+                const std::optional<OutboxRecord> r = outbox.record(id);
+                if (r && (r->claimedBy != 0 || Trim(r->status) == QLatin1String("SENDING")))
+                    ++beingSent;
+                else
+                    ++gone;
+            }
+            db.commit();
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    } catch (const DbError& e) {
+        engine.dialogs().message(e.description());
+        return;
+    }
+    refillCurrentFolder();
+    Q_EMIT engine.outboxChanged(); // the counts of other windows (campaigns, the modem panel) too
+    if (beingSent == 1)
+        engine.dialogs().message(QStringLiteral("One message is being sent right now and was not changed."));
+    else if (beingSent > 1)
+        engine.dialogs().message(
+            QStringLiteral("%1 messages are being sent right now and were not changed.").arg(beingSent));
+    if (gone == 1)
+        engine.dialogs().message(QStringLiteral("One message is no longer waiting to be sent and was not changed."));
+    else if (gone > 1)
+        engine.dialogs().message(
+            QStringLiteral("%1 messages are no longer waiting to be sent and were not changed.").arg(gone));
+}
+
+void Frm_MessageBox::cmdReschedule_Click()
+{
+    if (!cmdReschedule->isEnabled())
+        return;
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("dlgReschedule"));
+    dialog.setWindowTitle(QStringLiteral("Reschedule"));
+    QDateTime suggested = engine.clock().now().toLocalTime().addSecs(3600);
+    suggested.setTime(QTime(suggested.time().hour(), suggested.time().minute()));
+    auto* dtpSendAt = new QDateTimeEdit(suggested, &dialog);
+    dtpSendAt->setObjectName(QStringLiteral("dtpSendAt"));
+    dtpSendAt->setCalendarPopup(true);
+    dtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    auto* layout = new QFormLayout(&dialog);
+    layout->addRow(QStringLiteral("Send at:"), dtpSendAt);
+    layout->addRow(buttons);
+    // A time already past would send at once: that is what Send SMS From OutBox is for.
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        if (dtpSendAt->dateTime() <= engine.clock().now())
+            engine.dialogs().message(QStringLiteral("Please choose a time in the future."));
+        else
+            dialog.accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QDateTime at = dtpSendAt->dateTime();
+    changeWaitingRows([&](OutboxRepository& outbox, qint64 id) { return outbox.reschedule(id, at); });
+}
+
+void Frm_MessageBox::cmdCancelSend_Click()
+{
+    if (!cmdCancelSend->isEnabled())
+        return;
+    keepSelection();
+    const qsizetype count = keptSelection.size();
+    if (!engine.dialogs().question(
+            count == 1
+                ? QStringLiteral("Cancel sending the selected message? It stays in the Outbox, marked CANCELLED.")
+                : QStringLiteral("Cancel sending the %1 selected messages? They stay in the Outbox, marked "
+                                 "CANCELLED.")
+                      .arg(count)))
+        return;
+    changeWaitingRows([](OutboxRepository& outbox, qint64 id) { return outbox.cancel(id); });
 }
 
 void Frm_MessageBox::Toolbar1_ButtonClick(int index)

@@ -1,7 +1,8 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
 // chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages
 // (those selected on any of its pages, or all it shows), and starting reception and delivery by hand. While
-// it is open it follows the engine's news (inboxChanged, outboxChanged, inboxMessageStored).
+// it is open it follows the engine's news (inboxChanged, outboxChanged, inboxMessageStored). Rows waiting in
+// the Outbox can be given another sending time or cancelled.
 #pragma once
 
 #include "views/MessageBoxFolders.h"
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 class Engine;
+class QAction;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -54,6 +56,11 @@ public:
     // Writes what the list shows of the Inbox or Sent Items (the whole folder, or the search's result) to a CSV
     // file the user names, and says how many messages it holds or why it could not be written.
     void cmdExport_Click();
+    // The selected Outbox rows, on every page, sent at another local time the user picks (not one already past)
+    // / not sent at all (they stay, CANCELLED). Rows being sent right now, or no longer waiting, stay as they
+    // are, and the user is told how many.
+    void cmdReschedule_Click();
+    void cmdCancelSend_Click();
     void Toolbar1_ButtonClick(int index);
     // Node numbers as the tree shows them: 1 the root, 2 Inbox, 3 Outbox, 4 Sent Items.
     void TreeView1_NodeClick(int node);
@@ -84,6 +91,10 @@ private:
     // The kept selection follows the page's; a plain click starts it afresh.
     void keepSelection();
     void showSelectedCount();
+    void updateScheduleActions();
+    // Applies a change to each selected row that still waits, then says how many of the others were left as they
+    // were, and why.
+    template <class Change> void changeWaitingRows(Change change);
     template <class Delete> void deleteMessages(MessageFolder folder, qint64 count, Delete remove);
 
     Engine& engine;
@@ -92,6 +103,8 @@ private:
     QPushButton* cmdNext;
     QPushButton* cmdPrevious;
     QPushButton* cmdExport;
+    QAction* cmdReschedule; // in the Outbox list's context menu
+    QAction* cmdCancelSend;
     QToolBar* Toolbar1;
     QLineEdit* txtPages;
     QLineEdit* txtSearch;

@@ -19,10 +19,20 @@ int ModemColumn(MessageFolder folder)
     return -1;
 }
 
+int SendAtColumn(MessageFolder folder)
+{
+    // After the number, the message, the date, the hidden id, the status, the attempts and the reason.
+    return folder == MessageFolder::Outbox ? 7 : -1;
+}
+
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order)
 {
     if (column >= 0 && column == ModemColumn(folder)) {
         *order = {FolderSortColumn::Modem, false};
+        return true;
+    }
+    if (column >= 0 && column == SendAtColumn(folder)) {
+        *order = {FolderSortColumn::SendAt, false}; // rows sent as soon as they can first
         return true;
     }
     switch (column) {

@@ -12,6 +12,10 @@ FolderOrder InitialFolderOrder(MessageFolder folder);
 // the Outbox, which has none.
 int ModemColumn(MessageFolder folder);
 
+// The Outbox's column of the time a row is to be sent at: the last, shown only while a waiting row has one; -1
+// for the other folders.
+int SendAtColumn(MessageFolder folder);
+
 // The order a click on a column header asks for; nothing for columns that only refill. Clicked orders are
 // ascending, except Sent Items by delivery date, which is always newest first.
 bool ClickedFolderOrder(MessageFolder folder, int column, FolderOrder* order);
