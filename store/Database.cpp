@@ -203,6 +203,8 @@ const char* const Indexes[] = {
     "CREATE INDEX IF NOT EXISTS ix_outbox_claimed ON Message_OutBox(ClaimedBy) WHERE ClaimedBy IS NOT NULL",
     // The sending limits read a modem's last day and month.
     "CREATE INDEX IF NOT EXISTS ix_sentparts_modem ON SentParts(ModemId, SentAt)",
+    // The message box asks whether any waiting row is scheduled each time it shows the Outbox.
+    "CREATE INDEX IF NOT EXISTS ix_outbox_sendat ON Message_OutBox(SendAt) WHERE SendAt IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS ix_calls_date ON MissedCallStatistics(callDateTime)",
     // The message box orders its folders by number without regard to case. The message text has no
     // index: one would add half again to the file for an order rarely asked for.
