@@ -1,6 +1,7 @@
-// The wizard's mail merge over every column of a sheet and its "Send at": a CSV file with columns beyond the
-// numbers read by the reader program, merged into the Outbox rows exactly, a merge too long for one row
-// refused before anything is queued, and a chosen local time stored as its UTC moment, never one past.
+// The wizard's mail merge over every column of a sheet or a table, and its "Send at": a CSV file (and an Access
+// table) with columns beyond the numbers read by the reader program, merged into the Outbox rows exactly, a
+// merge too long for one row refused before anything is queued, and a chosen local time stored as its UTC
+// moment, never one past.
 #include "TestRig.h"
 #include "common/LengthCounter.h"
 #include "compose/MailMerge.h"
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void initTestCase();
     void mergesEveryColumn_data();
     void mergesEveryColumn();
+    void mergesAccessColumns();
     void sendAt_data();
     void sendAt();
 };
@@ -40,8 +42,8 @@ void WizardMergeTest::mergesEveryColumn_data()
     // Field names in any case; a quoted cell with a comma and quotes, Unicode, an empty cell, a short row.
     QTest::newRow("every column") << u"Dear {name}, you owe {AMOUNT} ({Note})."_s
                                   << QStringList{u"Dear Smith, Anna, you owe 12.50 (She said \"hi\")."_s,
-                                                 u"Dear Zoë 李小龙 Ångström, you owe 7 ()."_s, u"Dear Bob, you owe  (x)."_s,
-                                                 u"Dear Eve, you owe  ()."_s}
+                                                 u"Dear Zoë 李小龙 Ångström, you owe 7 ()."_s,
+                                                 u"Dear Bob, you owe  (x)."_s, u"Dear Eve, you owe  ()."_s}
                                   << 0 << QString();
     QTest::newRow("braces and the number column")
         << u"{{{Mobile}}} {Name}"_s
@@ -51,8 +53,7 @@ void WizardMergeTest::mergesEveryColumn_data()
     // Unicode only in the second row's name: 216 characters there are more than three Unicode parts, while
     // the others' 200 plus a few stay within three plain ones (the field itself takes up to 210, its braces
     // being no plain characters).
-    QTest::newRow("one row too long") << QString(200, u'a') + u"{Name}"_s << QStringList() << 0
-                                      << TooLongRowsText({1});
+    QTest::newRow("one row too long") << QString(200, u'a') + u"{Name}"_s << QStringList() << 0 << TooLongRowsText({1});
     QTest::newRow("unknown column") << u"Hi {Surname}"_s << QStringList() << 0 << u"{Surname}"_s;
 }
 
@@ -78,8 +79,17 @@ void WizardMergeTest::mergesEveryColumn()
         return;
     }
     QCOMPARE(rig.outboxMessages(), queued);
-    QCOMPARE(rig.outboxNumbers(),
-             (QStringList{u"9888812121"_s, u"9888812122"_s, u"9888812123"_s, u"9888812124"_s}));
+    QCOMPARE(rig.outboxNumbers(), (QStringList{u"9888812121"_s, u"9888812122"_s, u"9888812123"_s, u"9888812124"_s}));
+}
+
+void WizardMergeTest::mergesAccessColumns()
+{
+    WizardRig rig;
+    Frm_Broadtext_Step5* s = rig.tableStep5(u"wizard.mdb"_s, u"My Contacts"_s, u"Mobile No"_s);
+    QVERIFY(s);
+    s->txtMessage->setText(u"{message text} to {Mobile No}"_s);
+    WizardRig::send(s);
+    QCOMPARE(rig.outboxMessages(), (QStringList{u"Hi to +91 98123 45678"_s, u"Second to 9888812121"_s}));
 }
 
 void WizardMergeTest::sendAt_data()
