@@ -160,19 +160,24 @@ void ReadAccessRows(ReaderSink& sink, const QString& path, const QString& table,
             sink.name(names.at(i));
         }
     }
+    // Only memo and OLE values come near the bind size. Every other value lies within one data page (a text
+    // column holds at most 255 characters), for which libmdb's own default bind size is ample: a whole row of
+    // many columns then stays small.
     const size_t bindSize = (1 << 20) + 1;
-    std::vector<std::vector<char>> buffers(read.size(), std::vector<char>(bindSize));
+    constexpr size_t ShortSize = MDB_BIND_SIZE + 1;
+    std::vector<std::vector<char>> buffers(read.size());
     std::vector<int> lengths(read.size(), 0);
     std::vector<int> types(read.size(), 0);
     for (size_t w = 0; w < read.size(); ++w) {
         types[w] = static_cast<MdbColumn*>(g_ptr_array_index(t.def->columns, guint(read[w])))->col_type;
+        buffers[w].resize(types[w] == MDB_MEMO || types[w] == MDB_OLE ? bindSize : ShortSize);
         mdb_bind_column(t.def, read[w] + 1, buffers[w].data(), &lengths[w]);
     }
     mdb_rewind_table(t.def);
     std::vector<SourceValue> row(read.size());
     while (mdb_fetch_row(t.def)) {
         for (size_t w = 0; w < row.size(); ++w) {
-            const int len = std::clamp(lengths[w], 0, int(bindSize) - 1);
+            const int len = std::clamp(lengths[w], 0, int(buffers[w].size()) - 1);
             QString text = QString::fromUtf8(buffers[w].data(), len);
             if ((types[w] == MDB_DOUBLE || types[w] == MDB_FLOAT) && !text.isEmpty()) {
                 bool ok = false;
