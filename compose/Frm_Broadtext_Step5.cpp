@@ -18,6 +18,7 @@
 #include "views/MessageTextEdit.h"
 
 #include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -110,6 +111,14 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
                           .arg(engine.clock().now().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
                       this);
     txtCampaignName->setObjectName(QStringLiteral("txtCampaignName"));
+    chkSendAt = new QCheckBox(QStringLiteral("Send at"), this);
+    chkSendAt->setObjectName(QStringLiteral("chkSendAt"));
+    dtpSendAt = new QDateTimeEdit(engine.clock().now().toLocalTime().addSecs(3600), this);
+    dtpSendAt->setObjectName(QStringLiteral("dtpSendAt"));
+    dtpSendAt->setCalendarPopup(true);
+    dtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    dtpSendAt->setEnabled(false);
+    connect(chkSendAt, &QCheckBox::toggled, dtpSendAt, &QWidget::setEnabled);
 
     progressSend = new QProgressBar(this);
     progressSend->setObjectName(QStringLiteral("progressSend"));
@@ -137,6 +146,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     auto* name = new QHBoxLayout;
     name->addWidget(NamedLabel(QStringLiteral("lblCampaignName"), QStringLiteral("Campaign name:"), this));
     name->addWidget(txtCampaignName, 1);
+    name->addSpacing(12);
+    name->addWidget(chkSendAt);
+    name->addWidget(dtpSendAt);
     content()->addLayout(name);
     auto* progress = new QHBoxLayout;
     progress->addWidget(progressSend, 1);
@@ -164,22 +176,6 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 }
 
-QStringList Frm_Broadtext_Step5::mergeHeaders() const
-{
-    const WizardChoices& chosen = wizard.choices();
-    QStringList headers;
-    if (kind == Source::Access)
-        headers << chosen.Frm_Broadtext_Step3.FieldName << chosen.Frm_Broadtext_Step3.SMSColumnName;
-    else if (kind == Source::Excel)
-        headers << chosen.Frm_Broadtext_Step4.ColumnName << chosen.Frm_Broadtext_Step4.SMSColumnName;
-    return headers;
-}
-
-QStringList Frm_Broadtext_Step5::mergeCells(const NumberRow& row) const
-{
-    return {row.number, row.message};
-}
-
 void Frm_Broadtext_Step5::showLength(const QString& text)
 {
     // With fields, the counter speaks for the longest message any ticked row will get.
@@ -191,7 +187,7 @@ void Frm_Broadtext_Step5::showLength(const QString& text)
             std::vector<QStringList> cells;
             for (qint64 i = 0; i < model->count(); ++i)
                 if (model->isChecked(i))
-                    cells.push_back(mergeCells(model->row(i)));
+                    cells.push_back(model->row(i).cells);
             if (!cells.empty())
                 counted = CheckMergedLengths(merge, cells, engine.status().messageMode()).longest;
         }
@@ -284,6 +280,8 @@ void Frm_Broadtext_Step5::setReading(bool on)
 
 void Frm_Broadtext_Step5::showRead(const NumberRows& read)
 {
+    if (!read.headers.isEmpty())
+        headers = read.headers;
     model->append(read.rows);
     showCounts();
     if (!read.error.isEmpty())
@@ -305,9 +303,10 @@ void Frm_Broadtext_Step5::cmdRemoveDuplicates_Click()
 
 void Frm_Broadtext_Step5::setSending(bool on)
 {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, cmdBack, cmdNext, cmdClose})
+    for (QWidget* w : std::initializer_list<QWidget*>{Check1, cmdRemoveDuplicates, ListNumbers, Frame2, chkSendAt,
+                                                      cmdBack, cmdNext, cmdClose})
         w->setEnabled(!on);
+    dtpSendAt->setEnabled(!on && chkSendAt->isChecked());
     cmdCancel->setVisible(on);
     cmdCancel->setEnabled(on);
     if (!on)
@@ -328,6 +327,17 @@ void Frm_Broadtext_Step5::cmdNext_Click()
     if (model->checkedCount() == 0) {
         dialogs.message(QStringLiteral("Please select mobile number from list."));
         return;
+    }
+    // Checked now rather than against the clock when the rows are queued: the user chose a moment to come.
+    QDateTime sendAt;
+    if (chkSendAt->isChecked()) {
+        sendAt = dtpSendAt->dateTime();
+        if (sendAt <= engine.clock().now()) {
+            dialogs.message(QStringLiteral("The time to send at, %1, has already passed. Please choose a later time.")
+                                .arg(sendAt.toString(dtpSendAt->displayFormat())));
+            dtpSendAt->setFocus();
+            return;
+        }
     }
     // The rows are taken now: the list is locked until the queueing ends.
     std::vector<OutboxQueueing::Row> rows;
@@ -357,8 +367,7 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         if (!model->isChecked(i))
             continue;
         const NumberRow& row = model->row(i);
-        const QString message =
-            separate ? Trim(row.message) : (merge ? Trim(merge->fill(mergeCells(row))) : commonMessage);
+        const QString message = separate ? Trim(row.message) : (merge ? Trim(merge->fill(row.cells)) : commonMessage);
         // A message that would be empty is not queued; the end of the queueing says how many were left out.
         if (message.isEmpty())
             ++skippedEmpty;
@@ -399,7 +408,7 @@ void Frm_Broadtext_Step5::cmdNext_Click()
         return;
     }
 
-    queueing = new OutboxQueueing(engine.database(), engine.clock(), std::move(rows), campaign, this);
+    queueing = new OutboxQueueing(engine.database(), engine.clock(), std::move(rows), campaign, sendAt, this);
     connect(queueing, &OutboxQueueing::progress, this, &Frm_Broadtext_Step5::queueingProgress);
     connect(queueing, &OutboxQueueing::finished, this, &Frm_Broadtext_Step5::queueingFinished);
     progressSend->setRange(0, int(std::min<qint64>(queueing->total(), INT_MAX)));

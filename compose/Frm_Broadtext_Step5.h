@@ -4,8 +4,9 @@
 // loop (OutboxQueueing), the window locked but responsive, with a progress bar when it takes more than a moment
 // and a Cancel button. A table or a worksheet is read the same way: the step opens at once and fills its list
 // when the reader program is done, Cancel keeping what was read. A run is queued as a campaign under the name
-// given (txtCampaignName), each number once; a common message for a table or a worksheet may carry the
-// chosen columns as fields (`{Column}`), checked for every row before anything is queued.
+// given (txtCampaignName), each number once; a common message for a table or a worksheet may carry any of
+// its columns as fields (`{Column}`), checked for every row before anything is queued. "Send at" (chkSendAt,
+// dtpSendAt, local time) makes every row of the run wait until then; a time already past is refused.
 #pragma once
 
 #include "compose/WizardStep.h"
@@ -19,6 +20,7 @@ class NumberRowsReading;
 struct NumberRow;
 struct NumberRows;
 class QCheckBox;
+class QDateTimeEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -55,6 +57,8 @@ public:
     QGroupBox* Frame2;
     MessageTextEdit* txtMessage;
     QLineEdit* txtCampaignName;
+    QCheckBox* chkSendAt;
+    QDateTimeEdit* dtpSendAt;
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label5;
@@ -78,15 +82,15 @@ private:
     void showRead(const NumberRows& read);
     void showCounts();
     void showLength(const QString& text);
-    // The columns a common message may name as fields, in the order of mergeCells(); empty for a text file.
-    QStringList mergeHeaders() const;
-    QStringList mergeCells(const NumberRow& row) const;
+    // The columns a common message may name as fields, in the order of a row's cells; empty for a text file.
+    const QStringList& mergeHeaders() const { return headers; }
     void queueingProgress(qint64 done, qint64 total);
     void queueingFinished(const QString& error, bool cancelled);
 
     NumbersListModel* model;
     QString sourceFile;
     QString separator;
+    QStringList headers; // of the table's or the worksheet's columns
     Source kind = Source::None;
     bool separate = false;
     OutboxQueueing* queueing = nullptr;   // while Send is queueing

@@ -108,7 +108,7 @@ NumberRows ReadTextFileNumbers(const QString& path, const QString& separator)
     const QStringList entries = ExtractNumbers(content, separator);
     out.rows.reserve(size_t(entries.size()));
     for (const QString& e : entries)
-        out.rows.push_back({e, QString()});
+        out.rows.push_back({e, QString(), {}});
     return out;
 }
 
@@ -145,24 +145,49 @@ namespace {
 QStringList accessRowsRequest(const QString& path, const QString& table, const QString& numbersColumn,
                               const QString& messageColumn)
 {
-    QStringList request{QStringLiteral("access-rows"), path, table, numbersColumn};
+    QStringList request{QStringLiteral("access-table"), path, table, numbersColumn};
     if (!messageColumn.isEmpty())
         request << messageColumn;
     return request;
 }
 
-NumberRows accessRowsOf(const ReaderOutput& r, bool separate)
+// The reader's whole rows as the wizard keeps them: the cells moved, not copied (a list can have a hundred
+// thousand rows), nulls as empty texts, the number and message columns found by the rule the reader used
+// to check that they exist. keep() says whether a row with that number cell is listed at all.
+NumberRows wholeRowsOf(ReaderOutput&& r, const QString& numbersColumn, const QString& messageColumn,
+                       const std::function<bool(const SourceValue&)>& keep)
 {
     NumberRows out;
-    out.rows.reserve(r.rows.size());
-    for (const auto& row : r.rows) {
-        const QString number = row.empty() ? QString() : Trim(row[0].value_or(QString()));
-        if (number.isEmpty())
-            continue;
-        out.rows.push_back({number, separate && row.size() > 1 ? Trim(row[1].value_or(QString())) : QString()});
+    out.error = std::move(r.error);
+    const int number = FindColumn(r.names, numbersColumn);
+    const int message = messageColumn.isEmpty() ? -1 : FindColumn(r.names, messageColumn);
+    if (number < 0) {
+        if (out.error.isEmpty() && !r.rows.empty())
+            out.error = QStringLiteral("The column '%1' was not found.").arg(numbersColumn);
+        return out;
     }
-    out.error = r.error;
+    out.headers = std::move(r.names);
+    out.rows.reserve(r.rows.size());
+    for (auto& rec : r.rows) {
+        if (size_t(number) >= rec.size() || !keep(rec[size_t(number)]))
+            continue;
+        NumberRow row;
+        row.cells.reserve(qsizetype(rec.size()));
+        for (SourceValue& v : rec)
+            row.cells << (v ? std::move(*v) : QString());
+        row.number = Trim(row.cells.at(number));
+        if (message >= 0 && message < row.cells.size())
+            row.message = Trim(row.cells.at(message));
+        out.rows.push_back(std::move(row));
+        rec = {};
+    }
     return out;
+}
+
+NumberRows accessRowsOf(ReaderOutput&& r, const QString& numbersColumn, const QString& messageColumn)
+{
+    return wholeRowsOf(std::move(r), numbersColumn, messageColumn,
+                       [](const SourceValue& v) { return !Trim(v.value_or(QString())).isEmpty(); });
 }
 
 } // namespace
@@ -170,8 +195,8 @@ NumberRows accessRowsOf(const ReaderOutput& r, bool separate)
 NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
                            const QString& messageColumn)
 {
-    return accessRowsOf(readAccess(accessRowsRequest(path, table, numbersColumn, messageColumn), path),
-                        !messageColumn.isEmpty());
+    return accessRowsOf(readAccess(accessRowsRequest(path, table, numbersColumn, messageColumn), path), numbersColumn,
+                        messageColumn);
 }
 
 // ---- Excel workbooks and CSV files
@@ -200,23 +225,16 @@ namespace {
 QStringList sheetRowsRequest(const QString& path, const QString& sheet, const QString& numbersColumn,
                              const QString& messageColumn)
 {
-    QStringList request{QStringLiteral("sheet-records"), path, sheet, QString::number(-1), numbersColumn};
+    QStringList request{QStringLiteral("sheet-table"), path, sheet, numbersColumn};
     if (!messageColumn.isEmpty())
         request << messageColumn;
     return request;
 }
 
-NumberRows sheetRowsOf(const ReaderOutput& r, bool separate)
+NumberRows sheetRowsOf(ReaderOutput&& r, const QString& numbersColumn, const QString& messageColumn)
 {
-    NumberRows out;
-    out.rows.reserve(r.rows.size());
-    for (const auto& rec : r.rows) {
-        if (rec.empty() || !rec[0] || rec[0]->isEmpty())
-            continue;
-        out.rows.push_back({Trim(*rec[0]), separate && rec.size() > 1 ? Trim(rec[1].value_or(QString())) : QString()});
-    }
-    out.error = r.error;
-    return out;
+    return wholeRowsOf(std::move(r), numbersColumn, messageColumn,
+                       [](const SourceValue& v) { return v && !v->isEmpty(); });
 }
 
 } // namespace
@@ -224,8 +242,8 @@ NumberRows sheetRowsOf(const ReaderOutput& r, bool separate)
 NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
                           const QString& messageColumn)
 {
-    return sheetRowsOf(readSheet(sheetRowsRequest(path, sheet, numbersColumn, messageColumn), path),
-                       !messageColumn.isEmpty());
+    return sheetRowsOf(readSheet(sheetRowsRequest(path, sheet, numbersColumn, messageColumn), path), numbersColumn,
+                       messageColumn);
 }
 
 // ---- Reading the rows without waiting
@@ -235,11 +253,11 @@ void NumberRowsReading::start()
     if (!run) {
         ReaderOutput refused;
         refused.error = refusal;
-        Q_EMIT finished(rowsOf(refused));
+        Q_EMIT finished(rowsOf(std::move(refused)));
         return;
     }
     connect(run, &ReaderRun::rowsRead, this, &NumberRowsReading::rowsRead);
-    connect(run, &ReaderRun::finished, this, [this] { Q_EMIT finished(rowsOf(run->output())); });
+    connect(run, &ReaderRun::finished, this, [this] { Q_EMIT finished(rowsOf(run->takeOutput())); });
     run->start();
 }
 
@@ -253,8 +271,9 @@ NumberRowsReading* StartReadingAccessTable(const QString& path, const QString& t
                                            const QString& messageColumn, QObject* parent)
 {
     auto* reading = new NumberRowsReading(parent);
-    const bool separate = !messageColumn.isEmpty();
-    reading->rowsOf = [separate](const ReaderOutput& r) { return accessRowsOf(r, separate); };
+    reading->rowsOf = [numbersColumn, messageColumn](ReaderOutput&& r) {
+        return accessRowsOf(std::move(r), numbersColumn, messageColumn);
+    };
     if (checkedFile(path, &reading->refusal))
         reading->run = StartReader(accessRowsRequest(path, table, numbersColumn, messageColumn), NotAccessMessage(path),
                                    accessLimits(path), reading);
@@ -265,8 +284,9 @@ NumberRowsReading* StartReadingExcelSheet(const QString& path, const QString& sh
                                           const QString& messageColumn, QObject* parent)
 {
     auto* reading = new NumberRowsReading(parent);
-    const bool separate = !messageColumn.isEmpty();
-    reading->rowsOf = [separate](const ReaderOutput& r) { return sheetRowsOf(r, separate); };
+    reading->rowsOf = [numbersColumn, messageColumn](ReaderOutput&& r) {
+        return sheetRowsOf(std::move(r), numbersColumn, messageColumn);
+    };
     if (checkedFile(path, &reading->refusal))
         reading->run = StartReader(sheetRowsRequest(path, sheet, numbersColumn, messageColumn),
                                    NotWorkbookMessage(path), sheetLimits(), reading);

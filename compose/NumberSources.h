@@ -18,15 +18,19 @@
 
 class ReaderRun;
 
-// One recipient: the number and, when the messages come from the source, the message.
+// One recipient: the number and, when the messages come from the source, the message. A row of a table or a
+// worksheet also keeps every cell it has, in the order of NumberRows::headers (a missing cell is an empty
+// text), for the fields of a mail merge; number and message share their text with the cells.
 struct NumberRow {
     QString number;
     QString message;
+    QStringList cells;
 };
 
 struct NumberRows {
     std::vector<NumberRow> rows;
-    QString error; // empty when the whole source was read
+    QStringList headers; // the names of the cells' columns, once for all rows; empty for a text file
+    QString error;       // empty when the whole source was read
 };
 
 struct NameList {
@@ -56,7 +60,8 @@ NameList AccessTables(const QString& path);
 // The columns of a table, in order.
 NameList AccessColumns(const QString& path, const QString& table);
 // The rows of a table: rows whose number is null, empty or only blanks are skipped; the message is read
-// when messageColumn is not empty (a null message is an empty one). Values have outer blanks removed.
+// when messageColumn is not empty (a null message is an empty one). The number and the message have outer
+// blanks removed; the cells are as read.
 NumberRows ReadAccessTable(const QString& path, const QString& table, const QString& numbersColumn,
                            const QString& messageColumn);
 
@@ -76,7 +81,8 @@ struct SheetRecords {
 // (all when negative). An empty cell is null; a number cell reads in general number form.
 SheetRecords ExcelRecords(const QString& path, const QString& sheet, const QStringList& columns, int maxRecords = -1);
 // The rows of a worksheet: a row is given when its number cell is neither empty nor an empty text (a cell
-// of blanks gives a row with an empty number); the message is read when messageColumn is not empty.
+// of blanks gives a row with an empty number); the message is read when messageColumn is not empty. Every
+// cell comes along, as with ReadAccessTable.
 NumberRows ReadExcelSheet(const QString& path, const QString& sheet, const QString& numbersColumn,
                           const QString& messageColumn);
 
@@ -104,7 +110,7 @@ private:
 
     ReaderRun* run = nullptr;
     QString refusal; // the file was refused before any reader ran
-    std::function<NumberRows(const ReaderOutput&)> rowsOf;
+    std::function<NumberRows(ReaderOutput&&)> rowsOf;
 };
 
 // Both are started with start(), once their signals are connected.

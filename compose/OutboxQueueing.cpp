@@ -21,8 +21,8 @@ constexpr size_t RowsBetweenClockReads = 64;
 } // namespace
 
 OutboxQueueing::OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, qint64 campaign,
-                               QObject* parent)
-    : QObject(parent), db(db), clock(clock), rows(std::move(rows)), campaign(campaign)
+                               const QDateTime& sendAt, QObject* parent)
+    : QObject(parent), db(db), clock(clock), rows(std::move(rows)), campaign(campaign), sendAt(sendAt)
 {}
 
 void OutboxQueueing::start()
@@ -74,7 +74,7 @@ void OutboxQueueing::slice()
                 keys.insert(key);
         }
         try {
-            batch->add(row.number, row.message, clock.now());
+            batch->add(row.number, row.message, clock.now(), sendAt);
         } catch (const DbError& e) {
             failure = e.description();
             break;

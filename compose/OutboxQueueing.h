@@ -6,6 +6,7 @@
 // already queued (by the opt-out list's key, so spellings of one number are one) is queued once.
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -25,8 +26,9 @@ public:
     };
 
     // campaign: the Campaigns row the run is queued in, 0 for none (then repeated numbers are queued as given).
+    // sendAt: when every row may be sent, invalid for at once.
     OutboxQueueing(Database& db, const Clock& clock, std::vector<Row> rows, qint64 campaign = 0,
-                   QObject* parent = nullptr);
+                   const QDateTime& sendAt = {}, QObject* parent = nullptr);
 
     // Queues the first slice now and the rest from the event loop; finished() ends the job either way.
     void start();
@@ -54,6 +56,7 @@ private:
     std::vector<Row> rows;
     std::vector<qint64> saved;
     qint64 campaign = 0;
+    QDateTime sendAt;
     QSet<QString> keys; // of the numbers queued in the campaign, committed or in the slice under way
     qint64 repeated = 0;
     size_t next = 0;

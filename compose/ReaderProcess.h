@@ -46,6 +46,8 @@ public:
     void cancel(const QString& cancelledText);
 
     const ReaderOutput& output() const { return out; }
+    // The output handed over once the run has finished (the rows can be many).
+    ReaderOutput takeOutput() { return std::move(out); }
 
 Q_SIGNALS:
     void rowsRead(qint64 rows);

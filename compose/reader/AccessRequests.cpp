@@ -136,31 +136,48 @@ void ListAccessColumns(ReaderSink& sink, const QString& path, const QString& tab
         sink.name(n);
 }
 
-void ReadAccessRows(ReaderSink& sink, const QString& path, const QString& table, const QStringList& columns)
+void ReadAccessRows(ReaderSink& sink, const QString& path, const QString& table, const QStringList& columns,
+                    bool wholeRows)
 {
     AccessFile file(path);
     AccessTable t;
     if (!openTable(sink, file, path, table, t))
         return;
     const QStringList names = columnNames(t.def);
-    const size_t bindSize = (1 << 20) + 1;
-    std::vector<std::vector<char>> buffers(size_t(columns.size()), std::vector<char>(bindSize));
-    std::vector<int> lengths(size_t(columns.size()), 0);
-    std::vector<int> types(size_t(columns.size()), 0);
-    for (qsizetype w = 0; w < columns.size(); ++w) {
-        const int index = FindColumn(names, columns.at(w));
+    std::vector<int> read; // the positions of the columns sent, in order
+    for (const QString& c : columns) {
+        const int index = FindColumn(names, c);
         if (index < 0) {
-            sink.error(QStringLiteral("The table '%1' has no column named '%2'.").arg(table, columns.at(w)));
+            sink.error(QStringLiteral("The table '%1' has no column named '%2'.").arg(table, c));
             return;
         }
-        types[size_t(w)] = static_cast<MdbColumn*>(g_ptr_array_index(t.def->columns, guint(index)))->col_type;
-        mdb_bind_column(t.def, index + 1, buffers[size_t(w)].data(), &lengths[size_t(w)]);
+        read.push_back(index);
+    }
+    if (wholeRows) {
+        read.clear();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            read.push_back(int(i));
+            sink.name(names.at(i));
+        }
+    }
+    // Only memo and OLE values come near the bind size. Every other value lies within one data page (a text
+    // column holds at most 255 characters), for which libmdb's own default bind size is ample: a whole row of
+    // many columns then stays small.
+    const size_t bindSize = (1 << 20) + 1;
+    constexpr size_t ShortSize = MDB_BIND_SIZE + 1;
+    std::vector<std::vector<char>> buffers(read.size());
+    std::vector<int> lengths(read.size(), 0);
+    std::vector<int> types(read.size(), 0);
+    for (size_t w = 0; w < read.size(); ++w) {
+        types[w] = static_cast<MdbColumn*>(g_ptr_array_index(t.def->columns, guint(read[w])))->col_type;
+        buffers[w].resize(types[w] == MDB_MEMO || types[w] == MDB_OLE ? bindSize : ShortSize);
+        mdb_bind_column(t.def, read[w] + 1, buffers[w].data(), &lengths[w]);
     }
     mdb_rewind_table(t.def);
-    std::vector<SourceValue> row(size_t(columns.size()));
+    std::vector<SourceValue> row(read.size());
     while (mdb_fetch_row(t.def)) {
         for (size_t w = 0; w < row.size(); ++w) {
-            const int len = std::clamp(lengths[w], 0, int(bindSize) - 1);
+            const int len = std::clamp(lengths[w], 0, int(buffers[w].size()) - 1);
             QString text = QString::fromUtf8(buffers[w].data(), len);
             if ((types[w] == MDB_DOUBLE || types[w] == MDB_FLOAT) && !text.isEmpty()) {
                 bool ok = false;

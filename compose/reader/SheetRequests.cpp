@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -85,7 +86,7 @@ void ListSheetColumns(ReaderSink& sink, const QString& path, const QString& shee
 }
 
 void ReadSheetRecords(ReaderSink& sink, const QString& path, const QString& sheet, qint64 maxRecords,
-                      const QStringList& columns)
+                      const QStringList& columns, bool wholeRows)
 {
     int index = 0;
     std::unique_ptr<Workbook> book = openSheet(sink, path, sheet, &index);
@@ -98,9 +99,16 @@ void ReadSheetRecords(ReaderSink& sink, const QString& path, const QString& shee
     qint64 sent = 0;
     bool refused = false;
     std::vector<SourceValue> record(size_t(columns.size()));
+    size_t width = 0; // of a whole row: the heading's
     const auto send = [&](const std::vector<SourceValue>& values) {
-        for (size_t k = 0; k < wanted.size(); ++k)
-            record[k] = size_t(wanted[k]) < values.size() ? values[size_t(wanted[k])] : std::nullopt;
+        if (wholeRows) {
+            // A cell beyond the heading has no name to be asked by; a short row is padded with nulls.
+            record.assign(values.begin(), values.begin() + std::ptrdiff_t(std::min(width, values.size())));
+            record.resize(width);
+        } else {
+            for (size_t k = 0; k < wanted.size(); ++k)
+                record[k] = size_t(wanted[k]) < values.size() ? values[size_t(wanted[k])] : std::nullopt;
+        }
         sink.row(record);
         return maxRecords < 0 || ++sent < maxRecords;
     };
@@ -116,6 +124,11 @@ void ReadSheetRecords(ReaderSink& sink, const QString& path, const QString& shee
                     return false;
                 }
                 wanted.push_back(i);
+            }
+            if (wholeRows) {
+                width = size_t(names.size());
+                for (const QString& n : names)
+                    sink.name(n);
             }
             if (row == 0)
                 return maxRecords != 0;

@@ -5,9 +5,11 @@
 //   broadtext-reader access-tables FILE
 //   broadtext-reader access-columns FILE TABLE
 //   broadtext-reader access-rows FILE TABLE COLUMN...
+//   broadtext-reader access-table FILE TABLE COLUMN...       (every column, the COLUMNs must exist)
 //   broadtext-reader sheets FILE
 //   broadtext-reader sheet-columns FILE SHEET
 //   broadtext-reader sheet-records FILE SHEET MAX-RECORDS COLUMN...
+//   broadtext-reader sheet-table FILE SHEET COLUMN...        (every column, the COLUMNs must exist)
 #include "compose/reader/Requests.h"
 
 #include <QFile>
@@ -32,12 +34,16 @@ bool answer(const QStringList& args, ReaderSink& sink)
         ListAccessColumns(sink, path, args.at(2));
     else if (request == QLatin1String("access-rows") && n >= 4)
         ReadAccessRows(sink, path, args.at(2), args.mid(3));
+    else if (request == QLatin1String("access-table") && n >= 4)
+        ReadAccessRows(sink, path, args.at(2), args.mid(3), true);
     else if (request == QLatin1String("sheets") && n == 2)
         ListSheets(sink, path);
     else if (request == QLatin1String("sheet-columns") && n == 3)
         ListSheetColumns(sink, path, args.at(2));
     else if (request == QLatin1String("sheet-records") && n >= 5)
         ReadSheetRecords(sink, path, args.at(2), args.at(3).toLongLong(), args.mid(4));
+    else if (request == QLatin1String("sheet-table") && n >= 4)
+        ReadSheetRecords(sink, path, args.at(2), -1, args.mid(3), true);
     else
         return false;
     return true;
