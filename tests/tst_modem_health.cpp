@@ -166,34 +166,29 @@ void ModemHealthTest::registration_data()
     QTest::addColumn<QString>("lac");
     QTest::addColumn<int>("act");
     QTest::addColumn<bool>("registered");
-    QTest::newRow("answer, home") << QByteArray("+CREG: 0,1") << true << false << 0 << Reg::Home << "" << -1 << true;
-    QTest::newRow("answer, searching") << QByteArray("+CREG: 0,2") << true << false << 0 << Reg::Searching << "" << -1
-                                       << false;
-    QTest::newRow("answer with location (n=2)")
-        << QByteArray("+CREG: 2,5,\"00C3\",\"0010AB2C\"") << true << false << 2 << Reg::Roaming << "00C3" << -1 << true;
-    QTest::newRow("answer with location and AcT")
-        << QByteArray("+CREG: 2,1,\"1F00\",\"79D903\",7") << true << false << 2 << Reg::Home << "1F00" << 7 << true;
-    QTest::newRow("answer with reject cause (n=3)")
-        << QByteArray("+CREG: 3,3,\"\",\"\",0,0,15") << true << false << 3 << Reg::Denied << "" << 0 << false;
-    QTest::newRow("answer, LTE module, SMS only")
-        << QByteArray("+CREG: 0,6") << true << false << 0 << Reg::HomeSmsOnly << "" << -1 << true;
-    QTest::newRow("answer, blanks after the commas")
-        << QByteArray("+CREG: 1, 5") << true << false << 1 << Reg::Roaming << "" << -1 << true;
-    QTest::newRow("unsolicited (n=1)") << QByteArray("+CREG: 1") << true << true << -1 << Reg::Home << "" << -1 << true;
-    QTest::newRow("unsolicited, lost") << QByteArray("+CREG: 0") << true << true << -1 << Reg::NotRegistered << "" << -1
-                                       << false;
-    QTest::newRow("unsolicited with location (n=2)")
-        << QByteArray("+CREG: 5,\"00C3\",\"0010AB2C\"") << true << true << -1 << Reg::Roaming << "00C3" << -1 << true;
-    QTest::newRow("unsolicited with location and AcT")
-        << QByteArray("+CREG: 1,\"1F00\",\"79D903\",7") << true << true << -1 << Reg::Home << "1F00" << 7 << true;
-    QTest::newRow("unsolicited with AcT, location left out")
-        << QByteArray("+CREG: 2,,,7") << true << true << -1 << Reg::Searching << "" << 7 << false;
-    QTest::newRow("state 27.007 does not define")
-        << QByteArray("+CREG: 0,90") << true << false << 0 << Reg::Unknown << "" << -1 << false;
-    QTest::newRow("the supported values (AT+CREG=?)")
-        << QByteArray("+CREG: (0-2)") << false << false << -1 << Reg::Unknown << "" << -1 << false;
-    QTest::newRow("packet domain") << QByteArray("+CGREG: 0,1") << false << false << -1 << Reg::Unknown << "" << -1
-                                   << false;
+    const auto row = [](const char* name, const char* line, bool read, bool unsolicited, int presentation, Reg reg,
+                        const char* lac, int act, bool registered) {
+        QTest::newRow(name) << QByteArray(line) << read << unsolicited << presentation << reg
+                            << QString::fromLatin1(lac) << act << registered;
+    };
+    row("answer, home", "+CREG: 0,1", true, false, 0, Reg::Home, "", -1, true);
+    row("answer, searching", "+CREG: 0,2", true, false, 0, Reg::Searching, "", -1, false);
+    row("answer with location (n=2)", "+CREG: 2,5,\"00C3\",\"0010AB2C\"", true, false, 2, Reg::Roaming, "00C3", -1,
+        true);
+    row("answer with location and AcT", "+CREG: 2,1,\"1F00\",\"79D903\",7", true, false, 2, Reg::Home, "1F00", 7, true);
+    row("answer with reject cause (n=3)", "+CREG: 3,3,\"\",\"\",0,0,15", true, false, 3, Reg::Denied, "", 0, false);
+    row("answer, LTE module, SMS only", "+CREG: 0,6", true, false, 0, Reg::HomeSmsOnly, "", -1, true);
+    row("answer, blanks after the commas", "+CREG: 1, 5", true, false, 1, Reg::Roaming, "", -1, true);
+    row("unsolicited (n=1)", "+CREG: 1", true, true, -1, Reg::Home, "", -1, true);
+    row("unsolicited, lost", "+CREG: 0", true, true, -1, Reg::NotRegistered, "", -1, false);
+    row("unsolicited with location (n=2)", "+CREG: 5,\"00C3\",\"0010AB2C\"", true, true, -1, Reg::Roaming, "00C3", -1,
+        true);
+    row("unsolicited with location and AcT", "+CREG: 1,\"1F00\",\"79D903\",7", true, true, -1, Reg::Home, "1F00", 7,
+        true);
+    row("unsolicited with AcT, location left out", "+CREG: 2,,,7", true, true, -1, Reg::Searching, "", 7, false);
+    row("state 27.007 does not define", "+CREG: 0,90", true, false, 0, Reg::Unknown, "", -1, false);
+    row("the supported values (AT+CREG=?)", "+CREG: (0-2)", false, false, -1, Reg::Unknown, "", -1, false);
+    row("packet domain", "+CGREG: 0,1", false, false, -1, Reg::Unknown, "", -1, false);
 }
 
 void ModemHealthTest::registration()
