@@ -61,53 +61,52 @@ void AtParseTest::listing_data()
     QTest::newRow("empty SIM") << QByteArray("\r\nOK\r\n") << Listing{{}, true};
     QTest::newRow("one record: the text ends before the blank line and OK")
         << "\r\n" + hdr("1,\"REC READ\",\"+919888812121\",,\"26/12/04,20:15:02+22\"") + "Hi\r\n\r\nOK\r\n"
-        << Listing{{msg("1", "REC READ", "+919888812121", QStringLiteral("Hi"))}, true};
+        << Listing{{msg("1", "REC READ", "+919888812121", "Hi")}, true};
     QTest::newRow("several records, a text of two lines, no lengths")
         << "\r\n" + hdr("3,\"REC UNREAD\",\"+15551234567\",,\"26/12/06,08:00:01-20\"") + "line one\r\nline two\r\n" +
                hdr("2,\"STO SENT\",\"9888812121\",,") + "Out\r\n\r\nOK\r\n"
-        << Listing{{msg("3", "REC UNREAD", "+15551234567", QStringLiteral("line one\r\nline two")),
-                    msg("2", "STO SENT", "9888812121", QStringLiteral("Out"))},
+        << Listing{{msg("3", "REC UNREAD", "+15551234567", "line one\r\nline two"),
+                    msg("2", "STO SENT", "9888812121", "Out")},
                    true};
     QTest::newRow("echo, alpha field and four-digit year (SIMCom style)")
         << QByteArray("AT+CMGL=\"ALL\"\r\r\n") +
                hdr("12,\"REC READ\",\"+8613918186089\",\"Mum\",\"2026/12/06 08:00:01+32\"") + "Call me\r\n\r\nOK\r\n"
-        << Listing{{msg("12", "REC READ", "+8613918186089", QStringLiteral("Call me"))}, true};
+        << Listing{{msg("12", "REC READ", "+8613918186089", "Call me")}, true};
     QTest::newRow("numeric statuses") << "\r\n" + hdr("1,0,\"+4915112345678\",,\"26/12/06,08:00:01+04\"") + "A\r\n" +
                                              hdr("2,3,\"+4915112345678\",,") + "B\r\n\r\nOK\r\n"
-                                      << Listing{{msg("1", "REC UNREAD", "+4915112345678", QStringLiteral("A")),
-                                                  msg("2", "STO SENT", "+4915112345678", QStringLiteral("B"))},
+                                      << Listing{{msg("1", "REC UNREAD", "+4915112345678", "A"),
+                                                  msg("2", "STO SENT", "+4915112345678", "B")},
                                                  true};
     const QByteArray forged = "Hello\r\n+CMGL: 7,\"REC UNREAD\",\"+15550001\",,\"26/01/01,00:00:00+00\"\r\nWon";
     QTest::newRow("lengths: texts holding OK, RING and a header line of their own")
         << "\r\n" + hdr("1,\"REC UNREAD\",\"+919812345678\",,\"26/12/06,10:00:00+22\"", 12) + "OK\r\nRING\r\nBOOK\r\n" +
                hdr("2,\"REC UNREAD\",\"+919812345678\",,\"26/12/06,10:00:01+22\"", int(forged.size())) + forged +
                "\r\n" + hdr("3,\"REC READ\",\"+919812345678\",,\"26/12/06,10:00:02+22\"", 8) + "Hi there\r\n\r\nOK\r\n"
-        << Listing{{msg("1", "REC UNREAD", "+919812345678", QStringLiteral("OK\r\nRING\r\nBOOK")),
+        << Listing{{msg("1", "REC UNREAD", "+919812345678", "OK\r\nRING\r\nBOOK"),
                     msg("2", "REC UNREAD", "+919812345678", QString::fromLatin1(forged)),
-                    msg("3", "REC READ", "+919812345678", QStringLiteral("Hi there"))},
+                    msg("3", "REC READ", "+919812345678", "Hi there")},
                    true};
     QTest::newRow("lengths counted far too short: an OK line inside a text does not end it")
         << "\r\n" + hdr("1,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:00+22\"", 4) +
                "Code 4711\r\nsee you\r\nOK\r\nthanks\r\n" +
                hdr("2,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:01+22\"", 1) + "B\r\n\r\nOK\r\n"
-        << Listing{{msg("1", "REC UNREAD", "+1555", QStringLiteral("Code 4711\r\nsee you\r\nOK\r\nthanks")),
-                    msg("2", "REC UNREAD", "+1555", QStringLiteral("B"))},
+        << Listing{{msg("1", "REC UNREAD", "+1555", "Code 4711\r\nsee you\r\nOK\r\nthanks"),
+                    msg("2", "REC UNREAD", "+1555", "B")},
                    true};
     QTest::newRow("header variants of real modems")
         << QByteArray("\r\n+CMGL:4,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\",145,1\r\na\r\n"
                       "+CMGL: 5, \"REC READ\", \"+1555\", , \"26/12/06,10:00:00+22\", 145, 1\r\nb\r\n"
                       "+CMGL: 6,\"REC READ\",\"+1555\",\"26/12/06,10:00:00+22\",145,1\r\nc\r\n\r\nOK\r\n")
-        << Listing{{msg("4", "REC READ", "+1555", QStringLiteral("a")),
-                    msg("5", "REC READ", "+1555", QStringLiteral("b")),
-                    msg("6", "REC READ", "+1555", QStringLiteral("c"))},
+        << Listing{{msg("4", "REC READ", "+1555", "a"), msg("5", "REC READ", "+1555", "b"),
+                    msg("6", "REC READ", "+1555", "c")},
                    true};
     QTest::newRow("an unsolicited line between records")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 1) + "a\r\n\r\nRING\r\n\r\nOK\r\n"
-        << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("a"))}, true};
+        << Listing{{msg("1", "REC READ", "+1555", "a")}, true};
     QTest::newRow("cut short: the record whose end has not come is not given")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 2) + "ab\r\n" +
                hdr("2,\"REC READ\",\"+1555\",,\"26/12/06,10:00:00+22\"", 20) + "OK\r\nRING\r\n"
-        << Listing{{msg("1", "REC READ", "+1555", QStringLiteral("ab"))}, false};
+        << Listing{{msg("1", "REC READ", "+1555", "ab")}, false};
     QTest::newRow("cut short, no lengths")
         << "\r\n" + hdr("1,\"REC READ\",\"+1555\",,") + "half a te" << Listing{{}, false};
     QTest::newRow("cut short after a NO CARRIER line inside a text: not yet given")
@@ -116,8 +115,8 @@ void AtParseTest::listing_data()
     QTest::newRow("no lengths (AT+CSDH refused): a text with a line OK and more lines after it")
         << "\r\n" + hdr("1,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:00+22\"") + "TOKEN 7\r\nOK\r\nthanks\r\nbye\r\n" +
                hdr("2,\"REC UNREAD\",\"+1555\",,\"26/12/06,10:00:01+22\"") + "B\r\n\r\nOK\r\n"
-        << Listing{{msg("1", "REC UNREAD", "+1555", QStringLiteral("TOKEN 7\r\nOK\r\nthanks\r\nbye")),
-                    msg("2", "REC UNREAD", "+1555", QStringLiteral("B"))},
+        << Listing{{msg("1", "REC UNREAD", "+1555", "TOKEN 7\r\nOK\r\nthanks\r\nbye"),
+                    msg("2", "REC UNREAD", "+1555", "B")},
                    true};
     QTest::newRow("refused") << QByteArray("\r\n+CMS ERROR: 321\r\n") << Listing{{}, true};
 }
@@ -413,50 +412,42 @@ void AtParseTest::answerValues_data()
         QTest::newRow(name) << reader << answer << expected;
     };
     // Identity (AT+CGMI, AT+CGMM): the line before OK.
-    row(Identity, "identity, no echo", QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n"), QStringLiteral("SIMCOM_Ltd"));
-    row(Identity, "identity, echo", QStringLiteral("AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n"),
-        QStringLiteral("SIMCOM_SIM800L"));
-    row(Identity, "identity, blanks trimmed", QStringLiteral("\r\n  Quectel  \r\n\r\nOK\r\n"),
-        QStringLiteral("Quectel"));
-    row(Identity, "identity, single line", QStringLiteral("OK"), QString());
+    row(Identity, "identity, no echo", "\r\nSIMCOM_Ltd\r\n\r\nOK\r\n", "SIMCOM_Ltd");
+    row(Identity, "identity, echo", "AT+CGMM\r\r\nSIMCOM_SIM800L\r\n\r\nOK\r\n", "SIMCOM_SIM800L");
+    row(Identity, "identity, blanks trimmed", "\r\n  Quectel  \r\n\r\nOK\r\n", "Quectel");
+    row(Identity, "identity, single line", "OK", QString());
     // Call state (AT+CLCC): the state word of the first voice call, else the answer itself.
-    row(CallState, "no call", QStringLiteral("\r\nOK\r\n"), QStringLiteral("\r\nOK\r\n"));
-    row(CallState, "incoming", QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
-        QStringLiteral("Incoming"));
-    row(CallState, "waiting", QStringLiteral("\r\n+CLCC: 1,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
-        QStringLiteral("Waiting"));
+    row(CallState, "no call", "\r\nOK\r\n", "\r\nOK\r\n");
+    row(CallState, "incoming", "\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n", "Incoming");
+    row(CallState, "waiting", "\r\n+CLCC: 1,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n", "Waiting");
     row(CallState, "two calls: the first counts",
         QStringLiteral(
             "\r\n+CLCC: 1,0,0,0,0,\"+441234567890\",145\r\n+CLCC: 2,1,5,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"),
-        QStringLiteral("Active"));
-    row(CallState, "rejected", QStringLiteral("\r\nERROR\r\n"), QStringLiteral("ERROR"));
+        "Active");
+    row(CallState, "rejected", "\r\nERROR\r\n", "ERROR");
     row(CallState, "ring lines in the same answer",
         QStringLiteral(
             "\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n\r\n+CLCC: 1,1,4,0,0,\"+919888812121\",145\r\n"
             "\r\nOK\r\n"),
-        QStringLiteral("Incoming"));
-    row(CallState, "new-message line, no call", QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"),
-        QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n"));
+        "Incoming");
+    row(CallState, "new-message line, no call", "\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n",
+        "\r\n+CMTI: \"SM\",3\r\n\r\nOK\r\n");
     row(CallState, "silence", QString(), QString());
-    row(CallState, "unknown state", QStringLiteral("\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n"), QString());
-    const QString data = QStringLiteral("\r\n+CLCC: 1,0,0,1,0,\"\",128\r\n");
-    row(CallState, "LTE data connection: no call", data + QStringLiteral("\r\nOK\r\n"),
-        data + QStringLiteral("\r\nOK\r\n"));
-    row(CallState, "data connection, then a voice call",
-        data + QStringLiteral("+CLCC: 2,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n"), QStringLiteral("Incoming"));
+    row(CallState, "unknown state", "\r\n+CLCC: 1,1,9,0,0,\"1\",129\r\n\r\nOK\r\n", QString());
+    const QString data = "\r\n+CLCC: 1,0,0,1,0,\"\",128\r\n";
+    row(CallState, "LTE data connection: no call", data + "\r\nOK\r\n", data + "\r\nOK\r\n");
+    row(CallState, "data connection, then a voice call", data + "+CLCC: 2,1,4,0,0,\"+919888812121\",145\r\n\r\nOK\r\n",
+        "Incoming");
     // The SIM index AT+CMGW stored at.
-    row(StoredIndex, "stored, plain", QStringLiteral("\r\n+CMGW: 12\r\n\r\nOK\r\n"), QStringLiteral("12"));
-    row(StoredIndex, "stored after the prompt", QStringLiteral("\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n"),
-        QStringLiteral("3"));
-    row(StoredIndex, "full SIM", QStringLiteral("\r\n> \r\n+CMS ERROR: 322\r\n"), QString());
+    row(StoredIndex, "stored, plain", "\r\n+CMGW: 12\r\n\r\nOK\r\n", "12");
+    row(StoredIndex, "stored after the prompt", "\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n", "3");
+    row(StoredIndex, "full SIM", "\r\n> \r\n+CMS ERROR: 322\r\n", QString());
     // The caller's number from a ring.
-    row(Caller, "+CLIP", QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n"),
-        QStringLiteral("+919888812121"));
-    row(Caller, "+CLCC", QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n"), QStringLiteral("09888812121"));
-    row(Caller, "+CLCC with blanks", QStringLiteral("+CLCC: 1, 1, 4, 0, 0, \"+4412345678\", 145\r\n"),
-        QStringLiteral("+4412345678"));
-    row(Caller, "withheld", QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"\",128\r\n"), QString());
-    row(Caller, "RING alone", QStringLiteral("\r\nRING\r\n"), QString());
+    row(Caller, "+CLIP", "\r\nRING\r\n\r\n+CLIP: \"+919888812121\",145,,,,0\r\n", "+919888812121");
+    row(Caller, "+CLCC", "\r\n+CLCC: 1,1,4,0,0,\"09888812121\",129\r\n", "09888812121");
+    row(Caller, "+CLCC with blanks", "+CLCC: 1, 1, 4, 0, 0, \"+4412345678\", 145\r\n", "+4412345678");
+    row(Caller, "withheld", "\r\nRING\r\n\r\n+CLIP: \"\",128\r\n", QString());
+    row(Caller, "RING alone", "\r\nRING\r\n", QString());
 }
 
 void AtParseTest::answerValues()

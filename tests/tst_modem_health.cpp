@@ -11,6 +11,8 @@
 
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(ModemHealth::Registration)
 Q_DECLARE_METATYPE(Unsolicited::Kind)
 
@@ -123,16 +125,16 @@ void ModemHealthTest::signalQuality_data()
     QTest::addColumn<int>("rssi");
     QTest::addColumn<int>("ber");
     QTest::addColumn<int>("dbm");
-    QTest::newRow("SIM800, echo on") << "AT+CSQ\r\r\n+CSQ: 18,0\r\n\r\nOK\r\n" << true << 18 << 0 << -77;
-    QTest::newRow("Huawei E173, ber not known") << "\r\n+CSQ: 31,99\r\n\r\nOK\r\n" << true << 31 << 99 << -51;
-    QTest::newRow("no signal") << "\r\n+CSQ: 99,99\r\n\r\nOK\r\n" << true << 99 << 99 << 0;
-    QTest::newRow("weakest") << "\r\n+CSQ: 0,7\r\n\r\nOK\r\n" << true << 0 << 7 << -113;
-    QTest::newRow("no blank after the colon") << "\r\n+CSQ:12,3\r\n\r\nOK\r\n" << true << 12 << 3 << -89;
-    QTest::newRow("out of 27.007's range (a TD-SCDMA value)") << "\r\n+CSQ: 115,99\r\n\r\nOK\r\n"
-                                                              << true << 99 << 99 << 0;
-    QTest::newRow("the supported values (AT+CSQ=?)") << "\r\n+CSQ: (0-31,99),(0-7,99)\r\n\r\nOK\r\n"
-                                                     << false << 99 << 99 << 0;
-    QTest::newRow("refused") << "\r\nERROR\r\n" << false << 99 << 99 << 0;
+    QTest::newRow("SIM800, echo on") << u"AT+CSQ\r\r\n+CSQ: 18,0\r\n\r\nOK\r\n"_s << true << 18 << 0 << -77;
+    QTest::newRow("Huawei E173, ber not known") << u"\r\n+CSQ: 31,99\r\n\r\nOK\r\n"_s << true << 31 << 99 << -51;
+    QTest::newRow("no signal") << u"\r\n+CSQ: 99,99\r\n\r\nOK\r\n"_s << true << 99 << 99 << 0;
+    QTest::newRow("weakest") << u"\r\n+CSQ: 0,7\r\n\r\nOK\r\n"_s << true << 0 << 7 << -113;
+    QTest::newRow("no blank after the colon") << u"\r\n+CSQ:12,3\r\n\r\nOK\r\n"_s << true << 12 << 3 << -89;
+    QTest::newRow("out of 27.007's range (a TD-SCDMA value)")
+        << u"\r\n+CSQ: 115,99\r\n\r\nOK\r\n"_s << true << 99 << 99 << 0;
+    QTest::newRow("the supported values (AT+CSQ=?)")
+        << u"\r\n+CSQ: (0-31,99),(0-7,99)\r\n\r\nOK\r\n"_s << false << 99 << 99 << 0;
+    QTest::newRow("refused") << u"\r\nERROR\r\n"_s << false << 99 << 99 << 0;
 }
 
 void ModemHealthTest::signalQuality()
@@ -164,34 +166,29 @@ void ModemHealthTest::registration_data()
     QTest::addColumn<QString>("lac");
     QTest::addColumn<int>("act");
     QTest::addColumn<bool>("registered");
-    QTest::newRow("answer, home") << QByteArray("+CREG: 0,1") << true << false << 0 << Reg::Home << "" << -1 << true;
-    QTest::newRow("answer, searching") << QByteArray("+CREG: 0,2") << true << false << 0 << Reg::Searching << "" << -1
-                                       << false;
-    QTest::newRow("answer with location (n=2)")
-        << QByteArray("+CREG: 2,5,\"00C3\",\"0010AB2C\"") << true << false << 2 << Reg::Roaming << "00C3" << -1 << true;
-    QTest::newRow("answer with location and AcT")
-        << QByteArray("+CREG: 2,1,\"1F00\",\"79D903\",7") << true << false << 2 << Reg::Home << "1F00" << 7 << true;
-    QTest::newRow("answer with reject cause (n=3)")
-        << QByteArray("+CREG: 3,3,\"\",\"\",0,0,15") << true << false << 3 << Reg::Denied << "" << 0 << false;
-    QTest::newRow("answer, LTE module, SMS only")
-        << QByteArray("+CREG: 0,6") << true << false << 0 << Reg::HomeSmsOnly << "" << -1 << true;
-    QTest::newRow("answer, blanks after the commas")
-        << QByteArray("+CREG: 1, 5") << true << false << 1 << Reg::Roaming << "" << -1 << true;
-    QTest::newRow("unsolicited (n=1)") << QByteArray("+CREG: 1") << true << true << -1 << Reg::Home << "" << -1 << true;
-    QTest::newRow("unsolicited, lost") << QByteArray("+CREG: 0") << true << true << -1 << Reg::NotRegistered << "" << -1
-                                       << false;
-    QTest::newRow("unsolicited with location (n=2)")
-        << QByteArray("+CREG: 5,\"00C3\",\"0010AB2C\"") << true << true << -1 << Reg::Roaming << "00C3" << -1 << true;
-    QTest::newRow("unsolicited with location and AcT")
-        << QByteArray("+CREG: 1,\"1F00\",\"79D903\",7") << true << true << -1 << Reg::Home << "1F00" << 7 << true;
-    QTest::newRow("unsolicited with AcT, location left out")
-        << QByteArray("+CREG: 2,,,7") << true << true << -1 << Reg::Searching << "" << 7 << false;
-    QTest::newRow("state 27.007 does not define")
-        << QByteArray("+CREG: 0,90") << true << false << 0 << Reg::Unknown << "" << -1 << false;
-    QTest::newRow("the supported values (AT+CREG=?)")
-        << QByteArray("+CREG: (0-2)") << false << false << -1 << Reg::Unknown << "" << -1 << false;
-    QTest::newRow("packet domain") << QByteArray("+CGREG: 0,1") << false << false << -1 << Reg::Unknown << "" << -1
-                                   << false;
+    const auto row = [](const char* name, const char* line, bool read, bool unsolicited, int presentation, Reg reg,
+                        const char* lac, int act, bool registered) {
+        QTest::newRow(name) << QByteArray(line) << read << unsolicited << presentation << reg
+                            << QString::fromLatin1(lac) << act << registered;
+    };
+    row("answer, home", "+CREG: 0,1", true, false, 0, Reg::Home, "", -1, true);
+    row("answer, searching", "+CREG: 0,2", true, false, 0, Reg::Searching, "", -1, false);
+    row("answer with location (n=2)", "+CREG: 2,5,\"00C3\",\"0010AB2C\"", true, false, 2, Reg::Roaming, "00C3", -1,
+        true);
+    row("answer with location and AcT", "+CREG: 2,1,\"1F00\",\"79D903\",7", true, false, 2, Reg::Home, "1F00", 7, true);
+    row("answer with reject cause (n=3)", "+CREG: 3,3,\"\",\"\",0,0,15", true, false, 3, Reg::Denied, "", 0, false);
+    row("answer, LTE module, SMS only", "+CREG: 0,6", true, false, 0, Reg::HomeSmsOnly, "", -1, true);
+    row("answer, blanks after the commas", "+CREG: 1, 5", true, false, 1, Reg::Roaming, "", -1, true);
+    row("unsolicited (n=1)", "+CREG: 1", true, true, -1, Reg::Home, "", -1, true);
+    row("unsolicited, lost", "+CREG: 0", true, true, -1, Reg::NotRegistered, "", -1, false);
+    row("unsolicited with location (n=2)", "+CREG: 5,\"00C3\",\"0010AB2C\"", true, true, -1, Reg::Roaming, "00C3", -1,
+        true);
+    row("unsolicited with location and AcT", "+CREG: 1,\"1F00\",\"79D903\",7", true, true, -1, Reg::Home, "1F00", 7,
+        true);
+    row("unsolicited with AcT, location left out", "+CREG: 2,,,7", true, true, -1, Reg::Searching, "", 7, false);
+    row("state 27.007 does not define", "+CREG: 0,90", true, false, 0, Reg::Unknown, "", -1, false);
+    row("the supported values (AT+CREG=?)", "+CREG: (0-2)", false, false, -1, Reg::Unknown, "", -1, false);
+    row("packet domain", "+CGREG: 0,1", false, false, -1, Reg::Unknown, "", -1, false);
 }
 
 void ModemHealthTest::registration()
@@ -235,19 +232,21 @@ void ModemHealthTest::operatorName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("act");
-    QTest::newRow("long name") << "\r\n+COPS: 0,0,\"Vodafone IN\"\r\n\r\nOK\r\n" << true << "Vodafone IN" << 0 << -1;
-    QTest::newRow("short name with AcT") << "\r\n+COPS: 0,1,\"T-Mobile\",7\r\n\r\nOK\r\n"
-                                         << true << "T-Mobile" << 1 << 7;
-    QTest::newRow("numeric") << "\r\n+COPS: 0,2,\"40420\",2\r\n\r\nOK\r\n" << true << "40420" << 2 << 2;
-    QTest::newRow("numeric, unquoted (Wavecom)") << "\r\n+COPS: 0,2,20801\r\n\r\nOK\r\n" << true << "20801" << 2 << -1;
-    QTest::newRow("name with a comma") << "\r\n+COPS: 1,0,\"AT&T, Inc.\",0\r\n\r\nOK\r\n"
-                                       << true << "AT&T, Inc." << 0 << 0;
-    QTest::newRow("no operator (mode only)") << "\r\n+COPS: 0\r\n\r\nOK\r\n" << true << "" << -1 << -1;
-    QTest::newRow("deregistered") << "\r\n+COPS: 2\r\n\r\nOK\r\n" << true << "" << -1 << -1;
+    QTest::newRow("long name") << u"\r\n+COPS: 0,0,\"Vodafone IN\"\r\n\r\nOK\r\n"_s << true << u"Vodafone IN"_s << 0
+                               << -1;
+    QTest::newRow("short name with AcT") << u"\r\n+COPS: 0,1,\"T-Mobile\",7\r\n\r\nOK\r\n"_s << true << u"T-Mobile"_s
+                                         << 1 << 7;
+    QTest::newRow("numeric") << u"\r\n+COPS: 0,2,\"40420\",2\r\n\r\nOK\r\n"_s << true << u"40420"_s << 2 << 2;
+    QTest::newRow("numeric, unquoted (Wavecom)")
+        << u"\r\n+COPS: 0,2,20801\r\n\r\nOK\r\n"_s << true << u"20801"_s << 2 << -1;
+    QTest::newRow("name with a comma") << u"\r\n+COPS: 1,0,\"AT&T, Inc.\",0\r\n\r\nOK\r\n"_s << true << u"AT&T, Inc."_s
+                                       << 0 << 0;
+    QTest::newRow("no operator (mode only)") << u"\r\n+COPS: 0\r\n\r\nOK\r\n"_s << true << u""_s << -1 << -1;
+    QTest::newRow("deregistered") << u"\r\n+COPS: 2\r\n\r\nOK\r\n"_s << true << u""_s << -1 << -1;
     QTest::newRow("the operator list (AT+COPS=?)")
-        << "\r\n+COPS: (2,\"Vodafone IN\",\"Vodafone\",\"40420\"),,(0-4),(0-2)\r\n\r\nOK\r\n"
-        << false << "" << -1 << -1;
-    QTest::newRow("refused") << "\r\n+CME ERROR: 30\r\n" << false << "" << -1 << -1;
+        << u"\r\n+COPS: (2,\"Vodafone IN\",\"Vodafone\",\"40420\"),,(0-4),(0-2)\r\n\r\nOK\r\n"_s << false << u""_s << -1
+        << -1;
+    QTest::newRow("refused") << u"\r\n+CME ERROR: 30\r\n"_s << false << u""_s << -1 << -1;
 }
 
 void ModemHealthTest::operatorName()
@@ -266,50 +265,31 @@ void ModemHealthTest::operatorName()
 
 void ModemHealthTest::simIdentity_data()
 {
-    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("iccid"); // the answer to AT+CCID, else to AT+CIMI
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("value");
-    QTest::newRow("IMSI, bare digits") << "AT+CIMI"
-                                       << "\r\n404201234567890\r\n\r\nOK\r\n"
-                                       << "404201234567890";
-    QTest::newRow("IMSI, echo on") << "AT+CIMI"
-                                   << "AT+CIMI\r\r\n310260000000000\r\n\r\nOK\r\n"
-                                   << "310260000000000";
-    QTest::newRow("IMSI with a prefix") << "AT+CIMI"
-                                        << "\r\n+CIMI: 234150999999999\r\n\r\nOK\r\n"
-                                        << "234150999999999";
-    QTest::newRow("IMSI refused (no SIM)") << "AT+CIMI"
-                                           << "\r\n+CME ERROR: 10\r\n"
-                                           << "";
-    QTest::newRow("IMSI, not a number") << "AT+CIMI"
-                                        << "\r\nSIM not inserted\r\n\r\nOK\r\n"
-                                        << "";
-    QTest::newRow("ICCID, +CCID (SIMCom)") << "AT+CCID"
-                                           << "\r\n+CCID: 8991101200003204510\r\n\r\nOK\r\n"
-                                           << "8991101200003204510";
-    QTest::newRow("ICCID, ^SCID (Cinterion)") << "AT+CCID"
-                                              << "\r\n^SCID: 89914509001234567895\r\n\r\nOK\r\n"
-                                              << "89914509001234567895";
-    QTest::newRow("ICCID, +ICCID (u-blox)") << "AT+CCID"
-                                            << "\r\n+ICCID: 8944500601200000000\r\n\r\nOK\r\n"
-                                            << "8944500601200000000";
-    QTest::newRow("ICCID, bare digits ending in F") << "AT+CCID"
-                                                    << "\r\n8991101200003204510F\r\n\r\nOK\r\n"
-                                                    << "8991101200003204510F";
-    QTest::newRow("ICCID, quoted, lower-case f") << "AT+CCID"
-                                                 << "\r\n+CCID: \"894920000000123456f\"\r\n\r\nOK\r\n"
-                                                 << "894920000000123456F";
-    QTest::newRow("ICCID refused") << "AT+CCID"
-                                   << "\r\nERROR\r\n"
-                                   << "";
+    const auto row = [](const char* name, bool iccid, const char* answer, const char* value) {
+        QTest::newRow(name) << iccid << QString::fromLatin1(answer) << QString::fromLatin1(value);
+    };
+    row("IMSI, bare digits", false, "\r\n404201234567890\r\n\r\nOK\r\n", "404201234567890");
+    row("IMSI, echo on", false, "AT+CIMI\r\r\n310260000000000\r\n\r\nOK\r\n", "310260000000000");
+    row("IMSI with a prefix", false, "\r\n+CIMI: 234150999999999\r\n\r\nOK\r\n", "234150999999999");
+    row("IMSI refused (no SIM)", false, "\r\n+CME ERROR: 10\r\n", "");
+    row("IMSI, not a number", false, "\r\nSIM not inserted\r\n\r\nOK\r\n", "");
+    row("ICCID, +CCID (SIMCom)", true, "\r\n+CCID: 8991101200003204510\r\n\r\nOK\r\n", "8991101200003204510");
+    row("ICCID, ^SCID (Cinterion)", true, "\r\n^SCID: 89914509001234567895\r\n\r\nOK\r\n", "89914509001234567895");
+    row("ICCID, +ICCID (u-blox)", true, "\r\n+ICCID: 8944500601200000000\r\n\r\nOK\r\n", "8944500601200000000");
+    row("ICCID, bare digits ending in F", true, "\r\n8991101200003204510F\r\n\r\nOK\r\n", "8991101200003204510F");
+    row("ICCID, quoted, lower-case f", true, "\r\n+CCID: \"894920000000123456f\"\r\n\r\nOK\r\n", "894920000000123456F");
+    row("ICCID refused", true, "\r\nERROR\r\n", "");
 }
 
 void ModemHealthTest::simIdentity()
 {
-    QFETCH(QString, command);
+    QFETCH(bool, iccid);
     QFETCH(QString, answer);
     QFETCH(QString, value);
-    QCOMPARE(command == QLatin1String("AT+CIMI") ? ParseImsi(answer) : ParseIccid(answer), value);
+    QCOMPARE(iccid ? ParseIccid(answer) : ParseImsi(answer), value);
 }
 
 void ModemHealthTest::healthPollOfTheLink()
@@ -355,12 +335,9 @@ void ModemHealthTest::relayLinkBeforeSubmissions_data()
     QTest::addColumn<QString>("imsi"); // what the health poll between the submissions found
     QTest::addColumn<QString>("iccid");
     QTest::addColumn<Reg>("registration");
-    QTest::newRow("accepting modem") << "relay-link-kept"
-                                     << "404201234567890"
-                                     << "8991101200003204510F" << Reg::Home;
-    QTest::newRow("refusing modem") << "relay-link-refused"
-                                    << ""
-                                    << "" << Reg::Unknown;
+    QTest::newRow("accepting modem") << u"relay-link-kept"_s << u"404201234567890"_s << u"8991101200003204510F"_s
+                                     << Reg::Home;
+    QTest::newRow("refusing modem") << u"relay-link-refused"_s << QString() << QString() << Reg::Unknown;
 }
 
 void ModemHealthTest::relayLinkBeforeSubmissions()

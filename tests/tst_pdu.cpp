@@ -346,36 +346,34 @@ void PduTest::submit_data()
     QTest::addColumn<bool>("reencodes"); // encodeSubmit gives the same hex back
     QFile lorem(QStringLiteral(BROADTEXT_TEST_DATA "/pdu/submit-lorem-ipsum-3-parts.txt"));
     QVERIFY(lorem.open(QIODevice::ReadOnly));
+    const auto row = [](const char* name, const QStringList& pdus, const char* destination, const QString& text,
+                        Alphabet alphabet, int validity, const QDateTime& until, bool report, bool reject,
+                        bool reencodes) {
+        QTest::newRow(name) << pdus << QString::fromLatin1(destination) << text << alphabet << validity << until
+                            << report << reject << reencodes;
+    };
+    const int day = 24 * 60;
     // The tutorial's SUBMIT, valid for four days.
-    QTest::newRow("tutorial hellohello") << QStringList{u"0011000B916407281553F80000AA0AE8329BFD4697D9EC37"_s}
-                                         << "+46708251358"
-                                         << "hellohello" << Alphabet::Gsm7 << 4 * 24 * 60 << QDateTime() << false
-                                         << false << true;
+    row("tutorial hellohello", {u"0011000B916407281553F80000AA0AE8329BFD4697D9EC37"_s}, "+46708251358", u"hellohello"_s,
+        Alphabet::Gsm7, 4 * day, {}, false, false, true);
     // The rest are the Python library suite's SUBMIT examples; where it gave a service centre, ours is "00".
-    QTest::newRow("no validity") << QStringList{u"0001000B917228001011F100000CC8329BFD065DDF72363904"_s}
-                                 << "+27820001111"
-                                 << "Hello World!" << Alphabet::Gsm7 << -1 << QDateTime() << false << false << true;
-    QTest::newRow("UCS2, 52 weeks") << QStringList{u"001100099121436587F90008F40A4E16754C60A8597DFF01"_s}
-                                    << "+123456789" << u"世界您好！"_s << Alphabet::Ucs2 << 52 * 7 * 24 * 60
-                                    << QDateTime() << false << false << true;
-    QTest::newRow("three joined parts, reference 0, duplicates rejected")
-        << QString::fromLatin1(lorem.readAll()).split(u'\n', Qt::SkipEmptyParts) << "+15125551234" << Lorem
-        << Alphabet::Gsm7 << -1 << QDateTime() << false << true << true;
-    QTest::newRow("status report asked, 3 days")
-        << QStringList{u"07911326040000F0310D0B911326880736F40000A90FF7FBDD454E87CDE1B0DB357EB701"_s} << "+31628870634"
-        << "www.diafaan.com" << Alphabet::Gsm7 << 3 * 24 * 60 << QDateTime() << true << false << false;
-    QTest::newRow("national numbers (type 0xA1)")
-        << QStringList{u"04A12143F5310D0AA110624521430000A91BD4F29C0E6A97E7F3F0B9AC03B1DFE3301BE4AEB7C565F91C"_s}
-        << "0126541234"
-        << "Test message: local numbers" << Alphabet::Gsm7 << 3 * 24 * 60 << QDateTime() << true << false << false;
-    QTest::newRow("8-bit data") << QStringList{u"0591721891F101000B917228214365F700040C48656C6C6F20776F726C6421"_s}
-                                << "+27821234567"
-                                << "Hello world!" << Alphabet::EightBit << -1 << QDateTime() << false << false << false;
-    QTest::newRow("absolute validity")
-        << QStringList{u"0019000B917228001011F100003170013193008017D474BB3CA787DB70903DCC4E93D3F43C885E9ED301"_s}
-        << "+27820001111"
-        << "Timestamp validity test" << Alphabet::Gsm7 << -1 << at(2013, 7, 10, 13, 39, 0, 120) << false << false
-        << false;
+    row("no validity", {u"0001000B917228001011F100000CC8329BFD065DDF72363904"_s}, "+27820001111", u"Hello World!"_s,
+        Alphabet::Gsm7, -1, {}, false, false, true);
+    row("UCS2, 52 weeks", {u"001100099121436587F90008F40A4E16754C60A8597DFF01"_s}, "+123456789", u"世界您好！"_s,
+        Alphabet::Ucs2, 52 * 7 * day, {}, false, false, true);
+    row("three joined parts, reference 0, duplicates rejected",
+        QString::fromLatin1(lorem.readAll()).split(u'\n', Qt::SkipEmptyParts), "+15125551234", Lorem, Alphabet::Gsm7,
+        -1, {}, false, true, true);
+    row("status report asked, 3 days", {u"07911326040000F0310D0B911326880736F40000A90FF7FBDD454E87CDE1B0DB357EB701"_s},
+        "+31628870634", u"www.diafaan.com"_s, Alphabet::Gsm7, 3 * day, {}, true, false, false);
+    row("national numbers (type 0xA1)",
+        {u"04A12143F5310D0AA110624521430000A91BD4F29C0E6A97E7F3F0B9AC03B1DFE3301BE4AEB7C565F91C"_s}, "0126541234",
+        u"Test message: local numbers"_s, Alphabet::Gsm7, 3 * day, {}, true, false, false);
+    row("8-bit data", {u"0591721891F101000B917228214365F700040C48656C6C6F20776F726C6421"_s}, "+27821234567",
+        u"Hello world!"_s, Alphabet::EightBit, -1, {}, false, false, false);
+    row("absolute validity",
+        {u"0019000B917228001011F100003170013193008017D474BB3CA787DB70903DCC4E93D3F43C885E9ED301"_s}, "+27820001111",
+        u"Timestamp validity test"_s, Alphabet::Gsm7, -1, at(2013, 7, 10, 13, 39, 0, 120), false, false, false);
 }
 
 void PduTest::submit()

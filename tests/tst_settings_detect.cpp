@@ -1,6 +1,7 @@
 // Modem auto-detection from the settings window, through the program's serial port, against simulated modems
 // linked as COM ports (every other COM number has no device in the test rig).
 #include "EngineRig.h"
+#include "ShownWindow.h"
 #include "modem/ComPorts.h"
 #include "settings/Frm_FoundModemPortNumbers.h"
 #include "settings/frm_ChekModemProgress.h"
@@ -30,24 +31,16 @@ template <class T> T* named(QWidget* owner, const QString& name)
 }
 
 // The settings window of one test and the detection started from it.
-struct Settings {
-    QPointer<frm_Settings> w;
-    explicit Settings(EngineRig& rig) : w(new frm_Settings(rig.engine))
-    {
-        w->show();
-        w->activateWindow();
-        if (!QTest::qWaitForWindowActive(w))
-            qWarning("settings window not active");
-    }
-    ~Settings() { delete w.data(); }
+struct Settings : ShownWindow<frm_Settings> {
+    explicit Settings(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
     QStringList selected() const
     {
         QStringList out;
         for (const char* name : {"Combo_comportNo", "Combo_BitsPerSec", "cmbDelay"})
-            out << named<QComboBox>(w, QLatin1String(name))->currentText();
+            out << get<QComboBox>(QLatin1String(name))->currentText();
         return out;
     }
-    void detect() const { QTest::mouseClick(named<QPushButton>(w, u"cmdChkModem"_s), Qt::LeftButton); }
+    void detect() const { QTest::mouseClick(get<QPushButton>(u"cmdChkModem"_s), Qt::LeftButton); }
     // The list of found modems once the scan has ended.
     Frm_FoundModemPortNumbers* foundList() const
     {
@@ -137,12 +130,12 @@ void SettingsDetectTest::modemsOnThreeAndFiveAreListedAndOneIsPicked()
     QTRY_VERIFY(!closing);
     QVERIFY(rig.state.selectPortFromList);
     QCOMPARE(s.selected(), QStringList({u"5"_s, u"115200"_s, u"3"_s}));
-    QTRY_COMPARE(QApplication::focusWidget(), named<QComboBox>(s.w, u"Combo_comportNo"_s));
+    QTRY_COMPARE(QApplication::focusWidget(), s.get<QComboBox>(u"Combo_comportNo"_s));
     QVERIFY(rig.state.ManufacturerId.isEmpty() && rig.state.ModelId.isEmpty());
     QVERIFY(rig.state.ChildWindowOpen); // the settings window is still open
 
     // Same delay factor as stored, but a port from the list at a speed other than 9600: restart.
-    QTest::mouseClick(named<QPushButton>(s.w, u"cmdSave1"_s), Qt::LeftButton);
+    QTest::mouseClick(s.get<QPushButton>(u"cmdSave1"_s), Qt::LeftButton);
     QCOMPARE(rig.dialogs.messages().size(), 1);
     QVERIFY(rig.dialogs.messages().first().startsWith("You have changed the default modem settings"_L1));
     QCOMPARE(rig.endApplicationCalls, 1);
@@ -216,7 +209,7 @@ void SettingsDetectTest::noScanOnceTheModemIsConnected()
 {
     EngineRig rig;   // no scan starts: the in-memory line will do
     Settings s(rig); // opened while disconnected: the button is enabled
-    QVERIFY(named<QPushButton>(s.w, u"cmdChkModem"_s)->isEnabled());
+    QVERIFY(s.get<QPushButton>(u"cmdChkModem"_s)->isEnabled());
     QVERIFY(rig.connectModem());
     rig.sim.clearRecords();
     s.detect();

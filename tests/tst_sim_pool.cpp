@@ -22,9 +22,9 @@ namespace {
 
 // Four modems on COM1..COM4 of one console, echo off.
 struct Pool {
-    explicit Pool(int count = 4)
+    Pool()
     {
-        for (int com = 1; com <= count; ++com) {
+        for (int com = 1; com <= 4; ++com) {
             sims.push_back(std::make_unique<ModemSimulator>());
             sims.back()->setClock([this] { return now; });
             sims.back()->setEcho(false);
@@ -231,17 +231,13 @@ void SimPoolTest::healthAnswers()
     QFETCH(QStringList, commands);
     QFETCH(QString, expected);
     Pool pool;
-    QList<QStringList> othersBefore;
-    for (const int com : {1, 3})
-        othersBefore << pool.ask(com, commands.last());
+    const auto others = [&] { return QList<QStringList>{pool.ask(1, commands.last()), pool.ask(3, commands.last())}; };
+    const QList<QStringList> othersBefore = others();
     pool.type(console);
     for (qsizetype i = 0; i + 1 < commands.size(); ++i)
         QVERIFY2(!pool.ask(2, commands[i]).contains(u"ERROR"_s), qPrintable(commands[i]));
     QCOMPARE(pool.ask(2, commands.last()), QStringList(withIdentity(expected, pool.at(2).serials())));
-    QList<QStringList> othersAfter;
-    for (const int com : {1, 3})
-        othersAfter << pool.ask(com, commands.last());
-    QCOMPARE(othersAfter, othersBefore);
+    QCOMPARE(others(), othersBefore);
 }
 
 void SimPoolTest::registrationChangesAreAnnouncedWhenAskedFor_data()

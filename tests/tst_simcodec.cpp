@@ -128,9 +128,7 @@ void SimCodecTest::submitsDecode_data()
     QTest::newRow("published") << "0011000B916407281553F80000AA0AE8329BFD4697D9EC37" << 23 << "+46708251358"
                                << "hellohello" << Alphabet::Gsm7 << false << 0xAA << QList<int>{0, 0, 0};
     // By hand: report asked, relative validity, 8-bit concatenation header (one fill bit) before "Hi".
-    QTest::newRow("8-bit part, report") << "0071000C9119892143658700"
-                                           "00A709050003CC02019069"
-                                        << 22 << "+919812345678"
+    QTest::newRow("8-bit part, report") << "0071000C911989214365870000A709050003CC02019069" << 22 << "+919812345678"
                                         << "Hi" << Alphabet::Gsm7 << true << 0xA7 << QList<int>{0xCC, 1, 2};
     // 16-bit reference header (seven octets, no fill bits) before "Hi".
     QTest::newRow("16-bit part, gsm") << "0041000B916407281553F800000A06080400010202C834" << 22 << "+46708251358"
@@ -178,15 +176,10 @@ void SimCodecTest::unsoundSubmitsAreRefused_data()
     QTest::newRow("odd digit count") << sound.chopped(1);
     QTest::newRow("not hex") << QString(sound).replace(20, 1, QLatin1Char('G'));
     QTest::newRow("compressed") << QString(sound).replace(24, 2, QStringLiteral("20"));
-    QTest::newRow("header longer than the data") << "004100038121F3000002"
-                                                    "0500";
+    QTest::newRow("header longer than the data") << "004100038121F30000020500";
     QTest::newRow("empty") << "";
-    QTest::newRow("161 septets") << "0001000081"
-                                    "0000A1" +
-                                        QString(282, QLatin1Char('0'));
-    QTest::newRow("141 octets of 8-bit data") << "0001000081"
-                                                 "00048D" +
-                                                     QString(282, QLatin1Char('0'));
+    QTest::newRow("161 septets") << "00010000810000A1" + QString(282, QLatin1Char('0'));
+    QTest::newRow("141 octets of 8-bit data") << "000100008100048D" + QString(282, QLatin1Char('0'));
 }
 
 void SimCodecTest::unsoundSubmitsAreRefused()

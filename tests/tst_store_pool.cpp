@@ -460,27 +460,20 @@ void StorePoolTest::countsPerModem()
     OutboxRepository outbox(rig.db);
     const QDate day = start().date();
     auto row = [&](int pin) { return outbox.queueMessage(u"9888812121"_s, u"hello"_s, start(), pin); };
-    auto sentBy = [&](int holder, const QDateTime& at) {
+    auto settled = [&](int holder, bool sent, const QDateTime& at = start()) {
         const qint64 id = row(0);
         if (holder)
             QVERIFY(outbox.claim(holder, at, 60s));
         outbox.markSending(id, at);
-        outbox.markSent(id, at);
+        sent ? outbox.markSent(id, at) : outbox.markFailed(id, u"refused"_s);
     };
-    auto failedBy = [&](int holder) {
-        const qint64 id = row(0);
-        if (holder)
-            QVERIFY(outbox.claim(holder, start(), 60s));
-        outbox.markSending(id, start());
-        outbox.markFailed(id, u"refused"_s);
-    };
-    sentBy(0, start());             // sent today before modems were recorded: the first modem
-    sentBy(1, start());             // sent today by 1
-    sentBy(2, start());             // sent today by 2
-    sentBy(2, start().addDays(-1)); // sent by 2 the day before
-    failedBy(0);                    // failed before modems were recorded: the first modem
-    failedBy(1);
-    failedBy(2);
+    settled(0, true);                      // sent today before modems were recorded: the first modem
+    settled(1, true);                      // sent today by 1
+    settled(2, true);                      // sent today by 2
+    settled(2, true, start().addDays(-1)); // sent by 2 the day before
+    settled(0, false);                     // failed before modems were recorded: the first modem
+    settled(1, false);
+    settled(2, false);
     row(0);
     QVERIFY(outbox.claim(1, start(), 60s)); // held by 1
     row(2);

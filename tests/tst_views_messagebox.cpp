@@ -140,7 +140,7 @@ struct OpenBox {
     void toolbar(int button) const
     {
         QAction* action = child<QToolBar>("Toolbar1")->findChild<QAction*>(QStringLiteral("Button%1").arg(button));
-        QVERIFY2(action, "no such toolbar button");
+        QVERIFY(action);
         action->trigger();
     }
 };
