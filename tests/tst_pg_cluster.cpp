@@ -31,7 +31,7 @@ void TestPgCluster::initTestCase()
     if (!PgCluster::installed())
         QSKIP(qPrintable(QStringLiteral("the PostgreSQL server programs are not installed in %1 (scripts/deps.sh "
                                         "installs them)")
-                .arg(PgCluster::binDir())));
+                             .arg(PgCluster::binDir())));
     cluster = std::make_unique<PgCluster>();
     QVERIFY2(cluster->isReady(), qPrintable(cluster->error()));
     qInfo("first cluster ready in %lld ms (initdb included)", cluster->startupMs());
@@ -53,7 +53,7 @@ void TestPgCluster::isPrivate()
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), QString());
     QVERIFY2(query.value(1).toString().startsWith(cluster->socketDir() + QLatin1Char('/')),
-        qPrintable(query.value(1).toString()));
+             qPrintable(query.value(1).toString()));
     QCOMPARE(query.value(2).toString(), cluster->databaseName());
 }
 
@@ -76,7 +76,7 @@ void TestPgCluster::valuesRoundTrip()
     const QString table = QStringLiteral("probe_") + QString::fromLatin1(QTest::currentDataTag());
     QSqlQuery query(QSqlDatabase::database(connName));
     QVERIFY2(query.exec(QStringLiteral("CREATE TABLE %1 (id serial PRIMARY KEY, value %2)").arg(table, type)),
-        qPrintable(query.lastError().text()));
+             qPrintable(query.lastError().text()));
     QVERIFY(query.prepare(QStringLiteral("INSERT INTO %1 (value) VALUES (?) RETURNING id").arg(table)));
     query.addBindValue(value);
     QVERIFY2(query.exec() && query.next(), qPrintable(query.lastError().text()));

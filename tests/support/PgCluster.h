@@ -1,8 +1,8 @@
 // A throw-away PostgreSQL server for tests: a cluster of its own in a temporary folder, reachable only through a
 // Unix socket in that folder (no TCP), stopped and deleted with the object. Never the machine's own cluster.
 // initdb runs once per test process into a template, test database included, that every cluster then copies, so
-// a second cluster costs a copy and a server start. PostgreSQL refuses to run as root; a root test process runs the server as the
-// `postgres` account (or `nobody`) and connects over the socket as that database user.
+// a second cluster costs a copy and a server start. PostgreSQL refuses to run as root; a root test process runs the
+// server as the `postgres` account (or `nobody`) and connects over the socket as that database user.
 #pragma once
 
 #include <QDir>
@@ -31,9 +31,9 @@ public:
 
     static bool installed()
     {
-        return QFileInfo(binDir() + QStringLiteral("/initdb")).isExecutable()
-            && QFileInfo(binDir() + QStringLiteral("/pg_ctl")).isExecutable()
-            && QFileInfo(binDir() + QStringLiteral("/postgres")).isExecutable();
+        return QFileInfo(binDir() + QStringLiteral("/initdb")).isExecutable() &&
+               QFileInfo(binDir() + QStringLiteral("/pg_ctl")).isExecutable() &&
+               QFileInfo(binDir() + QStringLiteral("/postgres")).isExecutable();
     }
 
     PgCluster()
@@ -50,10 +50,10 @@ public:
             return;
         }
         // Settings that differ per cluster go last in the file, where they override the template's.
-        if (!run({QStringLiteral("cp"), QStringLiteral("-a"), source.data, dataDir()}, false)
-            || !appendSettings(dataDir(), {QStringLiteral("unix_socket_directories = '%1'").arg(socketDir()),
-                                              QStringLiteral("port = %1").arg(port())})
-            || !start())
+        if (!run({QStringLiteral("cp"), QStringLiteral("-a"), source.data, dataDir()}, false) ||
+            !appendSettings(dataDir(), {QStringLiteral("unix_socket_directories = '%1'").arg(socketDir()),
+                                        QStringLiteral("port = %1").arg(port())}) ||
+            !start())
             return;
         startup = clock.elapsed();
     }
@@ -101,18 +101,18 @@ public:
     bool stop()
     {
         running = !run({binDir() + QStringLiteral("/pg_ctl"), QStringLiteral("stop"), QStringLiteral("-m"),
-                            QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("-s"),
-                            QStringLiteral("-D"), dataDir()},
-            true);
+                        QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("-s"), QStringLiteral("-D"),
+                        dataDir()},
+                       true);
         return !running;
     }
 
     bool start()
     {
         running = run({binDir() + QStringLiteral("/pg_ctl"), QStringLiteral("start"), QStringLiteral("-w"),
-                          QStringLiteral("-t"), QStringLiteral("30"), QStringLiteral("-s"), QStringLiteral("-D"),
-                          dataDir(), QStringLiteral("-l"), socketDir() + QStringLiteral("/server.log")},
-            true);
+                       QStringLiteral("-t"), QStringLiteral("30"), QStringLiteral("-s"), QStringLiteral("-D"),
+                       dataDir(), QStringLiteral("-l"), socketDir() + QStringLiteral("/server.log")},
+                      true);
         if (!running) {
             QFile log(socketDir() + QStringLiteral("/server.log"));
             if (log.open(QIODevice::ReadOnly))
@@ -172,8 +172,8 @@ private:
     static bool run(QStringList command, bool asServer, QString* error, const QByteArray& input = {})
     {
         if (asServer && ::geteuid() == 0)
-            command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), serverUser(), QStringLiteral("--")}
-                + command;
+            command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), serverUser(), QStringLiteral("--")} +
+                      command;
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(command.takeFirst(), command);
@@ -187,7 +187,7 @@ private:
             return true;
         *error += QStringLiteral("%1 %2 failed: %3\n")
                       .arg(process.program(), command.join(QLatin1Char(' ')),
-                          process.error() == QProcess::UnknownError ? output : process.errorString());
+                           process.error() == QProcess::UnknownError ? output : process.errorString());
         return false;
     }
     bool run(const QStringList& command, bool asServer) { return run(command, asServer, &failure); }
@@ -205,20 +205,19 @@ private:
                 made->error = QStringLiteral("cannot prepare the folder %1").arg(made->folder.path());
                 return made;
             }
-            const bool initialised = run({binDir() + QStringLiteral("/initdb"), QStringLiteral("-D"), made->data,
-                                       QStringLiteral("--auth=trust"), QStringLiteral("--encoding=UTF8"),
-                                       QStringLiteral("--locale=C"), QStringLiteral("--no-sync"),
-                                       QStringLiteral("--no-instructions"), QStringLiteral("--wal-segsize=1"),
-                                       QStringLiteral("-U"), serverUser()},
-                                   true, &made->error)
-                && run({binDir() + QStringLiteral("/postgres"), QStringLiteral("--single"), QStringLiteral("-D"),
-                           made->data, QStringLiteral("template1")},
+            const bool initialised =
+                run({binDir() + QStringLiteral("/initdb"), QStringLiteral("-D"), made->data,
+                     QStringLiteral("--auth=trust"), QStringLiteral("--encoding=UTF8"), QStringLiteral("--locale=C"),
+                     QStringLiteral("--no-sync"), QStringLiteral("--no-instructions"),
+                     QStringLiteral("--wal-segsize=1"), QStringLiteral("-U"), serverUser()},
+                    true, &made->error) &&
+                run({binDir() + QStringLiteral("/postgres"), QStringLiteral("--single"), QStringLiteral("-D"),
+                     made->data, QStringLiteral("template1")},
                     true, &made->error,
                     QStringLiteral("CREATE DATABASE %1\nDROP DATABASE postgres\n").arg(databaseName()).toUtf8());
-            if (initialised
-                && !appendSettings(made->data,
-                    {QStringLiteral("listen_addresses = ''"), QStringLiteral("fsync = off"),
-                        QStringLiteral("full_page_writes = off")}))
+            if (initialised &&
+                !appendSettings(made->data, {QStringLiteral("listen_addresses = ''"), QStringLiteral("fsync = off"),
+                                             QStringLiteral("full_page_writes = off")}))
                 made->error = QStringLiteral("cannot write the settings of %1").arg(made->data);
             return made;
         }();
