@@ -50,10 +50,14 @@ public:
             return;
         }
         // Settings that differ per cluster go last in the file, where they override the template's.
-        if (!run({QStringLiteral("cp"), QStringLiteral("-a"), source.data, dataDir()}, false) ||
-            !appendSettings(dataDir(), {QStringLiteral("unix_socket_directories = '%1'").arg(socketDir()),
-                                        QStringLiteral("port = %1").arg(port())}) ||
-            !start())
+        if (!run({QStringLiteral("cp"), QStringLiteral("-a"), source.data, dataDir()}, false))
+            return;
+        if (!appendSettings(dataDir(), {QStringLiteral("unix_socket_directories = '%1'").arg(socketDir()),
+                                        QStringLiteral("port = %1").arg(port())})) {
+            failure = QStringLiteral("cannot write the settings of %1").arg(dataDir());
+            return;
+        }
+        if (!start())
             return;
         startup = clock.elapsed();
     }
