@@ -46,7 +46,8 @@ public:
             return;
         }
         if (!folder.isValid() || !handOver(folder.path())) {
-            failure = QStringLiteral("cannot prepare the folder %1").arg(folder.path());
+            failure = QStringLiteral("cannot prepare a folder for the cluster: %1")
+                          .arg(folder.isValid() ? folder.path() : folder.errorString());
             return;
         }
         // Settings that differ per cluster go last in the file, where they override the template's.
@@ -206,7 +207,8 @@ private:
             auto made = std::make_unique<Template>();
             made->data = made->folder.path() + QStringLiteral("/data");
             if (!made->folder.isValid() || !handOver(made->folder.path())) {
-                made->error = QStringLiteral("cannot prepare the folder %1").arg(made->folder.path());
+                made->error = QStringLiteral("cannot prepare a folder for the cluster: %1")
+                                  .arg(made->folder.isValid() ? made->folder.path() : made->folder.errorString());
                 return made;
             }
             const bool initialised =
