@@ -3,7 +3,7 @@
 # named as arguments are added to the list (scripts/package.sh asks for its packaging tools that way).
 set -eu
 packages="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev clang-format $*"
+qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev clang-format $*"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
