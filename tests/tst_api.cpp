@@ -1,6 +1,10 @@
 // The local HTTP API through real HTTP: a client on loopback (Qt's network access, curl for the burst) against
 // the server on its own thread over a real message database.
+#include "TestRig.h"
 #include "api/ApiServer.h"
+#include "app/Broadtext.h"
+#include "app/MDI_Frmmanage.h"
+#include "settings/Frm_Integration.h"
 #include "store/ApiRepository.h"
 #include "store/Database.h"
 #include "store/InboxRepository.h"
@@ -8,15 +12,19 @@
 #include "store/OptOutRepository.h"
 #include "store/OutboxRepository.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -324,6 +332,68 @@ private Q_SLOTS:
         const Answer a = send("GET", QStringLiteral("/inbox"));
         QCOMPARE(a.status, 429);
         QVERIFY(a.retryAfter.toInt() >= 1 && a.retryAfter.toInt() <= 20);
+    }
+
+    // The program's own API, switched on from the integration window: the token is shown once, the server
+    // listens on the port typed, and "New token" makes the old token useless.
+    void programsApiFromTheWindow()
+    {
+        TestRig rig(false);
+        Broadtext program(rig.state);
+        program.engine.timerRefreshHomePage.setEnabled(false);
+        QVERIFY(program.Main(QSize(1280, 800)));
+        program.showMainWindow();
+        QTcpServer probe; // a port nobody uses
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+
+        const qsizetype before = rig.dialogs.messages().size();
+        program.mainWindow->menuItem(QStringLiteral("mnuIntegration"))->trigger();
+        auto* window = program.mainWindow->findChild<Frm_Integration*>();
+        QVERIFY(window && window->isVisible());
+        auto* enabled = window->findChild<QCheckBox*>(QStringLiteral("chkApiEnabled"));
+        QVERIFY(!enabled->isChecked()); // off by default
+        QCOMPARE(window->findChild<QLineEdit*>(QStringLiteral("txtApiAddress"))->text(), QStringLiteral("127.0.0.1"));
+        enabled->setChecked(true);
+        window->findChild<QLineEdit*>(QStringLiteral("txtApiPort"))->setText(QString::number(port));
+        window->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        const QStringList shown = rig.dialogs.messages().mid(before);
+        QCOMPARE(shown.size(), 1);
+        const QString first = shown[0].split(QStringLiteral("\r\n"))[2];
+        QCOMPARE(first.size(), 43); // 32 bytes, base64url without padding
+        QVERIFY(!ReadIntegrationValue(program.db, QStringLiteral("ApiTokenHash")).contains(first));
+
+        auto status = [&](const QString& presented) {
+            QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/inbox").arg(port)));
+            request.setRawHeader("Authorization", "Bearer " + presented.toLatin1());
+            QNetworkReply* reply = net.get(request);
+            QEventLoop loop;
+            connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+            loop.exec();
+            reply->deleteLater();
+            return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        };
+        QCOMPARE(status(first), 200);
+
+        program.mainWindow->menuItem(QStringLiteral("mnuIntegration"))->trigger();
+        window = nullptr;
+        for (auto* w : program.mainWindow->findChildren<Frm_Integration*>())
+            if (w->isVisible())
+                window = w;
+        QVERIFY(window);
+        window->findChild<QPushButton*>(QStringLiteral("cmdNewToken"))->click();
+        QCOMPARE(rig.dialogs.questions().size(), 1);
+        const QString second = rig.dialogs.messages().last().split(QStringLiteral("\r\n"))[2];
+        QVERIFY(second != first);
+        QCOMPARE(status(first), 401);
+        QCOMPARE(status(second), 200);
+        // OK again with the API on: no token is shown, since one exists.
+        const qsizetype shownBefore = rig.dialogs.messages().size();
+        window->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        QCOMPARE(rig.dialogs.messages().size(), shownBefore);
+        QCOMPARE(status(second), 200);
+        net.clearConnectionCache();
     }
 
     // A burst from a local client: 1,000 requests at once, each key sent twice, one key in ten with a bad number.
