@@ -18,6 +18,7 @@ namespace {
 
 constexpr int DefaultInboxLimit = 100;
 constexpr int MaxInboxLimit = 1000;
+constexpr int MaxKeyLength = 200;
 
 ApiReply jsonReply(int status, const QJsonObject& body)
 {
@@ -144,6 +145,8 @@ ApiReply postMessages(Database& db, const ApiRequest& request, const QDateTime& 
         return refusal;
     const QString key = !request.idempotencyKey.isEmpty() ? QString::fromUtf8(request.idempotencyKey)
                                                           : body->value(QLatin1String("idempotency_key")).toString();
+    if (key.size() > MaxKeyLength)
+        return ApiError(400, QStringLiteral("the idempotency key is longer than %1 characters").arg(MaxKeyLength));
     ApiRepository api(db);
     if (!key.isEmpty()) {
         if (const auto stored = api.answer(key))

@@ -41,10 +41,11 @@ Figures run(QNetworkAccessManager& net, const QUrl& url, const QString& token, i
         const int n = started++;
         QJsonArray items;
         for (int i = 0; i < perRequest; ++i)
-            items.append(QJsonObject{{QStringLiteral("to"), QStringLiteral("+4477%1").arg(n * perRequest + i, 8, 10,
-                                                                                          QLatin1Char('0'))},
-                                     {QStringLiteral("text"), QStringLiteral("Your order %1 has shipped").arg(n)}});
-        const QJsonObject body = perRequest == 1 ? items[0].toObject() : QJsonObject{{QStringLiteral("messages"), items}};
+            items.append(QJsonObject{
+                {QStringLiteral("to"), QStringLiteral("+4477%1").arg(n * perRequest + i, 8, 10, QLatin1Char('0'))},
+                {QStringLiteral("text"), QStringLiteral("Your order %1 has shipped").arg(n)}});
+        const QJsonObject body =
+            perRequest == 1 ? items[0].toObject() : QJsonObject{{QStringLiteral("messages"), items}};
         QNetworkRequest request(url);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         request.setRawHeader("Authorization", "Bearer " + token.toLatin1());

@@ -183,6 +183,9 @@ private Q_SLOTS:
             << QByteArray(R"({"messages": [{"to": "+447700900123", "text": "a"}, {"to": "x", "text": "b"},)"
                           R"( {"to": "+447700900124", "text": "c"}, {"to": "+447700900125", "text": ""}]})")
             << 400 << "2 of 4" << QList<int>{1, 3};
+        QTest::newRow("key too long") << QByteArray(R"({"to": "+447700900123", "text": "hi", "idempotency_key": ")" +
+                                                    QByteArray(201, 'k') + R"("})")
+                                      << 400 << "idempotency key" << QList<int>{};
         QTest::newRow("unknown path") << QByteArray("{}") << 404 << "nothing" << QList<int>{};
     }
     void refused()
