@@ -88,14 +88,14 @@ public:
                 return problem;
             QHostAddress address;
             if (!address.setAddress(s.address))
-                return problem = QStringLiteral("\"%1\" is not an IP address").arg(s.address);
+                return problem = QStringLiteral("The API cannot listen: \"%1\" is not an IP address.").arg(s.address);
             if (s.port < 0 || s.port > 65535)
-                return problem = QStringLiteral("%1 is not a port number").arg(s.port);
+                return problem = QStringLiteral("The API cannot listen: %1 is not a port number.").arg(s.port);
             auto* server = new QTcpServer(this);
             // A burst of clients connecting at once waits in the queue rather than being turned away.
             server->setListenBacklogSize(1024);
             if (!server->listen(address, quint16(s.port))) {
-                problem = QStringLiteral("The API cannot listen on %1 port %2: %3")
+                problem = QStringLiteral("The API cannot listen on %1 port %2: %3.")
                               .arg(s.address)
                               .arg(s.port)
                               .arg(server->errorString());
