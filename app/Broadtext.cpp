@@ -1,5 +1,6 @@
 #include "app/Broadtext.h"
 
+#include "api/ApiServer.h"
 #include "app/MDI_Frmmanage.h"
 #include "app/frmSplash.h"
 #include "common/AppState.h"
@@ -67,6 +68,12 @@ bool Broadtext::Main(const QSize& screenPixels)
     if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
         return false;
     mainWindow = std::make_unique<MDI_Frmmanage>(state, db, log, engine);
+    // The local HTTP API (off unless switched on) runs beside the engine; what it queues goes out at once.
+    auto* api = new ApiService(db.filePath(), mainWindow.get());
+    connect(api, &ApiService::queued, &engine, &Engine::deliverNow);
+    mainWindow->integrationChanged = [api] { return api->apply(); };
+    if (const QString problem = api->apply(); !problem.isEmpty())
+        log.WriteActivityLog(problem);
     return true;
 }
 

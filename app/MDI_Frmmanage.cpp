@@ -7,6 +7,7 @@
 #include "compose/BroadtextWizard.h"
 #include "compose/frm_ComposeSMS.h"
 #include "delivery/Engine.h"
+#include "settings/Frm_Integration.h"
 #include "settings/frm_Settings.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
@@ -48,6 +49,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
     settings->setObjectName(QStringLiteral("mnuSetings"));
     connect(addItem(settings, QStringLiteral("modemsetting"), QStringLiteral("System Settings")), &QAction::triggered,
             this, &MDI_Frmmanage::openSettings);
+    connect(addItem(settings, QStringLiteral("mnuIntegration"), QStringLiteral("Integration (API, Hook, Webhook)")),
+            &QAction::triggered, this, &MDI_Frmmanage::openIntegration);
     connect(
         addItem(settings, QStringLiteral("mnuAutoreplyOnMissedCall"), QStringLiteral("AutoReply SMS on Missed Call")),
         &QAction::triggered, this, &MDI_Frmmanage::openAutoReply);
@@ -415,6 +418,15 @@ void MDI_Frmmanage::openSettings()
         settingsWindow->restartApplication = restartApplication;
     }
     showModeless(settingsWindow);
+}
+
+void MDI_Frmmanage::openIntegration()
+{
+    if (!integrationWindow || !integrationWindow->isVisible()) {
+        integrationWindow = new Frm_Integration(engine, this);
+        integrationWindow->applied = integrationChanged;
+    }
+    showModeless(integrationWindow);
 }
 
 void MDI_Frmmanage::openAbout()

@@ -24,6 +24,7 @@ class ModemPanelModel;
 class QToolBar;
 class frm_HomePage;
 class frm_Settings;
+class Frm_Integration;
 class Frm_MessageBox;
 class Frm_MissedCallsList;
 class Frm_OptOutList;
@@ -52,6 +53,7 @@ public:
 
     // Windows opened from the menus, the toolbar and the home page.
     void openSettings();
+    void openIntegration();
     void openAbout();
     void openMessageBox();
     void openCompose();
@@ -66,6 +68,9 @@ public:
     // Starts the program afresh when a modem settings change needs it (main() sets the real one; unset, the
     // settings window only ends the program).
     std::function<void()> restartApplication;
+    // The running local HTTP API takes up the integration settings the user saved; gives why it cannot listen
+    // (Broadtext sets it; unset, nothing runs the API in this process).
+    std::function<QString()> integrationChanged;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,6 +97,7 @@ private:
     class QMdiSubWindow* homeWindow = nullptr;
     QPointer<QWidget> about;
     QPointer<frm_Settings> settingsWindow;
+    QPointer<Frm_Integration> integrationWindow;
     QPointer<Frm_MessageBox> messageBox;
     QPointer<Frm_MissedCallsList> missedCalls;
     QPointer<Frm_OptOutList> optOutList;

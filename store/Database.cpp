@@ -118,6 +118,13 @@ const char* const Tables[] = {
     "CREATE TABLE IF NOT EXISTS Integration_setting ("
     " Name TEXT PRIMARY KEY,"
     " Value TEXT)",
+    // The answers the local HTTP API gave to requests with an idempotency key, written in the transaction
+    // that queued their rows, so that a retried request gets the same answer and queues nothing again.
+    "CREATE TABLE IF NOT EXISTS Api_request ("
+    " IdempotencyKey TEXT PRIMARY KEY,"
+    " Created TEXT,"
+    " Status INTEGER,"
+    " Answer TEXT)",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
