@@ -2,7 +2,7 @@
 #include "api/ApiRequests.h"
 
 #include "common/FunctionsLibrary.h"
-#include "compose/RecipientNumbers.h"
+#include "delivery/RecipientNumbers.h"
 #include "store/ApiRepository.h"
 #include "store/Database.h"
 #include "store/ModemsRepository.h"

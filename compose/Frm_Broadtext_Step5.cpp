@@ -9,7 +9,7 @@
 #include "compose/NumberSources.h"
 #include "compose/NumbersListModel.h"
 #include "compose/OutboxQueueing.h"
-#include "compose/RecipientNumbers.h"
+#include "delivery/RecipientNumbers.h"
 #include "delivery/Delivery.h"
 #include "delivery/Engine.h"
 #include "store/CampaignRepository.h"

@@ -3,7 +3,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/LengthCounter.h"
 #include "common/Seams.h"
-#include "compose/RecipientNumbers.h"
+#include "delivery/RecipientNumbers.h"
 #include "delivery/Engine.h"
 #include "store/Database.h"
 #include "store/OptOutRepository.h"

@@ -1,4 +1,4 @@
-#include "compose/RecipientNumbers.h"
+#include "delivery/RecipientNumbers.h"
 
 #include "delivery/Delivery.h"
 
