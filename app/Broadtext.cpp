@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
+#include <QStatusBar>
 
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
 {
@@ -36,6 +38,7 @@ Broadtext::Broadtext(AppState& state) : state(state), log(state), engine(state, 
 
 Broadtext::~Broadtext()
 {
+    owner.reset();
     mainWindow.reset();
 }
 
@@ -66,7 +69,17 @@ bool Broadtext::Main(const QSize& screenPixels)
     state.ChildWindowOpen = false;
     if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
         return false;
+    if (!owner) {
+        owner = std::make_unique<ModemOwner>(state, db, log, engine, ownerLock);
+        owner->take();
+    }
     mainWindow = std::make_unique<MDI_Frmmanage>(state, db, log, engine);
+    if (!owner->owns()) {
+        // Said once, and for good: the window never connects while the other process runs.
+        auto* line = new QLabel(owner->viewerLine(), mainWindow.get());
+        line->setObjectName(QStringLiteral("lblModemOwner"));
+        mainWindow->statusBar()->addPermanentWidget(line);
+    }
     return true;
 }
 
