@@ -157,9 +157,11 @@ int RunHeadless(int argc, char** argv)
         Engine engine(state, db, log);
         ModemOwner owner(state, db, log, engine, lock);
         if (!owner.take()) {
-            WriteJournal(JournalPriority::Error,
-                         QStringLiteral("Broadtext does not start as a service for %1: it is running already. %2.")
-                             .arg(DatabaseFilePath(state), owner.viewerLine()));
+            WriteJournal(
+                JournalPriority::Error,
+                QStringLiteral("Broadtext does not start as a service for %1: its modems are run by %2 on this "
+                               "computer.")
+                    .arg(DatabaseFilePath(state), owner.ownerName()));
             return 1;
         }
         StopSignals stopSignals;

@@ -52,8 +52,7 @@ bool OwnerLock::held() const
 
 ModemOwner::ModemOwner(AppState& state, Database& db, ActivityLog& log, Engine& engine, OwnerLock& lock,
                        QObject* parent)
-    : QObject(parent), state(state), db(db), log(log), engine(engine), lock(lock),
-      databasePath(DatabaseFilePath(state))
+    : QObject(parent), state(state), db(db), log(log), engine(engine), lock(lock), databasePath(DatabaseFilePath(state))
 {
     changedLater.setSingleShot(true);
     connect(&changedLater, &QTimer::timeout, this, &ModemOwner::broadcastChanged);
@@ -112,16 +111,16 @@ bool ModemOwner::ownerIsService() const
            command.readAll().split('\0').contains("--headless");
 }
 
-QString ModemOwner::viewerLine() const
+QString ModemOwner::ownerName() const
 {
     const QString process = lock.holder() > 0 ? QStringLiteral(" (process %1)").arg(lock.holder()) : QString();
-    return ownerIsService()
-               ? QStringLiteral("The modems are run by the Broadtext service%1 on this computer; this window shows "
-                                "its messages")
-                     .arg(process)
-               : QStringLiteral("The modems are run by another Broadtext window%1 on this computer; this window "
-                                "shows its messages")
-                     .arg(process);
+    return (ownerIsService() ? QStringLiteral("the Broadtext service") : QStringLiteral("another Broadtext window")) +
+           process;
+}
+
+QString ModemOwner::viewerLine() const
+{
+    return QStringLiteral("The modems are run by %1 on this computer; this window shows its messages").arg(ownerName());
 }
 
 void ModemOwner::rowsChanged()

@@ -61,6 +61,8 @@ public:
     qint64 ownerPid() const { return lock.holder(); }
     // Whether the owner is the headless service rather than a desktop window.
     bool ownerIsService() const;
+    // Who runs the modems: "the Broadtext service (process 1234)" or "another Broadtext window (process 1234)".
+    QString ownerName() const;
     // What a program that only shows the data says about it.
     QString viewerLine() const;
 
