@@ -1,6 +1,5 @@
 #include "app/Broadtext.h"
 
-#include "api/ApiServer.h"
 #include "app/MDI_Frmmanage.h"
 #include "app/frmSplash.h"
 #include "common/AppState.h"
@@ -9,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
+#include <QStatusBar>
 
 bool ScreenSizeAccepted(const QSize& pixels, Dialogs& dialogs)
 {
@@ -37,6 +38,7 @@ Broadtext::Broadtext(AppState& state) : state(state), log(state), engine(state, 
 
 Broadtext::~Broadtext()
 {
+    owner.reset();
     mainWindow.reset();
 }
 
@@ -67,13 +69,18 @@ bool Broadtext::Main(const QSize& screenPixels)
     state.ChildWindowOpen = false;
     if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
         return false;
+    if (!owner) {
+        owner = std::make_unique<ModemOwner>(state, db, log, engine, ownerLock);
+        owner->take();
+    }
     mainWindow = std::make_unique<MDI_Frmmanage>(state, db, log, engine);
-    // The local HTTP API (off unless switched on) runs beside the engine; what it queues goes out at once.
-    auto* api = new ApiService(db.filePath(), mainWindow.get());
-    connect(api, &ApiService::queued, &engine, &Engine::deliverNow);
-    mainWindow->integrationChanged = [api] { return api->apply(); };
-    if (const QString problem = api->apply(); !problem.isEmpty())
-        log.WriteActivityLog(problem);
+    if (!owner->owns()) {
+        // Said once, and for good: the window never connects while the other process runs.
+        auto* line = new QLabel(owner->viewerLine(), mainWindow.get());
+        line->setObjectName(QStringLiteral("lblModemOwner"));
+        mainWindow->statusBar()->addPermanentWidget(line);
+    }
+    mainWindow->integrationChanged = [this] { return owner->integrationChanged(); };
     return true;
 }
 

@@ -2,6 +2,7 @@
 // Owns the database, the activity log, the engine and the main window; main() and the tests create it.
 #pragma once
 
+#include "app/Owner.h"
 #include "delivery/Engine.h"
 #include "store/ActivityLog.h"
 #include "store/Database.h"
@@ -37,10 +38,13 @@ public:
     void showMainWindow();
 
     AppState& state;
+    OwnerLock ownerLock; // outlives the engine: no other process opens a port it still closes
     Database db;
     ActivityLog log;
     Engine engine;
     std::unique_ptr<MDI_Frmmanage> mainWindow;
+    // Whether this program runs the modems or only shows the data of the process that does (made by Main).
+    std::unique_ptr<ModemOwner> owner;
 
 Q_SIGNALS:
     void mainWindowShown();

@@ -1,5 +1,7 @@
-// Broadtext: sends and receives SMS through a GSM modem on a serial port.
+// Broadtext: sends and receives SMS through a GSM modem on a serial port. With --headless it runs as a service,
+// without a window (app/Headless.h).
 #include "app/Broadtext.h"
+#include "app/Headless.h"
 #include "app/MDI_Frmmanage.h"
 #include "app/WaveSoundPlayer.h"
 #include "app/WidgetDialogs.h"
@@ -12,6 +14,11 @@
 
 int main(int argc, char** argv)
 {
+    // Before any application object: the service must not need a display.
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--headless") == 0)
+            return RunHeadless(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("broadtext"));
     QApplication::setApplicationDisplayName(QStringLiteral("Broadtext"));

@@ -3,7 +3,8 @@
 // The process that runs the modems (the desktop program, or the headless service) listens; the command line
 // and a desktop program that only shows the data connect to it. What travels is single words, one per line:
 //   "outbox"  a client queued rows: the owner starts a delivery run at once instead of at the next tick;
-//   "changed" the owner wrote rows (received, sent, marked): a client showing the data refreshes.
+//   "changed" the owner wrote rows (received, sent, marked): a client showing the data refreshes;
+//   "settings" a client saved the integration settings: the owner's API server and hooks read them again.
 // The socket is named after the database file, so two message bases never hear each other, and it lives in
 // the user's runtime folder, so other users cannot reach it.
 #pragma once

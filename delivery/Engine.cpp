@@ -150,6 +150,10 @@ void Engine::loadModemSettings()
 
 void Engine::Connect()
 {
+    if (!runElsewhere.isEmpty()) {
+        log.WriteActivityLog(runElsewhere);
+        return;
+    }
     // The first modem answers the user as it always has; the others connect quietly and tell the modem
     // panel, the status bar and the log how it goes.
     if (session().config().enabled)

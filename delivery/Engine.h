@@ -132,11 +132,23 @@ public:
     void ProbeComPorts(int first, int last, const QString& settings, QObject* context,
                        std::function<void(int)> progress, std::function<void(const ProbeResult&)> done)
     {
+        if (!runElsewhere.isEmpty()) {
+            ProbeResult none;
+            none.cancelled = true;
+            done(none);
+            return;
+        }
         session().ProbeComPorts(first, last, settings, context, std::move(progress), std::move(done));
     }
     void cancelProbe() { session().cancelProbe(); }
-    // The serial port is open (connected, connecting or probing).
-    bool portInUse() const { return session().portInUse(); }
+    // The serial port is open (connected, connecting or probing), here or in the process that runs the modems.
+    bool portInUse() const { return !runElsewhere.isEmpty() || session().portInUse(); }
+
+    // Another process on this computer runs the modems of this message base: the line that says so (empty:
+    // this one does). Two programs must never open one serial port, so Connect and the modem scan then open
+    // none.
+    void setModemsRunElsewhere(const QString& line) { runElsewhere = line; }
+    const QString& modemsRunElsewhere() const { return runElsewhere; }
 
     // Incoming calls.
     void IdentifyCallerNumber(const QString& number) { session().IdentifyCallerNumber(number); }
@@ -202,4 +214,5 @@ private:
 
     QString statusLine;
     QString lastTickError;
+    QString runElsewhere;
 };
