@@ -153,7 +153,10 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
     // The claim's commit does not wait for the disk, which would cost more than all the rest of a pick. Lost in a
     // power cut, a claim leaves the row free, as it was before; and nothing is sent before markSending, whose
     // commit waits for the disk and so takes the claim written before it along.
-    db.execute(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    const int synchronous = db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(); // 0 OFF, 1 NORMAL, 2 FULL
+    const QString restore = QStringLiteral("PRAGMA synchronous=%1").arg(synchronous);
+    if (synchronous > 1)
+        db.execute(QStringLiteral("PRAGMA synchronous=NORMAL"));
     std::optional<DueOutboxRow> taken;
     try {
         // The row is chosen and taken by the one statement: SQLite holds its write lock from the choice to the
@@ -171,13 +174,13 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
                                  row.value(3).toInt(),      row.value(4).toInt(),    row.value(5).toInt() != 0};
     } catch (const DbError&) {
         try {
-            db.execute(QStringLiteral("PRAGMA synchronous=FULL"));
+            db.execute(restore);
         } catch (const DbError&) {
             // The claim's own complaint is the one to tell.
         }
         throw;
     }
-    db.execute(QStringLiteral("PRAGMA synchronous=FULL"));
+    db.execute(restore);
     return taken;
 }
 
