@@ -26,8 +26,8 @@ constexpr int Rows = 1000000;
 constexpr int ScheduledHead = 100000;
 constexpr int Picks = 2000;
 const QDateTime Now(QDate(2024, 1, 15), QTime(12, 0));
-const ModemLimits Free{0, 100000};  // the modem that picks: an hour's limit far away, read every time
-const ModemLimits AtLimit{10};      // the other: 10 parts in the last minute
+const ModemLimits Free{0, 100000}; // the modem that picks: an hour's limit far away, read every time
+const ModemLimits AtLimit{10};     // the other: 10 parts in the last minute
 constexpr int Picker = 1, Other = 2;
 
 QString numberOf(int i)
