@@ -91,6 +91,12 @@ void ModemSimulator::setClock(std::function<qint64()> nowMs)
     clock = std::move(nowMs);
 }
 
+void ModemSimulator::setDateClock(std::function<QDateTime()> now)
+{
+    std::lock_guard lock(mutex);
+    dateClock = std::move(now);
+}
+
 qint64 ModemSimulator::nowMs() const
 {
     if (clock)
@@ -747,7 +753,8 @@ void ModemSimulator::submit(bool fromStore, int storeIndex, const Submission& me
         const int reference = nextReference;
         nextReference = (nextReference + 1) % 256; // TP-MR is one octet
         network.append({number, text, reference, message.unicode, message.partReference, message.partNumber,
-                        message.partCount, message.report, linkKept});
+                        message.partCount, message.report, linkKept,
+                        dateClock ? dateClock() : QDateTime::currentDateTime()});
         if (fromStore)
             sim[storeIndex].status = QStringLiteral("STO SENT");
         note(QStringLiteral("sent to %1: %2").arg(number, text));

@@ -8,8 +8,8 @@
 // modules, text entry still pending from an earlier session, and ERROR to everything. It answers the health
 // questions of 27.007 (signal, registration, operator, SIM identity), keeps the relay link open under
 // AT+CMMS (27.005), and can lose the network altogether. It records every command and every raw byte
-// received and every message "sent to the network". Several of them make a pool of modems, each a device
-// of its own.
+// received and every message "sent to the network", with its time. Several of them make a pool of modems,
+// each a device of its own.
 #pragma once
 
 #include <QByteArray>
@@ -55,6 +55,7 @@ public:
         int partReference = 0, partNumber = 0, partCount = 0;
         bool reportRequested = false;
         bool linkKept = false; // it went on the relay link AT+CMMS kept open from the message before
+        QDateTime at;          // when the network took it, on the date clock
     };
     // 27.007 registration states, as +CREG gives them.
     enum class Registration { NotRegistered = 0, Home = 1, Searching = 2, Denied = 3, Unknown = 4, Roaming = 5 };
@@ -74,6 +75,9 @@ public:
     // The clock its own timing runs on (network delay, late and chunked answers, lines after an answer,
     // rings), in milliseconds: the machine's steady clock unless another is given before it is used.
     void setClock(std::function<qint64()> nowMs);
+    // The date and time the network stamps each message it takes with (sent()): the machine's clock unless
+    // another is given, such as the program's own when a test moves it.
+    void setDateClock(std::function<QDateTime()> now);
 
     // On a line other than the pseudo-terminal (not started): the owner hands over what the program wrote
     // and carries to the program what the modem has written, each piece at the time it is due.
@@ -302,5 +306,6 @@ private:
     QList<SentMessage> network;
     std::function<void(const QString&)> logger;
     std::function<qint64()> clock;
+    std::function<QDateTime()> dateClock;
     QDateTime started;
 };

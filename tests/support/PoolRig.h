@@ -6,8 +6,11 @@
 #include "EngineRig.h"
 #include "store/ModemsRepository.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 #include <map>
 
 // Constructed before the engine and destroyed after it: its sessions hold transports onto these lines.
@@ -76,6 +79,34 @@ struct PoolRig : FurtherModems, EngineRig {
         else
             file.remove();
     }
+    // Every simulator's network stamps what it takes with the program's clock, which the test moves between
+    // runs (never during one: the modem threads read it).
+    void stampWithProgramClock()
+    {
+        for (int id : ids())
+            simOf(id).setDateClock([this] { return clock.now(); });
+    }
+    // One delivery on every modem, waited for until each run has ended: woken by the runs' ends rather than
+    // polled, so that many short runs take no longer than their work.
+    bool deliverAll(int timeoutMs = 30000)
+    {
+        engine.deliverNow();
+        QEventLoop loop;
+        QObject::connect(&engine, &Engine::deliveryProgress, &loop, [&loop](int, int, int, bool ended) {
+            if (ended)
+                loop.quit();
+        });
+        QDeadlineTimer deadline(timeoutMs);
+        while (engine.sending()) {
+            if (deadline.hasExpired())
+                return false;
+            QTimer::singleShot(20, &loop, &QEventLoop::quit); // a run's end may be noticed a turn later
+            loop.exec();
+        }
+        return true;
+    }
+    // This connection's commits are not waited for on the disk: a long run is not a test of durability.
+    void commitWithoutSync() { db.execute(QStringLiteral("PRAGMA synchronous=OFF")); }
     qint64 sentRows()
     {
         return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT'"));
