@@ -4,6 +4,7 @@
 #include "app/frmSplash.h"
 #include "common/AppState.h"
 #include "common/Seams.h"
+#include "delivery/HandOver.h"
 #include "store/Connection.h"
 
 #include <QCoreApplication>
@@ -63,6 +64,9 @@ bool Broadtext::Main(const QSize& screenPixels)
         else if (chosen != 0)
             return false;
     }
+    // Received messages go on to the receive hook and the webhook when the user set them up (the engine owns
+    // the dispatcher, so that it goes before the database it works on).
+    (new HandOver(db, log, *state.clock, &engine))->follow(engine);
     state.ChildWindowOpen = false;
     if (!ScreenSizeAccepted(screenPixels, *state.dialogs))
         return false;

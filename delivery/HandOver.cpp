@@ -156,8 +156,8 @@ void HandOver::pump(Lane& lane)
         return;
     try {
         const bool isHook = lane.target == HookTarget;
-        const QString where = ReadIntegrationValue(db, isHook ? QStringLiteral("HookCommand") : QStringLiteral("WebhookUrl"))
-                                  .trimmed();
+        const QString where =
+            ReadIntegrationValue(db, isHook ? QStringLiteral("HookCommand") : QStringLiteral("WebhookUrl")).trimmed();
         // A target switched off keeps its rows waiting; they go once it is set up again.
         if (where.isEmpty() || (isHook && QProcess::splitCommand(where).isEmpty()))
             return;
@@ -174,7 +174,8 @@ void HandOver::pump(Lane& lane)
         if (!subject) {
             const QString error = QStringLiteral("it is no longer in the database");
             rows.markFailed(*row, error);
-            log.WriteActivityLog(QStringLiteral("Could not hand over %1 to the %2: %3").arg(describe(*row), lane.target, error));
+            log.WriteActivityLog(
+                QStringLiteral("Could not hand over %1 to the %2: %3").arg(describe(*row), lane.target, error));
             Q_EMIT tryFailed(lane.target, row->id, true);
             lane.wakeTimer.start(0);
             return;
@@ -324,7 +325,8 @@ void HandOver::ended(Lane& lane, bool ok, const QString& error)
                                          .arg(row.tries)
                                          .arg(error));
             } else {
-                const int pause = backoff.isEmpty() ? 0 : backoff.at(std::min<qsizetype>(row.tries - 1, backoff.size() - 1));
+                const int pause =
+                    backoff.isEmpty() ? 0 : backoff.at(std::min<qsizetype>(row.tries - 1, backoff.size() - 1));
                 rows.markRetry(row, now.addMSecs(pause), error);
                 log.WriteActivityLog(QStringLiteral("Could not hand over %1 to the %2 (try %3 of %4): %5; trying again "
                                                     "in %6 s")

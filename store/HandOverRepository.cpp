@@ -21,8 +21,7 @@ std::optional<HandOverRow> HandOverRepository::claimNext(const QString& target, 
                         q.value(3).toString(),   q.value(4).toInt() + 1};
         if (db.execute(QStringLiteral("UPDATE HandOver SET State = 'running', Tries = ?, NextAt = ? WHERE Id = ? AND "
                                       "Tries = ? AND State IN ('pending', 'running') AND NextAt <= ?"),
-                       {row.tries, Database::DbTime(heldUntil), row.id, row.tries - 1, at})
-            == 1)
+                       {row.tries, Database::DbTime(heldUntil), row.id, row.tries - 1, at}) == 1)
             return row;
     }
     return std::nullopt;
@@ -45,8 +44,7 @@ bool HandOverRepository::finish(const HandOverRow& row, const QString& state, co
 {
     return db.execute(QStringLiteral("UPDATE HandOver SET State = ?, NextAt = ?, LastError = ?, HandedAt = ? WHERE "
                                      "Id = ? AND State = 'running' AND Tries = ?"),
-                      {state, nextAt, error, handedAt, row.id, row.tries})
-           == 1;
+                      {state, nextAt, error, handedAt, row.id, row.tries}) == 1;
 }
 
 bool HandOverRepository::markDone(const HandOverRow& row, const QDateTime& at)

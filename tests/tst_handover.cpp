@@ -19,8 +19,7 @@ namespace {
 // The hand-over rows of a target in each state, as "state count" lines.
 QStringList states(Database& db, const QString& target)
 {
-    return queryTexts(db, u"SELECT State || ' ' || count(*) FROM HandOver WHERE Target = ? GROUP BY State"_s,
-                      {target});
+    return queryTexts(db, u"SELECT State || ' ' || count(*) FROM HandOver WHERE Target = ? GROUP BY State"_s, {target});
 }
 
 std::unique_ptr<HandOver> dispatcher(TestRig& rig, SystemClock& clock)
@@ -63,9 +62,8 @@ void HandOverTest::eachMessageIsHandedOverOnce()
     InboxRepository inbox(rig.db);
     QStringList ids;
     for (int i = 0; i < Messages; ++i) {
-        ids << u"msg-%1"_s.arg(
-            inbox.storeInboxMessage(u"+4915550%1"_s.arg(i, 4, 10, QChar(u'0')), u"order %1"_s.arg(i),
-                                    clock.now(), std::nullopt, 1, u"Front desk"_s));
+        ids << u"msg-%1"_s.arg(inbox.storeInboxMessage(u"+4915550%1"_s.arg(i, 4, 10, QChar(u'0')), u"order %1"_s.arg(i),
+                                                       clock.now(), std::nullopt, 1, u"Front desk"_s));
         if (i % 50 == 0)
             handOver->wake();
     }
@@ -141,8 +139,8 @@ void HandOverTest::whatIsHandedOver()
     QCOMPARE(hook.environment(hookId),
              QStringList({QString::number(id), kind, number, text, u"2026-03-01T09:30:05Z"_s, u"Back office"_s, {}})
                  .join(u'\n'));
-    QJsonObject expected{{u"idempotency_id"_s, hookId}, {u"kind"_s, kind},         {u"id"_s, id},
-                         {u"number"_s, number},         {u"text"_s, text},         {u"received"_s, u"2026-03-01T09:30:05Z"_s},
+    QJsonObject expected{{u"idempotency_id"_s, hookId}, {u"kind"_s, kind}, {u"id"_s, id},
+                         {u"number"_s, number},         {u"text"_s, text}, {u"received"_s, u"2026-03-01T09:30:05Z"_s},
                          {u"modem"_s, u"Back office"_s}};
     if (kind == u"report")
         expected.insert(u"status"_s, status);

@@ -36,7 +36,8 @@ struct ReceiverRecords {
 class HookScript {
 public:
     // A script in folder that fails the first `fails` tries of each hand-over (exit 1, a line on standard error)
-    // and then keeps its standard input and environment under done/.
+    // and then keeps its standard input and environment under done/. While stall() is set, a hand-over it took
+    // does not end (its process id in stalled()): what a kill between the taking and the marking leaves.
     HookScript(const QString& folder, int fails) : dir(folder)
     {
         QDir().mkpath(dir + QStringLiteral("/tries"));
@@ -57,7 +58,8 @@ public:
                                "printf '%s' \"$body\" > \"$d/done/$id.json\"\n"
                                "printf '%s\\n' \"$BROADTEXT_ID\" \"$BROADTEXT_KIND\" \"$BROADTEXT_NUMBER\" "
                                "\"$BROADTEXT_TEXT\" \"$BROADTEXT_RECEIVED\" \"$BROADTEXT_MODEM\" > \"$d/done/$id\"\n"
-                               "echo \"$id done\" >> \"$d/records\"\n")
+                               "echo \"$id done\" >> \"$d/records\"\n"
+                               "if [ -e \"$d/stall\" ]; then echo $$ > \"$d/stalled\"; exec sleep 20; fi\n")
                     .arg(dir)
                     .arg(fails)
                     .toUtf8());
@@ -65,6 +67,12 @@ public:
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString path() const { return dir + QStringLiteral("/hook.sh"); }
+    void stall(bool on)
+    {
+        QFile f(dir + QStringLiteral("/stall"));
+        on ? (void)f.open(QIODevice::WriteOnly) : (void)f.remove();
+    }
+    qint64 stalled() const { return read(QStringLiteral("/stalled")).trimmed().toLongLong(); }
     ReceiverRecords records() const
     {
         ReceiverRecords r;
@@ -113,6 +121,9 @@ public:
             r.add(line);
         return r;
     }
+    // While set, a request taken gets no answer (the connection stays open): see HookScript::stall.
+    bool stall = false;
+    int stalledRequests = 0;
     QHash<QString, QByteArray> bodies;     // the body taken, by id
     QHash<QString, QByteArray> signatures; // its X-Broadtext-Signature
     int requests = 0;
@@ -149,8 +160,7 @@ private:
         const QString id = QJsonDocument::fromJson(body).object().value(QStringLiteral("idempotency_id")).toString();
         int status = 200;
         const QByteArray expected =
-            "sha256=" +
-            QMessageAuthenticationCode::hash(body, secret.toUtf8(), QCryptographicHash::Sha256).toHex();
+            "sha256=" + QMessageAuthenticationCode::hash(body, secret.toUtf8(), QCryptographicHash::Sha256).toHex();
         if (!secret.isEmpty() && signature != expected)
             status = 401;
         else if (++tries[id] <= fails)
@@ -161,6 +171,10 @@ private:
             bodies.insert(id, body);
             signatures.insert(id, signature);
             lines << id + QStringLiteral(" done");
+            if (stall) {
+                ++stalledRequests;
+                return;
+            }
         }
         s->write(QStringLiteral("HTTP/1.1 %1 %2\r\nContent-Length: 0\r\n\r\n")
                      .arg(status)
