@@ -183,6 +183,9 @@ void HandOver::pump(Lane& lane)
         lane.current = row;
         start(lane, *row, *subject);
     } catch (const DbError& e) {
+        // A row taken but not started stays held until its hold runs out, and is tried then.
+        if (lane.current && !lane.process && !lane.reply)
+            lane.current.reset();
         if (e.description() != lane.lastDatabaseError)
             log.WriteActivityLog(
                 QStringLiteral("Handing over to the %1 waits for the database: %2").arg(lane.target, e.description()));

@@ -1,8 +1,8 @@
 // Handing received messages, delivery reports and calls over to the receive hook and the webhook: each once,
 // through real receivers that fail the first tries, with the dispatcher replaced in the middle of a run; what is
 // handed over and when; and what a receiver that keeps failing leaves in the log.
+#include "EngineRig.h"
 #include "HandOverReceivers.h"
-#include "TestRig.h"
 #include "delivery/HandOver.h"
 #include "store/CallsRepository.h"
 #include "store/InboxRepository.h"
@@ -38,6 +38,7 @@ class HandOverTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void eachMessageIsHandedOverOnce();
+    void aReceptionWakesTheDispatcher();
     void whatIsHandedOver_data();
     void whatIsHandedOver();
     void onlyWhatComesWhileATargetIsSet_data();
@@ -88,6 +89,24 @@ void HandOverTest::eachMessageIsHandedOverOnce()
     QVERIFY(rig.logFile().contains(u"Could not hand over message %1 to the hook (try 1 of 5): it ended with status 1: "
                                    u"not yet (1); trying again in 1 s"_s.arg(ids.last().mid(4))));
     QVERIFY(rig.logFile().contains(u"Handed over message %1 to the webhook at try 3"_s.arg(ids.last().mid(4))));
+}
+
+void HandOverTest::aReceptionWakesTheDispatcher()
+{
+    // The dispatcher has looked and found nothing; the engine's news of a stored message is what sends it on.
+    EngineRig rig;
+    SystemClock clock;
+    HookScript hook(rig.dir.path() + u"/hook"_s, 0);
+    WriteIntegrationValue(rig.db, u"HookCommand"_s, hook.path());
+    HandOver handOver(rig.db, rig.log, clock);
+    handOver.follow(rig.engine);
+    QTest::qWait(20);
+    rig.sim.storeMessage(u"REC UNREAD"_s, u"+919812345678"_s, u"Is the order ready?"_s, false);
+    QVERIFY(rig.connectModem());
+    rig.receive();
+    const QString id = u"msg-%1"_s.arg(rig.db.scalar(u"SELECT max(InBox_Id) FROM Message_InBox"_s).toLongLong());
+    QTRY_COMPARE(hook.records().done.keys(), QStringList{id});
+    QVERIFY(hook.environment(id).contains(u"\nIs the order ready?\n"_s));
 }
 
 void HandOverTest::whatIsHandedOver_data()

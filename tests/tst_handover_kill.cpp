@@ -32,8 +32,8 @@ void HandOverKillTest::killedDuringAHandOver()
     rig.db.beginTransaction();
     QStringList ids;
     for (int i = 0; i < Messages; ++i)
-        ids << u"msg-%1"_s.arg(inbox.storeInboxMessage(u"+4915550%1"_s.arg(i, 4, 10, QChar(u'0')),
-                                                       u"order %1"_s.arg(i), rig.clock.now()));
+        ids << u"msg-%1"_s.arg(
+            inbox.storeInboxMessage(u"+4915550%1"_s.arg(i, 4, 10, QChar(u'0')), u"order %1"_s.arg(i), rig.clock.now()));
     rig.db.commit();
     ids.sort();
 
