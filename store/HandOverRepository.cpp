@@ -64,8 +64,8 @@ bool HandOverRepository::markFailed(const HandOverRow& row, const QString& error
 
 void HandOverRepository::release(const HandOverRow& row)
 {
-    db.execute(QStringLiteral("UPDATE HandOver SET State = 'pending', NextAt = '' WHERE Id = ? AND State = "
-                              "'running' AND Tries = ?"),
+    db.execute(QStringLiteral("UPDATE HandOver SET State = 'pending', NextAt = '', Tries = Tries - 1 WHERE Id = ? "
+                              "AND State = 'running' AND Tries = ?"),
                {row.id, row.tries});
 }
 

@@ -39,7 +39,7 @@ public:
     bool markDone(const HandOverRow& row, const QDateTime& at);
     bool markRetry(const HandOverRow& row, const QDateTime& nextAt, const QString& error);
     bool markFailed(const HandOverRow& row, const QString& error);
-    // Gives a held row back, due at once (the dispatcher goes away in the middle of a try).
+    // Gives a held row back, due at once and its try not counted (the dispatcher goes away in the middle of it).
     void release(const HandOverRow& row);
 
     std::optional<HandOverSubject> subject(const HandOverRow& row);
