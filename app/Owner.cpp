@@ -7,6 +7,7 @@
 #include "common/FunctionsLibrary.h"
 #include "common/Seams.h"
 #include "delivery/Engine.h"
+#include "delivery/HandOver.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
 #include "store/Database.h"
@@ -105,6 +106,9 @@ bool ModemOwner::take()
 
 void ModemOwner::startCompanions()
 {
+    // Received messages go on to the receive hook and the webhook when the user set them up (the engine owns
+    // the dispatcher, so that it goes before the database it works on).
+    (new HandOver(db, log, *state.clock, &engine))->follow(engine);
     // The local HTTP API (off unless switched on) runs beside the engine; what it queues goes out at once.
     apiService = new ApiService(databasePath, this);
     connect(apiService, &ApiService::queued, &engine, &Engine::deliverNow);

@@ -125,6 +125,47 @@ const char* const Tables[] = {
     " Created TEXT,"
     " Status INTEGER,"
     " Answer TEXT)",
+    // What is to be handed over to the receive hook and the webhook: one row per received message, delivery
+    // report (Detail: its status) or call and target, made by the triggers below in the same transaction as
+    // the row it is about, so that no crash can lose one and none is made twice. State: 'pending' (due at
+    // NextAt, '' at once), 'running' (NextAt is when the dispatcher's hold on it runs out: a dispatcher that
+    // died leaves it to the next), 'done' (HandedAt) or 'failed' (LastError).
+    "CREATE TABLE IF NOT EXISTS HandOver ("
+    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " Target TEXT NOT NULL,"
+    " Kind TEXT NOT NULL,"
+    " RefId INTEGER NOT NULL,"
+    " Detail TEXT NOT NULL DEFAULT '',"
+    " State TEXT NOT NULL DEFAULT 'pending',"
+    " Tries INTEGER NOT NULL DEFAULT 0,"
+    " NextAt TEXT NOT NULL DEFAULT '',"
+    " LastError TEXT,"
+    " HandedAt TEXT,"
+    " UNIQUE (Target, Kind, RefId, Detail))",
+    // Only rows that come while a target is set up are handed over to it; a report only when it changes what
+    // the row says (the same report matched twice is one).
+    "CREATE TRIGGER IF NOT EXISTS HandOver_Message AFTER INSERT ON Message_InBox BEGIN"
+    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'message', NEW.InBox_Id"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '');"
+    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'webhook', 'message', NEW.InBox_Id"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookUrl' AND trim(Value) <> '');"
+    " END",
+    "CREATE TRIGGER IF NOT EXISTS HandOver_Report AFTER UPDATE OF ReportStatus ON Message_OutBox"
+    " WHEN NEW.ReportStatus IS NOT NULL AND NEW.ReportStatus IS NOT OLD.ReportStatus BEGIN"
+    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId, Detail) SELECT 'hook', 'report', NEW.Outbox_Id,"
+    "  NEW.ReportStatus"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '')"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnReports' AND Value = '1');"
+    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId, Detail) SELECT 'webhook', 'report', NEW.Outbox_Id,"
+    "  NEW.ReportStatus"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookUrl' AND trim(Value) <> '')"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookOnReports' AND Value = '1');"
+    " END",
+    "CREATE TRIGGER IF NOT EXISTS HandOver_Call AFTER INSERT ON MissedCallStatistics BEGIN"
+    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'call', NEW.id"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '')"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnCalls' AND Value = '1');"
+    " END",
 };
 
 // Columns added after the first files were written: an older file gets them when it is opened, with every
@@ -228,6 +269,8 @@ const char* const Indexes[] = {
     " WHERE DeliveryDatetime IS NOT NULL",
     // A campaign's counts and its pause or cancellation read only its own rows.
     "CREATE INDEX IF NOT EXISTS ix_outbox_campaign ON Message_OutBox(CampaignId) WHERE CampaignId IS NOT NULL",
+    // The dispatcher looks for what is due of its target.
+    "CREATE INDEX IF NOT EXISTS ix_handover_due ON HandOver(Target, NextAt) WHERE State IN ('pending', 'running')",
 };
 
 QString errorText(const QSqlError& e)
