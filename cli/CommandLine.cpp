@@ -40,7 +40,7 @@ struct Refusal {
     throw Refusal{code, text};
 }
 
-const QStringList ValueOptions = {QStringLiteral("database"), QStringLiteral("text"), QStringLiteral("file"),
+const QStringList ValueOptions = {QStringLiteral("database"), QStringLiteral("text"),  QStringLiteral("file"),
                                   QStringLiteral("at"),       QStringLiteral("modem"), QStringLiteral("since"),
                                   QStringLiteral("wait")};
 const QStringList FlagOptions = {QStringLiteral("json"), QStringLiteral("unread"), QStringLiteral("skip-opted-out")};
@@ -308,8 +308,8 @@ int send(const Arguments& a, QTextStream& out, QTextStream& err)
         refuse(CliExit::Usage, QStringLiteral("send needs at least one number"));
     if (a.has(QStringLiteral("text")) == a.has(QStringLiteral("file")))
         refuse(CliExit::Usage, QStringLiteral("send needs the message: --text TEXT or --file FILE"));
-    QString text = a.has(QStringLiteral("text")) ? a.value(QStringLiteral("text"))
-                                                 : readTextFile(a.value(QStringLiteral("file")));
+    QString text =
+        a.has(QStringLiteral("text")) ? a.value(QStringLiteral("text")) : readTextFile(a.value(QStringLiteral("file")));
     // The line break an editor or echo puts at the end of a file is not part of the message.
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
@@ -408,11 +408,11 @@ int queue(const Arguments& a, QTextStream& out, QTextStream& err)
         rows.push_back({CleanRecipientNumber(number), text, sendAt});
     }
     if (faultCount > 0)
-        refuse(CliExit::Usage, QStringLiteral("%1: %2%3; nothing was queued")
-                                   .arg(name, faults.join(QStringLiteral("; ")),
-                                        faultCount > Named
-                                            ? QStringLiteral(" and %1 more faulty rows").arg(faultCount - Named)
-                                            : QString()));
+        refuse(CliExit::Usage,
+               QStringLiteral("%1: %2%3; nothing was queued")
+                   .arg(name, faults.join(QStringLiteral("; ")),
+                        faultCount > Named ? QStringLiteral(" and %1 more faulty rows").arg(faultCount - Named)
+                                           : QString()));
     if (rows.empty())
         refuse(CliExit::Usage, QStringLiteral("%1 has no rows: nothing was queued").arg(name));
 
@@ -665,8 +665,8 @@ void usage(QTextStream& out)
 QDateTime ParseCliTime(const QString& text)
 {
     // Qt reads ISO 8601 with a "T"; the blank people write between date and time is taken for one.
-    static const QRegularExpression shape(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})[T ](\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)(Z|[+-]\\d{2}(:?\\d{2})?)?$"));
+    static const QRegularExpression shape(QStringLiteral(
+        "^(\\d{4}-\\d{2}-\\d{2})[T ](\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)(Z|[+-]\\d{2}(:?\\d{2})?)?$"));
     const QRegularExpressionMatch m = shape.match(Trim(text));
     if (!m.hasMatch())
         return {};
@@ -698,8 +698,8 @@ int RunCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& 
             return outbox(a, out);
         if (command == QLatin1String("optout"))
             return optout(a, out);
-        refuse(CliExit::Usage, QStringLiteral("unknown command %1 (send, queue, status, inbox, outbox, optout)")
-                                   .arg(command));
+        refuse(CliExit::Usage,
+               QStringLiteral("unknown command %1 (send, queue, status, inbox, outbox, optout)").arg(command));
     } catch (const Refusal& r) {
         err << "broadtext-cli: " << r.text << Qt::endl;
         return r.code;
