@@ -313,7 +313,8 @@ int send(const Arguments& a, QTextStream& out, QTextStream& err)
     // The line break an editor or echo puts at the end of a file is not part of the message.
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
-    if (Trim(text).isEmpty())
+    // Blanks and line breaks alone are no message either.
+    if (text.trimmed().isEmpty())
         refuse(CliExit::Usage, QStringLiteral("the message is empty: nothing was queued"));
     QStringList bad;
     for (const QString& n : numbers)
@@ -393,7 +394,7 @@ int queue(const Arguments& a, QTextStream& out, QTextStream& err)
         QDateTime sendAt;
         if (const QString why = RecipientNumberProblem(number); !why.isEmpty())
             fault = QStringLiteral("the number \"%1\" cannot be sent to (%2)").arg(number, why);
-        else if (Trim(text).isEmpty())
+        else if (text.trimmed().isEmpty())
             fault = QStringLiteral("the message is empty");
         else if (const QString when = Trim(field(sendAtColumn)); !when.isEmpty()) {
             sendAt = ParseCliTime(when);
