@@ -88,8 +88,8 @@ OutboxRepository::Batch::Batch(Database& db, qint64 campaign)
 
 OutboxRepository::Batch::~Batch() = default;
 
-void OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at,
-                                  const QDateTime& sendAt)
+qint64 OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at,
+                                    const QDateTime& sendAt)
 {
     insert->bindValue(0, number);
     insert->bindValue(1, text);
@@ -98,6 +98,7 @@ void OutboxRepository::Batch::add(const QString& number, const QString& text, co
     insert->bindValue(4, campaign > 0 ? QVariant(campaign) : QVariant());
     if (!insert->exec())
         throw DbError(sqlErrorText(insert->lastError()));
+    return insert->lastInsertId().toLongLong();
 }
 
 qint64 OutboxRepository::countDue(const QDateTime& now, int modem)

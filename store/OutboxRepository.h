@@ -73,8 +73,8 @@ public:
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
-        // Throws DbError.
-        void add(const QString& number, const QString& text, const QDateTime& at, const QDateTime& sendAt = {});
+        // Gives the new row's id. Throws DbError.
+        qint64 add(const QString& number, const QString& text, const QDateTime& at, const QDateTime& sendAt = {});
 
     private:
         std::unique_ptr<QSqlQuery> insert;
