@@ -13,6 +13,8 @@
 #include "store/SettingsRows.h"
 
 #include <QFileInfo>
+#include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -59,6 +61,8 @@ ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityL
         if (ended && handled > failed)
             backgroundProblemOver(); // a message went out: the modem does its work again
         Q_EMIT deliveryProgress(handled, total, failed, ended);
+        if (ended && std::exchange(deliverAgain, false))
+            QTimer::singleShot(0, this, &ModemSession::deliverQueued);
     };
     delivery.receptionProgress = [this](int importing, bool ended) {
         if (ended)
@@ -144,8 +148,12 @@ void ModemSession::nameRows()
 
 void ModemSession::deliverQueued()
 {
-    if (settings.sends() && current.connected && current.ready && !delivery.sending() && !delivery.paused() &&
-        !delivery.held && !deliveryHeld)
+    if (!settings.sends() || !current.connected || !current.ready || delivery.paused() || delivery.held || deliveryHeld)
+        return;
+    // A run takes only the rows that waited when it started: rows queued meanwhile go when it ends.
+    if (delivery.sending())
+        deliverAgain = true;
+    else
         startDelivery(true);
 }
 

@@ -179,6 +179,7 @@ private:
     QTimer healthTimer;
     bool receptionHeld = false;
     bool deliveryHeld = false;
+    bool deliverAgain = false; // rows were queued during a run: another starts when it ends
     bool databaseFailureShown = false;
     QSet<QString> problemsShown;  // background problems shown as a notice since Connect or the modem last worked
     QTimer reconnectWatch;        // after an unplug: waits for the device to come back

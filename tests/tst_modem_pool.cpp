@@ -101,6 +101,7 @@ private Q_SLOTS:
     void messagesArrivingOnThreeModemsAreStoredOnceEach();
     void aMissedCallIsAnsweredFromTheModemCalled();
     void aModemTheNetworkRefusesLeavesItsShareToTheOthers();
+    void rowsQueuedDuringARunGoWhenItEnds();
 };
 
 void ModemPoolTest::fourModemsSendEveryMessageOnce()
@@ -247,6 +248,25 @@ void ModemPoolTest::aModemTheNetworkRefusesLeavesItsShareToTheOthers()
             QVERIFY(perModem.value(id) >= messages / 6);
     // The messages it tried were not charged an attempt: the network's fault, not theirs.
     QCOMPARE(rig.db.count(u"SELECT count(*) FROM Message_OutBox WHERE Attempts > 1"_s), 0);
+}
+
+// Another program queues rows while every modem is sending and says so (deliverNow): a run takes only the rows
+// waiting when it started, so the sessions must start again when their runs end, not wait for the timer.
+void ModemPoolTest::rowsQueuedDuringARunGoWhenItEnds()
+{
+    PoolRig rig(2);
+    QVERIFY(rig.connectAll());
+    rig.setNetworkDelayMs(2000);
+    rig.engine.Timer2.setEnabled(false);
+    for (int i = 0; i < 40; ++i)
+        rig.queue(numberOf(i), textOf(i, 50));
+    rig.engine.deliverNow();
+    QTRY_VERIFY(rig.sentRows() >= 1);
+    QVERIFY(rig.engine.sending());
+    for (int i = 40; i < 44; ++i)
+        rig.queue(numberOf(i), textOf(i, 50));
+    rig.engine.deliverNow();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sentRows(), 44, 20000);
 }
 
 QTEST_MAIN(ModemPoolTest)
