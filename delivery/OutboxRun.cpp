@@ -140,7 +140,8 @@ struct OutboxRun::Run {
     QString networkReason;
     int attempted = 0;
     bool databaseFailed = false;
-    ModemLimits limits; // as the settings had them when the run started
+    ModemLimits limits;                         // as the settings had them when the run started
+    std::optional<SendingHistoryCache> history; // the modem's, for those limits
     bool pdu = false;
     std::function<void()> finished;
 };
@@ -202,6 +203,8 @@ bool OutboxRun::start(std::function<void()> finished)
             run->limits = modem->limits;
             run->pdu = modem->pdu;
         }
+        // The modem's history is read at the run's first look and then only what is written after it.
+        run->history.emplace(news.modemId, run->limits);
     } catch (const DbError& e) {
         news.failed(e);
         if (run)
@@ -223,8 +226,7 @@ void OutboxRun::nextRow()
             // A modem at a window's limit claims nothing: the rows stay free for the others.
             if (run->limits.any()) {
                 const QDateTime now = state.clock->now();
-                const LimitVerdict v =
-                    SendingLimits(run->limits, ReadSendingHistory(db, news.modemId, QString(), now), 1, now);
+                const LimitVerdict v = SendingLimits(run->limits, run->history->read(db, QString(), now), 1, now);
                 if (v.partsLimit) {
                     waitForLimits(v.notBefore);
                     break;
@@ -412,7 +414,7 @@ OutboxRun::Limits OutboxRun::checkLimits(qint64 id, const QString& number, const
     if (!run->limits.any())
         return Limits::Go;
     const QDateTime now = state.clock->now();
-    const LimitVerdict v = SendingLimits(run->limits, ReadSendingHistory(db, news.modemId, number, now), parts, now);
+    const LimitVerdict v = SendingLimits(run->limits, run->history->read(db, number, now), parts, now);
     if (v.allowed)
         return Limits::Go;
     outbox.release(id); // free for a modem that may send it

@@ -80,6 +80,79 @@ SendingHistory ReadSendingHistory(Database& db, int modem, const QString& cleane
     return h;
 }
 
+SendingHistoryCache::SendingHistoryCache(int modem, const ModemLimits& limits)
+    : modem(modem), limits(limits), kept(std::max({limits.perMinute, limits.perHour, limits.perDay, 0}))
+{}
+
+void SendingHistoryCache::add(const QDateTime& at, int parts)
+{
+    const auto place = std::upper_bound(times.begin(), times.end(), at);
+    times.insert(place - times.begin(), std::max(parts, 1), at);
+    if (times.size() > kept)
+        times.remove(0, times.size() - kept);
+}
+
+void SendingHistoryCache::readRecipients(Database& db)
+{
+    recipients.clear();
+    Query q(db,
+            QStringLiteral("SELECT DISTINCT Recipient FROM SentParts WHERE ModemId = ? AND SentAt >= ? AND rowid <= ? "
+                           "AND Recipient IS NOT NULL"),
+            {modem, month, seen});
+    while (q.next())
+        recipients.insert(q.value(0).toString());
+}
+
+SendingHistory SendingHistoryCache::read(Database& db, const QString& cleanedRecipient, const QDateTime& now)
+{
+    SendingHistory h;
+    if (!limits.any())
+        return h;
+    const bool monthly = limits.recipientsPerMonth > 0;
+    const QString thisMonth = Database::DbTime(startOfMonth(now));
+    if (seen < 0) {
+        // What is written from here on is read as new: the first look takes only the rows up to it.
+        seen = db.scalar(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM SentParts")).toLongLong();
+        if (kept > 0) {
+            // The newest rows hold at least the newest `kept` parts.
+            Query parts(db,
+                        QStringLiteral("SELECT SentAt, Parts FROM SentParts WHERE ModemId = ? AND SentAt > ? AND "
+                                       "rowid <= ? ORDER BY SentAt DESC LIMIT ?"),
+                        {modem, Database::DbTime(now.addSecs(-86400)), seen, kept});
+            while (parts.next())
+                add(Database::FromDbTime(parts.value(0)), parts.value(1).toInt());
+        }
+        if (monthly) {
+            month = thisMonth;
+            readRecipients(db);
+        }
+    } else {
+        // Only the table's own order by rowid finds the new rows at once: the modem's index would read them all.
+        const qint64 last = db.scalar(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM SentParts")).toLongLong();
+        Query fresh(db,
+                    QStringLiteral("SELECT SentAt, Parts, Recipient FROM SentParts WHERE rowid > ? AND rowid <= ? AND "
+                                   "+ModemId = ?"),
+                    {seen, last, modem});
+        while (fresh.next()) {
+            if (kept > 0)
+                add(Database::FromDbTime(fresh.value(0)), fresh.value(1).toInt());
+            if (monthly && fresh.value(0).toString() >= month && !fresh.value(2).isNull())
+                recipients.insert(fresh.value(2).toString());
+        }
+        seen = last;
+        if (monthly && month != thisMonth) {
+            month = thisMonth; // a new month: its recipients start again
+            readRecipients(db);
+        }
+    }
+    h.partTimes = times;
+    if (monthly) {
+        h.monthRecipients = int(recipients.size());
+        h.knownRecipient = !cleanedRecipient.isNull() && recipients.contains(cleanedRecipient);
+    }
+    return h;
+}
+
 QString LimitsUsedText(Database& db, int modem, const ModemLimits& limits, const QDateTime& now)
 {
     if (!limits.any())

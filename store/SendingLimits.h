@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 class Database;
@@ -43,6 +44,30 @@ LimitVerdict SendingLimits(const ModemLimits& limits, const SendingHistory& hist
 
 // The history SendingLimits needs, read from SentParts; the recipient compared as the delivery run cleans it.
 SendingHistory ReadSendingHistory(Database& db, int modem, const QString& cleanedRecipient, const QDateTime& now);
+
+// A delivery run's view of its modem's history, so that weighing a row costs no reading of the modem's day: read
+// once at the run's first look, then only the SentParts rows written since (by the run's own sends, an outcome
+// settled late or another process alike), found by their rowid, which only grows as nothing deletes from the
+// table. Only what the limits weigh is kept: the newest parts up to the largest window's limit (the verdict of
+// every window depends on no older one), and this month's recipients only under a monthly limit. The verdicts are
+// those of ReadSendingHistory.
+class SendingHistoryCache {
+public:
+    SendingHistoryCache(int modem, const ModemLimits& limits);
+    SendingHistory read(Database& db, const QString& cleanedRecipient, const QDateTime& now);
+
+private:
+    void add(const QDateTime& at, int parts);
+    void readRecipients(Database& db);
+
+    int modem;
+    ModemLimits limits;
+    int kept;               // parts kept: the largest window's limit, 0 without one
+    qint64 seen = -1;       // the highest SentParts rowid read, -1 before the first look
+    QList<QDateTime> times; // oldest first
+    QString month;          // the start of the month the recipients are of, as stored
+    QSet<QString> recipients;
+};
 
 // How much of each limit is used now, as the modem panel shows it ("7/10 min · 120/500 day"); empty when the
 // modem has no limits.

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void sendingLimits();
     void limitsAreKeptWithEachModem();
     void aSentRowIsCountedOnceAndThePanelShowsIt();
+    void aRunsHistoryWeighsAsTheWholeHistory_data();
+    void aRunsHistoryWeighsAsTheWholeHistory();
     void twoModemsNeverExceedTheirMinute_data();
     void twoModemsNeverExceedTheirMinute();
     void aRandomGapSeparatesTheMessages_data();
@@ -174,6 +176,53 @@ void LimitsTest::aSentRowIsCountedOnceAndThePanelShowsIt()
     }
     QCOMPARE(panel.data(panel.index(1, ModemPanelModel::SentToday), Qt::ToolTipRole).toString(), u"Limits: "_s + used);
     QVERIFY(panel.data(panel.index(0, ModemPanelModel::SentToday), Qt::ToolTipRole).isNull()); // no limits
+}
+
+void LimitsTest::aRunsHistoryWeighsAsTheWholeHistory_data()
+{
+    QTest::addColumn<ModemLimits>("limits");
+    QTest::newRow("minute") << ModemLimits{10};
+    QTest::newRow("hour") << ModemLimits{0, 20};
+    QTest::newRow("day, fewer than the day's parts kept") << ModemLimits{0, 0, 30};
+    QTest::newRow("month's recipients") << ModemLimits{0, 0, 0, 6};
+    QTest::newRow("all of them") << ModemLimits{10, 30, 60, 7};
+    QTest::newRow("a minute of 3 under rows of 3 parts") << ModemLimits{3, 0, 0, 3};
+    QTest::newRow("a gap alone") << ModemLimits{0, 0, 0, 0, 1, 2};
+}
+
+// A run reads its modem's history once, then weighs each row with what was sent since (by itself or by anyone):
+// at every step of a replay of sends of both modems, across a month's end, its verdicts are those of the history
+// read whole, and a part sent counts at once.
+void LimitsTest::aRunsHistoryWeighsAsTheWholeHistory()
+{
+    QFETCH(ModemLimits, limits);
+    TestRig rig;
+    auto send = [&](int modem, const QDateTime& at, int parts, const QString& to) {
+        rig.db.execute(u"INSERT INTO SentParts (ModemId, SentAt, Recipient, Parts) VALUES (?, ?, ?, ?)"_s,
+                       {modem, Database::DbTime(at), to, parts});
+    };
+    const QDateTime monthEnd = QDate(2026, 4, 1).startOfDay();
+    for (int i = 0; i < 60; ++i) // the last three days, and the month before
+        send(1 + i % 2, (i < 5 ? monthEnd.addMonths(-1) : Now).addSecs(-i * 4000), 1 + i % 3, numberOf(i % 9));
+    SendingHistoryCache run(2, limits);
+    QSet<bool> newcomer; // the verdicts a new recipient's one-part row met
+    QDateTime now = Now;
+    for (int step = 0; step < 40; ++step) {
+        now = step == 30 ? monthEnd.addSecs(5) : now.addSecs(step % 8 == 0 ? 70 : 7);
+        for (const QString& to : {numberOf(1), numberOf(20)})
+            for (int parts : {1, 4}) {
+                const LimitVerdict kept = SendingLimits(limits, run.read(rig.db, to, now), parts, now);
+                const LimitVerdict whole = SendingLimits(limits, ReadSendingHistory(rig.db, 2, to, now), parts, now);
+                QCOMPARE(kept.allowed, whole.allowed);
+                QCOMPARE(kept.notBefore, whole.notBefore);
+                QCOMPARE(kept.partsLimit, whole.partsLimit);
+                QCOMPARE(kept.recipientLimit, whole.recipientLimit);
+                if (to == numberOf(20) && parts == 1)
+                    newcomer << kept.allowed;
+            }
+        send(step % 5 == 4 ? 1 : 2, now, 1 + step % 3, numberOf(10 + step));
+    }
+    QCOMPARE(newcomer.size(), limits.any() ? 2 : 1);
 }
 
 void LimitsTest::twoModemsNeverExceedTheirMinute_data()
