@@ -180,6 +180,9 @@ void CliTest::refusalsWriteNothing_data()
     QTest::newRow("queue file with an opted-out number")
         << QStringList{u"queue"_s} << QByteArray("number,text\n12345,first\n+447700900999,second\n") << CliExit::Usage
         << u"1 of the numbers is on the opt-out list"_s;
+    QTest::newRow("queue under a blank campaign name")
+        << QStringList{u"queue"_s, u"--campaign"_s, u" "_s} << QByteArray("number,text\n12345,first\n")
+        << CliExit::Usage << u"--campaign needs a name"_s;
     QTest::newRow("no command") << QStringList{} << none << CliExit::Usage << u"usage: broadtext-cli"_s;
 }
 
@@ -602,15 +605,14 @@ void CliTest::aKilledQueueLeavesNothingToSend()
     QCOMPARE(outbox.countDue(now), 0);
     QVERIFY(!outbox.claim(1, now, std::chrono::seconds(60)));
 
-    QByteArray nextCsv;
     if (byTheProgram) {
         QCOMPARE(CampaignRepository(rig.db).dropAbandonedLoads(now), 1);
     } else {
-        nextCsv = csvOf(Rows, 3);
-        QCOMPARE(rig.cli({u"queue"_s, rig.file(u"next.csv"_s, nextCsv)}).code, CliExit::Ok);
+        QCOMPARE(rig.cli({u"queue"_s, rig.file(u"next.csv"_s, csvOf(Rows, 3)), u"--campaign"_s, u"Next week"_s}).code,
+                 CliExit::Ok);
     }
     QCOMPARE(queryTexts(rig.db, u"SELECT Name || '|' || State FROM Campaigns"_s),
-             byTheProgram ? QStringList() : QStringList{u"next.csv|running"_s});
+             byTheProgram ? QStringList() : QStringList{u"Next week|running"_s});
     QCOMPARE(rig.outboxRows(), byTheProgram ? 0 : 3);
 }
 
@@ -620,8 +622,8 @@ void CliTest::aQueueThatFailsLateLeavesNothing_data()
     QTest::addColumn<QString>("failingNumber"); // the database refuses to store it (empty: none)
     QTest::addColumn<int>("code");
 
-    QTest::newRow("a bad row late in the file") << csvOf(0, 15000) + "12ab,Hi\n" << QString() << CliExit::Usage;
-    QTest::newRow("the database fails late in the file") << csvOf(0, 15000) << u"+919880014000"_s << CliExit::Failed;
+    QTest::newRow("a bad row late in the file") << csvOf(0, 6000) + "12ab,Hi\n" << QString() << CliExit::Usage;
+    QTest::newRow("the database fails late in the file") << csvOf(0, 6000) << u"+919880005000"_s << CliExit::Failed;
 }
 
 void CliTest::aQueueThatFailsLateLeavesNothing()
