@@ -457,7 +457,8 @@ int queue(const Arguments& a, QTextStream& out, QTextStream& err)
                 session.commit();
                 // A writer waiting for the lock sleeps up to 100 ms between its tries and would seldom find
                 // it free if the next slice began at once.
-                QThread::msleep(QueueSlicePauseMs);
+                if (from + QueueSlice < rows.size())
+                    QThread::msleep(QueueSlicePauseMs);
             }
             session.begin();
             if (!campaigns.finishLoad(campaign))
