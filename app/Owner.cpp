@@ -9,6 +9,7 @@
 #include "delivery/Engine.h"
 #include "delivery/HandOver.h"
 #include "store/ActivityLog.h"
+#include "store/CampaignRepository.h"
 #include "store/Connection.h"
 #include "store/Database.h"
 
@@ -100,6 +101,12 @@ bool ModemOwner::take()
     connect(&engine, &Engine::inboxChanged, this, &ModemOwner::rowsChanged);
     connect(&engine, &Engine::outboxChanged, this, &ModemOwner::rowsChanged);
     connect(&engine, &Engine::callRecorded, this, &ModemOwner::rowsChanged);
+    // A command-line queue killed while it loaded left a campaign nothing sends from; it goes now.
+    try {
+        CampaignRepository(db).dropAbandonedLoads(state.clock->now());
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+    }
     startCompanions();
     return true;
 }

@@ -7,6 +7,7 @@
 #include "compose/SourceFormats.h"
 #include "delivery/OutboxRun.h"
 #include "delivery/RecipientNumbers.h"
+#include "store/CampaignRepository.h"
 #include "store/Connection.h"
 #include "store/Database.h"
 #include "store/ModemsRepository.h"
@@ -23,6 +24,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
+#include <QThread>
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -40,9 +42,9 @@ struct Refusal {
     throw Refusal{code, text};
 }
 
-const QStringList ValueOptions = {QStringLiteral("database"), QStringLiteral("text"),  QStringLiteral("file"),
-                                  QStringLiteral("at"),       QStringLiteral("modem"), QStringLiteral("since"),
-                                  QStringLiteral("wait")};
+const QStringList ValueOptions = {QStringLiteral("database"), QStringLiteral("text"),    QStringLiteral("file"),
+                                  QStringLiteral("at"),       QStringLiteral("modem"),   QStringLiteral("since"),
+                                  QStringLiteral("wait"),     QStringLiteral("campaign")};
 const QStringList FlagOptions = {QStringLiteral("json"), QStringLiteral("unread"), QStringLiteral("skip-opted-out")};
 
 struct Arguments {
@@ -355,11 +357,14 @@ int findColumn(const QStringList& header, const QString& name)
 
 int queue(const Arguments& a, QTextStream& out, QTextStream& err)
 {
-    allowOnly(a, QStringLiteral("queue"), {QStringLiteral("skip-opted-out")});
+    allowOnly(a, QStringLiteral("queue"), {QStringLiteral("skip-opted-out"), QStringLiteral("campaign")});
     if (a.positional.size() != 2)
         refuse(CliExit::Usage, QStringLiteral("queue needs one CSV file"));
     const QString path = a.positional.at(1);
     const QString name = QFileInfo(path).fileName();
+    const QString campaignName = a.has(QStringLiteral("campaign")) ? Trim(a.value(QStringLiteral("campaign"))) : name;
+    if (campaignName.isEmpty())
+        refuse(CliExit::Usage, QStringLiteral("--campaign needs a name"));
     const auto records = ParseCsv(readTextFile(path), QLatin1Char(','));
     if (records.empty())
         refuse(CliExit::Usage, QStringLiteral("%1 is empty: nothing was queued").arg(name));
@@ -419,17 +424,61 @@ int queue(const Arguments& a, QTextStream& out, QTextStream& err)
 
     Session session(a);
     Database& db = session.open();
+    CampaignRepository campaigns(db);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    // What an earlier run left when it was killed goes first; when that cannot be done now, the program does
+    // it at its start, and nothing ever sends those rows meanwhile.
+    try {
+        campaigns.dropAbandonedLoads(now);
+    } catch (const DbError&) {
+    }
     session.begin();
     rows = withoutOptedOut(db, std::move(rows), a.has(QStringLiteral("skip-opted-out")), err);
     QList<qint64> ids;
     ids.reserve(qsizetype(rows.size()));
-    {
-        OutboxRepository::Batch batch(db);
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const Queued& r : rows)
-            ids << batch.add(r.number, r.text, now, r.sendAt);
+    const auto addRows = [&](qint64 campaign, size_t from, size_t to) {
+        OutboxRepository::Batch batch(db, campaign);
+        for (size_t i = from; i < to; ++i)
+            ids << batch.add(rows[i].number, rows[i].text, now, rows[i].sendAt);
+    };
+    if (rows.size() <= QueueSlice) {
+        addRows(campaigns.create(campaignName, now), 0, rows.size());
+        session.commit();
+    } else {
+        // One transaction for every row would hold the write lock for seconds, longer than the running program
+        // waits to mark a row sent or store a received message. So the rows go in slices under a campaign
+        // that is loading, which nothing sends from, and the campaign runs only once all are in.
+        const qint64 campaign = campaigns.startLoad(campaignName, CampaignRepository::Loader::ThisProcess(now));
+        session.commit();
+        try {
+            for (size_t from = 0; from < rows.size(); from += QueueSlice) {
+                session.begin();
+                addRows(campaign, from, std::min(rows.size(), from + QueueSlice));
+                session.commit();
+                // A writer waiting for the lock sleeps up to 100 ms between its tries and would seldom find
+                // it free if the next slice began at once.
+                if (from + QueueSlice < rows.size())
+                    QThread::msleep(QueueSlicePauseMs);
+            }
+            session.begin();
+            if (!campaigns.finishLoad(campaign))
+                refuse(CliExit::Failed, QStringLiteral("the campaign \"%1\" was removed while it was loading: "
+                                                       "nothing was queued")
+                                            .arg(campaignName));
+            session.commit();
+        } catch (...) {
+            session.rollback();
+            try {
+                campaigns.dropLoad(campaign);
+            } catch (const DbError& e) {
+                err << "broadtext-cli: " << e.description()
+                    << QStringLiteral("; the rows loaded so far are never sent, and are removed when broadtext-cli "
+                                      "or Broadtext next starts")
+                    << Qt::endl;
+            }
+            throw;
+        }
     }
-    session.commit();
     session.announceQueued();
     printIds(out, ids);
     return CliExit::Ok;
@@ -650,7 +699,9 @@ void usage(QTextStream& out)
 {
     out << "usage: broadtext-cli [--database PATH] [--wait SECONDS] COMMAND ...\n"
            "  send NUMBER... --text TEXT|--file FILE [--at TIME] [--modem NAME] [--skip-opted-out]\n"
-           "  queue FILE.csv [--skip-opted-out]     columns number,text and optionally send_at, with a header\n"
+           "  queue FILE.csv [--campaign NAME] [--skip-opted-out]\n"
+           "                                        columns number,text and optionally send_at, with a header;\n"
+           "                                        queued as a campaign (NAME: the file's name by default)\n"
            "  status [ID] [--json]\n"
            "  inbox [--unread] [--since TIME] [--json]\n"
            "  outbox [--json]\n"

@@ -4,6 +4,10 @@
 #include "store/FoldersRepository.h"
 #include "store/OptOutRepository.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSysInfo>
+
 namespace {
 
 CampaignState stateOf(const QString& s)
@@ -12,6 +16,8 @@ CampaignState stateOf(const QString& s)
         return CampaignState::Paused;
     if (s == QLatin1String("cancelled"))
         return CampaignState::Cancelled;
+    if (s == QLatin1String("loading"))
+        return CampaignState::Loading;
     return CampaignState::Running;
 }
 
@@ -30,6 +36,8 @@ QString CampaignRepository::StateText(CampaignState s)
         return QStringLiteral("paused");
     case CampaignState::Cancelled:
         return QStringLiteral("cancelled");
+    case CampaignState::Loading:
+        return QStringLiteral("loading");
     case CampaignState::Running:
         break;
     }
@@ -40,6 +48,76 @@ qint64 CampaignRepository::create(const QString& name, const QDateTime& created)
 {
     return db.insert(QStringLiteral("INSERT INTO Campaigns (Name, Created, State) VALUES (?, ?, ?)"),
                      {name, Database::DbTime(created), StateText(CampaignState::Running)});
+}
+
+CampaignRepository::Loader CampaignRepository::Loader::ThisProcess(const QDateTime& now)
+{
+    return {QCoreApplication::applicationPid(), QSysInfo::machineHostName(), now};
+}
+
+qint64 CampaignRepository::startLoad(const QString& name, const Loader& loader)
+{
+    return db.insert(QStringLiteral("INSERT INTO Campaigns (Name, Created, State, LoaderPid, LoaderHost, "
+                                    "LoaderStarted) VALUES (?, ?, ?, ?, ?, ?)"),
+                     {name, Database::DbTime(loader.started), StateText(CampaignState::Loading), loader.pid,
+                      loader.host, Database::DbTime(loader.started)});
+}
+
+bool CampaignRepository::finishLoad(qint64 id)
+{
+    return db.execute(QStringLiteral("UPDATE Campaigns SET State = ?, LoaderPid = NULL, LoaderHost = NULL, "
+                                     "LoaderStarted = NULL WHERE Id = ? AND State = ?"),
+                      {StateText(CampaignState::Running), id, StateText(CampaignState::Loading)}) > 0;
+}
+
+void CampaignRepository::dropLoad(qint64 id)
+{
+    // About as many rows as a loader writes in one slice: each delete is as short as each of its inserts.
+    constexpr int Slice = 2000;
+    for (;;) {
+        db.beginTransaction();
+        try {
+            // Only ever the rows of a loading campaign: one that finished meanwhile is left alone.
+            const qint64 removed = db.execute(
+                QStringLiteral("DELETE FROM Message_OutBox WHERE Outbox_Id IN (SELECT Outbox_Id FROM Message_OutBox "
+                               "WHERE CampaignId = ? AND EXISTS (SELECT 1 FROM Campaigns WHERE Id = ? AND State = ?) "
+                               "LIMIT %1)")
+                    .arg(Slice),
+                {id, id, StateText(CampaignState::Loading)});
+            if (removed == 0)
+                db.execute(QStringLiteral("DELETE FROM Campaigns WHERE Id = ? AND State = ?"),
+                           {id, StateText(CampaignState::Loading)});
+            db.commit();
+            if (removed == 0)
+                return;
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    }
+}
+
+int CampaignRepository::dropAbandonedLoads(const QDateTime& now)
+{
+    const QString host = QSysInfo::machineHostName();
+    QList<qint64> abandoned;
+    {
+        Query q(db, QStringLiteral("SELECT Id, LoaderPid, LoaderHost, LoaderStarted FROM Campaigns WHERE State = ?"),
+                {StateText(CampaignState::Loading)});
+        while (q.next()) {
+            const qint64 pid = q.value(1).toLongLong();
+            const QDateTime started = Database::FromDbTime(q.value(3));
+            // A loader on another computer sharing the file cannot be looked for: only its age tells.
+            const bool gone =
+                q.value(2).toString() == host && (pid <= 0 || !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+            const bool old = !started.isValid() || started.secsTo(now) > AbandonedAfterSeconds;
+            if (gone || old)
+                abandoned << q.value(0).toLongLong();
+        }
+    }
+    for (qint64 id : std::as_const(abandoned))
+        dropLoad(id);
+    return int(abandoned.size());
 }
 
 std::optional<Campaign> CampaignRepository::campaign(qint64 id)
@@ -77,8 +155,9 @@ qint64 CampaignRepository::cancel(qint64 id)
     try {
         // Said again for a cancelled campaign: a row under submission then that came back to wait (the modem
         // went away) is swept up by the next cancel.
-        if (db.execute(QStringLiteral("UPDATE Campaigns SET State = ? WHERE Id = ?"),
-                       {StateText(CampaignState::Cancelled), id}) == 0) {
+        // A campaign still loading is its loader's to finish or remove.
+        if (db.execute(QStringLiteral("UPDATE Campaigns SET State = ? WHERE Id = ? AND State <> ?"),
+                       {StateText(CampaignState::Cancelled), id, StateText(CampaignState::Loading)}) == 0) {
             db.rollback();
             return -1;
         }

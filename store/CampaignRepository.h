@@ -15,7 +15,7 @@
 class Database;
 class Query;
 
-enum class CampaignState { Running, Paused, Cancelled };
+enum class CampaignState { Running, Paused, Cancelled, Loading };
 
 struct Campaign {
     qint64 id = 0;
@@ -42,6 +42,27 @@ public:
 
     // A new running campaign.
     qint64 create(const QString& name, const QDateTime& created);
+
+    // The process that loads a campaign: on which computer, its id there, and since when.
+    struct Loader {
+        qint64 pid = 0;
+        QString host;
+        QDateTime started;
+        static Loader ThisProcess(const QDateTime& now);
+    };
+    // How long a load may run before it counts as abandoned whatever its process, whose id may have been
+    // given to another since.
+    static constexpr qint64 AbandonedAfterSeconds = 24 * 60 * 60;
+    // A new campaign in the loading state, its rows added by the loader; nothing takes them for sending yet.
+    qint64 startLoad(const QString& name, const Loader& loader);
+    // The loaded campaign runs; false when it is no longer loading (it was removed meanwhile).
+    bool finishLoad(qint64 id);
+    // Removes a loading campaign and its rows, a slice per transaction so that no other writer waits long;
+    // the campaign goes last, so that a removal cut short is finished by the next one.
+    void dropLoad(qint64 id);
+    // Removes the loads whose process is gone (on this computer, no such process) or that began more than a
+    // day before now; gives how many.
+    int dropAbandonedLoads(const QDateTime& now);
     std::optional<Campaign> campaign(qint64 id);
     // Every campaign, the newest first.
     QList<Campaign> list();
@@ -51,7 +72,7 @@ public:
     bool resume(qint64 id);
     // Cancels a running or paused campaign: its rows still waiting, and not held by a modem that is sending
     // them, become CANCELLED. Gives how many rows were cancelled, or -1 when the campaign was already
-    // cancelled or does not exist.
+    // cancelled, is still loading or does not exist.
     qint64 cancel(qint64 id);
 
     CampaignCounts counts(qint64 id);

@@ -230,6 +230,11 @@ const AddedColumn AddedColumns[] = {
     {"Timer_setting", "QuietRepliesExempt", "INTEGER NOT NULL DEFAULT -1"},
     // The campaign a row was queued in (null: queued by itself).
     {"Message_OutBox", "CampaignId", "INTEGER"},
+    // The process loading a campaign in slices (state "loading"): its id, its computer's name and when it
+    // began; emptied when the campaign runs. A load whose process is gone is removed.
+    {"Campaigns", "LoaderPid", "INTEGER"},
+    {"Campaigns", "LoaderHost", "TEXT"},
+    {"Campaigns", "LoaderStarted", "TEXT"},
     // Each modem's sending limits (0: none) and the random gap between its messages, in seconds; the first
     // modem's are on its Modems row with id 1.
     {"Modems", "LimitPerMinute", "INTEGER NOT NULL DEFAULT 0"},

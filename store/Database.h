@@ -27,7 +27,7 @@ private:
 class Database {
 public:
     // The layout of the tables this program writes: an older file is brought up to it when opened.
-    static constexpr int SchemaVersion = 8;
+    static constexpr int SchemaVersion = 9;
 
     Database();
     ~Database();

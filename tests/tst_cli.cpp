@@ -5,6 +5,7 @@
 #include "PoolRig.h"
 #include "cli/CommandLine.h"
 #include "common/LocalBus.h"
+#include "store/CampaignRepository.h"
 #include "store/InboxRepository.h"
 #include "store/ModemsRepository.h"
 #include "store/OptOutRepository.h"
@@ -115,6 +116,13 @@ private Q_SLOTS:
     void theExecutablesExitCodes_data();
     void theExecutablesExitCodes();
     void tenThousandMessagesQueuedByAScriptAreSentOnce();
+    void aBigQueueLeavesOtherWritersTheirTurn();
+    void aKilledQueueLeavesNothingToSend_data();
+    void aKilledQueueLeavesNothingToSend();
+    void aQueueThatFailsLateLeavesNothing_data();
+    void aQueueThatFailsLateLeavesNothing();
+    void abandonedLoadsAreThoseOfGoneOrOldLoaders_data();
+    void abandonedLoadsAreThoseOfGoneOrOldLoaders();
 };
 
 void CliTest::initTestCase()
@@ -172,6 +180,9 @@ void CliTest::refusalsWriteNothing_data()
     QTest::newRow("queue file with an opted-out number")
         << QStringList{u"queue"_s} << QByteArray("number,text\n12345,first\n+447700900999,second\n") << CliExit::Usage
         << u"1 of the numbers is on the opt-out list"_s;
+    QTest::newRow("queue under a blank campaign name")
+        << QStringList{u"queue"_s, u"--campaign"_s, u" "_s} << QByteArray("number,text\n12345,first\n")
+        << CliExit::Usage << u"--campaign needs a name"_s;
     QTest::newRow("no command") << QStringList{} << none << CliExit::Usage << u"usage: broadtext-cli"_s;
 }
 
@@ -523,6 +534,153 @@ void CliTest::tenThousandMessagesQueuedByAScriptAreSentOnce()
         }
     QCOMPARE(accepted, Messages);
     QCOMPARE(times.size(), Messages);
+}
+
+void CliTest::aBigQueueLeavesOtherWritersTheirTurn()
+{
+    // The running program's writes (a row marked sent, a message stored) wait 2 s for the lock, then fail.
+    CliRig rig;
+    constexpr int Rows = 20000;
+    const QString csv = rig.file(u"big.csv"_s, csvOf(0, Rows));
+    Database program;
+    program.open(rig.path());
+    QProcess queue;
+    queue.start(QStringLiteral(BROADTEXT_CLI), {u"--database"_s, rig.path(), u"queue"_s, csv});
+    QVERIFY(queue.waitForStarted());
+    int writes = 0;
+    qint64 longestWait = 0;
+    QStringList failures;
+    QElapsedTimer ran;
+    ran.start();
+    while (queue.state() != QProcess::NotRunning) {
+        QElapsedTimer waited;
+        waited.start();
+        const auto longest = qScopeGuard([&] { longestWait = std::max(longestWait, waited.elapsed()); });
+        try {
+            program.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message, InboxDateTime, IsRead) VALUES "
+                            "('12345', 'a reply', ?, 0)"_s,
+                            {Database::DbTime(QDateTime::currentDateTimeUtc())});
+            ++writes;
+        } catch (const DbError& e) {
+            failures << e.description();
+        }
+        QTest::qWait(20);
+    }
+    qInfo("%d writes while the queue ran for %lld ms, the longest waited %lld ms", writes, ran.elapsed(), longestWait);
+    QCOMPARE(queue.exitCode(), CliExit::Ok);
+    QCOMPARE(failures, QStringList());
+    QVERIFY2(writes >= 3, qPrintable(u"only %1 writes while the queue ran"_s.arg(writes)));
+    // Not only within the 2 s: a slice holds the lock for a fraction of what the whole file would.
+    QVERIFY2(longestWait < 1000, qPrintable(u"a write waited %1 ms"_s.arg(longestWait)));
+    QCOMPARE(rig.outboxRows(), Rows);
+    QCOMPARE(queryTexts(rig.db, u"SELECT Name || '|' || State FROM Campaigns"_s), QStringList{u"big.csv|running"_s});
+}
+
+void CliTest::aKilledQueueLeavesNothingToSend_data()
+{
+    QTest::addColumn<bool>("byTheProgram"); // else by the next queue
+
+    QTest::newRow("removed by the program at its start") << true;
+    QTest::newRow("removed by the next queue") << false;
+}
+
+void CliTest::aKilledQueueLeavesNothingToSend()
+{
+    QFETCH(bool, byTheProgram);
+    CliRig rig;
+    constexpr int Rows = 20000;
+    const QString csv = rig.file(u"big.csv"_s, csvOf(0, Rows));
+    QProcess queue;
+    queue.start(QStringLiteral(BROADTEXT_CLI), {u"--database"_s, rig.path(), u"queue"_s, csv});
+    QVERIFY(queue.waitForStarted());
+    QVERIFY(QTest::qWaitFor([&] { return rig.outboxRows() > 0 || queue.state() == QProcess::NotRunning; }, 30000));
+    queue.kill();
+    QVERIFY(queue.waitForFinished());
+    const qint64 left = rig.outboxRows();
+    QVERIFY2(left > 0 && left < Rows, qPrintable(u"%1 rows left by the killed queue"_s.arg(left)));
+
+    // Half-written rows are never taken for sending.
+    OutboxRepository outbox(rig.db);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QCOMPARE(outbox.countDue(now), 0);
+    QVERIFY(!outbox.claim(1, now, std::chrono::seconds(60)));
+
+    if (byTheProgram) {
+        QCOMPARE(CampaignRepository(rig.db).dropAbandonedLoads(now), 1);
+    } else {
+        QCOMPARE(rig.cli({u"queue"_s, rig.file(u"next.csv"_s, csvOf(Rows, 3)), u"--campaign"_s, u"Next week"_s}).code,
+                 CliExit::Ok);
+    }
+    QCOMPARE(queryTexts(rig.db, u"SELECT Name || '|' || State FROM Campaigns"_s),
+             byTheProgram ? QStringList() : QStringList{u"Next week|running"_s});
+    QCOMPARE(rig.outboxRows(), byTheProgram ? 0 : 3);
+}
+
+void CliTest::aQueueThatFailsLateLeavesNothing_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("failingNumber"); // the database refuses to store it (empty: none)
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("a bad row late in the file") << csvOf(0, 6000) + "12ab,Hi\n" << QString() << CliExit::Usage;
+    QTest::newRow("the database fails late in the file") << csvOf(0, 6000) << u"+919880005000"_s << CliExit::Failed;
+}
+
+void CliTest::aQueueThatFailsLateLeavesNothing()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, failingNumber);
+    QFETCH(int, code);
+    CliRig rig;
+    if (!failingNumber.isEmpty())
+        rig.db.execute(u"CREATE TRIGGER FailLate BEFORE INSERT ON Message_OutBox WHEN NEW.RecipientMobileNo = '%1' "
+                       "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END"_s.arg(failingNumber));
+    const Run r = rig.cli({u"queue"_s, rig.file(u"late.csv"_s, csv)});
+    QCOMPARE(r.code, code);
+    QCOMPARE(r.out, QString());
+    QCOMPARE(rig.outboxRows(), 0);
+    QCOMPARE(rig.db.count(u"SELECT count(*) FROM Campaigns"_s), 0);
+}
+
+void CliTest::abandonedLoadsAreThoseOfGoneOrOldLoaders_data()
+{
+    QTest::addColumn<bool>("thisHost");
+    QTest::addColumn<bool>("processAlive");
+    QTest::addColumn<int>("ageHours");
+    QTest::addColumn<bool>("dropped");
+
+    QTest::newRow("still loading here") << true << true << 1 << false;
+    QTest::newRow("its process is gone") << true << false << 0 << true;
+    QTest::newRow("on another computer") << false << false << 1 << false;
+    QTest::newRow("on another computer, a day old") << false << false << 25 << true;
+    QTest::newRow("a day old here") << true << true << 25 << true;
+}
+
+void CliTest::abandonedLoadsAreThoseOfGoneOrOldLoaders()
+{
+    QFETCH(bool, thisHost);
+    QFETCH(bool, processAlive);
+    QFETCH(int, ageHours);
+    QFETCH(bool, dropped);
+    CliRig rig;
+    // A process that has ended, and whose id no other has taken yet.
+    QProcess ended;
+    ended.start(u"true"_s);
+    QVERIFY(ended.waitForFinished());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    CampaignRepository::Loader loader = CampaignRepository::Loader::ThisProcess(now.addSecs(-3600 * ageHours));
+    if (!thisHost)
+        loader.host += u".elsewhere"_s;
+    if (!processAlive)
+        loader.pid = ended.processId() > 0 ? ended.processId() : std::numeric_limits<int>::max();
+    CampaignRepository campaigns(rig.db);
+    const qint64 id = campaigns.startLoad(u"orders"_s, loader);
+    OutboxRepository::Batch(rig.db, id).add(u"12345"_s, u"Hi"_s, now);
+    QCOMPARE(campaigns.dropAbandonedLoads(now), dropped ? 1 : 0);
+    if (!dropped) // nor is a load that goes on cancelled from under its loader
+        QCOMPARE(campaigns.cancel(id), -1);
+    QCOMPARE(rig.outboxRows(), dropped ? 0 : 1);
+    QCOMPARE(campaigns.campaign(id).has_value(), !dropped);
 }
 
 QTEST_MAIN(CliTest)

@@ -107,7 +107,8 @@ void Frm_Campaigns::updateButtons()
     const auto state = item ? CampaignState(item->data(State, Qt::UserRole).toInt()) : CampaignState::Cancelled;
     cmdPause->setEnabled(item && state == CampaignState::Running);
     cmdResume->setEnabled(item && state == CampaignState::Paused);
-    cmdCancelCampaign->setEnabled(item && state != CampaignState::Cancelled);
+    // A campaign still loading is its loader's until it runs.
+    cmdCancelCampaign->setEnabled(item && (state == CampaignState::Running || state == CampaignState::Paused));
     cmdExport->setEnabled(item);
 }
 
