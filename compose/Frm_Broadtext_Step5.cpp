@@ -16,6 +16,7 @@
 #include "store/Database.h"
 #include "store/OptOutRepository.h"
 #include "views/MessageTextEdit.h"
+#include "views/SendAtControls.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -111,14 +112,9 @@ Frm_Broadtext_Step5::Frm_Broadtext_Step5(Engine& engine, BroadtextWizard& wizard
                           .arg(engine.clock().now().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
                       this);
     txtCampaignName->setObjectName(QStringLiteral("txtCampaignName"));
-    chkSendAt = new QCheckBox(QStringLiteral("Send at"), this);
-    chkSendAt->setObjectName(QStringLiteral("chkSendAt"));
-    dtpSendAt = new QDateTimeEdit(engine.clock().now().toLocalTime().addSecs(3600), this);
-    dtpSendAt->setObjectName(QStringLiteral("dtpSendAt"));
-    dtpSendAt->setCalendarPopup(true);
-    dtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
-    dtpSendAt->setEnabled(false);
-    connect(chkSendAt, &QCheckBox::toggled, dtpSendAt, &QWidget::setEnabled);
+    const SendAtControls sendAt = MakeSendAtControls(engine.clock().now(), this);
+    chkSendAt = sendAt.check;
+    dtpSendAt = sendAt.when;
 
     progressSend = new QProgressBar(this);
     progressSend->setObjectName(QStringLiteral("progressSend"));

@@ -10,6 +10,7 @@
 #include "store/OutboxRepository.h"
 #include "views/MessageTextEdit.h"
 #include "views/NamedLabel.h"
+#include "views/SendAtControls.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -67,14 +68,9 @@ frm_ComposeSMS::frm_ComposeSMS(Engine& engine, QWidget* parent) : QDialog(parent
     Label6->setFont(bold);
     Label6->setWordWrap(true);
     // Unticked, the rows go as soon as a modem is free, as they always did.
-    chkSendAt = new QCheckBox(QStringLiteral("Send at"), this);
-    chkSendAt->setObjectName(QStringLiteral("chkSendAt"));
-    dtpSendAt = new QDateTimeEdit(engine.clock().now().toLocalTime().addSecs(3600), this);
-    dtpSendAt->setObjectName(QStringLiteral("dtpSendAt"));
-    dtpSendAt->setCalendarPopup(true);
-    dtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
-    dtpSendAt->setEnabled(false);
-    connect(chkSendAt, &QCheckBox::toggled, dtpSendAt, &QWidget::setEnabled);
+    const SendAtControls sendAtControls = MakeSendAtControls(engine.clock().now(), this);
+    chkSendAt = sendAtControls.check;
+    dtpSendAt = sendAtControls.when;
     Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setAutoDefault(false);

@@ -1,4 +1,5 @@
 #include "views/Frm_Campaigns.h"
+#include "views/CsvExport.h"
 #include "views/NamedLabel.h"
 
 #include "common/Csv.h"
@@ -168,14 +169,8 @@ void Frm_Campaigns::cmdExport_Click()
         return;
     try {
         CampaignResults rows(engine.database(), id);
-        const CsvFileResult done =
-            WriteCsvFile(path, CampaignResults::header(), [&](QStringList& row) { return rows.next(row); });
-        if (!done.error.isEmpty())
-            engine.dialogs().message(QStringLiteral("The messages could not be exported to %1: %2")
-                                         .arg(QDir::toNativeSeparators(path), done.error));
-        else
-            engine.dialogs().message(
-                QStringLiteral("%1 messages exported to %2.").arg(done.rows).arg(QDir::toNativeSeparators(path)));
+        ExportToCsv(engine.dialogs(), path, CampaignResults::header(),
+                    [&](QStringList& row) { return rows.next(row); });
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }

@@ -9,6 +9,7 @@
 #include "store/Database.h"
 #include "store/InboxRepository.h"
 #include "store/OutboxRepository.h"
+#include "views/CsvExport.h"
 #include "views/WindowPlace.h"
 
 #include <QAction>
@@ -881,14 +882,8 @@ void Frm_MessageBox::cmdExport_Click()
         // What the list shows, in its order: the search's result when one is active.
         const FolderOrder order = folder == MessageFolder::Inbox ? inboxOrder : sentOrder;
         FolderExport rows(engine.database(), folder, order, folders.prepareSearch(folder, txtSearch->text()));
-        const CsvFileResult done =
-            WriteCsvFile(path, FolderExport::header(folder), [&](QStringList& row) { return rows.next(row); });
-        if (!done.error.isEmpty())
-            engine.dialogs().message(QStringLiteral("The messages could not be exported to %1: %2")
-                                         .arg(QDir::toNativeSeparators(path), done.error));
-        else
-            engine.dialogs().message(
-                QStringLiteral("%1 messages exported to %2.").arg(done.rows).arg(QDir::toNativeSeparators(path)));
+        ExportToCsv(engine.dialogs(), path, FolderExport::header(folder),
+                    [&](QStringList& row) { return rows.next(row); });
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }
