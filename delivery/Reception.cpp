@@ -22,8 +22,10 @@
 QString NormaliseSenderNumber(const QString& listed)
 {
     const QString t = Trim(listed);
+    if (t.startsWith(QLatin1Char('+')))
+        return t;
     if (t.size() > 10)
-        return t.startsWith(QLatin1Char('+')) || t.startsWith(QLatin1Char('0')) ? t : QLatin1Char('+') + t;
+        return t.startsWith(QLatin1Char('0')) ? t : QLatin1Char('+') + t;
     return QLatin1Char('+') + t;
 }
 

@@ -174,8 +174,8 @@ void FunctionsTest::senderNumbers_data()
 {
     QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("stored");
-    // Up to 10 characters a number is taken as international and gets its plus; longer ones keep a leading
-    // plus or trunk 0 as listed.
+    // Up to 10 characters a number is taken as international and gets its plus unless it has one; longer ones
+    // keep a leading plus or trunk 0 as listed.
     const auto row = [](const char* name, const char* listed, const char* stored) {
         QTest::newRow(name) << QString(listed) << QString(stored);
     };
@@ -183,6 +183,9 @@ void FunctionsTest::senderNumbers_data()
     row("10 characters", "0981234567", "+0981234567");
     row("11 characters, trunk 0", "09812345678", "09812345678");
     row("11 characters, plus", "+9198123456", "+9198123456");
+    // A short number listed with its plus already has it: a second one would make it a number nobody has.
+    row("9 characters, plus", "+15559999", "+15559999");
+    row("10 characters, plus", "+155599990", "+155599990");
     row("11 digits", "91981234567", "+91981234567");
     row("blanks around", " 919812345678 ", "+919812345678");
 }
