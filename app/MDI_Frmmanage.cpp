@@ -351,8 +351,12 @@ void MDI_Frmmanage::showDeliveryPaused()
 
 void MDI_Frmmanage::showModemSummary()
 {
-    lblModemStatus->setText(engine.modemIds().size() > 1 ? ModemSummaryLine(modemPanel->modems(), queuedMessages)
-                                                         : modemLine);
+    // Where another process runs the modems, this one knows nothing of their state: the owner's line says so.
+    if (!engine.modemsRunElsewhere().isEmpty())
+        lblModemStatus->clear();
+    else
+        lblModemStatus->setText(engine.modemIds().size() > 1 ? ModemSummaryLine(modemPanel->modems(), queuedMessages)
+                                                             : modemLine);
 }
 
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number)

@@ -109,7 +109,7 @@ void HandOver::wake()
 
 int HandOver::timeoutMs() const
 {
-    return std::max(1, ReadIntegrationNumber(db, QStringLiteral("HookTimeoutSec"), 10)) * 1000;
+    return std::max(1, ReadIntegrationNumber(db, QStringLiteral("HookTimeoutSec"), DefaultHookTimeoutSec)) * 1000;
 }
 
 QString HandOver::IdempotencyId(const HandOverRow& row)

@@ -23,7 +23,6 @@
 namespace {
 
 constexpr int DefaultPort = 8765;
-constexpr int DefaultHookTimeoutSec = 30;
 
 QCheckBox* namedCheck(const QString& name, const QString& caption, QWidget* parent)
 {

@@ -6,6 +6,9 @@
 
 class Database;
 
+// How long the receive hook (and a webhook request) may take when the user set no limit.
+constexpr int DefaultHookTimeoutSec = 10;
+
 // The stored value, or fallback when the name has none.
 QString ReadIntegrationValue(Database& db, const QString& name, const QString& fallback = {});
 bool ReadIntegrationFlag(Database& db, const QString& name, bool fallback = false);
