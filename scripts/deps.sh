@@ -5,11 +5,8 @@
 # own cluster that Debian sets up with the package is never used, and this script neither starts nor enables it.
 set -eu
 packages="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-<<<<<<< HEAD
-libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev clang-format postgresql libqt6sql6-psql $*"
-=======
-qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev clang-format $*"
->>>>>>> i24-api
+qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite mdbtools-dev libfreexl-dev libglib2.0-dev libzip-dev clang-format
+postgresql libqt6sql6-psql $*"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
