@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 void WriteJournal(JournalPriority priority, const QString& text)
 {
@@ -165,7 +166,11 @@ int RunHeadless(int argc, char** argv)
             return 1;
         }
         StopSignals stopSignals;
-        if (!stopSignals.install([&engine, &log](int signal) {
+        bool stopping = false;
+        if (!stopSignals.install([&engine, &log, &stopping](int signal) {
+                // A second signal while stopping (a supervisor and a terminal both asking) changes nothing.
+                if (std::exchange(stopping, true))
+                    return;
                 const QString line = QStringLiteral("The Broadtext service stops (%1).")
                                          .arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT"));
                 log.WriteActivityLog(line);
