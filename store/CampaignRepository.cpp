@@ -177,17 +177,19 @@ qint64 CampaignRepository::cancel(qint64 id)
 
 CampaignCounts CampaignRepository::counts(qint64 id)
 {
-    Query q(db,
-            QStringLiteral(
-                "SELECT"
-                " sum(DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR DeliveryStatus IN ('', 'SENDING'))),"
-                " sum(DeliveryDatetime IS NOT NULL),"
-                " sum(DeliveryDatetime IS NULL AND DeliveryStatus IN ('FAILED', 'INVALID NUMBER', 'EMPTY MESSAGE')),"
-                " sum(DeliveryDatetime IS NOT NULL AND ReportStatus = 'Delivered'),"
-                " sum(DeliveryDatetime IS NULL AND DeliveryStatus = ?),"
-                " sum(DeliveryDatetime IS NULL AND DeliveryStatus = ?)"
-                " FROM Message_OutBox WHERE CampaignId = ?"),
-            {QString::fromLatin1(OptOutRepository::OptedOutStatus), QString::fromLatin1(CancelledStatus), id});
+    Query q(
+        db,
+        QStringLiteral("SELECT"
+                       " sum(CASE WHEN DeliveryDatetime IS NULL AND (DeliveryStatus IS NULL OR"
+                       " DeliveryStatus IN ('', 'SENDING')) THEN 1 ELSE 0 END),"
+                       " sum(CASE WHEN DeliveryDatetime IS NOT NULL THEN 1 ELSE 0 END),"
+                       " sum(CASE WHEN DeliveryDatetime IS NULL AND"
+                       " DeliveryStatus IN ('FAILED', 'INVALID NUMBER', 'EMPTY MESSAGE') THEN 1 ELSE 0 END),"
+                       " sum(CASE WHEN DeliveryDatetime IS NOT NULL AND ReportStatus = 'Delivered' THEN 1 ELSE 0 END),"
+                       " sum(CASE WHEN DeliveryDatetime IS NULL AND DeliveryStatus = ? THEN 1 ELSE 0 END),"
+                       " sum(CASE WHEN DeliveryDatetime IS NULL AND DeliveryStatus = ? THEN 1 ELSE 0 END)"
+                       " FROM Message_OutBox WHERE CampaignId = ?"),
+        {QString::fromLatin1(OptOutRepository::OptedOutStatus), QString::fromLatin1(CancelledStatus), id});
     CampaignCounts c;
     if (q.next()) {
         c.queued = q.value(0).toLongLong();

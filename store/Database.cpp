@@ -145,26 +145,31 @@ const char* const Tables[] = {
     // Only rows that come while a target is set up are handed over to it; a report only when it changes what
     // the row says (the same report matched twice is one).
     "CREATE TRIGGER IF NOT EXISTS HandOver_Message AFTER INSERT ON Message_InBox BEGIN"
-    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'message', NEW.InBox_Id"
-    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '');"
-    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'webhook', 'message', NEW.InBox_Id"
-    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookUrl' AND trim(Value) <> '');"
+    " INSERT INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'message', NEW.InBox_Id"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '')"
+    "  ON CONFLICT (Target, Kind, RefId, Detail) DO NOTHING;"
+    " INSERT INTO HandOver (Target, Kind, RefId) SELECT 'webhook', 'message', NEW.InBox_Id"
+    "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookUrl' AND trim(Value) <> '')"
+    "  ON CONFLICT (Target, Kind, RefId, Detail) DO NOTHING;"
     " END",
     "CREATE TRIGGER IF NOT EXISTS HandOver_Report AFTER UPDATE OF ReportStatus ON Message_OutBox"
     " WHEN NEW.ReportStatus IS NOT NULL AND NEW.ReportStatus IS NOT OLD.ReportStatus BEGIN"
-    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId, Detail) SELECT 'hook', 'report', NEW.Outbox_Id,"
+    " INSERT INTO HandOver (Target, Kind, RefId, Detail) SELECT 'hook', 'report', NEW.Outbox_Id,"
     "  NEW.ReportStatus"
     "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '')"
-    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnReports' AND Value = '1');"
-    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId, Detail) SELECT 'webhook', 'report', NEW.Outbox_Id,"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnReports' AND Value = '1')"
+    "  ON CONFLICT (Target, Kind, RefId, Detail) DO NOTHING;"
+    " INSERT INTO HandOver (Target, Kind, RefId, Detail) SELECT 'webhook', 'report', NEW.Outbox_Id,"
     "  NEW.ReportStatus"
     "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookUrl' AND trim(Value) <> '')"
-    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookOnReports' AND Value = '1');"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'WebhookOnReports' AND Value = '1')"
+    "  ON CONFLICT (Target, Kind, RefId, Detail) DO NOTHING;"
     " END",
     "CREATE TRIGGER IF NOT EXISTS HandOver_Call AFTER INSERT ON MissedCallStatistics BEGIN"
-    " INSERT OR IGNORE INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'call', NEW.id"
+    " INSERT INTO HandOver (Target, Kind, RefId) SELECT 'hook', 'call', NEW.id"
     "  WHERE EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookCommand' AND trim(Value) <> '')"
-    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnCalls' AND Value = '1');"
+    "  AND EXISTS (SELECT 1 FROM Integration_setting WHERE Name = 'HookOnCalls' AND Value = '1')"
+    "  ON CONFLICT (Target, Kind, RefId, Detail) DO NOTHING;"
     " END",
 };
 

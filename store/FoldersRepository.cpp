@@ -205,9 +205,9 @@ bool FoldersRepository::namesSeveralModems(MessageFolder folder)
     const FolderTable& t = tableOf(folder);
     const QString end = QStringLiteral("(SELECT %1(ModemName COLLATE NOCASE) FROM ") + QString::fromLatin1(t.table) +
                         QString::fromLatin1(t.where) + QLatin1Char(')');
-    return IsTrue(db.scalar(QStringLiteral("SELECT coalesce(") + end.arg(QStringLiteral("min")) +
+    return IsTrue(db.scalar(QStringLiteral("SELECT CASE WHEN ") + end.arg(QStringLiteral("min")) +
                             QStringLiteral(" <> ") + end.arg(QStringLiteral("max")) +
-                            QStringLiteral(" COLLATE NOCASE, 0)")));
+                            QStringLiteral(" COLLATE NOCASE THEN 1 ELSE 0 END")));
 }
 
 bool FoldersRepository::outboxHoldsScheduled()

@@ -182,11 +182,12 @@ int ModemsRepository::save(const ModemConfig& modem)
                 // An id nothing has used: Inbox and Sent Items rows keep the id of the modem they went through,
                 // and a new modem must not inherit a removed one's rows.
                 id = int(std::max<qint64>(
-                    2, 1 + db.scalar(QStringLiteral("SELECT max(coalesce((SELECT max(ModemId) FROM Modems), 0),"
-                                                    " coalesce((SELECT max(ModemId) FROM Message_InBox), 0),"
-                                                    " coalesce((SELECT max(ModemId) FROM Message_OutBox), 0),"
-                                                    " coalesce((SELECT max(LastModemId) FROM Message_OutBox), 0),"
-                                                    " coalesce((SELECT max(ClaimedBy) FROM Message_OutBox), 0))"))
+                    2, 1 + db.scalar(QStringLiteral("SELECT coalesce(max(Used), 0) FROM ("
+                                                    "SELECT max(ModemId) AS Used FROM Modems"
+                                                    " UNION ALL SELECT max(ModemId) FROM Message_InBox"
+                                                    " UNION ALL SELECT max(ModemId) FROM Message_OutBox"
+                                                    " UNION ALL SELECT max(LastModemId) FROM Message_OutBox"
+                                                    " UNION ALL SELECT max(ClaimedBy) FROM Message_OutBox) AS Ids"))
                                .toLongLong()));
             }
             db.execute(QStringLiteral("INSERT INTO Modems (") + Columns +

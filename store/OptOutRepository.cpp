@@ -6,10 +6,13 @@ namespace {
 
 // The key of an Outbox row's number, in SQL: the separators people type are dropped and the last nine
 // characters kept (OptOutKey does the same for one number; letters never reach a queued row's key that
-// matters, since a number with letters is marked INVALID NUMBER anyway).
+// matters, since a number with letters is marked INVALID NUMBER anyway). Written without a negative substr() start,
+// which PostgreSQL counts from before the string.
+const QString Cleaned =
+    QStringLiteral("replace(replace(replace(replace(replace(replace(RecipientMobileNo, '+', ''), ' ', ''), '-', ''), "
+                   "'(', ''), ')', ''), '.', '')");
 const QString RowKey =
-    QStringLiteral("substr(replace(replace(replace(replace(replace(replace(RecipientMobileNo, '+', ''), ' ', ''), "
-                   "'-', ''), '(', ''), ')', ''), '.', ''), -9)");
+    QStringLiteral("CASE WHEN length(%1) > 9 THEN substr(%1, length(%1) - 8) ELSE %1 END").arg(Cleaned);
 
 const QString FirstRow = QStringLiteral(" WHERE rowid = (SELECT min(rowid) FROM Timer_setting)");
 
@@ -88,8 +91,8 @@ bool OptOutRepository::add(const QString& number, const QDateTime& at, int modem
     const QString key = OptOutKey(number);
     if (key.isEmpty())
         return false;
-    return db.execute(QStringLiteral("INSERT OR IGNORE INTO OptOut (NumberKey, MobileNo, AddedOn, ModemId, Word) "
-                                     "VALUES (?, ?, ?, ?, ?)"),
+    return db.execute(QStringLiteral("INSERT INTO OptOut (NumberKey, MobileNo, AddedOn, ModemId, Word) "
+                                     "VALUES (?, ?, ?, ?, ?) ON CONFLICT (NumberKey) DO NOTHING"),
                       {key, number.trimmed(), Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant(),
                        word.isEmpty() ? QVariant(QString()) : QVariant(word)}) > 0;
 }

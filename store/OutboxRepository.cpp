@@ -283,10 +283,11 @@ void OutboxRepository::markSentRow(qint64 id, const QDateTime& now, int modem, c
 
 void OutboxRepository::putBack(qint64 id, bool reachedModem)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = CASE WHEN ? THEN Attempts "
-                              "ELSE max(Attempts - 1, 0) END, ") +
-                   EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
-               {reachedModem, id});
+    db.execute(
+        QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', Attempts = CASE WHEN ? <> 0 THEN Attempts "
+                       "WHEN Attempts > 1 THEN Attempts - 1 ELSE 0 END, ") +
+            EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
+        {Database::DbBool(reachedModem), id});
 }
 
 void OutboxRepository::recordAttempt(qint64 id, const QString& reason)
@@ -313,7 +314,10 @@ void OutboxRepository::scheduleRetry(qint64 id, const QString& reason, const QDa
 
 void OutboxRepository::giveBackAttempt(qint64 id)
 {
-    db.execute(QStringLiteral("UPDATE Message_OutBox SET Attempts = max(Attempts - 1, 0) WHERE Outbox_Id = ?"), {id});
+    db.execute(
+        QStringLiteral("UPDATE Message_OutBox SET Attempts = CASE WHEN Attempts > 1 THEN Attempts - 1 ELSE 0 END "
+                       "WHERE Outbox_Id = ?"),
+        {id});
 }
 
 void OutboxRepository::settleUnsent(qint64 id, const QString& reason)

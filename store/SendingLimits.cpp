@@ -174,12 +174,16 @@ QString LimitsUsedText(Database& db, int modem, const ModemLimits& limits, const
     return shown.join(QStringLiteral(" \u00B7 "));
 }
 
-// Written with the row it is about: see OutboxRepository::markSent.
+// Written with the row it is about: see OutboxRepository::markSent. The parts recorded are the largest of the row's,
+// the run's and 1, spelled with CASE since PostgreSQL has no max() of several values; Run names the bound count so
+// that it is bound once.
 QString SentPartsInsertFor()
 {
     return QStringLiteral("INSERT INTO SentParts (ModemId, SentAt, Recipient, Parts) SELECT coalesce(?, ClaimedBy, "
                           "ModemId, 1), ?, ") +
            QLatin1String(CleanedRecipient) +
-           QStringLiteral(
-               ", max(PartsSent, ?, 1) FROM Message_OutBox WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL");
+           QStringLiteral(", CASE WHEN PartsSent >= Counted AND PartsSent >= 1 THEN PartsSent WHEN Counted >= 1 THEN "
+                          "Counted ELSE 1 END"
+                          " FROM Message_OutBox, (SELECT CAST(? AS INTEGER) AS Counted) AS Run WHERE Outbox_Id = ? AND"
+                          " DeliveryDatetime IS NULL");
 }

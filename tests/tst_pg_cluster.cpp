@@ -1,10 +1,12 @@
 // The throw-away PostgreSQL server the store's tests will run on: it is a private cluster on a socket of its own,
-// values go through the QPSQL driver and back unchanged, and a connection comes back after the server was lost.
+// values go through the QPSQL driver and back unchanged, a connection comes back after the server was lost, and
+// the store's rewritten expressions answer on it what the SQLite-only forms they replace answer on SQLite.
 #include "PgCluster.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTest>
 #include <memory>
 
@@ -17,6 +19,8 @@ private Q_SLOTS:
     void isPrivate();
     void valuesRoundTrip_data();
     void valuesRoundTrip();
+    void portableExpressions_data();
+    void portableExpressions();
     void reconnectsAfterRestart();
     void clustersAreSeparate();
 
@@ -25,6 +29,31 @@ private:
 };
 
 static const QString connName = QStringLiteral("pg");
+static const QString liteName = QStringLiteral("lite");
+
+// Numbers as people type them, and counters on either side of the bounds the expressions keep to.
+static const QStringList Samples = {
+    QStringLiteral("CREATE TABLE Sample (Ord integer, Number text, A integer, B integer)"),
+    QStringLiteral("INSERT INTO Sample VALUES (1, '+63 (917) 123-4567', 0, 0), (2, '123456789', 1, 3),"
+                   " (3, '12345', 2, -1), (4, '0917.123.45678', 5, 7), (5, NULL, 3, 1), (6, '', -2, 4),"
+                   " (7, '1234567890', 1, 1)"),
+};
+
+// Every row of a statement's answer, NULL told apart from an empty text.
+static QStringList Answer(const QSqlDatabase& db, const QString& statement)
+{
+    QSqlQuery query(db);
+    if (!query.exec(statement))
+        return {QStringLiteral("error: ") + query.lastError().text()};
+    QStringList rows;
+    while (query.next()) {
+        QStringList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row << (query.value(i).isNull() ? QStringLiteral("NULL") : query.value(i).toString());
+        rows << row.join(QLatin1Char('|'));
+    }
+    return rows;
+}
 
 void TestPgCluster::initTestCase()
 {
@@ -37,10 +66,18 @@ void TestPgCluster::initTestCase()
     qInfo("first cluster ready in %lld ms (initdb included)", cluster->startupMs());
     const QSqlDatabase db = cluster->addDatabase(connName);
     QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
+    QSqlDatabase lite = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), liteName);
+    lite.setDatabaseName(QStringLiteral(":memory:"));
+    QVERIFY(lite.open());
+    for (const QString& statement : Samples) {
+        QVERIFY2(QSqlQuery(db).exec(statement), qPrintable(statement));
+        QVERIFY2(QSqlQuery(lite).exec(statement), qPrintable(statement));
+    }
 }
 
 void TestPgCluster::cleanupTestCase()
 {
+    QSqlDatabase::removeDatabase(liteName);
     QSqlDatabase::removeDatabase(connName);
     cluster.reset();
 }
@@ -90,6 +127,53 @@ void TestPgCluster::valuesRoundTrip()
         QCOMPARE(query.value(0).toDateTime().toUTC(), value.toDateTime());
     else
         QCOMPARE(query.value(0).toString(), value.toString());
+}
+
+void TestPgCluster::portableExpressions_data()
+{
+    QTest::addColumn<QString>("sqliteOnly");
+    QTest::addColumn<QString>("portable");
+    const QString cleaned = QStringLiteral("replace(replace(replace(replace(replace(replace(Number, '+', ''), ' ', ''),"
+                                           " '-', ''), '(', ''), ')', ''), '.', '')");
+    QTest::newRow("last nine of a number")
+        << QStringLiteral("SELECT substr(%1, -9) FROM Sample ORDER BY Ord").arg(cleaned)
+        << QStringLiteral("SELECT CASE WHEN length(%1) > 9 THEN substr(%1, length(%1) - 8) ELSE %1 END FROM Sample "
+                          "ORDER BY Ord")
+               .arg(cleaned);
+    QTest::newRow("one less, not below 0")
+        << QStringLiteral("SELECT max(A - 1, 0) FROM Sample ORDER BY Ord")
+        << QStringLiteral("SELECT CASE WHEN A > 1 THEN A - 1 ELSE 0 END FROM Sample ORDER BY Ord");
+    QTest::newRow("largest of two and 1")
+        << QStringLiteral("SELECT max(A, B, 1) FROM Sample ORDER BY Ord")
+        << QStringLiteral(
+               "SELECT CASE WHEN A >= B AND A >= 1 THEN A WHEN B >= 1 THEN B ELSE 1 END FROM Sample ORDER BY Ord");
+    QTest::newRow("rows meeting a condition")
+        << QStringLiteral("SELECT sum(Number IS NULL OR A < B), sum(A = 99) FROM Sample")
+        << QStringLiteral("SELECT sum(CASE WHEN Number IS NULL OR A < B THEN 1 ELSE 0 END),"
+                          " sum(CASE WHEN A = 99 THEN 1 ELSE 0 END) FROM Sample");
+    QTest::newRow("lowest and highest differ")
+        << QStringLiteral("SELECT coalesce((SELECT min(Number) FROM Sample) <> (SELECT max(Number) FROM Sample), 0),"
+                          " coalesce((SELECT min(Number) FROM Sample WHERE A > 99) <> (SELECT max(Number) FROM"
+                          " Sample WHERE A > 99), 0)")
+        << QStringLiteral("SELECT CASE WHEN (SELECT min(Number) FROM Sample) <> (SELECT max(Number) FROM Sample) THEN 1"
+                          " ELSE 0 END, CASE WHEN (SELECT min(Number) FROM Sample WHERE A > 99) <> (SELECT max(Number)"
+                          " FROM Sample WHERE A > 99) THEN 1 ELSE 0 END");
+    QTest::newRow("largest of several columns")
+        << QStringLiteral("SELECT max(coalesce((SELECT max(A) FROM Sample), 0), coalesce((SELECT max(B) FROM Sample), "
+                          "0), coalesce((SELECT max(A) FROM Sample WHERE A > 99), 0))")
+        << QStringLiteral("SELECT coalesce(max(Used), 0) FROM (SELECT max(A) AS Used FROM Sample UNION ALL SELECT"
+                          " max(B) FROM Sample UNION ALL SELECT max(A) FROM Sample WHERE A > 99) AS Ids");
+}
+
+void TestPgCluster::portableExpressions()
+{
+    QFETCH(QString, sqliteOnly);
+    QFETCH(QString, portable);
+    const QStringList before = Answer(QSqlDatabase::database(liteName), sqliteOnly);
+    QVERIFY2(!before.isEmpty() && !before.first().startsWith(QLatin1String("error")),
+             qPrintable(before.join(QLatin1Char(' '))));
+    QCOMPARE(Answer(QSqlDatabase::database(liteName), portable), before);
+    QCOMPARE(Answer(QSqlDatabase::database(connName), portable), before);
 }
 
 void TestPgCluster::reconnectsAfterRestart()
