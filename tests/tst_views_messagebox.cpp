@@ -2,6 +2,7 @@
 // the toolbar, and an open box kept current by reception.
 #include "EngineRig.h"
 #include "TestRig.h"
+#include "TreeTexts.h"
 #include "common/FunctionsLibrary.h"
 #include "delivery/Engine.h"
 #include "views/Frm_MessageBox.h"
@@ -91,13 +92,7 @@ struct OpenBox {
             out << node(n)->text(0) + (node(n)->font(0).bold() ? QStringLiteral("*") : QString());
         return out;
     }
-    QStringList headers() const
-    {
-        QStringList out;
-        for (int c = 0; c < list()->columnCount(); ++c)
-            out << list()->headerItem()->text(c);
-        return out;
-    }
+    QStringList headers() const { return HeaderTexts(list()); }
     QString pagesText() const { return child<QLabel>("lblPages")->text(); }
     QString pageBox() const { return child<QLineEdit>("txtPages")->text(); }
     void search(const QString& text) const
@@ -108,13 +103,7 @@ struct OpenBox {
     }
     bool nextEnabled() const { return child<QPushButton>("cmdNext")->isEnabled(); }
     bool previousEnabled() const { return child<QPushButton>("cmdPrevious")->isEnabled(); }
-    QStringList column(int c) const
-    {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out << list()->topLevelItem(i)->text(c);
-        return out;
-    }
+    QStringList column(int c) const { return ColumnTexts(list(), c); }
     bool rowBold(int row) const { return list()->topLevelItem(row)->font(0).bold(); }
     // The reading pane: number and whole text.
     QString pane() const

@@ -2,6 +2,7 @@
 // row once the folder holds the rows of more than one, and have no such column otherwise; ordering by it;
 // widths kept before it existed.
 #include "TestRig.h"
+#include "TreeTexts.h"
 #include "common/Paths.h"
 #include "delivery/Engine.h"
 #include "views/Frm_MessageBox.h"
@@ -53,28 +54,9 @@ struct OpenBox {
     ~OpenBox() { delete box.data(); }
     Frm_MessageBox* operator->() const { return box; }
     QTreeWidget* list() const { return box->findChild<QTreeWidget*>(QStringLiteral("ListMessage")); }
-    QStringList headers() const
-    {
-        QStringList out;
-        for (int c = 0; c < list()->columnCount(); ++c)
-            out << list()->headerItem()->text(c);
-        return out;
-    }
-    QStringList shownHeaders() const // the hidden id left out
-    {
-        QStringList out;
-        for (int c = 0; c < list()->columnCount(); ++c)
-            if (!list()->isColumnHidden(c))
-                out << list()->headerItem()->text(c);
-        return out;
-    }
-    QStringList column(int c) const
-    {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out << list()->topLevelItem(i)->text(c);
-        return out;
-    }
+    QStringList headers() const { return HeaderTexts(list()); }
+    QStringList shownHeaders() const { return HeaderTexts(list(), true); } // the hidden id left out
+    QStringList column(int c) const { return ColumnTexts(list(), c); }
     void clickHeader(int column) const
     {
         QHeaderView* h = list()->header();

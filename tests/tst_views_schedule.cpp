@@ -2,6 +2,7 @@
 // time), rescheduling and cancelling the selected rows, and a campaign's results written to CSV. The process
 // runs at +05:30 so that a stored UTC time and the local time shown can never agree by chance.
 #include "TestRig.h"
+#include "TreeTexts.h"
 #include "common/FunctionsLibrary.h"
 #include "delivery/Engine.h"
 #include "store/CampaignRepository.h"
@@ -61,20 +62,8 @@ struct OpenOutbox {
     Frm_MessageBox* operator->() const { return box; }
     QTreeWidget* list() const { return box->findChild<QTreeWidget*>(QStringLiteral("ListMessage")); }
     QAction* action(const char* name) const { return box->findChild<QAction*>(QLatin1String(name)); }
-    QStringList headers() const
-    {
-        QStringList out;
-        for (int c = 0; c < list()->columnCount(); ++c)
-            out << list()->headerItem()->text(c);
-        return out;
-    }
-    QStringList column(int c) const
-    {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out << list()->topLevelItem(i)->text(c);
-        return out;
-    }
+    QStringList headers() const { return HeaderTexts(list()); }
+    QStringList column(int c) const { return ColumnTexts(list(), c); }
 };
 
 const QStringList OutboxHeaders{"Mobile Number", "Message", "Outbox Date", "Id", "Status", "Attempts", "Reason"};
