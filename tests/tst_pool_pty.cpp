@@ -10,6 +10,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 using namespace Qt::StringLiterals;
 
@@ -131,6 +132,16 @@ void PoolPtyTest::fourModemsShareTheOutbox()
                 inFlight = text;
     }
     QTRY_COMPARE_WITH_TIMEOUT(sentItems(rig.db), qint64(queued), 30000);
+    // The simulator is another process: its log of what the network took may trail our Sent Items on a busy
+    // machine. A message that never reached it still fails below, after this wait.
+    const auto reachedNetwork = [&] {
+        sim.read();
+        QSet<QString> texts;
+        for (const auto& [com, text] : sim.network)
+            texts.insert(text);
+        return texts.size();
+    };
+    (void)QTest::qWaitFor([&] { return reachedNetwork() >= queued; }, 10000);
     QTest::qWait(300); // nothing more goes out
     sim.read();
 
