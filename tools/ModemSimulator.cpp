@@ -183,6 +183,10 @@ void ModemSimulator::hangUp()
     if (thread.joinable())
         thread.join();
     running = false;
+    // An unplugged device's node goes away. Left in place, the link would point at a pseudo-terminal number the
+    // system soon gives to another program, which a program waiting for this modem would then open.
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
 }
 
 bool ModemSimulator::replug(QString* error)
