@@ -287,10 +287,7 @@ void CampaignsTest::wizardQueuesMergedCampaign()
     }
     WizardRig::send(s);
     if (!refusal.isEmpty()) {
-        QCOMPARE(rig.dialogs.messages().size(), 1);
-        QVERIFY2(rig.dialogs.messages().first().contains(refusal), qPrintable(rig.dialogs.messages().first()));
-        QCOMPARE(rig.db.count(u"SELECT count(*) FROM Message_OutBox"_s), 0);
-        QCOMPARE(rig.db.count(u"SELECT count(*) FROM Campaigns"_s), 0);
+        QVERIFY2(rig.refusedWithNothingQueued(refusal), qPrintable(rig.dialogs.messages().join(u'|')));
         return;
     }
     const QList<Campaign> campaigns = CampaignRepository(rig.db).list();

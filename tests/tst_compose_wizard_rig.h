@@ -175,6 +175,14 @@ struct WizardRig : TestRig {
         QTRY_VERIFY_WITH_TIMEOUT(!step || !step->isQueueing(), 60000);
     }
 
+    // The one message step 5 showed names the refusal, and neither a row nor a campaign was queued.
+    bool refusedWithNothingQueued(const QString& refusal)
+    {
+        return dialogs.messages().size() == 1 && dialogs.messages().first().contains(refusal) &&
+               db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox")) == 0 &&
+               db.count(QStringLiteral("SELECT count(*) FROM Campaigns")) == 0;
+    }
+
     // One column of the Outbox, in the order the rows were queued.
     QStringList outbox(const char* column)
     {

@@ -1,7 +1,7 @@
 // The modem list of the settings window: Add, Remove and Detect, the fields following the selected modem, and
 // Save storing every modem (the first one still as the ModemSetting row) and giving the engine a session each.
 #include "EngineRig.h"
-#include "ShownWindow.h"
+#include "SettingsWindow.h"
 #include "settings/Frm_FoundModemPortNumbers.h"
 #include "settings/frm_ChekModemProgress.h"
 #include "settings/frm_Settings.h"
@@ -23,15 +23,8 @@ const QString Saved = u"Settings Saved Successfully!!!"_s;
 const QStringList ModemSettingColumns = u"CommPortNo BitsPerSecond DataBits Parity StopBits FlowControl CharacterSet "
                                         u"ModemDelayFactor EnabledCallerId MessageFormat"_s.split(' ');
 
-struct Window : ShownWindow<frm_Settings> {
-    explicit Window(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
-    QTableWidget* list() const { return get<QTableWidget>(u"lstModems"_s); }
-    void click(const QString& button) const { QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton); }
-    void select(int row) const
-    {
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
-                          list()->visualRect(list()->model()->index(row, 0)).center());
-    }
+struct Window : SettingsWindow {
+    using SettingsWindow::SettingsWindow;
     // Sets a field as the user would: an item of a list, a name, or a check box ("on"/"off").
     void set(const QString& control, const QString& value) const
     {

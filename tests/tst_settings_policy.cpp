@@ -3,7 +3,7 @@
 // row beside ModemSetting), shown again by a new window, and refused before anything is stored when they make no
 // sense.
 #include "EngineRig.h"
-#include "ShownWindow.h"
+#include "SettingsWindow.h"
 #include "settings/frm_Settings.h"
 #include "store/ModemsRepository.h"
 #include "store/Schedule.h"
@@ -25,15 +25,8 @@ const QString Saved = u"Settings Saved Successfully!!!"_s;
 const QStringList LimitBoxes =
     u"txtLimitMinute txtLimitHour txtLimitDay txtLimitRecipientsMonth txtGapMin txtGapMax"_s.split(u' ');
 
-struct Window : ShownWindow<frm_Settings> {
-    explicit Window(EngineRig& rig) : ShownWindow(new frm_Settings(rig.engine)) {}
-    QTableWidget* list() const { return get<QTableWidget>(u"lstModems"_s); }
-    void click(const QString& button) const { QTest::mouseClick(get<QPushButton>(button), Qt::LeftButton); }
-    void select(int row) const
-    {
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
-                          list()->visualRect(list()->model()->index(row, 0)).center());
-    }
+struct Window : SettingsWindow {
+    using SettingsWindow::SettingsWindow;
     // Types the limits of the selected modem, one text a box; an empty list leaves the boxes as they are.
     void setLimits(const QStringList& texts) const
     {
