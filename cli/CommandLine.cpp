@@ -145,7 +145,7 @@ public:
     {
         AppState state;
         state.dataDir = DefaultDataDirectory();
-        path = a.has(QStringLiteral("database")) ? a.value(QStringLiteral("database")) : DatabaseFilePath(state);
+        path = a.has(QStringLiteral("database")) ? a.value(QStringLiteral("database")) : DatabaseLocation(state);
         waitSeconds = DefaultWaitSeconds;
         if (a.has(QStringLiteral("wait"))) {
             bool ok = false;
@@ -159,13 +159,17 @@ public:
     // make an empty message base nobody delivers from.
     Database& open()
     {
-        if (!QFileInfo::exists(path))
+        if (!Database::IsServerLocation(path) && !QFileInfo::exists(path))
             refuse(CliExit::Failed,
                    QStringLiteral("there is no message database at %1 (Broadtext makes it when it first starts)")
                        .arg(path));
         try {
             db.open(path);
-            db.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(qRound(waitSeconds * 1000)));
+            if (db.isServer())
+                db.execute(QStringLiteral("SELECT set_config('lock_timeout', ?, false)"),
+                           {QStringLiteral("%1ms").arg(qRound(waitSeconds * 1000))});
+            else
+                db.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(qRound(waitSeconds * 1000)));
         } catch (const DbError& e) {
             if (isBusy(e))
                 refuse(CliExit::Busy, busyText());
@@ -179,7 +183,8 @@ public:
     void begin()
     {
         QSqlQuery q(db.connection());
-        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        // SQLite: the write lock at once. A server locks rows as they are written.
+        if (!q.exec(db.isServer() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"))) {
             if (isBusy(q.lastError()))
                 refuse(CliExit::Busy, busyText());
             refuse(CliExit::Failed, q.lastError().text());

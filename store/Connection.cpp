@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -14,6 +15,14 @@
 QString DatabaseFilePath(const AppState& state)
 {
     return state.dataDir + QStringLiteral("/Broadtext.db");
+}
+
+QString DatabaseLocation(const AppState& state)
+{
+    const QSettings conf(PreferencesFilePath(state.dataDir), QSettings::IniFormat);
+    Database::SetMachineName(conf.value(QStringLiteral("machine")).toString());
+    const QString location = conf.value(QStringLiteral("database")).toString().trimmed();
+    return location.isEmpty() ? DatabaseFilePath(state) : location;
 }
 
 QString DatabaseAccessProblem(const QString& filePath)
@@ -46,11 +55,16 @@ QString ConnectionErrorText(const QString& description, const QString& filePath)
 void ConnectDatabase(AppState& state, Database& db, QString* problem)
 {
     QString error;
-    const QString file = DatabaseFilePath(state);
+    const QString file = DatabaseLocation(state);
+    const bool server = Database::IsServerLocation(file);
     try {
         if (!EnsureDataDirectory(state.dataDir, &error))
             throw DbError(error);
         db.open(file);
+        if (server) {
+            state.DatabaseConnected = true;
+            return;
+        }
         // SQLite opens a file it may not write read-only without a word; every later save would fail.
         if (!DatabaseAccessProblem(file).isEmpty()) {
             db.close();
@@ -59,7 +73,10 @@ void ConnectDatabase(AppState& state, Database& db, QString* problem)
         state.DatabaseConnected = true;
     } catch (const DbError& e) {
         state.DatabaseConnected = false;
-        const QString text = ConnectionErrorText(e.description(), file);
+        const QString text =
+            server ? ConnectionErrorText(e.description() + QStringLiteral("\r\n\r\nDatabase server: ") +
+                                         Database::DisplayLocation(file))
+                   : ConnectionErrorText(e.description(), file);
         if (problem)
             *problem = text;
         else if (state.dialogs)

@@ -11,6 +11,10 @@ class Database;
 
 // The message database file in the data folder.
 QString DatabaseFilePath(const AppState& state);
+// Where the message database is: the `database` choice of broadtext.conf (a postgresql:// URI of a server that
+// several computers share) or, without one, the file in the data folder. Also names this computer to the
+// database from the `machine` choice (the host name without one).
+QString DatabaseLocation(const AppState& state);
 
 // Opens (or creates) the message database; a database that opens but cannot be written counts as not
 // opened. On failure DatabaseConnected is false and the connection error box is shown, or, with problem

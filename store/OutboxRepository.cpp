@@ -153,35 +153,42 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
                                 conditions + QVariantList{afterId, lastId};
     // The claim's commit does not wait for the disk, which would cost more than all the rest of a pick. Lost in a
     // power cut, a claim leaves the row free, as it was before; and nothing is sent before markSending, whose
-    // commit waits for the disk and so takes the claim written before it along.
-    const int synchronous = db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(); // 0 OFF, 1 NORMAL, 2 FULL
+    // commit waits for the disk and so takes the claim written before it along. (A server makes that choice
+    // itself.)
+    const int synchronous =
+        db.isServer() ? 0 : db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(); // 0 OFF, 1 NORMAL, 2 FULL
     const QString restore = QStringLiteral("PRAGMA synchronous=%1").arg(synchronous);
     if (synchronous > 1)
         db.execute(QStringLiteral("PRAGMA synchronous=NORMAL"));
     std::optional<DueOutboxRow> taken;
     try {
         // The row is chosen and taken by the one statement: SQLite holds its write lock from the choice to the
-        // change, so a second claimer waits and then chooses among what is left. The conditions are said again
-        // outside the choice for databases that only lock the row when they change it: the second claimer finds
-        // the row no longer claimable and takes nothing.
+        // change, so a second claimer waits and then chooses among what is left. A server locks only the row: the
+        // choice passes over rows another claimer holds locked (SKIP LOCKED) instead of waiting for them and then
+        // finding them taken. The conditions are said again outside the choice for a row changed between the
+        // choice and the lock: the claimer then takes nothing this time.
         Query row(db,
                   QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = ?, ClaimUntil = ? WHERE ") + claimable +
                       QStringLiteral(" AND Outbox_Id = (SELECT Outbox_Id FROM Message_OutBox WHERE ") + claimable +
-                      QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1) RETURNING "
-                                     "Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent, OptOutReply"),
+                      QStringLiteral(" AND Outbox_Id > ? AND Outbox_Id <= ? ORDER BY Outbox_Id LIMIT 1") +
+                      (db.isServer() ? QStringLiteral(" FOR UPDATE SKIP LOCKED") : QString()) +
+                      QStringLiteral(") RETURNING Outbox_Id, RecipientMobileNo, Message, Attempts, PartsSent, "
+                                     "OptOutReply"),
                   values);
         if (row.next())
             taken = DueOutboxRow{row.value(0).toLongLong(), row.value(1).toString(), row.value(2).toString(),
                                  row.value(3).toInt(),      row.value(4).toInt(),    row.value(5).toInt() != 0};
     } catch (const DbError&) {
         try {
-            db.execute(restore);
+            if (synchronous > 1)
+                db.execute(restore);
         } catch (const DbError&) {
             // The claim's own complaint is the one to tell.
         }
         throw;
     }
-    db.execute(restore);
+    if (synchronous > 1)
+        db.execute(restore);
     return taken;
 }
 

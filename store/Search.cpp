@@ -31,6 +31,54 @@ bool exists(Database& db, const QString& name)
     return db.count(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ?"), {name}) > 0;
 }
 
+// On a server the words of a message are its text without accents, cut at everything but letters and digits (as
+// SQLite's unicode61 tokenizer cuts it) and lower-cased; a search asks for each typed word as the beginning of one
+// of them. The functions are made with the indexes that use them; without them (no right to add the extensions)
+// searches scan.
+const char* const ServerWordFunctions[] = {
+    "CREATE OR REPLACE FUNCTION broadtext_words(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
+    "$body$ SELECT to_tsvector('simple'::regconfig, regexp_replace(public.unaccent('public.unaccent'::regdictionary, "
+    "coalesce(t, '')) COLLATE \"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')) $body$",
+    "CREATE OR REPLACE FUNCTION broadtext_prefixes(t text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
+    "$body$ SELECT to_tsquery('simple'::regconfig, coalesce(string_agg(quote_literal(w) || ':*', ' & '), '')) FROM "
+    "regexp_split_to_table(lower(regexp_replace(public.unaccent('public.unaccent'::regdictionary, t) COLLATE "
+    "\"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')), ' ') AS w WHERE w <> '' $body$",
+};
+
+bool serverFunctions(Database& db)
+{
+    return db.scalar(QStringLiteral("SELECT to_regproc('broadtext_prefixes') IS NOT NULL")).toBool();
+}
+
+void createServerIndexes(Database& db)
+{
+    for (const char* extension : {"unaccent", "pg_trgm"}) {
+        try {
+            db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS %1 SCHEMA public").arg(QLatin1String(extension)));
+        } catch (const DbError&) {
+            return; // not allowed here: searches scan
+        }
+    }
+    db.beginTransaction();
+    try {
+        for (const char* sql : ServerWordFunctions)
+            db.execute(QString::fromLatin1(sql));
+        for (SearchTable table : {SearchTable::Inbox, SearchTable::Outbox}) {
+            const IndexedTable& t = indexed(table);
+            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin "
+                                      "(broadtext_words(Message))")
+                           .arg(t.table));
+            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
+                                      "public.gin_trgm_ops)")
+                           .arg(t.table, NumberDigitsSql(t.number)));
+        }
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
 QString quoted(const QString& term)
 {
     QString q = term;
@@ -133,6 +181,10 @@ QString NumberDigitsSql(const QString& column)
 
 void CreateSearchIndexes(Database& db)
 {
+    if (db.isServer()) {
+        createServerIndexes(db);
+        return;
+    }
     for (SearchTable t : {SearchTable::Inbox, SearchTable::Outbox}) {
         try {
             createIndexes(db, indexed(t));
@@ -147,6 +199,8 @@ void CreateSearchIndexes(Database& db)
 
 bool SearchIndexed(Database& db, SearchTable table)
 {
+    if (db.isServer())
+        return false; // the server's indexes serve the row conditions themselves
     const IndexedTable& t = indexed(table);
     return exists(db, t.words()) && exists(db, t.digits());
 }
@@ -206,6 +260,20 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
             all << widened(db, t, w);
         sql.index = t.words();
         sql.match = all.join(QStringLiteral(" AND "));
+        return sql;
+    }
+    if (db.isServer()) {
+        if (serverFunctions(db)) {
+            sql.check = QStringLiteral("broadtext_words(Message) @@ broadtext_prefixes(?)");
+            sql.checkValues << terms.words.join(QLatin1Char(' '));
+            return sql;
+        }
+        QStringList checks;
+        for (const QString& w : terms.words) {
+            checks << QStringLiteral("Message ILIKE ?");
+            sql.checkValues << QStringLiteral("%") + w + QStringLiteral("%");
+        }
+        sql.check = checks.join(QStringLiteral(" AND "));
         return sql;
     }
     QStringList checks;

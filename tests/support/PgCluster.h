@@ -82,11 +82,12 @@ public:
     int port() const { return 5432; }
     static QString databaseName() { return QStringLiteral("broadtext_test"); }
     QString user() const { return serverUser(); }
-    QString uri() const
+    QString uri() const { return uri(databaseName()); }
+    QString uri(const QString& database) const
     {
+        // One arg() call: the folder's percent signs must not be taken for more places to fill.
         return QStringLiteral("postgresql://%1@/%2?host=%3&port=%4")
-            .arg(user(), databaseName(), QString::fromLatin1(QUrl::toPercentEncoding(socketDir())))
-            .arg(port());
+            .arg(user(), database, QString::fromLatin1(QUrl::toPercentEncoding(socketDir())), QString::number(port()));
     }
 
     // An open connection through the QPSQL driver; when it could not open, lastError() says why.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Doubles.h"
+#include "StoreBackend.h"
 #include "common/AppState.h"
 #include "store/ActivityLog.h"
 #include "store/Connection.h"
@@ -37,6 +38,7 @@ struct TestRig {
         state.sound = &sound;
         state.ActivityLogOn = true;
         state.endApplication = [this] { ++endApplicationCalls; };
+        PrepareTestStore(state.dataDir);
         if (openDatabase)
             ConnectDatabase(state, db);
     }
