@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -100,7 +101,8 @@ struct Source {
     AppState state;
     Source()
     {
-        state.dataDir = dir.path();
+        state.dataDir = dir.path() + u"/broadtext"_s; // $XDG_DATA_HOME/broadtext
+        QDir().mkpath(state.dataDir);
         QSettings conf(PreferencesFilePath(state.dataDir), QSettings::IniFormat);
         conf.setValue(u"machine"_s, Machine);
         conf.sync();
@@ -150,6 +152,8 @@ private Q_SLOTS:
     void refusalsLeaveEverythingAsItWas_data();
     void refusalsLeaveEverythingAsItWas();
     void everyRowIsCopiedAndTheProgramMovesToTheServer();
+    void theProgramSaysWhatItDidAndEndsWithItsStatus_data();
+    void theProgramSaysWhatItDidAndEndsWithItsStatus();
 };
 
 void MigrateTest::initTestCase()
@@ -266,6 +270,48 @@ void MigrateTest::everyRowIsCopiedAndTheProgramMovesToTheServer()
     ConnectDatabase(source.state, next);
     QVERIFY(source.state.DatabaseConnected);
     QVERIFY(next.isServer());
+}
+
+void MigrateTest::theProgramSaysWhatItDidAndEndsWithItsStatus_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "SERVER" stands for an empty database of the test cluster
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no address") << QStringList{u"--migrate-to"_s} << 2 << u"Usage: broadtext --migrate-to"_s;
+    QTest::newRow("a file for an address")
+        << QStringList{u"--migrate-to"_s, u"/tmp/other.db"_s} << 2 << u"Usage: broadtext --migrate-to"_s;
+    QTest::newRow("no server there") << QStringList{u"--migrate-to=postgresql://broadtext@/base?host=/nonexistent"_s}
+                                     << 1 << u"Nothing was copied: "_s;
+    QTest::newRow("an empty database") << QStringList{u"--migrate-to"_s, u"SERVER"_s} << 0
+                                       << u"Broadtext now uses the database on the server"_s;
+}
+
+void MigrateTest::theProgramSaysWhatItDidAndEndsWithItsStatus()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    Source source;
+    const QByteArray before = checksum(source.file());
+    const QString uri = arguments.contains(u"SERVER"_s) ? emptyServerDatabase() : QString();
+    arguments.replaceInStrings(u"SERVER"_s, uri);
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_DATA_HOME"_s, source.dir.path());
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(BROADTEXT_PROGRAM), arguments);
+    QVERIFY(program.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(program.readAll());
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(output.contains(said), qPrintable(output));
+    QCOMPARE(program.exitCode(), status);
+    QCOMPARE(checksum(source.file()), before);
+    QCOMPARE(source.configuredDatabase(), uri);
 }
 
 QTEST_GUILESS_MAIN(MigrateTest)
