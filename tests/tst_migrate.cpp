@@ -151,6 +151,7 @@ private Q_SLOTS:
     void initTestCase();
     void refusalsLeaveEverythingAsItWas_data();
     void refusalsLeaveEverythingAsItWas();
+    void everyRowIsCopiedAndTheProgramMovesToTheServer_data();
     void everyRowIsCopiedAndTheProgramMovesToTheServer();
     void theProgramSaysWhatItDidAndEndsWithItsStatus_data();
     void theProgramSaysWhatItDidAndEndsWithItsStatus();
@@ -212,9 +213,25 @@ void MigrateTest::refusalsLeaveEverythingAsItWas()
     }
 }
 
+void MigrateTest::everyRowIsCopiedAndTheProgramMovesToTheServer_data()
+{
+    QTest::addColumn<bool>("older");
+    QTest::newRow("a file of this version") << false;
+    QTest::newRow("a file from before scheduled sending") << true;
+}
+
 void MigrateTest::everyRowIsCopiedAndTheProgramMovesToTheServer()
 {
+    QFETCH(bool, older);
     Source source;
+    if (older) {
+        Database file;
+        file.open(source.file());
+        for (const QString& sql : {u"DROP INDEX ix_outbox_due"_s, u"DROP INDEX ix_outbox_sendat"_s,
+                                   u"ALTER TABLE Message_OutBox DROP COLUMN SendAt"_s,
+                                   u"PRAGMA user_version = %1"_s.arg(Database::SchemaVersion - 1)})
+            file.execute(sql);
+    }
     const QString uri = emptyServerDatabase();
     {
         // Someone tried the server first and set up a hook there: the file's settings replace the server's, and
