@@ -9,6 +9,7 @@
 #include "store/Database.h"
 
 #include <QAtomicInt>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QSqlError>
@@ -273,11 +274,6 @@ QList<std::pair<QString, qint64>> MigrateToServer(const AppState& state, const Q
         throw DbError(QStringLiteral("Not a PostgreSQL address (postgresql://user@host/database): %1").arg(uri));
     // Names this computer (broadtext.conf's `machine`) before the server is asked for its modem keys.
     DatabaseLocation(state);
-    const QString conf = PreferencesFilePath(state.dataDir);
-    if (::access(QFile::encodeName(QFileInfo::exists(conf) ? conf : state.dataDir).constData(), W_OK) != 0)
-        throw DbError(
-            QStringLiteral("%1 cannot be written, so Broadtext could not be pointed at the server.").arg(conf));
-
     SourceFile source(DatabaseFilePath(state));
     const int version = source.scalar(QStringLiteral("PRAGMA user_version")).toInt();
     if (version > Database::SchemaVersion)
@@ -285,6 +281,11 @@ QList<std::pair<QString, qint64>> MigrateToServer(const AppState& state, const Q
                                      "knows %2 and older). Copy it with that version.")
                           .arg(version)
                           .arg(Database::SchemaVersion));
+
+    const QString conf = PreferencesFilePath(state.dataDir);
+    if (::access(QFile::encodeName(QFileInfo::exists(conf) ? conf : state.dataDir).constData(), W_OK) != 0)
+        throw DbError(
+            QStringLiteral("%1 cannot be written, so Broadtext could not be pointed at the server.").arg(conf));
 
     say(QStringLiteral("Connecting to %1.").arg(Database::DisplayLocation(uri)));
     Database server;
