@@ -244,7 +244,7 @@ void CliTest::sendQueuesCleanedNumbersAtTheirTimeOnTheirModem()
                  QStringList{expected[i]
                                  .arg(ids[i])
                                  .arg(sendAt.isValid() ? Database::DbTime(sendAt) : u"-"_s)
-                                 .arg(pinned ? rig.pool2 : 0)});
+                                 .arg(rig.db.modemKey(pinned ? rig.pool2 : 0))});
 }
 
 void CliTest::aQueueFileIsQueuedWhole()

@@ -199,7 +199,7 @@ void LimitsTest::aRunsHistoryWeighsAsTheWholeHistory()
     TestRig rig;
     auto send = [&](int modem, const QDateTime& at, int parts, const QString& to) {
         rig.db.execute(u"INSERT INTO SentParts (ModemId, SentAt, Recipient, Parts) VALUES (?, ?, ?, ?)"_s,
-                       {modem, Database::DbTime(at), to, parts});
+                       {rig.db.modemKey(modem), Database::DbTime(at), to, parts});
     };
     const QDateTime monthEnd = QDate(2026, 4, 1).startOfDay();
     for (int i = 0; i < 60; ++i) // the last three days, and the month before
@@ -273,8 +273,9 @@ void LimitsTest::twoModemsNeverExceedTheirMinute()
     for (int i = 0; i < messages; ++i)
         QCOMPARE(wentOut.value(numberOf(i)), 1);
     for (int id : rig.ids())
-        QCOMPARE(rig.db.count(u"SELECT coalesce(sum(Parts), 0) FROM SentParts WHERE ModemId = ?"_s, {id}),
-                 qint64(perModem.value(id)));
+        QCOMPARE(
+            rig.db.count(u"SELECT coalesce(sum(Parts), 0) FROM SentParts WHERE ModemId = ?"_s, {rig.db.modemKey(id)}),
+            qint64(perModem.value(id)));
     if (secondLimit == 0)
         QCOMPARE(rounds, 1); // the limited modem's share went on the other
 }

@@ -335,7 +335,7 @@ void StorePoolTest::sentAndReceivedRowsKeepTheirModem()
     const qint64 in = inbox.storeInboxMessage(u"+15550002"_s, u"hi"_s, start(), 7, given, name);
     Query q(rig.db, u"SELECT ModemId, ModemName, SimIndex FROM Message_InBox WHERE InBox_Id = ?"_s, {in});
     QVERIFY(q.next());
-    QCOMPARE(q.value(0).toInt(), given);
+    QCOMPARE(q.value(0).toInt(), rig.db.modemKey(given));
     QCOMPARE(q.value(0).isNull(), given == 0);
     QCOMPARE(q.value(1).toString(), name);
     QCOMPARE(q.value(2).toInt(), 7);
