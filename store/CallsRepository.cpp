@@ -8,7 +8,7 @@ void CallsRepository::recordMissedCall(const QString& callerNumber, const QDateT
     db.execute(QStringLiteral("INSERT INTO MissedCallStatistics (callerNumber, callDateTime, IsMissCall, ModemId, "
                               "ModemName) VALUES (?, ?, ?, ?, ?)"),
                {callerNumber.isEmpty() ? QVariant(QString()) : QVariant(callerNumber), Database::DbTime(at),
-                Database::DbBool(true), modem > 0 ? QVariant(modem) : QVariant(),
+                Database::DbBool(true), modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(),
                 modemName.isEmpty() ? QVariant(QString()) : QVariant(modemName)});
 }
 

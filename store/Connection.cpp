@@ -95,8 +95,9 @@ QStringList ResetSendingStatus(Database& db, int modem, const QDateTime& now)
                                               "(ClaimUntil IS NOT NULL AND ClaimUntil < ?))")
                              : QStringLiteral("DeliveryStatus = 'SENDING'");
     const QVariantList values =
-        modem > 0 ? QVariantList{modem, now.isValid() ? QVariant(Database::DbTime(now)) : QVariant(QString())}
-                  : QVariantList{};
+        modem > 0
+            ? QVariantList{db.modemKey(modem), now.isValid() ? QVariant(Database::DbTime(now)) : QVariant(QString())}
+            : QVariantList{};
     QStringList recipients;
     {
         Query q(db,
@@ -110,7 +111,7 @@ QStringList ResetSendingStatus(Database& db, int modem, const QDateTime& now)
         db.execute(QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '' WHERE ") + rows, values);
     db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = NULL, ClaimUntil = NULL WHERE ") +
                    (modem > 0 ? QStringLiteral("ClaimedBy = ?") : QStringLiteral("ClaimedBy IS NOT NULL")),
-               modem > 0 ? QVariantList{modem} : QVariantList{});
+               modem > 0 ? QVariantList{db.modemKey(modem)} : QVariantList{});
     return recipients;
 }
 

@@ -585,7 +585,7 @@ void Database::connectServer(const QString& uri)
 // unqualified names; the shared tables are in public.
 void Database::enterMachine()
 {
-    const QString machine = MachineName();
+    const QString machine = ownMachine.isEmpty() ? MachineName() : ownMachine;
     const QString schema = MachineSchema(machine);
     execute(QStringLiteral("INSERT INTO Machines (Name) VALUES (?) ON CONFLICT (Name) DO NOTHING"), {machine});
     modemBase = scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() *

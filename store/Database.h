@@ -62,6 +62,8 @@ public:
     // tell the computers apart: the modem's own id plus the computer's base. On SQLite a key is the modem's id.
     static void SetMachineName(const QString& machine);
     static QString MachineName();
+    // This object's computer instead of the process's (two computers in one test); set before open.
+    void setMachine(const QString& machine) { ownMachine = machine.trimmed(); }
     int modemKey(int modem) const { return modem > 0 ? int(modemBase) + modem : modem; }
     // The modem id a key of this computer stands for; 0 for another computer's.
     int modemOfKey(qint64 key) const
@@ -118,6 +120,7 @@ private:
     qint64 modemBase = 0;
     qint64 lastReconnect = 0;
     QStringList channels;
+    QString ownMachine;
 };
 
 // A read-only statement, read forward.

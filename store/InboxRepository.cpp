@@ -24,7 +24,7 @@ std::optional<qint64> InboxRepository::findStoredCopy(int simIndex, const QStrin
     Query q(db,
             QStringLiteral("SELECT InBox_Id FROM Message_InBox WHERE SimIndex = ? AND SenderMobileNo = ? AND Message = "
                            "? AND InboxDateTime = ? AND (ModemId IS NULL OR ? = 0 OR ModemId = ?)"),
-            {simIndex, number, text, Database::DbTime(received), modem, modem});
+            {simIndex, number, text, Database::DbTime(received), db.modemKey(modem), db.modemKey(modem)});
     if (!q.next())
         return std::nullopt;
     return q.value(0).toLongLong();
@@ -36,7 +36,7 @@ qint64 InboxRepository::storeInboxMessage(const QString& number, const QString& 
     return db.insert(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime, "
                                     "SimIndex, ModemId, ModemName) VALUES (?, 0, ?, ?, ?, ?, ?)"),
                      {number, text, Database::DbTime(received), simIndex ? QVariant(*simIndex) : QVariant(),
-                      modem > 0 ? QVariant(modem) : QVariant(),
+                      modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(),
                       modemName.isEmpty() ? QVariant(QString()) : QVariant(modemName)});
 }
 

@@ -5,6 +5,7 @@
 #include "store/SettingsRows.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -180,14 +181,23 @@ int ModemsRepository::save(const ModemConfig& modem)
         } else {
             if (id <= 0) {
                 // An id nothing has used: Inbox and Sent Items rows keep the id of the modem they went through,
-                // and a new modem must not inherit a removed one's rows.
+                // and a new modem must not inherit a removed one's rows. Among the shared rows only this
+                // computer's keys count: another computer's modems do not take ids here.
+                const qint64 base = db.modemKey(1) - 1;
+                const qint64 last = db.isServer() ? base + Database::ModemKeySpan - 1 : std::numeric_limits<int>::max();
+                const QString shared = QStringLiteral(" UNION ALL SELECT max(%1) - ? FROM %2 WHERE %1 BETWEEN ? AND ?");
+                QVariantList values;
+                for (int i = 0; i < 4; ++i)
+                    values << base << base + 1 << last;
                 id = int(std::max<qint64>(
                     2, 1 + db.scalar(QStringLiteral("SELECT coalesce(max(Used), 0) FROM ("
-                                                    "SELECT max(ModemId) AS Used FROM Modems"
-                                                    " UNION ALL SELECT max(ModemId) FROM Message_InBox"
-                                                    " UNION ALL SELECT max(ModemId) FROM Message_OutBox"
-                                                    " UNION ALL SELECT max(LastModemId) FROM Message_OutBox"
-                                                    " UNION ALL SELECT max(ClaimedBy) FROM Message_OutBox) AS Ids"))
+                                                    "SELECT max(ModemId) AS Used FROM Modems") +
+                                         shared.arg(QStringLiteral("ModemId"), QStringLiteral("Message_InBox")) +
+                                         shared.arg(QStringLiteral("ModemId"), QStringLiteral("Message_OutBox")) +
+                                         shared.arg(QStringLiteral("LastModemId"), QStringLiteral("Message_OutBox")) +
+                                         shared.arg(QStringLiteral("ClaimedBy"), QStringLiteral("Message_OutBox")) +
+                                         QStringLiteral(") AS Ids"),
+                                     values)
                                .toLongLong()));
             }
             db.execute(QStringLiteral("INSERT INTO Modems (") + Columns +
@@ -234,10 +244,10 @@ bool ModemsRepository::remove(int id)
         // Its rows go to the others at once rather than when the lease runs out, and rows kept for it (which
         // nothing would ever send now) to any modem. What it sent keeps its id and name.
         db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimedBy = NULL, ClaimUntil = NULL WHERE ClaimedBy = ?"),
-                   {id});
+                   {db.modemKey(id)});
         db.execute(QStringLiteral("UPDATE Message_OutBox SET ModemId = NULL WHERE ModemId = ? AND DeliveryDatetime IS "
                                   "NULL"),
-                   {id});
+                   {db.modemKey(id)});
         db.commit();
         return removed;
     } catch (...) {
@@ -249,21 +259,23 @@ bool ModemsRepository::remove(int id)
 ModemCounts ModemsRepository::counts(int id, const QDate& day, const QDateTime& now)
 {
     // Rows sent or failed before modems were recorded went through the first modem, the only one there was.
-    const QString sender = id == 1 ? QStringLiteral("coalesce(%1, 1) = ?") : QStringLiteral("%1 = ?");
+    const QString sender = id == 1 ? QStringLiteral("coalesce(%1, ?) = ?") : QStringLiteral("%1 = ?");
+    const int key = db.modemKey(id);
+    const QVariantList senderValues = id == 1 ? QVariantList{key, key} : QVariantList{key};
     ModemCounts c;
     auto [from, to] = Database::DayRange(day, day);
     c.sentToday = int(db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryDatetime >= ? AND "
                                               "DeliveryDatetime < ? AND ") +
                                    sender.arg(QStringLiteral("ModemId")),
-                               {from, to, id}));
+                               QVariantList{from, to} + senderValues));
     c.queued = int(db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND "
                                            "(DeliveryStatus IS NULL OR DeliveryStatus IN ('', 'SENDING')) AND "
                                            "(ClaimedBy = ? OR ModemId = ?)"),
-                            {id, id}));
+                            {key, key}));
     c.failed = int(db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND "
                                            "DeliveryStatus = 'FAILED' AND ") +
                                 sender.arg(QStringLiteral("LastModemId")),
-                            {id}));
+                            senderValues));
     if (now.isValid())
         if (const std::optional<ModemConfig> modem = find(id))
             c.limitsUsed = LimitsUsedText(db, id, modem->limits, now);

@@ -93,7 +93,8 @@ bool OptOutRepository::add(const QString& number, const QDateTime& at, int modem
         return false;
     return db.execute(QStringLiteral("INSERT INTO OptOut (NumberKey, MobileNo, AddedOn, ModemId, Word) "
                                      "VALUES (?, ?, ?, ?, ?) ON CONFLICT (NumberKey) DO NOTHING"),
-                      {key, number.trimmed(), Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant(),
+                      {key, number.trimmed(), Database::DbTime(at),
+                       modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(),
                        word.isEmpty() ? QVariant(QString()) : QVariant(word)}) > 0;
 }
 
@@ -115,7 +116,7 @@ QList<OptOutEntry> OptOutRepository::list()
                                "rowid DESC"));
     while (q.next())
         entries.append({q.value(0).toString(), q.value(1).toString(), Database::FromDbTime(q.value(2)),
-                        q.value(3).toInt(), q.value(4).toString()});
+                        db.modemOfKey(q.value(3).toLongLong()), q.value(4).toString()});
     return entries;
 }
 
@@ -158,5 +159,5 @@ qint64 OptOutRepository::queueConfirmation(const QString& number, const QString&
 {
     return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime, "
                                     "ModemId, OptOutReply) VALUES (0, ?, ?, ?, ?, -1)"),
-                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant()});
+                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(db.modemKey(modem)) : QVariant()});
 }

@@ -62,7 +62,7 @@ qint64 OutboxRepository::queueMessage(const QString& number, const QString& text
 {
     return db.insert(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime, "
                                     "ModemId, SendAt, AutoReply) VALUES (0, ?, ?, ?, ?, ?, ?)"),
-                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(modem) : QVariant(),
+                     {number, text, Database::DbTime(at), modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(),
                       timeOrNull(options.sendAt), Database::DbBool(options.autoReply)});
 }
 
@@ -107,7 +107,7 @@ qint64 OutboxRepository::countDue(const QDateTime& now, int modem)
     if (modem <= 0)
         return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible, eligibleValues(t));
     return db.count(QStringLiteral("SELECT count(*) FROM Message_OutBox WHERE ") + Eligible + Claimable,
-                    eligibleValues(t) + QVariantList{t, modem});
+                    eligibleValues(t) + QVariantList{t, db.modemKey(modem)});
 }
 
 qint64 OutboxRepository::lastDue(const QDateTime& now, int modem)
@@ -119,7 +119,7 @@ qint64 OutboxRepository::lastDue(const QDateTime& now, int modem)
             .toLongLong();
     return db
         .scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox WHERE ") + Eligible + Claimable,
-                eligibleValues(t) + QVariantList{t, modem})
+                eligibleValues(t) + QVariantList{t, db.modemKey(modem)})
         .toLongLong();
 }
 
@@ -145,11 +145,12 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
 {
     const QString t = Database::DbTime(now);
     const QString claimable = Eligible + (heldByItToo ? ClaimableOrHeld : Claimable);
+    const int key = db.modemKey(modem);
     QVariantList conditions = eligibleValues(t) + QVariantList{t};
     if (heldByItToo)
-        conditions << modem;
-    conditions << modem;
-    const QVariantList values = QVariantList{modem, Database::DbTime(now.addSecs(lease.count()))} + conditions +
+        conditions << key;
+    conditions << key;
+    const QVariantList values = QVariantList{key, Database::DbTime(now.addSecs(lease.count()))} + conditions +
                                 conditions + QVariantList{afterId, lastId};
     // The claim's commit does not wait for the disk, which would cost more than all the rest of a pick. Lost in a
     // power cut, a claim leaves the row free, as it was before; and nothing is sent before markSending, whose
@@ -195,7 +196,7 @@ std::optional<DueOutboxRow> OutboxRepository::take(int modem, const QDateTime& n
 int OutboxRepository::renewLease(int modem, const QDateTime& now, std::chrono::seconds lease)
 {
     return db.execute(QStringLiteral("UPDATE Message_OutBox SET ClaimUntil = ? WHERE ClaimedBy = ?"),
-                      {Database::DbTime(now.addSecs(lease.count())), modem});
+                      {Database::DbTime(now.addSecs(lease.count())), db.modemKey(modem)});
 }
 
 void OutboxRepository::release(qint64 id)
@@ -206,13 +207,13 @@ void OutboxRepository::release(qint64 id)
 int OutboxRepository::releaseAll(int modem)
 {
     return db.execute(QStringLiteral("UPDATE Message_OutBox SET ") + EndClaim + QStringLiteral(" WHERE ClaimedBy = ?"),
-                      {modem});
+                      {db.modemKey(modem)});
 }
 
 void OutboxRepository::pin(qint64 id, int modem)
 {
     db.execute(QStringLiteral("UPDATE Message_OutBox SET ModemId = ? WHERE Outbox_Id = ? AND DeliveryDatetime IS NULL"),
-               {modem > 0 ? QVariant(modem) : QVariant(), id});
+               {modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(), id});
 }
 
 std::optional<QString> OutboxRepository::deliveryMode()
@@ -268,7 +269,8 @@ void OutboxRepository::markSent(qint64 id, const QDateTime& now, int modem, cons
     // marked again after a failure is counted once.
     db.beginTransaction();
     try {
-        db.execute(SentPartsInsertFor(), {modem > 0 ? QVariant(modem) : QVariant(), Database::DbTime(now), parts, id});
+        db.execute(SentPartsInsertFor(), {modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(), db.modemKey(1),
+                                          Database::DbTime(now), parts, id});
         markSentRow(id, now, modem, modemName);
         db.commit();
     } catch (...) {
@@ -284,8 +286,8 @@ void OutboxRepository::markSentRow(qint64 id, const QDateTime& now, int modem, c
                               "NextAttempt = NULL, ModemId = coalesce(?, ClaimedBy, ModemId), "
                               "LastModemId = coalesce(?, ClaimedBy, LastModemId), ModemName = ?, ") +
                    EndClaim + QStringLiteral(" WHERE Outbox_Id = ?"),
-               {QStringLiteral("SENT"), Database::DbTime(now), modem > 0 ? QVariant(modem) : QVariant(),
-                modem > 0 ? QVariant(modem) : QVariant(), nullWhenEmpty(modemName), id});
+               {QStringLiteral("SENT"), Database::DbTime(now), modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(),
+                modem > 0 ? QVariant(db.modemKey(modem)) : QVariant(), nullWhenEmpty(modemName), id});
 }
 
 void OutboxRepository::putBack(qint64 id, bool reachedModem)
@@ -364,13 +366,19 @@ std::optional<OutboxRecord> OutboxRepository::record(qint64 id)
             {id});
     if (!q.next())
         return std::nullopt;
+    // A modem of another computer sharing the base is none of this one's: -1.
+    auto modemOfRow = [&](const QVariant& value) {
+        const qint64 key = value.toLongLong();
+        const int own = db.modemOfKey(key);
+        return key == 0 ? 0 : own > 0 ? own : -1;
+    };
     return OutboxRecord{q.value(0).toString(),
                         q.value(1).toString(),
                         q.value(2).toInt(),
                         Database::FromDbTime(q.value(3)),
                         q.value(4).toString(),
-                        q.value(5).toInt(),
+                        modemOfRow(q.value(5)),
                         Database::FromDbTime(q.value(6)),
-                        q.value(7).toInt(),
+                        modemOfRow(q.value(7)),
                         q.value(8).toString()};
 }

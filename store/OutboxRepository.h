@@ -55,9 +55,10 @@ struct OutboxRecord {
     int attempts = 0;
     QDateTime nextAttempt; // invalid when none is set
     QString lastError;
-    int claimedBy = 0; // the modem holding the row, 0 for none
+    int claimedBy = 0; // the modem holding the row, 0 for none, -1 for a modem of another computer
     QDateTime claimUntil;
-    int modem = 0; // waiting: the modem it is kept for; sent: the modem that sent it (0: not recorded)
+    int modem = 0; // waiting: the modem it is kept for; sent: the modem that sent it (0: not recorded; -1: one of
+                   // another computer)
     QString modemName;
 };
 

@@ -64,7 +64,7 @@ SendingHistory ReadSendingHistory(Database& db, int modem, const QString& cleane
     SendingHistory h;
     Query parts(db,
                 QStringLiteral("SELECT SentAt, Parts FROM SentParts WHERE ModemId = ? AND SentAt > ? ORDER BY SentAt"),
-                {modem, Database::DbTime(now.addSecs(-86400))});
+                {db.modemKey(modem), Database::DbTime(now.addSecs(-86400))});
     while (parts.next()) {
         const QDateTime at = Database::FromDbTime(parts.value(0));
         for (int n = std::max(parts.value(1).toInt(), 1); n > 0; --n)
@@ -73,10 +73,10 @@ SendingHistory ReadSendingHistory(Database& db, int modem, const QString& cleane
     const QString month = Database::DbTime(startOfMonth(now));
     h.monthRecipients = int(
         db.count(QStringLiteral("SELECT count(DISTINCT Recipient) FROM SentParts WHERE ModemId = ? AND SentAt >= ?"),
-                 {modem, month}));
+                 {db.modemKey(modem), month}));
     h.knownRecipient = db.count(QStringLiteral("SELECT count(*) FROM SentParts WHERE ModemId = ? AND SentAt >= ? AND "
                                                "Recipient = ?"),
-                                {modem, month, cleanedRecipient}) > 0;
+                                {db.modemKey(modem), month, cleanedRecipient}) > 0;
     return h;
 }
 
@@ -98,7 +98,7 @@ void SendingHistoryCache::readRecipients(Database& db)
     Query q(db,
             QStringLiteral("SELECT DISTINCT Recipient FROM SentParts WHERE ModemId = ? AND SentAt >= ? AND rowid <= ? "
                            "AND Recipient IS NOT NULL"),
-            {modem, month, seen});
+            {db.modemKey(modem), month, seen});
     while (q.next())
         recipients.insert(q.value(0).toString());
 }
@@ -118,7 +118,7 @@ SendingHistory SendingHistoryCache::read(Database& db, const QString& cleanedRec
             Query parts(db,
                         QStringLiteral("SELECT SentAt, Parts FROM SentParts WHERE ModemId = ? AND SentAt > ? AND "
                                        "rowid <= ? ORDER BY SentAt DESC LIMIT ?"),
-                        {modem, Database::DbTime(now.addSecs(-86400)), seen, kept});
+                        {db.modemKey(modem), Database::DbTime(now.addSecs(-86400)), seen, kept});
             while (parts.next())
                 add(Database::FromDbTime(parts.value(0)), parts.value(1).toInt());
         }
@@ -132,7 +132,7 @@ SendingHistory SendingHistoryCache::read(Database& db, const QString& cleanedRec
         Query fresh(db,
                     QStringLiteral("SELECT SentAt, Parts, Recipient FROM SentParts WHERE rowid > ? AND rowid <= ? AND "
                                    "+ModemId = ?"),
-                    {seen, last, modem});
+                    {seen, last, db.modemKey(modem)});
         while (fresh.next()) {
             if (kept > 0)
                 add(Database::FromDbTime(fresh.value(0)), fresh.value(1).toInt());
@@ -180,7 +180,7 @@ QString LimitsUsedText(Database& db, int modem, const ModemLimits& limits, const
 QString SentPartsInsertFor()
 {
     return QStringLiteral("INSERT INTO SentParts (ModemId, SentAt, Recipient, Parts) SELECT coalesce(?, ClaimedBy, "
-                          "ModemId, 1), ?, ") +
+                          "ModemId, ?), ?, ") +
            QLatin1String(CleanedRecipient) +
            QStringLiteral(", CASE WHEN PartsSent >= Counted AND PartsSent >= 1 THEN PartsSent WHEN Counted >= 1 THEN "
                           "Counted ELSE 1 END"

@@ -73,6 +73,7 @@ private:
 // modem has no limits.
 QString LimitsUsedText(Database& db, int modem, const ModemLimits& limits, const QDateTime& now);
 
-// The statement that records a row as sent in SentParts (values: the modem or null for its holder, the time, the
-// parts the run counted or 0, the row's id); it adds nothing for a row already sent.
+// The statement that records a row as sent in SentParts (values: the modem's key or null for its holder, the first
+// modem's key for a row nobody held, the time, the parts the run counted or 0, the row's id); it adds nothing for a
+// row already sent.
 QString SentPartsInsertFor();
