@@ -3,16 +3,11 @@
 // of 2,000 messages. Halfway one is killed with SIGKILL, as a computer that dies; the other sends the rest and,
 // once their lease has run out, the rows the dead one held. What the networks took is read from the simulators'
 // own lines, so a message counted here really left a modem. Labelled slow and pg: real time, a server of its own.
+#include "HeadlessMachine.h"
 #include "PgCluster.h"
-#include "store/Database.h"
-#include "store/ModemsRepository.h"
-#include "store/SettingsRows.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSet>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,98 +18,11 @@ namespace {
 constexpr int Modems = 4;
 constexpr int Messages = 2000;
 constexpr int LeaseSeconds = 15;
-// The modems' least times between commands, scaled down as far as the simulator allows.
-const QString DelayFactor = QStringLiteral("0.1");
 
 QString numberOf(int i)
 {
     return u"98888%1"_s.arg(20000 + i);
 }
-
-// One computer: its data folder (under XDG_DATA_HOME), its simulator and its service, and what its network took.
-struct Machine {
-    QString name;
-    QString home;
-    QProcess sim, service;
-    QByteArray simOut, serviceErr;
-    QList<std::pair<int, QString>> network; // the COM number and the recipient, in the order the network took them
-
-    QString dataDir() const { return home + u"/broadtext"_s; }
-
-    // As a user writes it, through the program's own reading of the file.
-    bool writeConf(const QString& uri) const
-    {
-        QSettings conf(dataDir() + u"/broadtext.conf"_s, QSettings::IniFormat);
-        conf.setValue(u"database"_s, uri);
-        conf.setValue(u"machine"_s, name);
-        conf.setValue(u"leaseSeconds"_s, LeaseSeconds);
-        conf.sync();
-        return conf.status() == QSettings::NoError;
-    }
-
-    // Modem 1 as the settings always kept it, modems 2..4 as further rows of the list, each on its COM number;
-    // written as this computer, so into its own modem tables.
-    void configureModems(const QString& uri) const
-    {
-        Database::SetMachineName(name);
-        Database db;
-        db.open(uri);
-        WriteModemSetting(
-            db, {1, u"115200"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, Database::DbBool(true), DelayFactor});
-        for (int com = 2; com <= Modems; ++com) {
-            ModemConfig modem;
-            modem.port = com;
-            modem.bitsPerSecond = u"115200"_s;
-            modem.delayFactor = DelayFactor.toDouble();
-            ModemsRepository(db).save(modem);
-        }
-    }
-
-    // Each computer's simulator stands for other devices (IMEIs, SIMs) than the other's.
-    bool startSimulator(int unit)
-    {
-        sim.start(QStringLiteral(BROADTEXT_MODEMSIM),
-                  {u"--data-dir"_s, dataDir(), u"--com"_s, u"1"_s, u"--modems"_s, QString::number(Modems), u"--unit"_s,
-                   QString::number(unit), u"--delay"_s, u"5"_s});
-        return sim.waitForStarted() && QTest::qWaitFor([this] { return readSim().contains("Type \"help\""); }, 10000);
-    }
-
-    void startService()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& variable : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
-            env.remove(variable);
-        env.insert(u"XDG_DATA_HOME"_s, home);
-        service.setProcessEnvironment(env);
-        service.start(QStringLiteral(BROADTEXT_PROGRAM), {u"--headless"_s});
-    }
-
-    const QByteArray& readService()
-    {
-        serviceErr += service.readAllStandardError();
-        return serviceErr;
-    }
-
-    const QByteArray& readSim()
-    {
-        simOut += sim.readAllStandardOutput();
-        static const QRegularExpression sent(u"^COM(\\d+): sent to ([^:]*): "_s);
-        network.clear();
-        for (const QString& line : QString::fromLocal8Bit(simOut).split(QLatin1Char('\n')))
-            if (const auto m = sent.match(line.trimmed()); m.hasMatch())
-                network.append({m.captured(1).toInt(), m.captured(2)});
-        return simOut;
-    }
-
-    ~Machine()
-    {
-        for (QProcess* p : {&service, &sim})
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-    }
-};
 
 } // namespace
 
@@ -142,13 +50,14 @@ void MachinesKillTest::survivorSendsTheRowsOfAKilledComputer()
     clock.start();
     QTemporaryDir dir;
     const QString uri = cluster->uri();
-    Machine a, b;
+    HeadlessMachine a, b;
     a.name = u"A"_s;
     b.name = u"B"_s;
-    a.home = dir.path() + u"/a"_s;
-    b.home = dir.path() + u"/b"_s;
     int unit = 1;
-    for (Machine* m : {&a, &b}) {
+    for (HeadlessMachine* m : {&a, &b}) {
+        m->home = dir.path() + u"/"_s + m->name;
+        m->modems = Modems;
+        m->leaseSeconds = LeaseSeconds;
         QVERIFY(m->writeConf(uri));
         m->configureModems(uri);
         QVERIFY(m->startSimulator(unit));
@@ -156,15 +65,16 @@ void MachinesKillTest::survivorSendsTheRowsOfAKilledComputer()
     }
     // What both read: the send timer every second, and each message straight to the network.
     Database db;
+    db.setMachine(a.name);
     db.open(uri);
     WriteTimerSetting(db, {-1, u"2"_s, -1, u"1"_s, u"DIRECT DELIVER"_s});
-    for (Machine* m : {&a, &b}) {
-        m->startService();
-        QVERIFY(m->service.waitForStarted());
-    }
-    for (Machine* m : {&a, &b})
-        QTRY_VERIFY2_WITH_TIMEOUT(m->readService().contains("<6>The Broadtext service runs the modems"),
-                                  m->serviceErr.constData(), 10000);
+    for (HeadlessMachine* m : {&a, &b})
+        QVERIFY2(m->startService(), m->serviceErr.constData());
+    // A computer's modem keys: its ordinal's base plus the modem's id.
+    const auto baseOf = [&](const HeadlessMachine& m) {
+        return db.scalar(u"SELECT Ordinal FROM Machines WHERE Name = ?"_s, {m.name}).toLongLong() *
+               Database::ModemKeySpan;
+    };
 
     db.beginTransaction();
     for (int i = 0; i < Messages; ++i)
@@ -185,10 +95,15 @@ void MachinesKillTest::survivorSendsTheRowsOfAKilledComputer()
     QVERIFY(a.service.waitForFinished(5000));
     const qsizetype sentByA = (a.readSim(), a.network.size());
     QVERIFY2(sentByA > 0 && sentByA < Messages, qPrintable(QString::number(sentByA)));
-    const qint64 held = db.count(u"SELECT count(*) FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND "
-                                 "ClaimedBy IS NOT NULL AND ClaimUntil > ?"_s,
-                                 {Database::DbTime(QDateTime::currentDateTimeUtc())});
-    QVERIFY(held > 0); // what the lease is for
+    // The rows A's modems held when it died, and until when.
+    QHash<qint64, QDateTime> held;
+    for (Query q(db,
+                 u"SELECT Outbox_Id, ClaimUntil FROM Message_OutBox WHERE DeliveryDatetime IS NULL AND ClaimedBy "
+                 "> ? AND ClaimedBy <= ? AND ClaimUntil > ?"_s,
+                 {baseOf(a), baseOf(a) + Modems, Database::DbTime(QDateTime::currentDateTimeUtc())});
+         q.next();)
+        held.insert(q.value(0).toLongLong(), Database::FromDbTime(q.value(1)));
+    QVERIFY(!held.isEmpty()); // what the lease is for
 
     QTRY_COMPARE_WITH_TIMEOUT(
         db.count(u"SELECT count(*) FROM Message_OutBox WHERE DeliveryStatus = 'SENT' AND DeliveryDatetime IS NOT "
@@ -223,11 +138,31 @@ void MachinesKillTest::survivorSendsTheRowsOfAKilledComputer()
         twice += inA + inB - 1;
     }
     QVERIFY2(twice <= Modems, qPrintable(QString::number(twice)));
+    QHash<QString, qint64> keyOf;
+    for (const auto& [machine, network] : {std::pair{&a, &a.network}, std::pair{&b, &b.network}}) {
+        const qint64 base = baseOf(*machine);
+        for (const auto& [com, number] : *network)
+            keyOf[number] = base + com;
+    }
+    // Sent Items name the computer and the modem (COMn is modem n) whose network took each message last; a row A
+    // held when it died was finished by B, which sends only what A's network had not taken yet.
+    for (Query q(db, u"SELECT Outbox_Id, RecipientMobileNo, ModemId FROM Message_OutBox"_s); q.next();) {
+        const qint64 modem = q.value(2).toLongLong();
+        const bool byB = modem > baseOf(b) && modem <= baseOf(b) + Modems;
+        QVERIFY2(held.contains(q.value(0).toLongLong()) ? byB : modem == keyOf.value(q.value(1).toString()),
+                 qPrintable(u"%1 sent by %2; the networks' last: %3"_s.arg(q.value(1).toString())
+                                .arg(modem)
+                                .arg(keyOf.value(q.value(1).toString()))));
+    }
     // The Outbox agrees with the networks: nothing claimed, waiting or failed is left.
     QCOMPARE(db.count(u"SELECT count(*) FROM Message_OutBox WHERE ClaimedBy IS NOT NULL OR DeliveryStatus <> 'SENT'"_s),
              qint64(0));
     QVERIFY(b.service.state() == QProcess::Running);
-    qInfo("%lld rows held by A when it died; all sent after %lld ms", held, clock.elapsed());
+    // B took A's rows over only once their lease had run out.
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        QVERIFY(Database::FromDbTime(db.scalar(u"SELECT DeliveryDatetime FROM Message_OutBox WHERE Outbox_Id = ?"_s,
+                                               {it.key()})) >= it.value());
+    qInfo("%lld rows held by A when it died; all sent after %lld ms", qint64(held.size()), clock.elapsed());
 }
 
 QTEST_GUILESS_MAIN(MachinesKillTest)
