@@ -18,6 +18,7 @@ struct HeadlessMachine {
     QString name;
     QString home; // XDG_DATA_HOME of its processes
     int modems = 4;
+    int simulated = 0; // how many of them its simulator runs from COM1 on (0: all); a second one runs the rest
     // The modems' least times between commands, scaled down as far as the simulator allows.
     double delayFactor = 0.1;
     int networkMs = 5;
@@ -64,8 +65,9 @@ struct HeadlessMachine {
     {
         sim.start(QStringLiteral(BROADTEXT_MODEMSIM),
                   {QStringLiteral("--data-dir"), dataDir(), QStringLiteral("--com"), QStringLiteral("1"),
-                   QStringLiteral("--modems"), QString::number(modems), QStringLiteral("--unit"), QString::number(unit),
-                   QStringLiteral("--delay"), QString::number(networkMs)});
+                   QStringLiteral("--modems"), QString::number(simulated > 0 ? simulated : modems),
+                   QStringLiteral("--unit"), QString::number(unit), QStringLiteral("--delay"),
+                   QString::number(networkMs)});
         return sim.waitForStarted() && QTest::qWaitFor([this] { return readSim().contains("Type \"help\""); }, 10000);
     }
 
