@@ -10,6 +10,7 @@
 #include "modem/ModemLink.h"
 #include "modem/ModemRoutines.h"
 #include "store/ActivityLog.h"
+#include "store/Connection.h"
 #include "store/Database.h"
 #include "store/ModemsRepository.h"
 #include "store/OptOutRepository.h"
@@ -178,6 +179,10 @@ bool OutboxRun::start(std::function<void()> finished)
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
         const QDateTime now = state.clock->now();
+        for (const QString& recipient : TakeBackLapsedRows(db, now))
+            log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
+                                                "sent again and may reach the recipient twice.")
+                                     .arg(Trim(recipient)));
         outbox.setHold(QuietHold(db, now));
         const qint64 total = outbox.countDue(now, news.modemId);
         log.Write(ActivityLog::Check::Delivery, QStringLiteral("Total %1 SMS to be sent.").arg(total));
@@ -232,8 +237,8 @@ void OutboxRun::nextRow()
                     break;
                 }
             }
-            const std::optional<DueOutboxRow> row = outbox.claimNext(
-                news.modemId, state.clock->now(), OutboxRepository::DefaultLease, run->afterId, run->lastId);
+            const std::optional<DueOutboxRow> row =
+                outbox.claimNext(news.modemId, state.clock->now(), OutboxLease(state), run->afterId, run->lastId);
             if (!row && news.pooled && !run->lookedBack) {
                 // Another modem gave rows back (it went away, or its network refused them) behind this run's
                 // place: they go now, once, rather than at the next tick.

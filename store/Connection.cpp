@@ -4,12 +4,15 @@
 #include "common/Paths.h"
 #include "common/Seams.h"
 #include "store/Database.h"
+#include "store/OutboxRepository.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSettings>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 QString DatabaseFilePath(const AppState& state)
@@ -110,6 +113,37 @@ QStringList ResetSendingStatus(Database& db, int modem, const QDateTime& now)
                    (modem > 0 ? QStringLiteral("ClaimedBy = ?") : QStringLiteral("ClaimedBy IS NOT NULL")),
                modem > 0 ? QVariantList{db.modemKey(modem)} : QVariantList{});
     return recipients;
+}
+
+QStringList TakeBackLapsedRows(Database& db, const QDateTime& now)
+{
+    // One statement: on a server two computers may take back at once, and each row goes back (and is told) once.
+    QStringList recipients;
+    Query q(db,
+            QStringLiteral("UPDATE Message_OutBox SET DeliveryStatus = '', ClaimedBy = NULL, ClaimUntil = NULL WHERE "
+                           "DeliveryStatus = 'SENDING' AND DeliveryDatetime IS NULL AND ClaimUntil IS NOT NULL AND "
+                           "ClaimUntil < ? RETURNING RecipientMobileNo"),
+            {Database::DbTime(now)});
+    while (q.next())
+        recipients << q.value(0).toString();
+    return recipients;
+}
+
+std::chrono::seconds OutboxLease(const AppState& state)
+{
+    // Every claim asks; the file is read once per data folder, as the database choice is.
+    static std::mutex guard;
+    static QHash<QString, qint64> known;
+    std::lock_guard lock(guard);
+    auto it = known.constFind(state.dataDir);
+    if (it == known.constEnd()) {
+        const QSettings conf(PreferencesFilePath(state.dataDir), QSettings::IniFormat);
+        bool ok = false;
+        const qint64 seconds = conf.value(QStringLiteral("leaseSeconds")).toLongLong(&ok);
+        it = known.insert(state.dataDir, ok ? std::max<qint64>(seconds, MinimumLease.count())
+                                            : qint64(OutboxRepository::DefaultLease.count()));
+    }
+    return std::chrono::seconds(*it);
 }
 
 int RetryFailedOutboxRows(Database& db, const QList<qint64>& ids)

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 
 struct AppState;
 class Database;
@@ -34,6 +35,16 @@ QString DatabaseAccessProblem(const QString& filePath);
 // given, only its rows and those nobody holds: another modem's rows may be going out at this moment. Without
 // one (a single modem), every row. Throws DbError.
 QStringList ResetSendingStatus(Database& db, int modem = 0, const QDateTime& now = {});
+// Returns to waiting the Outbox rows left 'SENDING' by a modem whose lease on them ran out: a modem that stopped
+// without coming back, perhaps on another computer that died. Gives their recipients. Throws DbError.
+QStringList TakeBackLapsedRows(Database& db, const QDateTime& now);
+
+// How long a modem's claim on an Outbox row lasts before another modem, of this computer or another, may take it
+// over: `leaseSeconds` in broadtext.conf (read once per data folder), 600 s without it, never under MinimumLease.
+// It must outlast a submission with all its retries.
+std::chrono::seconds OutboxLease(const AppState& state);
+inline constexpr std::chrono::seconds MinimumLease{10};
+
 // Makes FAILED Outbox rows among the given ones wait again, with their attempts forgotten; gives how many.
 // Throws DbError.
 int RetryFailedOutboxRows(Database& db, const QList<qint64>& ids);
