@@ -117,7 +117,8 @@ void ModemOwner::startCompanions()
     // the dispatcher, so that it goes before the database it works on).
     (new HandOver(db, log, *state.clock, &engine))->follow(engine);
     // The local HTTP API (off unless switched on) runs beside the engine; what it queues goes out at once.
-    apiService = new ApiService(databasePath, this);
+    // The message base the program opened (a server's URI or the file), not the local file beside it.
+    apiService = new ApiService(db.filePath(), this);
     connect(apiService, &ApiService::queued, &engine, &Engine::deliverNow);
     if (const QString problem = apiService->apply(); !problem.isEmpty())
         log.WriteActivityLog(problem);

@@ -128,14 +128,16 @@ QString statusText(const QVariant& stored, bool sent)
 
 bool isBusy(const QSqlError& e)
 {
-    // SQLITE_BUSY and SQLITE_LOCKED.
-    return e.nativeErrorCode() == QLatin1String("5") || e.nativeErrorCode() == QLatin1String("6");
+    // SQLITE_BUSY and SQLITE_LOCKED; a server's lock_not_available (its lock_timeout ran out).
+    return e.nativeErrorCode() == QLatin1String("5") || e.nativeErrorCode() == QLatin1String("6") ||
+           e.nativeErrorCode() == QLatin1String("55P03");
 }
 
 bool isBusy(const DbError& e)
 {
     return e.description().contains(QLatin1String("database is locked")) ||
-           e.description().contains(QLatin1String("database table is locked"));
+           e.description().contains(QLatin1String("database table is locked")) ||
+           e.description().contains(QLatin1String("due to lock timeout"));
 }
 
 // The message base, opened as the program opens it, with the wait the caller asked for.
@@ -183,8 +185,15 @@ public:
     void begin()
     {
         QSqlQuery q(db.connection());
-        // SQLite: the write lock at once. A server locks rows as they are written.
-        if (!q.exec(db.isServer() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"))) {
+        // SQLite: the write lock at once. A server locks rows as they are written; the tables a command writes
+        // are taken for writing at once (which other writers share) so that one held against writers is met here.
+        const bool begun = db.isServer() ? q.exec(QStringLiteral("BEGIN")) &&
+                                               q.exec(QStringLiteral("LOCK TABLE Message_OutBox, OptOut, Campaigns "
+                                                                     "IN ROW EXCLUSIVE MODE"))
+                                         : q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!begun) {
+            if (db.isServer())
+                QSqlQuery(db.connection()).exec(QStringLiteral("ROLLBACK"));
             if (isBusy(q.lastError()))
                 refuse(CliExit::Busy, busyText());
             refuse(CliExit::Failed, q.lastError().text());
@@ -540,7 +549,7 @@ int status(const Arguments& a, QTextStream& out)
         Query q(db, QStringLiteral("SELECT CASE WHEN IsRead = 0 THEN 'unread' ELSE 'read' END, count(*) FROM "
                                    "Message_InBox GROUP BY 1 "
                                    "UNION ALL SELECT CASE WHEN DeliveryDatetime IS NULL THEN 'outbox' ELSE 'sent' END "
-                                   "|| char(9) || coalesce(nullif(DeliveryStatus, ''), CASE WHEN DeliveryDatetime IS "
+                                   "|| '\t' || coalesce(nullif(DeliveryStatus, ''), CASE WHEN DeliveryDatetime IS "
                                    "NULL THEN 'WAITING' ELSE 'SENT' END), count(*) FROM Message_OutBox GROUP BY 1"));
         while (q.next()) {
             const QString key = q.value(0).toString();
@@ -578,7 +587,7 @@ int inbox(const Arguments& a, QTextStream& out)
     Session session(a);
     Database& db = session.open();
     QString sql = QStringLiteral("SELECT InBox_Id, SenderMobileNo, Message, InboxDateTime, IsRead, ModemName FROM "
-                                 "Message_InBox WHERE 1");
+                                 "Message_InBox WHERE 1 = 1");
     QVariantList values;
     if (a.has(QStringLiteral("unread")))
         sql += QStringLiteral(" AND IsRead = 0");

@@ -780,6 +780,8 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values)
 // find out, as after any failure.
 void Database::noticeFailure()
 {
+    if (!connection().isOpen()) // closed by its owner: not a lost link, and not to be reopened behind its back
+        return;
     const QVariant handle = connection().driver()->handle();
     auto* conn = handle.isValid() ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
     if (conn && PQstatus(conn) == CONNECTION_OK)

@@ -17,6 +17,17 @@ QString text(const QVariant& v)
     return v.isNull() ? QString() : v.toString();
 }
 
+// A NUMERIC column of the file keeps whatever text a field held; a server's takes numbers only. There an empty or
+// unreadable field is stored as NULL, which every reader takes as it takes such a text: as no value.
+QVariant numeric(const Database& db, const QVariant& v)
+{
+    if (!db.isServer() || v.isNull() || v.typeId() != QMetaType::QString)
+        return v;
+    bool ok = false;
+    v.toString().trimmed().toDouble(&ok);
+    return ok ? v : QVariant();
+}
+
 } // namespace
 
 bool IsTrue(const QVariant& v)
@@ -91,8 +102,9 @@ std::optional<AutoReplyRow> ReadAutoReply(Database& db, bool activeOnly)
 
 void WriteModemSetting(Database& db, const ModemSettingRow& r)
 {
-    const QVariantList values = {r.CommPortNo,  r.BitsPerSecond, r.Parity,          r.DataBits,        r.StopBits,
-                                 r.FlowControl, r.CharacterSet,  r.EnabledCallerId, r.ModemDelayFactor};
+    const QVariantList values = {r.CommPortNo,   r.BitsPerSecond,   r.Parity,
+                                 r.DataBits,     r.StopBits,        r.FlowControl,
+                                 r.CharacterSet, r.EnabledCallerId, numeric(db, r.ModemDelayFactor)};
     if (db.count(QStringLiteral("SELECT count(*) FROM ModemSetting")) == 0) {
         db.execute(QStringLiteral("INSERT INTO ModemSetting (CommPortNo, BitsPerSecond, Parity, DataBits, StopBits,"
                                   " FlowControl, CharacterSet, EnabledCallerId, ModemDelayFactor)"
@@ -109,8 +121,8 @@ void WriteModemSetting(Database& db, const ModemSettingRow& r)
 
 void WriteTimerSetting(Database& db, const TimerSettingRow& r)
 {
-    const QVariantList values = {r.EnableReceiveTimer, r.ReceiveAllMessagesTime, r.EnableSendTimer,
-                                 r.SendAllMessagesTime, r.SMSDelevaryMode};
+    const QVariantList values = {r.EnableReceiveTimer, numeric(db, r.ReceiveAllMessagesTime), r.EnableSendTimer,
+                                 numeric(db, r.SendAllMessagesTime), r.SMSDelevaryMode};
     if (db.count(QStringLiteral("SELECT count(*) FROM Timer_setting")) == 0) {
         db.execute(
             QStringLiteral("INSERT INTO Timer_setting (EnableReceiveTimer, ReceiveAllMessagesTime, EnableSendTimer,"

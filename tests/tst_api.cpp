@@ -363,7 +363,7 @@ private Q_SLOTS:
         window->findChild<QLineEdit*>(QStringLiteral("txtApiPort"))->setText(QString::number(port));
         window->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
         const QStringList shown = rig.dialogs.messages().mid(before);
-        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.size() == 1, qPrintable(shown.join(u'\n')));
         const QString first = shown[0].split(QStringLiteral("\r\n"))[2];
         QCOMPARE(first.size(), 43); // 32 bytes, base64url without padding
         QVERIFY(!ReadIntegrationValue(program.db, QStringLiteral("ApiTokenHash")).contains(first));

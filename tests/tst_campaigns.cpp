@@ -351,6 +351,7 @@ void CampaignsTest::windowPausesResumesAndCancels()
 
 void CampaignsTest::olderFileGetsCampaigns()
 {
+    SKIP_ON_SERVER("upgrading a file of an older version");
     TestRig rig;
     const QString file = rig.db.filePath();
     const qint64 before = OutboxRepository(rig.db).queueMessage(u"447700900123"_s, u"queued before"_s, rig.clock.now());

@@ -20,6 +20,20 @@ QList<Row> outbox(Database& db)
     return rows;
 }
 
+// A disk that fills up: every Inbox insert fails with the engine's own words, on the file and on a server.
+void FailInboxInserts(Database& db, bool fail)
+{
+    const char* const sqlite[] = {"CREATE TRIGGER inbox_full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, "
+                                  "'database or disk is full'); END",
+                                  "DROP TRIGGER inbox_full"};
+    const char* const server[] = {
+        "CREATE OR REPLACE FUNCTION disk_full() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "RAISE EXCEPTION 'database or disk is full'; END $$; CREATE TRIGGER inbox_full BEFORE "
+        "INSERT ON Message_InBox FOR EACH ROW EXECUTE FUNCTION disk_full()",
+        "DROP TRIGGER inbox_full ON Message_InBox"};
+    db.execute(QString::fromLatin1((db.isServer() ? server : sqlite)[fail ? 0 : 1]));
+}
+
 const QString SentLog = QStringLiteral("] : SMS sent successfully. Now removing it from outbox.\r\n");
 
 } // namespace
@@ -264,15 +278,13 @@ void DeliveryTest::receptionKeepsAMessageItCouldNotStore()
     QVERIFY(rig.connectModem());
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("one"));
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919888812121"), QStringLiteral("two"));
-    rig.db.execute(
-        QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Message_InBox BEGIN SELECT RAISE(ABORT, 'database "
-                       "or disk is full'); END"));
+    FailInboxInserts(rig.db, true);
     rig.receive();
     QCOMPARE(rig.sim.simMessages().size(), 2);
     QVERIFY(rig.dialogs.shown.empty());
     QVERIFY(rig.log.text().contains(QLatin1String("database or disk is full")));
 
-    rig.db.execute(QStringLiteral("DROP TRIGGER full"));
+    FailInboxInserts(rig.db, false);
     rig.receive();
     QVERIFY(rig.sim.simMessages().isEmpty());
     QCOMPARE(rig.db.count(QStringLiteral("SELECT count(*) FROM Message_InBox")), 2);

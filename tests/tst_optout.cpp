@@ -135,6 +135,7 @@ void OptOutTest::composeSkipsListedNumbers()
 
 void OptOutTest::olderFileGetsTheList()
 {
+    SKIP_ON_SERVER("upgrading a file of an older version");
     TestRig rig;
     const QString file = rig.db.filePath();
     OutboxRepository(rig.db).queueMessage(u"+447700900123"_s, u"queued before"_s, rig.clock.now());

@@ -149,8 +149,9 @@ void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
     QTRY_VERIFY(!rig.engine.sending());
     QVERIFY(rig.db.scalar(QStringLiteral("SELECT SimIndex FROM Message_OutBox")).isNull());
     QCOMPARE(rig.db
-                 .scalar(QStringLiteral("SELECT DeliveryStatus || ' ' || (DeliveryDatetime IS NOT NULL) FROM "
-                                        "Message_OutBox"))
+                 .scalar(QStringLiteral(
+                     "SELECT DeliveryStatus || ' ' || (CASE WHEN DeliveryDatetime IS NULL THEN 0 ELSE 1 END) FROM "
+                     "Message_OutBox"))
                  .toString(),
              "SENT 1"); // in Sent Items
     QVERIFY(rig.sim.simMessages().isEmpty());
@@ -186,7 +187,11 @@ void OutboxBookkeepingTest::storedCopiesAreRecordedAndRemovedAfterAStop()
 void OutboxBookkeepingTest::inboxRowsAreDurableAndCarryTheServiceCentreTime()
 {
     EngineRig rig;
-    QCOMPARE(rig.db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2); // FULL: on disk before the SIM copy goes
+    // On disk before the SIM copy goes: FULL on the file; a server commits durably unless told otherwise.
+    if (rig.db.isServer())
+        QCOMPARE(rig.db.scalar(QStringLiteral("SHOW synchronous_commit")).toString(), QStringLiteral("on"));
+    else
+        QCOMPARE(rig.db.scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2);
     const QDateTime sentOn(QDate(2026, 12, 1), QTime(10, 0), Qt::OffsetFromUTC, 5 * 3600 + 1800);
     rig.sim.storeMessage(QStringLiteral("REC UNREAD"), QStringLiteral("+919812345678"), QStringLiteral("x"), false,
                          sentOn);
@@ -221,7 +226,8 @@ void OutboxBookkeepingTest::theDataFolderIsOwnerOnlyAndTheLogIsKeptInFiles()
     ConnectDatabase(rig.state, rig.db);
     QVERIFY(rig.state.DatabaseConnected);
     QCOMPARE(modeOf(rig.state.dataDir), 0700);
-    QCOMPARE(modeOf(db.fileName()), 0600);
+    if (!rig.db.isServer()) // else the file found there is not the message base
+        QCOMPARE(modeOf(db.fileName()), 0600);
 
     // Every entry goes to activity.log too; at 5 MB the file rotates, three older files kept.
     const QString entry(100 * 1024, QLatin1Char('x'));
@@ -239,6 +245,7 @@ void OutboxBookkeepingTest::theDataFolderIsOwnerOnlyAndTheLogIsKeptInFiles()
 
 void OutboxBookkeepingTest::anOlderDatabaseIsUpgradedInPlace()
 {
+    SKIP_ON_SERVER("upgrading a file of an older version");
     TestRig rig(false);
     QVERIFY(QDir().mkpath(rig.state.dataDir));
     {

@@ -10,10 +10,22 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+unsigned ModeOf(const QString& path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 0777;
+}
+
+} // namespace
+
 class StoreTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void freshDatabaseHasTheDefaultRows();
+    void theFileIsPrivateAndWritesAhead();
     void countryCodesPutLongerPrefixesFirst();
     void secondStartReusesTheDatabase();
     void connectionFailureShowsTheErrorBox_data();
@@ -42,15 +54,15 @@ void StoreTest::freshDatabaseHasTheDefaultRows()
     // A new Inbox row is unread; -1/0 booleans.
     rig.db.execute(u"INSERT INTO Message_InBox (SenderMobileNo, Message) VALUES ('+1', 'x')"_s);
     QCOMPARE(rig.db.scalar(u"SELECT IsRead FROM Message_InBox"_s).toInt(), 0);
-    QCOMPARE(rig.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+    QCOMPARE(ModeOf(rig.state.dataDir), 0700u);
+}
 
-    auto mode = [](const QString& path) {
-        struct stat st {};
-        ::stat(QFile::encodeName(path).constData(), &st);
-        return st.st_mode & 0777;
-    };
-    QCOMPARE(mode(rig.state.dataDir), 0700u);
-    QCOMPARE(mode(DatabaseFilePath(rig.state)), 0600u);
+void StoreTest::theFileIsPrivateAndWritesAhead()
+{
+    SKIP_ON_SERVER("the file's journal and mode");
+    TestRig rig;
+    QCOMPARE(rig.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+    QCOMPARE(ModeOf(DatabaseFilePath(rig.state)), 0600u);
 }
 
 void StoreTest::countryCodesPutLongerPrefixesFirst()
@@ -96,7 +108,7 @@ void StoreTest::connectionFailureShowsTheErrorBox_data()
 {
     QTest::addColumn<bool>("folder");
     QTest::newRow("folder cannot be made") << true;
-    QTest::newRow("file is not a database") << false;
+    QTest::newRow(TestOnServer() ? "no such database on the server" : "file is not a database") << false;
 }
 
 void StoreTest::connectionFailureShowsTheErrorBox()
@@ -108,6 +120,9 @@ void StoreTest::connectionFailureShowsTheErrorBox()
         QFile blocker(rig.dir.path() + u"/blocker"_s);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         rig.state.dataDir = blocker.fileName() + u"/broadtext"_s;
+    } else if (TestOnServer()) {
+        QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat)
+            .setValue(u"database"_s, TestCluster().uri(u"no_such_database"_s));
     } else {
         QDir().mkpath(rig.state.dataDir);
         QFile junk(DatabaseFilePath(rig.state));
@@ -202,12 +217,13 @@ void StoreTest::runningSettingsAndTheirDefaults()
     QVERIFY(!rig.state.AutoReplyActive);
     QVERIFY(rig.log.text().contains("] : Initializing AutoReply On MissedCall Properties.\r\n"_L1));
 
-    // An empty delay factor keeps 1.0; reception switched off gives 0 whatever its time; 3.5 s becomes 4.
+    // An empty delay factor keeps 1.0; reception switched off gives 0 whatever its time (here none); 3.5 s
+    // becomes 4.
     const auto modem = [&](const QString& factor) {
         WriteModemSetting(rig.db, {3, u"9600"_s, u"n"_s, u"8"_s, u"1"_s, u"0"_s, u"GSM"_s, 0, factor});
     };
     modem(u""_s);
-    WriteTimerSetting(rig.db, {0, 30, -1, u"3.5"_s, u"DIRECT DELIVER"_s});
+    WriteTimerSetting(rig.db, {0, u""_s, -1, u"3.5"_s, u"DIRECT DELIVER"_s});
     WriteAutoReply(rig.db, {u"  Sorry, I missed your call  "_s, -1});
     LoadRunningSettings(rig.state, rig.db, rig.log);
     QCOMPARE(ReadDelayFactor(rig.db), 1.0);

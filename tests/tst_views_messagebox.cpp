@@ -327,10 +327,13 @@ void MessageBoxTest::searchByNumberOrWords()
     QFETCH(QString, typed);
     QFETCH(QStringList, numbers);
     BoxRig rig;
-    // An older database: its rows were stored before the search indexes existed.
-    for (const char* sql : {"DROP TABLE Message_InBox_words", "DROP TABLE Message_InBox_digits",
-                            "DROP TRIGGER Message_InBox_search_insert"})
-        rig.db.execute(sql);
+    // An older file: its rows were stored before the search indexes existed. (A server's indexes are the
+    // table's own and were always there.)
+    const bool olderFile = !rig.db.isServer();
+    if (olderFile)
+        for (const char* sql : {"DROP TABLE Message_InBox_words", "DROP TABLE Message_InBox_digits",
+                                "DROP TRIGGER Message_InBox_search_insert"})
+            rig.db.execute(sql);
     const char* rows[][2] = {{"+919888812121", "Meeting moved to Tuesday at ten"},
                              {"+44 7700-900.123", "Your parcel is waiting at the depot"},
                              {"+447700900555", "Parcel delivered, café Nero"},
@@ -338,7 +341,8 @@ void MessageBoxTest::searchByNumberOrWords()
                              {"+441210002120", "Invoice 4471 due Friday"}};
     for (int i = 0; i < 5; ++i)
         addInbox(rig.db, rows[i][0], rows[i][1], Base.addSecs(i));
-    rig.db.open(rig.db.filePath());
+    if (olderFile)
+        rig.db.open(rig.db.filePath());
 
     OpenBox box(rig.engine, "I");
     box.search(typed);
@@ -576,7 +580,7 @@ void MessageBoxTest::deletingAsksAndRemovesOnlySelectedRowsOfTheShownFolder()
     QCOMPARE(left().size(), 5);
     QTest::keyClick(box.list(), Qt::Key_Delete);
     QCOMPARE(rig.dialogs.questions(), QStringList(2, "Delete 2 messages from the Outbox?"));
-    QVERIFY(rig.dialogs.messages().isEmpty());
+    QCOMPARE(rig.dialogs.messages(), QStringList());
     QCOMPARE(left(), (QList<qint64>{ids[0], ids[2], sent}));
     QCOMPARE(box.column(0), (QStringList{"+500", "+502"}));
     QCOMPARE(box.nodes()[2], "Outbox(2)*");
