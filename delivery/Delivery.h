@@ -49,6 +49,8 @@ public:
     // Delivery pauses after a run in which every message failed for the network's or the modem's reason.
     bool paused() const { return outboxRun.paused(); }
     void endPause() { outboxRun.endPause(); }
+    // Outbox outcomes the database missed, written now; true when none is left to write.
+    bool settleKeptOutcomes() { return outboxRun.settleKept(); }
 
 private:
     ReportMatcher reports;

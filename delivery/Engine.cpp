@@ -10,8 +10,9 @@
 #include <algorithm>
 
 Engine::Engine(AppState& state, Database& db, ActivityLog& log, QObject* parent, const ModemPlumbing& plumbing)
-    : QObject(parent), state(state), db(db), log(log), Timer1(QStringLiteral("Timer1"), this),
-      Timer2(QStringLiteral("Timer2"), this), timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
+    : QObject(parent), state(state), db(db), log(log), databaseWatch(state, db, log),
+      Timer1(QStringLiteral("Timer1"), this), Timer2(QStringLiteral("Timer2"), this),
+      timerRefreshHomePage(QStringLiteral("timerRefreshHomePage"), this),
       initRetryMs(sessions.emplace(FirstModem, std::make_unique<ModemSession>(FirstModem, state, db, log, plumbing))
                       .first->second->initRetryMs)
 {
@@ -52,6 +53,7 @@ void Engine::followHeldWork()
 
 void Engine::attach(ModemSession* session)
 {
+    session->useDatabaseWatch(databaseWatch);
     session->openSettings = [this] {
         if (openSettings)
             openSettings();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/PeriodicTimer.h"
+#include "delivery/DatabaseWatch.h"
 #include "delivery/ModemSession.h"
 #include "store/SettingsRows.h"
 
@@ -32,6 +33,8 @@ private:
     AppState& state;
     Database& db;
     ActivityLog& log;
+    // Every session's database failures, told once for the program (before the sessions, which refer to it).
+    DatabaseWatch databaseWatch;
 
 public:
     // What the windows share beside the modem: the seams to the outside world, the message database (for the

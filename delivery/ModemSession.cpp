@@ -33,8 +33,9 @@ const QString DatabaseBusyLine = QStringLiteral("The message database cannot be 
 ModemSession::ModemSession(int modemId, AppState& state, Database& db, ActivityLog& log, const ModemPlumbing& plumbing,
                            QObject* parent)
     : QObject(parent), state(state), db(db), log(log), link(state, this, plumbing), delivery(state, db, log, link),
-      calls(state, db, log, link, delivery)
+      calls(state, db, log, link, delivery), ownWatch(state, db, log)
 {
+    connect(watch, &DatabaseWatch::recovered, this, &ModemSession::databaseRecovered);
     current.modemId = modemId;
     settings.id = modemId;
     current.name = settings.displayName();
@@ -204,6 +205,11 @@ void ModemSession::connectWith(Attempt attempt)
     const bool silent = attempt != Attempt::User;
     connectBoxShown = false;
     try {
+        // A row this modem did send while the database could not be told stays SENDING until that is written:
+        // given back first, it would be sent again.
+        if (!delivery.settleKeptOutcomes())
+            throw DbError(QStringLiteral("The outcome of a message sent while the message database did not answer "
+                                         "cannot be written yet."));
         for (const QString& recipient : ResetSendingStatus(db, current.modemId, state.clock->now()))
             log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
                                                 "sent again and may reach the recipient twice.")
@@ -523,22 +529,27 @@ int ModemSession::RetryFailed(const QList<qint64>& ids)
     }
 }
 
-void ModemSession::databaseFailed(const DbError& e)
+void ModemSession::useDatabaseWatch(DatabaseWatch& shared)
 {
-    log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
-    if (databaseFailureShown)
-        return;
-    databaseFailureShown = true;
-    tellStatus(DatabaseBusyLine);
-    // A notice, not a box: the work that found the problem goes on, and writes again until the database answers.
-    state.dialogs->notice(QStringLiteral("The message database %1 cannot be used just now: %2\r\n\r\nBroadtext "
-                                         "keeps trying; the activity log records each failure.")
-                              .arg(db.filePath(), e.description()));
+    disconnect(watch, nullptr, this, nullptr);
+    watch = &shared;
+    connect(watch, &DatabaseWatch::recovered, this, &ModemSession::databaseRecovered);
 }
 
+void ModemSession::databaseFailed(const DbError& e)
+{
+    watch->failed(e);
+    if (watch->troubled())
+        tellStatus(DatabaseBusyLine);
+}
+
+// Written to again, or the watch found the database answering: the status line forgets the failure.
 void ModemSession::databaseRecovered()
 {
-    databaseFailureShown = false;
+    if (watch->troubled()) {
+        watch->worked(); // says recovered() back when it is over
+        return;
+    }
     if (current.lastError == DatabaseBusyLine)
         tellStatus({});
 }
@@ -665,7 +676,11 @@ void ModemSession::watchNow()
                 try {
                     calls.CallWatched(r);
                 } catch (const DbError& e) {
-                    log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+                    // Asked every second: a lost server is one outage, not a line a second.
+                    if (db.isServer() && (watch->linkLost() || !db.linkUp()))
+                        databaseFailed(e);
+                    else
+                        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
                 }
             });
     }

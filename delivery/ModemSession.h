@@ -5,6 +5,7 @@
 
 #include "common/Charset.h"
 #include "delivery/CallHandling.h"
+#include "delivery/DatabaseWatch.h"
 #include "delivery/Delivery.h"
 #include "modem/ModemHealth.h"
 #include "modem/ModemLink.h"
@@ -106,6 +107,10 @@ public:
     void setFinalAnswerTimeout(int ms) { link.finalAnswerTimeoutMs = ms; }
     qint64 pacedMs() const { return link.pacedMs(); }
 
+    // Database failures of this session's background work go to the program's one watch (the engine's); a
+    // session on its own has its own.
+    void useDatabaseWatch(DatabaseWatch& watch);
+
     // Opens the settings window; sets the timers' periods once the modem is ready.
     std::function<void()> openSettings;
     std::function<void()> applyTimerPeriods;
@@ -146,7 +151,7 @@ private:
     void lookForReturningModem();
     // Copies of messages stored on the SIM for sending that a crash left there: removed at connect.
     void removeStrandedCopies();
-    // A database failure of background work: logged each time, shown once until the database works again.
+    // A database failure of background work: told through the watch, which shows it once.
     void databaseFailed(const DbError& e);
     // Written to again: the status bar forgets the failure, and a new one is shown again.
     void databaseRecovered();
@@ -180,7 +185,8 @@ private:
     bool receptionHeld = false;
     bool deliveryHeld = false;
     bool deliverAgain = false; // rows were queued during a run: another starts when it ends
-    bool databaseFailureShown = false;
+    DatabaseWatch ownWatch;
+    DatabaseWatch* watch = &ownWatch;
     QSet<QString> problemsShown;  // background problems shown as a notice since Connect or the modem last worked
     QTimer reconnectWatch;        // after an unplug: waits for the device to come back
     QTimer retryTimer;            // after a failed initialisation: the next try

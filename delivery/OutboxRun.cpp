@@ -103,27 +103,34 @@ SubmissionRecorder::~SubmissionRecorder() = default;
 
 QString SubmissionRecorder::record(const QString& file, qint64 id, const SubmitEvent& event)
 {
-    try {
-        if (!db || db->filePath() != file || !db->isOpen()) {
-            db = std::make_unique<Database>();
-            db->openShared(file);
+    // A server connection that broke while this thread had nothing to write (the server was restarted) is made
+    // anew at once, rather than telling of an outage that is already over.
+    for (int tries = 0;; ++tries) {
+        try {
+            if (!db || db->filePath() != file || !db->isOpen()) {
+                db = std::make_unique<Database>();
+                db->openShared(file);
+            }
+            OutboxRepository outbox(*db);
+            switch (event.kind) {
+            case SubmitEvent::Stored:
+                outbox.recordStoredCopy(id, event.index);
+                break;
+            case SubmitEvent::PartSent:
+                outbox.recordPartSent(id, event.partsSent, event.reference);
+                break;
+            case SubmitEvent::StoredRemoved:
+                outbox.forgetStoredCopy(id);
+                break;
+            }
+            return {};
+        } catch (const DbError& e) {
+            // (libpq may count the link as up until a second statement finds it closed.)
+            if (!db || !db->isServer() || tries > 0)
+                return e.description();
+            db.reset();
         }
-        OutboxRepository outbox(*db);
-        switch (event.kind) {
-        case SubmitEvent::Stored:
-            outbox.recordStoredCopy(id, event.index);
-            break;
-        case SubmitEvent::PartSent:
-            outbox.recordPartSent(id, event.partsSent, event.reference);
-            break;
-        case SubmitEvent::StoredRemoved:
-            outbox.forgetStoredCopy(id);
-            break;
-        }
-    } catch (const DbError& e) {
-        return e.description();
     }
-    return {};
 }
 
 struct OutboxRun::Run {
@@ -481,6 +488,13 @@ void OutboxRun::keepOutcome(qint64 id, const Outcome& outcome)
     unsettled[id] = outcome;
     if (!settleTimer.isActive())
         settleTimer.start();
+}
+
+bool OutboxRun::settleKept()
+{
+    if (!unsettled.isEmpty())
+        settleOutcomes();
+    return unsettled.isEmpty();
 }
 
 void OutboxRun::settleOutcomes()

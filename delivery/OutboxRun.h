@@ -60,6 +60,8 @@ public:
     bool running() const { return run != nullptr; }
     bool paused() const;
     void endPause() { pausedUntil = {}; }
+    // Writes the outcomes the database missed; true when none is left to write.
+    bool settleKept();
     bool held = false;
 
 private:

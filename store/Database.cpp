@@ -798,12 +798,14 @@ void Database::reconnectIfDue()
     lastReconnect = now;
     QSqlDatabase db = connection();
     db.close();
+    // The new connection's own statements (the computer's schema) go through rather than wait for a retry.
+    lost = false;
     try {
         connectServer(path);
     } catch (const DbError& e) {
+        lost = true;
         throw DbError(QStringLiteral("The connection to the database server is lost: ") + e.description());
     }
-    lost = false;
 }
 
 int Database::execute(const QString& sql, const QVariantList& values)
