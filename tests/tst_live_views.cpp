@@ -1,0 +1,129 @@
+// A desktop on the shared server base follows what the other computers write: their received messages, the
+// rows they sent and the calls they missed show in its open windows and counters within a second, told by the
+// server rather than found by the program's own refresh timer.
+#include "TestRig.h"
+#include "TreeTexts.h"
+#include "app/Broadtext.h"
+#include "app/MDI_Frmmanage.h"
+#include "store/CallsRepository.h"
+#include "views/Frm_MessageBox.h"
+#include "views/Frm_MissedCallsList.h"
+
+#include <QLabel>
+#include <QSettings>
+#include <QTreeWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QDateTime Today(QDate(2026, 12, 7), QTime(10, 0));
+
+// The row another computer writes, as it writes it.
+using Change = void (*)(Database&);
+
+void receive(Database& db)
+{
+    db.insert(u"INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, InboxDateTime, IsRead)"
+              " VALUES ('+447700900111', 0, 'received at the shop', ?, 0)"_s,
+              {Database::DbTime(Today)});
+}
+
+void send(Database& db)
+{
+    db.execute(u"UPDATE Message_OutBox SET DeliveryStatus = 'SENT', DeliveryDatetime = ? WHERE Message = ?"_s,
+               {Database::DbTime(Today), u"queued at the desk"_s});
+}
+
+void missCall(Database& db)
+{
+    CallsRepository(db).recordMissedCall(u"+447700900222"_s, Today, 0, {});
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
+class LiveViewsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void rowsOfAnotherComputerShow_data();
+    void rowsOfAnotherComputerShow();
+};
+
+void LiveViewsTest::initTestCase()
+{
+    if (!TestCluster().isReady())
+        QSKIP(qPrintable(u"no PostgreSQL test server: "_s + TestCluster().error()));
+    // Every rig of this test is a desktop on a server base of its own.
+    qputenv("BROADTEXT_TEST_STORE", "pg");
+}
+
+void LiveViewsTest::rowsOfAnotherComputerShow_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QString>("window"); // the message box on a folder's node, or the missed calls list
+    QTest::addColumn<QString>("shown");  // the text the window's list gains
+    QTest::addColumn<QString>("link");   // the home page counter that follows
+    QTest::addColumn<QString>("counted");
+
+    QTest::newRow("received") << Change(receive) << u"box 2"_s << u"received at the shop"_s << u"lblInBox"_s
+                              << u"Inbox (1)"_s;
+    QTest::newRow("sent") << Change(send) << u"box 4"_s << u"queued at the desk"_s << u"lblOutBox"_s
+                          << u"Outbox (0)"_s;
+    QTest::newRow("call missed") << Change(missCall) << u"calls"_s << u"+447700900222"_s << u"LblMissCall"_s
+                                 << u"Missed Calls (1)"_s;
+}
+
+void LiveViewsTest::rowsOfAnotherComputerShow()
+{
+    QFETCH(Change, change);
+    QFETCH(QString, window);
+    QFETCH(QString, shown);
+    QFETCH(QString, link);
+    QFETCH(QString, counted);
+
+    TestRig rig(false);
+    rig.clock.set(Today);
+    Broadtext program{rig.state};
+    // Nothing of the program's own refreshes: what shows comes from the server's news.
+    program.engine.timerRefreshHomePage.setEnabled(false);
+    QVERIFY(program.Main(QSize(1280, 800)));
+    QVERIFY(program.db.isServer());
+    program.db.insert(u"INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime)"
+                      " VALUES (0, '+447700900333', 'queued at the desk', ?)"_s,
+                      {Database::DbTime(Today)});
+    program.showMainWindow();
+    MDI_Frmmanage* main = program.mainWindow.get();
+    auto* counter = main->findChild<QLabel*>(link);
+    QVERIFY(counter);
+    QCOMPARE_NE(counter->text(), counted);
+
+    QTreeWidget* list = nullptr;
+    if (window == "calls"_L1) {
+        main->openMissedCalls();
+        list = main->findChild<Frm_MissedCallsList*>()->findChild<QTreeWidget*>(u"ListLogs"_s);
+    } else {
+        main->openMessageBox();
+        auto* box = main->findChild<Frm_MessageBox*>();
+        box->TreeView1_NodeClick(window.back().digitValue());
+        list = box->findChild<QTreeWidget*>(u"ListMessage"_s);
+    }
+    QVERIFY(list);
+    const int column = 1; // the message, or the caller's number
+    QVERIFY(!ColumnTexts(list, column).contains(shown));
+
+    // Another computer on the same base.
+    Database elsewhere;
+    elsewhere.open(QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat)
+                       .value(u"database"_s)
+                       .toString());
+    change(elsewhere);
+
+    QTRY_VERIFY_WITH_TIMEOUT(ColumnTexts(list, column).contains(shown), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(counter->text(), counted, 1000);
+}
+
+QTEST_MAIN(LiveViewsTest)
+#include "tst_live_views.moc"
