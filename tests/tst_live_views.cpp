@@ -1,10 +1,12 @@
 // A desktop on the shared server base follows what the other computers write: their received messages, the
 // rows they sent and the calls they missed show in its open windows and counters within a second, told by the
 // server rather than found by the program's own refresh timer.
+#include "EngineRig.h"
 #include "TestRig.h"
 #include "TreeTexts.h"
 #include "app/Broadtext.h"
 #include "app/MDI_Frmmanage.h"
+#include "app/Owner.h"
 #include "store/CallsRepository.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
@@ -40,6 +42,12 @@ void missCall(Database& db)
     CallsRepository(db).recordMissedCall(u"+447700900222"_s, Today, 0, {});
 }
 
+// The server base a rig's program works on.
+QString baseOf(const TestRig& rig)
+{
+    return QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat).value(u"database"_s).toString();
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
@@ -50,6 +58,7 @@ private Q_SLOTS:
     void initTestCase();
     void rowsOfAnotherComputerShow_data();
     void rowsOfAnotherComputerShow();
+    void rowsQueuedElsewhereGoOutAtOnce();
 };
 
 void LiveViewsTest::initTestCase()
@@ -70,8 +79,7 @@ void LiveViewsTest::rowsOfAnotherComputerShow_data()
 
     QTest::newRow("received") << Change(receive) << u"box 2"_s << u"received at the shop"_s << u"lblInBox"_s
                               << u"Inbox (1)"_s;
-    QTest::newRow("sent") << Change(send) << u"box 4"_s << u"queued at the desk"_s << u"lblOutBox"_s
-                          << u"Outbox (0)"_s;
+    QTest::newRow("sent") << Change(send) << u"box 4"_s << u"queued at the desk"_s << u"lblOutBox"_s << u"Outbox (0)"_s;
     QTest::newRow("call missed") << Change(missCall) << u"calls"_s << u"+447700900222"_s << u"LblMissCall"_s
                                  << u"Missed Calls (1)"_s;
 }
@@ -116,13 +124,36 @@ void LiveViewsTest::rowsOfAnotherComputerShow()
 
     // Another computer on the same base.
     Database elsewhere;
-    elsewhere.open(QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat)
-                       .value(u"database"_s)
-                       .toString());
+    elsewhere.open(baseOf(rig));
     change(elsewhere);
 
     QTRY_VERIFY_WITH_TIMEOUT(ColumnTexts(list, column).contains(shown), 1000);
     QTRY_COMPARE_WITH_TIMEOUT(counter->text(), counted, 1000);
+}
+
+void LiveViewsTest::rowsQueuedElsewhereGoOutAtOnce()
+{
+    EngineRig rig;
+    QVERIFY(rig.connectModem());
+    // No send timer: only the server's news can start the delivery.
+    rig.engine.Timer1.setEnabled(false);
+    rig.engine.Timer2.setEnabled(false);
+    QTRY_VERIFY(!rig.engine.sending());
+    OwnerLock lock;
+    ModemOwner owner(rig.state, rig.db, rig.log, rig.engine, lock);
+    QVERIFY(owner.take());
+
+    Database elsewhere;
+    elsewhere.open(baseOf(rig));
+    const qint64 id =
+        elsewhere.insert(u"INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, OutBoxDateTime)"
+                         " VALUES (0, '+447700900444', 'queued by the other computer', ?)"_s,
+                         {Database::DbTime(Today)});
+
+    const auto status = [&] {
+        return rig.db.scalar(u"SELECT DeliveryStatus FROM Message_OutBox WHERE Outbox_Id = ?"_s, {id}).toString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(status(), u"SENT"_s, 1000);
 }
 
 QTEST_MAIN(LiveViewsTest)
