@@ -1,6 +1,7 @@
 // A desktop on the shared server base follows what the other computers write: their received messages, the
 // rows they sent and the calls they missed show in its open windows and counters within a second, told by the
-// server rather than found by the program's own refresh timer.
+// server rather than found by the program's own refresh timer; the rows they queue go out from here at once; and a
+// burst of their writes is told at most every ServerNews::EveryMs.
 #include "EngineRig.h"
 #include "TestRig.h"
 #include "TreeTexts.h"
@@ -10,7 +11,9 @@
 #include "store/CallsRepository.h"
 #include "views/Frm_MessageBox.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/ServerNews.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QSettings>
 #include <QTreeWidget>
@@ -59,6 +62,7 @@ private Q_SLOTS:
     void rowsOfAnotherComputerShow_data();
     void rowsOfAnotherComputerShow();
     void rowsQueuedElsewhereGoOutAtOnce();
+    void burstIsToldAtMostEveryTurn();
 };
 
 void LiveViewsTest::initTestCase()
@@ -154,6 +158,45 @@ void LiveViewsTest::rowsQueuedElsewhereGoOutAtOnce()
         return rig.db.scalar(u"SELECT DeliveryStatus FROM Message_OutBox WHERE Outbox_Id = ?"_s, {id}).toString();
     };
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"SENT"_s, 1000);
+}
+
+void LiveViewsTest::burstIsToldAtMostEveryTurn()
+{
+    TestRig rig;
+    ServerNews* news = ServerNews::Of(rig.db);
+    QVERIFY(news);
+    QCOMPARE(ServerNews::Of(rig.db), news); // one per connection, subscribed once
+    QElapsedTimer clock;
+    QList<qint64> heard;
+    ServerNews::Tables told;
+    connect(news, &ServerNews::rowsChanged, news, [&](ServerNews::Tables tables) {
+        heard << clock.elapsed();
+        told |= tables;
+    });
+    // What this connection writes itself its window already shows.
+    receive(rig.db);
+    QTest::qWait(2 * ServerNews::EveryMs);
+    QCOMPARE(heard.size(), 0);
+
+    Database elsewhere;
+    elsewhere.open(baseOf(rig));
+    constexpr int Burst = 1000;
+    clock.start();
+    for (int i = 0; clock.elapsed() < Burst; ++i) {
+        i % 2 ? receive(elsewhere) : missCall(elsewhere);
+        QTest::qWait(10);
+    }
+    QTest::qWait(2 * ServerNews::EveryMs);
+
+    QCOMPARE(told, ServerNews::Inbox | ServerNews::Calls);
+    QVERIFY2(heard.size() >= 2 && heard.size() <= Burst / ServerNews::EveryMs + 2,
+             qPrintable(u"heard %1 times"_s.arg(heard.size())));
+    QVERIFY2(heard.first() < ServerNews::EveryMs, qPrintable(u"first after %1 ms"_s.arg(heard.first())));
+    for (qsizetype i = 1; i < heard.size(); ++i)
+        QVERIFY2(heard[i] - heard[i - 1] >= ServerNews::EveryMs - 20,
+                 qPrintable(u"%1 ms apart"_s.arg(heard[i] - heard[i - 1])));
+    // The last change of the burst is told too.
+    QVERIFY2(heard.last() >= Burst - 20, qPrintable(u"last after %1 ms"_s.arg(heard.last())));
 }
 
 QTEST_MAIN(LiveViewsTest)
