@@ -336,14 +336,15 @@ void Frm_MessageBox::foldersChanged()
     redraw();
 }
 
-void Frm_MessageBox::showRowsAnew()
+void Frm_MessageBox::showRowsAnew(ServerNews::Tables tables)
 {
     // A link found lost is tried again by the next statement of the engine's ticks, not by news that cannot come.
-    if (!engine.database().linkUp())
+    if (!engine.database().linkUp() || !(tables & (ServerNews::Inbox | ServerNews::Outbox)))
         return;
     fillTreeView();
     MessageFolder folder;
-    if (!currentFolder(&folder))
+    if (!currentFolder(&folder) ||
+        !tables.testFlag(folder == MessageFolder::Inbox ? ServerNews::Inbox : ServerNews::Outbox))
         return;
     // The user goes on reading where he was: the same page, scrolled as it was, the same row in the pane.
     const QTreeWidgetItem* current = ListMessage->currentItem();

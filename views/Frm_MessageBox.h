@@ -7,6 +7,7 @@
 #pragma once
 
 #include "views/MessageBoxFolders.h"
+#include "views/ServerNews.h"
 
 #include <QSet>
 #include <QTimer>
@@ -80,8 +81,8 @@ private:
     void Form_Load();
     void Form_Unload();
     void foldersChanged();
-    // Rows another computer wrote: the counts, and the shown page read again.
-    void showRowsAnew();
+    // Rows another computer wrote: the counts, and the shown page when its table changed, read again.
+    void showRowsAnew(ServerNews::Tables tables);
     void fillList(MessageFolder folder);
     void refillCurrentFolder();
     void selectNode(int node);
