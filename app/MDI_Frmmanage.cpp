@@ -20,6 +20,7 @@
 #include "views/Frm_MissedCallsList.h"
 #include "views/Frm_OptOutList.h"
 #include "views/ModemPanelModel.h"
+#include "views/ServerNews.h"
 #include "views/WindowPlace.h"
 #include "views/frm_HomePage.h"
 
@@ -212,6 +213,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppState& state, Database& db, ActivityLog& log, En
         queuedMessages = c.waitingOutbox;
         showModemSummary();
     };
+    // On a server base the rows of the other computers count here as soon as the server tells of them.
+    if (ServerNews* news = ServerNews::Of(db))
+        connect(news, &ServerNews::rowsChanged, this, &MDI_Frmmanage::showServerRows);
     connect(&engine, &Engine::connectionChanged, this, &MDI_Frmmanage::updateConnectionState);
     connect(&engine, &Engine::deliveryProgress, this, [this](int handled, int total, int failed, bool ended) {
         progress.delivery(handled, total, failed, ended, this->state.clock->now());
@@ -232,6 +236,21 @@ MDI_Frmmanage::~MDI_Frmmanage()
 {
     engine.openSettings = nullptr;
     engine.showCounters = nullptr;
+}
+
+void MDI_Frmmanage::showServerRows(ServerNews::Tables tables)
+{
+    // A link found lost is tried again by the engine's ticks; news cannot come meanwhile.
+    if (!db.linkUp())
+        return;
+    if (tables & (ServerNews::Inbox | ServerNews::Outbox))
+        modemPanel->refreshCounts();
+    try {
+        if (engine.showCounters)
+            engine.showCounters(CountHomePage(db, state.clock->now().date()));
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+    }
 }
 
 QAction* MDI_Frmmanage::addItem(QWidget* menu, const QString& name, const QString& caption)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/ProgressStatus.h"
+#include "views/ServerNews.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -79,6 +80,8 @@ protected:
 private:
     QAction* addItem(QWidget* menu, const QString& name, const QString& caption);
     void updateConnectionState();
+    // Rows another computer wrote on a server base: the counters and the modem panel's counts read again.
+    void showServerRows(ServerNews::Tables tables);
     void setButton1(bool connected);
     void showProgress();
     void showDeliveryPaused();

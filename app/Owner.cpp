@@ -12,6 +12,7 @@
 #include "store/CampaignRepository.h"
 #include "store/Connection.h"
 #include "store/Database.h"
+#include "views/ServerNews.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -101,6 +102,19 @@ bool ModemOwner::take()
     connect(&engine, &Engine::inboxChanged, this, &ModemOwner::rowsChanged);
     connect(&engine, &Engine::outboxChanged, this, &ModemOwner::rowsChanged);
     connect(&engine, &Engine::callRecorded, this, &ModemOwner::rowsChanged);
+    // On a server base the rows another computer queues (its command line, its API) go out from here at once too,
+    // as rows queued on this computer do, instead of waiting for the send timer.
+    if (ServerNews* news = ServerNews::Of(db)) {
+        try {
+            newestOutboxId = newestOutboxRow();
+        } catch (const DbError& e) {
+            log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+        }
+        connect(news, &ServerNews::rowsChanged, this, [this](ServerNews::Tables tables) {
+            if (tables.testFlag(ServerNews::Outbox))
+                deliverRowsQueuedElsewhere();
+        });
+    }
     // A command-line queue killed while it loaded left a campaign nothing sends from; it goes now.
     try {
         CampaignRepository(db).dropAbandonedLoads(state.clock->now());
@@ -169,6 +183,29 @@ void ModemOwner::broadcastChanged()
 {
     lastChanged.start();
     bus.broadcast("changed");
+}
+
+qint64 ModemOwner::newestOutboxRow()
+{
+    return db.scalar(QStringLiteral("SELECT max(Outbox_Id) FROM Message_OutBox")).toLongLong();
+}
+
+void ModemOwner::deliverRowsQueuedElsewhere()
+{
+    // Every row another computer sends is news of the Outbox too: only rows newer than the last look start a
+    // delivery, or a busy computer would keep this one's runs starting again for nothing.
+    if (!db.linkUp())
+        return;
+    try {
+        const qint64 newest = newestOutboxRow();
+        if (newest <= newestOutboxId)
+            return;
+        newestOutboxId = newest;
+    } catch (const DbError& e) {
+        log.WriteActivityLog(QStringLiteral("**ERROR** ") + e.description());
+        return;
+    }
+    engine.deliverNow();
 }
 
 void ModemOwner::followOwner(const QByteArray& word)

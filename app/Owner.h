@@ -4,7 +4,8 @@
 // file beside it and runs the modems; it listens on the local bus, delivers at once when another program
 // queued rows ("outbox") and tells the others when its rows changed ("changed"). A program that finds the
 // lock held by a live process opens no port: it shows the same data and refreshes when the owner says so.
-// A lock left by a killed process is taken over.
+// A lock left by a killed process is taken over. On a server base the owner also starts a delivery when another
+// computer queued rows (ServerNews).
 #pragma once
 
 #include "common/LocalBus.h"
@@ -85,6 +86,9 @@ private:
     void followOwner(const QByteArray& word);
     // The Inbox rows stored since the last look, told as the engine tells its own.
     void announceNewInboxRows();
+    qint64 newestOutboxRow();
+    // Another computer wrote Outbox rows (a server base): those it queued go out from here at once too.
+    void deliverRowsQueuedElsewhere();
 
     AppState& state;
     Database& db;
@@ -96,6 +100,7 @@ private:
     bool owner = false;
     ApiService* apiService = nullptr; // a child, made by startCompanions
     qint64 lastInboxId = 0;           // the newest Inbox row this program has shown (when it only shows the data)
+    qint64 newestOutboxId = 0;        // the newest Outbox row when this program last looked (on a server base)
     QTimer changedLater;
     QElapsedTimer lastChanged;
 };

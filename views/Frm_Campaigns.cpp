@@ -1,6 +1,7 @@
 #include "views/Frm_Campaigns.h"
 #include "views/CsvExport.h"
 #include "views/NamedLabel.h"
+#include "views/ServerNews.h"
 
 #include "common/Csv.h"
 #include "common/Seams.h"
@@ -64,6 +65,12 @@ Frm_Campaigns::Frm_Campaigns(Engine& engine, QWidget* parent) : QDialog(parent),
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
     // What the modems send changes the counts.
     connect(&engine, &Engine::outboxChanged, this, &Frm_Campaigns::FillCampaigns);
+    // On a server base the other computers send from the same campaigns.
+    if (ServerNews* news = ServerNews::Of(engine.database()))
+        connect(news, &ServerNews::rowsChanged, this, [this](ServerNews::Tables tables) {
+            if (tables.testFlag(ServerNews::Outbox) && this->engine.database().linkUp())
+                FillCampaigns();
+        });
 
     FillCampaigns();
 }

@@ -10,6 +10,7 @@
 #include "store/InboxRepository.h"
 #include "store/OutboxRepository.h"
 #include "views/CsvExport.h"
+#include "views/ServerNews.h"
 #include "views/WindowPlace.h"
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
@@ -298,6 +300,8 @@ void Frm_MessageBox::Form_Load()
                 addInboxRowAtTop(number, text, received, id);
                 redraw();
             });
+    if (ServerNews* news = ServerNews::Of(engine.database()))
+        connect(news, &ServerNews::rowsChanged, this, &Frm_MessageBox::showRowsAnew);
     inBoxSelected = outBoxSelected = sentItemsSelected = false;
     page = 1;
     // Wide enough for the Outbox's six columns, and still inside a 1024 x 768 screen with its frame.
@@ -330,6 +334,39 @@ void Frm_MessageBox::foldersChanged()
 {
     fillTreeView();
     redraw();
+}
+
+void Frm_MessageBox::showRowsAnew(ServerNews::Tables tables)
+{
+    // A link found lost is tried again by the next statement of the engine's ticks, not by news that cannot come.
+    if (!engine.database().linkUp() || !(tables & (ServerNews::Inbox | ServerNews::Outbox)))
+        return;
+    fillTreeView();
+    MessageFolder folder;
+    if (!currentFolder(&folder) ||
+        !tables.testFlag(folder == MessageFolder::Inbox ? ServerNews::Inbox : ServerNews::Outbox))
+        return;
+    // The user goes on reading where he was: the same page, scrolled as it was, the same row in the pane.
+    const QTreeWidgetItem* current = ListMessage->currentItem();
+    const QString currentId = current ? current->text(IdColumn) : QString();
+    const QString number = LblNo->text();
+    const QString text = txtMessage->toPlainText();
+    const QString record = lblOutboxRecord->text();
+    const int scrolled = ListMessage->verticalScrollBar()->value();
+    fillList(folder);
+    ListMessage->verticalScrollBar()->setValue(scrolled);
+    if (currentId.isEmpty())
+        return;
+    for (int i = 0; i < ListMessage->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ListMessage->topLevelItem(i);
+        if (row->text(IdColumn) != currentId)
+            continue;
+        ListMessage->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        LblNo->setText(number);
+        txtMessage->setPlainText(text);
+        showDelivery(record);
+        return;
+    }
 }
 
 void Frm_MessageBox::closeEvent(QCloseEvent* event)

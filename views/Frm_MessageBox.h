@@ -1,11 +1,13 @@
 // The message box: the Inbox, Outbox and Sent Items folders in a tree with their counts, one page of the
 // chosen folder at a time (all of it, or what the search box finds in it), reading and deleting messages
 // (those selected on any of its pages, or all it shows), and starting reception and delivery by hand. While
-// it is open it follows the engine's news (inboxChanged, outboxChanged, inboxMessageStored). Rows waiting in
-// the Outbox can be given another sending time or cancelled.
+// it is open it follows the engine's news (inboxChanged, outboxChanged, inboxMessageStored) and, on a server
+// base, what the other computers write (ServerNews). Rows waiting in the Outbox can be given another sending
+// time or cancelled.
 #pragma once
 
 #include "views/MessageBoxFolders.h"
+#include "views/ServerNews.h"
 
 #include <QSet>
 #include <QTimer>
@@ -79,6 +81,8 @@ private:
     void Form_Load();
     void Form_Unload();
     void foldersChanged();
+    // Rows another computer wrote: the counts, and the shown page when its table changed, read again.
+    void showRowsAnew(ServerNews::Tables tables);
     void fillList(MessageFolder folder);
     void refillCurrentFolder();
     void selectNode(int node);

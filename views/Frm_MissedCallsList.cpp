@@ -1,5 +1,6 @@
 #include "views/Frm_MissedCallsList.h"
 #include "views/NamedLabel.h"
+#include "views/ServerNews.h"
 
 #include "common/AppState.h"
 #include "common/FunctionsLibrary.h"
@@ -15,6 +16,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 namespace {
@@ -86,6 +89,11 @@ Frm_MissedCallsList::Frm_MissedCallsList(Engine& engine, QWidget* parent) : QDia
     connect(cmdDelete, &QPushButton::clicked, this, &Frm_MissedCallsList::cmdDelete_Click);
     connect(CmdExit, &QPushButton::clicked, this, &Frm_MissedCallsList::CmdExit_Click);
     connect(ListLogs, &QTreeWidget::itemChanged, this, &Frm_MissedCallsList::ListLogs_ItemCheck);
+    if (ServerNews* news = ServerNews::Of(engine.database()))
+        connect(news, &ServerNews::rowsChanged, this, [this](ServerNews::Tables tables) {
+            if (tables.testFlag(ServerNews::Calls))
+                showCallsAnew();
+        });
 
     Form_Load();
 }
@@ -140,6 +148,26 @@ void Frm_MissedCallsList::FillLogList()
     } catch (const DbError& e) {
         engine.dialogs().message(e.description());
     }
+}
+
+void Frm_MissedCallsList::showCallsAnew()
+{
+    // A link found lost is tried again by the engine's ticks; news cannot come meanwhile.
+    if (!engine.database().linkUp())
+        return;
+    // The rows the user ticked stay ticked: he may be about to delete them.
+    QSet<QString> ticked;
+    for (int i = 0; i < ListLogs->topLevelItemCount(); ++i)
+        if (ListLogs->topLevelItem(i)->checkState(CallDate) == Qt::Checked)
+            ticked.insert(ListLogs->topLevelItem(i)->text(Id));
+    const bool all = chkAll->isChecked();
+    FillLogList();
+    const QSignalBlocker quiet(ListLogs);
+    for (int i = 0; i < ListLogs->topLevelItemCount(); ++i)
+        if (ticked.contains(ListLogs->topLevelItem(i)->text(Id)))
+            ListLogs->topLevelItem(i)->setCheckState(CallDate, Qt::Checked);
+    chkAll->setChecked(all && ticked.size() == ListLogs->topLevelItemCount());
+    cmdDelete->setEnabled(anyRowChecked());
 }
 
 bool Frm_MissedCallsList::anyRowChecked() const

@@ -28,6 +28,8 @@ public:
 private:
     void ListLogs_ItemCheck(QTreeWidgetItem* item, int column);
     bool anyRowChecked() const;
+    // Calls another computer recorded (a server base): the list read again, the user's ticks kept.
+    void showCallsAnew();
 
     Engine& engine;
     QDateEdit* DtpFrom;
