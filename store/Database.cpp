@@ -608,8 +608,9 @@ void Database::enterMachine()
 
 void Database::listen(const QString& channel)
 {
-    if (!channels.contains(channel))
-        channels << channel;
+    if (channels.contains(channel))
+        return;
+    channels << channel;
     if (server && isOpen())
         connection().driver()->subscribeToNotification(channel);
 }
