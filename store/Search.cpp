@@ -31,33 +31,37 @@ bool exists(Database& db, const QString& name)
     return db.count(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ?"), {name}) > 0;
 }
 
-// On a server the words of a message are its text without accents, cut at everything but letters and digits (as
-// SQLite's unicode61 tokenizer cuts it) and lower-cased; a search asks for each typed word as the beginning of one
-// of them. The functions are made with the indexes that use them; without them (no right to add the extensions)
-// searches scan.
+// On a server the words of a message are cut and folded as SQLite's unicode61 tokenizer (remove_diacritics 2)
+// does it, so that the same search finds the same messages on both: lower case in every alphabet (every sigma
+// becomes the middle one, as SQLite folds them), accents taken off Latin letters only (é, ö, å; not ø, ß, æ,
+// œ, nor Greek or Cyrillic accents), words cut at everything but letters and digits. The server's lower() would
+// follow the database's locale (the C locale lower-cases only ASCII), hence the ICU collation; and unaccent folds
+// far more than SQLite does (ß to ss, ø to o, ё to е), hence the decomposition. A search asks for each typed word
+// as the beginning of one of these words. The functions are made with the indexes that use them; without them (no
+// right to add the extension) searches scan.
 const char* const ServerWordFunctions[] = {
-    "CREATE OR REPLACE FUNCTION broadtext_words(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
-    "$body$ SELECT to_tsvector('simple'::regconfig, regexp_replace(public.unaccent('public.unaccent'::regdictionary, "
-    "coalesce(t, '')) COLLATE \"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')) $body$",
-    "CREATE OR REPLACE FUNCTION broadtext_prefixes(t text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
-    "$body$ SELECT to_tsquery('simple'::regconfig, coalesce(string_agg(quote_literal(w) || ':*', ' & '), '')) FROM "
-    "regexp_split_to_table(lower(regexp_replace(public.unaccent('public.unaccent'::regdictionary, t) COLLATE "
-    "\"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')), ' ') AS w WHERE w <> '' $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_fold(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
+    "$body$ SELECT regexp_replace(normalize(regexp_replace(normalize(lower(translate(coalesce(t, ''), "
+    "U&'\\03A3\\03C2', U&'\\03C3\\03C3') COLLATE \"und-x-icu\"), NFD), '([a-z])[\\u0300-\\u036f]+', '\\1', 'g'), NFC) "
+    "COLLATE \"und-x-icu\", '[^[:alnum:]]+', ' ', 'g') $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_words(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE "
+    "AS $body$ SELECT to_tsvector('simple'::regconfig, public.broadtext_fold(t)) $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_prefixes(t text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL "
+    "SAFE AS $body$ SELECT to_tsquery('simple'::regconfig, coalesce(string_agg(quote_literal(w) || ':*', ' & '), "
+    "'')) FROM regexp_split_to_table(public.broadtext_fold(t), ' ') AS w WHERE w <> '' $body$",
 };
 
 bool serverFunctions(Database& db)
 {
-    return db.scalar(QStringLiteral("SELECT to_regproc('broadtext_prefixes') IS NOT NULL")).toBool();
+    return db.scalar(QStringLiteral("SELECT to_regproc('public.broadtext_prefixes') IS NOT NULL")).toBool();
 }
 
 void createServerIndexes(Database& db)
 {
-    for (const char* extension : {"unaccent", "pg_trgm"}) {
-        try {
-            db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS %1 SCHEMA public").arg(QLatin1String(extension)));
-        } catch (const DbError&) {
-            return; // not allowed here: searches scan
-        }
+    try {
+        db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm SCHEMA public"));
+    } catch (const DbError&) {
+        return; // not allowed here: searches scan
     }
     db.beginTransaction();
     try {
@@ -66,7 +70,7 @@ void createServerIndexes(Database& db)
         for (SearchTable table : {SearchTable::Inbox, SearchTable::Outbox}) {
             const IndexedTable& t = indexed(table);
             db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin "
-                                      "(broadtext_words(Message))")
+                                      "(public.broadtext_words(Message))")
                            .arg(t.table));
             db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
                                       "public.gin_trgm_ops)")
@@ -264,7 +268,7 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
     }
     if (db.isServer()) {
         if (serverFunctions(db)) {
-            sql.check = QStringLiteral("broadtext_words(Message) @@ broadtext_prefixes(?)");
+            sql.check = QStringLiteral("public.broadtext_words(Message) @@ public.broadtext_prefixes(?)");
             sql.checkValues << terms.words.join(QLatin1Char(' '));
             return sql;
         }
