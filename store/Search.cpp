@@ -51,11 +51,20 @@ const char* const ServerWordFunctions[] = {
     "'')) FROM regexp_split_to_table(public.broadtext_fold(t), ' ') AS w WHERE w <> '' $body$",
 };
 
-bool serverFunctions(Database& db)
+// The column of a table holding its messages' words, kept by the server itself.
+const QString ServerWordsColumn = QStringLiteral("SearchWords");
+
+bool serverWords(Database& db, const IndexedTable& t)
 {
-    return db.scalar(QStringLiteral("SELECT to_regproc('public.broadtext_prefixes') IS NOT NULL")).toBool();
+    return db.count(QStringLiteral("SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass(?) AND attname = "
+                                   "lower(?) AND NOT attisdropped"),
+                    {QStringLiteral("public.") + t.table, ServerWordsColumn}) > 0;
 }
 
+// The words are stored beside the message (a generated column) rather than only in an index over the function:
+// the message box walks a folder in the shown order and checks row after row, and folding a text again for each
+// one (tens of microseconds) made a later page of a common word take seconds on a million rows. Each statement
+// runs only when its object is missing, so that a program starting while others work takes no table lock.
 void createServerIndexes(Database& db)
 {
     try {
@@ -65,13 +74,17 @@ void createServerIndexes(Database& db)
     }
     db.beginTransaction();
     try {
-        for (const char* sql : ServerWordFunctions)
-            db.execute(QString::fromLatin1(sql));
+        if (!db.scalar(QStringLiteral("SELECT to_regproc('public.broadtext_fold') IS NOT NULL")).toBool())
+            for (const char* sql : ServerWordFunctions)
+                db.execute(QString::fromLatin1(sql));
         for (SearchTable table : {SearchTable::Inbox, SearchTable::Outbox}) {
             const IndexedTable& t = indexed(table);
-            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin "
-                                      "(public.broadtext_words(Message))")
-                           .arg(t.table));
+            if (!serverWords(db, t))
+                db.execute(QStringLiteral("ALTER TABLE public.%1 ADD COLUMN %2 tsvector GENERATED ALWAYS AS "
+                                          "(public.broadtext_words(Message)) STORED")
+                               .arg(t.table, ServerWordsColumn));
+            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin (%2)")
+                           .arg(t.table, ServerWordsColumn));
             db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
                                       "public.gin_trgm_ops)")
                            .arg(t.table, NumberDigitsSql(t.number)));
@@ -267,8 +280,8 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
         return sql;
     }
     if (db.isServer()) {
-        if (serverFunctions(db)) {
-            sql.check = QStringLiteral("public.broadtext_words(Message) @@ public.broadtext_prefixes(?)");
+        if (serverWords(db, t)) {
+            sql.check = ServerWordsColumn + QStringLiteral(" @@ public.broadtext_prefixes(?)");
             sql.checkValues << terms.words.join(QLatin1Char(' '));
             return sql;
         }
