@@ -319,7 +319,10 @@ FolderDeletion FoldersRepository::deleteMessages(MessageFolder folder, const QLi
     for (qint64 id : ids)
         list << QString::number(id);
     const FolderTable& t = tableOf(folder);
-    return deleteWhere(folder, QString::fromLatin1(t.id) + QStringLiteral(" IN (SELECT value FROM json_each(?))"),
+    const QString among =
+        db.isServer() ? QStringLiteral(" IN (SELECT CAST(jsonb_array_elements_text(CAST(? AS jsonb)) AS bigint))")
+                      : QStringLiteral(" IN (SELECT value FROM json_each(?))");
+    return deleteWhere(folder, QString::fromLatin1(t.id) + among,
                        {QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}, spareSending);
 }
 

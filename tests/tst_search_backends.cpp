@@ -86,6 +86,7 @@ private Q_SLOTS:
     void initTestCase();
     void sameRowsOnBoth_data();
     void sameRowsOnBoth();
+    void deletingFoundRowsOnBoth();
 
 private:
     QTemporaryDir dir;
@@ -200,6 +201,24 @@ void TestSearchBackends::sameRowsOnBoth()
         QCOMPARE(onFile, QStringList{QStringLiteral("0")});
     else if (!expected.isEmpty())
         QCOMPARE(onFile.mid(1), expected);
+}
+
+// The box deletes the rows chosen in a search by their ids; afterwards both bases hold the same rest.
+void TestSearchBackends::deletingFoundRowsOnBoth()
+{
+    const QString typed = QStringLiteral("ok");
+    for (Database* db : {&lite, &server}) {
+        FoldersRepository folders(*db);
+        const FolderSearch search = folders.prepareSearch(MessageFolder::Inbox, typed);
+        QList<qint64> ids;
+        for (const FolderRow& row : folders.readPage(MessageFolder::Inbox, FolderOrder{}, 0, 100,
+                                                     folders.count(MessageFolder::Inbox, search), search))
+            ids << row.id;
+        QCOMPARE(folders.deleteMessages(MessageFolder::Inbox, ids, true).deleted, 2);
+    }
+    QCOMPARE(found(server, MessageFolder::Inbox, QStringLiteral("ok see")), QStringList{QStringLiteral("0")});
+    const QStringList rest = found(lite, MessageFolder::Inbox, QStringLiteral("e"));
+    QCOMPARE(found(server, MessageFolder::Inbox, QStringLiteral("e")), rest);
 }
 
 QTEST_GUILESS_MAIN(TestSearchBackends)
