@@ -189,6 +189,11 @@ int main(int argc, char** argv)
          q.next();)
         std::printf("    %-24s %s\n", qPrintable(q.value(0).toString()), qPrintable(q.value(1).toString()));
 
+    if (qEnvironmentVariableIsSet("BROADTEXT_BENCH_HOLD")) {
+        // For trying statements by hand (psql) on the filled base before the timings.
+        std::printf("Holding %s; press Enter to go on\n", qPrintable(cluster.uri()));
+        std::getchar();
+    }
     FoldersRepository folders(db);
     report("folder tree counts (unread, waiting)", 21, [&] {
         folders.countUnreadInbox();

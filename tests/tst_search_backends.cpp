@@ -87,6 +87,8 @@ private Q_SLOTS:
     void sameRowsOnBoth_data();
     void sameRowsOnBoth();
     void deletingFoundRowsOnBoth();
+    void farPagesOnBoth_data();
+    void farPagesOnBoth();
 
 private:
     QTemporaryDir dir;
@@ -219,6 +221,61 @@ void TestSearchBackends::deletingFoundRowsOnBoth()
     QCOMPARE(found(server, MessageFolder::Inbox, QStringLiteral("ok see")), QStringList{QStringLiteral("0")});
     const QStringList rest = found(lite, MessageFolder::Inbox, QStringLiteral("e"));
     QCOMPARE(found(server, MessageFolder::Inbox, QStringLiteral("e")), rest);
+}
+
+// Pages far from both ends of a long folder (a server finds their rows in an index first), ties in the date
+// included: the same rows in the same order on both.
+void TestSearchBackends::farPagesOnBoth_data()
+{
+    QTest::addColumn<MessageFolder>("folder");
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<qint64>("first");
+    for (MessageFolder folder : {MessageFolder::Inbox, MessageFolder::SentItems})
+        for (bool descending : {false, true})
+            for (qint64 first : {1001, 1200, 1800})
+                QTest::addRow("%s, %s, from %lld", folder == MessageFolder::Inbox ? "Inbox" : "Sent Items",
+                              descending ? "newest first" : "oldest first", first)
+                    << folder << descending << first;
+}
+
+void TestSearchBackends::farPagesOnBoth()
+{
+    QFETCH(MessageFolder, folder);
+    QFETCH(bool, descending);
+    QFETCH(qint64, first);
+    static const bool filled = [this] {
+        for (Database* db : {&lite, &server}) {
+            db->beginTransaction();
+            for (int i = 0; i < 3000; ++i) {
+                // Three messages a minute: every date is shared.
+                const QString when =
+                    Database::DbTime(QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).addSecs(60 * (i / 3)));
+                const QString text = QStringLiteral("filler %1").arg(i);
+                db->execute(QStringLiteral("INSERT INTO Message_InBox (SenderMobileNo, SenderId, Message, "
+                                           "InboxDateTime, IsRead) VALUES ('+15550001', 0, ?, ?, -1)"),
+                            {text, when});
+                db->execute(QStringLiteral("INSERT INTO Message_OutBox (RecepId, RecipientMobileNo, Message, "
+                                           "OutBoxDateTime, DeliveryStatus, DeliveryDatetime) VALUES (0, '+15550001', "
+                                           "?, ?, 'SENT', ?)"),
+                            {text, when, when});
+            }
+            db->commit();
+        }
+        return true;
+    }();
+    QVERIFY(filled);
+    const auto page = [&](Database& db) {
+        FoldersRepository folders(db);
+        const qint64 total = folders.count(folder);
+        QStringList rows;
+        for (const FolderRow& row :
+             folders.readPage(folder, FolderOrder{FolderSortColumn::Date, descending}, first, 100, total))
+            rows << QString::number(row.id) + QLatin1Char(' ') + row.message;
+        return rows;
+    };
+    const QStringList onFile = page(lite);
+    QCOMPARE(onFile.size(), 100);
+    QCOMPARE(page(server), onFile);
 }
 
 QTEST_GUILESS_MAIN(TestSearchBackends)
