@@ -87,12 +87,15 @@ void createServerIndexes(Database& db)
                 db.execute(QString::fromLatin1(sql));
         for (SearchTable table : {SearchTable::Inbox, SearchTable::Outbox}) {
             const IndexedTable& t = indexed(table);
-            if (!serverWords(db, t))
+            if (!serverWords(db, t)) {
                 db.execute(QStringLiteral("ALTER TABLE public.%1 ADD COLUMN %2 tsvector GENERATED ALWAYS AS "
                                           "(public.broadtext_words(Message)) STORED")
                                .arg(t.table, ServerWordsColumn));
-            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin (%2)")
-                           .arg(t.table, ServerWordsColumn));
+                // A base made before the column had its index on the function instead (of an older folding).
+                db.execute(QStringLiteral("DROP INDEX IF EXISTS public.%1").arg(t.words()));
+            }
+            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON public.%2 USING gin (%3)")
+                           .arg(t.words(), t.table, ServerWordsColumn));
             db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
                                       "public.gin_trgm_ops)")
                            .arg(t.table, NumberDigitsSql(t.number)));

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void deletingFoundRowsOnBoth();
     void farPagesOnBoth_data();
     void farPagesOnBoth();
+    void aBaseIndexedTheOlderWayIsBroughtUp();
 
 private:
     QTemporaryDir dir;
@@ -276,6 +277,23 @@ void TestSearchBackends::farPagesOnBoth()
     const QStringList onFile = page(lite);
     QCOMPARE(onFile.size(), 100);
     QCOMPARE(page(server), onFile);
+}
+
+// A server base whose words index was made on the folding function (before the words were stored) gets the
+// stored words and their index when opened, and finds what the file finds.
+void TestSearchBackends::aBaseIndexedTheOlderWayIsBroughtUp()
+{
+    server.execute(QStringLiteral("ALTER TABLE Message_InBox DROP COLUMN SearchWords"));
+    server.execute(QStringLiteral("DROP FUNCTION public.broadtext_fold"));
+    server.execute(QStringLiteral("CREATE INDEX Message_InBox_words ON Message_InBox USING gin "
+                                  "(to_tsvector('simple'::regconfig, Message))"));
+    server.open(cluster->uri());
+    const QString index =
+        server.scalar(QStringLiteral("SELECT indexdef FROM pg_indexes WHERE indexname = 'message_inbox_words'"))
+            .toString();
+    QVERIFY2(index.contains(QLatin1String("(searchwords)")), qPrintable(index));
+    for (const QString& typed : {QStringLiteral("ecole"), QStringLiteral("ΟΔΟΣ")})
+        QCOMPARE(found(server, MessageFolder::Inbox, typed), found(lite, MessageFolder::Inbox, typed));
 }
 
 QTEST_GUILESS_MAIN(TestSearchBackends)
