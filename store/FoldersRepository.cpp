@@ -262,9 +262,17 @@ std::vector<FolderRow> FoldersRepository::readPage(MessageFolder folder, FolderO
         else if (total > MaxLookups)
             plan = Plan::Walk;
     }
-    sql += QStringLiteral(" FROM ") + QString::fromLatin1(t.table) +
-           whereClause(t, search.active ? searchCondition(t, search.sql, plan, &values) : QString()) +
-           orderClause(t, order, reversed) + QStringLiteral(" LIMIT ? OFFSET ?");
+    const QString from = QStringLiteral(" FROM ") + QString::fromLatin1(t.table) +
+                         whereClause(t, search.active ? searchCondition(t, search.sql, plan, &values) : QString());
+    const QString ordered = orderClause(t, order, reversed);
+    if (db.isServer() && !search.active && order.column == FolderSortColumn::Date && offset > MaxProbes) {
+        // A server skips rows far faster in an index alone than row by row through the table: the page's ids are
+        // found in the folder's (date, id) index, then only its rows are read.
+        sql += QStringLiteral(" FROM %1 WHERE %2 IN (SELECT %2").arg(QLatin1String(t.table), QLatin1String(t.id)) +
+               from + ordered + QStringLiteral(" LIMIT ? OFFSET ?)") + ordered;
+    } else {
+        sql += from + ordered + QStringLiteral(" LIMIT ? OFFSET ?");
+    }
     values << wanted << offset;
 
     Query q(db, sql, values);
@@ -319,7 +327,10 @@ FolderDeletion FoldersRepository::deleteMessages(MessageFolder folder, const QLi
     for (qint64 id : ids)
         list << QString::number(id);
     const FolderTable& t = tableOf(folder);
-    return deleteWhere(folder, QString::fromLatin1(t.id) + QStringLiteral(" IN (SELECT value FROM json_each(?))"),
+    const QString among =
+        db.isServer() ? QStringLiteral(" IN (SELECT CAST(jsonb_array_elements_text(CAST(? AS jsonb)) AS bigint))")
+                      : QStringLiteral(" IN (SELECT value FROM json_each(?))");
+    return deleteWhere(folder, QString::fromLatin1(t.id) + among,
                        {QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}, spareSending);
 }
 

@@ -31,43 +31,71 @@ bool exists(Database& db, const QString& name)
     return db.count(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ?"), {name}) > 0;
 }
 
-// On a server the words of a message are its text without accents, cut at everything but letters and digits (as
-// SQLite's unicode61 tokenizer cuts it) and lower-cased; a search asks for each typed word as the beginning of one
-// of them. The functions are made with the indexes that use them; without them (no right to add the extensions)
-// searches scan.
+// On a server the words of a message are cut and folded as SQLite's unicode61 tokenizer (remove_diacritics 2)
+// does it, so that the same search finds the same messages on both: lower case in every alphabet (every sigma
+// becomes the middle one, as SQLite folds them), accents taken off Latin letters only (é, ö, å; not ø, ß, æ,
+// œ, nor Greek or Cyrillic accents), words cut at everything but letters and digits. The server's lower() would
+// follow the database's locale (the C locale lower-cases only ASCII), hence the ICU collation; and unaccent folds
+// far more than SQLite does (ß to ss, ø to o, ё to е), hence the decomposition. Plain ASCII texts, most of them,
+// take a shorter way to the same words. A search asks for each typed word as the beginning of one of these words.
+// The functions are made with the indexes that use them; without them (no right to add the extension) searches
+// scan.
 const char* const ServerWordFunctions[] = {
-    "CREATE OR REPLACE FUNCTION broadtext_words(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
-    "$body$ SELECT to_tsvector('simple'::regconfig, regexp_replace(public.unaccent('public.unaccent'::regdictionary, "
-    "coalesce(t, '')) COLLATE \"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')) $body$",
-    "CREATE OR REPLACE FUNCTION broadtext_prefixes(t text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
-    "$body$ SELECT to_tsquery('simple'::regconfig, coalesce(string_agg(quote_literal(w) || ':*', ' & '), '')) FROM "
-    "regexp_split_to_table(lower(regexp_replace(public.unaccent('public.unaccent'::regdictionary, t) COLLATE "
-    "\"und-x-icu\", '[^[:alnum:]]+', ' ', 'g')), ' ') AS w WHERE w <> '' $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_fold(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE AS "
+    "$body$ SELECT CASE WHEN coalesce(t, '') !~ '[^\\x01-\\x7f]' THEN lower(regexp_replace(coalesce(t, ''), "
+    "'[^A-Za-z0-9]+', ' ', 'g')) ELSE regexp_replace(normalize(regexp_replace(normalize(lower(translate(t, "
+    "U&'\\03A3\\03C2', U&'\\03C3\\03C3') COLLATE \"und-x-icu\"), NFD), '([a-z])[\\u0300-\\u036f]+', '\\1', "
+    "'g'), NFC) COLLATE \"und-x-icu\", '[^[:alnum:]]+', ' ', 'g') END $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_words(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE "
+    "AS $body$ SELECT to_tsvector('simple'::regconfig, public.broadtext_fold(t)) $body$",
+    "CREATE OR REPLACE FUNCTION public.broadtext_prefixes(t text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL "
+    "SAFE AS $body$ SELECT to_tsquery('simple'::regconfig, coalesce(string_agg(quote_literal(w) || ':*', ' & '), "
+    "'')) FROM regexp_split_to_table(public.broadtext_fold(t), ' ') AS w WHERE w <> '' $body$",
 };
 
-bool serverFunctions(Database& db)
+// The column of a table holding its messages' words, kept by the server itself.
+const QString ServerWordsColumn = QStringLiteral("SearchWords");
+
+bool serverWords(Database& db, const IndexedTable& t)
 {
-    return db.scalar(QStringLiteral("SELECT to_regproc('broadtext_prefixes') IS NOT NULL")).toBool();
+    return db.count(QStringLiteral("SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass(?) AND attname = "
+                                   "lower(?) AND NOT attisdropped"),
+                    {QStringLiteral("public.") + t.table, ServerWordsColumn}) > 0;
 }
 
+// The words are stored beside the message (a generated column) rather than only in an index over the function:
+// the message box walks a folder in the shown order and checks row after row, and folding a text again for each
+// one (tens of microseconds) made a later page of a common word take seconds on a million rows. Each statement
+// runs only when its object is missing, so that a program starting while others work takes no table lock.
 void createServerIndexes(Database& db)
 {
-    for (const char* extension : {"unaccent", "pg_trgm"}) {
-        try {
-            db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS %1 SCHEMA public").arg(QLatin1String(extension)));
-        } catch (const DbError&) {
-            return; // not allowed here: searches scan
-        }
+    // Not the search's, but the server's alone: the message box's pages in date order, read from the index
+    // without the table (SQLite's own date indexes already end with the row id).
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_inbox_date_id ON public.Message_InBox(InboxDateTime, "
+                              "InBox_Id)"));
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_sent_date_id ON public.Message_OutBox("
+                              "DeliveryDatetime, Outbox_Id) WHERE DeliveryDatetime IS NOT NULL"));
+    try {
+        db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm SCHEMA public"));
+    } catch (const DbError&) {
+        return; // not allowed here: searches scan
     }
     db.beginTransaction();
     try {
-        for (const char* sql : ServerWordFunctions)
-            db.execute(QString::fromLatin1(sql));
+        if (!db.scalar(QStringLiteral("SELECT to_regproc('public.broadtext_fold') IS NOT NULL")).toBool())
+            for (const char* sql : ServerWordFunctions)
+                db.execute(QString::fromLatin1(sql));
         for (SearchTable table : {SearchTable::Inbox, SearchTable::Outbox}) {
             const IndexedTable& t = indexed(table);
-            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_words ON public.%1 USING gin "
-                                      "(broadtext_words(Message))")
-                           .arg(t.table));
+            if (!serverWords(db, t)) {
+                db.execute(QStringLiteral("ALTER TABLE public.%1 ADD COLUMN %2 tsvector GENERATED ALWAYS AS "
+                                          "(public.broadtext_words(Message)) STORED")
+                               .arg(t.table, ServerWordsColumn));
+                // A base made before the column had its index on the function instead (of an older folding).
+                db.execute(QStringLiteral("DROP INDEX IF EXISTS public.%1").arg(t.words()));
+            }
+            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON public.%2 USING gin (%3)")
+                           .arg(t.words(), t.table, ServerWordsColumn));
             db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
                                       "public.gin_trgm_ops)")
                            .arg(t.table, NumberDigitsSql(t.number)));
@@ -263,8 +291,8 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
         return sql;
     }
     if (db.isServer()) {
-        if (serverFunctions(db)) {
-            sql.check = QStringLiteral("broadtext_words(Message) @@ broadtext_prefixes(?)");
+        if (serverWords(db, t)) {
+            sql.check = ServerWordsColumn + QStringLiteral(" @@ public.broadtext_prefixes(?)");
             sql.checkValues << terms.words.join(QLatin1Char(' '));
             return sql;
         }
