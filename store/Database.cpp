@@ -5,9 +5,9 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
-#include <QHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -16,9 +16,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <cerrno>
-#include <libpq-fe.h>
 #include <cstring>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -377,6 +377,32 @@ constexpr qint64 SchemaLockKey = 0x42726f6164; // "Broad"
 // How often a lost server is asked again; in between, statements fail at once instead of waiting.
 constexpr qint64 ReconnectEveryMs = 2000;
 
+// Qt hands the connect options to libpq as they are (";" becoming a blank), so a value with a blank, a quote or a
+// backslash could end itself and add settings of its own choosing: each value goes quoted, the way libpq reads
+// quoted values, and a keyword is letters and underscores only.
+const QRegularExpression& ConnectionKeyword()
+{
+    static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
+    return keyword;
+}
+
+QString ConnectionValue(QString value)
+{
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+// PostgreSQL's text holds no NUL character, and Qt's driver, which writes the values into the statement, would cut
+// the statement at one: a text that holds one (from a file or a client) keeps U+FFFD in its place, on writing
+// and on comparing alike.
+QVariant ServerValue(const QVariant& v)
+{
+    if (v.typeId() != QMetaType::QString)
+        return v;
+    QString text = v.toString();
+    return text.contains(QChar(0)) ? QVariant(text.replace(QChar(0), QChar(0xFFFD))) : v;
+}
+
 QString errorText(const QSqlError& e)
 {
     QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
@@ -545,10 +571,12 @@ void Database::connectServer(const QString& uri)
         else if (key == QLatin1String("password"))
             throw DbError(QStringLiteral("The database address holds a password. Put it in ~/.pgpass (or "
                                          "PGPASSWORD) and give the address without it."));
-        else if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';')))
+        else if (value.contains(QLatin1Char(';')))
             throw DbError(QStringLiteral("The database address has a setting with ';': %1").arg(key));
+        else if (!ConnectionKeyword().match(key).hasMatch())
+            throw DbError(QStringLiteral("The database address has a setting that is no libpq keyword: %1").arg(key));
         else
-            options << key + QLatin1Char('=') + value;
+            options << key + QLatin1Char('=') + ConnectionValue(value);
     }
     // A server that does not answer is given up on soon, and a dead link is found out by the system.
     if (!query.hasQueryItem(QStringLiteral("connect_timeout")))
@@ -588,8 +616,8 @@ void Database::enterMachine()
     const QString machine = MachineName();
     const QString schema = MachineSchema(machine);
     execute(QStringLiteral("INSERT INTO Machines (Name) VALUES (?) ON CONFLICT (Name) DO NOTHING"), {machine});
-    modemBase = scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() *
-                ModemKeySpan;
+    modemBase =
+        scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() * ModemKeySpan;
     if (!scalar(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {schema + QStringLiteral(".modems")}).toBool()) {
         execute(QStringLiteral("SELECT pg_advisory_lock(?)"), {SchemaLockKey});
         try {
@@ -739,6 +767,11 @@ void Database::createSchema()
     }
 }
 
+QVariant Database::bindable(const QVariant& v) const
+{
+    return server ? ServerValue(v) : v;
+}
+
 QSqlQuery Database::prepare(const QString& sql, const QVariantList& values)
 {
     if (server && lost)
@@ -769,7 +802,7 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values)
     if (!q.prepare(sql))
         throw DbError(errorText(q.lastError()));
     for (const QVariant& v : values)
-        q.addBindValue(v);
+        q.addBindValue(bindable(v));
     if (!q.exec())
         throw DbError(errorText(q.lastError()));
     return q;
