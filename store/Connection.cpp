@@ -73,10 +73,10 @@ void ConnectDatabase(AppState& state, Database& db, QString* problem)
         state.DatabaseConnected = true;
     } catch (const DbError& e) {
         state.DatabaseConnected = false;
-        const QString text = server
-                                 ? ConnectionErrorText(e.description() + QStringLiteral("\r\n\r\nDatabase server: ") +
-                                                       Database::DisplayLocation(file))
-                                 : ConnectionErrorText(e.description(), file);
+        const QString text =
+            server ? ConnectionErrorText(e.description() + QStringLiteral("\r\n\r\nDatabase server: ") +
+                                         Database::DisplayLocation(file))
+                   : ConnectionErrorText(e.description(), file);
         if (problem)
             *problem = text;
         else if (state.dialogs)
