@@ -5,9 +5,9 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -16,9 +16,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <cerrno>
+#include <libpq-fe.h>
 #include <cstring>
 #include <fcntl.h>
-#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -616,8 +616,8 @@ void Database::enterMachine()
     const QString machine = MachineName();
     const QString schema = MachineSchema(machine);
     execute(QStringLiteral("INSERT INTO Machines (Name) VALUES (?) ON CONFLICT (Name) DO NOTHING"), {machine});
-    modemBase =
-        scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() * ModemKeySpan;
+    modemBase = scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() *
+                ModemKeySpan;
     if (!scalar(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {schema + QStringLiteral(".modems")}).toBool()) {
         execute(QStringLiteral("SELECT pg_advisory_lock(?)"), {SchemaLockKey});
         try {
