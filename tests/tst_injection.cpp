@@ -288,8 +288,8 @@ void InjectionTest::commandLineAndApiStoreOrRefuse()
     QVERIFY(cli({u"queue"_s, csv.fileName()}).first != CliExit::Ok);
     QCOMPARE(outboxRows(), rows);
 
-    const ApiReply posted = api(rig.db, "POST", u"/messages"_s, {{u"to"_s, u"+447700900125"_s}, {u"text"_s, given}},
-                                {}, given.left(64).toUtf8());
+    const ApiReply posted = api(rig.db, "POST", u"/messages"_s, {{u"to"_s, u"+447700900125"_s}, {u"text"_s, given}}, {},
+                                given.left(64).toUtf8());
     QVERIFY2(posted.status / 100 == 2, posted.body.constData());
     const qint64 postedId = QJsonDocument::fromJson(posted.body).object().value(u"id"_s).toInteger();
     QCOMPARE(outboxText(postedId), text);
@@ -321,9 +321,8 @@ void InjectionTest::serverAddressCannotSmuggleOptions()
     if (!TestOnServer())
         QSKIP("about the PostgreSQL connection");
     TestRig rig;
-    const QString uri = QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat)
-                            .value(u"database"_s)
-                            .toString();
+    const QString uri =
+        QSettings(rig.state.dataDir + u"/broadtext.conf"_s, QSettings::IniFormat).value(u"database"_s).toString();
     QUrl url(uri);
     QUrlQuery query(url);
     query.addQueryItem(u"application_name"_s, name);
