@@ -377,6 +377,32 @@ constexpr qint64 SchemaLockKey = 0x42726f6164; // "Broad"
 // How often a lost server is asked again; in between, statements fail at once instead of waiting.
 constexpr qint64 ReconnectEveryMs = 2000;
 
+// Qt hands the connect options to libpq as they are (";" becoming a blank), so a value with a blank, a quote or a
+// backslash could end itself and add settings of its own choosing: each value goes quoted, the way libpq reads
+// quoted values, and a keyword is letters and underscores only.
+const QRegularExpression& ConnectionKeyword()
+{
+    static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
+    return keyword;
+}
+
+QString ConnectionValue(QString value)
+{
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+// PostgreSQL's text holds no NUL character, and Qt's driver, which writes the values into the statement, would cut
+// the statement at one: a text that holds one (from a file or a client) keeps U+FFFD in its place, on writing
+// and on comparing alike.
+QVariant ServerValue(const QVariant& v)
+{
+    if (v.typeId() != QMetaType::QString)
+        return v;
+    QString text = v.toString();
+    return text.contains(QChar(0)) ? QVariant(text.replace(QChar(0), QChar(0xFFFD))) : v;
+}
+
 QString errorText(const QSqlError& e)
 {
     QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
@@ -545,10 +571,12 @@ void Database::connectServer(const QString& uri)
         else if (key == QLatin1String("password"))
             throw DbError(QStringLiteral("The database address holds a password. Put it in ~/.pgpass (or "
                                          "PGPASSWORD) and give the address without it."));
-        else if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';')))
+        else if (value.contains(QLatin1Char(';')))
             throw DbError(QStringLiteral("The database address has a setting with ';': %1").arg(key));
+        else if (!ConnectionKeyword().match(key).hasMatch())
+            throw DbError(QStringLiteral("The database address has a setting that is no libpq keyword: %1").arg(key));
         else
-            options << key + QLatin1Char('=') + value;
+            options << key + QLatin1Char('=') + ConnectionValue(value);
     }
     // A server that does not answer is given up on soon, and a dead link is found out by the system.
     if (!query.hasQueryItem(QStringLiteral("connect_timeout")))
@@ -740,6 +768,11 @@ void Database::createSchema()
     }
 }
 
+QVariant Database::bindable(const QVariant& v) const
+{
+    return server ? ServerValue(v) : v;
+}
+
 QSqlQuery Database::prepare(const QString& sql, const QVariantList& values)
 {
     if (server && lost)
@@ -770,7 +803,7 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values)
     if (!q.prepare(sql))
         throw DbError(errorText(q.lastError()));
     for (const QVariant& v : values)
-        q.addBindValue(v);
+        q.addBindValue(bindable(v));
     if (!q.exec())
         throw DbError(errorText(q.lastError()));
     return q;

@@ -83,6 +83,10 @@ public:
     QVariant scalar(const QString& sql, const QVariantList& values = {});
     qint64 count(const QString& sql, const QVariantList& values = {});
 
+    // A value as it is bound here: on a server a text's NUL characters become U+FFFD (for queries prepared
+    // outside this class).
+    QVariant bindable(const QVariant& v) const;
+
     void beginTransaction();
     void commit();
     void rollback();

@@ -153,8 +153,15 @@ FolderSearch FoldersRepository::prepareSearch(MessageFolder folder, const QStrin
 {
     FolderSearch search;
     const SearchTerms terms = ParseSearchText(typed);
-    if (terms.isEmpty())
+    if (terms.isEmpty()) {
+        // Signs alone ("%", "*") are neither words nor digits: such a search finds nothing rather than the whole
+        // folder, which "Delete all" would then take.
+        if (!typed.trimmed().isEmpty()) {
+            search.sql.check = QStringLiteral("1 = 0");
+            search.active = true;
+        }
         return search;
+    }
     search.sql = BuildSearchSql(db, folder == MessageFolder::Inbox ? SearchTable::Inbox : SearchTable::Outbox, terms);
     search.active = true;
     return search;

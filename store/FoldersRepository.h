@@ -43,7 +43,7 @@ struct FolderRow {
 };
 
 // A search of one folder, made once from the typed text and used for its count and all its pages. Blank
-// text (or text with nothing to search for) leaves the search inactive: the whole folder.
+// text leaves the search inactive: the whole folder; text with nothing to search for finds nothing.
 struct FolderSearch {
     SearchSql sql;
     bool active = false;

@@ -78,7 +78,7 @@ bool OutboxRepository::cancel(qint64 id)
 }
 
 OutboxRepository::Batch::Batch(Database& db, qint64 campaign)
-    : insert(std::make_unique<QSqlQuery>(db.connection())), campaign(campaign)
+    : db(db), insert(std::make_unique<QSqlQuery>(db.connection())), campaign(campaign)
 {
     // RecepId keeps its default, 0, as for a message queued by itself.
     if (!insert->prepare(QStringLiteral("INSERT INTO Message_OutBox (RecipientMobileNo, Message, OutBoxDateTime, "
@@ -91,8 +91,8 @@ OutboxRepository::Batch::~Batch() = default;
 qint64 OutboxRepository::Batch::add(const QString& number, const QString& text, const QDateTime& at,
                                     const QDateTime& sendAt)
 {
-    insert->bindValue(0, number);
-    insert->bindValue(1, text);
+    insert->bindValue(0, db.bindable(number));
+    insert->bindValue(1, db.bindable(text));
     insert->bindValue(2, Database::DbTime(at));
     insert->bindValue(3, timeOrNull(sendAt));
     insert->bindValue(4, campaign > 0 ? QVariant(campaign) : QVariant());

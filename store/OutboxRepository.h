@@ -78,6 +78,7 @@ public:
         qint64 add(const QString& number, const QString& text, const QDateTime& at, const QDateTime& sendAt = {});
 
     private:
+        Database& db;
         std::unique_ptr<QSqlQuery> insert;
         qint64 campaign = 0;
     };

@@ -448,7 +448,7 @@ void Frm_MessageBox::addInboxRowAtTop(const QString& number, const QString& mess
                                       qint64 id)
 {
     // A search shows what it found; the new message may not be part of that.
-    if (!inBoxSelected || !ParseSearchText(txtSearch->text()).isEmpty())
+    if (!inBoxSelected || !txtSearch->text().trimmed().isEmpty())
         return;
     QStringList texts{number, message, GeneralDateTime(received), QString::number(id)};
     const int modem = ModemColumn(MessageFolder::Inbox);
