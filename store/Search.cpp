@@ -67,16 +67,27 @@ bool serverWords(Database& db, const IndexedTable& t)
 // the message box walks a folder in the shown order and checks row after row, and folding a text again for each
 // one (tens of microseconds) made a later page of a common word take seconds on a million rows. Each statement
 // runs only when its object is missing, so that a program starting while others work takes no table lock.
+// CREATE INDEX IF NOT EXISTS takes its table's lock before it finds the index there, and would wait for every
+// writer of the table: the index is asked for by name first.
+void createServerIndex(Database& db, const QString& name, const QString& sql)
+{
+    if (db.scalar(QStringLiteral("SELECT to_regclass(?) IS NULL"), {QStringLiteral("public.") + name}).toBool())
+        db.execute(sql);
+}
+
 void createServerIndexes(Database& db)
 {
     // Not the search's, but the server's alone: the message box's pages in date order, read from the index
     // without the table (SQLite's own date indexes already end with the row id).
-    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_inbox_date_id ON public.Message_InBox(InboxDateTime, "
-                              "InBox_Id)"));
-    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_sent_date_id ON public.Message_OutBox("
-                              "DeliveryDatetime, Outbox_Id) WHERE DeliveryDatetime IS NOT NULL"));
+    createServerIndex(db, QStringLiteral("ix_inbox_date_id"),
+                      QStringLiteral("CREATE INDEX IF NOT EXISTS ix_inbox_date_id ON public.Message_InBox("
+                                     "InboxDateTime, InBox_Id)"));
+    createServerIndex(db, QStringLiteral("ix_sent_date_id"),
+                      QStringLiteral("CREATE INDEX IF NOT EXISTS ix_sent_date_id ON public.Message_OutBox("
+                                     "DeliveryDatetime, Outbox_Id) WHERE DeliveryDatetime IS NOT NULL"));
     try {
-        db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm SCHEMA public"));
+        if (!db.scalar(QStringLiteral("SELECT count(*) > 0 FROM pg_extension WHERE extname = 'pg_trgm'")).toBool())
+            db.execute(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm SCHEMA public"));
     } catch (const DbError&) {
         return; // not allowed here: searches scan
     }
@@ -94,11 +105,13 @@ void createServerIndexes(Database& db)
                 // A base made before the column had its index on the function instead (of an older folding).
                 db.execute(QStringLiteral("DROP INDEX IF EXISTS public.%1").arg(t.words()));
             }
-            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON public.%2 USING gin (%3)")
-                           .arg(t.words(), t.table, ServerWordsColumn));
-            db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
-                                      "public.gin_trgm_ops)")
-                           .arg(t.table, NumberDigitsSql(t.number)));
+            createServerIndex(db, t.words(),
+                              QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON public.%2 USING gin (%3)")
+                                  .arg(t.words(), t.table, ServerWordsColumn));
+            createServerIndex(db, t.digits(),
+                              QStringLiteral("CREATE INDEX IF NOT EXISTS %1_digits ON public.%1 USING gin ((%2) "
+                                             "public.gin_trgm_ops)")
+                                  .arg(t.table, NumberDigitsSql(t.number)));
         }
         db.commit();
     } catch (...) {
