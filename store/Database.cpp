@@ -434,6 +434,7 @@ bool Database::isOpen() const
 void Database::close()
 {
     lost = false;
+    wanted = false;
     if (QSqlDatabase::contains(name)) {
         QSqlDatabase db = connection();
         if (db.isOpen())
@@ -517,6 +518,7 @@ void Database::connect(const QString& location)
 {
     server = IsServerLocation(location);
     lost = false;
+    wanted = true; // from here on a connection that is not open was lost, even if it never opened
     if (server) {
         connectServer(location);
         return;
@@ -814,7 +816,7 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values)
 // find out, as after any failure.
 void Database::noticeFailure()
 {
-    if (!connection().isOpen()) // closed by its owner: not a lost link, and not to be reopened behind its back
+    if (!wanted) // closed by its owner: not a lost link, and not to be reopened behind its back
         return;
     const QVariant handle = connection().driver()->handle();
     auto* conn = handle.isValid() ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;

@@ -121,6 +121,7 @@ private:
     QString path;
     bool server = false;
     bool lost = false;
+    bool wanted = false; // opened and not closed since by its owner
     qint64 modemBase = 0;
     qint64 lastReconnect = 0;
     QStringList channels;
