@@ -617,7 +617,10 @@ void Database::enterMachine()
 {
     const QString machine = ownMachine.isEmpty() ? MachineName() : ownMachine;
     const QString schema = MachineSchema(machine);
-    execute(QStringLiteral("INSERT INTO Machines (Name) VALUES (?) ON CONFLICT (Name) DO NOTHING"), {machine});
+    // Only a new name draws from the sequence: every connection of every program comes here, and keys are ints.
+    execute(QStringLiteral("INSERT INTO Machines (Name) SELECT ? WHERE NOT EXISTS (SELECT 1 FROM Machines WHERE Name = "
+                           "?) ON CONFLICT (Name) DO NOTHING"),
+            {machine, machine});
     modemBase =
         scalar(QStringLiteral("SELECT Ordinal FROM Machines WHERE Name = ?"), {machine}).toLongLong() * ModemKeySpan;
     if (!scalar(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {schema + QStringLiteral(".modems")}).toBool()) {

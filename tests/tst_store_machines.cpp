@@ -177,6 +177,23 @@ private Q_SLOTS:
         QCOMPARE(ModemsRepository(alpha).save(added), 2);
         QCOMPARE(ModemsRepository(beta).save(added), 6);
     }
+
+    // Every connection of every program names its computer; a computer met before keeps its keys, and a new one
+    // takes the next place, however often the others connected (keys are ints: a place drawn per connection would
+    // run past them within months of a command line called per message).
+    void aComputerKeepsItsKeysAcrossConnections()
+    {
+        const int first = alpha.modemKey(1);
+        for (int i = 0; i < 5; ++i) {
+            alpha.close();
+            alpha.open(alpha.filePath());
+        }
+        QCOMPARE(alpha.modemKey(1), first);
+        Database gamma;
+        gamma.setMachine(QStringLiteral("gamma"));
+        gamma.openShared(alpha.filePath());
+        QCOMPARE(gamma.modemKey(1) - beta.modemKey(1), beta.modemKey(1) - first);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreMachines)
