@@ -245,7 +245,8 @@ void copyAll(const SourceFile& source, Database& server, QList<std::pair<QString
         if (t.key)
             drawIdsPast(source, server, t);
         counts.append({name, n});
-        say(QStringLiteral("%1: %2 rows copied.").arg(name).arg(n));
+        say(n == 1 ? QStringLiteral("%1: 1 row copied.").arg(name)
+                   : QStringLiteral("%1: %2 rows copied.").arg(name).arg(n));
     }
     triggers("ENABLE");
 
