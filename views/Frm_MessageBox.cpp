@@ -297,6 +297,7 @@ void Frm_MessageBox::Form_Load()
     connect(&engine, &Engine::outboxChanged, this, &Frm_MessageBox::foldersChanged);
     connect(&engine, &Engine::inboxMessageStored, this,
             [this](const QString& number, const QString& text, const QDateTime& received, qint64 id) {
+                const QScopedValueRollback quiet(followingChanges, true);
                 addInboxRowAtTop(number, text, received, id);
                 redraw();
             });
@@ -330,8 +331,15 @@ void Frm_MessageBox::Form_Unload()
     disconnect(&engine, nullptr, this, nullptr);
 }
 
+void Frm_MessageBox::databaseFailed(const DbError& e)
+{
+    if (!followingChanges)
+        engine.dialogs().message(e.description());
+}
+
 void Frm_MessageBox::foldersChanged()
 {
+    const QScopedValueRollback quiet(followingChanges, true);
     fillTreeView();
     redraw();
 }
@@ -341,6 +349,7 @@ void Frm_MessageBox::showRowsAnew(ServerNews::Tables tables)
     // A link found lost is tried again by the next statement of the engine's ticks, not by news that cannot come.
     if (!engine.database().linkUp() || !(tables & (ServerNews::Inbox | ServerNews::Outbox)))
         return;
+    const QScopedValueRollback quiet(followingChanges, true);
     fillTreeView();
     MessageFolder folder;
     if (!currentFolder(&folder) ||
@@ -434,7 +443,7 @@ void Frm_MessageBox::fillTreeView()
         outbox->setText(0, waiting == 0 ? QStringLiteral("Outbox") : QStringLiteral("Outbox(%1)").arg(waiting));
         setNodeBold(outbox, waiting != 0);
     } catch (const DbError& e) {
-        engine.dialogs().message(e.description());
+        databaseFailed(e);
     }
 }
 
@@ -461,7 +470,7 @@ void Frm_MessageBox::addInboxRowAtTop(const QString& number, const QString& mess
         if (ListMessage->columnCount() > modem)
             texts << folders.modemName(MessageFolder::Inbox, id);
     } catch (const DbError& e) {
-        engine.dialogs().message(e.description());
+        databaseFailed(e);
     }
     auto* row = new QTreeWidgetItem(texts);
     setRowBold(row, true);
@@ -699,7 +708,7 @@ void Frm_MessageBox::fillList(MessageFolder folder)
         }
         showSelectedCount();
     } catch (const DbError& e) {
-        engine.dialogs().message(e.description());
+        databaseFailed(e);
     }
 }
 

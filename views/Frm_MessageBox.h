@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class DbError;
 class Engine;
 class QAction;
 class QLabel;
@@ -134,6 +135,10 @@ private:
     bool unloaded = false;
     bool settingPages = false;
     bool selectingNode = false;
+    // Set while the window follows changes nobody here asked for (a modem's run, another computer): a database
+    // failure then opens no box, since the database watch tells the user once for the whole program.
+    bool followingChanges = false;
+    void databaseFailed(const DbError& e);
     bool settingColumns = false; // column widths set by the window, not by the user
     QTreeWidgetItem* currentNodeBeforePress = nullptr;
 };
