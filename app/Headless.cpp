@@ -162,7 +162,7 @@ int RunHeadless(int argc, char** argv)
                 JournalPriority::Error,
                 QStringLiteral("Broadtext does not start as a service for %1: its modems are run by %2 on this "
                                "computer.")
-                    .arg(DatabaseFilePath(state), owner.ownerName()));
+                    .arg(Database::DisplayLocation(db.filePath()), owner.ownerName()));
             return 1;
         }
         StopSignals stopSignals;
@@ -188,8 +188,9 @@ int RunHeadless(int argc, char** argv)
             dialogs.message(e.description());
             return 1;
         }
+        // On a server: this computer's modems, on the base it shares (no password is ever in the address).
         const QString started = QStringLiteral("The Broadtext service runs the modems of %1 (process %2).")
-                                    .arg(DatabaseFilePath(state))
+                                    .arg(Database::DisplayLocation(db.filePath()))
                                     .arg(QCoreApplication::applicationPid());
         log.WriteActivityLog(started);
         WriteJournal(JournalPriority::Info, started);
