@@ -303,23 +303,15 @@ SearchSql BuildSearchSql(Database& db, SearchTable table, const SearchTerms& ter
         sql.match = all.join(QStringLiteral(" AND "));
         return sql;
     }
-    if (db.isServer()) {
-        if (serverWords(db, t)) {
-            sql.check = ServerWordsColumn + QStringLiteral(" @@ public.broadtext_prefixes(?)");
-            sql.checkValues << terms.words.join(QLatin1Char(' '));
-            return sql;
-        }
-        QStringList checks;
-        for (const QString& w : terms.words) {
-            checks << QStringLiteral("Message ILIKE ?");
-            sql.checkValues << QStringLiteral("%") + w + QStringLiteral("%");
-        }
-        sql.check = checks.join(QStringLiteral(" AND "));
+    if (db.isServer() && serverWords(db, t)) {
+        sql.check = ServerWordsColumn + QStringLiteral(" @@ public.broadtext_prefixes(?)");
+        sql.checkValues << terms.words.join(QLatin1Char(' '));
         return sql;
     }
+    // A scan: SQLite's LIKE ignores the case of ASCII letters, a server's needs ILIKE for that.
     QStringList checks;
     for (const QString& w : terms.words) {
-        checks << QStringLiteral("Message LIKE ?");
+        checks << (db.isServer() ? QStringLiteral("Message ILIKE ?") : QStringLiteral("Message LIKE ?"));
         sql.checkValues << QStringLiteral("%") + w + QStringLiteral("%");
     }
     sql.check = checks.join(QStringLiteral(" AND "));
