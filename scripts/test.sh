@@ -7,6 +7,6 @@ scripts/deps.sh
 scripts/format.sh --check
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBROADTEXT_WERROR=ON >/dev/null
 cmake --build build
-# Four at a time on two cores: the long tests (real pseudo-terminals at modem speeds, real processes killed
-# and restarted) mostly wait on real time rather than use a core.
-cd build && ctest -j4 --output-on-failure --timeout 300 "$@"
+# Six at a time on two cores: the long tests (real pseudo-terminals at modem speeds, real processes killed
+# and restarted, a database server stopped for half a minute) mostly wait on real time rather than use a core.
+cd build && ctest -j6 --output-on-failure --timeout 300 "$@"
