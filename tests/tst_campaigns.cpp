@@ -346,6 +346,12 @@ void CampaignsTest::windowPausesResumesAndCancels()
     QCOMPARE(shown(3), u"0"_s);
     QCOMPARE(shown(8), u"1"_s);
     QVERIFY(!w->cmdCancelCampaign->isEnabled());
+    // A refresh the modems cause opens no box when the database fails; the user's own does.
+    rig.db.close();
+    Q_EMIT rig.engine.outboxChanged();
+    QVERIFY(rig.dialogs.messages().isEmpty());
+    w->cmdRefresh->click();
+    QCOMPARE(rig.dialogs.messages(), QStringList{u"The message database is not open."_s});
     delete w;
 }
 

@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -63,13 +64,14 @@ Frm_Campaigns::Frm_Campaigns(Engine& engine, QWidget* parent) : QDialog(parent),
     connect(cmdExport, &QPushButton::clicked, this, &Frm_Campaigns::cmdExport_Click);
     connect(cmdRefresh, &QPushButton::clicked, this, &Frm_Campaigns::FillCampaigns);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
-    // What the modems send changes the counts.
-    connect(&engine, &Engine::outboxChanged, this, &Frm_Campaigns::FillCampaigns);
+    // What the modems send changes the counts; nobody here asked for that refresh, so a database failure in it
+    // opens no box (the database watch tells the user once).
+    connect(&engine, &Engine::outboxChanged, this, &Frm_Campaigns::followChanges);
     // On a server base the other computers send from the same campaigns.
     if (ServerNews* news = ServerNews::Of(engine.database()))
         connect(news, &ServerNews::rowsChanged, this, [this](ServerNews::Tables tables) {
             if (tables.testFlag(ServerNews::Outbox) && this->engine.database().linkUp())
-                FillCampaigns();
+                followChanges();
         });
 
     FillCampaigns();
@@ -104,9 +106,16 @@ void Frm_Campaigns::FillCampaigns()
                 ListCampaigns->setCurrentItem(item);
         }
     } catch (const DbError& e) {
-        engine.dialogs().message(e.description());
+        if (!followingChanges)
+            engine.dialogs().message(e.description());
     }
     updateButtons();
+}
+
+void Frm_Campaigns::followChanges()
+{
+    const QScopedValueRollback quiet(followingChanges, true);
+    FillCampaigns();
 }
 
 void Frm_Campaigns::updateButtons()

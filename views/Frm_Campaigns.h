@@ -33,6 +33,8 @@ private:
     void cmdCancelCampaign_Click();
     // One line per message of the selected campaign, to a file the user names; says how many or why not.
     void cmdExport_Click();
+    void followChanges();
 
     Engine& engine;
+    bool followingChanges = false; // refreshing for a change nobody here asked for
 };

@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QTreeWidget>
@@ -146,15 +147,18 @@ void Frm_MissedCallsList::FillLogList()
             ListLogs->addTopLevelItem(row);
         }
     } catch (const DbError& e) {
-        engine.dialogs().message(e.description());
+        if (!followingChanges)
+            engine.dialogs().message(e.description());
     }
 }
 
 void Frm_MissedCallsList::showCallsAnew()
 {
-    // A link found lost is tried again by the engine's ticks; news cannot come meanwhile.
+    // A link found lost is tried again by the engine's ticks; news cannot come meanwhile. A failure of this
+    // refresh, which nobody here asked for, opens no box: the database watch tells the user once.
     if (!engine.database().linkUp())
         return;
+    const QScopedValueRollback following(followingChanges, true);
     // The rows the user ticked stay ticked: he may be about to delete them.
     QSet<QString> ticked;
     for (int i = 0; i < ListLogs->topLevelItemCount(); ++i)

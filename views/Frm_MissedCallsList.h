@@ -26,6 +26,7 @@ public:
     void CmdExit_Click();
 
 private:
+    bool followingChanges = false; // refreshing for a change nobody here asked for
     void ListLogs_ItemCheck(QTreeWidgetItem* item, int column);
     bool anyRowChecked() const;
     // Calls another computer recorded (a server base): the list read again, the user's ticks kept.
