@@ -210,10 +210,7 @@ void ModemSession::connectWith(Attempt attempt)
         if (!delivery.settleKeptOutcomes())
             throw DbError(QStringLiteral("The outcome of a message sent while the message database did not answer "
                                          "cannot be written yet."));
-        for (const QString& recipient : ResetSendingStatus(db, current.modemId, state.clock->now()))
-            log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
-                                                "sent again and may reach the recipient twice.")
-                                     .arg(Trim(recipient)));
+        LogSentAgain(log, ResetSendingStatus(db, current.modemId, state.clock->now()));
         if (current.modemId != 1) {
             connectAs(attempt);
             return;

@@ -186,10 +186,7 @@ bool OutboxRun::start(std::function<void()> finished)
     try {
         // The selection is taken now: rows queued during the run wait for the next one.
         const QDateTime now = state.clock->now();
-        for (const QString& recipient : TakeBackLapsedRows(db, now))
-            log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is "
-                                                "sent again and may reach the recipient twice.")
-                                     .arg(Trim(recipient)));
+        LogSentAgain(log, TakeBackLapsedRows(db, now));
         outbox.setHold(QuietHold(db, now));
         const qint64 total = outbox.countDue(now, news.modemId);
         log.Write(ActivityLog::Check::Delivery, QStringLiteral("Total %1 SMS to be sent.").arg(total));
@@ -488,6 +485,14 @@ void OutboxRun::keepOutcome(qint64 id, const Outcome& outcome)
     unsettled[id] = outcome;
     if (!settleTimer.isActive())
         settleTimer.start();
+}
+
+void LogSentAgain(ActivityLog& log, const QStringList& recipients)
+{
+    for (const QString& recipient : recipients)
+        log.WriteActivityLog(QStringLiteral("The message to %1 was being sent when Broadtext last stopped: it is sent "
+                                            "again and may reach the recipient twice.")
+                                 .arg(Trim(recipient)));
 }
 
 bool OutboxRun::settleKept()

@@ -114,3 +114,5 @@ bool IsNetworkWideFailure(const SubmitResult& r);
 int RetryDelayMinutes(int attempts);
 // What the user is told when asked for modem work while not connected.
 QString NotCommunicatingText();
+// Logs each message given back to waiting after a modem (or a computer) stopped while sending it.
+void LogSentAgain(ActivityLog& log, const QStringList& recipients);

@@ -552,9 +552,10 @@ void Database::connectServer(const QString& uri)
         throw DbError(QStringLiteral("The database address is not a valid URI: %1").arg(url.errorString()));
     // The password stays out of broadtext.conf and out of the message base: libpq takes it from ~/.pgpass (or
     // the file PGPASSFILE names) or from PGPASSWORD.
+    const DbError passwordGiven(QStringLiteral("The database address holds a password. Put it in ~/.pgpass (or "
+                                               "PGPASSWORD) and give the address without it."));
     if (!url.password().isEmpty())
-        throw DbError(QStringLiteral("The database address holds a password. Put it in ~/.pgpass (or PGPASSWORD) "
-                                     "and give the address without it."));
+        throw passwordGiven;
     if (QSqlDatabase::contains(name) && connection().driverName() != QLatin1String("QPSQL"))
         QSqlDatabase::removeDatabase(name);
     QSqlDatabase db =
@@ -571,8 +572,7 @@ void Database::connectServer(const QString& uri)
         else if (key == QLatin1String("port"))
             port = value.toInt();
         else if (key == QLatin1String("password"))
-            throw DbError(QStringLiteral("The database address holds a password. Put it in ~/.pgpass (or "
-                                         "PGPASSWORD) and give the address without it."));
+            throw passwordGiven;
         else if (value.contains(QLatin1Char(';')))
             throw DbError(QStringLiteral("The database address has a setting with ';': %1").arg(key));
         else if (!ConnectionKeyword().match(key).hasMatch())
